@@ -1,0 +1,69 @@
+// Page and console output seams.
+// All page text goes through out() and all console diagnostics through err().
+// Programs write to file descriptors 1 and 2; tests install string sinks.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kiv {
+
+class Sink {
+ public:
+  virtual ~Sink() = default;
+  virtual void write(std::string_view text) = 0;
+  virtual void flush() {}
+  Sink& operator<<(std::string_view text) {
+    write(text);
+    return *this;
+  }
+  Sink& operator<<(char c) {
+    write(std::string_view(&c, 1));
+    return *this;
+  }
+  Sink& operator<<(long long n) {
+    write(std::to_string(n));
+    return *this;
+  }
+  Sink& operator<<(int n) { return *this << static_cast<long long>(n); }
+};
+
+// A buffered writer on a file descriptor. Write errors (a browser that went
+// away) are ignored: the request carries on to its end.
+class FdSink : public Sink {
+ public:
+  explicit FdSink(int fd) : fd_(fd) {}
+  ~FdSink() override;
+  void write(std::string_view text) override;
+  void flush() override;
+
+ private:
+  int fd_;
+  std::string buf_;
+};
+
+// Collects everything written; used by tests.
+class StringSink : public Sink {
+ public:
+  void write(std::string_view text) override { text_.append(text); }
+  const std::string& text() const { return text_; }
+  void clear() { text_.clear(); }
+
+ private:
+  std::string text_;
+};
+
+// The page (standard output) and the console error stream (standard error).
+Sink& out();
+Sink& err();
+
+// Replace a stream; nullptr restores the file descriptor writer.
+// The caller keeps ownership of the sink.
+void set_out(Sink* s);
+void set_err(Sink* s);
+
+// Flush both streams (before a child process writes to the same descriptors,
+// and before exit).
+void flush_all();
+
+}  // namespace kiv

@@ -1,0 +1,68 @@
+// Shared test helpers: a fixture that captures page and console output and
+// resets the process-wide state, scoped environment variables, and
+// temporary folders.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/output.h"
+
+namespace kivtest {
+
+namespace fs = std::filesystem;
+
+// Sets (or unsets, with nullopt) an environment variable for its lifetime.
+class ScopedEnv {
+ public:
+  ScopedEnv(std::string name, std::optional<std::string> value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> old_;
+};
+
+// A fresh folder under the build's temporary area, removed at the end.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const fs::path& path() const { return path_; }
+  std::string str() const { return path_.string(); }
+  // Writes a file (creating folders) and gives its path.
+  std::string write(const std::string& relative, const std::string& content) const;
+
+ private:
+  fs::path path_;
+};
+
+std::string read_file(const std::string& path);
+
+// Base fixture: page output and standard error go into strings; the request
+// context and the flavour are reset before and after each test.
+class KivTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  std::string page() const { return out_.text(); }
+  std::string errors() const { return err_.text(); }
+  void clear_output() {
+    out_.clear();
+    err_.clear();
+  }
+
+  kiv::StringSink out_;
+  kiv::StringSink err_;
+};
+
+// Registers extra per-test resets (for process-wide state of higher layers).
+void add_reset(void (*fn)());
+
+}  // namespace kivtest

@@ -1,0 +1,176 @@
+// The request variable list: add rules, lookups, the state file, NAME=VALUE files.
+#include <gtest/gtest.h>
+
+#include "support/testsupport.h"
+#include "toolkit/kivcgitrace.h"
+#include "toolkit/kivexfile.h"
+#include "toolkit/kivio.h"
+
+using namespace kiv;
+using kivtest::TempDir;
+
+namespace {
+
+class ExData : public kivtest::KivTest {
+ protected:
+  exlist read_state(const std::string& text) {
+    std::string path = dir_.write("states", text);
+    FilePtr f = open_file(path, "r");
+    return addmacro(f.get());
+  }
+  TempDir dir_;
+};
+
+std::string dump(const exlist& l) {
+  std::string s;
+  for (const exdata& n : l.nodes) s += n.name + "=" + n.value + ";";
+  return s;
+}
+
+}  // namespace
+
+TEST_F(ExData, NodeLengthsAndEmbeddedNul) {
+  exdata n = formexdatanode("name", std::string("va\0lue", 6));
+  EXPECT_EQ(n.value, "va");
+  EXPECT_EQ(n.namelen(), 5);
+  EXPECT_EQ(n.valuelen(), 3);
+  exdata e = formexdatanode("", "");
+  EXPECT_EQ(e.namelen(), 0);
+  EXPECT_EQ(e.valuelen(), 0);
+}
+
+TEST_F(ExData, StateFileLines) {
+  exlist l = read_state(
+      "# comment\n"
+      "\n"
+      " INDENTED=ignored\n"
+      "\tTABBED=ignored\n"
+      "up_start = up_startup   tk_start.html  \n"
+      "NOEQUALS\n"
+      "=nameless\n"
+      "DUP=first\n"
+      "DUP=second\n"
+      "DUP=\n"
+      "LAST=no newline");
+  EXPECT_EQ(dump(l), "up_start=up_startup tk_start.html;DUP=second;");
+  EXPECT_EQ(getnodeval(&l, "DUP"), "second");
+  EXPECT_EQ(getnodeval(&l, "LAST"), std::nullopt);
+  EXPECT_EQ(getnodeval(&l, "INDENTED"), std::nullopt);
+  EXPECT_EQ(getnodeval(&l, "dup"), std::nullopt);  // names compare with case
+}
+
+TEST_F(ExData, OverlongStateLineIsSkippedAndItsRestReadAlone) {
+  std::string longline = "A=" + std::string(10237, 'x') + "REST=tail\n";
+  exlist l = read_state(longline + "B=b\n");
+  EXPECT_EQ(getnodeval(&l, "A"), std::nullopt);
+  EXPECT_EQ(getnodeval(&l, "REST"), "tail");
+  EXPECT_EQ(getnodeval(&l, "B"), "b");
+}
+
+TEST_F(ExData, FirstStateNodeIsTakenAsItStands) {
+  exlist l = read_state("mm_first=&#60;x\nmm_other=&#60;y\n");
+  ASSERT_EQ(l.nodes.size(), 2u);
+  EXPECT_EQ(l.nodes[0].name, "mm_first");
+  EXPECT_EQ(l.nodes[0].value, "&#60;x");
+  EXPECT_EQ(l.nodes[1].name, "other");
+  EXPECT_EQ(l.nodes[1].value, "<y");
+}
+
+TEST_F(ExData, KivdebugLineTurnsTracingOn) {
+  read_state("A=1\nKIVDEBUG=2\n");
+  EXPECT_EQ(reqctx().kivdebug, 0);
+  read_state("A=1\nKIVDEBUG=1 on\n");
+  EXPECT_EQ(reqctx().kivdebug, 1);
+}
+
+TEST_F(ExData, AddRuleReplacesJoinsAndDecodes) {
+  exlist l = read_state("FIRST=1\ncolor=blue\n");
+  addexdatanode(&l, formexdatanode("color", "red"));
+  addexdatanode(&l, formexdatanode("color", ""));  // empty: keeps red
+  addexdatanode(&l, formexdatanode("mm_pick", "a"));
+  addexdatanode(&l, formexdatanode("mm_pick", "b"));
+  addexdatanode(&l, formexdatanode("mm_pick", ""));
+  addexdatanode(&l, formexdatanode("mm_pick", "c"));
+  addexdatanode(&l, formexdatanode("mm_color", "green"));
+  addexdatanode(&l, formexdatanode("text", "&#60;p&#62;"));
+  EXPECT_EQ(dump(l), "FIRST=1;color=red,green;pick=a,b,c;text=<p>;");
+  EXPECT_EQ(l.nodes[3].valuelen(), 4);
+  EXPECT_EQ(addexdatanode(nullptr, formexdatanode("x", "y")), 0);
+}
+
+TEST_F(ExData, MultipleChoiceOntoAStateValueAndOntoAnEmptyNode) {
+  exlist l = read_state("A=1\nfruit=apple\n");
+  addexdatanode(&l, formexdatanode("empty", ""));
+  addexdatanode(&l, formexdatanode("mm_fruit", "pear"));
+  addexdatanode(&l, formexdatanode("mm_empty", "x"));
+  EXPECT_EQ(getnodeval(&l, "fruit"), "apple,pear");
+  EXPECT_EQ(getnodeval(&l, "empty"), "x");
+}
+
+TEST_F(ExData, StateValuesAreNotReplacedByTheForm) {
+  exlist l = read_state("FIRST=x\nup_add=up_add tk_add.html\nUSER=100\n");
+  addexdatanode(&l, formexdatanode("up_add", "/bin/sh -c evil"));
+  addexdatanode(&l, formexdatanode("USER", "0"));
+  addexdatanode(&l, formexdatanode("GROUP", "staff.VALUE"));
+  addexdatanode(&l, formexdatanode("mm_USER", "7"));
+  EXPECT_EQ(getnodeval(&l, "up_add"), "/bin/sh -c evil");
+  EXPECT_EQ(getstateval(&l, "up_add"), "up_add tk_add.html");
+  EXPECT_EQ(getstateval(&l, "USER"), "100");
+  EXPECT_EQ(getstateval(&l, "GROUP"), std::nullopt);
+  EXPECT_EQ(getstateval(&l, "FIRST"), "x");
+  EXPECT_EQ(getstateval(nullptr, "FIRST"), std::nullopt);
+}
+
+TEST_F(ExData, AddOrReplaceRule) {
+  exlist l = read_state("A=1\nB=2\n");
+  adduniqexdatanode(&l, formexdatanode("B", "&#62;"));
+  adduniqexdatanode(&l, formexdatanode("A", ""));
+  adduniqexdatanode(&l, formexdatanode("C", "3"));
+  EXPECT_EQ(dump(l), "A=;B=>;C=3;");
+  EXPECT_EQ(l.nodes[0].valuelen(), 0);
+}
+
+TEST_F(ExData, PrintexdataTracesEachShape) {
+  reqctx().kivdebug = 1;
+  EXPECT_EQ(printexdata(nullptr), -1);
+  exlist l;
+  l.nodes = {formexdatanode("a", "1"), formexdatanode("b", ""), formexdatanode("", "v")};
+  EXPECT_EQ(printexdata(&l), 0);
+  EXPECT_EQ(page(),
+            "<PRE>\nvariable name=a variable value=1\n</PRE>\n"
+            "<PRE>\nvariable name='b'\n</PRE>\n"
+            "<PRE>\nvariable value='v'\n</PRE>\n");
+}
+
+TEST_F(ExData, FilesRoundTrip) {
+  exlist l;
+  l.nodes = {formexdatanode("a", "1"), formexdatanode("b", ""), formexdatanode("", "lost"),
+             formexdatanode("c", "x=y")};
+  std::string path = dir_.str() + "/vars";
+  EXPECT_EQ(ex2file(&l, path), 0);
+  EXPECT_EQ(kivtest::read_file(path), "a=1\nb=\nc=x=y\n");
+  EXPECT_EQ(page(), "Bad node: Cant convert val=lost\n");
+  std::optional<exlist> back = file2ex(path);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(getnodeval(&*back, "c"), "x=y");
+}
+
+TEST_F(ExData, FileErrors) {
+  EXPECT_EQ(file2ex("/nonexistent/vars"), std::nullopt);
+  EXPECT_EQ(page(), "Cannot open file '/nonexistent/vars' for reading. errno=2\n");
+  clear_output();
+  EXPECT_EQ(ex2file(nullptr, dir_.str() + "/x"), -1);
+  EXPECT_EQ(page(), "Cant save empty data to file\n");
+  clear_output();
+  exlist l;
+  l.nodes = {formexdatanode("a", "1")};
+  EXPECT_EQ(ex2file(&l, "/nonexistent/x"), -1);
+  EXPECT_EQ(page(), "Cannot open file '/nonexistent/x' for writing. errno=2\n");
+}
+
+TEST_F(ExData, LineEndsCannotInjectVariables) {
+  std::string line;
+  EXPECT_EQ(exnode2line(formexdatanode("a", "1\nUSER=0"), line), 1);
+  EXPECT_EQ(exnode2line(formexdatanode("n", ""), line), 0);
+  EXPECT_EQ(line, "n=\n");
+}

@@ -1,0 +1,98 @@
+// The trace and the error messages with the installation's errors.txt.
+#include <gtest/gtest.h>
+
+#include "support/testsupport.h"
+#include "toolkit/kivcgitrace.h"
+
+using namespace kiv;
+using kivtest::ScopedEnv;
+using kivtest::TempDir;
+
+namespace {
+
+class Trace : public kivtest::KivTest {};
+
+const char* kDashes = "-------------------------------\n";
+
+}  // namespace
+
+TEST_F(Trace, OffWritesNothing) {
+  TempDir d;
+  ScopedEnv f("KIVTRACE_FILE", d.str() + "/debug.txt");
+  EXPECT_EQ(kivtrace("x=%d", 1), 0);
+  EXPECT_EQ(page(), "");
+  EXPECT_FALSE(std::filesystem::exists(d.path() / "debug.txt"));
+}
+
+TEST_F(Trace, OnWritesFileAndPageEchoWithEscapedArguments) {
+  TempDir d;
+  std::string file = d.str() + "/debug.txt";
+  ScopedEnv f("KIVTRACE_FILE", file);
+  reqctx().kivdebug = 1;
+  kivtrace("value=%s", "<b>&");
+  kivtrace("line with its own end %d\n", 2);
+  EXPECT_EQ(kivtest::read_file(file), "value=<b>&\nline with its own end 2\n\n");
+  EXPECT_EQ(page(),
+            "<PRE>\nvalue=&#60;b&#62;&#38;</PRE>\n"
+            "<PRE>\nline with its own end 2\n</PRE>\n");
+}
+
+TEST_F(Trace, WithoutTraceFileOnlyThePage) {
+  ScopedEnv f("KIVTRACE_FILE", std::nullopt);
+  reqctx().kivdebug = 1;
+  kivtrace("hello");
+  EXPECT_EQ(page(), "<PRE>\nhello</PRE>\n");
+}
+
+TEST_F(Trace, UnopenableTraceFileIsReportedEachTime) {
+  ScopedEnv f("KIVTRACE_FILE", "/nonexistent-dir/debug.txt");
+  reqctx().kivdebug = 1;
+  kivtrace("a");
+  kivtrace("b");
+  EXPECT_EQ(page(),
+            "Cannot open `/nonexistent-dir/debug.txt'\n<PRE>\na</PRE>\n"
+            "Cannot open `/nonexistent-dir/debug.txt'\n<PRE>\nb</PRE>\n");
+}
+
+TEST_F(Trace, ErrmsgAsWrittenEscapesArgumentsNotFormat) {
+  errmsg("<b>Field %s too long</b>\n", "<script>");
+  EXPECT_EQ(page(), "<PRE>\n<b>Field &#60;script&#62; too long</b>\n</PRE>\n");
+}
+
+TEST_F(Trace, ErrmsgUsesTheInstallationsWording) {
+  TempDir home;
+  home.write("client/config/errors.txt",
+             "no bar here\n"
+             "Field value too|Please shorten the text.\n"
+             "Silent|\n");
+  reqctx().nvhome = home.str();
+
+  errmsg("Field value too long: %s\n", "x");
+  EXPECT_EQ(page(), std::string("<PRE>\n") + kDashes + "Please shorten the text.\n" + kDashes +
+                        "</PRE>\n");
+  clear_output();
+  errmsg("Silent failure %d\n", 3);
+  EXPECT_EQ(page(), "");
+  clear_output();
+  errmsg("Unmatched %s\n", "a&b");
+  EXPECT_EQ(page(), "<PRE>\nUnmatched a&#38;b\n</PRE>\n");
+}
+
+TEST_F(Trace, ErrmsgEmptyPatternMatchesEverything) {
+  TempDir home;
+  home.write("client/config/errors.txt", "|Something went wrong.");
+  reqctx().nvhome = home.str();
+  errmsg("Any message %s", "x");
+  EXPECT_EQ(page(), std::string("<PRE>\n") + kDashes + "Something went wrong." + kDashes +
+                        "</PRE>\n");
+}
+
+TEST_F(Trace, ErrmsgWithoutErrorsFileTracesAndShowsMessage) {
+  TempDir home;
+  reqctx().nvhome = home.str();
+  reqctx().kivdebug = 1;
+  errmsg("Oops %d\n", 7);
+  std::string want = "<PRE>\ncan't open '" + home.str() +
+                     "/client/config/errors.txt'</PRE>\n<PRE>\nOops 7\n</PRE>\n";
+  EXPECT_EQ(page(), want);
+}

@@ -1,0 +1,25 @@
+// The toolkit allocator and the process's answer to exhausted memory.
+#include <new>
+#include <unistd.h>
+
+#include "toolkit/rowcol.h"
+
+namespace kiv {
+
+void kiv_out_of_memory() {
+  static const char msg[] = "kiv_malloc(): Out of Memory...\n";
+  // No allocation on this path: write straight to the descriptor.
+  ssize_t ignored = ::write(2, msg, sizeof msg - 1);
+  (void)ignored;
+  _exit(255);  // status -1
+}
+
+std::unique_ptr<char[]> kiv_malloc(size_t size) {
+  char* p = new (std::nothrow) char[size ? size : 1]();
+  if (!p) kiv_out_of_memory();
+  return std::unique_ptr<char[]>(p);
+}
+
+void kiv_malloc_init() { std::set_new_handler(kiv_out_of_memory); }
+
+}  // namespace kiv

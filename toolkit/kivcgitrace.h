@@ -1,0 +1,47 @@
+// The trace and the user-visible error message.
+// kivtrace writes printf-style lines to the trace file (KIVTRACE_FILE) and
+// echoes them into the page while tracing is on. errmsg writes a message into
+// the page inside a preformatted block, in the installation's wording when
+// client/config/errors.txt has a line for it. Arguments shown in the page are
+// HTML-escaped; formats are the system's own texts and are not.
+#pragma once
+
+#include <span>
+#include <string_view>
+
+#include "toolkit/kivcontext.h"
+#include "toolkit/kivfmt.h"
+
+namespace kiv {
+
+int kivtrace_v(std::string_view format, std::span<const FmtArg> args);
+int errmsg_v(std::string_view format, std::span<const FmtArg> args);
+
+// Returns 0; does nothing (not even format) while tracing is off.
+template <class... A>
+int kivtrace(std::string_view format, const A&... a) {
+  if (!reqctx().kivdebug) return 0;
+  const std::array<FmtArg, sizeof...(A)> args{FmtArg(a)...};
+  return kivtrace_v(format, args);
+}
+
+// Returns 0.
+template <class... A>
+int errmsg(std::string_view format, const A&... a) {
+  const std::array<FmtArg, sizeof...(A)> args{FmtArg(a)...};
+  return errmsg_v(format, args);
+}
+
+// Writes a printf-style message into the page with its text arguments
+// HTML-escaped (the format is written as it stands).
+void pagef_v(std::string_view format, std::span<const FmtArg> args);
+template <class... A>
+void pagef(std::string_view format, const A&... a) {
+  const std::array<FmtArg, sizeof...(A)> args{FmtArg(a)...};
+  pagef_v(format, args);
+}
+
+// HTML escape for message arguments: & < > " ' become character references.
+std::string html_escape(std::string_view text);
+
+}  // namespace kiv

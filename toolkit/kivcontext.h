@@ -1,0 +1,45 @@
+// The request context: the process-wide state of one request, in one place.
+// Every request is one process, so there is one instance; tests reset it
+// between cases with reset_reqctx().
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace kiv {
+
+struct exlist;
+
+struct RequestContext {
+  // Home folder known to errmsg: the value the CGI start-up took from NVHOME.
+  std::string nvhome;
+  // The home that getproducthome found, and the state-file name the registry
+  // gave under the program's key (PROG_STATES), for the dispatcher.
+  std::string producthome;
+  std::string prog_states;
+
+  // Trace switch: 0 off, 1 on. Nothing switches it off again.
+  int kivdebug = 0;
+  // The trace file, opened in append mode at the first trace line.
+  std::FILE* debugfp = nullptr;
+
+  // Session key of the request ("NOKEY" when there is none) and the folder of
+  // the login files.
+  std::string skey;
+  std::string logindir;
+
+  // Line-break switch of data2brows, set and cleared by the template words
+  // bron and broff.
+  bool bron = false;
+
+  // The request variable list the start-up built (readexdata's answer).
+  exlist* request_vars = nullptr;
+};
+
+RequestContext& reqctx();
+
+// Back to a new process's state: closes the trace file.
+void reset_reqctx();
+
+}  // namespace kiv

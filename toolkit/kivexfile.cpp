@@ -1,0 +1,194 @@
+// The request variable list: its add and lookup rules, the state-file reader
+// and the NAME=VALUE file writer.
+#include "toolkit/kivexfile.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "platform/output.h"
+#include "toolkit/kivcgi.h"
+#include "toolkit/kivcgitrace.h"
+#include "toolkit/kivio.h"
+#include "toolkit/rowcol.h"
+
+namespace kiv {
+
+namespace {
+
+constexpr size_t kMacroLine = 10240;
+
+std::string_view upto_nul(std::string_view s) { return s.substr(0, s.find('\0')); }
+
+exdata* find_node(exlist* list, std::string_view name) {
+  for (exdata& n : list->nodes)
+    if (n.name == name) return &n;
+  return nullptr;
+}
+
+void record_state(exdata& target, const exdata& incoming) {
+  if (incoming.source != ExSource::statefile) return;
+  target.in_state = true;
+  target.state_value = target.value;
+}
+
+bool is_space(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+}  // namespace
+
+exdata formexdatanode(std::string_view name, std::string_view value, ExSource source) {
+  exdata n;
+  n.name = std::string(upto_nul(name));
+  n.value = std::string(upto_nul(value));
+  n.source = source;
+  if (source == ExSource::statefile) {
+    n.in_state = true;
+    n.state_value = n.value;
+  }
+  return n;
+}
+
+int addexdatanode(exlist* list, exdata node) {
+  if (!list) return 0;
+  brows2data(node);
+  if (node.source == ExSource::statefile) node.state_value = node.value;
+  const bool multi = node.name.starts_with("mm_");
+  if (multi) node.name.erase(0, 3);
+  exdata* same = find_node(list, node.name);
+  if (!same) {
+    list->nodes.push_back(std::move(node));
+    return 0;
+  }
+  if (node.value.empty()) return 0;
+  if (multi && !same->value.empty())
+    same->value += "," + node.value;
+  else
+    same->value = node.value;
+  record_state(*same, node);
+  return 0;
+}
+
+int adduniqexdatanode(exlist* list, exdata node) {
+  if (!list) return 0;
+  brows2data(node);
+  if (node.source == ExSource::statefile) node.state_value = node.value;
+  exdata* same = find_node(list, node.name);
+  if (!same) {
+    list->nodes.push_back(std::move(node));
+    return 0;
+  }
+  same->name = node.name;
+  same->value = node.value;
+  record_state(*same, node);
+  return 0;
+}
+
+std::optional<std::string> getnodeval(const exlist* list, std::string_view name) {
+  if (!list) return std::nullopt;
+  for (const exdata& n : list->nodes) {
+    if (n.namelen() > 0 && n.name == name) {
+      if (n.valuelen() == 0) return std::nullopt;
+      return n.value;
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> getstateval(const exlist* list, std::string_view name) {
+  if (!list) return std::nullopt;
+  for (const exdata& n : list->nodes) {
+    if (n.namelen() > 0 && n.name == name) {
+      if (!n.in_state || n.state_value.empty()) return std::nullopt;
+      return n.state_value;
+    }
+  }
+  return std::nullopt;
+}
+
+int printexdata(const exlist* list) {
+  if (!list || list->empty()) return -1;
+  for (const exdata& n : list->nodes) {
+    if (n.namelen() > 0 && n.valuelen() > 0)
+      kivtrace("variable name=%s variable value=%s\n", n.name, n.value);
+    else if (n.namelen() > 0)
+      kivtrace("variable name='%s'\n", n.name);
+    else if (n.valuelen() > 0)
+      kivtrace("variable value='%s'\n", n.value);
+  }
+  return 0;
+}
+
+exlist* readexdata() { return reqctx().request_vars; }
+
+std::optional<std::string> getmacroline(std::FILE* file) {
+  std::string line;
+  while (getline_limited(file, line, kMacroLine)) {
+    if (line[0] == '#' || is_space(line[0])) continue;
+    return line;
+  }
+  return std::nullopt;
+}
+
+exlist addmacro(std::FILE* file) {
+  exlist list;
+  while (std::optional<std::string> line = getmacroline(file)) {
+    size_t eq = line->find('=');
+    if (eq == std::string::npos) continue;
+    size_t nl = line->find('\n', eq);
+    if (nl == std::string::npos) continue;  // no line end: skipped
+    std::string name = line->substr(0, eq);
+    std::string value = line->substr(eq + 1, nl - eq - 1);
+    trimspace(name);
+    trimspace(value);
+    if (name.empty()) continue;  // "=value": a nameless line has no use
+    exdata node = formexdatanode(name, value, ExSource::statefile);
+    if (node.name == "KIVDEBUG" && std::atoi(node.value.c_str()) == 1) reqctx().kivdebug = 1;
+    if (list.empty())
+      list.nodes.push_back(std::move(node));  // the first node, as it stands
+    else
+      addexdatanode(&list, std::move(node));
+  }
+  return list;
+}
+
+std::optional<exlist> file2ex(const std::string& path) {
+  FilePtr f = open_file(path, "r");
+  if (!f) {
+    pagef("Cannot open file '%s' for reading. errno=%d\n", path, errno);
+    return std::nullopt;
+  }
+  return addmacro(f.get());
+}
+
+int exnode2line(const exdata& node, std::string& buffer) {
+  buffer.clear();
+  // A line end inside a text, or "=" inside a name, would read back as other
+  // variables: such a node cannot be written.
+  bool bad = node.namelen() == 0 || node.name.find_first_of("=\n\r") != std::string::npos ||
+             node.value.find_first_of("\n\r") != std::string::npos;
+  if (bad) {
+    pagef("Bad node: Cant convert val=%s\n", node.value);
+    return 1;
+  }
+  buffer = node.name + "=" + node.value + "\n";
+  return 0;
+}
+
+int ex2file(const exlist* list, const std::string& path) {
+  if (!list || list->empty()) {
+    out() << "Cant save empty data to file\n";
+    return -1;
+  }
+  FilePtr f = open_file(path, "w");
+  if (!f) {
+    pagef("Cannot open file '%s' for writing. errno=%d\n", path, errno);
+    return -1;
+  }
+  std::string line;
+  for (const exdata& n : list->nodes)
+    if (exnode2line(n, line) == 0) std::fwrite(line.data(), 1, line.size(), f.get());
+  return 0;
+}
+
+}  // namespace kiv

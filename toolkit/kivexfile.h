@@ -1,0 +1,84 @@
+// The request variable list (exdata) and NAME=VALUE files.
+// A request's variables come from the state file first, then from the form,
+// then from the start-up itself. Each node remembers whether the state file
+// gave its name a value, so configuration (action command lines, USER, GROUP,
+// logindir, KIVDEBUG, ...) is looked up among state-file entries only and a
+// form field of the same name never replaces it (getstateval).
+#pragma once
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kiv {
+
+enum class ExSource { statefile, form, startup };
+
+struct exdata {
+  std::string name;   // empty: the node has no name
+  std::string value;  // empty: the node has no value
+  ExSource source = ExSource::form;
+  // Whether the state file gave this name a value, and that value (the later
+  // non-empty line of one name winning). Form entries never change it.
+  bool in_state = false;
+  std::string state_value;
+
+  // Length + 1, or 0 when there is no text.
+  int namelen() const { return name.empty() ? 0 : static_cast<int>(name.size()) + 1; }
+  int valuelen() const { return value.empty() ? 0 : static_cast<int>(value.size()) + 1; }
+};
+
+// The list in insertion order; nodes[0] is the first node. "No list" is a
+// null pointer (or a list without nodes).
+struct exlist {
+  std::vector<exdata> nodes;
+  bool empty() const { return nodes.empty(); }
+};
+
+// A node of the texts up to their first NUL.
+exdata formexdatanode(std::string_view name, std::string_view value,
+                      ExSource source = ExSource::form);
+
+// Adds by the add rule: the value is decoded (brows2data); a node of the
+// same name gets the new value when it is not empty; mm_<base> values are
+// joined with commas onto <base>; else the node goes at the tail. With no
+// list, nothing happens. Returns 0.
+int addexdatanode(exlist* list, exdata node);
+
+// Adds or replaces by name (an empty new value removes the old one).
+int adduniqexdatanode(exlist* list, exdata node);
+
+// The value of the first node of that name, or none when it has none.
+std::optional<std::string> getnodeval(const exlist* list, std::string_view name);
+
+// The value the state file gave that name, or none. Form entries of the same
+// name are not seen.
+std::optional<std::string> getstateval(const exlist* list, std::string_view name);
+
+// Traces every node; -1 for no list, else 0.
+int printexdata(const exlist* list);
+
+// The request variable list of a command (the start-up's list).
+exlist* readexdata();
+
+// Reads the state-file lines of an open file into a list.
+exlist addmacro(std::FILE* file);
+
+// The next line (10,240-byte limit) that does not begin with "#" or white
+// space, or none at end of file.
+std::optional<std::string> getmacroline(std::FILE* file);
+
+// The list of a NAME=VALUE file, or none (with a message) when it cannot be
+// opened.
+std::optional<exlist> file2ex(const std::string& path);
+
+// Writes the list as NAME=VALUE lines; 0 or -1.
+int ex2file(const exlist* list, const std::string& path);
+
+// The line of one node into `buffer`; 0, or 1 for a node that cannot be
+// written.
+int exnode2line(const exdata& node, std::string& buffer);
+
+}  // namespace kiv

@@ -1,0 +1,154 @@
+// Typed sort of the rows of a row/column text by one column.
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <strings.h>
+#include <vector>
+
+#include "platform/flavour.h"
+#include "toolkit/rowcol.h"
+
+namespace kiv {
+
+namespace {
+
+enum class SortType { text, integer, floating, date_time };
+
+SortType sort_type(std::string_view type) {
+  auto is = [&](const char* t) {
+    return type.size() == std::char_traits<char>::length(t) &&
+           strncasecmp(type.data(), t, type.size()) == 0;
+  };
+  if (is("INT")) return SortType::integer;
+  if (is("FLOAT")) return SortType::floating;
+  if (is("DATE_TIME")) return SortType::date_time;
+  return SortType::text;  // CHAR and any other type
+}
+
+// The leading integer of a text as the runtime's conversion reads it, held
+// in range; 0 when there is none.
+long long leading_int(const std::string& s) {
+  errno = 0;
+  long long v = std::strtoll(s.c_str(), nullptr, 10);
+  return v;
+}
+
+double leading_float(const std::string& s) {
+  double v = std::strtod(s.c_str(), nullptr);
+  return std::isnan(v) ? 0.0 : v;
+}
+
+// A tiny scanf over one pattern of numbers and separators: "%d" reads
+// optional white space, a sign and digits; a separator character skips white
+// space around it. Gives how many numbers were read.
+int scan_numbers(std::string_view s, const char* seps, int out[6]) {
+  size_t i = 0;
+  int count = 0;
+  auto skip_ws = [&] {
+    while (i < s.size() && (s[i] == ' ' || (s[i] >= '\t' && s[i] <= '\r'))) ++i;
+  };
+  for (int k = 0; k < 6; ++k) {
+    if (k > 0) {
+      char sep = seps[k - 1];
+      skip_ws();
+      if (sep != ' ') {
+        if (i >= s.size() || s[i] != sep) return count;
+        ++i;
+      }
+    }
+    skip_ws();
+    bool neg = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) neg = s[i++] == '-';
+    if (i >= s.size() || s[i] < '0' || s[i] > '9') return count;
+    long long v = 0;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9') {
+      v = std::min<long long>(v * 10 + (s[i] - '0'), INT_MAX);
+      ++i;
+    }
+    out[count++] = static_cast<int>(neg ? -v : v);
+  }
+  return count;
+}
+
+struct DateTime {
+  int n[6] = {0, 0, 0, 0, 0, 0};
+};
+
+// Reads a date-and-time column: date first ("m / d / y h : m : s"), then time
+// first ("h : m : s m / d / y"); a reading of at least two numbers counts,
+// the later one winning.
+DateTime totime(const std::string& s) {
+  DateTime t;
+  int v[6];
+  int got = scan_numbers(s, "// ::", v);
+  if (got >= 2) {
+    for (int k = 0; k < 6; ++k) t.n[k] = k < got ? v[k] : 0;
+  }
+  got = scan_numbers(s, ":: //", v);
+  if (got >= 2) {
+    for (int k = 0; k < 6; ++k) t.n[k] = k < got ? v[k] : 0;
+  }
+  return t;
+}
+
+int compare_dates(const DateTime& a, const DateTime& b) {
+  static const int order[6] = {2, 0, 1, 3, 4, 5};
+  for (int k : order) {
+    if (a.n[k] != b.n[k]) return a.n[k] < b.n[k] ? -1 : 1;
+  }
+  return 0;
+}
+
+struct Row {
+  std::string text;
+  std::string key;  // the sort column
+};
+
+}  // namespace
+
+int kivsort(std::string& table, std::string_view keyrow, std::string_view name,
+            std::string_view type) {
+  if (table.empty()) return -1;
+  if (keyrow.empty()) return -2;
+  if (type.empty()) return -3;
+  if (name.empty()) return -4;
+  int col = getindex(keyrow, name);
+  // No sort column: nothing to compare, the rows stay in their order.
+  if (col == 0) return 0;
+
+  int count = getrowcount(table);
+  std::vector<Row> rows;
+  rows.reserve(static_cast<size_t>(count));
+  for (int i = 1; i <= count; ++i) {
+    Row r;
+    r.text = getrow(table, i).value_or("");
+    r.key = getcol(r.text, col).value_or("");
+    rows.push_back(std::move(r));
+  }
+
+  SortType st = sort_type(type);
+  bool int_descending = platform() == Platform::windows;
+  auto less = [&](const Row& a, const Row& b) {
+    switch (st) {
+      case SortType::integer: {
+        long long x = leading_int(a.key), y = leading_int(b.key);
+        return int_descending ? x > y : x < y;
+      }
+      case SortType::floating: return leading_float(a.key) < leading_float(b.key);
+      case SortType::date_time: return compare_dates(totime(a.key), totime(b.key)) < 0;
+      case SortType::text: return a.key < b.key;
+    }
+    return false;
+  };
+  std::stable_sort(rows.begin(), rows.end(), less);
+
+  std::string sorted;
+  sorted.reserve(table.size());
+  for (const Row& r : rows) sorted += r.text;
+  table.swap(sorted);
+  return 0;
+}
+
+}  // namespace kiv

@@ -1,0 +1,86 @@
+// Home-folder lookup of the Windows programs (see ntproducts.h).
+#include "toolkit/ntproducts.h"
+
+#include <cstdlib>
+#include <vector>
+
+#include "platform/exit.h"
+#include "platform/output.h"
+#include "toolkit/kivcontext.h"
+#include "toolkit/registry.h"
+#include "toolkit/security.h"
+
+namespace kiv {
+
+void slashpath(std::string& text) {
+  for (char& c : text)
+    if (c == '\\') c = '/';
+}
+
+namespace {
+std::vector<std::string> split_homes(const std::string& list) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (;;) {
+    size_t semi = list.find(';', start);
+    parts.push_back(list.substr(start, semi - start));
+    if (semi == std::string::npos) break;
+    start = semi + 1;
+  }
+  return parts;
+}
+}  // namespace
+
+std::string pickhome(const std::string& list) {
+  const char* script = std::getenv("SCRIPT_NAME");
+  if (!script || !*script) return list;
+  std::string_view s(script);
+  size_t dot = s.rfind('.');
+  if (dot == std::string_view::npos) return list;
+  std::vector<std::string> homes = split_homes(list);
+  // An empty first home gives no sound choice: keep the list as it is.
+  if (homes[0].empty()) return list;
+  char c = dot > 0 ? s[dot - 1] : '\0';
+  if (c >= '0' && c <= '9') {
+    size_t n = static_cast<size_t>(c - '0');
+    if (n < homes.size() && !homes[n].empty()) return homes[n];
+  }
+  return homes[0];
+}
+
+std::optional<std::string> getnvhome(std::string_view key) {
+  if (const char* env = std::getenv("NVHOME")) return std::string(env);
+  std::string k = key.empty() ? std::string("SOFTWARE\\KIV\\TIKLO\\Current") : std::string(key);
+  std::optional<std::string> home = getregentry(k);
+  if (!home || home->empty()) return std::nullopt;
+  slashpath(*home);
+  if (home->find(';') != std::string::npos) *home = pickhome(*home);
+  setenv("NVHOME", home->c_str(), 1);
+  return home;
+}
+
+std::string getproducthome() {
+  RequestContext& c = reqctx();
+  std::optional<std::string> script = getscript();
+  if (script && script->find('.') != std::string::npos) {
+    std::string key = "SOFTWARE\\KIV\\" + script->substr(0, script->find('.'));
+    std::optional<std::string> home = getnvhome(key);
+    std::optional<std::string> states = getregvalue(key, "PROG_STATES");
+    if (states && !states->empty()) c.prog_states = *states;
+    if (home) {
+      c.producthome = *home;
+      return *home;
+    }
+  }
+  const std::string fallback = "SOFTWARE\\KIV\\VORNA\\Current";
+  std::optional<std::string> home = getnvhome(fallback);
+  if (!home) {
+    err() << "NVHOME is undefined in the Registry\n";
+    err() << "<br>Location:\\HKEY_LOCAL_MACHINE\\" << fallback << "\n";
+    throw Exit{1};
+  }
+  c.producthome = *home;
+  return *home;
+}
+
+}  // namespace kiv
