@@ -8,6 +8,7 @@
 
 #include "platform/flavour.h"
 #include "toolkit/kivcontext.h"
+#include "toolkit/kivsettings.h"
 
 namespace kivtest {
 
@@ -61,6 +62,7 @@ std::vector<void (*)()>& resets() {
 }
 void reset_all() {
   kiv::reset_reqctx();
+  kiv::reset_settings();
   kiv::set_platform(kiv::Platform::windows);
   for (auto fn : resets()) fn();
 }

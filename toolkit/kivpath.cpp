@@ -1,0 +1,75 @@
+// Path-part checks and the atomic file rewrite.
+#include "toolkit/kivpath.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kiv {
+
+bool safe_name(std::string_view part, bool allow_leading_dot) {
+  if (part.empty()) return false;
+  if (!allow_leading_dot && part[0] == '.') return false;
+  if (part.find("..") != std::string_view::npos) return false;
+  for (char c : part) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (c == '/' || c == '\\' || u < 0x20 || u == 0x7f) return false;
+  }
+  return true;
+}
+
+bool path_under(std::string_view folder, std::string_view path) {
+  namespace fs = std::filesystem;
+  fs::path f = fs::path(folder).lexically_normal();
+  fs::path p = fs::path(path).lexically_normal();
+  std::string fs_ = f.string(), ps = p.string();
+  while (fs_.size() > 1 && fs_.back() == '/') fs_.pop_back();
+  if (ps == fs_) return true;
+  return ps.size() > fs_.size() && ps.compare(0, fs_.size(), fs_) == 0 &&
+         (fs_ == "/" || ps[fs_.size()] == '/');
+}
+
+bool write_file_atomic(const std::string& path, std::string_view content, std::string* error) {
+  auto fail = [&](const char* what) {
+    if (error) *error = std::string(what) + ": " + std::strerror(errno);
+    return false;
+  };
+  std::string tmp = path + ".tmpXXXXXX";
+  int fd = mkstemp(tmp.data());
+  if (fd < 0) return fail("cannot create temporary file");
+  // Keep the live file's permissions where there is one.
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0) fchmod(fd, st.st_mode & 07777);
+  else fchmod(fd, 0644);
+  size_t done = 0;
+  while (done < content.size()) {
+    ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      int e = errno;
+      ::close(fd);
+      ::unlink(tmp.c_str());
+      errno = e;
+      return fail("cannot write temporary file");
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (::fsync(fd) != 0 || ::close(fd) != 0) {
+    int e = errno;
+    ::unlink(tmp.c_str());
+    errno = e;
+    return fail("cannot sync temporary file");
+  }
+  if (::rename(tmp.c_str(), path.c_str()) != 0) {
+    int e = errno;
+    ::unlink(tmp.c_str());
+    errno = e;
+    return fail("cannot rename temporary file");
+  }
+  return true;
+}
+
+}  // namespace kiv

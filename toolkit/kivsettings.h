@@ -1,0 +1,32 @@
+// The command settings: process-wide values that a command fixes once at its
+// start from the environment and the case objects (tk_obj), and that the SQL
+// generator, the driver layer, mail delivery and the case engine read.
+// One instance per process; tests reset it with reset_settings().
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace kiv {
+
+struct Settings {
+  std::string nvpathhome;        // the home folder
+  int mssqlflag = 0;             // database type: 0 MSACCESS/other, 1 MSSQL, 2 ORACLE, 3 SYBASE, 4 DB2
+  std::string pcodbcdbtype = "MSACCESS";
+  std::string pcodbcuser, pcodbcpass;
+  std::string openstate = "Open", closedstate = "Closed";
+  std::string libdir;
+  std::optional<std::string> attachmentsdir;
+  std::string dateformat = "mdy";
+  int idateflag = 0;
+  std::string smtpoption;
+  int mailtypeformat = 0;
+  int threetablemodel = 0;
+  // Query settings filled per operation; none by default.
+  std::optional<std::string> row_number, row_number_value, join_condition, distinct_condition;
+};
+
+Settings& settings();
+void reset_settings();
+
+}  // namespace kiv
