@@ -40,7 +40,8 @@ Status open_key(std::string_view key, std::vector<Value>& values) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     std::string_view k, n, d;
     if (!split_line(line, k, n, d) || !same_key(k, key)) continue;
-    values.push_back({std::string(n), std::string(d)});
+    // A value is a C text: it ends at its first NUL.
+    values.push_back({std::string(n.substr(0, n.find('\0'))), std::string(d.substr(0, d.find('\0')))});
   }
   return values.empty() ? Status::not_found : Status::ok;
 }

@@ -2,12 +2,15 @@
 #include <new>
 #include <unistd.h>
 
+#include "platform/output.h"
 #include "toolkit/rowcol.h"
 
 namespace kiv {
 
 void kiv_out_of_memory() {
   static const char msg[] = "kiv_malloc(): Out of Memory...\n";
+  // Flushing writes what is buffered; it allocates nothing.
+  out().flush();
   // No allocation on this path: write straight to the descriptor.
   ssize_t ignored = ::write(2, msg, sizeof msg - 1);
   (void)ignored;

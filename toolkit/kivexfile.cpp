@@ -9,6 +9,7 @@
 #include "toolkit/kivcgi.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivio.h"
+#include "toolkit/kivpath.h"
 #include "toolkit/rowcol.h"
 
 namespace kiv {
@@ -19,7 +20,9 @@ constexpr size_t kMacroLine = 10240;
 
 std::string_view upto_nul(std::string_view s) { return s.substr(0, s.find('\0')); }
 
+// The first node of that name; nameless nodes match nothing.
 exdata* find_node(exlist* list, std::string_view name) {
+  if (name.empty()) return nullptr;
   for (exdata& n : list->nodes)
     if (n.name == name) return &n;
   return nullptr;
@@ -137,8 +140,8 @@ exlist addmacro(std::FILE* file) {
     if (eq == std::string::npos) continue;
     size_t nl = line->find('\n', eq);
     if (nl == std::string::npos) continue;  // no line end: skipped
-    std::string name = line->substr(0, eq);
-    std::string value = line->substr(eq + 1, nl - eq - 1);
+    std::string name(upto_nul(std::string_view(*line).substr(0, eq)));
+    std::string value(upto_nul(std::string_view(*line).substr(eq + 1, nl - eq - 1)));
     trimspace(name);
     trimspace(value);
     if (name.empty()) continue;  // "=value": a nameless line has no use
@@ -158,7 +161,9 @@ std::optional<exlist> file2ex(const std::string& path) {
     pagef("Cannot open file '%s' for reading. errno=%d\n", path, errno);
     return std::nullopt;
   }
-  return addmacro(f.get());
+  exlist l = addmacro(f.get());
+  if (l.empty()) return std::nullopt;
+  return l;
 }
 
 int exnode2line(const exdata& node, std::string& buffer) {
@@ -180,14 +185,15 @@ int ex2file(const exlist* list, const std::string& path) {
     out() << "Cant save empty data to file\n";
     return -1;
   }
-  FilePtr f = open_file(path, "w");
-  if (!f) {
+  std::string text, line;
+  for (const exdata& n : list->nodes)
+    if (exnode2line(n, line) == 0) text += line;
+  // Written beside the file and renamed over it: a failed write leaves the
+  // old file whole and is reported.
+  if (!write_file_atomic(path, text)) {
     pagef("Cannot open file '%s' for writing. errno=%d\n", path, errno);
     return -1;
   }
-  std::string line;
-  for (const exdata& n : list->nodes)
-    if (exnode2line(n, line) == 0) std::fwrite(line.data(), 1, line.size(), f.get());
   return 0;
 }
 

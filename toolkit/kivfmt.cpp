@@ -74,7 +74,10 @@ std::string one(const std::string& spec, T value) {
 std::string spec_text(const Spec& sp, const char* length) {
   std::string s = "%" + sp.flags;
   if (sp.width >= 0) s += std::to_string(sp.width);
-  if (sp.precision >= 0) s += "." + std::to_string(sp.precision);
+  if (sp.precision >= 0) {
+    s += '.';
+    s += std::to_string(sp.precision);
+  }
   s += length;
   s += sp.conv;
   return s;
@@ -113,13 +116,15 @@ std::string convert(const Spec& sp, const FmtArg& a, Escaper escape) {
       } else {
         c.assign(1, static_cast<char>(a.as_integer()));
       }
-      return pad(escape ? escape(c) : c, sp);
+      c = pad(c, sp);
+      return escape ? escape(c) : c;
     }
     case 's': {
       std::string t = a.as_text();
       if (sp.precision >= 0 && t.size() > static_cast<size_t>(sp.precision))
         t.resize(static_cast<size_t>(sp.precision));
-      return pad(escape ? escape(t) : t, sp);
+      t = pad(t, sp);
+      return escape ? escape(t) : t;
     }
   }
   return {};

@@ -1,6 +1,5 @@
 // Typed sort of the rows of a row/column text by one column.
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -27,12 +26,11 @@ SortType sort_type(std::string_view type) {
   return SortType::text;  // CHAR and any other type
 }
 
-// The leading integer of a text as the runtime's conversion reads it, held
-// in range; 0 when there is none.
+// The leading integer of a text as the runtime's 32-bit conversion reads it,
+// held in the int range; 0 when there is none.
 long long leading_int(const std::string& s) {
-  errno = 0;
   long long v = std::strtoll(s.c_str(), nullptr, 10);
-  return v;
+  return std::clamp<long long>(v, INT_MIN, INT_MAX);
 }
 
 double leading_float(const std::string& s) {
@@ -118,12 +116,13 @@ int kivsort(std::string& table, std::string_view keyrow, std::string_view name,
   // No sort column: nothing to compare, the rows stay in their order.
   if (col == 0) return 0;
 
-  int count = getrowcount(table);
+  // Cut the table into its rows in one pass; each keeps its "^$", and text
+  // after the last "^$" is not a row.
   std::vector<Row> rows;
-  rows.reserve(static_cast<size_t>(count));
-  for (int i = 1; i <= count; ++i) {
+  for (size_t start = 0, end; (end = table.find(kRowEnd, start)) != std::string::npos;
+       start = end + 2) {
     Row r;
-    r.text = getrow(table, i).value_or("");
+    r.text = table.substr(start, end + 2 - start);
     r.key = getcol(r.text, col).value_or("");
     rows.push_back(std::move(r));
   }

@@ -158,3 +158,8 @@ TEST_F(Home, RegistryAccessDeniedEndsWithMinusOne) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
 }
+
+TEST_F(Home, RegistryValuesEndAtNul) {
+  registry(std::string("SOFTWARE\\KIV\\TIKLO\\Current\\NVHOME=/a\0b\n", 40));
+  EXPECT_EQ(getnvhome(""), "/a");
+}

@@ -174,3 +174,36 @@ TEST_F(ExData, LineEndsCannotInjectVariables) {
   EXPECT_EQ(exnode2line(formexdatanode("n", ""), line), 0);
   EXPECT_EQ(line, "n=\n");
 }
+
+TEST_F(ExData, NulCutsStateLinesBeforeTrimming) {
+  exlist l = read_state(std::string("A=1\nKEY=abc \0xyz\nNAME \0j=v\n", 27) + std::string("\0=x\n", 4));
+  EXPECT_EQ(getnodeval(&l, "KEY"), "abc");
+  EXPECT_EQ(getnodeval(&l, "NAME"), "v");
+  EXPECT_EQ(l.nodes.size(), 3u);  // the nameless line is skipped
+}
+
+TEST_F(ExData, NamelessNodesNeverMerge) {
+  exlist l;
+  l.nodes = {formexdatanode("a", "1")};
+  addexdatanode(&l, formexdatanode("", "v1"));
+  addexdatanode(&l, formexdatanode("", "v2"));
+  addexdatanode(&l, formexdatanode("mm_", "v3"));
+  ASSERT_EQ(l.nodes.size(), 4u);
+  EXPECT_EQ(l.nodes[1].value, "v1");
+  EXPECT_EQ(l.nodes[2].value, "v2");
+}
+
+TEST_F(ExData, EmptyFileGivesNoListAndFailedWriteIsReported) {
+  EXPECT_EQ(file2ex(dir_.write("empty", "# only a comment\n")), std::nullopt);
+  exlist l;
+  l.nodes = {formexdatanode("a", "1")};
+  std::filesystem::create_directories(dir_.path() / "adir");
+  EXPECT_EQ(ex2file(&l, dir_.str() + "/adir"), -1);
+  EXPECT_NE(page().find("for writing"), std::string::npos);
+}
+
+TEST_F(ExData, CrlfStateFile) {
+  exlist l = read_state("A=1\r\nB=two words\r\n");
+  EXPECT_EQ(getnodeval(&l, "A"), "1");
+  EXPECT_EQ(getnodeval(&l, "B"), "two words");
+}

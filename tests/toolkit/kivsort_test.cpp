@@ -56,3 +56,21 @@ TEST(KivSort, ArgumentErrorsInOrder) {
   EXPECT_EQ(kivsort(u, "n^$", "missing", "INT"), 0);
   EXPECT_EQ(u, "2^$1^$");
 }
+
+TEST(KivSort, LargeTablesSortInOnePass) {
+  std::string t;
+  for (int i = 0; i < 40000; ++i) t += std::to_string((i * 7919) % 40000) + "^$";
+  set_platform(Platform::linux);
+  ASSERT_EQ(kivsort(t, "n^$", "n", "INT"), 0);
+  set_platform(Platform::windows);
+  EXPECT_EQ(t.substr(0, 9), "0^$1^$2^$");
+}
+
+TEST(KivSort, TimeFirstValuesAndIntRange) {
+  // Time first: compared by the same positions as dates.
+  EXPECT_EQ(sorted("10:00:00 01/02/2000^$09:00:00 01/02/2000^$", "DATE_TIME"),
+            "09:00:00 01/02/2000^$10:00:00 01/02/2000^$");
+  // Leading integers are read as 32-bit numbers.
+  EXPECT_EQ(sorted("99999999999^$2147483647^$1^$", "INT", Platform::linux),
+            "1^$99999999999^$2147483647^$");
+}
