@@ -1,0 +1,11 @@
+// The tagwriter program: a console tool of the bar-code station.
+#include "platform/flavour.h"
+#include "platform/output.h"
+#include "tools/tagwriter.h"
+
+int main(int argc, char** argv) {
+  kiv::set_platform(kiv::Platform::windows);
+  int status = kiv::tagwriter_main(argc, argv);
+  kiv::flush_all();
+  return status;
+}
