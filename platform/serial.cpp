@@ -180,6 +180,8 @@ void SerialPort::close() {
   if (fd_ < 0) return;
   int saved = errno;
   (void)tcdrain(fd_);
+  // The terminal keeps TIOCEXCL while others hold it open; give it back.
+  if (isatty(fd_)) (void)ioctl(fd_, TIOCNXCL);
   ::close(fd_);
   fd_ = -1;
   errno = saved;
