@@ -1,0 +1,724 @@
+// The ODBC layer on unixODBC. One driver call: start the results (initp),
+// fill the connection record, connect with a connection text, run the
+// statement, fetch its rows into the scratch file by column type (or, for a
+// describe, write the one row of type names), disconnect, read the rows back.
+// The environment is allocated with SQLAllocEnv, so that the driver manager
+// treats this program as an ODBC 2 application (2.x states, SQL_DATE types).
+#include "data/iodbc.h"
+
+#include <sql.h>
+#include <sqlext.h>
+#include <odbcinst.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include "data/dbdriver.h"
+#include "data/webhandle_db.h"
+#include "platform/output.h"
+#include "toolkit/kivcgitrace.h"
+#include "toolkit/kivsettings.h"
+#include "toolkit/rowcol.h"
+
+namespace kiv::iodbc {
+
+namespace {
+
+constexpr const char* kAllocError = "ODBC ERROR n\\nAllocation Error\n";
+
+// One result column: its name, its SQL type (0 when its description failed)
+// and its precision.
+struct OdbcColumn {
+  std::string name;
+  SQLSMALLINT type = 0;
+  SQLULEN precision = 0;
+};
+
+// The connection record of one call.
+struct OdbcConn {
+  std::optional<std::string> pUID, pPWD, pDB, pDSN, pWSID;
+  std::string colSeparator = " ";
+  int colWidth = 80;
+  int connTimeout = 60;
+  int queryTimeout = 60;
+  int setQueryTimeout = 0;
+  SQLSMALLINT colMax = 0;
+  std::vector<OdbcColumn> columns;
+  std::string pBuffer;
+  SQLHENV henv = SQL_NULL_HENV;
+  SQLHDBC hdbc = SQL_NULL_HDBC;
+  int firstConnect = 1;
+  int driverConnect = 0;
+  int moreResults = 0;
+  int setConnectOption = 1;
+  int setStmtOption = 0;
+  int errLevel = 16;
+  int exitCode = 0;
+  // The statement, for the error messages.
+  std::string statement;
+  // A reused buffer for text values.
+  std::string valbuf;
+};
+
+// The I/O record: only the statement and the output stream matter; the rest
+// is fixed and shown in the trace dump.
+struct OdbcIo {
+  const char* input = "stdin";
+  const char* output = "stdout";
+  std::string pLine;
+  int pCurrent = 0;
+  int pBegin = 0;
+  std::string pODBC;
+  std::string pDisplay;
+  int maxLine = 1024;
+  int skipText = 0, saveLines = 0, echoLines = 0, promptLines = 0, lineNo = 0;
+};
+
+bool ok(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
+
+SQLCHAR* sqltext(std::string& s) { return reinterpret_cast<SQLCHAR*>(s.data()); }
+
+const char* opt_text(const std::optional<std::string>& v) { return v ? v->c_str() : "(null)"; }
+
+// ---- error records -------------------------------------------------------
+
+struct ErrorRecord {
+  std::string state;
+  std::string message;
+  long native = 0;
+  SQLRETURN rc = 0;
+};
+
+// The level of a record by the answer of the call that failed.
+long error_level(SQLRETURN rc) {
+  if (rc == SQL_SUCCESS || rc == SQL_NO_DATA) return 0;
+  if (rc == SQL_SUCCESS_WITH_INFO) return 1;
+  return 16;
+}
+
+// Shows one record: below the error level it goes to the trace only, at or
+// above it into odbcerror as well.
+void odbc_displayerror(OdbcConn& c, const ErrorRecord& e) {
+  long level = error_level(e.rc);
+  if (level >= 16) c.exitCode = -100;
+  if (level < c.errLevel) {
+    kivtrace("ODBC information: State %s, Msg %ld: %s", e.state, e.native, e.message);
+    return;
+  }
+  std::string head = sformat(
+      "The SQL command='%s'\nproduced this error message from the database.\n"
+      " You may check your data and try again to resolve this problem.\n",
+      c.statement.substr(0, 2047));
+  std::string body = sformat("Msg %ld, Level %ld, State %s:\n%s\n", e.native, level, e.state, e.message);
+  adderror(head);
+  adderror(body);
+  kivtrace("%s", head);
+  kivtrace("%s", body);
+}
+
+// Asks the driver manager for one pending record; false when there is none
+// (or when asking failed, which `failure` then describes).
+bool odbc_geterror(OdbcConn& c, SQLHSTMT stmt, ErrorRecord& e, std::optional<ErrorRecord>& failure) {
+  SQLCHAR state[6] = {0};
+  SQLINTEGER native = 0;
+  std::vector<SQLCHAR> msg(512, 0);
+  SQLSMALLINT len = 0;
+  SQLRETURN r = SQLError(c.henv, c.hdbc, stmt, state, &native, msg.data(),
+                         static_cast<SQLSMALLINT>(msg.size()), &len);
+  if (r == SQL_NO_DATA) return false;
+  if (!ok(r)) {
+    failure = ErrorRecord{"00000", r == SQL_ERROR ? "ODBC Failure" : "Unknown Error", 0, e.rc};
+    return false;
+  }
+  e.state = reinterpret_cast<const char*>(state);
+  size_t n = std::min<size_t>(len < 0 ? 0 : static_cast<size_t>(len), msg.size() - 1);
+  e.message.assign(reinterpret_cast<const char*>(msg.data()), n);
+  e.message.resize(std::strlen(e.message.c_str()));
+  e.native = native;
+  return true;
+}
+
+// Reports every pending record after a call that answered `rc`. Records of a
+// state in `swallow` are not shown; `on_swallow` learns of each.
+template <class F>
+void odbc_reporterrors(OdbcConn& c, SQLRETURN rc, SQLHSTMT stmt,
+                       std::initializer_list<std::string_view> swallow, F on_swallow) {
+  if (rc == SQL_INVALID_HANDLE) {
+    odbc_displayerror(c, ErrorRecord{"******", "Unknown Error", 0, rc});
+    return;
+  }
+  // The driver manager hands each record out once; the bound only guards
+  // against a driver that never runs out.
+  for (int i = 0; i < 1000; ++i) {
+    ErrorRecord e;
+    e.rc = rc;
+    std::optional<ErrorRecord> failure;
+    if (!odbc_geterror(c, stmt, e, failure)) {
+      if (failure) odbc_displayerror(c, *failure);
+      return;
+    }
+    if (std::find(swallow.begin(), swallow.end(), e.state) != swallow.end()) {
+      on_swallow(e);
+      continue;
+    }
+    odbc_displayerror(c, e);
+  }
+}
+
+void odbc_reporterrors(OdbcConn& c, SQLRETURN rc, SQLHSTMT stmt) {
+  odbc_reporterrors(c, rc, stmt, {}, [](const ErrorRecord&) {});
+}
+
+// ---- set-up, connection, options -----------------------------------------
+
+void odbc_init(OdbcConn& c, OdbcIo& io, int timeout, const std::string& database,
+               const std::string& statement) {
+  const Settings& s = settings();
+  if (!s.pcodbcuser.empty()) c.pUID = s.pcodbcuser;
+  if (!s.pcodbcpass.empty()) c.pPWD = s.pcodbcpass;
+  c.pDB = database;
+  c.pDSN = database;
+  c.connTimeout = timeout ? timeout : 60;
+  c.queryTimeout = c.connTimeout;
+  c.pBuffer.assign(static_cast<size_t>(c.colWidth) + 2, '\0');
+  c.statement = statement;
+  io.pODBC = statement;
+}
+
+// Sets a connection option (no statement) or a statement option, when the
+// driver offers the call. States IM001, S1092 and S1C00 (not supported) are
+// not reported.
+bool odbc_setoption(OdbcConn& c, SQLUSMALLINT option, SQLULEN value, SQLHSTMT stmt) {
+  bool offered = stmt != SQL_NULL_HSTMT ? c.setStmtOption : c.setConnectOption;
+  if (!offered) return false;
+  SQLRETURN rc = stmt != SQL_NULL_HSTMT ? SQLSetStmtOption(stmt, option, value)
+                                        : SQLSetConnectOption(c.hdbc, option, value);
+  if (rc != SQL_SUCCESS)
+    odbc_reporterrors(c, rc, stmt, {"IM001", "S1092", "S1C00"}, [](const ErrorRecord&) {});
+  return ok(rc);
+}
+
+// True when the data source's own configuration names its database: the
+// connection text then leaves DATABASE out, so that a driver whose database
+// is a file (SQLite) opens the configured file and not one named like the
+// data source.
+bool dsn_names_database(const std::string& dsn) {
+  char buf[8] = {0};
+  return SQLGetPrivateProfileString(dsn.c_str(), "Database", "", buf, sizeof buf, "odbc.ini") > 0;
+}
+
+bool odbc_connect(OdbcConn& c) {
+  const std::optional<std::string> uid = c.pUID;
+  const std::optional<std::string> pwd = c.pPWD;
+  std::string dsn = c.pDSN.value_or("default");
+  bool connected = false;
+  if (c.firstConnect || c.driverConnect) {
+    std::optional<std::string> db = c.pDB;
+    if (db && dsn_names_database(dsn)) db.reset();
+    std::string text = connect_text(dsn, uid, pwd, db);
+    std::vector<SQLCHAR> done(text.size() + 1024, 0);
+    SQLSMALLINT donelen = 0;
+    SQLRETURN rc = SQLDriverConnect(c.hdbc, nullptr, sqltext(text), static_cast<SQLSMALLINT>(text.size()),
+                                    done.data(), static_cast<SQLSMALLINT>(done.size()), &donelen,
+                                    SQL_DRIVER_NOPROMPT);
+    if (ok(rc)) {
+      c.firstConnect = 0;
+      c.driverConnect = 1;
+      connected = true;
+      if (rc == SQL_SUCCESS_WITH_INFO) odbc_reporterrors(c, rc, SQL_NULL_HSTMT);
+    } else {
+      odbc_reporterrors(c, rc, SQL_NULL_HSTMT, {"IM001"},
+                        [&](const ErrorRecord&) { c.driverConnect = 0; });
+    }
+  }
+  if (!connected) {
+    std::string d = dsn, u = uid.value_or(""), p = pwd.value_or("");
+    SQLRETURN rc = SQLConnect(c.hdbc, sqltext(d), SQL_NTS, sqltext(u), uid ? SQL_NTS : 0, sqltext(p),
+                              pwd ? SQL_NTS : 0);
+    if (ok(rc)) {
+      c.firstConnect = 0;
+      c.driverConnect = 0;
+      connected = true;
+      if (rc == SQL_SUCCESS_WITH_INFO) odbc_reporterrors(c, rc, SQL_NULL_HSTMT);
+    } else {
+      odbc_reporterrors(c, rc, SQL_NULL_HSTMT);
+    }
+  }
+  if (connected) {
+    SQLUSMALLINT offered = 0;
+    SQLGetFunctions(c.hdbc, SQL_API_SQLMORERESULTS, &offered);
+    c.moreResults = offered == SQL_TRUE;
+    offered = 0;
+    SQLGetFunctions(c.hdbc, SQL_API_SQLSETCONNECTOPTION, &offered);
+    c.setConnectOption = offered == SQL_TRUE;
+    offered = 0;
+    SQLGetFunctions(c.hdbc, SQL_API_SQLSETSTMTOPTION, &offered);
+    c.setStmtOption = offered == SQL_TRUE;
+  }
+  return connected;
+}
+
+bool odbc_startup(OdbcConn& c) {
+  if (!ok(SQLAllocEnv(&c.henv))) {
+    out() << kAllocError;
+    c.henv = SQL_NULL_HENV;
+    return false;
+  }
+  if (!ok(SQLAllocConnect(c.henv, &c.hdbc))) {
+    out() << kAllocError;
+    SQLFreeEnv(c.henv);
+    c.henv = SQL_NULL_HENV;
+    c.hdbc = SQL_NULL_HDBC;
+    return false;
+  }
+  odbc_setoption(c, SQL_LOGIN_TIMEOUT, static_cast<SQLULEN>(c.connTimeout), SQL_NULL_HSTMT);
+  if (!odbc_connect(c)) {
+    SQLFreeConnect(c.hdbc);
+    SQLFreeEnv(c.henv);
+    c.hdbc = SQL_NULL_HDBC;
+    c.henv = SQL_NULL_HENV;
+    return false;
+  }
+  return true;
+}
+
+void odbc_shutdown(OdbcConn& c) {
+  if (c.hdbc != SQL_NULL_HDBC) {
+    SQLDisconnect(c.hdbc);
+    SQLFreeConnect(c.hdbc);
+  }
+  if (c.henv != SQL_NULL_HENV) SQLFreeEnv(c.henv);
+  c.hdbc = SQL_NULL_HDBC;
+  c.henv = SQL_NULL_HENV;
+}
+
+// One trace line per field of both records. The password is never shown.
+void trace_records(const OdbcConn& c, const OdbcIo& io) {
+  if (!reqctx().kivdebug) return;
+  kivtrace("pODBC->pUID=%s", opt_text(c.pUID));
+  kivtrace("pODBC->pPWD=%s", c.pPWD ? "********" : "(null)");
+  kivtrace("pODBC->pDB=%s", opt_text(c.pDB));
+  kivtrace("pODBC->pDSN=%s", opt_text(c.pDSN));
+  kivtrace("pODBC->pWSID=%s", opt_text(c.pWSID));
+  kivtrace("pODBC->colSeparator='%s'", c.colSeparator);
+  kivtrace("pODBC->colWidth=%d", c.colWidth);
+  kivtrace("pODBC->connTimeout=%d", c.connTimeout);
+  kivtrace("pODBC->queryTimeout=%d", c.queryTimeout);
+  kivtrace("pODBC->setQueryTimeout=%d", c.setQueryTimeout);
+  kivtrace("pODBC->colMax=%d", static_cast<int>(c.colMax));
+  kivtrace("pODBC->firstConnect=%d", c.firstConnect);
+  kivtrace("pODBC->driverConnect=%d", c.driverConnect);
+  kivtrace("pODBC->moreResults=%d", c.moreResults);
+  kivtrace("pODBC->setConnectOption=%d", c.setConnectOption);
+  kivtrace("pODBC->setStmtOption=%d", c.setStmtOption);
+  kivtrace("pODBC->errLevel=%d", c.errLevel);
+  kivtrace("pODBC->exitCode=%d", c.exitCode);
+  kivtrace("pIO->input=%s", io.input);
+  kivtrace("pIO->output=%s", io.output);
+  kivtrace("pIO->pLine='%s'", io.pLine);
+  kivtrace("pIO->pCurrent=%d", io.pCurrent);
+  kivtrace("pIO->pBegin=%d", io.pBegin);
+  kivtrace("pIO->pODBC='%s'", io.pODBC);
+  kivtrace("pIO->pDisplay='%s'", io.pDisplay);
+  kivtrace("pIO->maxLine=%d", io.maxLine);
+  kivtrace("pIO->skipText=%d", io.skipText);
+  kivtrace("pIO->saveLines=%d", io.saveLines);
+  kivtrace("pIO->echoLines=%d", io.echoLines);
+  kivtrace("pIO->promptLines=%d", io.promptLines);
+  kivtrace("pIO->lineNo=%d", io.lineNo);
+}
+
+// ---- columns and values --------------------------------------------------
+
+// Describes column i; the whole name, however long. On failure the column
+// gets type 0 and an empty name, and the failure is reported.
+OdbcColumn describe_column(OdbcConn& c, SQLHSTMT stmt, SQLUSMALLINT i) {
+  OdbcColumn col;
+  std::string name(64, '\0');
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    SQLSMALLINT namelen = 0, scale = 0, nullable = 0, type = 0;
+    SQLULEN precision = 0;
+    SQLRETURN rc = SQLDescribeCol(stmt, i, sqltext(name), static_cast<SQLSMALLINT>(name.size()), &namelen,
+                                  &type, &precision, &scale, &nullable);
+    if (!ok(rc)) {
+      odbc_reporterrors(c, rc, stmt);
+      return OdbcColumn{};
+    }
+    if (namelen >= 0 && static_cast<size_t>(namelen) >= name.size() && attempt == 0) {
+      name.assign(static_cast<size_t>(namelen) + 1, '\0');
+      continue;
+    }
+    name.resize(std::min(name.size(), static_cast<size_t>(std::max<SQLSMALLINT>(namelen, 0))));
+    col.name = name.c_str();
+    col.type = type;
+    col.precision = precision;
+    break;
+  }
+  return col;
+}
+
+// The type name of a describe's type row.
+const char* type_name(SQLSMALLINT type) {
+  switch (type) {
+    case SQL_INTEGER:
+    case SQL_SMALLINT:
+    case SQL_TINYINT: return "INT";
+    case SQL_NUMERIC:
+    case SQL_DECIMAL:
+    case SQL_FLOAT:
+    case SQL_REAL:
+    case SQL_DOUBLE: return "FLOAT";
+    case SQL_DATE:
+    case SQL_TIME:
+    case SQL_TIMESTAMP: return "DATE_TIME";
+    default: return "CHAR";
+  }
+}
+
+// strftime of a broken-down date and time. A year above 1900 is a calendar
+// year, one of 1900 or less an offset from 1900.
+std::string format_tm(const char* format, int year, int month, int day, int hour, int minute, int second) {
+  std::tm t{};
+  t.tm_year = year > 1900 ? year - 1900 : year;
+  t.tm_mon = month - 1;
+  t.tm_mday = day;
+  t.tm_hour = hour;
+  t.tm_min = minute;
+  t.tm_sec = second;
+  char buf[128];
+  size_t n = std::strftime(buf, 127, format, &t);
+  return std::string(buf, n);
+}
+
+const char* date_format() { return settings().dateformat == "dmy" ? "%d/%m/%Y" : "%m/%d/%Y"; }
+
+// One fetched value: none for NULL; `failed` when it could not be fetched.
+struct Value {
+  std::optional<std::string> text;
+  bool failed = false;
+};
+
+template <class T>
+Value get_fixed(OdbcConn& c, SQLHSTMT stmt, SQLUSMALLINT i, SQLSMALLINT ctype, T& v) {
+  SQLLEN ind = 0;
+  SQLRETURN rc = SQLGetData(stmt, i, ctype, &v, sizeof v, &ind);
+  if (rc == SQL_SUCCESS_WITH_INFO) odbc_reporterrors(c, rc, stmt);
+  if (!ok(rc)) {
+    odbc_reporterrors(c, rc, stmt);
+    return Value{std::nullopt, true};
+  }
+  if (ind == SQL_NULL_DATA) return Value{};
+  return Value{std::string(), false};
+}
+
+// A value fetched as text, in as many pieces as it takes.
+Value get_text(OdbcConn& c, SQLHSTMT stmt, SQLUSMALLINT i, const OdbcColumn& col) {
+  std::string& buf = c.valbuf;
+  size_t want = std::clamp<size_t>(static_cast<size_t>(std::min<SQLULEN>(col.precision, 65536)) * 2 + 1, 256, 65537);
+  if (buf.size() < want) buf.assign(want, '\0');
+  std::string v;
+  for (;;) {
+    SQLLEN ind = 0;
+    SQLRETURN rc = SQLGetData(stmt, i, SQL_C_CHAR, buf.data(), static_cast<SQLLEN>(buf.size()), &ind);
+    if (rc == SQL_NO_DATA) break;
+    if (!ok(rc)) {
+      odbc_reporterrors(c, rc, stmt);
+      return Value{std::nullopt, true};
+    }
+    if (ind == SQL_NULL_DATA) return Value{};
+    size_t room = buf.size() - 1;
+    bool whole = rc == SQL_SUCCESS || (ind != SQL_NO_TOTAL && static_cast<size_t>(ind) <= room);
+    size_t got = room;
+    if (ind != SQL_NO_TOTAL && whole) got = std::min(static_cast<size_t>(ind), room);
+    else if (whole) got = ::strnlen(buf.data(), room);
+    v.append(buf.data(), got);
+    if (whole) {
+      if (rc == SQL_SUCCESS_WITH_INFO) odbc_reporterrors(c, rc, stmt);
+      break;
+    }
+    // Cut off: what is left comes with the next call, into a buffer that can
+    // take it when the driver told its length.
+    size_t left = ind == SQL_NO_TOTAL ? buf.size() * 2 : static_cast<size_t>(ind) - got + 1;
+    if (left > buf.size()) buf.assign(left, '\0');
+  }
+  return Value{std::move(v), false};
+}
+
+// Column i of the current row in its written form.
+Value fetch_value(OdbcConn& c, SQLHSTMT stmt, SQLUSMALLINT i, const OdbcColumn& col) {
+  switch (col.type) {
+    case SQL_INTEGER:
+    case SQL_SMALLINT:
+    case SQL_TINYINT: {
+      SQLINTEGER n = 0;
+      Value v = get_fixed(c, stmt, i, SQL_C_LONG, n);
+      if (v.text) v.text = sformat("%ld", static_cast<long>(n));
+      return v;
+    }
+    case SQL_FLOAT:
+    case SQL_REAL:
+    case SQL_DOUBLE: {
+      SQLDOUBLE d = 0;
+      Value v = get_fixed(c, stmt, i, SQL_C_DOUBLE, d);
+      if (v.text) v.text = sformat("%.6f", d);
+      return v;
+    }
+    case SQL_DATE: {
+      DATE_STRUCT d{};
+      Value v = get_fixed(c, stmt, i, SQL_C_DATE, d);
+      if (v.text) v.text = format_tm(date_format(), d.year, d.month, d.day, 0, 0, 0);
+      return v;
+    }
+    case SQL_TIME: {
+      TIME_STRUCT t{};
+      Value v = get_fixed(c, stmt, i, SQL_C_TIME, t);
+      if (v.text) v.text = format_tm("%I:%M%p", 1970, 1, 1, t.hour, t.minute, t.second);
+      return v;
+    }
+    case SQL_TIMESTAMP: {
+      TIMESTAMP_STRUCT t{};
+      Value v = get_fixed(c, stmt, i, SQL_C_TIMESTAMP, t);
+      if (v.text)
+        v.text = format_tm(t.year >= 1970 ? date_format() : "%H:%M", t.year, t.month, t.day, t.hour,
+                           t.minute, t.second);
+      return v;
+    }
+    case SQL_BIT: {
+      unsigned char b = 0;
+      Value v = get_fixed(c, stmt, i, SQL_C_BIT, b);
+      if (v.text) v.text = sformat("%d", b ? 1 : 0);
+      return v;
+    }
+    default: return get_text(c, stmt, i, col);
+  }
+}
+
+// Writes the current row to the scratch file. False when a value could not
+// be fetched.
+bool putrow(OdbcConn& c, SQLHSTMT stmt) {
+  int mss = settings().mssqlflag;
+  bool trim = mss == 1 || mss == 2 || mss == 4;
+  for (size_t k = 0; k < c.columns.size(); ++k) {
+    Value v = fetch_value(c, stmt, static_cast<SQLUSMALLINT>(k + 1), c.columns[k]);
+    if (v.failed) return false;
+    if (!v.text) {
+      addd(kEmptyCol);
+    } else {
+      if (trim) trimspace(*v.text);
+      addd(*v.text);
+    }
+    if (k + 1 < c.columns.size()) addd(kColSep);
+  }
+  dollard();
+  return true;
+}
+
+void describe_columns(OdbcConn& c, SQLHSTMT stmt, SQLSMALLINT ncols) {
+  c.colMax = ncols;
+  c.columns.clear();
+  for (SQLSMALLINT i = 1; i <= ncols; ++i) {
+    c.columns.push_back(describe_column(c, stmt, static_cast<SQLUSMALLINT>(i)));
+    addk(c.columns.back().name);
+    addk(kColSep);
+  }
+  dollark();
+  kivtrace("odbckey=%s", opt_text(driver_results().odbckey));
+}
+
+// Fetches a result with columns into odbcdata. Gives the row count, or -1
+// when a row or value could not be fetched or the rows not read back.
+long getdata(OdbcConn& c, SQLHSTMT stmt, SQLSMALLINT ncols) {
+  describe_columns(c, stmt, ncols);
+  long rows = 0;
+  bool value_failed = false;
+  SQLRETURN rc;
+  for (;;) {
+    rc = SQLFetch(stmt);
+    if (!ok(rc)) break;
+    if (rc == SQL_SUCCESS_WITH_INFO) odbc_reporterrors(c, rc, stmt);
+    if (!putrow(c, stmt)) {
+      value_failed = true;
+      break;
+    }
+    ++rows;
+  }
+  bool read = readback_odbcfile();
+  if (!value_failed && rc != SQL_NO_DATA) odbc_reporterrors(c, rc, stmt);
+  c.columns.clear();
+  kivtrace("rows fetched=%ld", rows);
+  return read && !value_failed && rc == SQL_NO_DATA ? rows : -1;
+}
+
+// The one row of type names of a describe.
+void getcolinfo(OdbcConn& c, SQLHSTMT stmt, SQLSMALLINT ncols) {
+  describe_columns(c, stmt, ncols);
+  for (size_t k = 0; k < c.columns.size(); ++k) {
+    addd(type_name(c.columns[k].type));
+    if (k + 1 < c.columns.size()) addd(kColSep);
+  }
+  dollard();
+  c.columns.clear();
+}
+
+bool blank(const std::string& s) {
+  return std::all_of(s.begin(), s.end(), [](unsigned char ch) { return std::isspace(ch); });
+}
+
+// Allocates a statement handle with the statement time-out set and runs the
+// statement. False (errors reported) when it did not run; a run with
+// information is a run, its records go to the trace.
+bool run_statement(OdbcConn& c, SQLHSTMT& stmt) {
+  if (!ok(SQLAllocStmt(c.hdbc, &stmt))) {
+    out() << kAllocError;
+    odbc_reporterrors(c, SQL_ERROR, SQL_NULL_HSTMT);
+    stmt = SQL_NULL_HSTMT;
+    return false;
+  }
+  odbc_setoption(c, SQL_QUERY_TIMEOUT, static_cast<SQLULEN>(c.queryTimeout), stmt);
+  SQLRETURN rc = SQLExecDirect(stmt, sqltext(c.statement), static_cast<SQLINTEGER>(c.statement.size()));
+  if (rc == SQL_SUCCESS) return true;
+  odbc_reporterrors(c, rc, stmt);
+  return rc == SQL_SUCCESS_WITH_INFO;
+}
+
+// Runs the statement and fetches its first result that has columns; further
+// results are passed over (their rows are not wanted, and the scratch file is
+// gone by then). 0, or -1 on failure.
+int odbc_execsql(OdbcConn& c, OdbcIo& io) {
+  trace_records(c, io);
+  if (blank(c.statement)) {
+    out() << "empty sql\n";
+    return -1;
+  }
+  SQLHSTMT stmt = SQL_NULL_HSTMT;
+  if (!run_statement(c, stmt)) {
+    if (stmt != SQL_NULL_HSTMT) SQLFreeStmt(stmt, SQL_DROP);
+    return -1;
+  }
+  int result = 0;
+  bool fetched = false;
+  for (;;) {
+    SQLSMALLINT ncols = 0;
+    if (!ok(SQLNumResultCols(stmt, &ncols)) || ncols == 0) {
+      SQLLEN count = 0;
+      SQLRowCount(stmt, &count);
+      kivtrace("SQLRowCount=%ld", static_cast<long>(count));
+    } else if (!fetched) {
+      fetched = true;
+      if (getdata(c, stmt, ncols) < 0) result = -1;
+    } else {
+      kivtrace("a further result of %d columns is passed over", static_cast<int>(ncols));
+    }
+    if (!c.moreResults) break;
+    SQLRETURN rc = SQLMoreResults(stmt);
+    if (rc == SQL_SUCCESS) continue;
+    if (rc == SQL_SUCCESS_WITH_INFO) {
+      odbc_reporterrors(c, rc, stmt);
+      continue;
+    }
+    if (rc != SQL_NO_DATA) {
+      odbc_reporterrors(c, rc, stmt);
+      result = -1;
+    }
+    break;
+  }
+  SQLFreeStmt(stmt, SQL_DROP);
+  return result;
+}
+
+int odbc_infosql(OdbcConn& c, OdbcIo& io) {
+  trace_records(c, io);
+  SQLHSTMT stmt = SQL_NULL_HSTMT;
+  int result = 0;
+  if (!run_statement(c, stmt)) {
+    result = -1;
+  } else {
+    SQLSMALLINT ncols = 0;
+    if (ok(SQLNumResultCols(stmt, &ncols)) && ncols > 0) getcolinfo(c, stmt, ncols);
+  }
+  if (stmt != SQL_NULL_HSTMT) SQLFreeStmt(stmt, SQL_DROP);
+  return result;
+}
+
+// Closes and deletes the scratch file however the call ends.
+struct ScratchGuard {
+  ~ScratchGuard() {
+    closeodbcfile();
+    removeodbcfile();
+  }
+};
+
+int odbc_call(const char* what, int timeout, const std::string& database, const std::string& statement,
+              bool describe) {
+  kivtrace("%s BEGIN----------------------------\n", what);
+  initp();
+  ScratchGuard guard;
+  OdbcConn c;
+  OdbcIo io;
+  odbc_init(c, io, timeout, database, statement);
+  int result = 0;
+  if (!odbc_startup(c)) {
+    kivtrace("Bad startup\n");
+    result = -2;
+  } else {
+    if ((describe ? odbc_infosql(c, io) : odbc_execsql(c, io)) != 0) {
+      kivtrace("Bad Exec\n");
+      result = -3;
+    }
+    odbc_shutdown(c);
+    if (describe) {
+      if (!readback_odbcfile() && result == 0) result = -3;
+      const DriverResults& r = driver_results();
+      kivtrace("info odbcdata=%s\n", opt_text(r.odbcdata));
+      kivtrace("info dbkey=%s\n", opt_text(r.odbckey));
+    }
+  }
+  kivtrace("%s END---------------------------- result=%d\n", what, result);
+  return result;
+}
+
+}  // namespace
+
+std::string connect_value(std::string_view value) {
+  bool brace = value.find_first_of(";{}") != std::string_view::npos ||
+               (!value.empty() && (value.front() == ' ' || value.back() == ' '));
+  if (!brace) return std::string(value);
+  std::string r = "{";
+  for (char ch : value) {
+    r += ch;
+    if (ch == '}') r += '}';
+  }
+  r += '}';
+  return r;
+}
+
+std::string connect_text(const std::string& dsn, const std::optional<std::string>& uid,
+                         const std::optional<std::string>& pwd, const std::optional<std::string>& database) {
+  std::string t = "DSN=" + connect_value(dsn);
+  if (uid) t += ";UID=" + connect_value(*uid);
+  t += ";PWD=" + connect_value(pwd.value_or(""));
+  if (database) t += ";DATABASE=" + connect_value(*database);
+  return t;
+}
+
+int kivodbcexec(const char*, int timeout, const std::string& database, const std::string& statement) {
+  return odbc_call("kivodbcexec", timeout, database, statement, false);
+}
+
+int kivodbcinfo(const char*, int timeout, const std::string& database, const std::string& statement) {
+  return odbc_call("kivodbcinfo", timeout, database, statement, true);
+}
+
+}  // namespace kiv::iodbc
+
+namespace kiv {
+
+const DbDriver& odbc_driver() {
+  static const DbDriver d{"odbc", &iodbc::kivodbcexec, &iodbc::kivodbcinfo};
+  return d;
+}
+
+}  // namespace kiv

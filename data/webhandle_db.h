@@ -1,0 +1,94 @@
+// The driver results and the functions both database back ends build them
+// with. A driver call leaves its rows in `odbcdata`, its column names in
+// `odbckey` and the database's error text in `odbcerror`; the rows pass
+// through a scratch file under the home's tmp folder on their way.
+// One instance per process; tests reset it with reset_driver_results().
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "toolkit/kivio.h"
+
+namespace kiv {
+
+// Size of the error text, its terminating NUL included: odbcerror never holds
+// more than kOdbcErrorSize - 1 bytes.
+inline constexpr size_t kOdbcErrorSize = 5120;
+
+// Spare room readodbcfile leaves beyond a file's text.
+inline constexpr size_t kOdbcDataSpare = 102400;
+
+struct DriverResults {
+  // Rows of the last result in row/column text, no header row; none when the
+  // last statement had no result columns (or the call failed early).
+  std::optional<std::string> odbcdata;
+  // Column names of the last result as one row ("^@" between, "^$" after);
+  // none when there were no result columns.
+  std::optional<std::string> odbckey;
+  // The database's error messages of the last call; empty when none.
+  std::string odbcerror;
+
+  // The scratch file of the current call: its path, and the open stream (null
+  // once closed). `odbcfile_errno` is the error of the first write that did
+  // not reach it (0 while every write did).
+  std::string odbcfilename;
+  FilePtr odbcfilep;
+  int odbcfile_errno = 0;
+};
+
+DriverResults& driver_results();
+
+// Back to a new process's state; a scratch file still open is closed and
+// removed.
+void reset_driver_results();
+
+// Starts a driver call: creates the scratch file "<home>/tmp/odbcfile.<time>.<pid>"
+// (home = settings().nvpathhome), drops the previous odbcdata and odbckey and
+// empties odbcerror. When the file cannot be created it prints
+// "Cannot open tmp file '%s'. errno=%d\n" and ends the process with status -1.
+void initp();
+
+// Appends a text to the scratch file; an empty text writes nothing and gives
+// -1, otherwise 0.
+int addd(std::string_view text);
+
+// Appends the row end "^$" to the scratch file.
+int dollard();
+
+// How addk treats a column name: the ODBC back end lower-cases, the
+// PostgreSQL back end keeps the case.
+enum class KeyCase { lower, keep };
+
+// Appends a text to odbckey (starting it when none); an empty text is ignored.
+void addk(std::string_view text, KeyCase keycase = KeyCase::lower);
+
+// Ends the key row: a trailing "^@" becomes "^$". Nothing when odbckey is
+// none or empty.
+void dollark();
+
+// Reads a whole file. Failures show "readodbcfile: can't stat '%s' errno=%d\n"
+// or "Cannot open file <%s> \n" through errmsg and give none.
+std::optional<std::string> readodbcfile(const std::string& path);
+
+// Lower-cases a text in place and gives it back.
+std::string& ToLower(std::string& text);
+
+// Appends to odbcerror, dropping whatever would not fit in its size.
+void adderror(std::string_view text);
+
+// Closes the scratch file when it is open. False when a write to it failed
+// (the rows it holds are incomplete).
+bool closeodbcfile();
+
+// Deletes the scratch file when there is one; the name is forgotten.
+void removeodbcfile();
+
+// Closes the scratch file, reads it into odbcdata and deletes it. False (and
+// odbcdata none) when the rows could not be written or read back whole; a
+// failed write is reported in odbcerror as "Cannot write tmp file '%s'. errno=%d\n".
+bool readback_odbcfile();
+
+}  // namespace kiv

@@ -1,0 +1,285 @@
+// The ODBC layer against real data sources: SQLite through Debian's SQLite
+// ODBC driver and PostgreSQL through the ANSI psqlodbc driver. Each test gets
+// a data source and a database of its own, and leaves no scratch file.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "data/dbdriver.h"
+#include "data/iodbc.h"
+#include "data/webhandle_db.h"
+#include "platform/exit.h"
+#include "support/services.h"
+#include "support/testsupport.h"
+#include "tests/data/odbcconfig.h"
+#include "toolkit/kivcontext.h"
+#include "toolkit/kivsettings.h"
+
+using namespace kiv;
+namespace fs = std::filesystem;
+
+namespace {
+
+const bool registered = (kivtest::add_reset(&reset_driver_results), true);
+
+enum class Road { sqlite, postgres };
+
+std::string road_name(const ::testing::TestParamInfo<Road>& p) {
+  return p.param == Road::sqlite ? "SQLite" : "PostgreSQL";
+}
+
+// A data source of its own on one road; the home's tmp folder must be empty
+// again after the test.
+class OdbcBase : public kivtest::KivTest {
+ protected:
+  explicit OdbcBase(Road road) : road_(road) {}
+
+  void SetUp() override {
+    KivTest::SetUp();
+    (void)registered;
+    if (pg()) {
+      KIV_NEED_SERVICE(kivtest::postgres_missing());
+      KIV_NEED_SERVICE(kivtest::odbc_driver_missing("psqlodbca.so"));
+    } else {
+      KIV_NEED_SERVICE(kivtest::odbc_driver_missing("libsqlite3odbc.so"));
+    }
+    fs::create_directories(home_.path() / "tmp");
+    settings().nvpathhome = home_.str();
+    kivtest::OdbcConfig& cfg = kivtest::OdbcConfig::get();
+    dsn_ = kivtest::unique_name("kivodbc");
+    if (!pg()) {
+      cfg.add_dsn(dsn_, {{"Driver", "SQLite3"}, {"Database", home_.str() + "/cases.db"}});
+    } else {
+      admin_ = dsn_ + "_admin";
+      cfg.add_dsn(admin_, kivtest::pg_dsn_attrs("postgres"));
+      ASSERT_EQ(iodbc::kivodbcexec(nullptr, 0, admin_, "create database " + dsn_), 0)
+          << driver_results().odbcerror;
+      created_ = true;
+      cfg.add_dsn(dsn_, kivtest::pg_dsn_attrs(dsn_));
+    }
+    ready_ = true;
+  }
+
+  void TearDown() override {
+    if (ready_) {
+      EXPECT_TRUE(fs::is_empty(home_.path() / "tmp")) << "scratch file left behind";
+    }
+    if (created_) iodbc::kivodbcexec(nullptr, 0, admin_, "drop database if exists " + dsn_ + " with (force)");
+    kivtest::OdbcConfig& cfg = kivtest::OdbcConfig::get();
+    if (!dsn_.empty()) cfg.remove_dsn(dsn_);
+    if (!admin_.empty()) cfg.remove_dsn(admin_);
+    KivTest::TearDown();
+  }
+
+  bool pg() const { return road_ == Road::postgres; }
+  int exec(const std::string& sql) { return iodbc::kivodbcexec(nullptr, 0, dsn_, sql); }
+  int info(const std::string& sql) { return iodbc::kivodbcinfo(nullptr, 0, dsn_, sql); }
+  const DriverResults& r() const { return driver_results(); }
+
+  // The case table with two rows: NULL, empty text, numbers, dates, times,
+  // and a time-stamp before 1970.
+  void make_cases() {
+    ASSERT_EQ(exec("create table kiv_case (id_num integer, title varchar(80), note text, opened date, "
+                   "stamp timestamp, at time, amount float, price numeric(10,2))"),
+              0)
+        << r().odbcerror;
+    ASSERT_EQ(exec("insert into kiv_case values (1, 'First', NULL, '2001-03-05', "
+                   "'2001-03-05 10:30:00', '10:30:00', 1.5, 12.50)"),
+              0)
+        << r().odbcerror;
+    ASSERT_EQ(exec("insert into kiv_case values (2, '', 'x', '1969-07-20', '1969-07-20 20:17:00', "
+                   "'23:05:00', -2.25, 0)"),
+              0)
+        << r().odbcerror;
+  }
+
+  Road road_;
+  kivtest::TempDir home_;
+  std::string dsn_, admin_;
+  bool created_ = false, ready_ = false;
+};
+
+class Odbc : public OdbcBase, public ::testing::WithParamInterface<Road> {
+ protected:
+  Odbc() : OdbcBase(GetParam()) {}
+};
+
+class PgOdbc : public OdbcBase {
+ protected:
+  PgOdbc() : OdbcBase(Road::postgres) {}
+};
+
+}  // namespace
+
+TEST_P(Odbc, InsertLeavesNoResultsAndSelectGivesRowsByType) {
+  make_cases();
+  EXPECT_FALSE(r().odbcdata.has_value());
+  EXPECT_FALSE(r().odbckey.has_value());
+  EXPECT_EQ(r().odbcerror, "");
+
+  ASSERT_EQ(exec("select * from kiv_case order by id_num"), 0) << r().odbcerror;
+  EXPECT_EQ(r().odbckey, "id_num^@title^@note^@opened^@stamp^@at^@amount^@price^$");
+  // NUMERIC is text in PostgreSQL; the SQLite driver calls it DOUBLE.
+  std::string p1 = pg() ? "12.50" : "12.500000", p2 = pg() ? "0.00" : "0.000000";
+  EXPECT_EQ(r().odbcdata, "1^@First^@^^^@03/05/2001^@03/05/2001^@10:30AM^@1.500000^@" + p1 + "^$" +
+                              "2^@^@x^@07/20/1969^@20:17^@11:05PM^@-2.250000^@" + p2 + "^$");
+  EXPECT_EQ(r().odbcerror, "");
+
+  settings().dateformat = "dmy";
+  ASSERT_EQ(exec("select opened, stamp from kiv_case where id_num = 1"), 0);
+  EXPECT_EQ(r().odbcdata, "05/03/2001^@05/03/2001^$");
+}
+
+TEST_P(Odbc, SelectWithoutRowsKeepsTheColumnNames) {
+  make_cases();
+  ASSERT_EQ(exec("select id_num, title from kiv_case where id_num = 99"), 0);
+  EXPECT_EQ(r().odbckey, "id_num^@title^$");
+  EXPECT_EQ(r().odbcdata, "");
+}
+
+TEST_P(Odbc, DescribeGivesOneRowOfTypeNames) {
+  make_cases();
+  ASSERT_EQ(info("select * from kiv_case"), 0) << r().odbcerror;
+  EXPECT_EQ(r().odbckey, "id_num^@title^@note^@opened^@stamp^@at^@amount^@price^$");
+  EXPECT_EQ(r().odbcdata, "INT^@CHAR^@CHAR^@DATE_TIME^@DATE_TIME^@DATE_TIME^@FLOAT^@FLOAT^$");
+
+  EXPECT_EQ(info("select * from nosuch_table"), -3);
+  EXPECT_NE(r().odbcerror.find("nosuch_table"), std::string::npos) << r().odbcerror;
+  EXPECT_FALSE(r().odbckey.has_value());
+}
+
+TEST_P(Odbc, NamesLowerCasedAndWholeAndLongValuesWhole) {
+  make_cases();
+  std::string longname = "A_Column_Name_Well_Beyond_Thirty_One_Bytes";
+  std::string quote = pg() ? "\"" : "";
+  ASSERT_EQ(exec("select id_num as " + quote + "MixedCase" + quote + ", title as " + longname +
+                 " from kiv_case where id_num = 1"),
+            0);
+  EXPECT_EQ(r().odbckey, "mixedcase^@a_column_name_well_beyond_thirty_one_bytes^$");
+
+  // Longer than any bound buffer of a text column, and than 64 KiB.
+  std::string big(70001, 'x');
+  big[0] = 'B';
+  big.back() = 'E';
+  ASSERT_EQ(exec("update kiv_case set note = '" + big + "' where id_num = 1"), 0) << r().odbcerror;
+  ASSERT_EQ(exec("select note from kiv_case where id_num = 1"), 0) << r().odbcerror;
+  EXPECT_EQ(r().odbcdata, big + "^$");
+}
+
+TEST_P(Odbc, TrimsValuesForMssqlOracleAndDb2) {
+  make_cases();
+  ASSERT_EQ(exec("update kiv_case set title = '  padded    title  ' where id_num = 1"), 0);
+  for (int flag : {0, 1, 2, 3, 4}) {
+    settings().mssqlflag = flag;
+    ASSERT_EQ(exec("select title from kiv_case where id_num = 1"), 0);
+    bool trimmed = flag == 1 || flag == 2 || flag == 4;
+    EXPECT_EQ(r().odbcdata, trimmed ? "padded title^$" : "  padded    title  ^$") << flag;
+  }
+}
+
+TEST_P(Odbc, EmptyStatementPrintsEmptySql) {
+  EXPECT_EQ(exec("  \t "), -3);
+  EXPECT_EQ(page(), "empty sql\n");
+  EXPECT_FALSE(r().odbcdata.has_value());
+}
+
+TEST_P(Odbc, BadStatementFailsWithTheDatabaseMessage) {
+  EXPECT_EQ(exec("select * from nosuch"), -3);
+  std::string head =
+      "The SQL command='select * from nosuch'\nproduced this error message from the database.\n"
+      " You may check your data and try again to resolve this problem.\n";
+  std::string body = pg() ? "Msg 1, Level 16, State 42P01:\nERROR: relation \"nosuch\" does not exist;\n"
+                            "Error while executing the query\n"
+                          : "Msg 1, Level 16, State S1000:\n[SQLite]no such table: nosuch (1)\n";
+  EXPECT_EQ(r().odbcerror, head + body);
+  EXPECT_FALSE(r().odbcdata.has_value());
+}
+
+TEST_P(Odbc, StatementWithInformationSucceedsAndTracesIt) {
+  // PostgreSQL answers with a notice, which the driver passes on as success
+  // with information.
+  reqctx().kivdebug = 1;
+  EXPECT_EQ(exec("drop table if exists nosuch"), 0);
+  EXPECT_EQ(r().odbcerror, "");
+  if (pg()) {
+    EXPECT_NE(page().find("does not exist, skipping"), std::string::npos);
+  }
+}
+
+TEST_P(Odbc, StackedStatementsGiveTheFirstResultOnly) {
+  if (!pg()) {
+    // The SQLite driver refuses them itself.
+    EXPECT_EQ(exec("select 1 as x; select 2 as y"), -3);
+    EXPECT_NE(r().odbcerror.find("only one SQL statement allowed"), std::string::npos);
+    return;
+  }
+  ASSERT_EQ(exec("select 1 as x; select 2 as y, 3 as z"), 0) << r().odbcerror;
+  EXPECT_EQ(r().odbckey, "x^$");
+  EXPECT_EQ(r().odbcdata, "1^$");
+  ASSERT_EQ(exec("create table t (a integer); insert into t values (7); select a from t"), 0);
+  EXPECT_EQ(r().odbckey, "a^$");
+  EXPECT_EQ(r().odbcdata, "7^$");
+  EXPECT_EQ(exec("select 1 as x; select * from nosuch"), -3);
+  EXPECT_NE(r().odbcerror.find("\"nosuch\" does not exist"), std::string::npos) << r().odbcerror;
+}
+
+TEST_P(Odbc, UnknownDataSourceFailsToConnect) {
+  EXPECT_EQ(iodbc::kivodbcexec(nullptr, 0, "no_such_source", "select 1"), -2);
+  std::string one =
+      "The SQL command='select 1'\nproduced this error message from the database.\n"
+      " You may check your data and try again to resolve this problem.\n"
+      "Msg 0, Level 16, State IM002:\n"
+      "[unixODBC][Driver Manager]Data source name not found and no default driver specified\n";
+  // Once for the connection text, once for the plain connect.
+  EXPECT_EQ(r().odbcerror, one + one);
+  EXPECT_FALSE(r().odbcdata.has_value());
+  EXPECT_FALSE(r().odbckey.has_value());
+}
+
+// The SQLite driver ignores the user; psqlodbc shows it in its message.
+TEST_F(PgOdbc, ConnectionValuesCannotAddAttributes) {
+  // Were the user cut at ";", the rest would select another database.
+  settings().pcodbcuser = "kiv;DATABASE=template1";
+  EXPECT_EQ(exec("select current_database()"), -2);
+  EXPECT_NE(r().odbcerror.find("kiv;DATABASE=template1"), std::string::npos) << r().odbcerror;
+}
+
+TEST_P(Odbc, ScratchFileThatCannotBeMadeEndsTheProcess) {
+  fs::remove(home_.path() / "tmp");
+  try {
+    exec("select 1");
+    FAIL() << "no exit";
+  } catch (const Exit& e) {
+    EXPECT_EQ(e.status, -1);
+  }
+  EXPECT_TRUE(page().starts_with("Cannot open tmp file '" + home_.str() + "/tmp/odbcfile.")) << page();
+  EXPECT_TRUE(page().ends_with("'. errno=2\n")) << page();
+  fs::create_directories(home_.path() / "tmp");
+}
+
+TEST_P(Odbc, InterfaceRunsTheOdbcLayerInTheWindowsFlavour) {
+  make_cases();
+  set_platform(Platform::windows);
+  ASSERT_EQ(kivodbcexec(nullptr, 0, dsn_, "select title from kiv_case where id_num = 1"), 0);
+  EXPECT_EQ(r().odbcdata, "First^$");
+  ASSERT_EQ(kivodbcinfo(nullptr, 15, dsn_, "select id_num from kiv_case"), 0);
+  EXPECT_EQ(r().odbcdata, "INT^$");
+}
+
+INSTANTIATE_TEST_SUITE_P(Roads, Odbc, ::testing::Values(Road::sqlite, Road::postgres), road_name);
+
+TEST(OdbcConnectText, BracesValuesThatWouldEndTheirAttribute) {
+  struct Case {
+    const char* value;
+    const char* written;
+  } cases[] = {
+      {"plain", "plain"},       {"", ""},
+      {"a;b", "{a;b}"},         {"x}y", "{x}}y}"},
+      {"{z", "{{z}"},           {" pad", "{ pad}"},
+      {"pad ", "{pad }"},       {"p=w", "p=w"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(iodbc::connect_value(c.value), c.written) << c.value;
+  EXPECT_EQ(iodbc::connect_text("src", std::nullopt, std::nullopt, std::nullopt), "DSN=src;PWD=");
+  EXPECT_EQ(iodbc::connect_text("src", std::string("u"), std::string("p;w"), std::string("db")),
+            "DSN=src;UID=u;PWD={p;w};DATABASE=db");
+}

@@ -1,0 +1,92 @@
+// The driver results record: the key row, the bounded error text, the
+// read-back of the scratch file and its failures, and the interface without
+// a back end.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "data/dbdriver.h"
+#include "data/webhandle_db.h"
+#include "support/testsupport.h"
+#include "toolkit/kivsettings.h"
+
+using namespace kiv;
+namespace fs = std::filesystem;
+
+namespace {
+
+const bool registered = (kivtest::add_reset(&reset_driver_results), true);
+
+class DriverResultsTest : public kivtest::KivTest {
+ protected:
+  void SetUp() override {
+    KivTest::SetUp();
+    (void)registered;
+    fs::create_directories(home_.path() / "tmp");
+    settings().nvpathhome = home_.str();
+  }
+  kivtest::TempDir home_;
+};
+
+}  // namespace
+
+TEST_F(DriverResultsTest, KeyRowLowerCasedOrKeptAndEnded) {
+  initp();
+  dollark();
+  EXPECT_FALSE(driver_results().odbckey.has_value());
+  for (const char* n : {"Id_Num", "^@", "", "TITLE", "^@"}) addk(n);
+  dollark();
+  EXPECT_EQ(driver_results().odbckey, "id_num^@title^$");
+  initp();
+  addk("CaseNo", KeyCase::keep);
+  addk("^@", KeyCase::keep);
+  dollark();
+  EXPECT_EQ(driver_results().odbckey, "CaseNo^$");
+  removeodbcfile();
+}
+
+TEST_F(DriverResultsTest, ScratchFileNamedByHomeTimeAndProcessAndReadBack) {
+  driver_results().odbcdata = "old";
+  initp();
+  const std::string name = driver_results().odbcfilename;
+  EXPECT_TRUE(name.starts_with(home_.str() + "/tmp/odbcfile."));
+  EXPECT_TRUE(name.ends_with("." + std::to_string(::getpid())));
+  EXPECT_FALSE(driver_results().odbcdata.has_value());
+  EXPECT_EQ(addd(""), -1);
+  EXPECT_EQ(addd("a"), 0);
+  addd("^@");
+  dollard();
+  ASSERT_TRUE(readback_odbcfile());
+  EXPECT_EQ(driver_results().odbcdata, "a^@^$");
+  EXPECT_FALSE(fs::exists(name));
+}
+
+TEST_F(DriverResultsTest, ErrorTextIsBounded) {
+  initp();
+  adderror(std::string(5000, 'a'));
+  adderror(std::string(500, 'b'));
+  adderror("more");
+  EXPECT_EQ(driver_results().odbcerror.size(), kOdbcErrorSize - 1);
+  EXPECT_EQ(driver_results().odbcerror.substr(5000), std::string(kOdbcErrorSize - 1 - 5000, 'b'));
+  initp();
+  EXPECT_EQ(driver_results().odbcerror, "");
+  removeodbcfile();
+}
+
+TEST_F(DriverResultsTest, ReadodbcfileFailures) {
+  std::string missing = home_.str() + "/none";
+  EXPECT_FALSE(readodbcfile(missing).has_value());
+  EXPECT_EQ(page(), "<PRE>\nreadodbcfile: can't stat '" + missing + "' errno=2\n</PRE>\n");
+  EXPECT_EQ(readodbcfile(home_.write("data", "x^$")), "x^$");
+}
+
+TEST_F(DriverResultsTest, LinuxFlavourWithoutBackEndRunsNothing) {
+  set_platform(Platform::linux);
+  driver_results().odbcdata = "stale";
+  EXPECT_EQ(driver_for(Platform::linux), nullptr);
+  EXPECT_EQ(kivodbcexec(nullptr, 0, "db", "select 1"), -1);
+  EXPECT_FALSE(driver_results().odbcdata.has_value());
+  EXPECT_EQ(driver_results().odbcerror, "No database driver in this program\n");
+  EXPECT_EQ(kivodbcinfo(nullptr, 0, "db", "select 1"), -1);
+  EXPECT_EQ(driver_for(Platform::windows), &odbc_driver());
+}
