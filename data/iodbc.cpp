@@ -337,8 +337,8 @@ void trace_records(const OdbcConn& c, const OdbcIo& io) {
 // gets type 0 and an empty name, and the failure is reported.
 OdbcColumn describe_column(OdbcConn& c, SQLHSTMT stmt, SQLUSMALLINT i) {
   OdbcColumn col;
-  std::string name(64, '\0');
-  for (int attempt = 0; attempt < 2; ++attempt) {
+  std::string name(32, '\0');
+  for (;;) {
     SQLSMALLINT namelen = 0, scale = 0, nullable = 0, type = 0;
     SQLULEN precision = 0;
     SQLRETURN rc = SQLDescribeCol(stmt, i, sqltext(name), static_cast<SQLSMALLINT>(name.size()), &namelen,
@@ -347,17 +347,18 @@ OdbcColumn describe_column(OdbcConn& c, SQLHSTMT stmt, SQLUSMALLINT i) {
       odbc_reporterrors(c, rc, stmt);
       return OdbcColumn{};
     }
-    if (namelen >= 0 && static_cast<size_t>(namelen) >= name.size() && attempt == 0) {
-      name.assign(static_cast<size_t>(namelen) + 1, '\0');
+    // A name that filled the buffer may have been cut: some drivers give
+    // the whole length, others the length they wrote. Ask again with room.
+    size_t len = static_cast<size_t>(std::max<SQLSMALLINT>(namelen, 0));
+    if (len + 1 >= name.size() && name.size() < 32767) {
+      name.assign(std::min<size_t>(std::max(len + 2, name.size() * 4), 32767), '\0');
       continue;
     }
-    name.resize(std::min(name.size(), static_cast<size_t>(std::max<SQLSMALLINT>(namelen, 0))));
     col.name = name.c_str();
     col.type = type;
     col.precision = precision;
-    break;
+    return col;
   }
-  return col;
 }
 
 // The type name of a describe's type row.

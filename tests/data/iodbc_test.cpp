@@ -24,6 +24,8 @@ const bool registered = (kivtest::add_reset(&reset_driver_results), true);
 
 enum class Road { sqlite, postgres };
 
+void PrintTo(Road road, std::ostream* os) { *os << (road == Road::sqlite ? "SQLite" : "PostgreSQL"); }
+
 std::string road_name(const ::testing::TestParamInfo<Road>& p) {
   return p.param == Road::sqlite ? "SQLite" : "PostgreSQL";
 }
@@ -52,10 +54,12 @@ class OdbcBase : public kivtest::KivTest {
     } else {
       admin_ = dsn_ + "_admin";
       cfg.add_dsn(admin_, kivtest::pg_dsn_attrs("postgres"));
-      ASSERT_EQ(iodbc::kivodbcexec(nullptr, 0, admin_, "create database " + dsn_), 0)
+      // The database is named apart from its data source.
+      db_ = dsn_ + "_db";
+      ASSERT_EQ(iodbc::kivodbcexec(nullptr, 0, admin_, "create database " + db_), 0)
           << driver_results().odbcerror;
       created_ = true;
-      cfg.add_dsn(dsn_, kivtest::pg_dsn_attrs(dsn_));
+      cfg.add_dsn(dsn_, kivtest::pg_dsn_attrs(db_));
     }
     ready_ = true;
   }
@@ -64,7 +68,7 @@ class OdbcBase : public kivtest::KivTest {
     if (ready_) {
       EXPECT_TRUE(fs::is_empty(home_.path() / "tmp")) << "scratch file left behind";
     }
-    if (created_) iodbc::kivodbcexec(nullptr, 0, admin_, "drop database if exists " + dsn_ + " with (force)");
+    if (created_) iodbc::kivodbcexec(nullptr, 0, admin_, "drop database if exists " + db_ + " with (force)");
     kivtest::OdbcConfig& cfg = kivtest::OdbcConfig::get();
     if (!dsn_.empty()) cfg.remove_dsn(dsn_);
     if (!admin_.empty()) cfg.remove_dsn(admin_);
@@ -95,7 +99,7 @@ class OdbcBase : public kivtest::KivTest {
 
   Road road_;
   kivtest::TempDir home_;
-  std::string dsn_, admin_;
+  std::string dsn_, admin_, db_;
   bool created_ = false, ready_ = false;
 };
 
@@ -234,6 +238,19 @@ TEST_P(Odbc, UnknownDataSourceFailsToConnect) {
   EXPECT_EQ(r().odbcerror, one + one);
   EXPECT_FALSE(r().odbcdata.has_value());
   EXPECT_FALSE(r().odbckey.has_value());
+}
+
+// The data source's own database wins; one that names none gets the data
+// source's name as its database.
+TEST_F(PgOdbc, DatabaseOfTheDataSource) {
+  ASSERT_EQ(exec("select current_database()"), 0) << r().odbcerror;
+  EXPECT_EQ(r().odbcdata, db_ + "^$");
+  std::map<std::string, std::string> attrs = kivtest::pg_dsn_attrs("");
+  attrs.erase("Database");
+  kivtest::OdbcConfig::get().add_dsn(db_, attrs);
+  ASSERT_EQ(iodbc::kivodbcexec(nullptr, 0, db_, "select current_database()"), 0) << r().odbcerror;
+  kivtest::OdbcConfig::get().remove_dsn(db_);
+  EXPECT_EQ(r().odbcdata, db_ + "^$");
 }
 
 // The SQLite driver ignores the user; psqlodbc shows it in its message.
