@@ -1,5 +1,6 @@
 // The CGI environment record, the request method, the content-type header,
-// and the text escapes between the browser and the stored data.
+// the text escapes between the browser and the stored data, and the CGI
+// start-up that turns a request into the request variable list.
 #pragma once
 
 #include <optional>
@@ -9,6 +10,7 @@
 namespace kiv {
 
 struct exdata;
+struct exlist;
 
 // The CGI environment variables, none where a variable is not set.
 struct cgiinfo {
@@ -53,5 +55,29 @@ std::string& trim(std::string& text);
 std::string* strmaxcpy(std::string& out, std::string_view text, long size);
 // The scanner's end-of-input hook: every input ends the scan.
 int yywrap();
+
+// ---- the CGI start-up ----
+
+// The start-up of a request: content-type header, state file, form, field
+// limit, action, the security step the action calls for, user and groups.
+// Returns the request variable list (also readexdata's answer), or nullptr;
+// ends the process on the failures that say so. In the Linux flavour the
+// state file comes from PROG_STATES (the argument is not used), no header is
+// written, and the caller runs the action's command on the list.
+exlist* unixcgiinit(const std::string& statefile);
+// Puts DATE=<asctime of now> into the environment.
+void setdateandtime();
+// REMOTE_USER from the list's nv_remote_user, without a domain part, and the
+// user's groups; in the Linux flavour then the user id of USER. 0, or the
+// failing result of setuid.
+int setuser(exlist& list);
+void fixremoteuser();
+void setusergrups(exlist& list);
+// The groups of `user` in a usergroups file, joined by commas, or none.
+std::optional<std::string> getusergrp(const std::string& path, const std::string& user);
+// The text without the carriage returns that stand before a line feed.
+std::string filtertwolines(std::string_view text);
+// 0 when the file exists, else non-zero.
+int statloginfile(const std::string& path);
 
 }  // namespace kiv

@@ -35,6 +35,17 @@ struct RequestContext {
 
   // The request variable list the start-up built (readexdata's answer).
   exlist* request_vars = nullptr;
+
+  // Set by the CGI start-up: the state file's path (the usergroups file lies
+  // beside it), security on (client/config/login_config exists), the size
+  // limit of one uploaded file (-1: none), the files it saved for uploads
+  // (only these are real uploads), and the login that the request's valid
+  // session key is bound to.
+  std::string statefile;
+  int tkesecflag = 0;
+  long attachmentmaxlen = -1;
+  std::vector<std::string> uploads;
+  std::string session_login;
 };
 
 RequestContext& reqctx();

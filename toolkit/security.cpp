@@ -1,10 +1,203 @@
-// Logins, passwords and session keys.
+// Logins and accounts: the login configuration and the authorisation file,
+// the login check, login files with salted password hashes (the old
+// reversible form is read once and rewritten), password changes and new
+// accounts. Custom security's rules are in security_custom.cpp, session keys
+// in security_skey.cpp.
 #include "toolkit/security.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
-#include <string_view>
+#include <cstring>
+#include <crypt.h>
+#include <fcntl.h>
+#include <memory>
+#include <strings.h>
+#include <sys/stat.h>
+
+#include "platform/exit.h"
+#include "platform/output.h"
+#include "toolkit/kivcgi.h"
+#include "toolkit/kivcgitrace.h"
+#include "toolkit/kivpath.h"
+#include "toolkit/rowcol.h"
 
 namespace kiv {
+
+namespace {
+
+constexpr std::string_view kEncodeKey = "]=K;?:_|{-";
+
+bool equal_nocase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+bool is_space(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::string logindir() {
+  const RequestContext& c = reqctx();
+  return c.logindir.empty() ? c.nvhome + "/login" : c.logindir;
+}
+
+// Compares without stopping at the first difference.
+bool same_text(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  unsigned char diff = 0;
+  for (size_t i = 0; i < a.size(); ++i) diff |= static_cast<unsigned char>(a[i] ^ b[i]);
+  return diff == 0;
+}
+
+bool is_hash(std::string_view stored) { return stored.size() > 10 && stored[0] == '$'; }
+
+// The stored password of a login file: what follows line 1, without its
+// last character (the line feed). None when the file cannot be read or has
+// no line feed.
+std::optional<std::string> read_stored_password(const std::string& path) {
+  std::string text;
+  if (!read_whole_file(path, text)) return std::nullopt;
+  size_t nl = text.find('\n');
+  if (nl == std::string::npos) return std::nullopt;
+  std::string rest = text.substr(nl + 1);
+  if (!rest.empty()) rest.pop_back();
+  if (is_hash(rest) && !rest.empty() && rest.back() == '\r') rest.pop_back();
+  return rest;
+}
+
+// Rewrites a login file of the old form as a hash, keeping the file's time
+// of last change (the password's age).
+void upgrade_loginfile(const std::string& login, const std::string& password,
+                       const std::string& path) {
+  struct stat st;
+  bool had = ::stat(path.c_str(), &st) == 0;
+  if (createloginfile(login, password) != 0 || !had) return;
+  struct timespec times[2] = {st.st_atim, st.st_mtim};
+  ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+}
+
+bool disabled(std::string_view login) {
+  std::optional<std::string> marker = loginfile_path(login, ".disabled");
+  struct stat st;
+  return marker && ::stat(marker->c_str(), &st) == 0;
+}
+
+enum class Verify { no_file, mismatch, match };
+
+// The password check shared by the plain and the custom login: reads the
+// login file, compares whole passwords, upgrades an old-form file.
+Verify verify_login(const loginpair& pair, std::string& path) {
+  std::optional<std::string> p = loginfile_path(pair.login);
+  path = p.value_or(pair.login);
+  std::optional<std::string> stored;
+  if (p && !disabled(pair.login)) stored = read_stored_password(*p);
+  if (!stored) {
+    kivtrace("Cannot open file '%s' for reading. errno=%d\n", path, p ? errno : EINVAL);
+    return Verify::no_file;
+  }
+  kivtrace("buf from file='%s'", kHiddenPassword);
+  kivtrace("Password from file='%s'", kHiddenPassword);
+  kivtrace("LP from line='%s'", kHiddenPassword);
+  if (!password_matches(*stored, *pair.password)) return Verify::mismatch;
+  if (!is_hash(*stored)) upgrade_loginfile(pair.login, *pair.password, path);
+  return Verify::match;
+}
+
+bool password_missing(const loginpair& pair) {
+  if (pair.password && !pair.password->empty()) return false;
+  errmsg("Password is required.");
+  errmsg("Please enter a password and try again.");
+  return true;
+}
+
+// Redirects the browser to the page of an expired or an initial password and
+// ends the request.
+[[noreturn]] void password_redirect(std::string_view action, const std::string& login) {
+  out() << "<script language=\"JavaScript\">";
+  out() << sformat("window.location=\"/cgi-bin/kepa.cgi?KIVACTION=%s&skey=%s&nv_remote_user=%s\"",
+                   action, kFixedSkey, convdata2html(login));
+  out() << "</script>";
+  throw Exit{0};
+}
+
+bool empty_field(const std::string& value, const char* message) {
+  if (!value.empty()) return false;
+  errmsg(message);
+  return true;
+}
+
+// The checks that a password change and a new account share, after the
+// fields were found non-empty and trimmed.
+bool name_and_confirmation_ok(const std::string& login, const std::string& password,
+                              const std::string& confirm) {
+  if (invalidname(login)) {
+    errmsg("Invalid Login <%s>.\n", login);
+    return false;
+  }
+  if (password != confirm) {
+    errmsg("Password and Confirm Password fields are not the same\n");
+    return false;
+  }
+  return true;
+}
+
+int change_account(std::string login, std::string password, std::string confirm,
+                   std::string old, bool custom) {
+  if (empty_field(login, "Login field is empty\n") ||
+      empty_field(password, "Password field is empty\n") ||
+      empty_field(confirm, "Confirm Password field is empty\n") ||
+      empty_field(old, "Old Password field is empty\n"))
+    return 1;
+  trimspace(login);
+  trimspace(password);
+  trimspace(confirm);
+  trimspace(old);
+  if (!name_and_confirmation_ok(login, password, confirm)) return 1;
+  if (comparepassword(loginpair{login, old}) != 0) {
+    errmsg("Invalid login or password.\n");
+    return 1;
+  }
+  if (custom && custome_check(login, password) != 0) return 1;
+  if (createloginfile(login, password) != 0) {
+    errmsg("can't create acccount\n");
+    return 1;
+  }
+  return 0;
+}
+
+int new_account(std::string login, std::string password, std::string confirm, int force,
+                std::optional<std::string> old, bool custom) {
+  if (empty_field(login, "Login field is empty\n") ||
+      empty_field(password, "Password field is empty\n") ||
+      empty_field(confirm, "Confirm Password field is empty\n"))
+    return 1;
+  trimspace(login);
+  trimspace(password);
+  trimspace(confirm);
+  if (!name_and_confirmation_ok(login, password, confirm)) return 1;
+  if (accountexist(login)) {
+    if (!force) {
+      errmsg("Login '%s' already belongs to another user", login);
+      errmsg("Please choose another login\n");
+      return 1;
+    }
+    // Overwriting an account takes its current password.
+    std::string current = old.value_or(std::string());
+    trimspace(current);
+    if (current.empty() || comparepassword(loginpair{login, current}) != 0) {
+      errmsg("Invalid login or password.\n");
+      return 1;
+    }
+  }
+  if (custom && custome_check(login, password) != 0) return 1;
+  if (createloginfile(login, password) != 0) {
+    errmsg("can't create acccount\n");
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
 
 std::optional<std::string> getscript() {
   const char* s = std::getenv("SCRIPT_NAME");
@@ -12,6 +205,288 @@ std::optional<std::string> getscript() {
   std::string_view v(s);
   size_t slash = v.rfind('/');
   return std::string(slash == std::string_view::npos ? v : v.substr(slash + 1));
+}
+
+bool is_password_name(std::string_view name) {
+  for (size_t i = 0; i + 4 <= name.size(); ++i)
+    if (strncasecmp(name.data() + i, "pass", 4) == 0) return true;
+  return false;
+}
+
+std::optional<std::string> loginfile_path(std::string_view login, std::string_view suffix) {
+  if (!safe_name(login)) return std::nullopt;
+  return logindir() + "/" + std::string(login) + std::string(suffix);
+}
+
+std::optional<std::string> getuserlogin() {
+  const char* u = std::getenv("REMOTE_USER");
+  if (!u || !*u) return std::nullopt;
+  std::string_view v(u);
+  return std::string(v.substr(0, v.find('/')));
+}
+
+// ---- login configuration ----
+
+FilePtr openlogin_conigfile() {
+  std::string path = reqctx().nvhome + "/client/config/login_config";
+  FilePtr f = open_file(path, "r");
+  if (!f) {
+    errmsg("Cannot open file '%s' for reading. errno=%d\n", path, errno);
+    throw Exit{0};
+  }
+  return f;
+}
+
+loginvals getloginval(const std::string& script, std::FILE* config) {
+  loginvals v;
+  const std::string reg = script + "_REG", auth = script + "_AUTH", file = script + "_AUTHFILE";
+  std::string line;
+  while (getline_limited(config, line, 1024)) {
+    if (line[0] == '#' || is_space(line[0])) continue;
+    size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    std::string_view key(line.data(), eq);
+    std::string value = line.substr(eq + 1);
+    trimspace(value);
+    if (equal_nocase(key, reg))
+      v.reg = value;
+    else if (equal_nocase(key, auth))
+      v.auth = value;
+    else if (equal_nocase(key, file))
+      v.authfile = value;
+  }
+  if (v.reg) kivtrace("DEBUG REG='%s'", *v.reg);
+  if (v.auth) kivtrace("DEBUG AUTH='%s'", *v.auth);
+  if (v.authfile) kivtrace("DEBUG AUTHFILE='%s'", *v.authfile);
+  return v;
+}
+
+int findlogin(const std::string& login, const std::optional<std::string>& authfile) {
+  if (!authfile || authfile->empty()) {
+    errmsg("auth file is null\n");
+    return 1;
+  }
+  std::string path = reqctx().nvhome + "/client/config/" + *authfile;
+  FilePtr f = open_file(path, "r");
+  if (!f) {
+    errmsg("Cannot open file '%s' for reading. errno=%d\n", path, errno);
+    return 1;
+  }
+  std::string line;
+  while (getline_limited(f.get(), line, 1024)) {
+    if (line[0] == '#' || is_space(line[0])) continue;
+    trimspace(line);
+    if (equal_nocase(line, login)) return 0;
+  }
+  return 1;
+}
+
+// ---- logins ----
+
+loginpair getloginpasswd(std::string_view text) {
+  loginpair p;
+  size_t slash = text.find('/');
+  p.login = std::string(text.substr(0, slash));
+  if (slash != std::string_view::npos) p.password = std::string(text.substr(slash + 1));
+  return p;
+}
+
+int loginuser(const std::string& text) {
+  std::optional<std::string> script = getscript();
+  if (!script) {
+    errmsg("Cannot determine script name\n");
+    return 1;
+  }
+  loginvals v;
+  {
+    FilePtr config = openlogin_conigfile();
+    v = getloginval(*script, config.get());
+  }
+  if (!v.reg || !v.auth) {
+    errmsg("Cannot determine script auth or reg values: script=%s\n", *script);
+    return 1;
+  }
+  if (text.empty()) {
+    errmsg("login.VALUE and password.VALUE variable is  missing. \n");
+    return 1;
+  }
+  loginpair pair = getloginpasswd(text);
+  const bool system = equal_nocase(*v.reg, "SYSTEM"), password = equal_nocase(*v.auth, "PASSR");
+  if (!system && !password) {
+    kivtrace("DEBUG:System Registration not required. Password is not required\n");
+    return 0;
+  }
+  if (system && !password)
+    kivtrace("DEBUG:System Registration. Password is not required\n");
+  else if (!system)
+    kivtrace("DEBUG: Self registration. Password Required\n");
+  else
+    kivtrace("DEBUG: SYSTEM registration.Password requird\n");
+  if (system && findlogin(pair.login, v.authfile) != 0) {
+    errmsg("Your login '%s' is not registerd in the system.\n", pair.login);
+    return 1;
+  }
+  if (!password) return 0;
+  if (comparepassword(pair) != 0) {
+    errmsg("Invalid login or password.\n");
+    return 1;
+  }
+  return 0;
+}
+
+int custom_loginuser(const std::string& text) {
+  if (text.empty()) {
+    errmsg("custom_login:login.VALUE and password.VALUE variable is  missing. \n");
+    return 1;
+  }
+  kivtrace("DEBUG: Self registration. Password Required\n");
+  if (custom_comparepassword(getloginpasswd(text)) != 0) {
+    errmsg("Invalid login or password.\n");
+    return 1;
+  }
+  return 0;
+}
+
+int comparepassword(const loginpair& pair) {
+  if (password_missing(pair)) return 1;
+  std::string path;
+  return verify_login(pair, path) == Verify::match ? 0 : 1;
+}
+
+int custom_comparepassword(const loginpair& pair) {
+  if (password_missing(pair)) return 1;
+  std::string path;
+  Verify v = verify_login(pair, path);
+  if (v == Verify::no_file) {
+    errmsg("Your account is disabled. Contact the system administrator.\n");
+    return 1;
+  }
+  std::string attempts = *loginfile_path(pair.login, ".attempts");
+  if (v == Verify::mismatch) {
+    int count = custom_getattempt(attempts);
+    if (count > 5) {
+      errmsg("Your account has been disabled.\n");
+      errmsg("Contact the system administrator to renew your account.\n");
+      // The account is kept, only disabled: the administrator removes the
+      // marker to renew it.
+      std::string marker = *loginfile_path(pair.login, ".disabled");
+      int fd = ::open(marker.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+      if (fd >= 0) ::close(fd);
+      ::unlink(attempts.c_str());
+      throw Exit{0};
+    }
+    custom_incattempt(attempts, count);
+    return 1;
+  }
+  if (custom_30age(path)) password_redirect("expired_login", pair.login);
+  if (*pair.password == kInitialPassword) password_redirect("initial_login", pair.login);
+  ::unlink(attempts.c_str());
+  return 0;
+}
+
+// ---- accounts ----
+
+int changeuser(std::string login, std::string password, std::string confirm, std::string old) {
+  return change_account(std::move(login), std::move(password), std::move(confirm),
+                        std::move(old), false);
+}
+
+int custom_changeuser(std::string login, std::string password, std::string confirm,
+                      std::string old) {
+  return change_account(std::move(login), std::move(password), std::move(confirm),
+                        std::move(old), true);
+}
+
+int newuser(std::string login, std::string password, std::string confirm, int force,
+            std::optional<std::string> old) {
+  return new_account(std::move(login), std::move(password), std::move(confirm), force,
+                     std::move(old), false);
+}
+
+int custom_newuser(std::string login, std::string password, std::string confirm, int force,
+                   std::optional<std::string> old) {
+  return new_account(std::move(login), std::move(password), std::move(confirm), force,
+                     std::move(old), true);
+}
+
+int invalidname(const std::string& login) {
+  bool bad = !safe_name(login) || login.find_first_of("\\/:*\"<>?|\t ") != std::string::npos;
+  if (!bad) return 0;
+  errmsg("Login can not contain any of the following charachters \\:/*\"<>?| tab or space");
+  return 1;
+}
+
+int accountexist(const std::string& login) {
+  if (login.empty()) return 1;
+  std::optional<std::string> path = loginfile_path(login);
+  if (!path) return 1;  // a name that cannot be a login is never free
+  if (FilePtr f = open_file(*path, "r")) {
+    kivtrace("login file is null\n");
+    return 1;
+  }
+  kivtrace("Cannot open file '%s' for reading. errno=%d\n", *path, errno);
+  return 0;
+}
+
+int createloginfile(const std::string& login, const std::string& password) {
+  if (login.empty() || password.empty()) return 1;
+  std::optional<std::string> path = loginfile_path(login);
+  std::optional<std::string> hash = hash_password(password);
+  std::string error;
+  if (!path || !hash || !write_file_atomic(*path, login + "\n" + *hash + "\n", &error)) {
+    kivtrace("Cannot open file '%s' for reading. errno=%d\n", path.value_or(login), errno);
+    return 1;
+  }
+  return 0;
+}
+
+// ---- stored passwords ----
+
+std::string kivencrypt(std::string_view password) {
+  std::string out(10, '\0');
+  out[0] = static_cast<char>((password.size() + 1) & 0xFF);
+  for (size_t i = 0; i < 9; ++i) {
+    unsigned v = static_cast<unsigned char>(kEncodeKey[i]);
+    if (i < password.size()) v += static_cast<unsigned char>(password[i]);
+    out[i + 1] = static_cast<char>(v & 0xFF);
+  }
+  return out;
+}
+
+std::string kivdecrypt(std::string_view encoded) {
+  if (encoded.empty()) return std::string();
+  int count = static_cast<unsigned char>(encoded[0]) - 1;
+  count = std::min<int>({count, 9, static_cast<int>(encoded.size()) - 1});
+  std::string out;
+  for (int i = 0; i < count; ++i)
+    out += static_cast<char>((static_cast<unsigned char>(encoded[i + 1]) -
+                              static_cast<unsigned char>(kEncodeKey[i])) & 0xFF);
+  return out;
+}
+
+std::optional<std::string> hash_password(std::string_view password) {
+  char salt[CRYPT_GENSALT_OUTPUT_SIZE];
+  if (!crypt_gensalt_rn("$y$", 0, nullptr, 0, salt, sizeof salt) &&
+      !crypt_gensalt_rn("$6$", 0, nullptr, 0, salt, sizeof salt))
+    return std::nullopt;
+  auto data = std::make_unique<crypt_data>();
+  std::string pw(password);
+  const char* h = crypt_r(pw.c_str(), salt, data.get());
+  if (!h || h[0] == '*') return std::nullopt;
+  return std::string(h);
+}
+
+bool password_matches(std::string_view stored, std::string_view typed) {
+  if (stored.empty()) return false;
+  if (is_hash(stored)) {
+    auto data = std::make_unique<crypt_data>();
+    std::string pw(typed), setting(stored);
+    const char* h = crypt_r(pw.c_str(), setting.c_str(), data.get());
+    return h && h[0] != '*' && same_text(h, stored);
+  }
+  // The old form keeps the length and nine characters: both must agree.
+  if (static_cast<unsigned char>(stored[0]) != ((typed.size() + 1) & 0xFF)) return false;
+  return same_text(kivdecrypt(stored), typed.substr(0, std::min<size_t>(typed.size(), 9)));
 }
 
 }  // namespace kiv

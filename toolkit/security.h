@@ -1,12 +1,133 @@
-// Logins, passwords and session keys (the login code builds on this file).
+// Logins, passwords and session keys: the login configuration
+// (client/config/login_config), login files with salted password hashes,
+// the custom security rules (attempt counts, expiry, password rules and
+// history), new accounts, password changes, and the session key with the
+// session record that binds it to its login.
 #pragma once
 
+#include <array>
+#include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
+
+#include "toolkit/kivio.h"
 
 namespace kiv {
 
+// What the trace shows in place of a password.
+inline constexpr std::string_view kHiddenPassword = "*****";
+
+// The fixed key that the redirects of custom security carry, and the
+// default initial password of custom security.
+inline constexpr std::string_view kFixedSkey = "472019385561027384";
+inline constexpr std::string_view kInitialPassword = "plumtarn507";
+
 // SCRIPT_NAME after its last "/", or none when it is unset or empty.
 std::optional<std::string> getscript();
+
+// True for form fields that hold a password (their names contain "pass" in
+// any case): their values are never traced.
+bool is_password_name(std::string_view name);
+
+// ---- login configuration ----
+
+// The three values of a script in login_config, each present or absent.
+struct loginvals {
+  std::optional<std::string> reg, auth, authfile;
+};
+
+// The open login_config; ends the process with status 0 (after its message)
+// when it cannot be opened.
+FilePtr openlogin_conigfile();
+loginvals getloginval(const std::string& script, std::FILE* config);
+// 0 when `login` is listed in the authorisation file, else 1.
+int findlogin(const std::string& login, const std::optional<std::string>& authfile);
+
+// ---- logins and accounts ----
+
+// A login text split at its first "/": the login and the password.
+struct loginpair {
+  std::string login;
+  std::optional<std::string> password;
+};
+loginpair getloginpasswd(std::string_view text);
+
+// All results: 0 accepted, 1 refused (after the message).
+int loginuser(const std::string& text);
+int custom_loginuser(const std::string& text);
+int comparepassword(const loginpair& pair);
+int custom_comparepassword(const loginpair& pair);
+int changeuser(std::string login, std::string password, std::string confirm, std::string old);
+int custom_changeuser(std::string login, std::string password, std::string confirm,
+                      std::string old);
+// With `force` an existing account is overwritten, but only when `old` is
+// its current password.
+int newuser(std::string login, std::string password, std::string confirm, int force,
+            std::optional<std::string> old = std::nullopt);
+int custom_newuser(std::string login, std::string password, std::string confirm, int force,
+                   std::optional<std::string> old = std::nullopt);
+// 1 when the login file exists (or the login is empty or unusable), else 0.
+int accountexist(const std::string& login);
+// Writes the login file with a salted hash of the password; 0, or 1.
+int createloginfile(const std::string& login, const std::string& password);
+// 1 (after the message) when the login holds a forbidden character.
+int invalidname(const std::string& login);
+
+// The login file, attempts file, ... of a login under the login folder;
+// none when the login cannot name a file.
+std::optional<std::string> loginfile_path(std::string_view login, std::string_view suffix = {});
+
+// The old reversible encoding of login files, still read (and then
+// rewritten as a hash): 10 bytes, the length + 1 and nine key-shifted bytes.
+std::string kivencrypt(std::string_view password);
+std::string kivdecrypt(std::string_view encoded);
+
+// A salted hash of a password (yescrypt, else SHA-512-crypt); none when the
+// hashing library fails.
+std::optional<std::string> hash_password(std::string_view password);
+// Whether a typed password matches a stored one: a hash, or the old form
+// (whose length and first nine characters must agree).
+bool password_matches(std::string_view stored, std::string_view typed);
+
+// ---- custom security ----
+
+int custome_check(const std::string& login, const std::string& password);
+// 1 when the file was last changed more than 30 days ago.
+int custom_30age(const std::string& path);
+int custom_getattempt(const std::string& path);
+// Writes count + 1; 0, or 1 when the file cannot be written.
+int custom_incattempt(const std::string& path, int count);
+int custom_check_pass_history(const std::string& login, const std::string& password);
+
+// <login>.history: the slot written last and six slots of 100 bytes, a used
+// slot holding a stored password and a line feed.
+struct pass_history {
+  int32_t index = 0;
+  std::array<std::array<char, 100>, 6> slots{};
+};
+int read_pass_history_file(const std::string& login, pass_history& history);
+int write_pass_history_file(const std::string& login, const pass_history& history);
+
+// ---- session keys ----
+
+// The session-key check when the script requires a password.
+int checksecurity();
+// Makes a new session key bound to `login` by a session record under the
+// home, puts "skey=<key>" into the environment and the request context; 0,
+// or 1 (after the message) when the record cannot be written.
+int generateskey(const std::string& login);
+// 0 when the request context's key has the system's shape, is not logged
+// out and has a session record; its login then goes into the context.
+int checkskey();
+// True when `key` has the shape of a session key: 18 or 20 digits with the
+// fixed digits in place.
+bool skey_shape(std::string_view key);
+// The login a key is bound to: none when the key has not the shape, is
+// logged out or has no session record. No messages.
+std::optional<std::string> session_login(std::string_view key);
+// REMOTE_USER up to its first "/", or none when it is unset or empty.
+std::optional<std::string> getuserlogin();
 
 }  // namespace kiv
