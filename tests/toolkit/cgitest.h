@@ -13,6 +13,7 @@
 #include "platform/exit.h"
 #include "support/testsupport.h"
 #include "toolkit/kivcgiform.h"
+#include "toolkit/kivcontext.h"
 
 namespace cgitest {
 
@@ -70,6 +71,7 @@ class HomeTest : public kivtest::KivTest {
     for (const char* d : {"tmp", "login", "logout", "session"})
       fs::create_directories(home_.path() / d);
     set("NVHOME", home());
+    kiv::reqctx().nvhome = home();  // as the start-up leaves it
   }
   void TearDown() override {
     while (!env_.empty()) env_.pop_back();  // the latest first
