@@ -178,7 +178,7 @@ SecurityResult login_step(exlist& list, const std::string& action, bool custom) 
     kivtrace("DEBUG: login='%s'", *login);
   }
   int r = 1;
-  if (!safe_name(*login) || login->find('/') != std::string::npos)
+  if (!safe_name(*login))  // never a path, and no "/" to split the check text at
     errmsg("Invalid login or password.\n");
   else
     r = custom ? custom_loginuser(text) : loginuser(text);
