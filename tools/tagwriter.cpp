@@ -81,19 +81,15 @@ std::string element(std::string_view head, const std::array<int, 5>& f, const st
 }
 
 // The download of the logo image ahead of the label: the header commands,
-// then the file's bytes exactly as read, 1,024 at a time.
-void sendlogo(SerialPort& port, const LabelLogo& logo, std::FILE* image) {
+// then the image's bytes exactly as read, 1,024 at a time.
+void sendlogo(SerialPort& port, const LabelLogo& logo, std::string_view image) {
   sendcommand(port, "\x01" "D\r");
   sendcommand(port, "\x02qA\r");
   std::string head = "\x02IA";
   if (logo.format) head += logo.format;
   sendcommand(port, head + logoname(logo) + "\r");
-  std::string chunk(kImageChunk, '\0');
-  for (;;) {
-    size_t n = std::fread(chunk.data(), 1, chunk.size(), image);
-    if (n == 0) break;
-    sendcommand(port, std::string_view(chunk.data(), n));
-  }
+  for (size_t at = 0; at < image.size(); at += kImageChunk)
+    sendcommand(port, image.substr(at, kImageChunk));
 }
 
 void usage(const char* argv0) {
@@ -202,16 +198,17 @@ void printlabel(const LabelJob& job, const LabelFormat& format) {
   if (!port->set_line({.baud = 9600, .data_bits = 8, .parity = 'N', .stop_bits = 1}))
     printerror("SetCommState failed");
   if (format.logo) {
-    // The image is opened before anything is sent, so that a missing file
-    // does not leave the printer waiting in download mode.
+    // The whole image is read before anything is sent, so that a file that
+    // is missing or cannot be read does not leave the printer waiting in
+    // download mode.
     std::string path = logofile(*format.logo);
-    FilePtr image = open_file(path, "rb");
-    if (!image) {
+    std::string image;
+    if (!read_whole_file(path, image)) {
       out() << sformat("Cannot open config file %s!!!\n", path);
       port->close();
       throw Exit{1};
     }
-    sendlogo(*port, *format.logo, image.get());
+    sendlogo(*port, *format.logo, image);
   }
   for (const std::string& c : labelcommands(format, job)) sendcommand(*port, c);
   port->close();

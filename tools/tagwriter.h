@@ -73,7 +73,8 @@ std::vector<std::string> labelcommands(const LabelFormat& format, const LabelJob
 void sendcommand(SerialPort& port, std::string_view text);
 
 // Opens the port, sends the label, closes the port and ends the process:
-// status 0 after a label, 1 when the port or the logo image cannot be opened.
+// status 0 after a label, 1 when the port cannot be opened or the logo image
+// cannot be read (then nothing is sent).
 [[noreturn]] void printlabel(const LabelJob& job, const LabelFormat& format);
 
 // The program: the command line, the format file, the label. Gives the exit

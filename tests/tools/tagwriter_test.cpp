@@ -153,13 +153,19 @@ TEST_F(TagwriterTest, LogoFileAndName) {
 }
 
 TEST_F(TagwriterTest, MissingLogoSendsNothing) {
-  std::string fmt = home.write("client/config/nologo.fmt", "LOGO=1^@1^@1^@1^@gone.pcx^@P^$\n");
-  std::string device = home.write("printer", "");
-  EXPECT_EQ(run({"-f", fmt, "-d", device}), 1);
-  EXPECT_EQ(kivtest::read_file(device), "");
-  EXPECT_NE(page().find("Cannot open config file " + home.str() + "/client/config/gone.pcx!!!\n"),
-            std::string::npos)
-      << page();
+  // An image that is not there, and one that opens but cannot be read (a
+  // folder): either way the printer must not be left in download mode.
+  kivtest::fs::create_directories(home.str() + "/client/config/folder.pcx");
+  for (std::string name : {"gone.pcx", "folder.pcx"}) {
+    clear_output();
+    std::string fmt = home.write("client/config/nologo.fmt", "LOGO=1^@1^@1^@1^@" + name + "^@P^$\n");
+    std::string device = home.write("printer", "");
+    EXPECT_EQ(run({"-f", fmt, "-d", device}), 1) << name;
+    EXPECT_EQ(kivtest::read_file(device), "") << name;
+    EXPECT_NE(page().find("Cannot open config file " + home.str() + "/client/config/" + name + "!!!\n"),
+              std::string::npos)
+        << page();
+  }
 }
 
 TEST_F(TagwriterTest, MissingFormatFileStillPrints) {
