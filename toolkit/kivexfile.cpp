@@ -11,6 +11,7 @@
 #include "toolkit/kivio.h"
 #include "toolkit/kivpath.h"
 #include "toolkit/rowcol.h"
+#include "toolkit/security.h"
 
 namespace kiv {
 
@@ -113,7 +114,9 @@ int printexdata(const exlist* list) {
   if (!list || list->empty()) return -1;
   for (const exdata& n : list->nodes) {
     if (n.namelen() > 0 && n.valuelen() > 0)
-      kivtrace("variable name=%s variable value=%s\n", n.name, n.value);
+      // Passwords are never traced.
+      kivtrace("variable name=%s variable value=%s\n", n.name,
+               is_password_name(n.name) ? std::string("*****") : n.value);
     else if (n.namelen() > 0)
       kivtrace("variable name='%s'\n", n.name);
     else if (n.valuelen() > 0)

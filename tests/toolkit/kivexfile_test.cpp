@@ -207,3 +207,11 @@ TEST_F(ExData, CrlfStateFile) {
   EXPECT_EQ(getnodeval(&l, "A"), "1");
   EXPECT_EQ(getnodeval(&l, "B"), "two words");
 }
+
+TEST_F(ExData, PrintexdataNeverTracesPasswords) {
+  reqctx().kivdebug = 1;
+  exlist l;
+  l.nodes = {formexdatanode("password", "s3cret"), formexdatanode("password.VALUE", "s3cret")};
+  printexdata(&l);
+  EXPECT_EQ(page().find("s3cret"), std::string::npos);
+}
