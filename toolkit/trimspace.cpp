@@ -1,4 +1,5 @@
 // Trimming a text: white space cut at both ends, inner runs of blanks folded.
+// Done in place: the object-file reader trims every value it reads.
 #include "toolkit/rowcol.h"
 
 namespace kiv {
@@ -14,13 +15,12 @@ std::string& trimspace(std::string& text) {
   while (end > 0 && is_space(text[end - 1])) --end;
   size_t start = 0;
   while (start < end && is_space(text[start])) ++start;
-  std::string r;
-  r.reserve(end - start);
+  size_t w = 0;
   for (size_t i = start; i < end; ++i) {
-    if (text[i] == ' ' && !r.empty() && r.back() == ' ') continue;
-    r += text[i];
+    if (text[i] == ' ' && w > 0 && text[w - 1] == ' ') continue;
+    text[w++] = text[i];
   }
-  text.swap(r);
+  text.resize(w);
   return text;
 }
 

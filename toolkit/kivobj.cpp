@@ -1,0 +1,281 @@
+// The object store: objects, object lists with their name index, and the
+// operations that look attribute values up by key, set and cast them, and
+// copy the request's variables onto a list.
+#include "toolkit/kivobj.h"
+
+#include <cassert>
+
+#include "platform/output.h"
+#include "toolkit/kivcgitrace.h"
+#include "toolkit/kivexfile.h"
+#include "toolkit/objprotect.h"
+
+namespace kiv {
+
+namespace {
+
+constexpr std::array<std::string_view, kAttrCount> kWords = {
+    "NAME", "VALUE", "DBKEY", "CONTROL", "TYPE", "VTYPE", "ENFORCE", "TITLE", "LEN", "HELP"};
+
+const std::string& no_text() {
+  static const std::string empty;
+  return empty;
+}
+
+// A key split for setting: the object name before the first point and the
+// attribute word after it. `has_point` tells a key without a point.
+struct SetKey {
+  std::string_view name, word;
+  bool has_point;
+};
+
+SetKey split_first(std::string_view key) {
+  size_t dot = key.find('.');
+  if (dot == std::string_view::npos) return {key, "VALUE", false};
+  return {key.substr(0, dot), key.substr(dot + 1), true};
+}
+
+}  // namespace
+
+std::string_view attrword(int n) {
+  if (n < 1 || n > kAttrCount) return {};
+  return kWords[n - 1];
+}
+
+int attrnumber(std::string_view word) {
+  for (int i = 0; i < kAttrCount; ++i)
+    if (kWords[i] == word) return i + 1;
+  return 0;
+}
+
+// ---- objects ---------------------------------------------------------------
+
+const std::string& kivobj::attr(int n) const {
+  if (n < 1 || n > kAttrCount) return no_text();
+  return attrs_[n - 1];
+}
+
+// Stores attribute n; a new NAME moves the object in its list's index.
+void kivobj::set(int n, std::string text) {
+  if (n == attr::NAME && owner_ && text != attrs_[0]) {
+    owner_->unlink_name(this);
+    attrs_[0] = std::move(text);
+    owner_->link_name(this);
+    return;
+  }
+  attrs_[n - 1] = std::move(text);
+}
+
+std::unique_ptr<kivobj> getnewobj() { return std::make_unique<kivobj>(); }
+
+int modattrib(kivobj* node, int n, std::string_view text) {
+  if (!node || n < 1 || n > kAttrCount) return -1;
+  node->set(n, std::string(text));
+  return 0;
+}
+
+int castattrib(kivobj* node, int n, std::string_view text) {
+  if (!node || n < 1 || n > kAttrCount) return -1;
+  if (n != attr::VALUE || text.empty() || node->attr(attr::TYPE) != "MENU")
+    return modattrib(node, n, text);
+  const std::string& old = node->value();
+  std::string v;
+  v.reserve(text.size() + old.size() + 2);
+  v.append(text);
+  if (old.empty()) {
+    v.append("^$");
+  } else {
+    v.append("^@");
+    v.append(old);
+  }
+  node->set(n, std::move(v));
+  return 0;
+}
+
+int modattribbyname(kivobj* node, std::string_view word, std::string_view text) {
+  int n = attrnumber(word);
+  if (n == 0) return -1;
+  return modattrib(node, n, text);
+}
+
+int castattribbyname(kivobj* node, std::string_view word, std::string_view text) {
+  int n = attrnumber(word);
+  if (n == 0) return -1;
+  return castattrib(node, n, text);
+}
+
+// ---- lists -----------------------------------------------------------------
+
+objlist::objlist() {
+  auto head = getnewobj();
+  head->attrs_[0] = std::string(kHeadName);
+  append(std::move(head));
+}
+
+kivobj* objlist::find(std::string_view name) const {
+  if (name.empty()) return nullptr;
+  auto it = index_.find(name);
+  return it == index_.end() ? nullptr : it->second;
+}
+
+kivobj* objlist::append(std::unique_ptr<kivobj> node) {
+  assert(!node->owner_);
+  kivobj* p = node.get();
+  p->owner_ = this;
+  p->seq_ = nodes_.size();
+  nodes_.push_back(std::move(node));
+  link_name(p);
+  return p;
+}
+
+// Puts the object into the chain of its namesakes, in list order.
+void objlist::link_name(kivobj* node) {
+  node->next_same_ = nullptr;
+  if (node->name().empty()) return;
+  auto [it, fresh] = index_.try_emplace(node->name(), node);
+  if (fresh) return;
+  kivobj** link = &it->second;
+  while (*link && (*link)->seq_ < node->seq_) link = &(*link)->next_same_;
+  node->next_same_ = *link;
+  *link = node;
+}
+
+void objlist::unlink_name(kivobj* node) {
+  if (node->name().empty()) return;
+  auto it = index_.find(std::string_view(node->name()));
+  if (it == index_.end()) return;
+  kivobj** link = &it->second;
+  while (*link && *link != node) link = &(*link)->next_same_;
+  if (*link) *link = node->next_same_;
+  node->next_same_ = nullptr;
+  if (!it->second) index_.erase(it);
+}
+
+kivobj* addobj(objlist* list, std::unique_ptr<kivobj> node) {
+  if (!list || !node) return nullptr;
+  return list->append(std::move(node));
+}
+
+// ---- lookups ---------------------------------------------------------------
+
+std::optional<std::string> getobjval(const kivobj* node, std::string_view key) {
+  if (!node) {
+    out() << "bad object  NULL\n";
+    return std::nullopt;
+  }
+  const std::string& name = node->name();
+  if (name.empty() || key.size() <= name.size() + 1) return std::nullopt;
+  if (!key.starts_with(name) || key[name.size()] != '.') return std::nullopt;
+  int n = attrnumber(key.substr(name.size() + 1));
+  if (n == 0 || !node->has(n)) return std::nullopt;
+  return node->attr(n);
+}
+
+std::optional<std::string> getvalfromlist(const objlist* list, std::string_view key) {
+  if (!list) {
+    out() << "bad object head  NULL\n";
+    return std::nullopt;
+  }
+  // An attribute word holds no point, so the key's last point is the one
+  // between the object name and the word, whatever the name holds.
+  size_t dot = key.rfind('.');
+  if (dot == std::string_view::npos) return std::nullopt;
+  int n = attrnumber(key.substr(dot + 1));
+  if (n == 0) return std::nullopt;
+  for (const kivobj* o = list->find(key.substr(0, dot)); o; o = objlist::next_named(o))
+    if (o->has(n)) return o->attr(n);
+  return std::nullopt;
+}
+
+// ---- setting by key --------------------------------------------------------
+
+int adduniqobj(objlist* list, std::string_view key, std::string_view text) {
+  if (key.empty()) {
+    out() << "Illegal head NULL \n";
+    return -1;
+  }
+  SetKey k = split_first(key);
+  if (k.has_point && k.word.empty()) return -1;
+  if (!list) return 0;
+  if (kivobj* o = list->find(k.name)) {
+    modattribbyname(o, k.word, text);
+    return 0;
+  }
+  // A new object gets its name; a NAME key does not use the text.
+  auto node = getnewobj();
+  modattrib(node.get(), attr::NAME, k.name);
+  if (k.word != "NAME") modattribbyname(node.get(), k.word, text);
+  addobj(list, std::move(node));
+  return 0;
+}
+
+int castobj(objlist* list, std::string_view key, std::string_view text) {
+  if (key.empty()) {
+    out() << "Illegal head NULL \n";
+    return -1;
+  }
+  SetKey k = split_first(key);
+  if (!k.has_point || k.word.empty()) return -1;
+  if (!list) return 0;
+  if (kivobj* o = list->find(k.name)) castattribbyname(o, k.word, text);
+  return 0;
+}
+
+// ---- request variables -----------------------------------------------------
+
+namespace {
+
+// The text a request variable may put onto the objects, or none when it must
+// be skipped. Values the state file or the start-up gave are configuration;
+// a form value over a state-file entry of a protected name falls back to the
+// state file's value.
+const std::string* copy_text(const exdata& n, ExCopy mode, const char* who) {
+  if (mode == ExCopy::full || n.source == ExSource::startup) return &n.value;
+  if (n.in_state && n.value == n.state_value) return &n.value;
+  if (request_may_set(n.name, n.value)) return &n.value;
+  kivtrace("%s: request variable '%s' may not set a configured object\n", who, n.name);
+  return n.in_state ? &n.state_value : nullptr;
+}
+
+}  // namespace
+
+int ex2obj(const exlist* req, objlist* list, ExCopy mode) {
+  if (!req) return -1;
+  for (size_t i = 0; i < req->nodes.size(); ++i) {
+    const exdata& n = req->nodes[i];
+    if (n.namelen() <= 0) continue;
+    if (const std::string* text = copy_text(n, mode, "ex2obj")) adduniqobj(list, n.name, *text);
+  }
+  return 0;
+}
+
+int castex2obj(const exlist* req, objlist* list, ExCopy mode) {
+  if (!req) return -1;
+  for (size_t i = 0; i < req->nodes.size(); ++i) {
+    const exdata& n = req->nodes[i];
+    if (n.valuelen() <= 0) continue;
+    const std::string* text = copy_text(n, mode, "castex2obj");
+    if (text && !text->empty()) castobj(list, n.name, *text);
+  }
+  return 0;
+}
+
+// ---- dump ------------------------------------------------------------------
+
+int printobj(const objlist* list) {
+  static constexpr std::array<std::string_view, kAttrCount> kLines = {
+      " name='%s'\n",    " value='%s'\n",   " dbkey='%s'\n", " control='%s'\n", " objtype='%s'\n",
+      " objvtype='%s'\n", " enforce='%s'\n", " title='%s'\n", " len='%s'\n",     " help='%s'\n"};
+  if (!list) {
+    out() << "head is NULL\n";
+    return -1;
+  }
+  for (const kivobj& o : *list) {
+    for (int n = 1; n <= kAttrCount; ++n)
+      if (o.has(n)) pagef(kLines[n - 1], o.attr(n));
+    out().flush();
+  }
+  return 0;
+}
+
+}  // namespace kiv

@@ -1,0 +1,173 @@
+// The object store: every screen, field, setting and rule is an object, a
+// named record of ten optional text attributes, kept in object lists (one per
+// object file). Values are addressed by keys "<object name>.<ATTRIBUTE>";
+// getvalfromlist is the lookup of the whole system, adduniqobj the way values
+// are set, ex2obj the way a request's variables reach the objects.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace kiv {
+
+struct exlist;
+
+// Attribute numbers, as modattrib and castattrib take them.
+namespace attr {
+enum : int { NAME = 1, VALUE, DBKEY, CONTROL, TYPE, VTYPE, ENFORCE, TITLE, LEN, HELP };
+}
+inline constexpr int kAttrCount = 10;
+
+// The word of attribute n ("NAME" .. "HELP"), or an empty text for another n.
+std::string_view attrword(int n);
+// The number of an attribute word (exact, upper case), or 0 for any other word.
+int attrnumber(std::string_view word);
+
+// NAME of the head object that begins every list.
+inline constexpr std::string_view kHeadName = "XXXheadlistXXXX";
+
+class objlist;
+
+// One object. An attribute is a non-empty text or absent (held as an empty
+// text); all changes go through modattrib and castattrib, so that the list
+// the object belongs to keeps its name index right.
+class kivobj {
+ public:
+  // The text of attribute n; empty when absent or n is not 1..10.
+  const std::string& attr(int n) const;
+  bool has(int n) const { return !attr(n).empty(); }
+  const std::string& name() const { return attrs_[0]; }
+  const std::string& value() const { return attrs_[attr::VALUE - 1]; }
+
+ private:
+  friend class objlist;
+  friend int modattrib(kivobj* node, int n, std::string_view text);
+  friend int castattrib(kivobj* node, int n, std::string_view text);
+  void set(int n, std::string text);
+
+  std::array<std::string, kAttrCount> attrs_;
+  objlist* owner_ = nullptr;       // the list the object was added to
+  kivobj* next_same_ = nullptr;    // the next object of the same name, in list order
+  size_t seq_ = 0;                 // position of the object in its list
+};
+
+// An object list: the head object, then the objects in the order they were
+// read or added. Objects keep their address for the life of the list.
+// Lookups by name go through an index that follows every append and rename.
+class objlist {
+ public:
+  objlist();  // a list holding its head object
+  objlist(const objlist&) = delete;
+  objlist& operator=(const objlist&) = delete;
+
+  size_t size() const { return nodes_.size(); }
+  kivobj& operator[](size_t i) const { return *nodes_[i]; }
+  // The first object of that name in list order, or nullptr; nameless
+  // objects are never found.
+  kivobj* find(std::string_view name) const;
+  // The next object of the same name after `node`, or nullptr.
+  static kivobj* next_named(const kivobj* node) { return node->next_same_; }
+
+  // Iteration in list order from the head; objects appended while iterating
+  // are visited too.
+  struct sentinel {};
+  class iterator {
+   public:
+    iterator(const objlist* l, size_t i) : l_(l), i_(i) {}
+    kivobj& operator*() const { return (*l_)[i_]; }
+    kivobj* operator->() const { return &(*l_)[i_]; }
+    iterator& operator++() {
+      ++i_;
+      return *this;
+    }
+    bool operator!=(sentinel) const { return i_ < l_->size(); }
+    bool operator==(sentinel s) const { return !(*this != s); }
+
+   private:
+    const objlist* l_;
+    size_t i_;
+  };
+  iterator begin() const { return iterator(this, 0); }
+  sentinel end() const { return {}; }
+
+ private:
+  friend kivobj* addobj(objlist* list, std::unique_ptr<kivobj> node);
+  friend class kivobj;
+  kivobj* append(std::unique_ptr<kivobj> node);
+  void link_name(kivobj* node);
+  void unlink_name(kivobj* node);
+
+  struct NameHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  };
+  std::vector<std::unique_ptr<kivobj>> nodes_;
+  std::unordered_map<std::string, kivobj*, NameHash, std::equal_to<>> index_;
+};
+
+// A new object with every attribute absent.
+std::unique_ptr<kivobj> getnewobj();
+
+// Appends the object at the tail of the list and gives its address there; an
+// absent list (or object) does nothing and gives nullptr.
+kivobj* addobj(objlist* list, std::unique_ptr<kivobj> node);
+
+// Sets attribute n (1..10) to a copy of the text; an empty text leaves it
+// absent. 0, or -1 for an absent node or another number (nothing changed).
+int modattrib(kivobj* node, int n, std::string_view text);
+
+// As modattrib, but a VALUE cast onto an object whose TYPE is exactly "MENU"
+// puts the text in front of the menu: text "^@" old value, or text "^$" when
+// there was none.
+int castattrib(kivobj* node, int n, std::string_view text);
+
+// modattrib/castattrib by attribute word; 0, or -1 for a word other than
+// NAME .. HELP (nothing changed).
+int modattribbyname(kivobj* node, std::string_view word, std::string_view text);
+int castattribbyname(kivobj* node, std::string_view word, std::string_view text);
+
+// A copy of the attribute the key names on this object ("<NAME>.<ATTRIBUTE>",
+// compared whole and with case), or none. An absent node prints
+// "bad object  NULL\n".
+std::optional<std::string> getobjval(const kivobj* node, std::string_view key);
+
+// The first non-empty attribute for the key along the list, or none: an
+// object that lacks the attribute does not hide a later namesake that has it.
+// An absent list prints "bad object head  NULL\n".
+std::optional<std::string> getvalfromlist(const objlist* list, std::string_view key);
+
+// Sets the attribute of the key (the object name before the first point, the
+// attribute word after it; no point: VALUE) on the first object of that name,
+// creating and appending the object when there is none. 0; -1 for an empty
+// key ("Illegal head NULL \n") or a point with nothing behind it.
+int adduniqobj(objlist* list, std::string_view key, std::string_view text);
+
+// Casts the attribute of the key on an existing object only; a key needs its
+// point. 0; -1 for a bad key.
+int castobj(objlist* list, std::string_view key, std::string_view text);
+
+// How ex2obj and castex2obj treat request variables. `checked`, for every
+// command: variables from the form may set only what the protected
+// configuration rule allows (objprotect.h); a skipped variable is traced.
+// `full`, for the administration's own form list: every variable is copied.
+enum class ExCopy { checked, full };
+
+// adduniqobj for every request variable that has a name. -1 for an absent
+// request list, else 0.
+int ex2obj(const exlist* req, objlist* list, ExCopy mode = ExCopy::checked);
+
+// castobj for every request variable that has a value. -1 for an absent
+// request list, else 0.
+int castex2obj(const exlist* req, objlist* list, ExCopy mode = ExCopy::checked);
+
+// Debugging dump of a list into the page; -1 (and "head is NULL\n") for an
+// absent list, else 0.
+int printobj(const objlist* list);
+
+}  // namespace kiv

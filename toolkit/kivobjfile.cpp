@@ -1,0 +1,109 @@
+// Reading object files into object lists through the scanner, and writing
+// object lists in the canonical form.
+#include "toolkit/kivobjfile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <sys/stat.h>
+
+#include "toolkit/kivcgitrace.h"
+#include "toolkit/kivfmt.h"
+#include "toolkit/kivio.h"
+#include "toolkit/kivscan.h"
+
+namespace kiv {
+
+namespace {
+
+// The whole file, read in one go (its size known beforehand). False with
+// errno set when it cannot be opened or read.
+bool slurp(const std::string& path, std::string& text) {
+  FilePtr f = open_file(path, "rb");
+  if (!f) return false;
+  struct stat st {};
+  if (fstat(fileno(f.get()), &st) == 0 && st.st_size > 0) text.reserve(static_cast<size_t>(st.st_size));
+  char buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) text.append(buf, n);
+  return !std::ferror(f.get());
+}
+
+bool blank_rest(std::string_view text) {
+  return text.find_first_not_of(" \t\r\n\v\f") == std::string_view::npos;
+}
+
+}  // namespace
+
+std::unique_ptr<objlist> readkivobj(std::string_view text) {
+  auto list = std::make_unique<objlist>();
+  Scanner s;  // a fresh scanner: no state of an earlier reading carries over
+  s.yyin = text;
+  s.lex_aohead = list.get();
+  yylex(s);
+  return list;
+}
+
+// The reader's echo of ignored text is thrown away rather than written to a
+// scratch file: nothing reads it, and every request loads tk_obj.
+std::unique_ptr<objlist> loadkivobj(const std::string& path) {
+  std::string text;
+  if (!slurp(path, text)) {
+    pagef("Cannot open object file '%s'. errno=%d\n", path, errno);
+    return nullptr;
+  }
+  return readkivobj(text);
+}
+
+std::optional<std::string> objfile_value(std::string_view value) {
+  if (value.find('\0') != std::string_view::npos) return std::nullopt;
+  // Follow the reader: `last` is what it would hold as the last character.
+  char last = 0;
+  for (size_t k = 0; k < value.size(); ++k) {
+    char c = value[k];
+    if (c != '\n') {
+      last = c;
+      continue;
+    }
+    if (last == '\\') {
+      last = '\n';
+      continue;
+    }
+    // The reader ends the value at this line feed.
+    if (!blank_rest(value.substr(k))) return std::nullopt;
+    value = value.substr(0, k);
+    break;
+  }
+  std::string text(value);
+  if (last == '\\') text += ' ';  // else the writer's own line feed would join the next line
+  return text;
+}
+
+bool writekivobj(const objlist* list, std::string& text, std::string* error) {
+  text.clear();
+  if (!list) return true;
+  for (const kivobj& o : *list) {
+    if (o.name() == kHeadName) continue;
+    text += "OBJECT{\n";
+    for (int n = 1; n <= kAttrCount; ++n) {
+      const std::string& v = o.attr(n);
+      if (v.empty() || (n == attr::ENFORCE && v == "0")) continue;
+      std::optional<std::string> written = objfile_value(v);
+      if (!written) {
+        if (error)
+          *error = sformat("object '%s': its %s holds a line break or NUL byte that an object file cannot keep",
+                           o.name(), attrword(n));
+        text.clear();
+        return false;
+      }
+      text += '\t';
+      text += attrword(n);
+      text += '=';
+      text += *written;
+      text += '\n';
+    }
+    text += "};\n";
+  }
+  return true;
+}
+
+}  // namespace kiv

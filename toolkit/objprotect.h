@@ -1,0 +1,29 @@
+// The protected configuration: which objects a request may not change.
+// Copying request variables onto objects must never change what runs, which
+// SQL is built, which files are read or written, or where mail goes. A request
+// may set the VALUE of field objects and of the form controls pages post; it
+// may not set hook, connection, table, query, path, template, rule, switch,
+// mail-transport or tool objects, nor any attribute other than VALUE. This is
+// the one place that says so; the administration edits configuration through
+// its own list, behind its administrator check, and may ask here what is
+// protected.
+#pragma once
+
+#include <string_view>
+
+namespace kiv {
+
+// True when `name` is an object of the configuration that a request must not
+// set (hooks, connection and table settings, SQL fragments and stored
+// queries, paths and templates, rule objects, switches, mail transport and
+// tool settings, and the head object).
+bool protected_object(std::string_view name);
+
+// True when a request variable of this key (as ex2obj takes it: object name
+// before the first point, attribute word after it, VALUE without a point) and
+// value may be copied onto the objects. Only VALUE may be set, and only on
+// objects that are not protected; a query macro slot (sqlquery<N>) may only
+// be pointed at one of the configured macros ("query_..."), never hold SQL.
+bool request_may_set(std::string_view key, std::string_view value);
+
+}  // namespace kiv
