@@ -24,6 +24,7 @@ struct Keyword {
   std::string_view text;
   int attr;
 };
+// In attribute order: kKeywords[n - 1] is the keyword of attribute n.
 constexpr std::array<Keyword, kAttrCount> kKeywords = {{
     {"NAME=", attr::NAME},
     {"VALUE=", attr::VALUE},
@@ -93,14 +94,26 @@ void scan_outer(Scanner& s) {
   s.pos = s.yyin.size();
 }
 
+// The keyword at the start of `at` (its attribute number and length), or 0.
+// Chosen by the first letter; no keyword is the beginning of another.
 int keyword_at(std::string_view at, size_t& length) {
-  for (const Keyword& k : kKeywords) {
-    if (at.starts_with(k.text)) {
-      length = k.text.size();
-      return k.attr;
-    }
+  auto is = [&](int n) {
+    std::string_view k = kKeywords[n - 1].text;
+    if (!at.starts_with(k)) return 0;
+    length = k.size();
+    return n;
+  };
+  switch (at[0]) {
+    case 'N': return is(attr::NAME);
+    case 'V': return at.size() > 1 && at[1] == 'T' ? is(attr::VTYPE) : is(attr::VALUE);
+    case 'D': return is(attr::DBKEY);
+    case 'C': return is(attr::CONTROL);
+    case 'T': return at.size() > 1 && at[1] == 'I' ? is(attr::TITLE) : is(attr::TYPE);
+    case 'E': return is(attr::ENFORCE);
+    case 'L': return is(attr::LEN);
+    case 'H': return is(attr::HELP);
+    default: return 0;
   }
-  return 0;
 }
 
 void scan_block(Scanner& s) {

@@ -19,7 +19,7 @@ struct Settings {
   std::optional<std::string> attachmentsdir;
   std::string dateformat = "mdy";
   int idateflag = 0;
-  std::string smtpoption;
+  std::string smtpoption = "0";  // "rfc821" or "0"
   int mailtypeformat = 0;
   int threetablemodel = 0;
   // Query settings filled per operation; none by default.

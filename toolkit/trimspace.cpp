@@ -15,12 +15,16 @@ std::string& trimspace(std::string& text) {
   while (end > 0 && is_space(text[end - 1])) --end;
   size_t start = 0;
   while (start < end && is_space(text[start])) ++start;
-  size_t w = 0;
-  for (size_t i = start; i < end; ++i) {
-    if (text[i] == ' ' && w > 0 && text[w - 1] == ' ') continue;
+  // Characters up to the first run of blanks stay where they are.
+  size_t i = start + 1;
+  while (i < end && !(text[i] == ' ' && text[i - 1] == ' ')) ++i;
+  size_t w = i < end ? i : end;
+  for (; i < end; ++i) {
+    if (text[i] == ' ' && text[w - 1] == ' ') continue;
     text[w++] = text[i];
   }
   text.resize(w);
+  text.erase(0, start);
   return text;
 }
 

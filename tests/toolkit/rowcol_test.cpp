@@ -65,6 +65,9 @@ TEST(RowCol, Trimspace) {
       {"", ""},
       {"a\t\tb", "a\t\tb"},  // only blanks fold
       {"\r\nx  y \f", "x y"},
+      {"a b  c   d", "a b c d"},  // text before the first run stays in place
+      {"x", "x"},
+      {"ab \t  c", "ab \t c"},
   };
   for (auto& c : cases) {
     std::string s = c.in;

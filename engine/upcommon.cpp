@@ -1,0 +1,140 @@
+// Command start-up: get_prog_param, set_prog_path and loadobj, which turn
+// the environment and the case objects into the command settings.
+#include "engine/upcommon.h"
+
+#include <cstdlib>
+
+#include "engine/upmenu.h"
+#include "platform/flavour.h"
+#include "toolkit/kivcgitrace.h"
+#include "toolkit/kivcontext.h"
+#include "toolkit/kivobjfile.h"
+#include "toolkit/kivsettings.h"
+
+namespace kiv {
+
+namespace {
+
+// Comparison without regard to case, in ASCII (the database type words).
+bool same_word(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+int dbtype_flag(std::string_view type) {
+  if (same_word(type, "MSSQL")) return 1;
+  if (same_word(type, "ORACLE")) return 2;
+  if (same_word(type, "SYBASE")) return 3;
+  if (same_word(type, "DB2")) return 4;
+  return 0;
+}
+
+int put_env(const char* name, const std::string& value) { return setenv(name, value.c_str(), 1); }
+
+// The configured value of `object`.VALUE; empty when absent (or no list).
+std::string config(const objlist* list, std::string_view object) {
+  if (!list) return {};
+  std::string key(object);
+  key += ".VALUE";
+  return getvalfromlist(list, key).value_or(std::string());
+}
+
+void set_database(const objlist* list, Settings& s) {
+  std::string type = config(list, "odbc_dbtype");
+  s.pcodbcdbtype = type.empty() ? "MSACCESS" : type;
+  s.mssqlflag = type.empty() ? 0 : dbtype_flag(type);
+  s.pcodbcuser = config(list, "odbc_user");
+  s.pcodbcpass = config(list, "odbc_pass");
+  std::string staff = config(list, "db_staff_table_name");
+  std::string users = config(list, "db_users_table_name");
+  s.threetablemodel = !staff.empty() || !users.empty() ? 1 : 0;
+  kivtrace("TRHEETABLEMODEL=%d\n", s.threetablemodel);
+}
+
+void set_states_and_paths(const objlist* list, Settings& s) {
+  std::string open = config(list, "open_state");
+  std::string closed = config(list, "closed_state");
+  s.openstate = open.empty() ? "Open" : open;
+  s.closedstate = closed.empty() ? "Closed" : closed;
+  std::string lib = config(list, "libdir");
+  s.libdir = lib.empty() ? s.nvpathhome + "/client/kivhtml/tk/lib" : lib;
+  std::string attach = config(list, "attachdir");
+  if (attach.empty()) {
+    s.attachmentsdir.reset();
+    kivtrace("attachmetsdir is not defined");
+  } else {
+    s.attachmentsdir = attach;
+    kivtrace("attachmetsdir='%s'", attach);
+  }
+  bool dmy = config(list, "dateformat") == "dmy";
+  s.dateformat = dmy ? "dmy" : "mdy";
+  s.idateflag = dmy ? 1 : 0;
+}
+
+void set_mail(const objlist* list, Settings& s) {
+  std::string smtp = config(list, "smtp_option");
+  s.smtpoption = smtp == "rfc821" ? "rfc821" : "0";
+  if (!smtp.empty()) kivtrace("SMTPOPTIMN=%s\n", s.smtpoption);
+  std::string mailtype = config(list, "mailtypeformat");
+  s.mailtypeformat = mailtype == "text/html" ? 1 : 0;
+  if (!mailtype.empty()) kivtrace("mailtypeformat=%d\n", s.mailtypeformat);
+}
+
+}  // namespace
+
+objholder get_prog_param() {
+  if (std::getenv("KIVDEBUG")) reqctx().kivdebug = 1;
+  set_prog_path();
+  return objholder();
+}
+
+// The installation's program folders go in front of the search path in the
+// form this system's processes understand ("/" and ":"), for both flavours:
+// hook scripts and tools are found through it. An empty old path adds no
+// empty entry, which would search the current folder.
+int set_prog_path() {
+  const char* env = std::getenv("NVHOME");
+  std::string home;
+  if (env && *env)
+    home = env;
+  else
+    home = platform() == Platform::windows ? "c:/tiklo" : "/usr/local/norvale";
+  settings().nvpathhome = home;
+  const char* old = std::getenv("PATH");
+  std::string path = sformat("%s/client/bin:%s/dbserver/bin:%s/report/bin", home, home, home);
+  if (old && *old) {
+    path += ':';
+    path += old;
+  }
+  return put_env("PATH", path);
+}
+
+int loadobj(objholder& holder) {
+  Settings& s = settings();
+  holder = loadkivobj(s.nvpathhome + "/client/config/tk_obj");
+  objlist* list = holder.get();
+  if (list) {
+    const char* trig = std::getenv("MENUTRIG");
+    if (trig && *trig) build_menu(list, trig);
+    dynamic_menu(list);
+  }
+  set_database(list, s);
+  set_states_and_paths(list, s);
+  set_mail(list, s);
+  s.row_number.reset();
+  s.join_condition.reset();
+  s.distinct_condition.reset();
+
+  std::time_t now = std::time(nullptr);
+  put_env("TODAY", getdate1(now));
+  put_env("TIME", gettime3(now));
+  return put_env("TIME24", gettime4(now));
+}
+
+}  // namespace kiv

@@ -1,0 +1,225 @@
+// Command start-up: the home folder and search path, the trace switch, the
+// settings loadobj takes from tk_obj with their defaults, the environment it
+// sets, and the date and time texts.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <filesystem>
+
+#include "engine/upcommon.h"
+#include "platform/flavour.h"
+#include "support/testsupport.h"
+#include "toolkit/kivcontext.h"
+#include "toolkit/kivsettings.h"
+
+using namespace kiv;
+using kivtest::ScopedEnv;
+using kivtest::TempDir;
+
+namespace {
+
+std::string object(const char* name, const char* value) {
+  return std::string("OBJECT{\n\tNAME=") + name + "\n\tVALUE=" + value + "\n};\n";
+}
+
+class StartUp : public kivtest::KivTest {
+ protected:
+  // Writes tk_obj under the test's home and runs the start-up.
+  objholder start(const std::string& tk_obj) {
+    home_.write("client/config/tk_obj", tk_obj);
+    objholder h = get_prog_param();
+    loadobj(h);
+    return h;
+  }
+  std::string env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "<unset>";
+  }
+
+  TempDir home_;
+  ScopedEnv nvhome_{"NVHOME", home_.str()};
+  ScopedEnv path_{"PATH", "/usr/bin:/bin"};
+  ScopedEnv debug_{"KIVDEBUG", std::nullopt};
+  ScopedEnv trig_{"MENUTRIG", std::nullopt};
+  ScopedEnv today_{"TODAY", std::nullopt}, time_{"TIME", std::nullopt}, time24_{"TIME24", std::nullopt};
+};
+
+}  // namespace
+
+TEST_F(StartUp, DatabaseTypes) {
+  struct Case {
+    const char* configured;
+    const char* text;
+    int flag;
+  } cases[] = {
+      {nullptr, "MSACCESS", 0}, {"oracle", "oracle", 2}, {"MsSql", "MsSql", 1},
+      {"SYBASE", "SYBASE", 3},  {"db2", "db2", 4},       {"PostgreSQL", "PostgreSQL", 0},
+  };
+  for (const Case& c : cases) {
+    start(c.configured ? object("odbc_dbtype", c.configured) : "");
+    EXPECT_EQ(settings().pcodbcdbtype, c.text);
+    EXPECT_EQ(settings().mssqlflag, c.flag) << c.text;
+  }
+}
+
+TEST_F(StartUp, SettingsFromTheCaseObjects) {
+  objholder h = start(object("odbc_user", "helpdesk") + object("odbc_pass", "s3cret") +
+                      object("open_state", "New") + object("closed_state", "Done") +
+                      object("libdir", "/srv/lib") + object("attachdir", "/srv/attach") +
+                      object("dateformat", "dmy") + object("smtp_option", "rfc821") +
+                      object("mailtypeformat", "text/html") + object("db_users_table_name", "users"));
+  ASSERT_TRUE(h);
+  const Settings& s = settings();
+  EXPECT_EQ(s.nvpathhome, home_.str());
+  EXPECT_EQ(s.pcodbcuser, "helpdesk");
+  EXPECT_EQ(s.pcodbcpass, "s3cret");
+  EXPECT_EQ(s.openstate, "New");
+  EXPECT_EQ(s.closedstate, "Done");
+  EXPECT_EQ(s.libdir, "/srv/lib");
+  EXPECT_EQ(s.attachmentsdir, "/srv/attach");
+  EXPECT_EQ(s.dateformat, "dmy");
+  EXPECT_EQ(s.idateflag, 1);
+  EXPECT_EQ(s.smtpoption, "rfc821");
+  EXPECT_EQ(s.mailtypeformat, 1);
+  EXPECT_EQ(s.threetablemodel, 1);
+}
+
+TEST_F(StartUp, ComparisonsAreExact) {
+  start(object("dateformat", "DMY") + object("smtp_option", "RFC821") + object("mailtypeformat", "TEXT/HTML") +
+        object("db_staff_table_name", "staff"));
+  EXPECT_EQ(settings().dateformat, "mdy");
+  EXPECT_EQ(settings().idateflag, 0);
+  EXPECT_EQ(settings().smtpoption, "0");
+  EXPECT_EQ(settings().mailtypeformat, 0);
+  EXPECT_EQ(settings().threetablemodel, 1);
+}
+
+TEST_F(StartUp, MissingCaseObjectsGiveTheDefaults) {
+  settings().row_number = "id";
+  settings().join_condition = "a.x=b.x";
+  settings().distinct_condition = "x";
+  objholder h = get_prog_param();
+  loadobj(h);
+  EXPECT_EQ(h, nullptr);
+  EXPECT_EQ(page(), "Cannot open object file '" + home_.str() + "/client/config/tk_obj'. errno=2\n");
+  const Settings& s = settings();
+  EXPECT_EQ(s.pcodbcdbtype, "MSACCESS");
+  EXPECT_EQ(s.mssqlflag, 0);
+  EXPECT_EQ(s.pcodbcuser, "");
+  EXPECT_EQ(s.openstate, "Open");
+  EXPECT_EQ(s.closedstate, "Closed");
+  EXPECT_EQ(s.libdir, home_.str() + "/client/kivhtml/tk/lib");
+  EXPECT_EQ(s.attachmentsdir, std::nullopt);
+  EXPECT_EQ(s.dateformat, "mdy");
+  EXPECT_EQ(s.smtpoption, "0");
+  EXPECT_EQ(s.mailtypeformat, 0);
+  EXPECT_EQ(s.threetablemodel, 0);
+  EXPECT_EQ(s.row_number, std::nullopt);
+  EXPECT_EQ(s.join_condition, std::nullopt);
+  EXPECT_EQ(s.distinct_condition, std::nullopt);
+  EXPECT_NE(env("TODAY"), "<unset>");
+}
+
+TEST_F(StartUp, AnyKivdebugTurnsTheTraceOn) {
+  get_prog_param();
+  EXPECT_EQ(reqctx().kivdebug, 0);
+  ScopedEnv on("KIVDEBUG", "0");
+  get_prog_param();
+  EXPECT_EQ(reqctx().kivdebug, 1);
+}
+
+TEST_F(StartUp, SearchPathPutsTheProgramFoldersFirst) {
+  EXPECT_EQ(set_prog_path(), 0);
+  const std::string h = home_.str();
+  EXPECT_EQ(env("PATH"), h + "/client/bin:" + h + "/dbserver/bin:" + h + "/report/bin:/usr/bin:/bin");
+  ScopedEnv none("PATH", std::nullopt);
+  set_prog_path();
+  EXPECT_EQ(env("PATH"), h + "/client/bin:" + h + "/dbserver/bin:" + h + "/report/bin");  // no empty entry
+}
+
+TEST_F(StartUp, HomeDefaultsByFlavour) {
+  ScopedEnv unset("NVHOME", std::nullopt);
+  set_prog_path();
+  EXPECT_EQ(settings().nvpathhome, "c:/tiklo");
+  set_platform(Platform::linux);
+  set_prog_path();
+  EXPECT_EQ(settings().nvpathhome, "/usr/local/norvale");
+  ScopedEnv empty("NVHOME", "");
+  set_prog_path();
+  EXPECT_EQ(settings().nvpathhome, "/usr/local/norvale");
+}
+
+TEST_F(StartUp, WindowsBuildWithoutHomeWorksUnderItsDefault) {
+  // "c:/tiklo" is a relative path here: the test works in its own folder.
+  TempDir cwd;
+  cwd.write("c:/tiklo/client/config/tk_obj", object("dateformat", "dmy"));
+  auto old = std::filesystem::current_path();
+  std::filesystem::current_path(cwd.path());
+  ScopedEnv unset("NVHOME", std::nullopt);
+  objholder h = get_prog_param();
+  std::string before = getdate1();  // still month first
+  loadobj(h);
+  std::string after = getdate1();
+  std::filesystem::current_path(old);
+  ASSERT_TRUE(h);
+  EXPECT_EQ(getvalfromlist(h.get(), "dateformat.VALUE"), "dmy");
+  EXPECT_EQ(env("TODAY"), after);
+  // A day-first text differs from the month-first one except when the day
+  // and the month are equal.
+  std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  if (tm.tm_mday != tm.tm_mon + 1) {
+    EXPECT_NE(before, after);
+  }
+}
+
+TEST_F(StartUp, EnvironmentForTemplatesAndScripts) {
+  std::time_t t0 = std::time(nullptr);
+  start("");
+  std::time_t t1 = std::time(nullptr);
+  EXPECT_TRUE(env("TODAY") == getdate1(t0) || env("TODAY") == getdate1(t1));
+  EXPECT_TRUE(env("TIME") == gettime3(t0) || env("TIME") == gettime3(t1));
+  EXPECT_TRUE(env("TIME24") == gettime4(t0) || env("TIME24") == gettime4(t1));
+}
+
+TEST_F(StartUp, MenusArePickedAndScriptsBuilt) {
+  ScopedEnv trig("MENUTRIG", "lab");
+  objholder h = start(
+      "OBJECT{\n\tNAME=prio\n\tTYPE=MENU\n\tVALUE=office^$Low^@High^$lab^$Urgent^@Later^$\n};\n"
+      "OBJECT{\n\tNAME=dynamic-menu_part\n\tVALUE=Hardware^@Disk^@Screen^$\n};\n");
+  EXPECT_EQ(getvalfromlist(h.get(), "prio.VALUE"), "Urgent^@Later^$");
+  std::string script = getvalfromlist(h.get(), "dynamic-menu_part.TITLE").value_or("");
+  EXPECT_NE(script.find("function part_updatemenu(item)"), std::string::npos);
+}
+
+// ---- dates and times -------------------------------------------------------
+
+class DatesAndTimes : public kivtest::KivTest {};
+
+TEST_F(DatesAndTimes, Texts) {
+  struct Case {
+    std::time_t t;
+    const char *mdy, *dmy, *t2, *t3, *t4;
+  } cases[] = {
+      {1709647629, "03/05/2024", "05/03/2024", "02:07:09 PM", "02:07 PM", "14:07"},
+      {1735603500, "12/31/2024", "31/12/2024", "12:05:00 AM", "12:05 AM", "00:05"},
+      {1720094459, "07/04/2024", "04/07/2024", "12:00:59 PM", "12:00 PM", "12:00"},
+      {915321598, "01/02/1999", "02/01/1999", "11:59:58 PM", "11:59 PM", "23:59"},
+  };
+  {
+    ScopedEnv utc("TZ", "UTC");
+    tzset();
+    for (const Case& c : cases) {
+      settings().dateformat = "mdy";
+      EXPECT_EQ(getdate1(c.t), c.mdy);
+      settings().dateformat = "dmy";
+      EXPECT_EQ(getdate1(c.t), c.dmy);
+      EXPECT_EQ(gettime2(c.t), c.t2);
+      EXPECT_EQ(gettime3(c.t), c.t3);
+      EXPECT_EQ(gettime4(c.t), c.t4);
+    }
+  }
+  tzset();
+}
