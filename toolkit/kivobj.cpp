@@ -229,10 +229,10 @@ namespace {
 // be skipped. Values the state file or the start-up gave are configuration;
 // a form value over a state-file entry of a protected name falls back to the
 // state file's value.
-const std::string* copy_text(const exdata& n, ExCopy mode, const char* who) {
+const std::string* copy_text(const exdata& n, ExCopy mode, const objlist* list, const char* who) {
   if (mode == ExCopy::full || n.source == ExSource::startup) return &n.value;
   if (n.in_state && n.value == n.state_value) return &n.value;
-  if (request_may_set(n.name, n.value)) return &n.value;
+  if (request_may_set(n.name, n.value, list)) return &n.value;
   kivtrace("%s: request variable '%s' may not set a configured object\n", who, n.name);
   return n.in_state ? &n.state_value : nullptr;
 }
@@ -244,7 +244,7 @@ int ex2obj(const exlist* req, objlist* list, ExCopy mode) {
   for (size_t i = 0; i < req->nodes.size(); ++i) {
     const exdata& n = req->nodes[i];
     if (n.namelen() <= 0) continue;
-    if (const std::string* text = copy_text(n, mode, "ex2obj")) adduniqobj(list, n.name, *text);
+    if (const std::string* text = copy_text(n, mode, list, "ex2obj")) adduniqobj(list, n.name, *text);
   }
   return 0;
 }
@@ -254,7 +254,7 @@ int castex2obj(const exlist* req, objlist* list, ExCopy mode) {
   for (size_t i = 0; i < req->nodes.size(); ++i) {
     const exdata& n = req->nodes[i];
     if (n.valuelen() <= 0) continue;
-    const std::string* text = copy_text(n, mode, "castex2obj");
+    const std::string* text = copy_text(n, mode, list, "castex2obj");
     if (text && !text->empty()) castobj(list, n.name, *text);
   }
   return 0;

@@ -80,7 +80,10 @@ std::optional<std::string> objfile_value(std::string_view value) {
 
 bool writekivobj(const objlist* list, std::string& text, std::string* error) {
   text.clear();
-  if (!list) return true;
+  if (!list) {
+    if (error) *error = "no object list to write";
+    return false;
+  }
   for (const kivobj& o : *list) {
     if (o.name() == kHeadName) continue;
     text += "OBJECT{\n";

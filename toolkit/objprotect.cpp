@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <array>
 #include <iterator>
+#include <string>
+
+#include "toolkit/kivobj.h"
 
 namespace kiv {
 
@@ -109,14 +112,26 @@ constexpr std::array<std::string_view, 8> kPrefixes = {
 // workflow_control, ...) and the prefix maps of case-number pictures.
 constexpr std::array<std::string_view, 2> kSuffixes = {"_control", "-prefix"};
 
+// Objects whose VALUE names another object of the configuration, which is
+// then configuration too: a stored query (a join condition, tables and an
+// order list), a connection object (data source and login), a match object.
+constexpr std::string_view kPointers[] = {"sql_control.VALUE", "smscontrol.VALUE", "auto_match.VALUE"};
+
 bool listed(std::string_view name) {
   return std::binary_search(std::begin(kNames), std::end(kNames), name);
 }
 
+bool named_by_configuration(std::string_view name, const objlist* config) {
+  if (!config || name.empty()) return false;
+  for (std::string_view p : kPointers)
+    if (getvalfromlist(config, p) == name) return true;
+  return false;
+}
+
 }  // namespace
 
-bool protected_object(std::string_view name) {
-  if (listed(name)) return true;
+bool protected_object(std::string_view name, const objlist* config) {
+  if (listed(name) || named_by_configuration(name, config)) return true;
   for (std::string_view p : kPrefixes)
     if (name.starts_with(p)) return true;
   for (std::string_view s : kSuffixes)
@@ -124,11 +139,11 @@ bool protected_object(std::string_view name) {
   return false;
 }
 
-bool request_may_set(std::string_view key, std::string_view value) {
+bool request_may_set(std::string_view key, std::string_view value, const objlist* config) {
   size_t dot = key.find('.');
   std::string_view name = key.substr(0, dot);
   if (dot != std::string_view::npos && key.substr(dot + 1) != "VALUE") return false;
-  if (!protected_object(name)) return true;
+  if (!protected_object(name, config)) return true;
   // A page may choose which configured query macro a slot runs; the macro's
   // SQL stays the configuration's, since query_ objects are protected.
   return name.starts_with("sqlquery") && value.starts_with("query_");

@@ -13,17 +13,22 @@
 
 namespace kiv {
 
+class objlist;
+
 // True when `name` is an object of the configuration that a request must not
-// set (hooks, connection and table settings, SQL fragments and stored
+// set: hooks, connection and table settings, SQL fragments and stored
 // queries, paths and templates, rule objects, switches, mail transport and
-// tool settings, and the head object).
-bool protected_object(std::string_view name);
+// tool settings, and the head object. With the configuration's list, also
+// the objects its pointer objects name: the stored query of sql_control, the
+// connection object of smscontrol and the match object of auto_match.
+bool protected_object(std::string_view name, const objlist* config = nullptr);
 
 // True when a request variable of this key (as ex2obj takes it: object name
 // before the first point, attribute word after it, VALUE without a point) and
-// value may be copied onto the objects. Only VALUE may be set, and only on
-// objects that are not protected; a query macro slot (sqlquery<N>) may only
-// be pointed at one of the configured macros ("query_..."), never hold SQL.
-bool request_may_set(std::string_view key, std::string_view value);
+// value may be copied onto the objects of `config`. Only VALUE may be set,
+// and only on objects that are not protected; a query macro slot
+// (sqlquery<N>) may only be pointed at one of the configured macros
+// ("query_..."), never hold SQL.
+bool request_may_set(std::string_view key, std::string_view value, const objlist* config = nullptr);
 
 }  // namespace kiv

@@ -172,3 +172,23 @@ TEST_F(Protect, AdministrationListTakesEverything) {
   EXPECT_EQ(get("tk_pre_add.TITLE"), "/usr/local/bin/other");
   EXPECT_EQ(get("attach_control.VALUE"), "ON");
 }
+
+TEST_F(Protect, ObjectsTheConfigurationPointsAtAreConfiguration) {
+  auto config = readkivobj(
+      "OBJECT{\n\tNAME=sql_control\n\tVALUE=open_query\n};\n"
+      "OBJECT{\n\tNAME=open_query\n\tVALUE=a.id=b.id\n\tCONTROL=cases a, notes b\n};\n"
+      "OBJECT{\n\tNAME=smscontrol\n\tVALUE=inventory\n};\n"
+      "OBJECT{\n\tNAME=inventory\n\tVALUE=SMS:reader:pw\n};\n"
+      "OBJECT{\n\tNAME=auto_match\n\tVALUE=match1\n};\n");
+  EXPECT_TRUE(protected_object("open_query", config.get()));
+  EXPECT_FALSE(protected_object("open_query"));  // only known through the list
+  form("open_query.VALUE", "1=1 or 1");
+  form("inventory.VALUE", "OTHER:sa:");
+  form("match1.VALUE", "assigned_to=submitted_by");
+  form("sql_control.VALUE", "problem");
+  ex2obj(&req_, config.get());
+  EXPECT_EQ(getvalfromlist(config.get(), "open_query.VALUE"), "a.id=b.id");
+  EXPECT_EQ(getvalfromlist(config.get(), "inventory.VALUE"), "SMS:reader:pw");
+  EXPECT_EQ(getvalfromlist(config.get(), "match1.VALUE"), std::nullopt);
+  EXPECT_EQ(getvalfromlist(config.get(), "sql_control.VALUE"), "open_query");
+}
