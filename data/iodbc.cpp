@@ -179,8 +179,13 @@ void odbc_init(OdbcConn& c, OdbcIo& io, int timeout, const std::string& database
   const Settings& s = settings();
   if (!s.pcodbcuser.empty()) c.pUID = s.pcodbcuser;
   if (!s.pcodbcpass.empty()) c.pPWD = s.pcodbcpass;
-  c.pDB = database;
-  c.pDSN = database;
+  // No database named is no data source named: the connection goes to the
+  // one named "default", not to whichever the driver manager would pick for
+  // an empty name.
+  if (!database.empty()) {
+    c.pDB = database;
+    c.pDSN = database;
+  }
   c.connTimeout = timeout ? timeout : 60;
   c.queryTimeout = c.connTimeout;
   c.pBuffer.assign(static_cast<size_t>(c.colWidth) + 2, '\0');
@@ -379,11 +384,11 @@ const char* type_name(SQLSMALLINT type) {
   }
 }
 
-// strftime of a broken-down date and time. A year above 1900 is a calendar
-// year, one of 1900 or less an offset from 1900.
+// strftime of a broken-down date and time. The year is the calendar year, as
+// the driver's date records hold it, before 1901 too.
 std::string format_tm(const char* format, int year, int month, int day, int hour, int minute, int second) {
   std::tm t{};
-  t.tm_year = year > 1900 ? year - 1900 : year;
+  t.tm_year = year - 1900;
   t.tm_mon = month - 1;
   t.tm_mday = day;
   t.tm_hour = hour;
@@ -550,7 +555,10 @@ long getdata(OdbcConn& c, SQLHSTMT stmt, SQLSMALLINT ncols) {
   if (!value_failed && rc != SQL_NO_DATA) odbc_reporterrors(c, rc, stmt);
   c.columns.clear();
   kivtrace("rows fetched=%ld", rows);
-  return read && !value_failed && rc == SQL_NO_DATA ? rows : -1;
+  if (read && !value_failed && rc == SQL_NO_DATA) return rows;
+  // The rows that came before the failure are not the result.
+  driver_results().odbcdata.reset();
+  return -1;
 }
 
 // The one row of type names of a describe.

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdlib>
 #include <sstream>
+#include <string_view>
 #include <vector>
 
 #include "data/webhandle_db.h"
@@ -51,6 +52,28 @@ bool plain_name(const std::string& name) {
 // Server notices go to the trace, not to standard error.
 void trace_notice(void*, const char* message) { kivtrace("PostgreSQL notice: %s", message); }
 
+constexpr const char* kDateStyle = "Postgres, MDY";
+
+// Fails the connection: odbcerror says why, the connection is closed.
+PGconn* pq_connect_failed(PGconn* conn) {
+  adderror("Connection to database failed:");
+  adderror(conn ? PQerrorMessage(conn) : "out of memory\n");
+  exit_nicely(conn);
+  return nullptr;
+}
+
+// The connection asks for the date style touserdate reads, but PGDATESTYLE in
+// the environment is sent after it and wins; the style the server reports
+// tells, and when it is another one it is set again.
+bool pq_datestyle(PGconn* conn) {
+  const char* style = PQparameterStatus(conn, "DateStyle");
+  if (style && std::string_view(style) == kDateStyle) return true;
+  PGresult* res = PQexec(conn, "SET DateStyle TO Postgres, MDY");
+  bool ok = PQresultStatus(res) == PGRES_COMMAND_OK;
+  PQclear(res);
+  return ok;
+}
+
 // Connects to the database. Null (odbcerror filled) when that fails.
 PGconn* pq_connect(const std::string& dbName) {
   if (!plain_name(dbName)) {
@@ -61,13 +84,9 @@ PGconn* pq_connect(const std::string& dbName) {
   std::string options = "-c DateStyle=Postgres,MDY";
   if (const char* env = std::getenv("PGOPTIONS")) options = std::string(env) + " " + options;
   PGconn* conn = PQsetdbLogin(nullptr, nullptr, options.c_str(), nullptr, dbName.c_str(), nullptr, nullptr);
-  if (!conn || PQstatus(conn) == CONNECTION_BAD) {
-    adderror("Connection to database failed:");
-    adderror(conn ? PQerrorMessage(conn) : "out of memory\n");
-    exit_nicely(conn);
-    return nullptr;
-  }
+  if (!conn || PQstatus(conn) == CONNECTION_BAD) return pq_connect_failed(conn);
   PQsetNoticeProcessor(conn, trace_notice, nullptr);
+  if (!pq_datestyle(conn)) return pq_connect_failed(conn);
   return conn;
 }
 

@@ -181,6 +181,43 @@ TEST_P(Odbc, TrimsValuesForMssqlOracleAndDb2) {
   }
 }
 
+// A row that fails after others were fetched fails the statement and leaves
+// no rows behind. The drivers are set to fetch as the rows are asked for.
+TEST_P(Odbc, FetchThatFailsMidwayFailsTheStatement) {
+  std::string sql;
+  if (pg()) {
+    std::map<std::string, std::string> attrs = kivtest::pg_dsn_attrs(db_);
+    attrs["UseDeclareFetch"] = "1";
+    attrs["Fetch"] = "10";
+    kivtest::OdbcConfig::get().add_dsn(dsn_, attrs);
+    sql = "select 10 / (50 - x) as v from generate_series(1, 60) as x";
+  } else {
+    kivtest::OdbcConfig::get().add_dsn(dsn_, {{"Driver", "SQLite3"}, {"Database", home_.str() + "/cases.db"},
+                                              {"StepAPI", "1"}});
+    sql = "select case when x = 2 then abs(-9223372036854775807 - 1) else x end as v "
+          "from (select 1 as x union all select 2 union all select 3)";
+  }
+  EXPECT_EQ(exec(sql), -3);
+  std::string head = "The SQL command='" + sql +
+                     "'\nproduced this error message from the database.\n"
+                     " You may check your data and try again to resolve this problem.\n";
+  std::string body = pg() ? "Msg 1, Level 16, State 22012:\nERROR: division by zero;\n"
+                            "Error while fetching the next result\n"
+                          : "Msg 1, Level 16, State S1000:\n[SQLite]integer overflow (1)\n";
+  EXPECT_EQ(r().odbcerror, head + body);
+  EXPECT_EQ(r().odbckey, "v^$");
+  EXPECT_FALSE(r().odbcdata.has_value());
+}
+
+// Dates before 1901 keep their year.
+TEST_P(Odbc, OldDatesKeepTheirYear) {
+  ASSERT_EQ(exec("create table kiv_old (opened date)"), 0) << r().odbcerror;
+  ASSERT_EQ(exec("insert into kiv_old values ('1900-01-01')"), 0) << r().odbcerror;
+  ASSERT_EQ(exec("insert into kiv_old values ('1066-10-14')"), 0) << r().odbcerror;
+  ASSERT_EQ(exec("select opened from kiv_old order by opened"), 0) << r().odbcerror;
+  EXPECT_EQ(r().odbcdata, "10/14/1066^$01/01/1900^$");
+}
+
 TEST_P(Odbc, EmptyStatementPrintsEmptySql) {
   EXPECT_EQ(exec("  \t "), -3);
   EXPECT_EQ(page(), "empty sql\n");
@@ -238,6 +275,11 @@ TEST_P(Odbc, UnknownDataSourceFailsToConnect) {
   EXPECT_EQ(r().odbcerror, one + one);
   EXPECT_FALSE(r().odbcdata.has_value());
   EXPECT_FALSE(r().odbckey.has_value());
+
+  // No data source named is the one named "default", which is not there
+  // either; the driver manager does not pick one of its own.
+  EXPECT_EQ(iodbc::kivodbcexec(nullptr, 0, "", "select 1"), -2);
+  EXPECT_EQ(r().odbcerror, one + one);
 }
 
 // The data source's own database wins; one that names none gets the data

@@ -91,6 +91,17 @@ TEST_F(Pgsql, InsertGivesEmptyDataAndSelectGivesRowsWithNamesInTheirCase) {
   EXPECT_EQ(r().odbcdata, "");
 }
 
+// The dates keep the form touserdate reads when the environment asks the
+// server for another style.
+TEST_F(Pgsql, DatesKeepTheirFormWhateverTheEnvironmentAsks) {
+  make_cases();
+  for (const char* style : {"ISO, YMD", "Postgres, DMY", "SQL, DMY"}) {
+    kivtest::ScopedEnv env("PGDATESTYLE", style);
+    ASSERT_EQ(exec("select opened, stamp, zoned from kiv_case where id_num = 1"), 0) << r().odbcerror;
+    EXPECT_EQ(r().odbcdata, "03-05-2001^@3/05/2001^@3/05/2001^$") << style;
+  }
+}
+
 TEST_F(Pgsql, DescribeGivesOneRowOfTypeNames) {
   make_cases();
   ASSERT_EQ(info("select * from kiv_case"), 0) << r().odbcerror;
@@ -125,8 +136,12 @@ TEST_F(Pgsql, FailuresGiveTheLibraryMessage) {
   EXPECT_EQ(pgsql::kivodbcexecute(nullptr, 0, "nosuch_db", "select 1"), -1);
   std::string socket = std::string(std::getenv("PGHOST")) + "/.s.PGSQL." +
                        (std::getenv("PGPORT") ? std::getenv("PGPORT") : "5432");
-  EXPECT_EQ(r().odbcerror, "Connection to database failed:connection to server on socket \"" + socket +
-                               "\" failed: FATAL:  database \"nosuch_db\" does not exist\n");
+  const std::string refused = "Connection to database failed:connection to server on socket \"" + socket +
+                              "\" failed: FATAL:  database \"nosuch_db\" does not exist\n";
+  EXPECT_EQ(r().odbcerror, refused);
+  EXPECT_EQ(pgsql::kivodbcinfo(nullptr, 0, "nosuch_db", "select 1"), -1);
+  EXPECT_EQ(r().odbcerror, refused);
+  EXPECT_FALSE(r().odbcdata.has_value());
 
   // The error text keeps to its size.
   EXPECT_EQ(exec("do $$ begin raise exception '%', repeat('x', 8000); end $$"), -1);
