@@ -13,7 +13,9 @@
 #include <fcntl.h>
 #include <memory>
 #include <strings.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/exit.h"
 #include "platform/output.h"
@@ -51,6 +53,16 @@ bool same_text(std::string_view a, std::string_view b) {
 
 bool is_hash(std::string_view stored) { return stored.size() > 10 && stored[0] == '$'; }
 
+// A login name that ends like one of the files kept beside a login file
+// would name that file (registering "ann.disabled" would disable ann).
+bool names_side_file(std::string_view login) {
+  for (std::string_view suffix : {".attempts", ".history", ".disabled"})
+    if (login.size() > suffix.size() && login.ends_with(suffix)) return true;
+  return false;
+}
+
+bool usable_login(std::string_view login) { return safe_name(login) && !names_side_file(login); }
+
 // The stored password of a login file: what follows line 1, without its
 // last character (the line feed). None when the file cannot be read or has
 // no line feed.
@@ -60,6 +72,9 @@ std::optional<std::string> read_stored_password(const std::string& path) {
   size_t nl = text.find('\n');
   if (nl == std::string::npos) return std::nullopt;
   std::string rest = text.substr(nl + 1);
+  // A file written in text mode on Windows ends its lines in CR LF, also
+  // where the encoded bytes hold a line feed: read it as that runtime does.
+  if (nl > 0 && text[nl - 1] == '\r') rest = filtertwolines(rest);
   if (!rest.empty()) rest.pop_back();
   if (is_hash(rest) && !rest.empty() && rest.back() == '\r') rest.pop_back();
   return rest;
@@ -141,6 +156,53 @@ bool name_and_confirmation_ok(const std::string& login, const std::string& passw
   return true;
 }
 
+// Counts a failed password check of custom security in the attempts file,
+// under a lock so that guesses sent at the same time are each counted. The
+// seventh failure in a row disables the account and ends the request: the
+// login file is kept and a <login>.disabled marker refuses it, so that the
+// administrator can renew it and nobody can register the name meanwhile.
+void count_failure(const std::string& login) {
+  const std::string attempts = *loginfile_path(login, ".attempts");
+  int fd = ::open(attempts.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd >= 0) ::flock(fd, LOCK_EX);
+  const int count = custom_getattempt(attempts);
+  if (count <= 5) {
+    custom_incattempt(attempts, count);
+    if (fd >= 0) ::close(fd);
+    return;
+  }
+  errmsg("Your account has been disabled.\n");
+  errmsg("Contact the system administrator to renew your account.\n");
+  std::string marker = *loginfile_path(login, ".disabled");
+  int m = ::open(marker.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (m >= 0) ::close(m);
+  ::unlink(attempts.c_str());
+  if (fd >= 0) ::close(fd);
+  throw Exit{0};
+}
+
+// The current password that a password change or the overwrite of an
+// account asks for. Under custom security a wrong one counts as a failed
+// login, so these forms are no way around the lockout, and a right one
+// clears the count as a login does.
+int check_current_password(const std::string& login, const std::string& password, bool custom) {
+  const loginpair pair{login, password};
+  if (!custom) return comparepassword(pair);
+  if (password_missing(pair)) return 1;
+  std::string path;
+  switch (verify_login(pair, path)) {
+    case Verify::no_file:
+      return 1;
+    case Verify::mismatch:
+      count_failure(login);
+      return 1;
+    case Verify::match:
+      break;
+  }
+  ::unlink(loginfile_path(login, ".attempts")->c_str());
+  return 0;
+}
+
 int change_account(std::string login, std::string password, std::string confirm,
                    std::string old, bool custom) {
   if (empty_field(login, "Login field is empty\n") ||
@@ -153,7 +215,7 @@ int change_account(std::string login, std::string password, std::string confirm,
   trimspace(confirm);
   trimspace(old);
   if (!name_and_confirmation_ok(login, password, confirm)) return 1;
-  if (comparepassword(loginpair{login, old}) != 0) {
+  if (check_current_password(login, old, custom) != 0) {
     errmsg("Invalid login or password.\n");
     return 1;
   }
@@ -184,7 +246,7 @@ int new_account(std::string login, std::string password, std::string confirm, in
     // Overwriting an account takes its current password.
     std::string current = old.value_or(std::string());
     trimspace(current);
-    if (current.empty() || comparepassword(loginpair{login, current}) != 0) {
+    if (current.empty() || check_current_password(login, current, custom) != 0) {
       errmsg("Invalid login or password.\n");
       return 1;
     }
@@ -214,7 +276,7 @@ bool is_password_name(std::string_view name) {
 }
 
 std::optional<std::string> loginfile_path(std::string_view login, std::string_view suffix) {
-  if (!safe_name(login)) return std::nullopt;
+  if (!usable_login(login)) return std::nullopt;
   return logindir() + "/" + std::string(login) + std::string(suffix);
 }
 
@@ -361,26 +423,13 @@ int custom_comparepassword(const loginpair& pair) {
     errmsg("Your account is disabled. Contact the system administrator.\n");
     return 1;
   }
-  std::string attempts = *loginfile_path(pair.login, ".attempts");
   if (v == Verify::mismatch) {
-    int count = custom_getattempt(attempts);
-    if (count > 5) {
-      errmsg("Your account has been disabled.\n");
-      errmsg("Contact the system administrator to renew your account.\n");
-      // The account is kept, only disabled: the administrator removes the
-      // marker to renew it.
-      std::string marker = *loginfile_path(pair.login, ".disabled");
-      int fd = ::open(marker.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-      if (fd >= 0) ::close(fd);
-      ::unlink(attempts.c_str());
-      throw Exit{0};
-    }
-    custom_incattempt(attempts, count);
+    count_failure(pair.login);
     return 1;
   }
   if (custom_30age(path)) password_redirect("expired_login", pair.login);
   if (*pair.password == kInitialPassword) password_redirect("initial_login", pair.login);
-  ::unlink(attempts.c_str());
+  ::unlink(loginfile_path(pair.login, ".attempts")->c_str());
   return 0;
 }
 
@@ -410,7 +459,7 @@ int custom_newuser(std::string login, std::string password, std::string confirm,
 }
 
 int invalidname(const std::string& login) {
-  bool bad = !safe_name(login) || login.find_first_of("\\/:*\"<>?|\t ") != std::string::npos;
+  bool bad = !usable_login(login) || login.find_first_of("\\/:*\"<>?|\t ") != std::string::npos;
   if (!bad) return 0;
   errmsg("Login can not contain any of the following charachters \\:/*\"<>?| tab or space");
   return 1;

@@ -60,6 +60,7 @@ int custom_loginuser(const std::string& text);
 int comparepassword(const loginpair& pair);
 int custom_comparepassword(const loginpair& pair);
 int changeuser(std::string login, std::string password, std::string confirm, std::string old);
+// Under custom security a wrong old password counts as a failed login.
 int custom_changeuser(std::string login, std::string password, std::string confirm,
                       std::string old);
 // With `force` an existing account is overwritten, but only when `old` is
@@ -72,11 +73,14 @@ int custom_newuser(std::string login, std::string password, std::string confirm,
 int accountexist(const std::string& login);
 // Writes the login file with a salted hash of the password; 0, or 1.
 int createloginfile(const std::string& login, const std::string& password);
-// 1 (after the message) when the login holds a forbidden character.
+// 1 (after the message) when the login holds a forbidden character or
+// cannot name a login file.
 int invalidname(const std::string& login);
 
 // The login file, attempts file, ... of a login under the login folder;
-// none when the login cannot name a file.
+// none when the login cannot name a file (a path part, or a name ending in
+// ".attempts", ".history" or ".disabled", which would name another login's
+// file).
 std::optional<std::string> loginfile_path(std::string_view login, std::string_view suffix = {});
 
 // The old reversible encoding of login files, still read (and then

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "platform/exit.h"
+#include "toolkit/kivcgi.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivpath.h"
 #include "toolkit/security.h"
@@ -134,6 +135,9 @@ int read_pass_history_file(const std::string& login, pass_history& h) {
   if (!path) return 0;
   std::string data;
   if (!read_whole_file(*path, data)) return 0;
+  // Written in text mode on Windows, each line feed is stored as CR LF and
+  // the file is longer than the record.
+  if (data.size() > kHistoryBytes) data = filtertwolines(data);
   data.resize(kHistoryBytes, '\0');
   const unsigned char* b = reinterpret_cast<const unsigned char*>(data.data());
   uint32_t index = b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<uint32_t>(b[3]) << 24);

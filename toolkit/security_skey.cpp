@@ -5,6 +5,7 @@
 // request needs a valid key.
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/random.h>
@@ -89,10 +90,11 @@ std::optional<std::string> session_login(std::string_view key) {
 int generateskey(const std::string& login) {
   const std::string folder = reqctx().nvhome + "/session";
   ::mkdir(folder.c_str(), 0700);
+  const std::string now = std::to_string(std::time(nullptr));
+  kivtrace("generate: time='%s' len=%d", now, static_cast<int>(now.size()));
   std::string key, path;
   for (int attempt = 0; attempt < 8; ++attempt) {
     if (!random_digits(key, kKeyLength)) break;
-    kivtrace("generate: time='%s' len=%d", key, static_cast<int>(key.size()));
     for (const Fixed& f : kFixed) key[f.pos] = f.digit;
     path = session_path(key);
     if (!safe_name(login)) break;

@@ -1,7 +1,11 @@
 // Logins, accounts, custom security and session keys over a fixture home.
 #include <gtest/gtest.h>
 
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
 #include <utime.h>
 
 #include "cgitest.h"
@@ -143,6 +147,42 @@ TEST_F(Security, OldFormLoginFileIsAcceptedOnceAndRewritten) {
   EXPECT_EQ(comparepassword({"ann", "twelvechaXYZ"}), 0);
 }
 
+// Files that the Windows runtime wrote in text mode: every line feed, also one
+// inside the encoded bytes, stored as CR LF.
+std::string text_mode(const std::string& bytes) {
+  std::string out;
+  for (char c : bytes) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+TEST_F(Security, OldFormFilesWrittenOnWindowsAreRead) {
+  // Nine characters make a length byte that is a line feed.
+  ASSERT_EQ(kivencrypt("ninechar9")[0], '\n');
+  write("login/ann", text_mode("ann\n" + kivencrypt("ninechar9") + "\n"));
+  EXPECT_EQ(comparepassword({"ann", "ninechar9"}), 0);
+  EXPECT_EQ(loginfile("ann")[4], '$');
+  EXPECT_EQ(comparepassword({"ann", "ninechar9"}), 0);
+
+  std::string history("\1\0\0\0", 4);
+  for (const char* p : {"first1", "ninechar9"}) {
+    std::string slot = kivencrypt(p) + "\n";
+    slot.resize(100, '\0');
+    history += slot;
+  }
+  history += std::string(400, '\0');
+  write("login/bob.history", text_mode(history));
+  EXPECT_EQ(custom_check_pass_history("bob", "first1"), 1);
+  EXPECT_EQ(custom_check_pass_history("bob", "ninechar9"), 1);
+  EXPECT_EQ(custom_check_pass_history("bob", "third3"), 0);
+  pass_history back;
+  read_pass_history_file("bob", back);
+  EXPECT_EQ(back.index, 2);  // the first free slot
+  EXPECT_EQ(custom_check_pass_history("bob", "first1"), 1);
+}
+
 TEST_F(Security, UnusableLoginNamesNeverNameAFile) {
   for (const char* bad : {"../login/ann", "a/b", "a\\b", "..", ".hidden", "a\x01z", "a:b", "a b",
                           "a\tb", "a*b", "a\"b", "a<b", "a>b", "a?b", "a|b"}) {
@@ -158,6 +198,18 @@ TEST_F(Security, UnusableLoginNamesNeverNameAFile) {
   }
   EXPECT_EQ(accountexist(""), 1);
   EXPECT_EQ(accountexist("nobody"), 0);
+  // Names of the files beside a login file are no logins: registering
+  // ann.disabled would disable ann, ann.attempts would be ann's counter.
+  ASSERT_EQ(createloginfile("ann", "right1"), 0);
+  for (const char* side : {"ann.disabled", "ann.attempts", "ann.history"}) {
+    clear_output();
+    EXPECT_EQ(newuser(side, "pw1pw1", "pw1pw1", 0), 1) << side;
+    EXPECT_TRUE(shown("Login can not contain any of the following charachters")) << side;
+    EXPECT_FALSE(exists(std::string("login/") + side)) << side;
+  }
+  EXPECT_EQ(comparepassword({"ann", "right1"}), 0);
+  EXPECT_EQ(invalidname("history"), 0);
+  EXPECT_EQ(invalidname("ann.historyx"), 0);
 }
 
 TEST_F(Security, ChangeuserSteps) {
@@ -290,6 +342,55 @@ TEST_F(Security, CustomLoginCountsFailuresAndDisablesTheAccount) {
   EXPECT_EQ(custom_loginuser("ann/right1"), 0);
   EXPECT_EQ(custom_loginuser(""), 1);
   EXPECT_TRUE(shown("custom_login:login.VALUE and password.VALUE variable is  missing. \n"));
+}
+
+TEST_F(Security, PasswordFormsCountFailuresUnderCustomSecurity) {
+  // Guessing the current password through a password change or an account
+  // overwrite counts as failed logins, as guessing it at the login does.
+  ASSERT_EQ(createloginfile("ann", "right1"), 0);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(custom_changeuser("ann", "new2pw", "new2pw", "bad"), 1);
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(custom_newuser("ann", "new2pw", "new2pw", 1, "bad"), 1);
+  EXPECT_EQ(custom_loginuser("ann/bad"), 1);
+  EXPECT_EQ(read_file(path("login/ann.attempts")), "6\n");
+  clear_output();
+  EXPECT_EQ(exit_status([] { custom_changeuser("ann", "new2pw", "new2pw", "bad"); }), 0);
+  EXPECT_TRUE(shown("Your account has been disabled.\n"));
+  EXPECT_TRUE(exists("login/ann.disabled"));
+  EXPECT_EQ(custom_changeuser("ann", "new2pw", "new2pw", "right1"), 1);
+  EXPECT_EQ(custom_newuser("ann", "new2pw", "new2pw", 1, "right1"), 1);
+  std::filesystem::remove(path("login/ann.disabled"));
+  // The right current password clears the count.
+  EXPECT_EQ(custom_changeuser("ann", "new2pw", "new2pw", "bad"), 1);
+  EXPECT_EQ(custom_changeuser("ann", "new2pw", "new2pw", "right1"), 0);
+  EXPECT_FALSE(exists("login/ann.attempts"));
+  // Plain security has no lockout and counts nothing.
+  EXPECT_EQ(changeuser("ann", "new3pw", "new3pw", "bad"), 1);
+  EXPECT_FALSE(exists("login/ann.attempts"));
+}
+
+TEST_F(Security, FailuresAreCountedOneAtATime) {
+  // A failure waits for the lock on the attempts file, so that guesses sent
+  // at the same time cannot all read the same count.
+  ASSERT_EQ(createloginfile("ann", "right1"), 0);
+  write("login/ann.attempts", "3\n");
+  int fd = ::open(path("login/ann.attempts").c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    int r = exit_status([] { custom_loginuser("ann/bad"); }).value_or(9);
+    ::_exit(r == 9 ? 0 : 1);
+  }
+  ::usleep(500 * 1000);
+  int status = 0;
+  EXPECT_EQ(::waitpid(child, &status, WNOHANG), 0) << "the failure did not wait for the lock";
+  EXPECT_EQ(read_file(path("login/ann.attempts")), "3\n");
+  ::flock(fd, LOCK_UN);
+  ::close(fd);
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(read_file(path("login/ann.attempts")), "4\n");
 }
 
 TEST_F(Security, CustomLoginRedirectsExpiredAndInitialPasswords) {
