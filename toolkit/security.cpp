@@ -113,8 +113,13 @@ Verify verify_login(const loginpair& pair, std::string& path) {
   kivtrace("buf from file='%s'", kHiddenPassword);
   kivtrace("Password from file='%s'", kHiddenPassword);
   kivtrace("LP from line='%s'", kHiddenPassword);
-  if (!password_matches(*stored, *pair.password)) return Verify::mismatch;
-  if (!is_hash(*stored)) upgrade_loginfile(pair.login, *pair.password, path);
+  // Accounts store their password trimmed (outer blanks cut, inner runs
+  // folded); the typed one is taken the same way, or a password typed with
+  // such blanks when the account was made could never log in.
+  std::string typed = *pair.password;
+  trimspace(typed);
+  if (!password_matches(*stored, typed)) return Verify::mismatch;
+  if (!is_hash(*stored)) upgrade_loginfile(pair.login, typed, path);
   return Verify::match;
 }
 
@@ -428,7 +433,8 @@ int custom_comparepassword(const loginpair& pair) {
     return 1;
   }
   if (custom_30age(path)) password_redirect("expired_login", pair.login);
-  if (*pair.password == kInitialPassword) password_redirect("initial_login", pair.login);
+  std::string typed = *pair.password;
+  if (trimspace(typed) == kInitialPassword) password_redirect("initial_login", pair.login);
   ::unlink(loginfile_path(pair.login, ".attempts")->c_str());
   return 0;
 }
@@ -482,8 +488,18 @@ int createloginfile(const std::string& login, const std::string& password) {
   std::optional<std::string> path = loginfile_path(login);
   std::optional<std::string> hash = hash_password(password);
   std::string error;
+  // A new login file is for its owner only, as it holds a password hash; the
+  // rewrite below keeps the mode of the file it replaces.
+  bool made = false;
+  if (path && hash) {
+    int fd = ::open(path->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    made = fd >= 0;
+    if (made) ::close(fd);
+  }
   if (!path || !hash || !write_file_atomic(*path, login + "\n" + *hash + "\n", &error)) {
-    kivtrace("Cannot open file '%s' for reading. errno=%d\n", path.value_or(login), errno);
+    int e = errno;
+    if (made) ::unlink(path->c_str());
+    kivtrace("Cannot open file '%s' for reading. errno=%d\n", path.value_or(login), e);
     return 1;
   }
   return 0;

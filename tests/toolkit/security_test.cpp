@@ -252,6 +252,14 @@ TEST_F(Security, NewuserAndTheForcedOverwrite) {
   EXPECT_EQ(newuser("bob", "pw", "pw", 1), 0);  // a new login needs none
   EXPECT_EQ(newuser("", "pw", "pw", 0), 1);
   EXPECT_TRUE(shown("Login field is empty\n"));
+  // The account keeps its password trimmed; what was typed logs in.
+  EXPECT_EQ(newuser("carl", " two  blanks9 ", " two  blanks9 ", 0), 0);
+  EXPECT_EQ(comparepassword({"carl", " two  blanks9 "}), 0);
+  EXPECT_EQ(comparepassword({"carl", "two blanks9"}), 0);
+  EXPECT_EQ(comparepassword({"carl", "twoblanks9"}), 1);
+  struct stat st;
+  ASSERT_EQ(::stat(path("login/carl").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);  // a hash is for its owner only
 }
 
 TEST_F(Security, CustomPasswordRules) {
@@ -404,7 +412,7 @@ TEST_F(Security, CustomLoginRedirectsExpiredAndInitialPasswords) {
   clear_output();
   ASSERT_EQ(createloginfile("bob", std::string(kInitialPassword)), 0);
   EXPECT_EQ(custom_30age(path("login/bob")), 0);
-  EXPECT_EQ(exit_status([] { custom_loginuser("bob/plumtarn507"); }), 0);
+  EXPECT_EQ(exit_status([] { custom_loginuser("bob/plumtarn507 "); }), 0);
   EXPECT_NE(page().find("KIVACTION=initial_login&skey=472019385561027384&nv_remote_user=bob\""),
             std::string::npos);
 }
