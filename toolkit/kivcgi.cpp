@@ -46,6 +46,18 @@ bool contains(std::string_view text, std::string_view part) {
   return text.find(part) != std::string_view::npos;
 }
 
+// A user id as the state file gives it: decimal digits naming a valid id.
+std::optional<uid_t> decimal_id(std::string_view text) {
+  if (text.empty() || text.size() > 10) return std::nullopt;
+  unsigned long long v = 0;
+  for (char ch : text) {
+    if (ch < '0' || ch > '9') return std::nullopt;
+    v = v * 10 + static_cast<unsigned>(ch - '0');
+  }
+  if (v >= static_cast<uid_t>(-1)) return std::nullopt;  // (uid_t)-1 is no id
+  return static_cast<uid_t>(v);
+}
+
 std::string env_or_empty(const char* name) {
   const char* v = std::getenv(name);
   return v ? std::string(v) : std::string();
@@ -425,9 +437,15 @@ int setuser(exlist& list) {
     kivtrace("USER is not specified in the state file\n");
     return 0;
   }
-  int id = std::atoi(user->c_str());
-  int r = ::setuid(static_cast<uid_t>(id));
-  if (r != 0) pagef("Failed to setuid to id='%d'. errno=%d\n", id, errno);
+  // Only a decimal id is one: a user name or a typo would read as id 0 and
+  // leave a front program started as root running as root.
+  std::optional<uid_t> id = decimal_id(*user);
+  if (!id) {
+    pagef("Failed to setuid to id='%d'. errno=%d\n", std::atoi(user->c_str()), EINVAL);
+    return -1;
+  }
+  int r = ::setuid(*id);
+  if (r != 0) pagef("Failed to setuid to id='%d'. errno=%d\n", static_cast<long long>(*id), errno);
   return r;
 }
 

@@ -132,7 +132,7 @@ class MultipartReader {
     if (file_) {
       long max = reqctx().attachmentmaxlen;
       if (max > 0 && count_ >= max) too_large(max);
-      std::fputc(c, file_);
+      if (std::fputc(c, file_) == EOF) write_failed();
     } else {
       buffer_ += c;
     }
@@ -147,9 +147,24 @@ class MultipartReader {
     throw Exit{0};
   }
 
-  void close_file() {
-    if (file_) std::fclose(file_);
+  // Closes the file being written; false when it could not be written whole.
+  bool close_file() {
+    if (!file_) return true;
+    bool ok = !std::ferror(file_);
+    ok = std::fclose(file_) == 0 && ok;
     file_ = nullptr;
+    return ok;
+  }
+
+  // An upload that could not be written whole (a full disk, a size limit of
+  // the system) would pass for a saved one: the request ends instead.
+  [[noreturn]] void write_failed() {
+    int e = errno;
+    close_file();
+    errno = e;
+    perror_out(path_);
+    remove_saved_uploads();
+    throw Exit{1};
   }
 
   // Drops the file being written: deleted, forgotten, its entry valueless.
@@ -164,8 +179,8 @@ class MultipartReader {
     if (file_) {
       if (count_ == 0)
         drop_file();
-      else
-        close_file();
+      else if (!close_file())
+        write_failed();
     } else if (!file_part_ && current().name && count_ > 0) {
       current().value = buffer_;
     }
@@ -452,9 +467,13 @@ std::optional<std::string> header_attribute(const header_groups& groups, std::st
   return std::nullopt;
 }
 
+// The address in angle brackets wherever it stands (after a display name of
+// several words too), without blanks; without brackets, the first word
+// outside comments and quoted parts.
 std::string header_address(std::string_view text) {
   Scanner s(text);
   std::string r;
+  bool word_done = false;
   while (!s.end()) {
     char c = s.peek();
     if (c == '(') {
@@ -466,15 +485,15 @@ std::string header_address(std::string_view text) {
       s.next();
       std::string inner;
       while (!s.end() && s.peek() != '>') {
-        inner += s.peek();
+        if (!is_space(static_cast<unsigned char>(s.peek()))) inner += s.peek();
         s.next();
       }
       return inner;
     } else if (is_space(static_cast<unsigned char>(c))) {
-      if (!r.empty()) break;
+      word_done = !r.empty();
       s.next();
     } else {
-      r += c;
+      if (!word_done) r += c;
       s.next();
     }
   }

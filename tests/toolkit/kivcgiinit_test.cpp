@@ -408,4 +408,13 @@ TEST_F(Startup, LinuxSetuserSwitchesToTheStateFilesUser) {
     EXPECT_TRUE(shown("Failed to setuid to id='65534'. errno=1\n"));
     EXPECT_TRUE(shown("can't set user"));
   }
+  // A USER that is no decimal id is refused, never read as id 0.
+  for (const char* bad : {"nobody", "12x", "4294967295"}) {
+    state_lines(std::string("USER=") + bad + "\n");
+    clear_output();
+    EXPECT_EQ(run(), 1) << bad;
+    EXPECT_TRUE(shown("Failed to setuid to id='")) << bad;
+    EXPECT_TRUE(shown("'. errno=22\n")) << bad;
+    EXPECT_TRUE(shown("can't set user")) << bad;
+  }
 }

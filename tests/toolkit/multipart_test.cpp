@@ -2,6 +2,9 @@
 // the file-name helpers.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstring>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "cgitest.h"
@@ -141,6 +144,30 @@ TEST_F(Multipart, AttachmentLimit) {
   EXPECT_FALSE(cgitest::fs::exists(tmp("c")));
 }
 
+TEST_F(Multipart, AnUploadThatCannotBeWrittenWholeEndsTheRequest) {
+  // A file size limit of the system stands in for a full disk.
+  auto upload_under_a_limit = [&] {
+    const std::string saved = tmp("big");  // of this process
+    const std::string body = file("big", "big.bin", std::string(100, 'x')) + kEnd;
+    set("CONTENT_TYPE", "multipart/form-data; boundary=B");
+    set("CONTENT_LENGTH", std::to_string(body.size()));
+    Body b(body);  // written before the limit holds
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small;
+    getrlimit(RLIMIT_FSIZE, &small);
+    const rlim_t before = small.rlim_cur;
+    small.rlim_cur = 16;
+    setrlimit(RLIMIT_FSIZE, &small);
+    std::optional<int> status = exit_status([&] { parse_multipart(b.file()); });
+    bool gone = !cgitest::fs::exists(saved) && reqctx().uploads.empty();
+    bool said = errors() == saved + ": " + std::strerror(EFBIG) + "\n";
+    small.rlim_cur = before;
+    setrlimit(RLIMIT_FSIZE, &small);
+    _exit(status == 1 && gone && said ? 0 : 3);
+  };
+  EXPECT_EXIT(upload_under_a_limit(), ::testing::ExitedWithCode(0), "");
+}
+
 TEST_F(Multipart, ReadsNoFurtherThanTheLengthAndStopsAtAnEarlyEnd) {
   std::string body = field("a", "1") + kEnd;
   run(body + "after the body", static_cast<long>(body.size()));
@@ -225,6 +252,8 @@ TEST(HeaderParser, KindsAndAddresses) {
   EXPECT_FALSE(empty.text);
   EXPECT_EQ(header_address("bob@example.org (Bob)"), "bob@example.org");
   EXPECT_EQ(header_address("  carl@example.org  trailing"), "carl@example.org");
+  EXPECT_EQ(header_address("Ann Lee <ann@example.org>"), "ann@example.org");
+  EXPECT_EQ(header_address("Dan (work) < dan@example.org >"), "dan@example.org");
   std::string name = s.name;
   header_groups groups = *s.groups;
   header_free(name, groups);
