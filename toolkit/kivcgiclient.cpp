@@ -57,7 +57,9 @@ int getcgiinfo(cgiinfo& r) {
   r.remote_user = env("REMOTE_USER");
   r.remote_ident = env("REMOTE_IDENT");
   r.content_type = env("CONTENT_TYPE");
-  if (std::optional<std::string> len = env("CONTENT_LENGTH")) {
+  // An empty CONTENT_LENGTH means no body, as an unset one does.
+  std::optional<std::string> len = env("CONTENT_LENGTH");
+  if (len && !len->empty()) {
     if (!parse_length(*len, r.content_length)) {
       r.content_length = 0;
       r.content_length_bad = true;

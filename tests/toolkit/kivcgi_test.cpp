@@ -28,18 +28,20 @@ TEST_F(Cgi, RecordFromTheEnvironment) {
 
 TEST_F(Cgi, NoServerNameAndBadLengths) {
   ScopedEnv a("SERVER_NAME", std::nullopt);
-  for (const char* bad : {"-5", "12abc", "", "99999999999", " "}) {
+  for (const char* bad : {"-5", "12abc", "99999999999", " ", "+3"}) {
     ScopedEnv c("CONTENT_LENGTH", bad);
     cgiinfo r;
     EXPECT_EQ(getcgiinfo(r), 0);
     EXPECT_EQ(r.content_length, 0) << bad;
     EXPECT_TRUE(r.content_length_bad) << bad;
   }
-  ScopedEnv c("CONTENT_LENGTH", std::nullopt);
-  cgiinfo r;
-  getcgiinfo(r);
-  EXPECT_EQ(r.content_length, 0);
-  EXPECT_FALSE(r.content_length_bad);
+  for (std::optional<std::string> none : {std::optional<std::string>(), std::optional<std::string>("")}) {
+    ScopedEnv c("CONTENT_LENGTH", none);
+    cgiinfo r;
+    getcgiinfo(r);
+    EXPECT_EQ(r.content_length, 0);
+    EXPECT_FALSE(r.content_length_bad);
+  }
 }
 
 TEST_F(Cgi, MethodCodes) {
