@@ -3,6 +3,8 @@
 // each form value to the field limit, picks the action, runs the login,
 // password-change, new-account, logout or session-key step that the action
 // calls for, and sets the user's identity and groups.
+#include <grp.h>
+#include <pwd.h>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
@@ -443,6 +445,17 @@ int setuser(exlist& list) {
   if (!id) {
     pagef("Failed to setuid to id='%d'. errno=%d\n", std::atoi(user->c_str()), EINVAL);
     return -1;
+  }
+  // A root process gives up root's groups first (the user's own groups, or
+  // none), so that nothing of root's remains after the switch.
+  if (::geteuid() == 0 && *id != 0) {
+    const struct passwd* pw = ::getpwuid(*id);
+    gid_t gid = pw ? pw->pw_gid : static_cast<gid_t>(*id);
+    bool ok = pw ? ::initgroups(pw->pw_name, gid) == 0 : ::setgroups(0, nullptr) == 0;
+    if (!ok || ::setgid(gid) != 0) {
+      pagef("Failed to setuid to id='%d'. errno=%d\n", static_cast<long long>(*id), errno);
+      return -1;
+    }
   }
   int r = ::setuid(*id);
   if (r != 0) pagef("Failed to setuid to id='%d'. errno=%d\n", static_cast<long long>(*id), errno);
