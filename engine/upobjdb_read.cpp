@@ -1,0 +1,125 @@
+// The record readers: one record of two rows (column names, then values) put
+// back into the VALUE of the objects named like the columns. The six readers
+// share one frame and differ only in which objects they touch and what VALUE
+// they give them.
+#include "engine/upobjdb.h"
+
+#include <functional>
+
+#include "toolkit/kivcgitrace.h"
+#include "toolkit/rowcol.h"
+
+namespace kiv {
+
+namespace {
+
+// One column of the record as a reader sees it.
+struct Column {
+  const std::string& name;
+  const std::string& value;  // "^^" already read as empty
+  const std::string& type;   // the object's TYPE, empty when none
+  const std::string& old;    // the object's VALUE, empty when none
+};
+
+// The new VALUE for a column, or none to leave the object as it is.
+using Rule = std::function<std::optional<std::string>(const Column&)>;
+
+bool is_menu(const Column& c) { return c.type == "MENU"; }
+
+// A value cast onto a menu: the selection in front of the item list.
+std::string in_front(const Column& c) {
+  if (c.old.empty()) return c.value + std::string(kRowEnd);
+  return c.value + std::string(kColSep) + c.old;
+}
+
+std::string db2obj_value(const Column& c) { return is_menu(c) ? in_front(c) : c.value; }
+
+// Sets the VALUE of the first object of that name, creating the object at
+// the tail of the list when there is none; an empty text clears the VALUE.
+// The whole column name is the object name, points included.
+void setvalue(objlist& list, const std::string& name, const std::string& text) {
+  if (kivobj* o = list.find(name)) {
+    modattrib(o, attr::VALUE, text);
+    return;
+  }
+  auto node = getnewobj();
+  modattrib(node.get(), attr::NAME, name);
+  modattrib(node.get(), attr::VALUE, text);
+  addobj(&list, std::move(node));
+}
+
+// The frame of every reader. db2obj_message: the row-count message names the
+// count, as db2obj gives it.
+int readrecord(objlist& list, std::string_view record, bool db2obj_message, const Rule& rule) {
+  int rows = getrowcount(record);
+  if (rows != 2) {
+    if (db2obj_message)
+      errmsg("db2obj: Bad record format rowcount=%d\n", rows);
+    else
+      errmsg("db2obj: Bad record format \n");
+    return 1;
+  }
+  std::string names = getrow(record, 1).value_or("");
+  std::string values = getrow(record, 2).value_or("");
+  int count = getcolcount(names);
+  if (count != getcolcount(values)) {
+    errmsg("Error: Mismatch count  between data and \tkeys\n");
+    return -1;
+  }
+  kivtrace("befor conversion\n");
+  for (int i = 1; i <= count; ++i) {
+    std::string name = getcol(names, i).value_or("");
+    if (name.empty()) continue;  // an object needs a name
+    std::string value = getvaluebykey(values, names, name).value_or("");
+    std::string type = getvalfromlist(&list, name + ".TYPE").value_or("");
+    std::string old = getvalfromlist(&list, name + ".VALUE").value_or("");
+    if (std::optional<std::string> v = rule(Column{name, value, type, old})) setvalue(list, name, *v);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int db2obj(objlist& list, std::string_view record) {
+  return readrecord(list, record, true, [](const Column& c) { return db2obj_value(c); });
+}
+
+int vdb2obj(objlist& list, std::string_view record) {
+  return readrecord(list, record, false,
+                    [](const Column& c) { return c.value.empty() ? std::string("*") : c.value; });
+}
+
+int defaultdb2obj(objlist& list, std::string_view record) {
+  return readrecord(list, record, false, [](const Column& c) -> std::optional<std::string> {
+    if (c.value.empty() || c.value == "\n^^" || c.value == "\r^^") return std::nullopt;
+    kivtrace("default2obj key=%s val=%s", c.name, c.value);
+    return c.value;
+  });
+}
+
+int readdb2obj(objlist& list, std::string_view record) {
+  return readrecord(list, record, false, [](const Column& c) { return c.value; });
+}
+
+int catdb2obj(objlist& list, std::string_view record) {
+  return readrecord(list, record, false, [](const Column& c) -> std::optional<std::string> {
+    if (!c.old.empty()) return std::nullopt;
+    return db2obj_value(c);
+  });
+}
+
+int catdefdb2obj(objlist& list, std::string_view record) {
+  return readrecord(list, record, false, [](const Column& c) -> std::optional<std::string> {
+    kivtrace("DEF name=%s valye=%s objtype=%s\n", c.name, c.value, c.type);
+    if (!is_menu(c)) {
+      if (!c.old.empty()) return std::nullopt;
+      return c.value;
+    }
+    kivtrace("DEF1 name=%s valye=%s objtype=%s\n", c.name, c.value, c.type);
+    kivtrace("DEF1 objval='%s'\n", c.old);
+    if (!c.old.empty() && c.value.empty()) return std::nullopt;
+    return in_front(c);
+  });
+}
+
+}  // namespace kiv
