@@ -51,10 +51,6 @@ void set_database(const objlist* list, Settings& s) {
   s.mssqlflag = type.empty() ? 0 : dbtype_flag(type);
   s.pcodbcuser = config(list, "odbc_user");
   s.pcodbcpass = config(list, "odbc_pass");
-  std::string staff = config(list, "db_staff_table_name");
-  std::string users = config(list, "db_users_table_name");
-  s.threetablemodel = !staff.empty() || !users.empty() ? 1 : 0;
-  kivtrace("TRHEETABLEMODEL=%d\n", s.threetablemodel);
 }
 
 void set_states_and_paths(const objlist* list, Settings& s) {
@@ -84,6 +80,14 @@ void set_mail(const objlist* list, Settings& s) {
   std::string mailtype = config(list, "mailtypeformat");
   s.mailtypeformat = mailtype == "text/html" ? 1 : 0;
   if (!mailtype.empty()) kivtrace("mailtypeformat=%d\n", s.mailtypeformat);
+}
+
+// Separate users and staff tables (the three-table model).
+void set_table_model(const objlist* list, Settings& s) {
+  std::string staff = config(list, "db_staff_table_name");
+  std::string users = config(list, "db_users_table_name");
+  s.threetablemodel = !staff.empty() || !users.empty() ? 1 : 0;
+  kivtrace("TRHEETABLEMODEL=%d\n", s.threetablemodel);
 }
 
 }  // namespace
@@ -127,6 +131,7 @@ int loadobj(objholder& holder) {
   set_database(list, s);
   set_states_and_paths(list, s);
   set_mail(list, s);
+  set_table_model(list, s);
   s.row_number.reset();
   s.join_condition.reset();
   s.distinct_condition.reset();

@@ -39,6 +39,12 @@ class objlist;
 // the object belongs to keeps its name index right.
 class kivobj {
  public:
+  kivobj() = default;
+  // A copy has the same attributes and belongs to no list (it may be added
+  // to one); assigning over an object would bypass its list's index.
+  kivobj(const kivobj& other) : attrs_(other.attrs_) {}
+  kivobj& operator=(const kivobj&) = delete;
+
   // The text of attribute n; empty when absent or n is not 1..10.
   const std::string& attr(int n) const;
   bool has(int n) const { return !attr(n).empty(); }

@@ -201,11 +201,15 @@ int yylex(Scanner& s) {
       case ScanState::comment: scan_comment(s); break;
     }
   }
-  // The input ended: an unclosed block and an unended value are dropped.
+  // The input ended: an unclosed block and an unended value are dropped, and
+  // the input is used up, so that the next input set on this scanner is read
+  // from its beginning.
   s.nobjp.reset();
   s.fbuf.clear();
   s.lastc = 0;
   s.state = ScanState::outer;
+  s.yyin = {};
+  s.pos = 0;
   return 0;
 }
 

@@ -56,7 +56,7 @@ Scanner& scanner();
 
 // Runs the scanner over the rest of its input; gives 0. Whatever was being
 // collected when the input ends (an unclosed block, an unended value) is
-// dropped.
+// dropped, and the scanner is left without input, ready for the next one.
 int yylex(Scanner& s);
 int yylex();
 

@@ -39,6 +39,7 @@ constexpr std::string_view kNames[] = {
     "color_scheme",
     "company_font_color",
     "company_name_macro",
+    "date_closed_flag",           // keeps the closing date from being set
     "dateformat",
     "db_name",                    // connection and table objects
     "db_staff_table_name",
@@ -46,7 +47,8 @@ constexpr std::string_view kNames[] = {
     "db_users_table_name",
     "dbserver_hostname",
     "distinct_condition",         // SQL fragments
-    "enforce_fields",
+    "enforce_fields",             // the required-field checks
+    "enforce_on_profile",
     "error_template",
     "faqdir",
     "field_log",

@@ -121,6 +121,21 @@ TEST_F(StartUp, MissingCaseObjectsGiveTheDefaults) {
   EXPECT_NE(env("TODAY"), "<unset>");
 }
 
+TEST_F(StartUp, SettingsAreTracedInTheirOrder) {
+  ScopedEnv on("KIVDEBUG", "1");
+  start(object("db_staff_table_name", "staff") + object("mailtypeformat", "text/plain") +
+        object("smtp_option", "rfc821") + object("attachdir", "/srv/attach"));
+  const std::string p = page();
+  size_t attach = p.find("attachmetsdir='/srv/attach'");
+  size_t smtp = p.find("SMTPOPTIMN=rfc821\n");
+  size_t mail = p.find("mailtypeformat=0\n");
+  size_t model = p.find("TRHEETABLEMODEL=1\n");
+  ASSERT_NE(model, std::string::npos) << p;
+  EXPECT_LT(attach, smtp);
+  EXPECT_LT(smtp, mail);
+  EXPECT_LT(mail, model);
+}
+
 TEST_F(StartUp, AnyKivdebugTurnsTheTraceOn) {
   get_prog_param();
   EXPECT_EQ(reqctx().kivdebug, 0);

@@ -171,6 +171,50 @@ TEST_F(ObjStore, RenamesKeepNamesakesInListOrder) {
   EXPECT_EQ(list_[3].value(), "from last a");
 }
 
+// The lookup walks the whole list, as the store's contract describes it;
+// the name index must always give the same answers.
+std::optional<std::string> walk(const objlist& l, const std::string& key) {
+  for (const kivobj& o : l)
+    for (int n = 1; n <= kAttrCount; ++n)
+      if (!o.name().empty() && o.name() + "." + std::string(attrword(n)) == key && o.has(n)) return o.attr(n);
+  return std::nullopt;
+}
+
+TEST_F(ObjStore, IndexAgreesWithAWalkUnderAppendsAndRenames) {
+  const char* names[] = {"a", "b", "c", ""};
+  const char* words[] = {"NAME", "VALUE", "TITLE"};
+  unsigned seed = 12345;
+  auto pick = [&](unsigned n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  for (int round = 0; round < 100; ++round) {
+    objlist l;
+    for (int step = 0; step < 30; ++step) {
+      std::string name = names[pick(4)], word = words[pick(3)];
+      std::string text = pick(4) ? std::string(names[pick(3)]) : std::string();
+      if (word != "NAME" && !text.empty()) text += std::to_string(step);
+      switch (pick(4)) {
+        case 0: adduniqobj(&l, name + "." + word, text); break;
+        case 1: {
+          auto o = getnewobj();
+          modattrib(o.get(), attr::NAME, name);
+          modattrib(o.get(), attr::VALUE, "v" + std::to_string(step));
+          addobj(&l, std::move(o));
+          break;
+        }
+        case 2: if (l.size() > 1) modattrib(&l[1 + pick(static_cast<unsigned>(l.size() - 1))], attr::NAME, name); break;
+        default: if (l.size() > 1) castattrib(&l[1 + pick(static_cast<unsigned>(l.size() - 1))], attr::NAME, name);
+      }
+      for (const char* n : names)
+        for (const char* w : words) {
+          std::string key = std::string(n) + "." + w;
+          ASSERT_EQ(getvalfromlist(&l, key), walk(l, key)) << key << " round " << round << " step " << step;
+        }
+    }
+  }
+}
+
 TEST_F(ObjStore, EmptyValueUncoversTheNextNamesake) {
   add({{attr::NAME, "a"}, {attr::VALUE, "1"}});
   add({{attr::NAME, "a"}, {attr::VALUE, "2"}});
@@ -269,4 +313,17 @@ TEST_F(ObjStore, PrintobjDumpsPresentAttributesEscaped) {
   clear_output();
   EXPECT_EQ(printobj(nullptr), -1);
   EXPECT_EQ(page(), "head is NULL\n");
+}
+
+TEST_F(ObjStore, CopiesBelongToNoList) {
+  add({{attr::NAME, "a"}, {attr::VALUE, "1"}});
+  kivobj copy = list_[1];
+  modattrib(&copy, attr::NAME, "b");
+  modattrib(&copy, attr::VALUE, "2");
+  EXPECT_EQ(get("a.VALUE"), "1");
+  EXPECT_EQ(get("b.VALUE"), std::nullopt);
+  objlist other;
+  addobj(&other, std::make_unique<kivobj>(copy));
+  EXPECT_EQ(getvalfromlist(&other, "b.VALUE"), "2");
+  EXPECT_EQ(list_.size(), 2u);
 }

@@ -124,6 +124,26 @@ TEST_F(ObjectFiles, NoLineJoinStateCarriesOverBetweenReadings) {
   EXPECT_EQ(dump(*l), "{NAME=c;}");
 }
 
+TEST_F(ObjectFiles, ProcessScannerReadsEachNewInputFromItsBeginning) {
+  // Callers of the process scanner set its input and run it, reading after
+  // reading; one that ended inside a block must not leave its state behind.
+  objlist first, second, third;
+  Scanner& s = scanner();
+  s.yyin = "OBJECT{\nNAME=first\n};\nOBJECT{\nVALUE=open\\";
+  s.lex_aohead = &first;
+  EXPECT_EQ(yylex(), 0);
+  s.yyin = "OBJECT{\nNAME=second\n};\n";
+  s.lex_aohead = &second;
+  EXPECT_EQ(yylex(), 0);
+  s.yyin = "NAME=z\n};\nOBJECT{\nNAME=third\n};\n";
+  s.lex_aohead = &third;
+  yylex();
+  s.lex_aohead = nullptr;
+  EXPECT_EQ(dump(first), "{NAME=first;}");
+  EXPECT_EQ(dump(second), "{NAME=second;}");
+  EXPECT_EQ(dump(third), "{NAME=third;}");
+}
+
 TEST_F(ObjectFiles, LoadFromFileAndMissingFile) {
   TempDir dir;
   std::string path = dir.write("tk_obj", "# the case objects\nOBJECT{\n\tNAME=a\n\tVALUE=1\n};\n");

@@ -62,6 +62,7 @@ TEST(ProtectedObjects, KindsOfConfiguration) {
       {"tkemaild_pop_password", true}, {"bc_printer_port", true},  {"bc_save_file", true},
       {"category-prefix", true},     {"case_num-picture", true},   {"XXXheadlistXXXX", true},
       {"open_state", true},          {"dateformat", true},         {"smtp_option", true},
+      {"enforce_fields", true},      {"enforce_on_profile", true}, {"date_closed_flag", true},
       // field objects and the controls pages post
       {"problem", false},            {"status", false},            {"assigned_to", false},
       {"hidedatafile", false},       {"row2form_rec", false},      {"select_range", false},
