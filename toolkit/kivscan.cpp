@@ -184,6 +184,22 @@ void scan_comment(Scanner& s) {
   if (take_line(s, nullptr)) s.state = ScanState::block;
 }
 
+// Leaves the scanner as a new one when a reading ends, also when a marker's
+// action ends the process by throwing: whatever was being collected (an
+// unclosed block, an unended value) is dropped, and the input is used up, so
+// that the next input set on this scanner is read from its beginning.
+struct EndOfReading {
+  Scanner& s;
+  ~EndOfReading() {
+    s.nobjp.reset();
+    s.fbuf.clear();
+    s.lastc = 0;
+    s.state = ScanState::outer;
+    s.yyin = {};
+    s.pos = 0;
+  }
+};
+
 }  // namespace
 
 Scanner& scanner() {
@@ -192,6 +208,7 @@ Scanner& scanner() {
 }
 
 int yylex(Scanner& s) {
+  EndOfReading done{s};
   s.yyin = s.yyin.substr(0, s.yyin.find('\0'));
   while (s.pos < s.yyin.size()) {
     switch (s.state) {
@@ -201,15 +218,6 @@ int yylex(Scanner& s) {
       case ScanState::comment: scan_comment(s); break;
     }
   }
-  // The input ended: an unclosed block and an unended value are dropped, and
-  // the input is used up, so that the next input set on this scanner is read
-  // from its beginning.
-  s.nobjp.reset();
-  s.fbuf.clear();
-  s.lastc = 0;
-  s.state = ScanState::outer;
-  s.yyin = {};
-  s.pos = 0;
   return 0;
 }
 

@@ -3,6 +3,7 @@
 // canonical writer's round trip of tricky values.
 #include <gtest/gtest.h>
 
+#include "platform/exit.h"
 #include "platform/output.h"
 #include "support/testsupport.h"
 #include "toolkit/kivobj.h"
@@ -135,6 +136,15 @@ TEST_F(ObjectFiles, ProcessScannerReadsEachNewInputFromItsBeginning) {
   s.yyin = "OBJECT{\nNAME=second\n};\n";
   s.lex_aohead = &second;
   EXPECT_EQ(yylex(), 0);
+  // A marker action that ends the process mid-reading.
+  static const MarkerRules ends = {
+      [](std::string_view rest) -> size_t { return rest.starts_with("END") ? 3 : 0; },
+      [](Scanner&, std::string_view) { throw Exit{0}; },
+  };
+  s.yyin = "text before the marker END OBJECT{\nNAME=lost\n};\n";
+  s.markers = &ends;
+  EXPECT_THROW(yylex(), Exit);
+  s.markers = nullptr;
   s.yyin = "NAME=z\n};\nOBJECT{\nNAME=third\n};\n";
   s.lex_aohead = &third;
   yylex();
