@@ -1,0 +1,158 @@
+// Scratch data files, whole-file reading and writing, and the export copy of
+// a template.
+#include "engine/upfile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/flavour.h"
+#include "toolkit/kivcgitrace.h"
+#include "toolkit/kivfmt.h"
+#include "toolkit/kivhtml.h"
+#include "toolkit/kivio.h"
+#include "toolkit/kivpath.h"
+#include "toolkit/kivsettings.h"
+
+namespace kiv {
+
+namespace {
+
+// Export templates are read in lines of this many bytes at most (a longer
+// line is taken in pieces).
+constexpr size_t kExportLine = 10240;
+
+// Names tried after the first one before giving up.
+constexpr int kMaxTries = 1000;
+
+std::string& last_name() {
+  static std::string name;
+  return name;
+}
+
+// 1: made; 0: the name is taken; -1: it cannot be made for another reason.
+int create_exclusive(const std::string& path) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd >= 0) {
+    ::close(fd);
+    return 1;
+  }
+  return errno == EEXIST ? 0 : -1;
+}
+
+bool contains(const std::string& line, std::string_view part) {
+  return line.find(part) != std::string::npos;
+}
+
+}  // namespace
+
+std::string gen_tmpdatafile(std::time_t now) {
+  const std::string base = sformat("%s/tmp/tmp_datafile.%d.%d", settings().nvpathhome,
+                                   static_cast<long long>(now), static_cast<int>(getpid()));
+  std::string name = base;
+  std::string made;
+  for (int n = 0; n <= kMaxTries; ++n) {
+    if (n > 0) name = sformat("%s.%d", base, n);
+    int r = create_exclusive(name);
+    if (r == 0) continue;
+    made = name;  // made, or failing for a reason the caller's write will report
+    break;
+  }
+  last_name() = made;
+  return made;
+}
+
+std::string gen_tmpdatafile() { return gen_tmpdatafile(std::time(nullptr)); }
+
+const std::string& last_tmpdatafile() { return last_name(); }
+
+std::optional<std::string> hidedatafile_path(std::string_view value) {
+  namespace fs = std::filesystem;
+  const std::string& home = settings().nvpathhome;
+  if (home.empty() || value.empty()) return std::nullopt;
+  fs::path p{std::string(value)};
+  std::string name = p.filename().string();
+  bool scratch = name.starts_with("tmp_datafile.") || name.starts_with("out.");
+  if (!scratch || !safe_name(name) || value.find('\\') != std::string_view::npos ||
+      p.parent_path().lexically_normal() != fs::path(home + "/tmp").lexically_normal()) {
+    kivtrace("hidedatafile '%s' is not a scratch data file", value);
+    return std::nullopt;
+  }
+  return std::string(value);
+}
+
+int statfile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? 0 : -1;
+}
+
+std::optional<std::string> up_readfile(const std::string& path) {
+  return readfile_sized(path, platform() == Platform::linux);
+}
+
+int up_writefile(const std::string& path, std::string_view text) {
+  kivtrace("writefile=%s", path);
+  FilePtr f = open_file(path, "wb");
+  if (!f) {
+    errmsg("Cannot open file <%s> errno=%d \n", path, errno);
+    return -1;
+  }
+  errno = 0;
+  bool ok = std::fwrite(text.data(), 1, text.size(), f.get()) == text.size();
+  ok = std::fclose(f.release()) == 0 && ok;
+  if (!ok) {
+    errmsg("Cannot write file <%s> errno=%d \n", path, errno);
+    return -1;
+  }
+  return 0;
+}
+
+int fixexportform(const std::string& templ, const std::string& copy) {
+  if (templ.empty()) {
+    kivtrace("bad export form\n");
+    return -1;
+  }
+  if (copy.empty()) {
+    kivtrace("bad tmp export form\n");
+    return -1;
+  }
+  FilePtr out = open_file(copy, "wb");
+  if (!out) {
+    kivtrace("Can't open %s file for writing errno=%d\n", copy, errno);
+    return -1;
+  }
+  FilePtr in = open_file(templ, "rb");
+  if (!in) {
+    kivtrace("Can't open %s file for reading errno=%d\n", templ, errno);
+    out.reset();
+    ::unlink(copy.c_str());  // an empty copy would print as an empty page
+    return -1;
+  }
+  std::string line, title;
+  bool table_seen = false;
+  while (getline_limited(in.get(), line, kExportLine)) {
+    if (contains(line, "<title>")) {
+      title = line;  // written after the first table line, or dropped
+      continue;
+    }
+    std::fwrite(line.data(), 1, line.size(), out.get());
+    if (!table_seen && contains(line, "TB{")) {
+      table_seen = true;
+      title += '\n';
+      std::fwrite(title.data(), 1, title.size(), out.get());
+    }
+  }
+  bool ok = !std::ferror(in.get()) && !std::ferror(out.get());
+  ok = std::fclose(out.release()) == 0 && ok;
+  if (!ok) {
+    kivtrace("Can't write %s file errno=%d\n", copy, errno);
+    ::unlink(copy.c_str());
+    return -1;
+  }
+  return 0;
+}
+
+}  // namespace kiv

@@ -1,0 +1,51 @@
+// File operations that the engine, the handlers and the administration
+// share: scratch data files under the home's tmp folder (and the check of a
+// scratch file path that comes back in a request), an existence test,
+// reading and writing a whole file, and the export copy of a template.
+#pragma once
+
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kiv {
+
+// A new scratch data file "<home>/tmp/tmp_datafile.<time>.<pid>", created
+// empty and exclusively (mode 0600) so that no two callers share one: when
+// that name is taken (a second call within the same second), ".<n>" is added
+// with the next free n. When the file cannot be created for another reason
+// (no tmp folder) the name is still given, so the caller's write reports the
+// failure with it; empty only when no free name was found. The name is also
+// kept for last_tmpdatafile(). `now` is the time the name is made from.
+std::string gen_tmpdatafile();
+std::string gen_tmpdatafile(std::time_t now);
+const std::string& last_tmpdatafile();
+
+// The path of a scratch data file that a request names (hidedatafile.VALUE),
+// when it is one: a file directly in "<home>/tmp" whose name is a plain name
+// beginning with "tmp_datafile." (gen_tmpdatafile) or "out." (the bar-code
+// reader's result file). Any other path is refused: none.
+std::optional<std::string> hidedatafile_path(std::string_view value);
+
+// 0 when the path exists, else -1.
+int statfile(const std::string& path);
+
+// The file's whole text up to its first NUL byte, or none after an errmsg:
+// "up_readfile: can't stat '%s' errno=%d\n", "Cannot open file <%s>
+// errno=%d \n", and in the Linux flavour "up_readfile: read error for '%s'
+// errno=%d\n" when fewer bytes than the file's size arrive (the Windows
+// flavour gives what was read). An empty file gives an empty text.
+std::optional<std::string> up_readfile(const std::string& path);
+
+// Writes the text as the file's whole content (created or emptied). 0; -1
+// after "Cannot open file <%s> errno=%d \n" when it cannot be opened, or
+// "Cannot write file <%s> errno=%d \n" when the text does not all reach it.
+int up_writefile(const std::string& path, std::string_view text);
+
+// Copies the export template to `copy` line by line, with the line holding
+// "<title>" moved to just after the first line holding "TB{" (and an empty
+// line after it). 0, or -1 on any failure (no copy is left behind then).
+int fixexportform(const std::string& templ, const std::string& copy);
+
+}  // namespace kiv

@@ -1,0 +1,279 @@
+// Running a template: printhtml reads the template and runs the shared
+// scanner over it with the marker rules of the outer state; "TB{" switches to
+// the table rules, which collect the table body until "}TE" and then print
+// the table. A marker's content runs to the first occurrence of its closing
+// code; a template that ends inside a marker or a table drops what was
+// collected.
+#include "toolkit/kivhtml.h"
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/output.h"
+#include "toolkit/kivcgitrace.h"
+#include "toolkit/kivio.h"
+#include "toolkit/kivscan.h"
+
+namespace kiv {
+
+namespace {
+
+// One marker rule: its opening text, its closing text (empty: the rule is the
+// opening text alone) and what it does with the content between them.
+using Handler = void (*)(kivhtml& ctx, std::string_view content);
+struct Rule {
+  std::string_view open;
+  std::string_view close;
+  Handler run;
+};
+
+// Rules that drop the text they take.
+void drop(kivhtml&, std::string_view) {}
+
+void table_start(kivhtml&, std::string_view) {}  // handled by outer_action
+
+// ---- the outer state ----
+
+constexpr std::string_view kTableOpen = "TB{";
+
+const Rule kOuterRules[] = {
+    {"</form>", "", [](kivhtml& c, std::string_view) { formaction(c); }},
+    {"</FORM>", "", [](kivhtml& c, std::string_view) { formaction(c); }},
+    {"amp;amp;", "", [](kivhtml& c, std::string_view) { printsemicolon(c); }},
+    {"value=\"DB{", "DE\"", drop},
+    {"<head>", "</head>", drop},
+    {"KIVACTION=", "&", linkaction},
+    {"EB{", "}EE", htmlenv},
+    {"MB{", "}ME", htmlmacro},
+    {"AB{", "}AE", htmlattachment},
+    {"FB{", "}FE", htmlfield},
+    {"LFB{", "}LFE", htmllinkfield},
+    {"VB{", "}VE", htmlvariable},
+    {"HB{", "}HE", htmlhidfield},
+    {"MDB{", "}MDE", htmlmultidrop_down},
+    {"DB{", "}DE", htmldrop_down},
+    {"ODB{", "}ODE", one_htmldrop_down},
+    {"LODB{", "}LODE", linkone_htmldrop_down},
+    {"RB{", "}RE", htmlradio},
+    {"=\"#", "\"", changecolor},
+    {"LIBB{", "}LIBE", htmllib},
+    {kTableOpen, "", table_start},
+};
+
+// ---- the table state: marker text goes into the body ----
+
+void add(kivhtml& c, std::string_view text) { c.table.texts.back().append(text); }
+
+void add_column(kivhtml& c, std::string_view mark, std::string_view name) {
+  std::string col(mark);
+  col.append(name);
+  c.table.columns.push_back(std::move(col));
+  c.table.texts.emplace_back();
+}
+
+const Rule kTableRules[] = {
+    {"}TE", "", [](kivhtml& c, std::string_view) { c.table_closed = true; }},
+    {"TNB{", "}TNE", [](kivhtml& c, std::string_view n) { c.tablename.assign(n); }},
+    {"CB{", "}CE", [](kivhtml& c, std::string_view n) { add_column(c, "", n); }},
+    {"LCB{", "}LCE", [](kivhtml& c, std::string_view n) { add_column(c, "?", n); }},
+    {"ACB{", "}ACE", [](kivhtml& c, std::string_view n) { add_column(c, "!", n); }},
+    {"KIVACTION=", "&", [](kivhtml& c, std::string_view v) { add(c, tablelinkaction(v)); }},
+    {"amp;amp;", "", [](kivhtml& c, std::string_view) { add(c, tableprintsemicolon()); }},
+    {"</form>", "", [](kivhtml& c, std::string_view) { add(c, tableformaction()); }},
+    {"</FORM>", "", [](kivhtml& c, std::string_view) { add(c, tableformaction()); }},
+    {"EB{", "}EE", [](kivhtml& c, std::string_view n) { add(c, tableenv(n)); }},
+    {"MB{", "}ME", [](kivhtml& c, std::string_view k) { add(c, tablemacro(c, k)); }},
+    {"RB{", "}RE", [](kivhtml& c, std::string_view k) { add(c, tableradio(c, k)); }},
+    {"FB{", "}FE", [](kivhtml& c, std::string_view k) { add(c, tablefield(c, k)); }},
+    {"LFB{", "}LFE", [](kivhtml& c, std::string_view k) { add(c, tablelinkfield(c, k)); }},
+    {"VB{", "}VE", [](kivhtml& c, std::string_view t) { add(c, tablevariable(t)); }},
+    {"HB{", "}HE", [](kivhtml& c, std::string_view k) { add(c, tablehidfield(c, k)); }},
+    {"DB{", "}DE", [](kivhtml& c, std::string_view k) { add(c, tabledrop_down(c, k)); }},
+    {"LIBB{", "}LIBE", [](kivhtml& c, std::string_view f) { add(c, tablehtmllib(f)); }},
+};
+
+// The characters a rule of the set can start with: every other position is
+// passed over with one table look-up.
+template <size_t N>
+constexpr std::array<bool, 256> starts_of(const Rule (&rules)[N]) {
+  std::array<bool, 256> t{};
+  for (const Rule& r : rules) t[static_cast<unsigned char>(r.open[0])] = true;
+  return t;
+}
+const std::array<bool, 256> kOuterStarts = starts_of(kOuterRules);
+const std::array<bool, 256> kTableStarts = starts_of(kTableRules);
+
+// The rule whose opening text begins `rest`, or nullptr. No opening text of a
+// set begins another one of the same set, so at most one rule can match.
+template <size_t N>
+const Rule* rule_at(const Rule (&rules)[N], std::string_view rest) {
+  for (const Rule& r : rules)
+    if (rest.starts_with(r.open)) return &r;
+  return nullptr;
+}
+
+// The length of the marker of `r` at the start of `rest`: its opening text,
+// content and closing text, or the whole rest when the closing text never
+// comes (the template ended inside the marker).
+size_t marker_length(const Rule& r, std::string_view rest) {
+  if (r.close.empty()) return r.open.size();
+  size_t end = rest.find(r.close, r.open.size());
+  return end == std::string_view::npos ? rest.size() : end + r.close.size();
+}
+
+// Runs the rule on the marker text that marker_length measured; a marker
+// without its closing text does nothing.
+void run_rule(const Rule& r, kivhtml& ctx, std::string_view marker) {
+  std::string_view content = marker.substr(r.open.size());
+  if (!r.close.empty()) {
+    size_t close_at = content.find(r.close);
+    if (close_at == std::string_view::npos) return;
+    content = content.substr(0, close_at);
+  }
+  r.run(ctx, content);
+}
+
+size_t outer_match(std::string_view rest) {
+  if (!kOuterStarts[static_cast<unsigned char>(rest[0])]) return 0;
+  const Rule* r = rule_at(kOuterRules, rest);
+  return r ? marker_length(*r, rest) : 0;
+}
+
+size_t table_match(std::string_view rest) {
+  if (!kTableStarts[static_cast<unsigned char>(rest[0])]) return 0;
+  const Rule* r = rule_at(kTableRules, rest);
+  return r ? marker_length(*r, rest) : 0;
+}
+
+// The table body collects the text that no table rule takes.
+class BodySink : public Sink {
+ public:
+  explicit BodySink(kivhtml& ctx) : ctx_(ctx) {}
+  void write(std::string_view text) override { add(ctx_, text); }
+
+ private:
+  kivhtml& ctx_;
+};
+
+void table_action(Scanner& s, std::string_view marker) {
+  kivhtml& ctx = *s.lex_kivhtml;
+  const Rule* r = rule_at(kTableRules, marker);
+  run_rule(*r, ctx, marker);
+  if (!ctx.table_closed) return;
+  // "}TE": the table is complete; the outer scan goes on after it.
+  ctx.table_end = s.pos;
+  s.pos = s.yyin.size();
+}
+
+const MarkerRules kTableMarkers{table_match, table_action};
+
+// "TB{": a scanner in the table rules over the rest of the template, until
+// its "}TE". Then the table is printed and the outer scan resumes after it.
+void run_table(Scanner& s, kivhtml& ctx) {
+  ctx.tablename.clear();
+  ctx.table = tablebody{};
+  ctx.table_closed = false;
+  BodySink body(ctx);
+  Scanner t;
+  t.yyin = s.yyin.substr(s.pos);
+  t.yyout = &body;
+  t.object_blocks = false;
+  t.markers = &kTableMarkers;
+  t.lex_kivhtml = &ctx;
+  yylex(t);
+  if (!ctx.table_closed) {  // the template ended inside the table
+    s.pos = s.yyin.size();
+  } else {
+    s.pos += ctx.table_end;
+    htmltable(ctx, ctx.tablename, ctx.table);
+  }
+  ctx.tablename.clear();
+  ctx.table = tablebody{};
+  ctx.table_closed = false;
+}
+
+void outer_action(Scanner& s, std::string_view marker) {
+  kivhtml& ctx = *s.lex_kivhtml;
+  if (marker == kTableOpen) {
+    run_table(s, ctx);
+    return;
+  }
+  run_rule(*rule_at(kOuterRules, marker), ctx, marker);
+}
+
+const MarkerRules kOuterMarkers{outer_match, outer_action};
+
+// The template's text; false with errno set when it cannot be read.
+bool read_template(const std::string& path, std::string& text) {
+  FilePtr f = open_file(path, "rb");
+  if (!f) return false;
+  char buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) text.append(buf, n);
+  if (!std::ferror(f.get())) return true;
+  if (errno == 0) errno = EIO;
+  return false;
+}
+
+// TEMPLATE_PATH: the template's path without the home folder in front.
+void set_template_path(const std::string& path) {
+  const char* home = std::getenv("NVHOME");
+  if (!home || !*home) return;
+  size_t skip = std::string_view(home).size();
+  if (path.size() <= skip) return;
+  setenv("TEMPLATE_PATH", path.c_str() + skip, 1);
+}
+
+}  // namespace
+
+std::optional<std::string> htmlvalue(const kivhtml& ctx, std::string_view key) {
+  if (ctx.lists.empty()) return getvalfromlist(nullptr, key);
+  for (const objlist* l : ctx.lists)
+    if (std::optional<std::string> v = getvalfromlist(l, key)) return v;
+  return std::nullopt;
+}
+
+std::string html_skey() {
+  const char* key = std::getenv("skey");
+  return key && *key ? std::string(key) : std::string("NOKEY");
+}
+
+int html_fprintf(kivhtml& ctx) {
+  Scanner s;
+  s.yyin = ctx.text;
+  s.yyout = ctx.out;
+  s.object_blocks = false;
+  s.markers = &kOuterMarkers;
+  s.lex_kivhtml = &ctx;
+  return yylex(s);
+}
+
+int printhtml(std::span<const objlist* const> lists, const std::string& path) {
+  kivtrace("DEBUG1");
+  std::string text;
+  errno = 0;
+  if (!read_template(path, text)) {
+    pagef("Cannot open html template file '%s'. errno=%d\n", path, errno);
+    return 1;
+  }
+  set_template_path(path);
+  kivtrace("DEBUG2");
+  kivhtml ctx;
+  ctx.text = text;
+  ctx.lists.assign(lists.begin(), lists.end());
+  ctx.out = &out();
+  kivtrace("DEBUG3");
+  html_fprintf(ctx);
+  kivtrace("DEBUG4");
+  out().flush();
+  return 0;
+}
+
+int printhtml(const objlist* list, const std::string& path) {
+  const objlist* one[] = {list};
+  return printhtml(one, path);
+}
+
+}  // namespace kiv

@@ -1,0 +1,141 @@
+// Printing a template table: the body collected between "TB{" and "}TE" is
+// written once per data row of the table object, with each column marker's
+// place filled from the row. Rows are walked once and each row is split
+// once, so a table of many rows costs one pass over its value.
+#include <string>
+
+#include "platform/output.h"
+#include "toolkit/kivcgi.h"
+#include "toolkit/kivfmt.h"
+#include "toolkit/kivhtml.h"
+#include "toolkit/kivhtml_rows.h"
+#include "toolkit/rowcol.h"
+
+namespace kiv {
+
+namespace {
+
+// A table shows at most this many columns; later column markers show nothing.
+constexpr size_t kMaxTableColumns = 100;
+
+enum class ColKind { serial, count, record, plain, link, attachment };
+
+// One column of the column list, resolved against the key row once.
+struct Column {
+  ColKind kind;
+  int index;  // the column's number in the key row; 0 when it is not there
+};
+
+Column resolve(std::string_view name, std::string_view keyrow) {
+  ColKind kind = ColKind::plain;
+  std::string_view bare = name;
+  if (name == "rec_serial_num") {
+    kind = ColKind::serial;
+  } else if (name == "total_recs_num") {
+    kind = ColKind::count;
+  } else if (name == "rec_data") {
+    kind = ColKind::record;
+  } else if (name.starts_with('?')) {
+    kind = ColKind::link;
+    bare = name.substr(1);
+  } else if (name.starts_with('!')) {
+    kind = ColKind::attachment;
+    bare = name.substr(1);
+  }
+  return {kind, getindex(keyrow, bare)};
+}
+
+// Appends the text of one column of one data row (`serial` counts from 1).
+void column_text(std::string& out, const Column& c, const std::vector<std::string_view>& cols,
+                 std::string_view keyrow, std::string_view row, int serial, int total) {
+  if (c.index >= 1 && static_cast<size_t>(c.index) <= cols.size()) {
+    std::string_view v = cols[c.index - 1];
+    if (v.empty())
+      out += '*';
+    else if (c.kind == ColKind::link)
+      out += convdata2html(data2brows(v));
+    else if (c.kind == ColKind::attachment)
+      htmltextattachment(out, v);
+    else
+      out += data2brows(v);
+    return;
+  }
+  switch (c.kind) {
+    case ColKind::serial: out += std::to_string(serial); break;
+    case ColKind::count: out += std::to_string(total); break;
+    case ColKind::record: out += convdata2html(data2brows(formrecdata(keyrow, row))); break;
+    default: out += sformat("No data for %d", c.index); break;
+  }
+}
+
+}  // namespace
+
+std::vector<std::string_view> row_columns(std::string_view row) {
+  std::vector<std::string_view> cols;
+  if (row.empty()) return cols;
+  size_t start = 0;
+  while (true) {
+    size_t sep = row.find(kColSep, start);
+    size_t end = sep;
+    if (sep == std::string_view::npos) {
+      end = row.find(kRowEnd, start);
+      if (end == std::string_view::npos) end = row.size();
+    }
+    std::string_view col = row.substr(start, end - start);
+    cols.push_back(col == kEmptyCol ? std::string_view() : col);
+    if (sep == std::string_view::npos) return cols;
+    start = sep + kColSep.size();
+  }
+}
+
+std::string formrecdata(std::string_view keyrow, std::string_view row) {
+  std::string r(keyrow);
+  r.append(row);
+  return r;
+}
+
+int htmltable(kivhtml& ctx, std::string_view name, const tablebody& body) {
+  if (body.columns.empty()) {
+    for (const std::string& t : body.texts) ctx.out->write(t);
+    return 0;
+  }
+  if (name.empty()) {
+    ctx.out->write("No name for this table");
+    return -1;
+  }
+  std::string key(name);
+  key += ".VALUE";
+  std::optional<std::string> value = htmlvalue(ctx, key);
+  if (!value) return -1;
+  const std::string_view table = *value;
+  const size_t key_end = table.find(kRowEnd);
+  if (key_end == std::string_view::npos) {
+    ctx.out->write("No Keys for this table");
+    return -1;
+  }
+  const std::string_view keyrow = table.substr(0, key_end + kRowEnd.size());
+
+  std::vector<Column> columns;
+  for (size_t i = 0; i < body.columns.size() && i < kMaxTableColumns; ++i)
+    columns.push_back(resolve(body.columns[i], keyrow));
+  const int total = getrowcount(table) - 1;
+
+  std::string page;
+  size_t pos = keyrow.size();
+  for (int serial = 1; serial <= total; ++serial) {
+    size_t end = table.find(kRowEnd, pos) + kRowEnd.size();
+    std::string_view row = table.substr(pos, end - pos);
+    pos = end;
+    std::vector<std::string_view> cols = row_columns(row);
+    page.clear();
+    for (size_t i = 0; i < body.columns.size(); ++i) {
+      page += body.texts[i];
+      if (i < columns.size()) column_text(page, columns[i], cols, keyrow, row, serial, total);
+    }
+    page += body.texts.back();
+    ctx.out->write(page);
+  }
+  return 0;
+}
+
+}  // namespace kiv
