@@ -8,43 +8,71 @@
 
 namespace kiv {
 
+namespace {
+
+// The character reference data2brows writes for a character, or an empty
+// text for a character written as it is. Line ends are decided at run time.
+constexpr std::array<std::string_view, 256> browser_refs() {
+  std::array<std::string_view, 256> t{};
+  t['"'] = "&#34;";
+  t['<'] = "&#60;";
+  t['>'] = "&#62;";
+  t['&'] = "&#38;";
+  t['\t'] = "&#09;";
+  t['\''] = "&#39;";
+  t['\n'] = t['\r'] = "&#10;";
+  return t;
+}
+constexpr std::array<std::string_view, 256> kBrowserRefs = browser_refs();
+
+// Letters and digits go into a URL as they are; a blank becomes "+".
+constexpr std::array<bool, 256> url_plain() {
+  std::array<bool, 256> t{};
+  for (int c = '0'; c <= '9'; ++c) t[c] = true;
+  for (int c = 'a'; c <= 'z'; ++c) t[c] = true;
+  for (int c = 'A'; c <= 'Z'; ++c) t[c] = true;
+  return t;
+}
+constexpr std::array<bool, 256> kUrlPlain = url_plain();
+
+}  // namespace
+
+// Plain runs are copied whole; pages escape every value they show.
 std::string data2brows(std::string_view text) {
   if (text.empty()) return std::string();
-  const bool br = reqctx().bron;
+  const std::string_view line_end = reqctx().bron ? " <br> " : "&#10;";
   std::string r;
   r.reserve(text.size() + text.size() / 4);
-  for (char c : text) {
-    switch (c) {
-      case '"': r += "&#34;"; break;
-      case '\n':
-      case '\r': r += br ? " <br> " : "&#10;"; break;
-      case '<': r += "&#60;"; break;
-      case '>': r += "&#62;"; break;
-      case '&': r += "&#38;"; break;
-      case '\t': r += "&#09;"; break;
-      case '\'': r += "&#39;"; break;
-      default: r += c;
-    }
+  size_t run = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    std::string_view ref = kBrowserRefs[static_cast<unsigned char>(c)];
+    if (ref.empty()) continue;
+    r.append(text.substr(run, i - run));
+    r.append(c == '\n' || c == '\r' ? line_end : ref);
+    run = i + 1;
   }
+  r.append(text.substr(run));
   return r;
 }
 
 std::string& d2html(std::string& out, std::string_view text) {
   static const char hex[] = "0123456789ABCDEF";
-  out.clear();
-  out.reserve(text.size() * 3);
+  out.resize(text.size() * 3);
+  char* w = out.data();
   for (char ch : text) {
     unsigned char c = static_cast<unsigned char>(ch);
-    if (c == ' ') {
-      out += '+';
-    } else if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
-      out += static_cast<char>(c);
+    if (kUrlPlain[c]) {
+      *w++ = ch;
+    } else if (c == ' ') {
+      *w++ = '+';
     } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
+      *w++ = '%';
+      *w++ = hex[c >> 4];
+      *w++ = hex[c & 15];
     }
   }
+  out.resize(static_cast<size_t>(w - out.data()));
   return out;
 }
 

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <span>
 
 #include "platform/output.h"
 #include "toolkit/kivcgitrace.h"
@@ -38,7 +39,7 @@ void table_start(kivhtml&, std::string_view) {}  // handled by outer_action
 
 constexpr std::string_view kTableOpen = "TB{";
 
-const Rule kOuterRules[] = {
+constexpr Rule kOuterRules[] = {
     {"</form>", "", [](kivhtml& c, std::string_view) { formaction(c); }},
     {"</FORM>", "", [](kivhtml& c, std::string_view) { formaction(c); }},
     {"amp;amp;", "", [](kivhtml& c, std::string_view) { printsemicolon(c); }},
@@ -73,7 +74,7 @@ void add_column(kivhtml& c, std::string_view mark, std::string_view name) {
   c.table.texts.emplace_back();
 }
 
-const Rule kTableRules[] = {
+constexpr Rule kTableRules[] = {
     {"}TE", "", [](kivhtml& c, std::string_view) { c.table_closed = true; }},
     {"TNB{", "}TNE", [](kivhtml& c, std::string_view n) { c.tablename.assign(n); }},
     {"CB{", "}CE", [](kivhtml& c, std::string_view n) { add_column(c, "", n); }},
@@ -94,23 +95,48 @@ const Rule kTableRules[] = {
     {"LIBB{", "}LIBE", [](kivhtml& c, std::string_view f) { add(c, tablehtmllib(f)); }},
 };
 
-// The characters a rule of the set can start with: every other position is
-// passed over with one table look-up.
+// Rules by the character they start with: every other position of the
+// template is passed over with one table look-up, and at the others only the
+// one to three rules of that character are compared.
+struct RuleIndex {
+  std::array<std::array<unsigned char, 4>, 256> rules{};
+  std::array<unsigned char, 256> count{};
+};
+
+// Built at compile time; a set that breaks the index's assumptions (more than
+// four rules of one character, an opening text that begins another) does not
+// compile.
 template <size_t N>
-constexpr std::array<bool, 256> starts_of(const Rule (&rules)[N]) {
-  std::array<bool, 256> t{};
-  for (const Rule& r : rules) t[static_cast<unsigned char>(r.open[0])] = true;
-  return t;
+constexpr RuleIndex index_of(const Rule (&rules)[N]) {
+  static_assert(N < 256);
+  RuleIndex x;
+  for (size_t i = 0; i < N; ++i) {
+    for (size_t j = 0; j < N; ++j)
+      if (i != j && rules[j].open.starts_with(rules[i].open)) throw "an opening text begins another";
+    unsigned char c = static_cast<unsigned char>(rules[i].open[0]);
+    if (x.count[c] == x.rules[c].size()) throw "too many rules start with one character";
+    x.rules[c][x.count[c]++] = static_cast<unsigned char>(i);
+  }
+  return x;
 }
-const std::array<bool, 256> kOuterStarts = starts_of(kOuterRules);
-const std::array<bool, 256> kTableStarts = starts_of(kTableRules);
+constexpr RuleIndex kOuterIndex = index_of(kOuterRules);
+constexpr RuleIndex kTableIndex = index_of(kTableRules);
+
+inline bool begins(std::string_view rest, std::string_view open) {
+  if (rest.size() < open.size()) return false;
+  for (size_t i = 1; i < open.size(); ++i)  // the first character is known to match
+    if (rest[i] != open[i]) return false;
+  return true;
+}
 
 // The rule whose opening text begins `rest`, or nullptr. No opening text of a
 // set begins another one of the same set, so at most one rule can match.
-template <size_t N>
-const Rule* rule_at(const Rule (&rules)[N], std::string_view rest) {
-  for (const Rule& r : rules)
-    if (rest.starts_with(r.open)) return &r;
+const Rule* rule_at(std::span<const Rule> rules, const RuleIndex& index, std::string_view rest) {
+  unsigned char c = static_cast<unsigned char>(rest[0]);
+  for (unsigned k = 0; k < index.count[c]; ++k) {
+    const Rule& r = rules[index.rules[c][k]];
+    if (begins(rest, r.open)) return &r;
+  }
   return nullptr;
 }
 
@@ -136,14 +162,12 @@ void run_rule(const Rule& r, kivhtml& ctx, std::string_view marker) {
 }
 
 size_t outer_match(std::string_view rest) {
-  if (!kOuterStarts[static_cast<unsigned char>(rest[0])]) return 0;
-  const Rule* r = rule_at(kOuterRules, rest);
+  const Rule* r = rule_at(kOuterRules, kOuterIndex, rest);
   return r ? marker_length(*r, rest) : 0;
 }
 
 size_t table_match(std::string_view rest) {
-  if (!kTableStarts[static_cast<unsigned char>(rest[0])]) return 0;
-  const Rule* r = rule_at(kTableRules, rest);
+  const Rule* r = rule_at(kTableRules, kTableIndex, rest);
   return r ? marker_length(*r, rest) : 0;
 }
 
@@ -159,7 +183,7 @@ class BodySink : public Sink {
 
 void table_action(Scanner& s, std::string_view marker) {
   kivhtml& ctx = *s.lex_kivhtml;
-  const Rule* r = rule_at(kTableRules, marker);
+  const Rule* r = rule_at(kTableRules, kTableIndex, marker);
   run_rule(*r, ctx, marker);
   if (!ctx.table_closed) return;
   // "}TE": the table is complete; the outer scan goes on after it.
@@ -200,7 +224,7 @@ void outer_action(Scanner& s, std::string_view marker) {
     run_table(s, ctx);
     return;
   }
-  run_rule(*rule_at(kOuterRules, marker), ctx, marker);
+  run_rule(*rule_at(kOuterRules, kOuterIndex, marker), ctx, marker);
 }
 
 const MarkerRules kOuterMarkers{outer_match, outer_action};

@@ -240,14 +240,6 @@ TEST_F(Template, ReadFileMessagesAndReadOnlyOpen) {
   EXPECT_TRUE(text->starts_with("\x7f" "ELF")) << *text;
 }
 
-TEST_F(Template, ShortReadsByFlavour) {
-  // A folder has a size but gives no bytes.
-  EXPECT_EQ(readfile_sized(dir_.str(), false), "");
-  clear_output();
-  EXPECT_FALSE(readfile_sized(dir_.str(), true));
-  EXPECT_EQ(page(), "<PRE>\nup_readfile: read error for '" + dir_.str() + "' errno=21\n</PRE>\n");
-}
-
 TEST_F(Template, MenuHelpers) {
   const std::string menu = "High^@Low^@^^^@High^@^^^$";
   EXPECT_EQ(uniquemenuitem(menu, 4, "High"), 1);

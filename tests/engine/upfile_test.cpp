@@ -1,0 +1,159 @@
+// Shared file operations: scratch data files made unique and exclusive, the
+// check of a scratch file path from a request, whole-file reading by flavour,
+// whole-file writing with its failures, and the export copy of a template.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "engine/upfile.h"
+#include "platform/flavour.h"
+#include "support/testsupport.h"
+#include "toolkit/kivfmt.h"
+#include "toolkit/kivsettings.h"
+
+using namespace kiv;
+using kivtest::TempDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+class Files : public kivtest::KivTest {
+ protected:
+  void SetUp() override {
+    KivTest::SetUp();
+    settings().nvpathhome = home_.str();
+    fs::create_directories(home_.path() / "tmp");
+  }
+  std::string tmp(const std::string& name) const { return home_.str() + "/tmp/" + name; }
+
+  TempDir home_;
+};
+
+}  // namespace
+
+TEST_F(Files, ScratchNamesAreUniqueAndCreatedExclusively) {
+  const std::time_t now = 1700000000;
+  const std::string first = tmp(sformat("tmp_datafile.%d.%d", 1700000000, static_cast<int>(getpid())));
+  // The first name is taken by a link planted there: it is left alone.
+  fs::create_symlink(home_.path() / "target", first);
+
+  std::string a = gen_tmpdatafile(now);
+  std::string b = gen_tmpdatafile(now);
+  EXPECT_EQ(a, first + ".1");
+  EXPECT_EQ(b, first + ".2");
+  EXPECT_EQ(last_tmpdatafile(), b);
+  for (const std::string& made : {a, b}) {
+    struct stat st {};
+    ASSERT_EQ(::lstat(made.c_str(), &st), 0) << made;
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(st.st_size, 0);
+  }
+  EXPECT_FALSE(fs::exists(home_.path() / "target"));
+  EXPECT_TRUE(gen_tmpdatafile().starts_with(tmp("tmp_datafile.")));
+}
+
+TEST_F(Files, ScratchNameWithoutTmpFolderIsStillGiven) {
+  fs::remove(home_.path() / "tmp");
+  std::string name = gen_tmpdatafile(1700000000);
+  EXPECT_EQ(name, tmp(sformat("tmp_datafile.1700000000.%d", static_cast<int>(getpid()))));
+  EXPECT_EQ(up_writefile(name, "x"), -1);  // the caller's write reports it
+}
+
+TEST_F(Files, HidedatafileNamesOnlyScratchFiles) {
+  struct Case {
+    std::string value;
+    bool accepted;
+  } cases[] = {
+      {tmp("tmp_datafile.1700000000.42"), true},
+      {tmp("tmp_datafile.1700000000.42.3"), true},
+      {tmp("out.42"), true},
+      {home_.str() + "/./tmp/tmp_datafile.1.2", true},
+      {tmp("tk_obj.1700000000"), false},  // an object file backup
+      {tmp("odbcfile.1.2"), false},
+      {tmp("tmp_datafile.1/../../client/config/tk_obj"), false},
+      {tmp("sub/tmp_datafile.1.2"), false},
+      {home_.str() + "/tmp_datafile.1.2", false},
+      {"/etc/tmp_datafile.1.2", false},
+      {"tmp/tmp_datafile.1.2", false},
+      {tmp("tmp_datafile.1\\..\\x"), false},
+      {tmp("tmp_datafile.1\n2"), false},
+      {tmp(""), false},
+      {"", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(hidedatafile_path(c.value).has_value(), c.accepted) << c.value;
+  settings().nvpathhome.clear();
+  EXPECT_FALSE(hidedatafile_path(tmp("tmp_datafile.1.2")));
+}
+
+TEST_F(Files, StatFile) {
+  EXPECT_EQ(statfile(home_.str()), 0);
+  EXPECT_NE(statfile(tmp("none")), 0);
+}
+
+TEST_F(Files, ReadWholeFiles) {
+  std::string path = home_.write("data", std::string("a^@b^$\0tail", 11));
+  EXPECT_EQ(up_readfile(path), "a^@b^$");
+  EXPECT_EQ(up_readfile(home_.write("empty", "")), "");
+  EXPECT_EQ(page(), "");
+  EXPECT_FALSE(up_readfile(tmp("none")));
+  EXPECT_EQ(page(), "<PRE>\nup_readfile: can't stat '" + tmp("none") + "' errno=2\n</PRE>\n");
+}
+
+TEST_F(Files, ShortReadFailsOnlyInTheLinuxFlavour) {
+  // A folder has a size but gives no bytes.
+  set_platform(Platform::windows);
+  EXPECT_EQ(up_readfile(home_.str()), "");
+  set_platform(Platform::linux);
+  clear_output();
+  EXPECT_FALSE(up_readfile(home_.str()));
+  EXPECT_EQ(page(), "<PRE>\nup_readfile: read error for '" + home_.str() + "' errno=21\n</PRE>\n");
+}
+
+TEST_F(Files, WriteWholeFiles) {
+  std::string path = home_.write("f", "a much longer old content");
+  EXPECT_EQ(up_writefile(path, "new"), 0);
+  EXPECT_EQ(kivtest::read_file(path), "new");
+  EXPECT_EQ(up_writefile(home_.str() + "/no/such/file", "x"), -1);
+  EXPECT_EQ(page(), "<PRE>\nCannot open file <" + home_.str() + "/no/such/file> errno=2 \n</PRE>\n");
+  // A write that does not reach the disk is a failure, not a save.
+  clear_output();
+  EXPECT_EQ(up_writefile("/dev/full", "text"), -1);
+  EXPECT_EQ(page(), "<PRE>\nCannot write file </dev/full> errno=28 \n</PRE>\n");
+}
+
+TEST_F(Files, ExportCopyMovesTheTitleAfterTheTable) {
+  struct Case {
+    const char* what;
+    const char* templ;
+    const char* copy;
+  } cases[] = {
+      {"the title follows the first table line, then an empty line",
+       "<html>\n<title>Case MB{case_num.VALUE}ME</title>\n<body>\nTB{TNB{findresult}TNE\nCB{x}CE\n}TE\nTB{\n</body>\n",
+       "<html>\n<body>\nTB{TNB{findresult}TNE\n<title>Case MB{case_num.VALUE}ME</title>\n\nCB{x}CE\n}TE\nTB{\n</body>\n"},
+      {"without a table the title is gone", "<title>t</title>\n<p>x</p>\n", "<p>x</p>\n"},
+      {"a later title replaces an earlier one; one after the table is dropped",
+       "<title>a</title>\n<title>b</title>\nTB{\n<title>c</title>\nend\n", "TB{\n<title>b</title>\n\nend\n"},
+      {"without a title the table line gets an empty line", "TB{\nx\n", "TB{\n\nx\n"},
+  };
+  for (const Case& c : cases) {
+    std::string templ = home_.write("export.html", c.templ);
+    std::string copy = tmp("export.1");
+    EXPECT_EQ(fixexportform(templ, copy), 0) << c.what;
+    EXPECT_EQ(kivtest::read_file(copy), c.copy) << c.what;
+  }
+}
+
+TEST_F(Files, ExportCopyFailures) {
+  std::string templ = home_.write("export.html", "TB{\n");
+  EXPECT_EQ(fixexportform("", tmp("export.1")), -1);
+  EXPECT_EQ(fixexportform(templ, ""), -1);
+  EXPECT_EQ(fixexportform(templ, home_.str() + "/no/such/copy"), -1);
+  // A template that cannot be read leaves no empty copy behind, so that the
+  // page printed from the copy reports a missing template.
+  EXPECT_EQ(fixexportform(home_.str() + "/none.html", tmp("export.2")), -1);
+  EXPECT_FALSE(fs::exists(tmp("export.2")));
+  EXPECT_EQ(page(), "");  // the reasons are traced only
+}
