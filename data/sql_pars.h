@@ -1,0 +1,106 @@
+// SQL generation: the insert, select, update and delete statements of the
+// record operations, written from a table's description and rows in
+// row/column text, with values quoted and dates written by the database type
+// (settings().mssqlflag); and the criteria language of the search forms,
+// parsed into a tree and turned into an SQL condition.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kiv {
+
+// The process-wide buffers of the generator. One instance per process; tests
+// reset it with reset_sqlbuf().
+struct SqlBuffers {
+  std::string query;      // the statement last generated
+  std::string qualifier;  // the condition under construction
+  std::string idnum;      // the next id_num as text, set by db_add; empty: none
+  int dateop = 0;         // 1 while a select or delete condition is built
+};
+
+SqlBuffers& sqlbuf();
+void reset_sqlbuf();
+
+// Column types of a description.
+enum DbColumnType { kDateColumn = 1, kFloatColumn = 2, kIntColumn = 3, kTextColumn = 4 };
+
+struct dbconfig_column {
+  std::string name;
+  int type = kTextColumn;
+};
+
+// A table's columns in the order the database describes them.
+struct dbconfig_node {
+  std::string table;
+  std::string database;
+  int count = 0;
+  std::vector<dbconfig_column> columns;  // column i (from 1) is columns[i - 1]
+
+  const dbconfig_column& column(int i) const { return columns[static_cast<size_t>(i - 1)]; }
+  // Index (from 1) of the column of that name; 0 when the table lacks it.
+  int index_of(std::string_view name) const;
+};
+
+// Describes a table through the driver ("select * from %s", or with the join
+// condition "select * from %s where %s"). With a key row, count is the
+// number of described columns; without, 0. None when the table cannot be
+// described, or when the table text or the join condition is refused.
+std::optional<dbconfig_node> mk_dbconfig_node(const std::string& database, const std::string& table,
+                                              std::optional<std::string_view> keys);
+
+// The four generators: each writes one statement into sqlbuf().query.
+// 0 done; -1 the table cannot be described (query untouched); -2 refused: a
+// value that is not of its column's type, a name or list that is not one, or
+// an update or delete without a condition (the reason is in the page).
+int gen_insert_query(const std::string& database, const std::string& table, std::string_view data,
+                     std::string_view keys);
+int gen_retrieve_query(const std::string& database, const std::string& table, std::string_view criteria,
+                       std::string_view keys, const std::optional<std::string>& order);
+int gen_modify_query(const std::string& database, const std::string& table, std::string_view alldata,
+                     std::string_view allkeys, std::string_view newdata, std::string_view newkeys);
+int gen_delete_query(const std::string& database, const std::string& table, std::string_view data,
+                     std::string_view keys);
+
+// A parsed criterion: a leaf with its value, an alternative (left or right)
+// or a range (left the low end, right the high end; either may be absent).
+enum PtreeKind { kLeaf = 0, kAlternative = 1, kRange = 2 };
+
+struct ptree {
+  int kind = kLeaf;
+  std::string value;
+  std::unique_ptr<ptree> left, right;
+};
+
+// Parses one criterion: "a,b" is a or b, "a--b" the range from a to b, a
+// caret escapes the operator after it, "^^" is a literal caret.
+std::unique_ptr<ptree> parse(std::string_view criterion);
+
+// Appends the condition of column `index` of `node` for `tree` to
+// sqlbuf().qualifier. 0 done; -1 for a null tree; -2 a value refused (the
+// reason is in the page, nothing appended).
+int qualconstruct(const dbconfig_node& node, int index, const ptree* tree);
+
+// A text value for SQL: apostrophes doubled, and for MSACCESS every "|"
+// written as the four characters 0x7C. None for an empty text. num2str is
+// the same rule for numbers.
+std::optional<std::string> textnl(std::string_view text);
+std::optional<std::string> num2str(std::string_view text);
+
+// A date (or time) value in the form of the database type, quoted while
+// sqlbuf().dateop is 1. None when it gives no value, and when it is refused.
+std::optional<std::string> oracle_date(std::string_view date);
+
+// Checks of what is written into statements as names. Each prints its
+// refusal into the page and answers false.
+// A list of table names separated by "," (each may carry an alias).
+bool sql_table_ok(std::string_view tables);
+// One column name.
+bool sql_column_ok(std::string_view name);
+// An order list: column names, each optionally followed by asc or desc.
+bool sql_order_ok(std::string_view order);
+
+}  // namespace kiv

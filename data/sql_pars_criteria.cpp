@@ -1,0 +1,201 @@
+// The criteria language of the search forms and its SQL conditions. A
+// criterion is an alternative (a,b), a range (a--b, either end open) or a
+// leaf; a caret escapes the operator right after it and "^^" is a literal
+// caret. A leaf is a partial match on text, an exact match with a leading
+// "==", and ==\"\" finds the empty (NULL) column.
+#include "data/sql_pars.h"
+#include "data/sql_pars_impl.h"
+#include "toolkit/kivcgitrace.h"
+#include "toolkit/rowcol.h"
+
+namespace kiv {
+
+namespace {
+
+using sqlpars::Conv;
+using sqlpars::Converted;
+
+constexpr std::string_view kNullMark = "==\"\"";
+
+// Position of the first operator in `text` that is not escaped: an odd run
+// of carets right before it escapes it; npos when there is none.
+size_t strESC_OP(std::string_view text, std::string_view op) {
+  for (size_t p = text.find(op); p != std::string_view::npos; p = text.find(op, p + 1)) {
+    size_t carets = 0;
+    while (carets < p && text[p - 1 - carets] == '^') ++carets;
+    if (carets % 2 == 0) return p;
+  }
+  return std::string_view::npos;
+}
+
+// A leaf's value: trimmed and folded, then "^^" becomes "^" and any other
+// caret is dropped.
+std::string trimescspace(std::string_view text) {
+  std::string t(text);
+  trimspace(t);
+  std::string out;
+  out.reserve(t.size());
+  for (size_t i = 0; i < t.size(); ++i) {
+    if (t[i] != '^') {
+      out += t[i];
+    } else if (i + 1 < t.size() && t[i + 1] == '^') {
+      out += '^';
+      ++i;
+    }
+  }
+  return out;
+}
+
+std::unique_ptr<ptree> leaf(std::string_view text) {
+  auto t = std::make_unique<ptree>();
+  t->kind = kLeaf;
+  t->value = trimescspace(text);
+  return t;
+}
+
+// A range end: absent when its text is empty once trimmed.
+std::unique_ptr<ptree> range_end(std::string_view text) {
+  std::string t(text);
+  if (trimspace(t).empty()) return nullptr;
+  return leaf(t);
+}
+
+bool numeric(int type) { return type == kIntColumn || type == kFloatColumn; }
+
+// One leaf of column c.
+Conv leaf_condition(const dbconfig_column& col, const std::string& value, std::string& term) {
+  const std::string& c = col.name;
+  if (value == kNullMark) {
+    term += sformat("( %s %s )", c, "IS NULL");
+    return Conv::value;
+  }
+  bool exact = value.starts_with("==");
+  if (col.type == kTextColumn || col.type == kFloatColumn) {
+    std::string_view v = value;
+    // A float's value is checked as a number without the two signs.
+    if (exact && col.type == kFloatColumn) v.remove_prefix(2);
+    Converted cv = sqlpars::convert(col, v);
+    if (cv.kind != Conv::value) return cv.kind;
+    if (exact) {
+      std::string_view match = cv.text;
+      if (col.type == kTextColumn) match.remove_prefix(2);
+      term += sformat("( %s %s '%s' )", c, "=", match);
+    } else {
+      term += sformat("( %s %s '%c%s%c' )", c, "LIKE", '%', cv.text, '%');
+    }
+    return Conv::value;
+  }
+  // Integer and date columns: "==" asks for the exact match that "=" is.
+  std::string_view v = value;
+  if (exact) v.remove_prefix(2);
+  Converted cv = sqlpars::convert(col, v);
+  if (cv.kind != Conv::value) return cv.kind;
+  term += sformat("( %s %s %s )", c, "=", cv.text);
+  return Conv::value;
+}
+
+// An end that converts to no value is open.
+Conv range_value(const dbconfig_column& col, const ptree* end, std::optional<std::string>& out) {
+  if (!end) return Conv::none;
+  Converted cv = sqlpars::convert(col, end->value);
+  if (cv.kind == Conv::value) out = std::move(cv.text);
+  return cv.kind;
+}
+
+Conv range_condition(const dbconfig_column& col, const ptree& t, std::string& term) {
+  std::optional<std::string> low, high;
+  if (range_value(col, t.left.get(), low) == Conv::refused) return Conv::refused;
+  if (range_value(col, t.right.get(), high) == Conv::refused) return Conv::refused;
+  const std::string& c = col.name;
+  if (col.type == kTextColumn) {
+    if (low && high) {
+      term += sformat("(( %s >= '%s' and %s <= '%s' ) or (%s >= '%s' and %s <= '%s' ))", c, *low, c, *high, c,
+                      *low, c, *high);
+    } else if (high) {
+      term += sformat("(( %s >= 'a' and %s <= '%s' ) or \t\t\t\t( %s >= 'A' and %s <= '%s' ))", c, c, *high, c,
+                      c, *high);
+    } else if (low) {
+      term += sformat("(( %s >= '%s' and %s <= 'z' ) or \t\t\t\t( %s >= '%s' and %s <= 'Z' ))", c, *low, c, c,
+                      *low, c);
+    } else {
+      term += sformat("( %s != '' )", c);
+    }
+    return Conv::value;
+  }
+  if (low && high) {
+    if (numeric(col.type)) {
+      term += sformat("( %s >= %s and %s <= %s )", c, *low, c, *high);
+    } else {
+      term += sformat("( %s between %s and %s )", c, *low, *high);
+    }
+  } else if (high) {
+    term += sformat("( %s <= %s )", c, *high);
+  } else if (low) {
+    term += sformat("( %s >= %s )", c, *low);
+  } else if (numeric(col.type)) {
+    term += sformat("( %s != '' )", c);
+  } else {
+    term += sformat("( %s %s )", c, "IS NULL");
+  }
+  return Conv::value;
+}
+
+// Appends the condition of `t` to `term`; parts that give no value add
+// nothing, and " or " stands only between two conditions.
+Conv condition(const dbconfig_column& col, const ptree& t, std::string& term) {
+  if (t.kind == kLeaf) return leaf_condition(col, t.value, term);
+  if (t.kind == kRange) return range_condition(col, t, term);
+  std::string left, right;
+  if (t.left && condition(col, *t.left, left) == Conv::refused) return Conv::refused;
+  if (t.right && condition(col, *t.right, right) == Conv::refused) return Conv::refused;
+  term += left;
+  if (!left.empty() && !right.empty()) term += " or ";
+  term += right;
+  return term.empty() ? Conv::none : Conv::value;
+}
+
+}  // namespace
+
+std::unique_ptr<ptree> parse(std::string_view criterion) {
+  std::string text(criterion);
+  trimspace(text);
+  size_t comma = strESC_OP(text, ",");
+  if (comma != std::string::npos) {
+    auto t = std::make_unique<ptree>();
+    t->kind = kAlternative;
+    t->left = parse(std::string_view(text).substr(0, comma));
+    t->right = parse(std::string_view(text).substr(comma + 1));
+    return t;
+  }
+  size_t dashes = strESC_OP(text, "--");
+  if (dashes != std::string::npos) {
+    auto t = std::make_unique<ptree>();
+    t->kind = kRange;
+    t->left = range_end(std::string_view(text).substr(0, dashes));
+    t->right = range_end(std::string_view(text).substr(dashes + 2));
+    return t;
+  }
+  return leaf(text);
+}
+
+namespace sqlpars {
+
+// The condition of one column, built apart so that the caller can tell an
+// empty one. False when a value or the column's name is refused.
+bool column_condition(const dbconfig_node& node, int index, const ptree& tree, std::string& term) {
+  const dbconfig_column& col = node.column(index);
+  if (!sql_column_ok(col.name)) return false;
+  return condition(col, tree, term) != Conv::refused;
+}
+
+}  // namespace sqlpars
+
+int qualconstruct(const dbconfig_node& node, int index, const ptree* tree) {
+  if (!tree) return -1;
+  std::string term;
+  if (!sqlpars::column_condition(node, index, *tree, term)) return -2;
+  sqlbuf().qualifier += term;
+  return 0;
+}
+
+}  // namespace kiv
