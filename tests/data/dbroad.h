@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "data/iodbc.h"
 #include "data/sql_pars.h"
@@ -26,6 +27,27 @@ inline void PrintTo(Road road, std::ostream* os) { *os << (road == Road::sqlite 
 
 inline std::string road_name(const ::testing::TestParamInfo<Road>& p) {
   return p.param == Road::sqlite ? "SQLite" : "PostgreSQL";
+}
+
+// The statements of the sample installation's schema, comments left out.
+inline std::vector<std::string> schema_statements() {
+  std::string text = read_file(std::string(KIV_SOURCE_DIR) + "/install/home/db/schema.sql");
+  std::string sql;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (!line.starts_with("--")) sql += line + "\n";
+    start = end + 1;
+  }
+  std::vector<std::string> statements;
+  start = 0;
+  for (size_t semi = sql.find(';'); semi != std::string::npos; semi = sql.find(';', start)) {
+    statements.push_back(sql.substr(start, semi - start));
+    start = semi + 1;
+  }
+  return statements;
 }
 
 inline void reset_db_state() {
