@@ -93,7 +93,9 @@ std::vector<std::string> split_tables(const std::string& table) {
 }
 
 // An exclusive lock on a file, held until the object goes; the system drops
-// it when the process ends, so a crashed add leaves no stale lock.
+// it when the process ends, so a crashed add leaves no stale lock. The file
+// is opened for reading only, which is all flock needs, so that programs
+// running as another user share it.
 class FileLock {
  public:
   FileLock() = default;
@@ -104,7 +106,7 @@ class FileLock {
   }
 
   bool acquire(const std::string& path) {
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd_ < 0) return false;
     while (::flock(fd_, LOCK_EX) != 0) {
       if (errno == EINTR) continue;

@@ -128,6 +128,17 @@ TEST_F(HandleArgs, EachOperationChecksItsArgumentsInOrder) {
   EXPECT_FALSE(dberrCreate().msg.has_value());
 }
 
+// The id is drawn under a lock in the home; an add that cannot take it
+// fails before any statement runs.
+TEST_F(HandleArgs, AddWithoutItsLockFails) {
+  kivtest::TempDir home;
+  settings().nvpathhome = home.str();
+  dberr e = db_add("", 0, "d", "t", "1^$", "a^$");
+  EXPECT_EQ(e.code, -3);
+  EXPECT_EQ(e.msg, "Can't lock file <" + home.str() + "/tmp/idnum.lock> errno=2\n");
+  EXPECT_EQ(idnum_lockfile(), home.str() + "/tmp/idnum.lock");
+}
+
 TEST_F(HandleArgs, EntryPointsShowTheFailure) {
   addhandle a;
   a.database = "d";
