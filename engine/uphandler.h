@@ -1,0 +1,17 @@
+// The shape of a command handler of the dispatcher: the command line of the
+// request's action split into words (words[0] the command word, words[1] as a
+// rule the template file), their count, and the request variable list the
+// CGI start-up built (null in the console modes). A handler ends the process
+// itself by throwing kiv::Exit; when it returns, the dispatcher ends with 0.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "toolkit/kivexfile.h"
+
+namespace kiv {
+
+using handler_fn = int (*)(int count, const std::vector<std::string>& words, exlist* list);
+
+}  // namespace kiv
