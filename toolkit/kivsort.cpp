@@ -99,10 +99,23 @@ int compare_dates(const DateTime& a, const DateTime& b) {
   return 0;
 }
 
+// One row with its sort column, read once as the type compares it.
 struct Row {
   std::string text;
-  std::string key;  // the sort column
+  std::string key;  // the sort column as text
+  long long i = 0;
+  double f = 0;
+  DateTime d;
 };
+
+void read_key(Row& r, SortType st) {
+  switch (st) {
+    case SortType::integer: r.i = leading_int(r.key); break;
+    case SortType::floating: r.f = leading_float(r.key); break;
+    case SortType::date_time: r.d = totime(r.key); break;
+    case SortType::text: break;
+  }
+}
 
 }  // namespace
 
@@ -118,25 +131,24 @@ int kivsort(std::string& table, std::string_view keyrow, std::string_view name,
 
   // Cut the table into its rows in one pass; each keeps its "^$", and text
   // after the last "^$" is not a row.
+  // The sort column of each row is read once, not at every comparison.
+  const SortType st = sort_type(type);
   std::vector<Row> rows;
   for (size_t start = 0, end; (end = table.find(kRowEnd, start)) != std::string::npos;
        start = end + 2) {
     Row r;
     r.text = table.substr(start, end + 2 - start);
     r.key = getcol(r.text, col).value_or("");
+    read_key(r, st);
     rows.push_back(std::move(r));
   }
 
-  SortType st = sort_type(type);
-  bool int_descending = platform() == Platform::windows;
+  const bool int_descending = platform() == Platform::windows;
   auto less = [&](const Row& a, const Row& b) {
     switch (st) {
-      case SortType::integer: {
-        long long x = leading_int(a.key), y = leading_int(b.key);
-        return int_descending ? x > y : x < y;
-      }
-      case SortType::floating: return leading_float(a.key) < leading_float(b.key);
-      case SortType::date_time: return compare_dates(totime(a.key), totime(b.key)) < 0;
+      case SortType::integer: return int_descending ? a.i > b.i : a.i < b.i;
+      case SortType::floating: return a.f < b.f;
+      case SortType::date_time: return compare_dates(a.d, b.d) < 0;
       case SortType::text: return a.key < b.key;
     }
     return false;

@@ -1,10 +1,14 @@
 // The CGI environment record and the text escapes.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <vector>
+
 #include "support/testsupport.h"
 #include "toolkit/kivcgi.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivexfile.h"
+#include "toolkit/kivfmt.h"
 
 using namespace kiv;
 using kivtest::ScopedEnv;
@@ -24,6 +28,46 @@ TEST_F(Cgi, RecordFromTheEnvironment) {
   EXPECT_EQ(r.content_length, 42);
   EXPECT_FALSE(r.content_length_bad);
   EXPECT_EQ(mcode(r), M_POST);
+}
+
+// Each variable carries its own name as its value, so a field read from the
+// wrong variable or traced under the wrong label shows in the trace.
+TEST_F(Cgi, EveryFieldTracedUnderItsLabelInOrder) {
+  const std::pair<const char*, const char*> traced[] = {
+      {"server_name=%s\n", "SERVER_NAME"},
+      {"remote_host %s\n", "REMOTE_HOST"},
+      {"remote_addr=%s\n", "REMOTE_ADDR"},
+      {"remote_user=%s\n", "REMOTE_USER"},
+      {"remote_ident=%s\n", "REMOTE_IDENT"},
+      {"auth_type=%s\n", "AUTH_TYPE"},
+      {"request_method=%s\n", "REQUEST_METHOD"},
+      {"gateway_interface=%s\n", "GATEWAY_INTERFACE"},
+      {"server_protocol=%s\n", "SERVER_PROTOCOL"},
+      {"content_length=%s\n", "CONTENT_LENGTH"},
+      {"content_type=%s\n", "CONTENT_TYPE"},
+      {"server_software=%s\n", "SERVER_SOFTWARE"},
+      {"server_port=%s\n", "SERVER_PORT"},
+      {"http_accept=%s\n", "HTTP_ACCEPT"},
+      {"path_info=%s\n", "PATH_INFO"},
+      {"path_translated=%s\n", "PATH_TRANSLATED"},
+      {"query_string=%s\n", "QUERY_STRING"},
+      {"script_name=%s\n", "SCRIPT_NAME"},
+  };
+  std::vector<std::unique_ptr<ScopedEnv>> env;
+  std::string want = "<PRE>\nWWW Protocol Configuration Begin\n</PRE>\n"
+                     "<PRE>\n--------------------------------\n</PRE>\n";
+  for (const auto& [label, var] : traced) {
+    const std::string value = std::string(var) == "CONTENT_LENGTH" ? "42" : var;
+    env.push_back(std::make_unique<ScopedEnv>(var, value));
+    want += "<PRE>\n" + kiv::sformat(label, value) + "</PRE>\n";
+  }
+  want += "<PRE>\nWWW Protocol Configuration End\n</PRE>\n"
+          "<PRE>\n------------------------------\n</PRE>\n";
+  cgiinfo r;
+  ASSERT_EQ(getcgiinfo(r), 1);
+  reqctx().kivdebug = 1;
+  EXPECT_EQ(printcgiinfo(r), 0);
+  EXPECT_EQ(page(), want);
 }
 
 TEST_F(Cgi, NoServerNameAndBadLengths) {

@@ -37,6 +37,22 @@ TEST_F(Trace, OnWritesFileAndPageEchoWithEscapedArguments) {
             "<PRE>\nline with its own end 2\n</PRE>\n");
 }
 
+// The trace file is shared by every request: earlier lines stay, and one
+// opening serves the whole process even when the variable changes later.
+TEST_F(Trace, TraceFileIsAppendedToAndOpenedOnce) {
+  TempDir d;
+  std::string file = d.write("debug.txt", "earlier request\n");
+  std::optional<ScopedEnv> f;
+  f.emplace("KIVTRACE_FILE", file);
+  reqctx().kivdebug = 1;
+  kivtrace("first");
+  f.reset();
+  ScopedEnv other("KIVTRACE_FILE", d.str() + "/other.txt");
+  kivtrace("second");
+  EXPECT_EQ(kivtest::read_file(file), "earlier request\nfirst\nsecond\n");
+  EXPECT_FALSE(std::filesystem::exists(d.path() / "other.txt"));
+}
+
 TEST_F(Trace, WithoutTraceFileOnlyThePage) {
   ScopedEnv f("KIVTRACE_FILE", std::nullopt);
   reqctx().kivdebug = 1;
@@ -76,6 +92,20 @@ TEST_F(Trace, ErrmsgUsesTheInstallationsWording) {
   clear_output();
   errmsg("Unmatched %s\n", "a&b");
   EXPECT_EQ(page(), "<PRE>\nUnmatched a&#38;b\n</PRE>\n");
+}
+
+TEST_F(Trace, ErrmsgFirstMatchingLineWins) {
+  TempDir home;
+  home.write("client/config/errors.txt",
+             "too long|First wording.\n"
+             "Field|Second wording.\n");
+  reqctx().nvhome = home.str();
+  errmsg("Field %s too long\n", "x");
+  EXPECT_EQ(page(), std::string("<PRE>\n") + kDashes + "First wording.\n" + kDashes + "</PRE>\n");
+  clear_output();
+  // The pattern is looked for in the format, not in the formatted message.
+  errmsg("Value %s\n", "too long");
+  EXPECT_EQ(page(), "<PRE>\nValue too long\n</PRE>\n");
 }
 
 TEST_F(Trace, ErrmsgEmptyPatternMatchesEverything) {
