@@ -64,7 +64,7 @@ std::string html_skey();
 void formaction(kivhtml& ctx);                                // "</form>", "</FORM>"
 void printsemicolon(kivhtml& ctx);                            // "amp;amp;"
 void linkaction(kivhtml& ctx, std::string_view value);        // KIVACTION=value&
-void htmlenv(kivhtml& ctx, std::string_view name);            // EB{name}EE
+void htmlenv(kivhtml& ctx, std::string_view name);            // EB{name}EE, escaped
 void htmlmacro(kivhtml& ctx, std::string_view key);           // MB{key}ME
 void htmlattachment(kivhtml& ctx, std::string_view name);     // AB{name}AE
 void htmlfield(kivhtml& ctx, std::string_view key);           // FB{key}FE

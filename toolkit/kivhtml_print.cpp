@@ -1,6 +1,7 @@
 // The printers of the template markers, in their outer form (written to the
 // page) and their table form (given back for the table body), with the menu
-// helpers they share. Values from objects are HTML-escaped wherever a marker
+// helpers they share. Values from objects and from the environment (which
+// holds request text such as MENUTRIG) are HTML-escaped wherever a marker
 // shows data; MB, VB and the include marker write their text as it is.
 #include <cstdlib>
 #include <strings.h>
@@ -48,7 +49,7 @@ std::optional<std::string> attr_of(const kivhtml& ctx, std::string_view name, st
 
 std::string env_text(std::string_view name) {
   const char* v = std::getenv(std::string(name).c_str());
-  return v ? std::string(v) : std::string();
+  return v ? html_escape(v) : std::string();
 }
 
 // EB: "bron" and "broff" switch the line-break flag and give nothing.
