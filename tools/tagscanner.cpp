@@ -247,6 +247,17 @@ FilePtr required(const std::optional<std::string>& path, const char* missing) {
   return FilePtr(openfile(*path, "w"));
 }
 
+// Closes a file that was written; false, after "cannot write %s\n" on
+// standard error, when any write to it failed, so that a short result is
+// never taken for a whole one.
+bool closewritten(FilePtr& file, const std::string& path) {
+  if (!file) return true;
+  bool ok = !std::ferror(file.get());
+  ok &= std::fclose(file.release()) == 0;
+  if (!ok) err() << sformat("cannot write %s\n", path);
+  return ok;
+}
+
 void save(std::FILE* savefile, const std::string& entry, char sep) {
   if (!savefile) return;
   std::fwrite(entry.data(), 1, entry.size(), savefile);
@@ -282,13 +293,15 @@ int scan(int argc, const char* const argv[]) {
     save(savefile.get(), *e, o.sep);
     if (!e->empty()) addentry(entries, std::move(*e), argv[0]);
   }
-  savefile.reset();
+  bool written = !o.save || closewritten(savefile, *o.save);
   input.reset();
   if (port) port->close();
 
   Scheme scheme = splitscheme(o.tags);
   matchentries(entries, scheme, {o.keys, o.listing, result.get(), error.get()});
-  return 0;
+  written &= closewritten(result, *o.result);
+  written &= closewritten(error, *o.error);
+  return written ? 0 : 3;
 }
 
 }  // namespace

@@ -75,7 +75,8 @@ void writerecord(const std::vector<std::string>& slots, std::FILE* result);
 // first entry does not begin with the first tag.
 void matchentries(const std::vector<std::string>& entries, Scheme& scheme, const MatchOutput& out);
 
-// The program: gives the exit status.
+// The program: gives the exit status, 3 also when a write to the save,
+// result or error file failed.
 int tagscanner_main(int argc, const char* const argv[]);
 
 }  // namespace kiv

@@ -27,6 +27,17 @@ constexpr size_t kImageNameMax = 31;
 
 bool is_blank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
+// Reads the next line of a format file, as much of it as a line may hold.
+// The rest of a longer line is skipped, so that its tail is never taken for
+// a setting line of its own.
+bool readformatline(std::FILE* file, std::string& line) {
+  if (!getline_limited(file, line, kLineBuffer)) return false;
+  if (!line.ends_with('\n'))
+    for (int c; (c = std::getc(file)) != EOF && c != '\n';) {
+    }
+  return true;
+}
+
 size_t skip_blanks(std::string_view s, size_t i) {
   while (i < s.size() && is_blank(s[i])) ++i;
   return i;
@@ -82,14 +93,16 @@ std::string element(std::string_view head, const std::array<int, 5>& f, const st
 
 // The download of the logo image ahead of the label: the header commands,
 // then the image's bytes exactly as read, 1,024 at a time.
-void sendlogo(SerialPort& port, const LabelLogo& logo, std::string_view image) {
-  sendcommand(port, "\x01" "D\r");
-  sendcommand(port, "\x02qA\r");
+// False when a write failed.
+bool sendlogo(SerialPort& port, const LabelLogo& logo, std::string_view image) {
+  bool sent = sendcommand(port, "\x01" "D\r");
+  sent &= sendcommand(port, "\x02qA\r");
   std::string head = "\x02IA";
   if (logo.format) head += logo.format;
-  sendcommand(port, head + logoname(logo) + "\r");
+  sent &= sendcommand(port, head + logoname(logo) + "\r");
   for (size_t at = 0; at < image.size(); at += kImageChunk)
-    sendcommand(port, image.substr(at, kImageChunk));
+    sent &= sendcommand(port, image.substr(at, kImageChunk));
+  return sent;
 }
 
 void usage(const char* argv0) {
@@ -103,7 +116,7 @@ void usage(const char* argv0) {
 std::optional<std::string> getconfigvalue(std::string_view key, std::FILE* file) {
   std::rewind(file);
   std::string line;
-  while (getline_limited(file, line, kLineBuffer)) {
+  while (readformatline(file, line)) {
     if (!line.empty() && line[0] == '#') continue;
     while (!line.empty() && is_blank(line.back())) line.pop_back();
     size_t i = skip_blanks(line, 0);
@@ -182,9 +195,10 @@ std::vector<std::string> labelcommands(const LabelFormat& format, const LabelJob
   return c;
 }
 
-void sendcommand(SerialPort& port, std::string_view text) {
-  if (text.empty()) return;
-  if (!port.write(text)) printerror("GetOverlappedResult failed");
+bool sendcommand(SerialPort& port, std::string_view text) {
+  if (text.empty() || port.write(text)) return true;
+  printerror("GetOverlappedResult failed");
+  return false;
 }
 
 void printlabel(const LabelJob& job, const LabelFormat& format) {
@@ -197,6 +211,7 @@ void printlabel(const LabelJob& job, const LabelFormat& format) {
     printerror("SetCommTimeouts failed");
   if (!port->set_line({.baud = 9600, .data_bits = 8, .parity = 'N', .stop_bits = 1}))
     printerror("SetCommState failed");
+  bool sent = true;
   if (format.logo) {
     // The whole image is read before anything is sent, so that a file that
     // is missing or cannot be read does not leave the printer waiting in
@@ -208,11 +223,12 @@ void printlabel(const LabelJob& job, const LabelFormat& format) {
       port->close();
       throw Exit{1};
     }
-    sendlogo(*port, *format.logo, image);
+    sent = sendlogo(*port, *format.logo, image);
   }
-  for (const std::string& c : labelcommands(format, job)) sendcommand(*port, c);
+  for (const std::string& c : labelcommands(format, job)) sent &= sendcommand(*port, c);
   port->close();
-  throw Exit{0};
+  // A label that did not reach the printer whole is no label.
+  throw Exit{sent ? 0 : 1};
 }
 
 int tagwriter_main(int argc, const char* const argv[]) {

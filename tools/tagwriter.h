@@ -69,12 +69,13 @@ void blankcontrols(std::string& text);
 std::vector<std::string> labelcommands(const LabelFormat& format, const LabelJob& job);
 
 // Writes `text` to the port as one write; an empty text writes nothing. A
-// failed write prints "GetOverlappedResult failed" with the system error.
-void sendcommand(SerialPort& port, std::string_view text);
+// failed write prints "GetOverlappedResult failed" with the system error and
+// gives false.
+bool sendcommand(SerialPort& port, std::string_view text);
 
 // Opens the port, sends the label, closes the port and ends the process:
 // status 0 after a label, 1 when the port cannot be opened or the logo image
-// cannot be read (then nothing is sent).
+// cannot be read (then nothing is sent), or when a write to the port failed.
 [[noreturn]] void printlabel(const LabelJob& job, const LabelFormat& format);
 
 // The program: the command line, the format file, the label. Gives the exit

@@ -77,6 +77,8 @@ TEST_F(TagscannerTest, MatchesEntriesIntoRecords) {
        "\nInput barcode error (entry #2): refusing `T^@1' holding a row/column marker\n"
        "\nInput barcode error (entry #3): refusing `T1^$' holding a row/column marker\n"
        "\nInput barcode error (entry #4): refusing `T^^' holding a row/column marker\n"},
+      {"an entry of 255 characters is kept", kvt, kKeys, "K1\r" + long_code.substr(0, 255) + "\r", 0,
+       "K1^@" + long_code.substr(0, 255) + "^@^^^$", ""},
       {"overlong entries are refused", kvt, kKeys, "K1\r" + long_code + "\rT1\r", 0, "K1^@T1^@^^^$",
        "\nInput barcode error (entry #2): refusing an entry longer than 255 characters `" +
            long_code.substr(0, 255) + "...'\n"},
@@ -90,6 +92,8 @@ TEST_F(TagscannerTest, MatchesEntriesIntoRecords) {
        "K1^@F1^@V1^$", "\nInput barcode error (entry #3): ignoring extra free format tag `F2'\n"},
       {"two free-format slots", "K^@^^^@^^^@V^$", "a^@b^@c^@d^$", "K1\rF1\rF2\rV1\rK2\rV2\r", 0,
        "K1^@F1^@F2^@V1^$K2^@^^^@^^^@V2^$", ""},
+      {"a free-format slot after the second slot", "K^@T^@^^^$", kKeys, "K1\rT1\rF1\rK2\rT2\r", 0,
+       "K1^@T1^@F1^$K2^@T2^@^^^$", ""},
       {"a free-format first slot", "^^^@T^$", "a^@b^$", "F1\rT1\rF2\rT2\rT3\r", 0,
        "F1^@T1^$F2^@T2^$F2^@T3^$", ""},
   };
@@ -138,6 +142,10 @@ TEST_F(TagscannerTest, UsageAndCountErrors) {
        "openfile() cannot open " + dir.str() + "/none\nopenfile(): No such file or directory\n"},
       {{"-b", "K^$", "-k", "a^$", "-a", dir.str() + "/no/out", "-e", error, in}, 3,
        "openfile() cannot open " + dir.str() + "/no/out\nopenfile(): No such file or directory\n"},
+      // Files that open but take no bytes: the run does not end as a success.
+      {{"-b", "K^$", "-k", "a^$", "-a", "/dev/full", "-e", error, in}, 3, "cannot write /dev/full\n"},
+      {{"-b", "K^$", "-k", "a^$", "-a", result, "-e", error, "-o", "/dev/full", in}, 3,
+       "cannot write /dev/full\n"},
   };
   for (const auto& c : cases) {
     clear_output();

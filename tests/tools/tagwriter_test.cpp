@@ -116,6 +116,9 @@ TEST_F(TagwriterTest, SettingsClampsAndDefaults) {
       {"HEAT_INDEX 7\nHEAT_INDEX=9\n", 1, "H13\r", ""}, // the first line with the key counts
       {"HEAT_INDEXES=4\nHEAT_INDEX=5\n", 1, "H05\r", ""},
       {"#HEAT_INDEX=3\nHEAT_INDEX=9  \n", 1, "H09\r", ""},
+      // A line holds 254 characters; the tail of a longer one is no line of its own.
+      {"HEAT_INDEX=" + std::string(242, ' ') + "4\n", 1, "H04\r", ""},
+      {"#" + std::string(254, 'x') + "HEAT_INDEX=3\n", 1, "H13\r", ""},
       {"LEFT_OFFSET=5000\n", 1, "C4000\r", ""},
       {"LEFT_OFFSET=-3\n", 1, "C0000\r", ""},
       {"LABEL=0^@2^@3^@4^@5^@^$\n", 1, "", "\r19"},      // f1 zero: no label element
@@ -199,6 +202,13 @@ TEST_F(TagwriterTest, UsageErrorsAndFailedPort) {
   }
   EXPECT_EQ(kivtest::read_file(device), "");
   EXPECT_FALSE(kivtest::fs::exists(home.str() + "/no/port"));
+}
+
+TEST_F(TagwriterTest, FailedWritesEndWithAFailure) {
+  // Every write to this device fails, as to a printer that went away.
+  EXPECT_EQ(run({"-f", format, "-d", "/dev/full"}), 1);
+  EXPECT_NE(page().find("GetOverlappedResult failed: (28) No space left on device\n"), std::string::npos)
+      << page();
 }
 
 }  // namespace
