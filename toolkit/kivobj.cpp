@@ -228,11 +228,12 @@ namespace {
 // The text a request variable may put onto the objects, or none when it must
 // be skipped. Values the state file or the start-up gave are configuration;
 // a form value over a state-file entry of a protected name falls back to the
-// state file's value.
-const std::string* copy_text(const exdata& n, ExCopy mode, const objlist* list, const char* who) {
+// state file's value. `group` names the object of the user's groups.
+const std::string* copy_text(const exdata& n, ExCopy mode, const objlist* list, std::string_view group,
+                             const char* who) {
   if (mode == ExCopy::full || n.source == ExSource::startup) return &n.value;
   if (n.in_state && n.value == n.state_value) return &n.value;
-  if (request_may_set(n.name, n.value, list)) return &n.value;
+  if (request_may_set(n.name, n.value, list, group)) return &n.value;
   kivtrace("%s: request variable '%s' may not set a configured object\n", who, n.name);
   return n.in_state ? &n.state_value : nullptr;
 }
@@ -241,20 +242,22 @@ const std::string* copy_text(const exdata& n, ExCopy mode, const objlist* list, 
 
 int ex2obj(const exlist* req, objlist* list, ExCopy mode) {
   if (!req) return -1;
+  const std::string group = group_object(req);
   for (size_t i = 0; i < req->nodes.size(); ++i) {
     const exdata& n = req->nodes[i];
     if (n.namelen() <= 0) continue;
-    if (const std::string* text = copy_text(n, mode, list, "ex2obj")) adduniqobj(list, n.name, *text);
+    if (const std::string* text = copy_text(n, mode, list, group, "ex2obj")) adduniqobj(list, n.name, *text);
   }
   return 0;
 }
 
 int castex2obj(const exlist* req, objlist* list, ExCopy mode) {
   if (!req) return -1;
+  const std::string group = group_object(req);
   for (size_t i = 0; i < req->nodes.size(); ++i) {
     const exdata& n = req->nodes[i];
     if (n.valuelen() <= 0) continue;
-    const std::string* text = copy_text(n, mode, list, "castex2obj");
+    const std::string* text = copy_text(n, mode, list, group, "castex2obj");
     if (text && !text->empty()) castobj(list, n.name, *text);
   }
   return 0;

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <string>
 
+#include "toolkit/kivexfile.h"
 #include "toolkit/kivobj.h"
 
 namespace kiv {
@@ -141,10 +142,14 @@ bool protected_object(std::string_view name, const objlist* config) {
   return false;
 }
 
-bool request_may_set(std::string_view key, std::string_view value, const objlist* config) {
+std::string group_object(const exlist* req) { return getstateval(req, "GROUP").value_or(std::string()); }
+
+bool request_may_set(std::string_view key, std::string_view value, const objlist* config,
+                     std::string_view group) {
   size_t dot = key.find('.');
   std::string_view name = key.substr(0, dot);
   if (dot != std::string_view::npos && key.substr(dot + 1) != "VALUE") return false;
+  if (!group.empty() && name == group) return false;
   if (!protected_object(name, config)) return true;
   // A page may choose which configured query macro a slot runs; the macro's
   // SQL stays the configuration's, since query_ objects are protected.

@@ -9,11 +9,13 @@
 // protected.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace kiv {
 
 class objlist;
+struct exlist;
 
 // True when `name` is an object of the configuration that a request must not
 // set: hooks, connection and table settings, SQL fragments and stored
@@ -23,12 +25,18 @@ class objlist;
 // connection object of smscontrol and the match object of auto_match.
 bool protected_object(std::string_view name, const objlist* config = nullptr);
 
+// The object that the start-up fills with the user's groups: the one the
+// state file's GROUP entry names, or an empty text when there is none. It is
+// identity, not input: only the start-up sets it, never a form.
+std::string group_object(const exlist* req);
+
 // True when a request variable of this key (as ex2obj takes it: object name
 // before the first point, attribute word after it, VALUE without a point) and
 // value may be copied onto the objects of `config`. Only VALUE may be set,
-// and only on objects that are not protected; a query macro slot
-// (sqlquery<N>) may only be pointed at one of the configured macros
-// ("query_..."), never hold SQL.
-bool request_may_set(std::string_view key, std::string_view value, const objlist* config = nullptr);
+// and only on objects that are not protected nor the group object `group`;
+// a query macro slot (sqlquery<N>) may only be pointed at one of the
+// configured macros ("query_..."), never hold SQL.
+bool request_may_set(std::string_view key, std::string_view value, const objlist* config = nullptr,
+                     std::string_view group = {});
 
 }  // namespace kiv

@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <clocale>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 
 #include "engine/upcommon.h"
 #include "platform/flavour.h"
+#include "support/services.h"
 #include "support/testsupport.h"
 #include "toolkit/kivcontext.h"
 #include "toolkit/kivsettings.h"
@@ -237,4 +240,38 @@ TEST_F(DatesAndTimes, Texts) {
     }
   }
   tzset();
+}
+
+// Stamp lines and TIME are read back by other programs, so their words stay
+// the C locale's whatever locale the process runs in. A German locale, built
+// for the test, has no AM/PM words of its own.
+TEST_F(DatesAndTimes, WordsStayEnglishUnderAnotherLocale) {
+  KIV_NEED_SERVICE(access("/usr/share/i18n/locales/de_DE", R_OK) == 0
+                       ? ""
+                       : "the locale sources are missing (Debian package locales): no other locale to run under");
+  TempDir dir;
+  std::string build = "localedef -i de_DE -f UTF-8 " + dir.str() + "/de_DE.UTF-8 >/dev/null 2>&1";
+  ASSERT_EQ(std::system(build.c_str()), 0) << build;
+  char local_words[64];
+  std::string d, t2, t3, t4;
+  {
+    ScopedEnv locpath("LOCPATH", dir.str());
+    ScopedEnv utc("TZ", "UTC");
+    tzset();
+    const std::string before = std::setlocale(LC_ALL, nullptr);
+    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr);
+    const std::time_t t = 1709647629;  // 5 March 2024, 14:07:09
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    std::strftime(local_words, sizeof local_words, "%p", &tm);
+    settings().dateformat = "mdy";
+    d = getdate1(t), t2 = gettime2(t), t3 = gettime3(t), t4 = gettime4(t);
+    std::setlocale(LC_ALL, before.c_str());
+  }
+  tzset();
+  EXPECT_STREQ(local_words, "");  // the locale really differs
+  EXPECT_EQ(d, "03/05/2024");
+  EXPECT_EQ(t2, "02:07:09 PM");
+  EXPECT_EQ(t3, "02:07 PM");
+  EXPECT_EQ(t4, "14:07");
 }

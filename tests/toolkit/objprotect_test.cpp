@@ -156,6 +156,25 @@ TEST_F(Protect, StartupEntriesAreConfiguration) {
   EXPECT_EQ(get("tk_pre_add.VALUE"), "OFF");
 }
 
+TEST_F(Protect, OnlyTheStartUpGivesTheUsersGroups) {
+  // The state file names the group object; a form claiming groups is
+  // skipped, with or without the point, and whatever else it posts.
+  state("GROUP", "usergroup");
+  form("usergroup.VALUE", "admins");
+  form("mm_usergroup", "admins");
+  form("problem.VALUE", "printer jams");
+  ex2obj(&req_, list_.get());
+  castex2obj(&req_, list_.get());
+  EXPECT_EQ(get("usergroup.VALUE"), std::nullopt);
+  EXPECT_EQ(get("problem.VALUE"), "printer jams");
+
+  exlist req;
+  req.nodes.push_back(formexdatanode("GROUP", "usergroup", ExSource::statefile));
+  addexdatanode(&req, formexdatanode("usergroup.VALUE", "staff", ExSource::startup));
+  ex2obj(&req, list_.get());
+  EXPECT_EQ(get("usergroup.VALUE"), "staff");
+}
+
 TEST_F(Protect, CastCopyIsCheckedToo) {
   form("status.VALUE", "Closed");
   form("attach_control.VALUE", "ON");
