@@ -60,6 +60,13 @@ std::optional<uid_t> decimal_id(std::string_view text) {
   return static_cast<uid_t>(v);
 }
 
+// Makes the saved uploads the user's; false when one cannot be handed over.
+bool give_uploads(uid_t uid, gid_t gid) {
+  for (const std::string& path : reqctx().uploads)
+    if (::lchown(path.c_str(), uid, gid) != 0) return false;
+  return true;
+}
+
 std::string env_or_empty(const char* name) {
   const char* v = std::getenv(name);
   return v ? std::string(v) : std::string();
@@ -447,11 +454,14 @@ int setuser(exlist& list) {
     return -1;
   }
   // A root process gives up root's groups first (the user's own groups, or
-  // none), so that nothing of root's remains after the switch.
+  // none), so that nothing of root's remains after the switch. The files it
+  // saved for uploads are private to their owner: they are handed to the
+  // user, whose command moves them into the case's attachments.
   if (::geteuid() == 0 && *id != 0) {
     const struct passwd* pw = ::getpwuid(*id);
     gid_t gid = pw ? pw->pw_gid : static_cast<gid_t>(*id);
-    bool ok = pw ? ::initgroups(pw->pw_name, gid) == 0 : ::setgroups(0, nullptr) == 0;
+    bool ok = give_uploads(*id, gid);
+    ok = ok && (pw ? ::initgroups(pw->pw_name, gid) == 0 : ::setgroups(0, nullptr) == 0);
     if (!ok || ::setgid(gid) != 0) {
       pagef("Failed to setuid to id='%d'. errno=%d\n", static_cast<long long>(*id), errno);
       return -1;

@@ -63,8 +63,9 @@ int yywrap();
 // Returns the request variable list (also readexdata's answer), or nullptr;
 // ends the process on the failures that say so. In the Linux flavour the
 // state file comes from PROG_STATES (the argument is not used), no header is
-// written, and the caller runs the action's command on the list.
-exlist* unixcgiinit(const std::string& statefile);
+// written, and the caller runs the action's command on the list (the Linux
+// front program calls it without an argument).
+exlist* unixcgiinit(const std::string& statefile = std::string());
 // Puts DATE=<asctime of now> into the environment.
 void setdateandtime();
 // REMOTE_USER from the list's nv_remote_user, without a domain part, and the

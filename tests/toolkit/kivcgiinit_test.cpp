@@ -397,15 +397,26 @@ TEST_F(Startup, LinuxSetuserSwitchesToTheStateFilesUser) {
   set("REQUEST_METHOD", "GET");
   set("QUERY_STRING", "KIVACTION=up_find&USER=0");
   if (getuid() == 0) {
+    // A multipart request whose upload the user's command must be able to
+    // read; the exit status says which check failed.
+    const std::string body = field("KIVACTION", "up_find") + field("USER", "0") +
+                             upload("attach1.VALUE", "a.txt", "DATA") + "--B--\r\n";
     EXPECT_EXIT(
         {
+          cgitest::fs::permissions(home(), cgitest::fs::perms::others_exec,
+                                   cgitest::fs::perm_options::add);
+          set("REQUEST_METHOD", "POST");
+          set("CONTENT_TYPE", "multipart/form-data; boundary=B");
+          set("CONTENT_LENGTH", std::to_string(body.size()));
+          Body b(body);
           unixcgiinit("");
           // Nothing of root's is left: user, group and supplementary groups.
           gid_t groups[64];
           int n = getgroups(64, groups);
           bool root_group = getgid() == 0;
           for (int i = 0; i < n; ++i) root_group = root_group || groups[i] == 0;
-          _exit(getuid() == 65534 && !root_group ? 0 : 3);
+          bool readable = read_file(path("tmp/attach1." + std::to_string(getpid()))) == "DATA";
+          _exit(getuid() != 65534 ? 3 : root_group ? 4 : !readable ? 5 : 0);
         },
         ::testing::ExitedWithCode(0), "");
   } else {
