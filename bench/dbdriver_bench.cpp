@@ -34,6 +34,11 @@ struct Setup {
     pg = std::getenv("PGHOST") != nullptr;
     pgdb = "kivbench_" + std::to_string(::getpid());
     std::string drivers = "/usr/lib/x86_64-linux-gnu/odbc";
+    for (const char* d : {"/usr/lib/x86_64-linux-gnu/odbc", "/usr/lib/aarch64-linux-gnu/odbc", "/usr/lib/odbc"})
+      if (fs::exists(fs::path(d) / "libsqlite3odbc.so")) {
+        drivers = d;
+        break;
+      }
     std::ofstream(dir / "odbcinst.ini") << "[PostgreSQL ANSI]\nDriver=" << drivers << "/psqlodbca.so\n"
                                         << "[SQLite3]\nDriver=" << drivers << "/libsqlite3odbc.so\n";
     auto env = [](const char* n) { return std::string(std::getenv(n) ? std::getenv(n) : ""); };

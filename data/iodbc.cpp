@@ -220,15 +220,15 @@ bool odbc_connect(OdbcConn& c) {
   const std::optional<std::string> pwd = c.pPWD;
   std::string dsn = c.pDSN.value_or("default");
   bool connected = false;
-  if (c.firstConnect || c.driverConnect) {
-    std::optional<std::string> db = c.pDB;
-    if (db && dsn_names_database(dsn)) db.reset();
-    std::string text = connect_text(dsn, uid, pwd, db);
-    std::vector<SQLCHAR> done(text.size() + 1024, 0);
+  std::optional<std::string> db = c.pDB;
+  if (db && dsn_names_database(dsn)) db.reset();
+  std::optional<std::string> text = connect_text(dsn, uid, pwd, db);
+  if (!text) kivtrace("connection values that a connection text cannot hold: SQLConnect\n");
+  if (text && (c.firstConnect || c.driverConnect)) {
+    std::vector<SQLCHAR> done(std::min<size_t>(text->size() + 1024, 32767), 0);
     SQLSMALLINT donelen = 0;
-    SQLRETURN rc = SQLDriverConnect(c.hdbc, nullptr, sqltext(text), static_cast<SQLSMALLINT>(text.size()),
-                                    done.data(), static_cast<SQLSMALLINT>(done.size()), &donelen,
-                                    SQL_DRIVER_NOPROMPT);
+    SQLRETURN rc = SQLDriverConnect(c.hdbc, nullptr, sqltext(*text), SQL_NTS, done.data(),
+                                    static_cast<SQLSMALLINT>(done.size()), &donelen, SQL_DRIVER_NOPROMPT);
     if (ok(rc)) {
       c.firstConnect = 0;
       c.driverConnect = 1;
@@ -459,9 +459,11 @@ Value fetch_value(OdbcConn& c, SQLHSTMT stmt, SQLUSMALLINT i, const OdbcColumn& 
     case SQL_INTEGER:
     case SQL_SMALLINT:
     case SQL_TINYINT: {
-      SQLINTEGER n = 0;
-      Value v = get_fixed(c, stmt, i, SQL_C_LONG, n);
-      if (v.text) v.text = sformat("%ld", static_cast<long>(n));
+      // Fetched as 64 bits: SQLite keeps 64-bit values in integer columns,
+      // and its driver cuts them to 32 bits without a word when asked to.
+      SQLBIGINT n = 0;
+      Value v = get_fixed(c, stmt, i, SQL_C_SBIGINT, n);
+      if (v.text) v.text = sformat("%lld", static_cast<long long>(n));
       return v;
     }
     case SQL_FLOAT:
@@ -635,6 +637,8 @@ int odbc_execsql(OdbcConn& c, OdbcIo& io) {
     break;
   }
   SQLFreeStmt(stmt, SQL_DROP);
+  // A statement that failed in a later result has no result to show.
+  if (result != 0) driver_results().odbcdata.reset();
   return result;
 }
 
@@ -691,25 +695,20 @@ int odbc_call(const char* what, int timeout, const std::string& database, const 
 
 }  // namespace
 
-std::string connect_value(std::string_view value) {
-  bool brace = value.find_first_of(";{}") != std::string_view::npos ||
-               (!value.empty() && (value.front() == ' ' || value.back() == ' '));
-  if (!brace) return std::string(value);
-  std::string r = "{";
-  for (char ch : value) {
-    r += ch;
-    if (ch == '}') r += '}';
-  }
-  r += '}';
-  return r;
+bool plain_value(std::string_view value) {
+  if (value.find_first_of(";{}") != std::string_view::npos) return false;
+  return value.empty() || (value.front() != ' ' && value.back() != ' ');
 }
 
-std::string connect_text(const std::string& dsn, const std::optional<std::string>& uid,
-                         const std::optional<std::string>& pwd, const std::optional<std::string>& database) {
-  std::string t = "DSN=" + connect_value(dsn);
-  if (uid) t += ";UID=" + connect_value(*uid);
-  t += ";PWD=" + connect_value(pwd.value_or(""));
-  if (database) t += ";DATABASE=" + connect_value(*database);
+std::optional<std::string> connect_text(const std::string& dsn, const std::optional<std::string>& uid,
+                                        const std::optional<std::string>& pwd,
+                                        const std::optional<std::string>& database) {
+  for (const std::optional<std::string>& v : {std::optional<std::string>(dsn), uid, pwd, database})
+    if (v && !plain_value(*v)) return std::nullopt;
+  std::string t = "DSN=" + dsn;
+  if (uid) t += ";UID=" + *uid;
+  t += ";PWD=" + pwd.value_or("");
+  if (database) t += ";DATABASE=" + *database;
   return t;
 }
 

@@ -21,14 +21,16 @@ int kivodbcexec(const char* host, int timeout, const std::string& database,
 int kivodbcinfo(const char* host, int timeout, const std::string& database,
                 const std::string& statement);
 
-// A connection attribute value as it goes into a connection text: as it
-// stands, or in braces (with "}" doubled) when it holds ";", "{" or "}" or
-// begins or ends with a blank, so that it cannot end its attribute early.
-std::string connect_value(std::string_view value);
+// True when a value can stand in a connection text as it is: it holds no
+// ";", "{" or "}" and neither begins nor ends with a blank. Drivers differ in
+// how (and whether) they read braced values, so no value is braced.
+bool plain_value(std::string_view value);
 
-// The connection text "DSN=..[;UID=..];PWD=..[;DATABASE=..]".
-std::string connect_text(const std::string& dsn, const std::optional<std::string>& uid,
-                         const std::optional<std::string>& pwd,
-                         const std::optional<std::string>& database);
+// The connection text "DSN=..[;UID=..];PWD=..[;DATABASE=..]"; none when a
+// value is not plain, and the connection is then made with SQLConnect, which
+// takes the data source, user and password as they are.
+std::optional<std::string> connect_text(const std::string& dsn, const std::optional<std::string>& uid,
+                                        const std::optional<std::string>& pwd,
+                                        const std::optional<std::string>& database);
 
 }  // namespace kiv::iodbc

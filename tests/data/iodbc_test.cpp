@@ -262,6 +262,7 @@ TEST_P(Odbc, StackedStatementsGiveTheFirstResultOnly) {
   EXPECT_EQ(r().odbcdata, "7^$");
   EXPECT_EQ(exec("select 1 as x; select * from nosuch"), -3);
   EXPECT_NE(r().odbcerror.find("\"nosuch\" does not exist"), std::string::npos) << r().odbcerror;
+  EXPECT_FALSE(r().odbcdata.has_value());
 }
 
 TEST_P(Odbc, UnknownDataSourceFailsToConnect) {
@@ -295,12 +296,40 @@ TEST_F(PgOdbc, DatabaseOfTheDataSource) {
   EXPECT_EQ(r().odbcdata, db_ + "^$");
 }
 
-// The SQLite driver ignores the user; psqlodbc shows it in its message.
-TEST_F(PgOdbc, ConnectionValuesCannotAddAttributes) {
-  // Were the user cut at ";", the rest would select another database.
-  settings().pcodbcuser = "kiv;DATABASE=template1";
-  EXPECT_EQ(exec("select current_database()"), -2);
-  EXPECT_NE(r().odbcerror.find("kiv;DATABASE=template1"), std::string::npos) << r().odbcerror;
+// A value holding ";" never adds an attribute of its own: the SQLite driver
+// reads no braces, so such values go to SQLConnect as they are. psqlodbc
+// shows the whole user name in its message; the SQLite driver ignores the
+// user and opens the data source's own database.
+TEST_P(Odbc, ConnectionValuesCannotAddAttributes) {
+  if (pg()) {
+    settings().pcodbcuser = "kiv;DATABASE=template1";
+    EXPECT_EQ(exec("select current_database()"), -2);
+    EXPECT_NE(r().odbcerror.find("role \"kiv;DATABASE=template1\" does not exist"), std::string::npos)
+        << r().odbcerror;
+    return;
+  }
+  fs::path other = home_.path() / "other.db";
+  settings().pcodbcuser = "kiv;Database=" + other.string();
+  ASSERT_EQ(exec("create table only_here (a integer)"), 0) << r().odbcerror;
+  for (const auto& e : fs::directory_iterator(home_.path()))
+    EXPECT_TRUE(e.path().filename() == "cases.db" || e.path().filename() == "tmp") << e.path();
+  settings().pcodbcuser = "";
+  ASSERT_EQ(exec("select count(*) as n from only_here"), 0) << r().odbcerror;
+  EXPECT_EQ(r().odbcdata, "0^$");
+}
+
+// Integer columns give every digit: SQLite keeps 64 bits in them.
+TEST_P(Odbc, IntegersKeepAllTheirDigits) {
+  ASSERT_EQ(exec("create table kiv_num (n integer, s smallint)"), 0) << r().odbcerror;
+  std::vector<std::string> values = {"2147483647", "-2147483648"};
+  if (!pg()) values.push_back("9000000000");
+  std::string want;
+  for (const std::string& v : values) {
+    ASSERT_EQ(exec("insert into kiv_num values (" + v + ", -32768)"), 0) << r().odbcerror;
+    want += v + "^@-32768^$";
+  }
+  ASSERT_EQ(exec("select n, s from kiv_num"), 0) << r().odbcerror;
+  EXPECT_EQ(r().odbcdata, want);
 }
 
 TEST_P(Odbc, ScratchFileThatCannotBeMadeEndsTheProcess) {
@@ -327,18 +356,59 @@ TEST_P(Odbc, InterfaceRunsTheOdbcLayerInTheWindowsFlavour) {
 
 INSTANTIATE_TEST_SUITE_P(Roads, Odbc, ::testing::Values(Road::sqlite, Road::postgres), road_name);
 
-TEST(OdbcConnectText, BracesValuesThatWouldEndTheirAttribute) {
+TEST(OdbcConnectText, OnlyPlainValuesGoIntoTheText) {
   struct Case {
     const char* value;
-    const char* written;
+    bool plain;
   } cases[] = {
-      {"plain", "plain"},       {"", ""},
-      {"a;b", "{a;b}"},         {"x}y", "{x}}y}"},
-      {"{z", "{{z}"},           {" pad", "{ pad}"},
-      {"pad ", "{pad }"},       {"p=w", "p=w"},
+      {"plain", true}, {"", true},     {"p=w", true},   {"a;b", false},
+      {"x}y", false},  {"{z", false},  {" pad", false}, {"pad ", false},
   };
-  for (const Case& c : cases) EXPECT_EQ(iodbc::connect_value(c.value), c.written) << c.value;
+  for (const Case& c : cases) EXPECT_EQ(iodbc::plain_value(c.value), c.plain) << c.value;
   EXPECT_EQ(iodbc::connect_text("src", std::nullopt, std::nullopt, std::nullopt), "DSN=src;PWD=");
-  EXPECT_EQ(iodbc::connect_text("src", std::string("u"), std::string("p;w"), std::string("db")),
-            "DSN=src;UID=u;PWD={p;w};DATABASE=db");
+  EXPECT_EQ(iodbc::connect_text("src", std::string("u"), std::string("p=w"), std::string("db")),
+            "DSN=src;UID=u;PWD=p=w;DATABASE=db");
+  EXPECT_EQ(iodbc::connect_text("src", std::string("u"), std::string("p;w"), std::nullopt), std::nullopt);
+  EXPECT_EQ(iodbc::connect_text("s}rc", std::nullopt, std::nullopt, std::nullopt), std::nullopt);
+}
+
+// A driver whose column description fails: the column keeps its place in
+// the key row, the rows and the type row, and the failure is shown.
+class OdbcFakeDriver : public kivtest::KivTest {
+ protected:
+  void SetUp() override {
+    KivTest::SetUp();
+    fs::create_directories(home_.path() / "tmp");
+    settings().nvpathhome = home_.str();
+    dsn_ = kivtest::unique_name("kivfake");
+    kivtest::OdbcConfig::get().add_dsn(dsn_, {{"Driver", KIV_FAKEODBC}});
+  }
+  void TearDown() override {
+    EXPECT_TRUE(fs::is_empty(home_.path() / "tmp")) << "scratch file left behind";
+    kivtest::OdbcConfig::get().remove_dsn(dsn_);
+    KivTest::TearDown();
+  }
+  kivtest::TempDir home_;
+  std::string dsn_;
+};
+
+TEST_F(OdbcFakeDriver, ColumnWhoseDescriptionFailsKeepsItsPlace) {
+  const DriverResults& r = driver_results();
+  ASSERT_EQ(iodbc::kivodbcexec(nullptr, 0, dsn_, "select a, b, c"), 0) << r.odbcerror;
+  EXPECT_EQ(r.odbckey, "a^@b^@c^$");
+  EXPECT_EQ(r.odbcdata, "1^@two^@3^$");
+
+  std::string message =
+      "The SQL command='select a, b, c broken'\nproduced this error message from the database.\n"
+      " You may check your data and try again to resolve this problem.\n"
+      "Msg 7, Level 16, State S1000:\ncolumn 2 cannot be described\n";
+  ASSERT_EQ(iodbc::kivodbcexec(nullptr, 0, dsn_, "select a, b, c broken"), 0) << r.odbcerror;
+  EXPECT_EQ(r.odbckey, "a^@^@c^$");
+  EXPECT_EQ(r.odbcdata, "1^@two^@3^$");
+  EXPECT_EQ(r.odbcerror, message);
+
+  ASSERT_EQ(iodbc::kivodbcinfo(nullptr, 0, dsn_, "select a, b, c broken"), 0) << r.odbcerror;
+  EXPECT_EQ(r.odbckey, "a^@^@c^$");
+  EXPECT_EQ(r.odbcdata, "INT^@CHAR^@INT^$");
+  EXPECT_EQ(r.odbcerror, message);
 }
