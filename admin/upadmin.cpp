@@ -7,8 +7,10 @@
 #include <array>
 #include <cerrno>
 #include <cstdlib>
+#include <type_traits>
 
 #include "admin/upadmin_table.h"
+#include "engine/uphandler.h"
 #include "platform/exit.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivhtml.h"
@@ -16,6 +18,8 @@
 #include "toolkit/kivsettings.h"
 
 namespace kiv {
+
+static_assert(std::is_same_v<decltype(&up_admin), handler_fn>, "up_admin is a command handler");
 
 namespace {
 
