@@ -1,0 +1,130 @@
+// The administration's action table as data: 72 words in matching order.
+// Operations that belong to editors not built yet have no `run`; the frame
+// answers their words as unknown words until they are plugged in.
+#include "admin/upadmin_table.h"
+
+#include <array>
+
+namespace kiv {
+
+namespace {
+
+using S = AdminSaves;
+using T = AdminThen;
+using P = AdminPage;
+
+// clang-format off
+AdminAction kActions[] = {
+    {"mod_database_settings", "moddatabasesettings", nullptr, S::tk},
+    {"DatabaseSort", "getsortmenu"},
+    {"mod_sort", "modsortmenu", nullptr, S::tk},
+    {"add_flat_field", "addflatfield add", nullptr, S::tk},
+    {"add_menu_field", "addmenufield add", nullptr, S::tk},
+    {"List Fields", "", nullptr, S::none, T::field_list},
+    {"Modify Field", "", nullptr, S::none, T::field_list},
+    {"Delete Field", "", nullptr, S::none, T::field_list},
+    {"modfield", "modfield", nullptr, S::none, T::none, P::modfield, "modfield\n"},
+    {"mod_menu_field", "addmenufield modify", nullptr, S::tk, T::field_list},
+    {"mod_flat_field", "addflatfield modify", nullptr, S::tk, T::field_list},
+    {"delfield", "delfield", nullptr, S::tk, T::field_list},
+    {"InternationalDateFormat", "getdateformat"},
+    {"mod_format", "moddateformat", nullptr, S::tk},
+    {"StatusOpen", "getopenstatus"},
+    {"mod_openstatus", "modopenstatus", nullptr, S::tk},
+    {"StatusAssigned", "getassignedstatus"},
+    {"mod_assignedstatus", "modassignedstatus", nullptr, S::tk},
+    {"mod_closedstatus", "modclosedstatus", nullptr, S::tk},
+    {"StatusNonClosed", "getnonclosedstatus"},
+    {"mod_nonclosedstatus", "modnonclosedstatus", nullptr, S::tk},
+    {"Security Settings", "listsecurityfields"},
+    {"ChartsSettings", "", nullptr, S::none, T::none, P::ce},
+    {"mod_chartssettings", "modchartssettings", nullptr, S::ce, T::none, P::ce},
+    {"ChartsFields", "getchartmenu"},
+    {"mod_chartsfield", "modchartmenu", nullptr, S::tk},
+    {"MailNotificationGeneral", "getmailgeneral", nullptr, S::none, T::plain_field_list},
+    {"mod_mailgeneral", "modmailgeneral", nullptr, S::tk},
+    {"NewNotificationRule", "new mail rule form", nullptr, S::none, T::plain_field_list},
+    {"Create New Mail Rule", "save_new_mail_trig create", nullptr, S::tk},
+    {"Modify E-Mail Rule", "save_new_mail_trig modify", nullptr, S::tk},
+    {"ListMailObject", "list of mail rules"},
+    {"ModGetMailObject", "getmailobject", nullptr, S::none, T::plain_field_list},
+    {"DelGetMailObject", "getmailobject", nullptr, S::none, T::plain_field_list},
+    {"Delete E-Mail Rule", "delete mail rule", nullptr, S::tk_itself},
+    {"Create Object", "create object", nullptr, S::tk},
+    {"AdvancedListObject", "list of objects"},
+    {"Modify Object", "modify object", nullptr, S::tk, T::object_list},
+    {"Delete Object", "delete object", nullptr, S::tk_itself, T::object_list},
+    {"GetObject", "load object into form"},
+    {"DeleteGetObject", "load object into form"},
+    {"ModGetObject", "load object into form"},
+    {"mod_emailinterfacegeneral", "e-mail interface settings", nullptr, S::tk},
+    {"setupcolorbottom", "getcolor", nullptr, S::none, T::none, P::admin, "setuocolorbottom"},
+    {"setupcolortop", "getcolor", nullptr, S::none, T::none, P::admin, "setuocolorbottom"},
+    {"Change Color", "adminchangecolor", nullptr, S::tk_then_ce, T::none, P::admin, "adminchangecolor"},
+    {"mod_paths", "modpaths", nullptr, S::tk},
+    {"mod_autoassigngeneral", "auto-assign general settings", nullptr, S::tk},
+    {"NewAutoAssignRule", "new auto-assign rule form", nullptr, S::none, T::plain_field_list},
+    {"Create New Auto-Assign Rule", "save_new_autoassign_trig create", nullptr, S::tk},
+    {"ListAutoAssignObject", "list of auto-assign rules"},
+    {"ModGetAutoAssignObject", "getautoassignobject"},
+    {"DelGetAutoAssignObject", "getautoassignobject"},
+    {"Modify Auto-Assign Rule", "save_new_autoassign_trig modify", nullptr, S::tk},
+    {"Delete Auto-Assign Rule", "delete auto-assign rule", nullptr, S::tk_itself},
+    {"mod_workflowgeneral", "workflow general settings", nullptr, S::tk},
+    {"NewWorkflowRule", "new workflow rule form", nullptr, S::none, T::plain_field_list},
+    {"Create New Workflow Rule", "save_new_workflow_trig create", nullptr, S::tk},
+    {"ListWorkflowObject", "list of workflow rules"},
+    {"ModGetWorkflowObject", "getworkflowobject"},
+    {"DelGetWorkflowObject", "getworkflowobject"},
+    {"Modify Workflow Rule", "save_new_workflow_trig modify", nullptr, S::tk},
+    {"Delete Workflow Rule", "delete workflow rule", nullptr, S::tk_itself},
+    {"AlarmsGeneral", "alarm general settings form", nullptr, S::none, T::plain_field_list},
+    {"mod_alarmsgeneral", "alarm general settings", nullptr, S::tk},
+    {"NewAlarmRule", "new alarm rule form", nullptr, S::none, T::plain_field_list},
+    {"Create Alarm Rule", "save_new_alarm_trig create", nullptr, S::tk},
+    {"ListAlarmObject", "list of alarm rules"},
+    {"ModGetAlarmObject", "load alarm rule into form"},
+    {"DelGetAlarmObject", "load alarm rule into form"},
+    {"Modify Alarm Trigger", "save_new_alarm_trig modify", nullptr, S::tk},
+    {"Delete Alarm Rule", "delete alarm rule", nullptr, S::tk_itself},
+};
+// clang-format on
+
+// The steps after the saves, by AdminThen; none is built yet.
+std::array<admin_step, kAdminSteps> kSteps = {};
+
+AdminAction* find_row(std::string_view word) {
+  for (AdminAction& a : kActions)
+    if (a.word == word) return &a;
+  return nullptr;
+}
+
+}  // namespace
+
+std::span<const AdminAction> admin_actions() { return kActions; }
+
+const AdminAction* find_admin_action(std::string_view word) { return find_row(word); }
+
+admin_step admin_step_of(AdminThen then) { return kSteps[static_cast<size_t>(then)]; }
+
+bool admin_action_built(const AdminAction& row) {
+  if (!row.operation.empty() && !row.run) return false;
+  return row.then == AdminThen::none || admin_step_of(row.then) != nullptr;
+}
+
+admin_operation plug_admin_operation(std::string_view word, admin_operation op) {
+  AdminAction* row = find_row(word);
+  if (!row) return nullptr;
+  admin_operation before = row->run;
+  row->run = op;
+  return before;
+}
+
+admin_step plug_admin_step(AdminThen then, admin_step step) {
+  admin_step& slot = kSteps[static_cast<size_t>(then)];
+  admin_step before = slot;
+  slot = step;
+  return before;
+}
+
+}  // namespace kiv

@@ -1,0 +1,198 @@
+// Shared fixture of the administration tests: a home with the three object
+// files, an administration template that shows where each value came from,
+// runs of up_admin with an action word, a listing of everything under the
+// home (to see that nothing was written) and runs in a child process (as an
+// unprivileged user where the test needs permissions to hold).
+#pragma once
+
+#include <gtest/gtest.h>
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "admin/upadmin.h"
+#include "admin/upadmin_table.h"
+#include "platform/exit.h"
+#include "platform/output.h"
+#include "support/testsupport.h"
+#include "toolkit/kivsettings.h"
+
+namespace admintest {
+
+namespace fs = std::filesystem;
+
+inline std::string object(const std::string& name, const std::string& value) {
+  return "OBJECT{\n\tNAME=" + name + "\n\tVALUE=" + value + "\n};\n";
+}
+
+// True when `s` is `before`, a run of digits (and points, where allowed), then
+// `after`: names that hold a process id or a time.
+inline bool numbered(const std::string& s, const std::string& before, const std::string& after,
+                     bool points = false) {
+  if (s.size() <= before.size() + after.size() || !s.starts_with(before) || !s.ends_with(after)) return false;
+  std::string mid = s.substr(before.size(), s.size() - before.size() - after.size());
+  if (mid.front() == '.' || mid.back() == '.') return false;
+  for (char c : mid)
+    if (!(c >= '0' && c <= '9') && !(points && c == '.')) return false;
+  return true;
+}
+
+// How a run of up_admin ended: by returning its page result, or by ending the
+// process with a status.
+struct Ended {
+  bool exited = false;
+  int status = 0;
+  bool operator==(const Ended&) const = default;
+};
+inline Ended returned(int r) { return {false, r}; }
+inline Ended exited(int s) { return {true, s}; }
+inline std::ostream& operator<<(std::ostream& o, const Ended& e) {
+  return o << (e.exited ? "exit " : "return ") << e.status;
+}
+
+// The status a call ended the process with, or none when it returned.
+inline std::optional<int> exit_status(const std::function<void()>& fn) {
+  try {
+    fn();
+  } catch (const kiv::Exit& e) {
+    return e.status;
+  }
+  return std::nullopt;
+}
+
+// What a child process reported: how its work ended and its page.
+struct ChildRun {
+  std::optional<int> status;  // kiv::Exit status, none when it returned
+  std::string page;
+};
+
+// Runs `fn` in a child process, as the unprivileged user "nobody" when
+// `unprivileged` and this process is root, and reports back through a pipe.
+inline ChildRun in_child(const std::function<void()>& fn, bool unprivileged) {
+  int fds[2];
+  if (::pipe(fds) != 0) throw std::runtime_error("pipe");
+  pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork");
+  if (pid == 0) {
+    ::close(fds[0]);
+    kiv::StringSink sink;
+    kiv::set_out(&sink);
+    if (unprivileged && ::geteuid() == 0) {
+      if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+    }
+    std::optional<int> st = exit_status(fn);
+    std::string report = (st ? std::to_string(*st) : std::string("none")) + "\n" + sink.text();
+    size_t done = 0;
+    while (done < report.size()) {
+      ssize_t n = ::write(fds[1], report.data() + done, report.size() - done);
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+    ::_exit(0);
+  }
+  ::close(fds[1]);
+  std::string text;
+  char buf[4096];
+  ssize_t n;
+  while ((n = ::read(fds[0], buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
+  ::close(fds[0]);
+  int wst = 0;
+  ::waitpid(pid, &wst, 0);
+  if (!WIFEXITED(wst) || WEXITSTATUS(wst) != 0) throw std::runtime_error("child failed");
+  ChildRun r;
+  size_t nl = text.find('\n');
+  std::string head = text.substr(0, nl);
+  if (head != "none") r.status = std::stoi(head);
+  r.page = text.substr(nl + 1);
+  return r;
+}
+
+// The template shows one value of each list, and one that all three hold.
+inline constexpr const char* kPage =
+    "tk=MB{tkonly.VALUE}ME ce=MB{ceonly.VALUE}ME form=MB{formonly.VALUE}ME all=MB{color.VALUE}ME\n";
+
+class AdminTest : public kivtest::KivTest {
+ protected:
+  void SetUp() override {
+    KivTest::SetUp();
+    kiv::reset_admin();
+    home_.write("client/config/tk_obj", object("tkonly", "fromtk") + object("color", "tkred"));
+    home_.write("client/config/ce_obj", object("ceonly", "fromce") + object("color", "cered"));
+    home_.write("client/config/admin_obj", object("formonly", "fromadmin") + object("color", "adminblue"));
+    home_.write("client/kivhtml/admin/page.html", kPage);
+    fs::create_directories(home_.path() / "tmp");
+    kiv::settings().nvpathhome = home_.str();
+  }
+  void TearDown() override {
+    kiv::reset_admin();
+    KivTest::TearDown();
+  }
+
+  std::string path(const std::string& rel) const { return (home_.path() / rel).string(); }
+  void write(const std::string& rel, const std::string& text) const { home_.write(rel, text); }
+  std::string read(const std::string& rel) const { return kivtest::read_file(path(rel)); }
+  bool exists(const std::string& rel) const { return fs::exists(home_.path() / rel); }
+
+  // Every file under the home with its content.
+  std::map<std::string, std::string> tree() const {
+    std::map<std::string, std::string> t;
+    for (const auto& e : fs::recursive_directory_iterator(home_.path()))
+      if (e.is_regular_file())
+        t[fs::relative(e.path(), home_.path()).string()] = kivtest::read_file(e.path().string());
+    return t;
+  }
+  // The names of the files in the home's tmp folder.
+  std::vector<std::string> backups() const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(home_.path() / "tmp")) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  // up_admin with this action word (none: KIVACTION unset) and the state
+  // line's template.
+  Ended run(std::optional<std::string> action, kiv::exlist* form = nullptr,
+            const std::string& templ = "page.html") {
+    kivtest::ScopedEnv kivaction("KIVACTION", std::move(action));
+    int result = 0;
+    std::optional<int> st = exit_status([&] { result = kiv::up_admin(2, {"up_admin", templ}, form); });
+    return st ? exited(*st) : returned(result);
+  }
+
+  kivtest::TempDir home_;
+  kivtest::ScopedEnv nvhome_{"NVHOME", home_.str()};
+  kivtest::ScopedEnv path_{"PATH", "/usr/bin:/bin"};
+  kivtest::ScopedEnv debug_{"KIVDEBUG", std::nullopt};
+};
+
+// Puts an operation into a row (or a step into its kind) for the life of the
+// object, and the one before back afterwards.
+class Plug {
+ public:
+  Plug(std::string_view word, kiv::admin_operation op) : word_(word), op_(kiv::plug_admin_operation(word, op)) {}
+  ~Plug() { kiv::plug_admin_operation(word_, op_); }
+
+ private:
+  std::string word_;
+  kiv::admin_operation op_;
+};
+
+class PlugStep {
+ public:
+  PlugStep(kiv::AdminThen then, kiv::admin_step step) : then_(then), step_(kiv::plug_admin_step(then, step)) {}
+  ~PlugStep() { kiv::plug_admin_step(then_, step_); }
+
+ private:
+  kiv::AdminThen then_;
+  kiv::admin_step step_;
+};
+
+}  // namespace admintest

@@ -1,0 +1,262 @@
+// The administration frame: which words it answers, the page chain, the
+// chart-settings page over ce_obj alone, the missing action word and object
+// files, and the order operation, saves, step, page of a row whose
+// operation is plugged in; the lock held from load to save.
+#include <fcntl.h>
+#include <sys/file.h>
+
+#include <cctype>
+#include <set>
+
+#include "admintest.h"
+#include "toolkit/kivcgitrace.h"
+#include "toolkit/kivexfile.h"
+
+using namespace kiv;
+using namespace admintest;
+
+namespace {
+
+constexpr const char* kChain = "tk=fromtk ce=fromce form=fromadmin all=tkred\n";
+
+class Frame : public AdminTest {
+ protected:
+  // The tree without the lock files a writing row leaves (empty, never read).
+  std::map<std::string, std::string> content() const {
+    auto t = tree();
+    std::erase_if(t, [](const auto& kv) { return kv.first.ends_with(".lock"); });
+    return t;
+  }
+};
+
+std::string upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+std::string lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+}  // namespace
+
+TEST_F(Frame, FormValuesLandInAdminObjBehindTheCaseAndChartObjects) {
+  exlist form;
+  addexdatanode(&form, formexdatanode("formonly.VALUE", "typed"));
+  addexdatanode(&form, formexdatanode("color.VALUE", "formgreen"));
+  auto before = tree();
+  EXPECT_EQ(run("Nonsense", &form), exited(0));
+  EXPECT_EQ(page(), "tk=fromtk ce=fromce form=typed all=tkred\n");
+  EXPECT_EQ(tree(), before);
+}
+
+// Only the exact word matches: another case, a blank before or after, or a
+// row whose operation is not built yet is answered with the ordinary page
+// and writes nothing.
+TEST_F(Frame, WordsMatchExactlyAndUnbuiltRowsAnswerAsUnknown) {
+  auto table = admin_actions();
+  ASSERT_EQ(table.size(), 72u);
+  std::set<std::string_view> distinct;
+  for (const AdminAction& a : table) distinct.insert(a.word);
+  EXPECT_EQ(distinct.size(), table.size());
+
+  auto before = tree();
+  for (const AdminAction& a : table) {
+    std::vector<std::string> variants = {std::string(a.word) + " ", " " + std::string(a.word)};
+    for (std::string v : {upper(std::string(a.word)), lower(std::string(a.word))})
+      if (v != a.word) variants.push_back(v);
+    if (!admin_action_built(a)) variants.emplace_back(a.word);
+    for (const std::string& w : variants) {
+      clear_output();
+      EXPECT_EQ(run(w), exited(0)) << "'" << w << "'";
+      EXPECT_EQ(page(), kChain) << "'" << w << "'";
+    }
+  }
+  EXPECT_EQ(tree(), before);
+}
+
+TEST_F(Frame, NoActionWordEndsWithItsMessage) {
+  auto before = tree();
+  for (std::optional<std::string> w : {std::optional<std::string>(), std::optional<std::string>("")}) {
+    clear_output();
+    EXPECT_EQ(run(w), exited(0));
+    EXPECT_EQ(page(), "<PRE>\nNo KIVACTION is defined\n</PRE>\n");
+  }
+  EXPECT_EQ(tree(), before);
+}
+
+TEST_F(Frame, ChartsSettingsShowsCeObjAlone) {
+  exlist form;
+  addexdatanode(&form, formexdatanode("formonly.VALUE", "typed"));
+  addexdatanode(&form, formexdatanode("ceonly.VALUE", "typed"));
+  auto before = tree();
+  EXPECT_EQ(run("ChartsSettings", &form), returned(0));
+  EXPECT_EQ(page(), "tk= ce=fromce form= all=cered\n");
+  EXPECT_EQ(tree(), before);
+}
+
+TEST_F(Frame, MissingObjectFiles) {
+  // Without the form list or the case objects the request stops after the
+  // loader's message; without the chart objects the chain goes on without them.
+  for (const char* file : {"tk_obj", "admin_obj"}) {
+    SCOPED_TRACE(file);
+    std::string rel = std::string("client/config/") + file;
+    std::string keep = read(rel);
+    fs::remove(path(rel));
+    clear_output();
+    EXPECT_EQ(run("Nonsense"), exited(-1));
+    EXPECT_EQ(page(), "Cannot open object file '" + path(rel) + "'. errno=2\n");
+    write(rel, keep);
+  }
+  fs::remove(path("client/config/ce_obj"));
+  clear_output();
+  EXPECT_EQ(run("Nonsense"), exited(0));
+  EXPECT_EQ(page(), "Cannot open object file '" + path("client/config/ce_obj") +
+                        "'. errno=2\ntk=fromtk ce= form=fromadmin all=tkred\n");
+}
+
+TEST_F(Frame, TemplateMissingOrOutsideTheAdministrationFolder) {
+  EXPECT_EQ(run("ChartsSettings", nullptr, "nothere.html"), returned(1));
+  EXPECT_EQ(page(), "Cannot open html template file '" + path("client/kivhtml/admin/nothere.html") +
+                        "'. errno=2\n");
+  clear_output();
+  EXPECT_EQ(run("ChartsSettings", nullptr, "../../config/tk_obj"), returned(1));
+  EXPECT_EQ(page(), "Cannot open html template file '" + path("client/kivhtml/admin/../../config/tk_obj") +
+                        "'. errno=13\n");
+}
+
+namespace {
+
+// The operation of the next tests: the submitted tkonly value into tk_obj.
+void set_tkonly(std::string_view) {
+  std::optional<std::string> v = getvalfromlist(admin().admin_obj.get(), "tkonly.VALUE");
+  adduniqobj(admin().tk_obj.get(), "tkonly.VALUE", v.value_or("unset"));
+  out() << "op;";
+}
+// A step that shows what tk_obj holds on disk when it runs.
+void show_saved() {
+  std::string text = kivtest::read_file(settings().nvpathhome + "/client/config/tk_obj");
+  out() << (text.find("VALUE=submitted") != std::string::npos ? "step(saved);" : "step(unsaved);");
+}
+
+}  // namespace
+
+TEST_F(Frame, OperationThenSavesThenStepThenPage) {
+  Plug op("mod_flat_field", set_tkonly);
+  PlugStep step(AdminThen::field_list, show_saved);
+  std::string old = read("client/config/tk_obj");
+  exlist form;
+  addexdatanode(&form, formexdatanode("tkonly.VALUE", "submitted"));
+  EXPECT_EQ(run("mod_flat_field", &form), returned(0));
+  EXPECT_EQ(page(), "op;step(saved);tk=submitted ce=fromce form=fromadmin all=tkred\n");
+  EXPECT_EQ(read("client/config/tk_obj"),
+            "OBJECT{\n\tNAME=tkonly\n\tVALUE=submitted\n};\nOBJECT{\n\tNAME=color\n\tVALUE=tkred\n};\n");
+  std::vector<std::string> b = backups();
+  ASSERT_EQ(b.size(), 1u);
+  EXPECT_TRUE(b[0].starts_with("tk_obj.")) << b[0];
+  EXPECT_EQ(read("tmp/" + b[0]), old);
+
+  // "List Fields" needs only the step, now plugged in: it runs without a save.
+  clear_output();
+  EXPECT_EQ(run("List Fields"), returned(0));
+  EXPECT_EQ(page(), "step(saved);tk=submitted ce=fromce form=fromadmin all=tkred\n");
+  EXPECT_EQ(backups().size(), 1u);
+}
+
+namespace {
+
+void color_both(std::string_view) {
+  adduniqobj(admin().tk_obj.get(), "color.VALUE", "tkgreen");
+  adduniqobj(admin().ce_obj.get(), "color.VALUE", "cegreen");
+}
+// As color_both, after someone changed tk_obj behind the frame's back.
+void color_both_after_outside_change(std::string_view word) {
+  std::string live = settings().nvpathhome + "/client/config/tk_obj";
+  FILE* f = std::fopen(live.c_str(), "a");
+  std::fputs("OBJECT{\n\tNAME=outside\n};\n", f);
+  std::fclose(f);
+  color_both(word);
+}
+void refuse_for_missing_value(std::string_view) {
+  adduniqobj(admin().tk_obj.get(), "color.VALUE", "half-done");
+  errmsg("Please enter a value\n");
+  throw Exit{0};
+}
+
+}  // namespace
+
+TEST_F(Frame, ChangeColorSavesTkObjThenCeObjEachWithABackup) {
+  Plug op("Change Color", color_both);
+  EXPECT_EQ(run("Change Color"), returned(0));
+  EXPECT_EQ(page(), "tk=fromtk ce=fromce form=fromadmin all=tkgreen\n");
+  EXPECT_NE(read("client/config/tk_obj").find("VALUE=tkgreen"), std::string::npos);
+  EXPECT_NE(read("client/config/ce_obj").find("VALUE=cegreen"), std::string::npos);
+  std::vector<std::string> b = backups();
+  ASSERT_EQ(b.size(), 2u);
+  EXPECT_TRUE(b[0].starts_with("ce_obj.")) << b[0];
+  EXPECT_TRUE(b[1].starts_with("tk_obj.")) << b[1];
+}
+
+TEST_F(Frame, AFailedFirstSaveStopsTheRequestBeforeTheSecond) {
+  Plug op("Change Color", color_both_after_outside_change);
+  std::string ce = read("client/config/ce_obj");
+  EXPECT_EQ(run("Change Color"), exited(-1));
+  EXPECT_EQ(page(), "<PRE>\n" + sformat(kObjFileChanged, path("client/config/tk_obj")) + "</PRE>\n");
+  EXPECT_NE(read("client/config/tk_obj").find("NAME=outside"), std::string::npos);
+  EXPECT_EQ(read("client/config/tk_obj").find("tkgreen"), std::string::npos);
+  EXPECT_EQ(read("client/config/ce_obj"), ce);
+  EXPECT_TRUE(backups().empty());
+}
+
+TEST_F(Frame, AnOperationThatStopsWritesNothing) {
+  Plug op("mod_openstatus", refuse_for_missing_value);
+  auto before = content();
+  EXPECT_EQ(run("mod_openstatus"), exited(0));
+  EXPECT_EQ(page(), "<PRE>\nPlease enter a value\n</PRE>\n");
+  EXPECT_EQ(content(), before);
+}
+
+namespace {
+void choose_field_page(std::string_view) { admin().modfield_template = "field.html"; }
+}  // namespace
+
+TEST_F(Frame, ModfieldPrintsTheTemplateItChose) {
+  Plug op("modfield", choose_field_page);
+  write("client/kivhtml/admin/field.html", "field of MB{tkonly.VALUE}ME\n");
+  EXPECT_EQ(run("modfield"), returned(0));
+  EXPECT_EQ(page(), "field of fromtk\n");
+}
+
+// The object file a row writes is locked before it is loaded: a second
+// request waits, then loads what the first one saved. Show actions never wait.
+TEST_F(Frame, WritersWaitForTheLockAndLoadTheSavedFile) {
+  Plug op("mod_paths", set_tkonly);
+  std::string lockpath = path("client/config/tk_obj.lock");
+  int fd = ::open(lockpath.c_str(), O_RDWR | O_CREAT, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+
+  pid_t writer = ::fork();
+  ASSERT_GE(writer, 0);
+  if (writer == 0) {
+    StringSink sink;
+    set_out(&sink);
+    exlist form;
+    addexdatanode(&form, formexdatanode("tkonly.VALUE", "submitted"));
+    ::_exit(run("mod_paths", &form) == returned(0) ? 0 : 1);
+  }
+  EXPECT_EQ(run("ChartsSettings"), returned(0));  // not held up by the lock
+  ::usleep(300 * 1000);
+  int status = 0;
+  EXPECT_EQ(::waitpid(writer, &status, WNOHANG), 0) << "the writer did not wait for the lock";
+
+  // The holder saves meanwhile, as another administrator's request would.
+  write("client/config/tk_obj", read("client/config/tk_obj") + object("other", "change"));
+  ::flock(fd, LOCK_UN);
+  ::close(fd);
+  ASSERT_EQ(::waitpid(writer, &status, 0), writer);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  std::string saved = read("client/config/tk_obj");
+  EXPECT_NE(saved.find("VALUE=submitted"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("NAME=other\n\tVALUE=change"), std::string::npos) << saved;
+}
