@@ -5,9 +5,13 @@
 // is refused.
 #include "data/sql_pars.h"
 
+#include <new>
+#include <unistd.h>
+
 #include "data/dbdriver.h"
 #include "data/sql_pars_impl.h"
 #include "data/webhandle_db.h"
+#include "platform/output.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivsettings.h"
 #include "toolkit/rowcol.h"
@@ -103,6 +107,22 @@ SqlBuffers& sqlbuf() {
 }
 
 void reset_sqlbuf() { sqlbuf() = SqlBuffers{}; }
+
+void kivmalloc_out_of_space() {
+  static const char msg[] = "NVerr200-- Out of Space...\n";
+  // Nothing on this path allocates: what the page holds is flushed and the
+  // message goes straight to the descriptor.
+  out().flush();
+  ssize_t ignored = ::write(2, msg, sizeof msg - 1);
+  (void)ignored;
+  _exit(255);  // status -1
+}
+
+std::unique_ptr<char[]> kivmalloc(size_t size) {
+  char* p = new (std::nothrow) char[size ? size : 1]();
+  if (!p) kivmalloc_out_of_space();
+  return std::unique_ptr<char[]>(p);
+}
 
 int dbconfig_node::index_of(std::string_view name) const {
   for (int i = 1; i <= count; ++i)

@@ -5,6 +5,7 @@
 // parsed into a tree and turned into an SQL condition.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -79,6 +80,9 @@ struct ptree {
 // caret escapes the operator after it, "^^" is a literal caret.
 std::unique_ptr<ptree> parse(std::string_view criterion);
 
+// Frees a parsed criterion (the tree also goes with its last owner).
+inline void freeptree(std::unique_ptr<ptree>& tree) { tree.reset(); }
+
 // Appends the condition of column `index` of `node` for `tree` to
 // sqlbuf().qualifier. 0 done; -1 for a null tree; -2 a value refused (the
 // reason is in the page, nothing appended).
@@ -93,6 +97,12 @@ std::optional<std::string> num2str(std::string_view text);
 // A date (or time) value in the form of the database type, quoted while
 // sqlbuf().dateop is 1. None when it gives no value, and when it is refused.
 std::optional<std::string> oracle_date(std::string_view date);
+
+// The generator's allocator: a zero-filled block of `size` bytes. When
+// memory is exhausted it prints "NVerr200-- Out of Space...\n" on standard
+// error and ends the process with status -1.
+std::unique_ptr<char[]> kivmalloc(size_t size);
+[[noreturn]] void kivmalloc_out_of_space();
 
 // Checks of what is written into statements as names. Each prints its
 // refusal into the page and answers false.

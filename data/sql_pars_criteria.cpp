@@ -1,8 +1,8 @@
 // The criteria language of the search forms and its SQL conditions. A
 // criterion is an alternative (a,b), a range (a--b, either end open) or a
 // leaf; a caret escapes the operator right after it and "^^" is a literal
-// caret. A leaf is a partial match on text, an exact match with a leading
-// "==", and ==\"\" finds the empty (NULL) column.
+// caret. A leaf is a partial match on text, an exact match when it holds
+// "==" (a leading "==" being the operator), and ==\"\" finds the NULL column.
 #include "data/sql_pars.h"
 #include "data/sql_pars_impl.h"
 #include "toolkit/kivcgitrace.h"
@@ -69,25 +69,27 @@ Conv leaf_condition(const dbconfig_column& col, const std::string& value, std::s
     term += sformat("( %s %s )", c, "IS NULL");
     return Conv::value;
   }
-  bool exact = value.starts_with("==");
+  // "==" anywhere asks for the exact match; only a leading "==" is the
+  // operator and is dropped, one inside the text is part of the value.
+  bool exact = value.find("==") != std::string::npos;
+  std::string_view v = value;
+  if (value.starts_with("==")) v.remove_prefix(2);
+  if (exact && col.type == kTextColumn) {
+    // "==" alone matches the empty text.
+    term += sformat("( %s %s '%s' )", c, "=", textnl(v).value_or(""));
+    return Conv::value;
+  }
   if (col.type == kTextColumn || col.type == kFloatColumn) {
-    std::string_view v = value;
-    // A float's value is checked as a number without the two signs.
-    if (exact && col.type == kFloatColumn) v.remove_prefix(2);
     Converted cv = sqlpars::convert(col, v);
     if (cv.kind != Conv::value) return cv.kind;
     if (exact) {
-      std::string_view match = cv.text;
-      if (col.type == kTextColumn) match.remove_prefix(2);
-      term += sformat("( %s %s '%s' )", c, "=", match);
+      term += sformat("( %s %s '%s' )", c, "=", cv.text);
     } else {
       term += sformat("( %s %s '%c%s%c' )", c, "LIKE", '%', cv.text, '%');
     }
     return Conv::value;
   }
-  // Integer and date columns: "==" asks for the exact match that "=" is.
-  std::string_view v = value;
-  if (exact) v.remove_prefix(2);
+  // Integer and date columns always compare with "=".
   Converted cv = sqlpars::convert(col, v);
   if (cv.kind != Conv::value) return cv.kind;
   term += sformat("( %s %s %s )", c, "=", cv.text);

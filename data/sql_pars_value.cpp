@@ -106,9 +106,9 @@ Converted value_of(std::string text) { return Converted{Conv::value, std::move(t
 Converted no_value() { return Converted{Conv::none, {}}; }
 Converted refused() { return Converted{Conv::refused, {}}; }
 
-// A date that scanned but has no form for this database type: an insert or
-// update gets no value, a condition refuses it.
-Converted no_form() { return sqlbuf().dateop ? refused() : no_value(); }
+// A date that scanned but has no form for this database type (a month
+// outside 1 to 12) is refused like any other date that is none.
+Converted no_form() { return refused(); }
 
 // A value holding ":" is a time: quoted for a condition, as it is otherwise.
 Converted oracle_time(std::string_view t) {
@@ -147,8 +147,11 @@ Converted sybase_date(std::string_view date, const DateScan& d) {
   return value_of(sqlbuf().dateop ? "'" + form + "'" : form);
 }
 
+// A value that is no date is refused, in a condition and in an insert or
+// update alike: it is never written, and an update never turns it into NULL
+// silently. Blanks alone are no value.
 Converted date_value(std::string_view date) {
-  if (date.empty()) return no_value();
+  if (sqlpars::trim_blanks(date).empty()) return no_value();
   if (date.find(':') != std::string_view::npos) return oracle_time(date);
   int flag = settings().mssqlflag;
   if (flag == kOracle && date == "00/00/00") return no_value();
@@ -158,7 +161,7 @@ Converted date_value(std::string_view date) {
     for (char& c : scanned)
       if (c == '@') c = ' ';
   DateScan d = scan_date(scanned);
-  if (!d.ok) return sqlbuf().dateop ? refused() : no_value();
+  if (!d.ok) return refused();
   if (!date_tail_ok(std::string_view(scanned).substr(d.end))) return refused();
   if (flag == kOracle) return oracle_form(d);
   if (flag == kSybase) return sybase_date(date, d);

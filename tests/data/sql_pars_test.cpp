@@ -91,8 +91,10 @@ TEST_F(Criteria, LeafAndRangeFormsOfEachColumnType) {
       {1, "==\"\"", "( name IS NULL )"},
       {1, "O'Brien", "( name LIKE '%O''Brien%' )"},
       {1, "==O'Brien", "( name = 'O''Brien' )"},
-      // Only a leading "==" asks for the exact match.
-      {1, "a==b", "( name LIKE '%a==b%' )"},
+      // "==" anywhere asks for the exact match; only a leading one is dropped.
+      {1, "a==b", "( name = 'a==b' )"},
+      {1, "==a==b", "( name = 'a==b' )"},
+      {1, "==", "( name = '' )"},
       {1, "a--m", "(( name >= 'a' and name <= 'm' ) or (name >= 'a' and name <= 'm' ))"},
       {1, "--m", "(( name >= 'a' and name <= 'm' ) or \t\t\t\t( name >= 'A' and name <= 'm' ))"},
       {1, "a--", "(( name >= 'a' and name <= 'z' ) or \t\t\t\t( name >= 'a' and name <= 'Z' ))"},
@@ -110,6 +112,7 @@ TEST_F(Criteria, LeafAndRangeFormsOfEachColumnType) {
       {2, " 12 ", "( n = 12 )"},
       {3, "1.5", "( amount LIKE '%1.5%' )"},
       {3, "==1.5", "( amount = '1.5' )"},
+      {2, "7==7", "REFUSED"},
       {3, "1e3--2.5E3", "( amount >= 1e3 and amount <= 2.5E3 )"},
       {4, "3/5/2001", "( opened = '3/5/2001' )"},
       {4, "==3/5/2001", "( opened = '3/5/2001' )"},
@@ -187,6 +190,7 @@ TEST_F(SqlTest, DateFormsOfEachDatabaseType) {
       {1, "mdy", 0, "03 / 05 / 2001", "03 / 05 / 2001"},
       {1, "mdy", 0, "tomorrow", nullptr},
       {1, "mdy", 0, "", nullptr},
+      {1, "mdy", 0, "  ", nullptr},
       {1, "mdy", 0, "10:30 AM", "10:30 AM"},
       {1, "mdy", 0, "2001-03-05 10:30:00", "2001-03-05 10:30:00"},
       // Conditions (dateop 1): quoted by the type.
@@ -242,4 +246,10 @@ TEST_F(SqlTest, TablesColumnsAndOrderListsAreChecked) {
   for (const char* bad : {"case_num; drop table x", "1=1", "case_num desc desc", "x,", "(select 1)"})
     EXPECT_FALSE(sql_order_ok(bad)) << bad;
   EXPECT_NE(page().find("<PRE>\nBad order list '(select 1)'\n</PRE>\n"), std::string::npos);
+}
+
+TEST(SqlAlloc, ZeroFilledBlockAndOutOfSpace) {
+  auto block = kivmalloc(32);
+  for (int i = 0; i < 32; ++i) EXPECT_EQ(block[i], 0);
+  EXPECT_EXIT(kivmalloc_out_of_space(), ::testing::ExitedWithCode(255), "^NVerr200-- Out of Space\\.\\.\\.\n$");
 }

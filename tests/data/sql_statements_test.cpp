@@ -74,11 +74,14 @@ TEST_F(Statements, InsertForEachDatabaseType) {
   }
   EXPECT_EQ(rows("select id_num, title from cases order by title"), "7^@O'Brien0x7Cx^$7^@O'Brien|x^$");
 
-  // No id drawn: the column is left out, not written empty. A date that is
-  // no date leaves its column out.
+  // No id drawn: the column is left out, not written empty. An empty date
+  // leaves its column out too.
   settings().mssqlflag = 1;
   sqlbuf().idnum.clear();
-  EXPECT_EQ(insert("t^@^@C-2^@^^^@someday^@^^^@^^^@^^^$"), "insert into cases (case_num, title) values ('C-2', 't')");
+  EXPECT_EQ(insert("t^@^@C-2^@^^^@ ^@^^^@^^^@^^^$"), "insert into cases (case_num, title) values ('C-2', 't')");
+  // ORACLE's empty date is no value.
+  settings().mssqlflag = 2;
+  EXPECT_EQ(insert("t^@^@C-2^@^^^@00/00/00^@^^^@^^^@^^^$"), "insert into cases (case_num, title) values ('C-2', 't')");
 }
 
 TEST_F(Statements, InsertRefusesValuesThatAreNotOfTheirType) {
@@ -87,7 +90,13 @@ TEST_F(Statements, InsertRefusesValuesThatAreNotOfTheirType) {
   sqlbuf().query = "untouched";
   EXPECT_EQ(insert("t^@^@C-1^@1); drop table cases; --^@^^^@^^^@^^^@^^^$"), "FAILED");
   EXPECT_EQ(insert("t^@^@C-1^@^^^@3/5/2001'); drop table cases; --^@^^^@^^^@^^^$"), "FAILED");
+  // A date that is none is not silently dropped from the row either.
+  EXPECT_EQ(insert("t^@^@C-1^@^^^@someday^@^^^@^^^@^^^$"), "FAILED");
+  settings().mssqlflag = 2;
+  EXPECT_EQ(insert("t^@^@C-1^@^^^@13/5/2001^@^^^@^^^@^^^$"), "FAILED");
   EXPECT_EQ(sqlbuf().query, "untouched");
+  EXPECT_NE(page().find("Bad date 'someday' for column opened"), std::string::npos) << page();
+  EXPECT_NE(page().find("Bad date '13/5/2001' for column opened"), std::string::npos) << page();
   EXPECT_NE(page().find("Bad number '1); drop table cases; --' for column amount"), std::string::npos) << page();
   EXPECT_NE(page().find("Bad date '3/5/2001&#39;); drop table cases; --' for column opened"), std::string::npos)
       << page();
@@ -142,7 +151,7 @@ TEST_F(Statements, UpdateSetsNamedColumnsAndSelectsItsRow) {
   std::string allkeys = "id_num^@case_num^$", alldata = "7^@C-1^$";
   // The new key row names title, amount, opened, date_first_sent_by_user, case_num.
   std::string newkeys = "title^@amount^@opened^@date_first_sent_by_user^@case_num^$";
-  std::string newdata = "O'Neil^@^^^@someday^@1/1/2000^@==\"\"^$";
+  std::string newdata = "O'Neil^@^^^@^^^@1/1/2000^@==\"\"^$";
   EXPECT_EQ(update("cases", alldata, allkeys, newdata, newkeys),
             "update cases set case_num = '', title = 'O''Neil', amount = NULL, opened = NULL where (id_num=7)");
   exec(sqlbuf().query);
@@ -178,6 +187,14 @@ TEST_F(Statements, UpdateSetsNamedColumnsAndSelectsItsRow) {
   EXPECT_EQ(update("cases", "^^^@C-1^$", allkeys, "t^$", "title^$"), "FAILED -2");
   EXPECT_EQ(update("cases", "7 or 1=1^@C-1^$", allkeys, "t^$", "title^$"), "FAILED -2");
   EXPECT_EQ(update("cases", alldata, allkeys, "x^$", "amount^$"), "FAILED -2");
+  // A date that is none is refused, not turned into NULL; ORACLE's empty
+  // date is no value and clears the column.
+  clear_output();
+  EXPECT_EQ(update("cases", alldata, allkeys, "someday^$", "opened^$"), "FAILED -2");
+  EXPECT_EQ(page(), "<PRE>\nBad date 'someday' for column opened\n</PRE>\n");
+  settings().mssqlflag = 2;
+  EXPECT_EQ(update("cases", alldata, allkeys, "00/00/00^$", "opened^$"),
+            "update cases set opened = NULL where (id_num=7)");
 }
 
 TEST_F(Statements, DeleteNeedsACondition) {

@@ -213,7 +213,9 @@ TEST_P(Handles, AddFindModifyDeleteRoundTrip) {
   // The row as read selects the row; an empty value clears its column, and
   // the first sending date never changes.
   packet old{*r.data, *r.keys};
-  packet changed{"O'Reilly's printer^@^^^@1/1/1999^@Pending^$", "title^@problem^@date_first_sent_by_user^@status^$"};
+  // The date goes back as the find showed it.
+  packet changed{"O'Reilly's printer^@^^^@1/1/1999^@Pending^@" + value(r, "date_open") + "^$",
+                 "title^@problem^@date_first_sent_by_user^@status^@date_open^$"};
   modifyhandle m;
   m.database = dsn_;
   m.table = "cases";
@@ -221,8 +223,10 @@ TEST_P(Handles, AddFindModifyDeleteRoundTrip) {
   m.new_ = &changed;
   ASSERT_EQ(handle_modify(m), 0) << page();
   EXPECT_EQ(old.data, *r.data);
-  EXPECT_EQ(rows("select id_num, title, problem, status, date_first_sent_by_user from cases order by id_num"),
-            "1^@O'Reilly's printer^@^^^@Pending^@03/05/2001^$2^@Network down^@^^^@Closed^@^^^$");
+  EXPECT_EQ(rows("select id_num, title, problem, status, date_first_sent_by_user, date_open "
+                 "from cases order by id_num"),
+            "1^@O'Reilly's printer^@^^^@Pending^@03/05/2001^@03/05/2001^$"
+            "2^@Network down^@^^^@Closed^@^^^@03/09/2001^$");
 
   packet gone{"2^@C-2^$", "id_num^@case_num^$"};
   deletehandle d;

@@ -75,7 +75,7 @@ TEST_F(PqHandles, AddFindModifyDelete) {
   ASSERT_EQ(add("C-1^@Printer jam^@It's stuck^@3/5/2001^$"), 0) << page();
   ASSERT_EQ(add("C-2^@Network down^@^^^@3/9/2001^$"), 0) << page();
   EXPECT_EQ(rows("select id_num, case_num, date_open from cases order by id_num"),
-            "1^@C-1^@03-05-2001^$2^@C-2^@03-09-2001^$");
+            "1^@C-1^@3/05/2001^$2^@C-2^@3/09/2001^$");
 
   packet crit{"^^^@Printer^@^^^$", "id_num^@title^@date_open^$"};
   findhandle f;
@@ -89,14 +89,16 @@ TEST_F(PqHandles, AddFindModifyDelete) {
   EXPECT_EQ(getrowcount(*r.data), 1);
   EXPECT_EQ(getvaluebykey(*r.data, *r.keys, "problem"), "It's stuck");
 
-  packet old{*r.data, *r.keys}, changed{"Paper jam^@^^^$", "title^@problem^$"};
+  // The form sends the date back as the find showed it.
+  std::string shown = getvaluebykey(*r.data, *r.keys, "date_open").value_or("");
+  packet old{*r.data, *r.keys}, changed{"Paper jam^@^^^@" + shown + "^$", "title^@problem^@date_open^$"};
   modifyhandle m;
   m.database = db_;
   m.table = "cases";
   m.all = &old;
   m.new_ = &changed;
   ASSERT_EQ(handle_modify(m), 0) << page();
-  EXPECT_EQ(rows("select title, problem from cases where id_num = 1"), "Paper jam^@^^^$");
+  EXPECT_EQ(rows("select title, problem, date_open from cases where id_num = 1"), "Paper jam^@^^^@" + shown + "^$");
 
   packet gone{"2^$", "id_num^$"};
   deletehandle d;

@@ -1,7 +1,9 @@
 -- The case table of the sample installation, for SQLite (the embedded
 -- default) and PostgreSQL alike. Rows are numbered by id_num, which an add
 -- draws as the table's maximum plus one; the unique index makes the database
--- itself refuse a second row with the same number.
+-- itself refuse a second row with the same number. The date columns are
+-- time stamps: both database roads read them back as month/day/year, the
+-- form in which a modify writes them again.
 create table cases (
   id_num integer,
   case_num varchar(40),
@@ -13,10 +15,10 @@ create table cases (
   title varchar(255),
   problem text,
   resolution text,
-  date_open date,
-  date_first_sent_by_user date,
-  date_assigned date,
+  date_open timestamp,
+  date_first_sent_by_user timestamp,
+  date_assigned timestamp,
   time_assigned varchar(16),
-  date_closed date
+  date_closed timestamp
 );
 create unique index cases_id_num on cases (id_num);
