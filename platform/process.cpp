@@ -58,22 +58,30 @@ struct Pipe {
   }
 };
 
-// SIGPIPE is ignored while this lives: a child that stops reading its input
-// must not end the caller.
-class IgnoreSigpipe {
+// While a child runs: SIGPIPE is ignored, so that a child that stops reading
+// its input does not end the caller; SIGCHLD is at its default, so that the
+// child is not reaped behind our back when the caller was started with it
+// ignored.
+class SignalGuard {
  public:
-  IgnoreSigpipe() {
-    struct sigaction ign {};
+  SignalGuard() {
+    struct sigaction ign {}, dfl {};
     ign.sa_handler = SIG_IGN;
+    dfl.sa_handler = SIG_DFL;
     sigemptyset(&ign.sa_mask);
-    ::sigaction(SIGPIPE, &ign, &old_);
+    sigemptyset(&dfl.sa_mask);
+    ::sigaction(SIGPIPE, &ign, &old_pipe_);
+    ::sigaction(SIGCHLD, &dfl, &old_chld_);
   }
-  ~IgnoreSigpipe() { ::sigaction(SIGPIPE, &old_, nullptr); }
-  IgnoreSigpipe(const IgnoreSigpipe&) = delete;
-  IgnoreSigpipe& operator=(const IgnoreSigpipe&) = delete;
+  ~SignalGuard() {
+    ::sigaction(SIGPIPE, &old_pipe_, nullptr);
+    ::sigaction(SIGCHLD, &old_chld_, nullptr);
+  }
+  SignalGuard(const SignalGuard&) = delete;
+  SignalGuard& operator=(const SignalGuard&) = delete;
 
  private:
-  struct sigaction old_ {};
+  struct sigaction old_pipe_ {}, old_chld_ {};
 };
 
 class SpawnActions {
@@ -241,7 +249,7 @@ Result run(const std::vector<std::string>& argv, const Options& options) {
     return r;
   }
   flush_all();
-  IgnoreSigpipe quiet;
+  SignalGuard signals;
   Plumbing p;
   SpawnActions fa;
   SpawnAttr attr;

@@ -46,7 +46,8 @@ struct Result {
 
 // Runs argv[0] with the arguments argv[1..]. An argv[0] without "/" is looked
 // up in this process's PATH. Page output is flushed first, so the child's
-// writes to shared descriptors come after it.
+// writes to shared descriptors come after it. While the child runs, SIGPIPE
+// is ignored and SIGCHLD is at its default in the caller.
 Result run(const std::vector<std::string>& argv, const Options& options);
 
 // Runs an administrator's command line through "/bin/sh -c". Never for a text

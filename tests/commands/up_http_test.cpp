@@ -244,6 +244,6 @@ TEST(UpProgram, DoesNotLinkPostgresql) {
   o.env = {"PATH=/usr/bin:/bin"};
   process::Result r = process::run({"ldd", kUp}, o);
   ASSERT_TRUE(r.ok()) << process::describe(r, o);
-  EXPECT_TRUE(has(r.output, "libodbc")) << r.output;
+  EXPECT_TRUE(has(r.output, "libc.so")) << r.output;  // a dynamic program, read whole
   EXPECT_FALSE(has(r.output, "libpq")) << r.output;
 }

@@ -137,6 +137,21 @@ TEST(Process, EndsAndFailures) {
   EXPECT_FALSE(process::run({}, o).started);
 }
 
+TEST(Process, StatusKeptWhenTheCallerIgnoresSigchld) {
+  struct sigaction ign {}, old {};
+  ign.sa_handler = SIG_IGN;
+  sigemptyset(&ign.sa_mask);
+  ::sigaction(SIGCHLD, &ign, &old);
+  process::Options o = capture();
+  o.limit = 5s;
+  process::Result r = process::run_shell("exit 3", o);
+  struct sigaction now {};
+  ::sigaction(SIGCHLD, &old, &now);
+  EXPECT_FALSE(r.timed_out);
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(now.sa_handler, SIG_IGN);  // the caller's choice is back
+}
+
 TEST(Process, TimeLimitKillsTheWholeGroup) {
   process::Options o = capture();
   o.limit = 300ms;
