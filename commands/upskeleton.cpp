@@ -1,0 +1,44 @@
+// The shared handler steps (see upskeleton.h).
+#include "commands/upskeleton.h"
+
+#include "platform/exit.h"
+#include "toolkit/kivcgitrace.h"
+#include "toolkit/kivhtml.h"
+#include "toolkit/kivsettings.h"
+
+namespace kiv {
+
+objholder handler_begin(int count, const handler_usage& usage, const exlist* list, RequestCopy copy) {
+  if (usage.min_words > 0 && count < usage.min_words) {
+    errmsg(usage.message);
+    throw Exit{2};
+  }
+  objholder objs = get_prog_param();
+  loadobj(objs);
+  switch (copy) {
+    case RequestCopy::all:
+      ex2obj(list, objs.get());
+      break;
+    case RequestCopy::existing:
+      castex2obj(list, objs.get());
+      break;
+    case RequestCopy::none:
+      break;
+  }
+  return objs;
+}
+
+std::string page_path(std::string_view name) {
+  std::string path = settings().nvpathhome;
+  path += "/client/kivhtml/tk/";
+  path += name;
+  return path;
+}
+
+int handler_page(const objlist* list, const std::vector<std::string>& words) {
+  const std::string path = page_path(words.size() > 1 ? std::string_view(words[1]) : std::string_view());
+  kivtrace("page=%s\n", path);
+  return printhtml(list, path);
+}
+
+}  // namespace kiv

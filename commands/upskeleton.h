@@ -1,0 +1,46 @@
+// The steps every command handler shares: the usage check, the command
+// start-up with its case objects, the request copied onto them, and at the
+// end the answer page printed from the handler's template. A handler calls
+// handler_begin, does its own work on the objects, calls handler_page and
+// ends the process with the status its command gives.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/upcommon.h"
+#include "toolkit/kivexfile.h"
+
+namespace kiv {
+
+// How the request variables reach the objects.
+enum class RequestCopy {
+  all,       // ex2obj: every variable, new objects created
+  existing,  // castex2obj: existing objects only, menus keep their items
+  none,      // the handler copies them itself, or not at all
+};
+
+// The usage check of a handler: with fewer than `min_words` words (the
+// command word included) the message goes into the page through errmsg and
+// the process ends with status 2. A minimum of 0 means no check.
+struct handler_usage {
+  int min_words = 2;
+  std::string_view message;
+};
+
+// Steps before a handler's own work: the usage check, get_prog_param,
+// loadobj (tk_obj into the holder, the command settings from it) and the
+// request copied as `copy` says. The holder is empty when tk_obj cannot be
+// read (the loader has said so in the page).
+objholder handler_begin(int count, const handler_usage& usage, const exlist* list, RequestCopy copy);
+
+// The path of a page template: "<home>/client/kivhtml/tk/<name>".
+std::string page_path(std::string_view name);
+
+// The answer page: the template words[1] (an empty name when the command
+// line has none) printed over the objects. printhtml's result: 0, or 1 when
+// the template cannot be read.
+int handler_page(const objlist* list, const std::vector<std::string>& words);
+
+}  // namespace kiv

@@ -1,0 +1,67 @@
+// Starting child processes. A child is started from an argument vector, never
+// through a shell, wherever its command line is built from data; only a
+// command an administrator configured may be run through "/bin/sh -c". Every
+// child gets an explicit environment, standard input from /dev/null unless
+// the caller gives it input through a pipe, its own process group, and a
+// time limit after which the whole group is killed.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kiv::process {
+
+struct Options {
+  // The child's whole environment, as "NAME=value" texts; nothing else is
+  // passed on.
+  std::vector<std::string> env;
+  // Written to the child's standard input through a pipe, which is closed
+  // after it; none: standard input reads /dev/null.
+  std::optional<std::string> input;
+  // Standard output: a descriptor of the caller's (a file it opened), else
+  // collected into Result::output when capture_output, else the caller's own.
+  int stdout_fd = -1;
+  bool capture_output = false;
+  // Standard error goes to the caller's own unless this is set: then it is
+  // collected into Result::errors.
+  bool capture_errors = false;
+  // After this the child's process group is killed.
+  std::chrono::milliseconds limit{std::chrono::seconds(60)};
+};
+
+struct Result {
+  bool started = false;
+  int error = 0;           // errno of a start that failed
+  bool timed_out = false;  // killed at the time limit
+  int status = -1;         // exit status, when the child exited
+  int signal = 0;          // the signal that ended it, when one did
+  std::string output;      // standard output, when captured
+  std::string errors;      // standard error, when captured
+
+  // Started, ended by itself with status 0.
+  bool ok() const { return started && !timed_out && signal == 0 && status == 0; }
+};
+
+// Runs argv[0] with the arguments argv[1..]. An argv[0] without "/" is looked
+// up in this process's PATH. Page output is flushed first, so the child's
+// writes to shared descriptors come after it. While the child runs, SIGPIPE
+// is ignored and SIGCHLD is at its default in the caller.
+Result run(const std::vector<std::string>& argv, const Options& options);
+
+// Runs an administrator's command line through "/bin/sh -c". Never for a text
+// that holds request or record data.
+Result run_shell(const std::string& command, const Options& options);
+
+// This process's environment without the variables that change how a
+// program is loaded or how a shell reads its input: LD_*, BASH_* (exported
+// functions included), IFS, ENV, BASH_ENV, SHELLOPTS, BASHOPTS, PS4, CDPATH,
+// GLOBIGNORE.
+std::vector<std::string> safe_environment();
+
+// What ended a child, for a message: "exit status 3", "signal 9",
+// "no end within 60 s", "cannot start: <reason>".
+std::string describe(const Result& result, const Options& options);
+
+}  // namespace kiv::process

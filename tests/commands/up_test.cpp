@@ -1,0 +1,190 @@
+// The dispatcher: its command word table, the splitting of command lines,
+// the console modes, and the CGI road from an action to a handler with its
+// refusals and the choice of the state file.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "admin/upadmin.h"
+#include "commands/up.h"
+#include "commands/upstartup.h"
+#include "toolkit/kivcontext.h"
+#include "uptest.h"
+
+using namespace kiv;
+
+namespace {
+
+class Dispatcher : public uptest::UpHome {};
+
+}  // namespace
+
+TEST(CommandTable, WordsInOrderComparedWithCase) {
+  std::vector<std::string_view> words;
+  for (const command_entry& e : command_table()) words.push_back(e.word);
+  EXPECT_EQ(words, (std::vector<std::string_view>{
+                       "up_startup", "up_add", "up_assign", "up_chart", "up_confirmfind", "up_confirmprint",
+                       "up_df", "up_find", "up_getdf", "up_modify", "up_print", "up_respond", "up_row2form",
+                       "up_sedf", "up_delete", "up_tree", "up_gsql", "up_cal", "up_sms", "tksearch",
+                       "code__label", "code_label", "code__intake", "code_intake", "up_admin"}));
+  EXPECT_EQ(find_handler("up_startup"), &up_startup);
+  EXPECT_EQ(find_handler("up_confirmfind"), &up_confirmfind);
+  EXPECT_NE(find_handler("tksearch"), nullptr);
+  EXPECT_EQ(find_handler("up_admin"), &up_admin);
+  // Other case, a prefix, the two plain form pages and the empty word are
+  // not command words.
+  for (const char* word : {"UP_STARTUP", "Up_startup", "up_startup ", "up_start", "up_cs", "up_cf", ""})
+    EXPECT_EQ(find_handler(word), nullptr) << word;
+}
+
+TEST(CommandTable, SplitAtBlanksOnly) {
+  using W = std::vector<std::string>;
+  struct Case {
+    std::string line;
+    W words;
+  } cases[] = {
+      {"up_find find.html", {"up_find", "find.html"}},
+      {"up_find  find.html", {"up_find", "find.html"}},
+      {"  up_find   find.html  x ", {"up_find", "find.html", "x"}},
+      {"up_find\tfind.html", {"up_find\tfind.html"}},
+      {"", {}},
+      {"   ", {}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(split_command(c.line), c.words) << "[" << c.line << "]";
+  std::string many;
+  for (int i = 0; i < 90; ++i) many += "w" + std::to_string(i) + " ";
+  W words = split_command(many);
+  ASSERT_EQ(words.size(), kMaxCommandWords);
+  EXPECT_EQ(words.back(), "w82");
+}
+
+TEST_F(Dispatcher, ConsoleModes) {
+  EXPECT_EQ(console({"/opt/kiv/up"}), 0);
+  EXPECT_EQ(page(), "/opt/kiv/up:Version: 5.8.0\n");
+  EXPECT_STREQ(std::getenv("SCRIPT_NAME"), "up.exe");
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string out, err;
+  } cases[] = {
+      {{"up", "convert", "users"}, 1, "", "Converting profiles into tables is not built yet\n"},
+      {{"up", "convert", "staff"}, 1, "", "Converting profiles into tables is not built yet\n"},
+      {{"up", "convert", "Users"}, 0, "Wrong convert syntax\n", ""},
+      {{"up", "merge", "x"}, 1, "", "Merging resolution texts into problem texts is not built yet\n"},
+      {{"up", "other", "x"}, 0, "Nothing to do\n", ""},
+      {{"up", "one"}, 1, "", "Adding a record from the console is not built yet\n"},
+      {{"up", "a", "b", "c"}, 1, "", "Adding a record from the console is not built yet\n"},
+  };
+  for (const Case& c : cases) {
+    clear_output();
+    EXPECT_EQ(console(c.args), c.status) << c.args[1];
+    EXPECT_EQ(page(), c.out) << c.args[1];
+    EXPECT_EQ(errors(), c.err) << c.args[1];
+  }
+  // The script name: after the last "/", else after the last backslash; a
+  // name with a point keeps it.
+  for (auto [argv0, script] : {std::pair{"C:\\kiv\\kepa", "kepa.exe"}, {"up.cgi", "up.cgi"}, {"./x/up.exe", "up.exe"}}) {
+    console({argv0});
+    EXPECT_STREQ(std::getenv("SCRIPT_NAME"), script) << argv0;
+  }
+}
+
+TEST_F(Dispatcher, ConsoleWithoutHomeEnds) {
+  env_.push_back(std::make_unique<kivtest::ScopedEnv>("NVHOME", std::nullopt));
+  EXPECT_EQ(console({"up"}), 1);
+  EXPECT_EQ(page(), "");
+  EXPECT_TRUE(errors().find("NVHOME is undefined in the Registry") != std::string::npos);
+}
+
+TEST_F(Dispatcher, RequestsAndRefusals) {
+  struct Case {
+    std::string query;
+    int status;
+    std::string shown;
+  } cases[] = {
+      {"KIVACTION=start&assigned_to.VALUE=bob", 0, "Assigned to [bob]"},
+      {"kivaction=confirmcast&subject.VALUE=printer", 0, "Subject [printer]"},
+      {"KIVACTION=nopage", 0, "Cannot open html template file"},
+      {"KIVACTION=nothere", -1, "No command for action 'nothere'\n"},
+      // A form field named like the action binds nothing.
+      {"KIVACTION=evil&evil=up_startup+start.html", -1, "No command for action 'evil'\n"},
+      {"KIVACTION=%3Cb%3E", -1, "No command for action '&#60;b&#62;'\n"},
+      // Command words are compared with case; a word of a command not in
+      // this build is refused like a word outside the table.
+      {"KIVACTION=shout", -1, "Unknown command 'UP_STARTUP' for action 'shout'\n"},
+      {"KIVACTION=unbuilt", -1, "Unknown command 'up_find' for action 'unbuilt'\n"},
+      {"KIVACTION=unknown", -1, "Unknown command 'up_nothing' for action 'unknown'\n"},
+      {"KIVACTION=search", -1, "Can't open command " },
+  };
+  for (const Case& c : cases) {
+    clear_output();
+    EXPECT_EQ(get(c.query), c.status) << c.query;
+    EXPECT_EQ(page().rfind("Content-type: text/html\n\n", 0), 0u) << c.query;
+    EXPECT_TRUE(shown(c.shown)) << c.query << "\n" << page();
+  }
+  // The handler's page: the session key in links and forms.
+  clear_output();
+  ASSERT_EQ(get("KIVACTION=start"), 0);
+  EXPECT_TRUE(shown("<h1>Help desk</h1>"));
+  EXPECT_TRUE(shown("KIVACTION=confirm&amp;skey=NOKEY&subject.VALUE=x"));
+  EXPECT_TRUE(shown("<input type=\"hidden\" name=\"skey\" value=\"NOKEY\"> \n</form>"));
+}
+
+TEST_F(Dispatcher, AdministrationActionsReachUpAdmin) {
+  reset_admin();
+  // The chart settings page shows ce_obj alone.
+  ASSERT_EQ(get("KIVACTION=ChartsSettings"), 0);
+  EXPECT_TRUE(shown("Chart settings: [Cases by status] []")) << page();
+  // A word whose settings page is not built yet prints the ordinary page over
+  // tk_obj, ce_obj and admin_obj, and writes nothing.
+  const std::string before = kivtest::read_file(path("client/config/tk_obj"));
+  reset_admin();
+  clear_output();
+  ASSERT_EQ(get("KIVACTION=mod_database_settings"), 0);
+  EXPECT_TRUE(shown("Administration over Help desk")) << page();
+  EXPECT_EQ(kivtest::read_file(path("client/config/tk_obj")), before);
+  // The help desk's own state file binds no administration action.
+  reset_admin();
+  clear_output();
+  EXPECT_EQ(get("KIVACTION=ChartsSettings", kKepaStates), -1);
+  EXPECT_TRUE(shown("No command for action 'ChartsSettings'\n"));
+}
+
+TEST_F(Dispatcher, NoListMeansNoAction) {
+  // The start-up gives no list for a method it does not take.
+  EXPECT_EQ(get("KIVACTION=start", kUpStates, "PUT"), -1);
+  EXPECT_TRUE(shown("No KIVACTION variable\n"));
+  EXPECT_FALSE(shown("Help desk"));
+}
+
+TEST_F(Dispatcher, TraceOnlyFromTheStateFile) {
+  EXPECT_EQ(get("KIVACTION=start&KIVDEBUG=1"), 0);
+  EXPECT_EQ(reqctx().kivdebug, 0);
+  EXPECT_FALSE(std::filesystem::exists(path("debug.txt")));
+  write("client/config/admin_states", "KIVDEBUG=1\nstart=up_startup start.html\n");
+  clear_output();
+  EXPECT_EQ(get("KIVACTION=start"), 0);
+  EXPECT_EQ(reqctx().kivdebug, 1);
+  EXPECT_TRUE(shown("kivaction=start"));
+  EXPECT_TRUE(shown("Command=up_startup start.html"));
+}
+
+TEST_F(Dispatcher, StateFileChoice) {
+  // kepa's own default file.
+  EXPECT_EQ(get("KIVACTION=start", kKepaStates), 0);
+  EXPECT_TRUE(shown("kepa start page"));
+  // A name the registry gives under the program's key wins over the default.
+  write("client/config/other_states", "start=up_startup other.html\n");
+  write("client/kivhtml/tk/other.html", "other start page\n");
+  set("KIV_REGISTRY_FILE", write("registry", "SOFTWARE\\KIV\\up\\PROG_STATES=other_states\n"));
+  clear_output();
+  EXPECT_EQ(get("KIVACTION=start"), 0);
+  EXPECT_TRUE(shown("other start page"));
+  // A name left from before is forgotten when the registry has none.
+  set("KIV_REGISTRY_FILE", write("registry", "\n"));
+  reqctx().prog_states = "other_states";
+  clear_output();
+  EXPECT_EQ(get("KIVACTION=start"), 0);
+  EXPECT_TRUE(shown("Help desk"));
+  EXPECT_EQ(statefile_path("/h", "admin_states"), "/h/client/config/admin_states");
+}

@@ -1,0 +1,85 @@
+// Helpers of the dispatcher and handler tests: a home made from
+// tests/fixtures/uphome with the CGI environment cleared and restored, a
+// request variable list as the start-up leaves it, and a whole `up` run in
+// this process.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "commands/up.h"
+#include "support/testsupport.h"
+#include "toolkit/cgitest.h"
+#include "toolkit/kivexfile.h"
+
+namespace uptest {
+
+namespace fs = std::filesystem;
+
+class UpHome : public kivtest::KivTest {
+ protected:
+  void SetUp() override {
+    kivtest::KivTest::SetUp();
+    std::vector<std::string> names = cgitest::cgi_variables();
+    for (const char* n : {"PATH", "TODAY", "TIME", "TIME24", "TEMPLATE_PATH", "KIV_REGISTRY_FILE"})
+      names.emplace_back(n);
+    for (const std::string& n : names) {
+      const char* v = std::getenv(n.c_str());
+      // PATH keeps its value: the command start-up puts the home's folders
+      // in front of it, and the old value comes back after the test.
+      env_.push_back(std::make_unique<kivtest::ScopedEnv>(
+          n, n == "PATH" && v ? std::optional<std::string>(v) : std::nullopt));
+    }
+    fs::copy(fs::path(KIV_FIXTURES) / "uphome", home_.path(), fs::copy_options::recursive);
+    for (const char* d : {"tmp", "login", "logout", "session"}) fs::create_directories(home_.path() / d);
+    set("NVHOME", home());
+  }
+  void TearDown() override {
+    while (!env_.empty()) env_.pop_back();
+    kivtest::KivTest::TearDown();
+  }
+  void set(const std::string& name, const std::string& value) {
+    env_.push_back(std::make_unique<kivtest::ScopedEnv>(name, value));
+  }
+  std::string home() const { return home_.str(); }
+  std::string path(const std::string& relative) const { return (home_.path() / relative).string(); }
+  std::string write(const std::string& relative, const std::string& content) const {
+    return home_.write(relative, content);
+  }
+  bool shown(const std::string& text) const { return page().find(text) != std::string::npos; }
+
+  // A GET request to `up` (or to the program of another default state file).
+  int get(const std::string& query, std::string_view states = kiv::kUpStates,
+          const std::string& method = "GET") {
+    set("SCRIPT_NAME", "/cgi-bin/up.exe");
+    set("SERVER_NAME", "helpdesk");
+    set("REQUEST_METHOD", method);
+    set("QUERY_STRING", query);
+    const char* argv[] = {"up", nullptr};
+    return kiv::up_main(1, argv, states);
+  }
+  // A console run: args[0] is argv[0]. A console run sets SCRIPT_NAME, so
+  // each one starts without it, as a new process would.
+  int console(std::vector<std::string> args) {
+    unsetenv("SCRIPT_NAME");
+    std::vector<const char*> argv;
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    argv.push_back(nullptr);
+    return kiv::up_main(static_cast<int>(args.size()), argv.data(), kiv::kUpStates);
+  }
+
+  kivtest::TempDir home_;
+  std::vector<std::unique_ptr<kivtest::ScopedEnv>> env_;
+};
+
+// A request variable list of form entries.
+inline kiv::exlist form(std::vector<std::pair<std::string, std::string>> vars) {
+  kiv::exlist list;
+  for (auto& [name, value] : vars) list.nodes.push_back(kiv::formexdatanode(name, value));
+  return list;
+}
+
+}  // namespace uptest

@@ -1,0 +1,172 @@
+// Child processes: arguments reach the program as they are (no shell), the
+// environment is exactly the one given, standard input is /dev/null unless
+// input is given, output can go to a file or be collected, the caller's
+// descriptors stay its own, and the time limit ends the whole process group.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "platform/process.h"
+#include "support/testsupport.h"
+
+using namespace kiv;
+using namespace std::chrono_literals;
+
+namespace {
+
+process::Options capture(std::vector<std::string> env = {}) {
+  process::Options o;
+  o.env = std::move(env);
+  o.capture_output = true;
+  o.capture_errors = true;
+  o.limit = 10s;
+  return o;
+}
+
+// A process that is gone or only waits to be reaped.
+bool gone(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  if (!stat) return true;
+  std::string line;
+  std::getline(stat, line);
+  size_t paren = line.rfind(')');
+  return paren != std::string::npos && paren + 2 < line.size() && line[paren + 2] == 'Z';
+}
+
+}  // namespace
+
+TEST(Process, ArgumentsReachTheProgramWithoutAShell) {
+  process::Result r =
+      process::run({"/usr/bin/printf", "%s|", "a b", "$(touch /tmp/kiv_no)", "x;y", "`id`", "*"}, capture());
+  EXPECT_TRUE(r.ok()) << r.errors;
+  EXPECT_EQ(r.output, "a b|$(touch /tmp/kiv_no)|x;y|`id`|*|");
+}
+
+TEST(Process, EnvironmentIsExactlyTheGivenOne) {
+  process::Result r = process::run({"/usr/bin/env"}, capture({"A=1", "B=two words"}));
+  EXPECT_TRUE(r.ok());
+  EXPECT_EQ(r.output, "A=1\nB=two words\n");
+}
+
+TEST(Process, SafeEnvironmentDropsLoaderAndShellControls) {
+  kivtest::ScopedEnv keep("KIV_KEEP", "1"), ld("LD_PRELOAD", "/tmp/evil.so"), fn("BASH_FUNC_ls%%", "() { id; }"),
+      ifs("IFS", "x"), env("BASH_ENV", "/tmp/rc"), ps4("PS4", "$(id)");
+  std::string all;
+  for (const std::string& e : process::safe_environment()) all += e + "\n";
+  EXPECT_NE(all.find("KIV_KEEP=1\n"), std::string::npos);
+  for (const char* name : {"LD_PRELOAD=", "BASH_FUNC_", "\nIFS=", "BASH_ENV=", "PS4="})
+    EXPECT_EQ(all.find(name), std::string::npos) << name;
+}
+
+TEST(Process, InputIsDevNullUnlessGiven) {
+  process::Result none = process::run({"/bin/cat"}, capture());
+  EXPECT_TRUE(none.ok());
+  EXPECT_EQ(none.output, "");
+  // More than a pipe holds in both directions at once: the loop must feed and
+  // drain together.
+  std::string big(1 << 20, 'x');
+  for (size_t i = 0; i < big.size(); i += 1000) big[i] = '\n';
+  process::Options o = capture();
+  o.input = big;
+  process::Result fed = process::run({"/bin/cat"}, o);
+  EXPECT_TRUE(fed.ok());
+  EXPECT_EQ(fed.output, big);
+  // A child that reads nothing does not end the caller by SIGPIPE.
+  o.input = std::string(1 << 20, 'y');
+  process::Result deaf = process::run({"/bin/true"}, o);
+  EXPECT_TRUE(deaf.ok());
+}
+
+TEST(Process, OutputToTheCallersFileAndDescriptorsNotInherited) {
+  kivtest::TempDir dir;
+  const std::string file = dir.str() + "/out";
+  int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(fd, 0);
+  // A descriptor of the caller without close-on-exec.
+  int leaked = ::dup2(fd, 100);
+  ASSERT_EQ(leaked, 100);
+  process::Options o;
+  o.stdout_fd = fd;
+  process::Result r = process::run({"/bin/ls", "/proc/self/fd"}, o);
+  ::close(fd);
+  ::close(leaked);
+  EXPECT_TRUE(r.ok());
+  std::istringstream names(kivtest::read_file(file));
+  std::string name, all;
+  while (names >> name) all += name + " ";
+  EXPECT_EQ(all, "0 1 2 3 ");  // 3: ls's own reading of the folder
+}
+
+TEST(Process, EndsAndFailures) {
+  struct Case {
+    std::string command;
+    int status, signal;
+    std::string described;
+  } cases[] = {
+      {"exit 0", 0, 0, "exit status 0"},
+      {"echo out; echo err >&2; exit 3", 3, 0, "exit status 3"},
+      {"kill -TERM $$", -1, SIGTERM, "signal 15"},
+  };
+  for (const Case& c : cases) {
+    process::Options o = capture();
+    process::Result r = process::run_shell(c.command, o);
+    EXPECT_TRUE(r.started) << c.command;
+    EXPECT_EQ(r.status, c.status) << c.command;
+    EXPECT_EQ(r.signal, c.signal) << c.command;
+    EXPECT_EQ(r.ok(), c.status == 0) << c.command;
+    EXPECT_EQ(process::describe(r, o), c.described);
+  }
+  process::Result err = process::run_shell("echo out; echo err >&2; exit 3", capture());
+  EXPECT_EQ(err.output, "out\n");
+  EXPECT_EQ(err.errors, "err\n");
+
+  process::Options o = capture();
+  process::Result missing = process::run({"/nonexistent/prog"}, o);
+  EXPECT_FALSE(missing.started);
+  EXPECT_EQ(missing.error, ENOENT);
+  EXPECT_EQ(process::describe(missing, o), "cannot start: No such file or directory");
+  EXPECT_FALSE(process::run({"no-such-program-kiv"}, o).started);
+  EXPECT_FALSE(process::run({}, o).started);
+}
+
+TEST(Process, StatusKeptWhenTheCallerIgnoresSigchld) {
+  struct sigaction ign {}, old {};
+  ign.sa_handler = SIG_IGN;
+  sigemptyset(&ign.sa_mask);
+  ::sigaction(SIGCHLD, &ign, &old);
+  process::Options o = capture();
+  o.limit = 5s;
+  process::Result r = process::run_shell("exit 3", o);
+  struct sigaction now {};
+  ::sigaction(SIGCHLD, &old, &now);
+  EXPECT_FALSE(r.timed_out);
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(now.sa_handler, SIG_IGN);  // the caller's choice is back
+}
+
+TEST(Process, TimeLimitKillsTheWholeGroup) {
+  process::Options o = capture();
+  o.limit = 300ms;
+  const auto start = std::chrono::steady_clock::now();
+  // The grandchild keeps the output pipe open: only the group kill ends it.
+  process::Result r = process::run_shell("sleep 30 & echo $!; wait", o);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_TRUE(r.started);
+  EXPECT_TRUE(r.timed_out);
+  EXPECT_EQ(r.signal, SIGKILL);
+  EXPECT_FALSE(r.ok());
+  EXPECT_LT(took, 5s);
+  EXPECT_EQ(process::describe(r, o), "no end within 300 ms");
+  const pid_t grandchild = static_cast<pid_t>(std::atoi(r.output.c_str()));
+  ASSERT_GT(grandchild, 0) << r.output;
+  for (int i = 0; i < 100 && !gone(grandchild); ++i) usleep(10000);
+  EXPECT_TRUE(gone(grandchild));
+}
