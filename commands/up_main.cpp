@@ -3,9 +3,11 @@
 #include "commands/up.h"
 #include "platform/flavour.h"
 #include "platform/output.h"
+#include "toolkit/rowcol.h"
 
 int main(int argc, char** argv) {
   kiv::set_platform(kiv::Platform::windows);
+  kiv::kiv_malloc_init();
 #ifdef KIV_KEPA
   const int status = kiv::up_main(argc, argv, kiv::kKepaStates);
 #else

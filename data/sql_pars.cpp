@@ -110,12 +110,7 @@ void reset_sqlbuf() { sqlbuf() = SqlBuffers{}; }
 
 void kivmalloc_out_of_space() {
   static const char msg[] = "NVerr200-- Out of Space...\n";
-  // Nothing on this path allocates: what the page holds is flushed and the
-  // message goes straight to the descriptor.
-  out().flush();
-  ssize_t ignored = ::write(2, msg, sizeof msg - 1);
-  (void)ignored;
-  _exit(255);  // status -1
+  kiv_exit_out_of_memory(msg, sizeof msg - 1);
 }
 
 std::unique_ptr<char[]> kivmalloc(size_t size) {

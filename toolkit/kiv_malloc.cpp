@@ -7,14 +7,18 @@
 
 namespace kiv {
 
-void kiv_out_of_memory() {
-  static const char msg[] = "kiv_malloc(): Out of Memory...\n";
+void kiv_exit_out_of_memory(const char* msg, size_t len) {
   // Flushing writes what is buffered; it allocates nothing.
   out().flush();
   // No allocation on this path: write straight to the descriptor.
-  ssize_t ignored = ::write(2, msg, sizeof msg - 1);
+  ssize_t ignored = ::write(2, msg, len);
   (void)ignored;
   _exit(255);  // status -1
+}
+
+void kiv_out_of_memory() {
+  static const char msg[] = "kiv_malloc(): Out of Memory...\n";
+  kiv_exit_out_of_memory(msg, sizeof msg - 1);
 }
 
 std::unique_ptr<char[]> kiv_malloc(size_t size) {

@@ -59,6 +59,9 @@ std::unique_ptr<char[]> kiv_malloc(size_t size);
 
 // Ends the process as an exhausted allocation does.
 [[noreturn]] void kiv_out_of_memory();
+// Flushes the page, writes `msg` to standard error without allocating and
+// ends the process with status -1: the common end of every allocator.
+[[noreturn]] void kiv_exit_out_of_memory(const char* msg, size_t len);
 
 // Makes every failed allocation of the process end as kiv_malloc's does.
 void kiv_malloc_init();

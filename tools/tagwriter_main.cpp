@@ -1,10 +1,12 @@
 // The tagwriter program: a console tool of the bar-code station.
 #include "platform/flavour.h"
 #include "platform/output.h"
+#include "toolkit/rowcol.h"
 #include "tools/tagwriter.h"
 
 int main(int argc, char** argv) {
   kiv::set_platform(kiv::Platform::windows);
+  kiv::kiv_malloc_init();
   int status = kiv::tagwriter_main(argc, argv);
   kiv::flush_all();
   return status;
