@@ -7,6 +7,7 @@
 
 int main(int argc, char** argv) {
   kiv::set_platform(kiv::Platform::windows);
+  // Exhausted memory anywhere ends the request as the toolkit allocator does.
   kiv::kiv_malloc_init();
 #ifdef KIV_KEPA
   const int status = kiv::up_main(argc, argv, kiv::kKepaStates);

@@ -162,6 +162,28 @@ void set_result(Result& r, int wstatus) {
   if (WIFSIGNALED(wstatus)) r.signal = WTERMSIG(wstatus);
 }
 
+// Whether the child has ended, seen without reaping it: until it is reaped
+// its number, and so its process group's, cannot pass to another process,
+// and the group kill at the time limit cannot reach a stranger.
+bool ended_unreaped(pid_t pid, Result& r) {
+  siginfo_t info{};
+  if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) return false;
+  if (info.si_pid != pid) return false;
+  if (info.si_code == CLD_EXITED)
+    r.status = info.si_status;
+  else
+    r.signal = info.si_status;
+  return true;
+}
+
+// Collects the ended child; its status, for a child that was still running.
+int reap(pid_t pid) {
+  int wstatus = 0;
+  while (::waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+  }
+  return wstatus;
+}
+
 bool read_into(Fd& fd, std::string& text) {
   char buf[8192];
   ssize_t n = ::read(fd.get(), buf, sizeof buf);
@@ -175,7 +197,8 @@ bool read_into(Fd& fd, std::string& text) {
 }
 
 // Feeds, collects and waits until the child has ended and its pipes are
-// closed, or the time limit has passed (then the group is killed).
+// closed, or the time limit has passed (then the group is killed). The child
+// is reaped on the way out.
 void supervise(pid_t pid, const Options& o, Plumbing& p, Result& r) {
   const Clock::time_point deadline = Clock::now() + o.limit;
   Fd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
@@ -190,12 +213,11 @@ void supervise(pid_t pid, const Options& o, Plumbing& p, Result& r) {
   bool ended = false;
   int step_ms = 1;  // the waiting step when there is no process descriptor
   for (;;) {
-    int wstatus = 0;
-    if (!ended && ::waitpid(pid, &wstatus, WNOHANG) == pid) {
-      ended = true;
-      set_result(r, wstatus);
+    if (!ended) ended = ended_unreaped(pid, r);
+    if (ended && !p.out.read.open() && !p.errs.read.open()) {
+      reap(pid);
+      return;
     }
-    if (ended && !p.out.read.open() && !p.errs.read.open()) return;
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) break;
 
@@ -220,16 +242,13 @@ void supervise(pid_t pid, const Options& o, Plumbing& p, Result& r) {
     if (out_i >= 0 && fds[out_i].revents) read_into(p.out.read, r.output);
     if (err_i >= 0 && fds[err_i].revents) read_into(p.errs.read, r.errors);
   }
-  // The time limit: the child and everything it started.
+  // The time limit: the child and everything it started (descendants that
+  // hold its pipes open after it ended included).
   r.timed_out = true;
   ::kill(-pid, SIGKILL);
-  ::kill(pid, SIGKILL);
-  if (!ended) {
-    int wstatus = 0;
-    while (::waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
-    }
-    set_result(r, wstatus);
-  }
+  if (!ended) ::kill(pid, SIGKILL);
+  const int wstatus = reap(pid);
+  if (!ended) set_result(r, wstatus);
 }
 
 bool drop_variable(std::string_view entry) {

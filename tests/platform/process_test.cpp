@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -169,4 +170,25 @@ TEST(Process, TimeLimitKillsTheWholeGroup) {
   ASSERT_GT(grandchild, 0) << r.output;
   for (int i = 0; i < 100 && !gone(grandchild); ++i) usleep(10000);
   EXPECT_TRUE(gone(grandchild));
+}
+
+TEST(Process, DescendantHoldingTheOutputAfterTheChildEnded) {
+  process::Options o = capture();
+  o.limit = 300ms;
+  const auto start = std::chrono::steady_clock::now();
+  // The shell ends at once with 0; what it left behind keeps the pipe open
+  // until the limit, and the group kill still reaches it.
+  process::Result r = process::run_shell("sleep 30 & echo $!", o);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  EXPECT_TRUE(r.timed_out);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_FALSE(r.ok());
+  const pid_t grandchild = static_cast<pid_t>(std::atoi(r.output.c_str()));
+  ASSERT_GT(grandchild, 0) << r.output;
+  for (int i = 0; i < 100 && !gone(grandchild); ++i) usleep(10000);
+  EXPECT_TRUE(gone(grandchild));
+  // The shell itself was collected: no child of ours is left.
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
 }
