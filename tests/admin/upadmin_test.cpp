@@ -260,3 +260,64 @@ TEST_F(Frame, WritersWaitForTheLockAndLoadTheSavedFile) {
   EXPECT_NE(saved.find("VALUE=submitted"), std::string::npos) << saved;
   EXPECT_NE(saved.find("NAME=other\n\tVALUE=change"), std::string::npos) << saved;
 }
+
+namespace {
+
+// The chart-settings save: the submitted ceonly value into ce_obj.
+void set_ceonly(std::string_view) {
+  std::optional<std::string> v = getvalfromlist(admin().admin_obj.get(), "ceonly.VALUE");
+  adduniqobj(admin().ce_obj.get(), "ceonly.VALUE", v.value_or("unset"));
+}
+
+// True when another open of the lock file cannot take the lock now (flock
+// locks belong to the open file, so this holds within one process too).
+bool lock_taken(const std::string& name) {
+  std::string p = settings().nvpathhome + "/client/config/" + name + ".lock";
+  int fd = ::open(p.c_str(), O_RDWR | O_CREAT, 0644);
+  if (fd < 0) return false;
+  bool taken = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+  ::close(fd);
+  return taken;
+}
+
+// A delete that writes tk_obj itself: the file without its "color" object.
+void delete_color(std::string_view) {
+  out() << (lock_taken("tk_obj") ? "locked;" : "unlocked;");
+  objlist kept;
+  for (const kivobj& o : *admin().tk_obj)
+    if (o.name() != "color" && o.name() != kHeadName) addobj(&kept, std::make_unique<kivobj>(o));
+  saveobjfile(&kept, "tk_obj");
+}
+void show_color_gone() {
+  std::string text = kivtest::read_file(settings().nvpathhome + "/client/config/tk_obj");
+  out() << (text.find("NAME=color") == std::string::npos ? "step(deleted);" : "step(still there);");
+}
+
+}  // namespace
+
+TEST_F(Frame, ChartSettingsSaveWritesCeObjAndShowsItAlone) {
+  Plug op("mod_chartssettings", set_ceonly);
+  std::string tk = read("client/config/tk_obj");
+  exlist form;
+  addexdatanode(&form, formexdatanode("ceonly.VALUE", "submitted"));
+  EXPECT_EQ(run("mod_chartssettings", &form), returned(0));
+  EXPECT_EQ(page(), "tk= ce=submitted form= all=cered\n");
+  EXPECT_EQ(read("client/config/ce_obj"),
+            "OBJECT{\n\tNAME=ceonly\n\tVALUE=submitted\n};\nOBJECT{\n\tNAME=color\n\tVALUE=cered\n};\n");
+  EXPECT_EQ(read("client/config/tk_obj"), tk);
+  std::vector<std::string> b = backups();
+  ASSERT_EQ(b.size(), 1u);
+  EXPECT_TRUE(b[0].starts_with("ce_obj.")) << b[0];
+}
+
+// A row whose operation writes tk_obj itself runs it under the lock taken
+// before loading, and the frame does not save a second time.
+TEST_F(Frame, AnOperationThatWritesTkObjItselfIsSavedOnceUnderTheLock) {
+  Plug op("Delete Object", delete_color);
+  PlugStep step(AdminThen::object_list, show_color_gone);
+  EXPECT_EQ(run("Delete Object"), returned(0));
+  EXPECT_TRUE(page().starts_with("locked;step(deleted);tk=fromtk ")) << page();
+  EXPECT_EQ(read("client/config/tk_obj"), "OBJECT{\n\tNAME=tkonly\n\tVALUE=fromtk\n};\n");
+  EXPECT_EQ(backups().size(), 1u);
+  EXPECT_FALSE(lock_taken("tk_obj"));
+}

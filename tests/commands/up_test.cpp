@@ -143,6 +143,14 @@ TEST_F(Dispatcher, AdministrationActionsReachUpAdmin) {
   ASSERT_EQ(get("KIVACTION=mod_database_settings"), 0);
   EXPECT_TRUE(shown("Administration over Help desk")) << page();
   EXPECT_EQ(kivtest::read_file(path("client/config/tk_obj")), before);
+  // An action word with a blank, bound by the state file, and the request's
+  // form values landing in admin_obj behind tk_obj.
+  write("client/config/admin_states", kivtest::read_file(path("client/config/admin_states")) +
+                                          "Security Settings=up_admin admin.html\n");
+  reset_admin();
+  clear_output();
+  ASSERT_EQ(get("KIVACTION=Security+Settings&admin_title.VALUE=Typed&page_title.VALUE=Typed"), 0);
+  EXPECT_TRUE(shown("Typed over Help desk")) << page();
   // The help desk's own state file binds no administration action.
   reset_admin();
   clear_output();
