@@ -58,15 +58,7 @@ inline std::ostream& operator<<(std::ostream& o, const Ended& e) {
   return o << (e.exited ? "exit " : "return ") << e.status;
 }
 
-// The status a call ended the process with, or none when it returned.
-inline std::optional<int> exit_status(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const kiv::Exit& e) {
-    return e.status;
-  }
-  return std::nullopt;
-}
+using kivtest::exit_status;
 
 // What a child process reported: how its work ended and its page.
 struct ChildRun {

@@ -19,35 +19,19 @@ namespace uptest {
 
 namespace fs = std::filesystem;
 
-class UpHome : public kivtest::KivTest {
+class UpHome : public cgitest::HomeTest {
  protected:
+  UpHome() : cgitest::HomeTest("uphome") {}
   void SetUp() override {
-    kivtest::KivTest::SetUp();
-    std::vector<std::string> names = cgitest::cgi_variables();
-    for (const char* n : {"PATH", "TODAY", "TIME", "TIME24", "TEMPLATE_PATH", "KIV_REGISTRY_FILE"})
-      names.emplace_back(n);
-    for (const std::string& n : names) {
-      const char* v = std::getenv(n.c_str());
-      // PATH keeps its value: the command start-up puts the home's folders
-      // in front of it, and the old value comes back after the test.
-      env_.push_back(std::make_unique<kivtest::ScopedEnv>(
-          n, n == "PATH" && v ? std::optional<std::string>(v) : std::nullopt));
-    }
-    fs::copy(fs::path(KIV_FIXTURES) / "uphome", home_.path(), fs::copy_options::recursive);
-    for (const char* d : {"tmp", "login", "logout", "session"}) fs::create_directories(home_.path() / d);
-    set("NVHOME", home());
-  }
-  void TearDown() override {
-    while (!env_.empty()) env_.pop_back();
-    kivtest::KivTest::TearDown();
-  }
-  void set(const std::string& name, const std::string& value) {
-    env_.push_back(std::make_unique<kivtest::ScopedEnv>(name, value));
-  }
-  std::string home() const { return home_.str(); }
-  std::string path(const std::string& relative) const { return (home_.path() / relative).string(); }
-  std::string write(const std::string& relative, const std::string& content) const {
-    return home_.write(relative, content);
+    cgitest::HomeTest::SetUp();
+    // The command start-up sets these for templates; PATH keeps its value
+    // (the start-up puts the home's folders in front of it) and comes back
+    // after the test.
+    const char* path = std::getenv("PATH");
+    env_.push_back(std::make_unique<kivtest::ScopedEnv>(
+        "PATH", path ? std::optional<std::string>(path) : std::nullopt));
+    for (const char* n : {"TODAY", "TIME", "TIME24", "TEMPLATE_PATH", "KIV_REGISTRY_FILE"})
+      env_.push_back(std::make_unique<kivtest::ScopedEnv>(n, std::nullopt));
   }
   bool shown(const std::string& text) const { return page().find(text) != std::string::npos; }
 
@@ -70,9 +54,6 @@ class UpHome : public kivtest::KivTest {
     argv.push_back(nullptr);
     return kiv::up_main(static_cast<int>(args.size()), argv.data(), kiv::kUpStates);
   }
-
-  kivtest::TempDir home_;
-  std::vector<std::unique_ptr<kivtest::ScopedEnv>> env_;
 };
 
 // A request variable list of form entries.

@@ -10,11 +10,24 @@
 #include <string>
 #include <vector>
 
+#include "platform/exit.h"
 #include "platform/output.h"
 
 namespace kivtest {
 
 namespace fs = std::filesystem;
+
+// The status a call ended the process with (kiv::Exit), or none when it
+// returned.
+template <class F>
+std::optional<int> exit_status(F&& f) {
+  try {
+    f();
+  } catch (const kiv::Exit& e) {
+    return e.status;
+  }
+  return std::nullopt;
+}
 
 // Sets (or unsets, with nullopt) an environment variable for its lifetime.
 class ScopedEnv {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/exit.h"
@@ -19,16 +20,7 @@ namespace cgitest {
 
 namespace fs = std::filesystem;
 
-// The status a call ended the process with, or none when it returned.
-template <class F>
-std::optional<int> exit_status(F&& f) {
-  try {
-    f();
-  } catch (const kiv::Exit& e) {
-    return e.status;
-  }
-  return std::nullopt;
-}
+using kivtest::exit_status;
 
 // A request body read by the form readers, from a real file.
 class Body {
@@ -59,15 +51,16 @@ inline const std::vector<std::string>& cgi_variables() {
   return v;
 }
 
-// A fixture with a fresh home made from tests/fixtures/cgihome and the CGI
-// environment cleared.
+// A fixture with a fresh home made from a folder of tests/fixtures
+// (cgihome unless the test names another) and the CGI environment cleared.
 class HomeTest : public kivtest::KivTest {
  protected:
+  explicit HomeTest(std::string fixture = "cgihome") : fixture_(std::move(fixture)) {}
   void SetUp() override {
     kivtest::KivTest::SetUp();
     for (const std::string& name : cgi_variables())
       env_.push_back(std::make_unique<kivtest::ScopedEnv>(name, std::nullopt));
-    fs::copy(fs::path(KIV_FIXTURES) / "cgihome", home_.path(), fs::copy_options::recursive);
+    fs::copy(fs::path(KIV_FIXTURES) / fixture_, home_.path(), fs::copy_options::recursive);
     for (const char* d : {"tmp", "login", "logout", "session"})
       fs::create_directories(home_.path() / d);
     set("NVHOME", home());
@@ -87,6 +80,7 @@ class HomeTest : public kivtest::KivTest {
   }
   bool exists(const std::string& relative) const { return fs::exists(home_.path() / relative); }
 
+  std::string fixture_;
   kivtest::TempDir home_;
   std::vector<std::unique_ptr<kivtest::ScopedEnv>> env_;
 };
