@@ -13,6 +13,7 @@
 
 #include "engine/upcommon.h"
 #include "toolkit/kivexfile.h"
+#include "toolkit/kivlock.h"
 #include "toolkit/kivobj.h"
 
 namespace kiv {
@@ -34,7 +35,7 @@ int up_admin(int count, const std::vector<std::string>& words, exlist* list);
 struct objfile_state {
   bool loaded = false;
   std::optional<std::string> text;
-  int lockfd = -1;  // an open lock file under flock, or -1
+  FileLock lock;  // held on <name>.lock from load to save
 };
 
 // The administration's process-wide state, one per request.

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -155,13 +154,7 @@ std::optional<std::string> write_backup(std::string_view name, const std::string
 
 // Makes a rename into the folder durable; a failure here loses nothing that
 // a reader could see, so it is not reported.
-void sync_folder(const std::string& path) {
-  std::string folder = path.substr(0, path.rfind('/'));
-  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
+void sync_folder_of(const std::string& path) { sync_folder(path.substr(0, path.rfind('/'))); }
 
 // A lock taken for one save only, when up_admin did not take it beforehand.
 struct SaveLock {
@@ -169,16 +162,14 @@ struct SaveLock {
   bool taken = false;
   SaveLock(std::string_view n) : name(n) {
     auto it = admin().files.find(name);
-    if (it != admin().files.end() && it->second.lockfd >= 0) return;
+    if (it != admin().files.end() && it->second.lock.held()) return;
     taken = true;
     lock_objfile(name);
   }
   ~SaveLock() {
     if (!taken) return;
     auto it = admin().files.find(name);
-    if (it == admin().files.end() || it->second.lockfd < 0) return;
-    ::close(it->second.lockfd);
-    it->second.lockfd = -1;
+    if (it != admin().files.end()) it->second.lock.release();
   }
 };
 
@@ -235,30 +226,17 @@ objlist* loadceobj() {
 
 int lock_objfile(std::string_view name) {
   objfile_state& state = admin().files[std::string(name)];
-  if (state.lockfd >= 0) return 0;
+  if (state.lock.held()) return 0;
   std::string path = config_path(name) + ".lock";
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    kivtrace("lock_objfile: cannot open '%s' errno=%d\n", path, errno);
-    return -1;
-  }
-  while (::flock(fd, LOCK_EX) != 0) {
-    if (errno == EINTR) continue;
+  if (!state.lock.acquire(path)) {
     kivtrace("lock_objfile: cannot lock '%s' errno=%d\n", path, errno);
-    ::close(fd);
     return -1;
   }
-  state.lockfd = fd;
   return 0;
 }
 
 void unlock_objfiles() {
-  for (auto& [name, state] : admin().files) {
-    if (state.lockfd < 0) continue;
-    ::close(state.lockfd);
-    state.lockfd = -1;
-  }
+  for (auto& [name, state] : admin().files) state.lock.release();
 }
 
 int saveobjfile(const objlist* list, std::string_view name) {
@@ -297,7 +275,7 @@ int saveobjfile(const objlist* list, std::string_view name) {
     errmsg("Can't rename %s to %s errno=%d\n", tmp, live, e);
     throw Exit{1};
   }
-  sync_folder(live);
+  sync_folder_of(live);
   // A later save of the same request compares against what this one wrote.
   state.loaded = true;
   state.text = std::move(text);

@@ -8,14 +8,13 @@
 
 #include <cerrno>
 #include <cctype>
-#include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include "data/dbdriver.h"
 #include "data/sql_pars.h"
 #include "data/webhandle_db.h"
 #include "toolkit/kivcgitrace.h"
+#include "toolkit/kivlock.h"
 #include "toolkit/kivsettings.h"
 #include "toolkit/rowcol.h"
 
@@ -91,37 +90,6 @@ std::vector<std::string> split_tables(const std::string& table) {
     start = comma + 1;
   }
 }
-
-// An exclusive lock on a file, held until the object goes; the system drops
-// it when the process ends, so a crashed add leaves no stale lock. The file
-// is opened for reading only, which is all flock needs, so that programs
-// running as another user share it.
-class FileLock {
- public:
-  FileLock() = default;
-  FileLock(const FileLock&) = delete;
-  FileLock& operator=(const FileLock&) = delete;
-  ~FileLock() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-
-  bool acquire(const std::string& path) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd_ < 0) return false;
-    while (::flock(fd_, LOCK_EX) != 0) {
-      if (errno == EINTR) continue;
-      int e = errno;
-      ::close(fd_);
-      fd_ = -1;
-      errno = e;
-      return false;
-    }
-    return true;
-  }
-
- private:
-  int fd_ = -1;
-};
 
 // The next id_num of a table into sqlbuf().idnum: its maximum plus 1 (an
 // empty table, whose maximum is NULL, gives 1).

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kiv {
@@ -49,6 +50,12 @@ struct RequestContext {
 };
 
 RequestContext& reqctx();
+
+// A command takes over an upload the start-up saved for this request: from
+// then on the file is the command's (it moves or deletes it), and it is no
+// longer removed when the request ends. False when `path` is not one of this
+// request's saved uploads (nothing changes then).
+bool take_upload(std::string_view path);
 
 // Back to a new process's state: closes the trace file.
 void reset_reqctx();

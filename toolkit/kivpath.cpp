@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "toolkit/kivlock.h"
+
 namespace kiv {
 
 bool safe_name(std::string_view part, bool allow_leading_dot) {
@@ -69,6 +71,11 @@ bool write_file_atomic(const std::string& path, std::string_view content, std::s
     errno = e;
     return fail("cannot rename temporary file");
   }
+  // The rename lives in the folder's entry: sync the folder too, so that a
+  // crash after a reported save cannot bring the old file back.
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  if (!sync_folder(folder)) return fail("cannot sync folder");
   return true;
 }
 

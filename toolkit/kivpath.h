@@ -14,8 +14,9 @@ bool safe_name(std::string_view part, bool allow_leading_dot = false);
 // True when `path`, taken lexically, lies inside `folder` (or is it).
 bool path_under(std::string_view folder, std::string_view path);
 
-// Writes `content` to a unique temporary file beside `path`, syncs it and
-// renames it over `path`, so readers see the old or the new file whole.
+// Writes `content` to a unique temporary file beside `path`, syncs it,
+// renames it over `path` and syncs the folder, so readers see the old or the
+// new file whole and a reported save survives a crash.
 // False (and `path` untouched) on any failure; `error` then says why.
 bool write_file_atomic(const std::string& path, std::string_view content, std::string* error = nullptr);
 

@@ -1,0 +1,71 @@
+// Exclusive locks on lock files, and the folder sync of a rename.
+#include "toolkit/kivlock.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <thread>
+#include <unistd.h>
+
+namespace kiv {
+
+FileLock& FileLock::operator=(FileLock&& other) noexcept {
+  if (this != &other) {
+    release();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+void FileLock::release() {
+  if (fd_ < 0) return;
+  ::close(fd_);
+  fd_ = -1;
+}
+
+bool FileLock::acquire(const std::string& path, std::optional<std::chrono::milliseconds> wait,
+                       mode_t mode) {
+  release();
+  int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, mode);
+  if (fd < 0) return false;
+  auto fail = [&] {
+    int e = errno;
+    ::close(fd);
+    errno = e;
+    return false;
+  };
+  if (!wait) {
+    while (::flock(fd, LOCK_EX) != 0)
+      if (errno != EINTR) return fail();
+    fd_ = fd;
+    return true;
+  }
+  // A bounded wait: try without blocking, then again every few milliseconds
+  // until the time is up.
+  const auto deadline = std::chrono::steady_clock::now() + *wait;
+  for (;;) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      fd_ = fd;
+      return true;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) return fail();
+    auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) return fail();
+    auto pause = std::min<std::chrono::steady_clock::duration>(std::chrono::milliseconds(20), deadline - now);
+    std::this_thread::sleep_for(pause);
+  }
+}
+
+bool sync_folder(const std::string& folder) {
+  int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  int rc = ::fsync(fd);
+  int e = errno;
+  ::close(fd);
+  errno = e;
+  return rc == 0;
+}
+
+}  // namespace kiv
