@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "admin/upadmin.h"
+#include "platform/state.h"
 #include "platform/exit.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivobjfile.h"
@@ -198,6 +199,7 @@ objholder load_remembered(std::string_view name) {
 
 AdminState& admin() {
   static AdminState s;
+  KIV_REGISTER_RESET(&reset_admin);
   return s;
 }
 

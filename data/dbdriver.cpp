@@ -2,15 +2,21 @@
 #include "data/dbdriver.h"
 
 #include "data/webhandle_db.h"
+#include "platform/state.h"
 
 namespace kiv {
 
 namespace {
 
+void forget_linux_driver();
+
 const DbDriver*& linux_driver() {
   static const DbDriver* d = nullptr;
+  KIV_REGISTER_RESET(&forget_linux_driver);
   return d;
 }
+
+void forget_linux_driver() { linux_driver() = nullptr; }
 
 // A process of a flavour without a back end: nothing can run.
 int no_driver() {

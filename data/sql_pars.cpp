@@ -4,6 +4,7 @@
 // goes into sqlbuf().query. An update or delete that would select every row
 // is refused.
 #include "data/sql_pars.h"
+#include "platform/state.h"
 
 #include <new>
 #include <unistd.h>
@@ -103,6 +104,7 @@ std::optional<std::string> row_selection(const dbconfig_node& node, const std::s
 
 SqlBuffers& sqlbuf() {
   static SqlBuffers b;
+  KIV_REGISTER_RESET(&reset_sqlbuf);
   return b;
 }
 

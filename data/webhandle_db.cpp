@@ -2,6 +2,7 @@
 // that receives a result's rows, the key row of column names, the bounded
 // error text, and the read-back of the rows into odbcdata.
 #include "data/webhandle_db.h"
+#include "platform/state.h"
 
 #include <algorithm>
 #include <cctype>
@@ -21,6 +22,7 @@ namespace kiv {
 
 DriverResults& driver_results() {
   static DriverResults r;
+  KIV_REGISTER_RESET(&reset_driver_results);
   return r;
 }
 

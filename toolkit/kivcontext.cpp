@@ -1,5 +1,6 @@
 // The one request context of the process.
 #include "toolkit/kivcontext.h"
+#include "platform/state.h"
 
 #include <algorithm>
 
@@ -7,6 +8,7 @@ namespace kiv {
 
 RequestContext& reqctx() {
   static RequestContext ctx;
+  KIV_REGISTER_RESET(&reset_reqctx);
   return ctx;
 }
 

@@ -1,10 +1,12 @@
 // The one settings record of the process.
 #include "toolkit/kivsettings.h"
+#include "platform/state.h"
 
 namespace kiv {
 
 Settings& settings() {
   static Settings s;
+  KIV_REGISTER_RESET(&reset_settings);
   return s;
 }
 

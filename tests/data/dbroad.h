@@ -50,19 +50,12 @@ inline std::vector<std::string> schema_statements() {
   return statements;
 }
 
-inline void reset_db_state() {
-  kiv::reset_driver_results();
-  kiv::reset_sqlbuf();
-}
-
 class DbRoadTest : public KivTest {
  protected:
   explicit DbRoadTest(Road road) : road_(road) {}
 
   void SetUp() override {
     KivTest::SetUp();
-    static const bool registered = (add_reset(&reset_db_state), true);
-    (void)registered;
     if (pg()) {
       KIV_NEED_SERVICE(postgres_missing());
       KIV_NEED_SERVICE(odbc_driver_missing("psqlodbca.so"));

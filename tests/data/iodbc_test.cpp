@@ -20,7 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const bool registered = (kivtest::add_reset(&reset_driver_results), true);
 
 enum class Road { sqlite, postgres };
 
@@ -38,7 +37,6 @@ class OdbcBase : public kivtest::KivTest {
 
   void SetUp() override {
     KivTest::SetUp();
-    (void)registered;
     if (pg()) {
       KIV_NEED_SERVICE(kivtest::postgres_missing());
       KIV_NEED_SERVICE(kivtest::odbc_driver_missing("psqlodbca.so"));

@@ -11,8 +11,6 @@ using namespace kiv;
 
 namespace {
 
-const bool registered = (kivtest::add_reset(&reset_sqlbuf), true);
-
 // A tree as text: leaf values in brackets, or(...), range(low,high) with "-"
 // for an open end.
 std::string dump(const ptree* t) {
@@ -28,7 +26,6 @@ class Criteria : public kivtest::KivTest {
  protected:
   void SetUp() override {
     KivTest::SetUp();
-    (void)registered;
     node_.table = "cases";
     node_.columns = {{"name", kTextColumn}, {"n", kIntColumn}, {"amount", kFloatColumn}, {"opened", kDateColumn}};
     node_.count = 4;

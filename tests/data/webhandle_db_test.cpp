@@ -15,13 +15,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const bool registered = (kivtest::add_reset(&reset_driver_results), true);
 
 class DriverResultsTest : public kivtest::KivTest {
  protected:
   void SetUp() override {
     KivTest::SetUp();
-    (void)registered;
     fs::create_directories(home_.path() / "tmp");
     settings().nvpathhome = home_.str();
   }

@@ -18,14 +18,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const bool registered = (kivtest::add_reset(&reset_driver_results),
-                         kivtest::add_reset([] { set_linux_driver(nullptr); }), true);
-
 class Pgsql : public kivtest::KivTest {
  protected:
   void SetUp() override {
     KivTest::SetUp();
-    (void)registered;
     KIV_NEED_SERVICE(kivtest::postgres_missing());
     fs::create_directories(home_.path() / "tmp");
     settings().nvpathhome = home_.str();

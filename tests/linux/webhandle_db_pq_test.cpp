@@ -24,14 +24,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const bool registered = (kivtest::add_reset(&kivtest::reset_db_state),
-                         kivtest::add_reset([] { set_linux_driver(nullptr); }), true);
-
 class PqHandles : public kivtest::KivTest {
  protected:
   void SetUp() override {
     KivTest::SetUp();
-    (void)registered;
     KIV_NEED_SERVICE(kivtest::postgres_missing());
     fs::create_directories(home_.path() / "tmp");
     settings().nvpathhome = home_.str();

@@ -7,8 +7,7 @@
 #include <unistd.h>
 
 #include "platform/flavour.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivsettings.h"
+#include "platform/state.h"
 
 namespace kivtest {
 
@@ -56,19 +55,11 @@ std::string read_file(const std::string& path) {
 }
 
 namespace {
-std::vector<void (*)()>& resets() {
-  static std::vector<void (*)()> r;
-  return r;
-}
 void reset_all() {
-  kiv::reset_reqctx();
-  kiv::reset_settings();
+  kiv::reset_process_state();
   kiv::set_platform(kiv::Platform::windows);
-  for (auto fn : resets()) fn();
 }
 }  // namespace
-
-void add_reset(void (*fn)()) { resets().push_back(fn); }
 
 void KivTest::SetUp() {
   reset_all();

@@ -58,8 +58,9 @@ class TempDir {
 
 std::string read_file(const std::string& path);
 
-// Base fixture: page output and standard error go into strings; the request
-// context and the flavour are reset before and after each test.
+// Base fixture: page output and standard error go into strings; every piece
+// of process-wide state (each holder registers its own reset, see
+// platform/state.h) and the flavour are reset before and after each test.
 class KivTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -74,8 +75,5 @@ class KivTest : public ::testing::Test {
   kiv::StringSink out_;
   kiv::StringSink err_;
 };
-
-// Registers extra per-test resets (for process-wide state of higher layers).
-void add_reset(void (*fn)());
 
 }  // namespace kivtest
