@@ -55,8 +55,15 @@ const std::string& kivobj::attr(int n) const {
   return attrs_[n - 1];
 }
 
-// Stores attribute n; a new NAME moves the object in its list's index.
-void kivobj::set(int n, std::string text) {
+Origin kivobj::origin(int n) const {
+  if (n < 1 || n > kAttrCount || attrs_[n - 1].empty()) return Origin::config;
+  return origins_[n - 1];
+}
+
+// Stores attribute n with its origin; a new NAME moves the object in its
+// list's index.
+void kivobj::set(int n, std::string text, Origin origin) {
+  origins_[n - 1] = origin;
   if (n == attr::NAME && owner_ && text != attrs_[0]) {
     owner_->unlink_name(this);
     attrs_[0] = std::move(text);
@@ -68,16 +75,16 @@ void kivobj::set(int n, std::string text) {
 
 std::unique_ptr<kivobj> getnewobj() { return std::make_unique<kivobj>(); }
 
-int modattrib(kivobj* node, int n, std::string_view text) {
+int modattrib(kivobj* node, int n, std::string_view text, Origin origin) {
   if (!node || n < 1 || n > kAttrCount) return -1;
-  node->set(n, std::string(text));
+  node->set(n, std::string(text), origin);
   return 0;
 }
 
-int castattrib(kivobj* node, int n, std::string_view text) {
+int castattrib(kivobj* node, int n, std::string_view text, Origin origin) {
   if (!node || n < 1 || n > kAttrCount) return -1;
   if (n != attr::VALUE || text.empty() || node->attr(attr::TYPE) != "MENU")
-    return modattrib(node, n, text);
+    return modattrib(node, n, text, origin);
   const std::string& old = node->value();
   std::string v;
   v.reserve(text.size() + old.size() + 2);
@@ -88,20 +95,22 @@ int castattrib(kivobj* node, int n, std::string_view text) {
     v.append("^@");
     v.append(old);
   }
-  node->set(n, std::move(v));
+  // The menu's items stay behind the new choice: the whole value is marked
+  // as the choice is, since a page prints the choice from it.
+  node->set(n, std::move(v), origin);
   return 0;
 }
 
-int modattribbyname(kivobj* node, std::string_view word, std::string_view text) {
+int modattribbyname(kivobj* node, std::string_view word, std::string_view text, Origin origin) {
   int n = attrnumber(word);
   if (n == 0) return -1;
-  return modattrib(node, n, text);
+  return modattrib(node, n, text, origin);
 }
 
-int castattribbyname(kivobj* node, std::string_view word, std::string_view text) {
+int castattribbyname(kivobj* node, std::string_view word, std::string_view text, Origin origin) {
   int n = attrnumber(word);
   if (n == 0) return -1;
-  return castattrib(node, n, text);
+  return castattrib(node, n, text, origin);
 }
 
 // ---- lists -----------------------------------------------------------------
@@ -189,7 +198,7 @@ std::optional<std::string> getvalfromlist(const objlist* list, std::string_view 
 
 // ---- setting by key --------------------------------------------------------
 
-int adduniqobj(objlist* list, std::string_view key, std::string_view text) {
+int adduniqobj(objlist* list, std::string_view key, std::string_view text, Origin origin) {
   if (key.empty()) {
     out() << "Illegal head NULL \n";
     return -1;
@@ -198,18 +207,18 @@ int adduniqobj(objlist* list, std::string_view key, std::string_view text) {
   if (k.has_point && k.word.empty()) return -1;
   if (!list) return 0;
   if (kivobj* o = list->find(k.name)) {
-    modattribbyname(o, k.word, text);
+    modattribbyname(o, k.word, text, origin);
     return 0;
   }
   // A new object gets its name; a NAME key does not use the text.
   auto node = getnewobj();
-  modattrib(node.get(), attr::NAME, k.name);
-  if (k.word != "NAME") modattribbyname(node.get(), k.word, text);
+  modattrib(node.get(), attr::NAME, k.name, origin);
+  if (k.word != "NAME") modattribbyname(node.get(), k.word, text, origin);
   addobj(list, std::move(node));
   return 0;
 }
 
-int castobj(objlist* list, std::string_view key, std::string_view text) {
+int castobj(objlist* list, std::string_view key, std::string_view text, Origin origin) {
   if (key.empty()) {
     out() << "Illegal head NULL \n";
     return -1;
@@ -217,7 +226,7 @@ int castobj(objlist* list, std::string_view key, std::string_view text) {
   SetKey k = split_first(key);
   if (!k.has_point || k.word.empty()) return -1;
   if (!list) return 0;
-  if (kivobj* o = list->find(k.name)) castattribbyname(o, k.word, text);
+  if (kivobj* o = list->find(k.name)) castattribbyname(o, k.word, text, origin);
   return 0;
 }
 

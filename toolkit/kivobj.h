@@ -34,6 +34,28 @@ inline constexpr std::string_view kHeadName = "XXXheadlistXXXX";
 
 class objlist;
 
+// Where an attribute's text came from. Page markers print configuration and
+// the program's own texts as they are (configuration may hold markup), and
+// HTML-escape texts that a request or a database record supplied. The mark
+// lives in memory only: object files never carry it.
+enum class Origin : unsigned char {
+  config,   // an object file, the state file, or the program itself
+  request,  // a request variable copied onto the object
+  record,   // a database record, or text derived from one
+};
+
+class kivobj;
+
+// Sets attribute n (1..10) to a copy of the text; an empty text leaves it
+// absent. The text is marked with `origin` (configuration unless told).
+// 0, or -1 for an absent node or another number (nothing changed).
+int modattrib(kivobj* node, int n, std::string_view text, Origin origin = Origin::config);
+
+// As modattrib, but a VALUE cast onto an object whose TYPE is exactly "MENU"
+// puts the text in front of the menu: text "^@" old value, or text "^$" when
+// there was none.
+int castattrib(kivobj* node, int n, std::string_view text, Origin origin = Origin::config);
+
 // One object. An attribute is a non-empty text or absent (held as an empty
 // text); all changes go through modattrib and castattrib, so that the list
 // the object belongs to keeps its name index right.
@@ -42,7 +64,7 @@ class kivobj {
   kivobj() = default;
   // A copy has the same attributes and belongs to no list (it may be added
   // to one); assigning over an object would bypass its list's index.
-  kivobj(const kivobj& other) : attrs_(other.attrs_) {}
+  kivobj(const kivobj& other) : attrs_(other.attrs_), origins_(other.origins_) {}
   kivobj& operator=(const kivobj&) = delete;
 
   // The text of attribute n; empty when absent or n is not 1..10.
@@ -50,14 +72,19 @@ class kivobj {
   bool has(int n) const { return !attr(n).empty(); }
   const std::string& name() const { return attrs_[0]; }
   const std::string& value() const { return attrs_[attr::VALUE - 1]; }
+  // Where attribute n came from; config for an absent one or another n.
+  Origin origin(int n) const;
+  // True when attribute n came from a request or a record.
+  bool marked(int n) const { return origin(n) != Origin::config; }
 
  private:
   friend class objlist;
-  friend int modattrib(kivobj* node, int n, std::string_view text);
-  friend int castattrib(kivobj* node, int n, std::string_view text);
-  void set(int n, std::string text);
+  friend int modattrib(kivobj* node, int n, std::string_view text, Origin origin);
+  friend int castattrib(kivobj* node, int n, std::string_view text, Origin origin);
+  void set(int n, std::string text, Origin origin = Origin::config);
 
   std::array<std::string, kAttrCount> attrs_;
+  std::array<Origin, kAttrCount> origins_{};
   objlist* owner_ = nullptr;       // the list the object was added to
   kivobj* next_same_ = nullptr;    // the next object of the same name, in list order
   size_t seq_ = 0;                 // position of the object in its list
@@ -124,19 +151,12 @@ std::unique_ptr<kivobj> getnewobj();
 // absent list (or object) does nothing and gives nullptr.
 kivobj* addobj(objlist* list, std::unique_ptr<kivobj> node);
 
-// Sets attribute n (1..10) to a copy of the text; an empty text leaves it
-// absent. 0, or -1 for an absent node or another number (nothing changed).
-int modattrib(kivobj* node, int n, std::string_view text);
-
-// As modattrib, but a VALUE cast onto an object whose TYPE is exactly "MENU"
-// puts the text in front of the menu: text "^@" old value, or text "^$" when
-// there was none.
-int castattrib(kivobj* node, int n, std::string_view text);
-
 // modattrib/castattrib by attribute word; 0, or -1 for a word other than
 // NAME .. HELP (nothing changed).
-int modattribbyname(kivobj* node, std::string_view word, std::string_view text);
-int castattribbyname(kivobj* node, std::string_view word, std::string_view text);
+int modattribbyname(kivobj* node, std::string_view word, std::string_view text,
+                    Origin origin = Origin::config);
+int castattribbyname(kivobj* node, std::string_view word, std::string_view text,
+                     Origin origin = Origin::config);
 
 // A copy of the attribute the key names on this object ("<NAME>.<ATTRIBUTE>",
 // compared whole and with case), or none. An absent node prints
@@ -150,13 +170,15 @@ std::optional<std::string> getvalfromlist(const objlist* list, std::string_view 
 
 // Sets the attribute of the key (the object name before the first point, the
 // attribute word after it; no point: VALUE) on the first object of that name,
-// creating and appending the object when there is none. 0; -1 for an empty
-// key ("Illegal head NULL \n") or a point with nothing behind it.
-int adduniqobj(objlist* list, std::string_view key, std::string_view text);
+// creating and appending the object when there is none; the text is marked
+// with `origin`. 0; -1 for an empty key ("Illegal head NULL \n") or a point
+// with nothing behind it.
+int adduniqobj(objlist* list, std::string_view key, std::string_view text,
+               Origin origin = Origin::config);
 
 // Casts the attribute of the key on an existing object only; a key needs its
 // point. 0; -1 for a bad key.
-int castobj(objlist* list, std::string_view key, std::string_view text);
+int castobj(objlist* list, std::string_view key, std::string_view text, Origin origin = Origin::config);
 
 // How ex2obj and castex2obj treat request variables. `checked`, for every
 // command: variables from the form may set only what the protected
