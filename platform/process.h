@@ -7,6 +7,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +28,10 @@ struct Options {
   // Standard error goes to the caller's own unless this is set: then it is
   // collected into Result::errors.
   bool capture_errors = false;
+  // The most bytes Result::output and Result::errors each keep; what a child
+  // writes beyond it is read and dropped, so it never blocks on a full pipe
+  // and never fills the caller's memory. None: everything is kept.
+  std::optional<std::size_t> capture_limit;
   // After this the child's process group is killed.
   std::chrono::milliseconds limit{std::chrono::seconds(60)};
 };
@@ -39,6 +44,7 @@ struct Result {
   int signal = 0;          // the signal that ended it, when one did
   std::string output;      // standard output, when captured
   std::string errors;      // standard error, when captured
+  bool cut = false;        // output or errors went past the capture limit
 
   // Started, ended by itself with status 0.
   bool ok() const { return started && !timed_out && signal == 0 && status == 0; }
