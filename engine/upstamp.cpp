@@ -51,7 +51,9 @@ std::optional<std::string> request_action() {
 bool reads_as_one(const std::string& text) { return std::strtol(text.c_str(), nullptr, 10) == 1; }
 
 bool stamp_rule(const objlist* list, std::string_view field) {
-  const char* rule = field == "resolution" ? "resolution_timestamp" : field == "problem" ? "problem_timestamp" : nullptr;
+  const char* rule = nullptr;
+  if (field == "resolution") rule = "resolution_timestamp";
+  if (field == "problem") rule = "problem_timestamp";
   if (!rule) return true;
   const std::string v = value_of(list, rule);
   return !v.empty() && reads_as_one(v);

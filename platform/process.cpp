@@ -261,14 +261,6 @@ void supervise(pid_t pid, const Options& o, Plumbing& p, Result& r) {
   if (!ended) set_result(r, wstatus);
 }
 
-bool drop_variable(std::string_view entry) {
-  std::string_view name = entry.substr(0, entry.find('='));
-  if (name.starts_with("LD_") || name.starts_with("BASH_")) return true;
-  for (std::string_view n : {"IFS", "ENV", "BASH_ENV", "SHELLOPTS", "BASHOPTS", "PS4", "CDPATH", "GLOBIGNORE"})
-    if (name == n) return true;
-  return false;
-}
-
 }  // namespace
 
 Result run(const std::vector<std::string>& argv, const Options& options) {
@@ -305,10 +297,19 @@ Result run_shell(const std::string& command, const Options& options) {
   return run({"/bin/sh", "-c", command}, options);
 }
 
+bool unsafe_variable(std::string_view name) {
+  if (name.starts_with("LD_") || name.starts_with("BASH_")) return true;
+  for (std::string_view n : {"IFS", "ENV", "BASH_ENV", "SHELLOPTS", "BASHOPTS", "PS4", "CDPATH", "GLOBIGNORE"})
+    if (name == n) return true;
+  return false;
+}
+
 std::vector<std::string> safe_environment() {
   std::vector<std::string> env;
-  for (char** e = environ; e && *e; ++e)
-    if (!drop_variable(*e)) env.emplace_back(*e);
+  for (char** e = environ; e && *e; ++e) {
+    const std::string_view entry(*e);
+    if (!unsafe_variable(entry.substr(0, entry.find('=')))) env.emplace_back(entry);
+  }
   return env;
 }
 

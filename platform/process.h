@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kiv::process {
@@ -61,10 +62,14 @@ Result run(const std::vector<std::string>& argv, const Options& options);
 Result run_shell(const std::string& command, const Options& options);
 
 // This process's environment without the variables that change how a
-// program is loaded or how a shell reads its input: LD_*, BASH_* (exported
-// functions included), IFS, ENV, BASH_ENV, SHELLOPTS, BASHOPTS, PS4, CDPATH,
-// GLOBIGNORE.
+// program is loaded or how a shell reads its input (unsafe_variable).
 std::vector<std::string> safe_environment();
+
+// True for the names of those variables: LD_*, BASH_* (exported functions
+// included), IFS, ENV, BASH_ENV, SHELLOPTS, BASHOPTS, PS4, CDPATH,
+// GLOBIGNORE. A caller that adds variables of its own to an environment
+// checks their names here.
+bool unsafe_variable(std::string_view name);
 
 // What ended a child, for a message: "exit status 3", "signal 9",
 // "no end within 60 s", "cannot start: <reason>".

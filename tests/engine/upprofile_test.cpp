@@ -71,7 +71,8 @@ TEST_F(Profiles, StaffProfilesLiveInTheirOwnFolder) {
 TEST_F(Profiles, LoginsThatCannotNameAFile) {
   home_.write("secret", "a^$b^$");
   home_.write("users/.hidden", "a^$b^$");
-  const std::vector<std::string> logins = {"..", "../secret", "a/b", "a\\b", std::string("a\x01" "b"), ".hidden", "a:b", "a\tb"};
+  const std::vector<std::string> logins = {"..", "../secret", "a/b", "a\\b", std::string("a") + '\x01' + "b",
+                                           ".hidden", "a:b", "a\tb"};
   for (const std::string& login : logins) {
     clear_output();
     EXPECT_EQ(getdefuser(login, kUserProfile), std::nullopt) << login;
