@@ -164,6 +164,25 @@ TEST_F(Hooks, NamesThatNeverReachTheCommand) {
   for (const auto& [name, value] : v) EXPECT_TRUE(name == "status" || !value.starts_with("hostile-")) << name;
 }
 
+TEST_F(Hooks, ManyColumnsAndLongValues) {
+  std::vector<Attr> attrs = {{"tk_post_add.VALUE", "ON"}, {"tk_post_add.TITLE", dumper()}};
+  std::string keys, data;
+  for (int i = 1; i <= 150; ++i) {
+    const std::string column = "c" + std::to_string(i);
+    attrs.push_back({column + ".DBKEY", column});
+    keys += column + (i < 150 ? "^@" : "^$");
+    data += (i == 150 ? std::string(5000, 'v') : column) + (i < 150 ? "^@" : "^$");
+  }
+  auto list = objects(attrs);
+  const packet record{data, keys};
+  EXPECT_EQ(run_hook(*list, Hook::post_add, nullptr, &record), 0);
+  Vars v = seen();
+  EXPECT_EQ(v.at("c1"), "c1");
+  EXPECT_EQ(v.at("c99"), "c99");
+  EXPECT_EQ(v.at("c149"), "c149");
+  EXPECT_EQ(v.at("c150"), std::string(5000, 'v'));
+}
+
 TEST_F(Hooks, OutputShownWhenTheCommandFails) {
   struct Case {
     const char* what;
