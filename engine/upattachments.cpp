@@ -88,8 +88,8 @@ bool folder_names(const std::string& folder, std::vector<std::string>& names) {
 
 std::string_view before_underscore(std::string_view name) { return name.substr(0, name.find('_')); }
 
-// Control of "/" and "\" and of the plain-name rule shared by both folder
-// name functions.
+// Writes "/" and "\" as "-" and applies the plain-name rule: the last step
+// of both folder-name functions.
 std::optional<std::string> plain_folder(std::string part) {
   std::replace(part.begin(), part.end(), '/', '-');
   std::replace(part.begin(), part.end(), '\\', '-');
@@ -97,8 +97,8 @@ std::optional<std::string> plain_folder(std::string part) {
   return part;
 }
 
-// The attachments root of the list and the case folder under it; none
-// (traced) when the folder would not lie under the root.
+// The case folder under the attachments root; none (traced) when it would
+// not lie under the root.
 std::optional<std::string> case_folder(const std::string& root, const std::string& name) {
   std::string folder = root + "/" + name;
   if (!path_under(root, folder)) {
