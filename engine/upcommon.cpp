@@ -10,28 +10,18 @@
 #include "toolkit/kivcontext.h"
 #include "toolkit/kivobjfile.h"
 #include "toolkit/kivsettings.h"
+#include "toolkit/kivtext.h"
 
 namespace kiv {
 
 namespace {
 
-// Comparison without regard to case, in ASCII (the database type words).
-bool same_word(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
-}
-
+// The database type words are compared without regard to case.
 int dbtype_flag(std::string_view type) {
-  if (same_word(type, "MSSQL")) return 1;
-  if (same_word(type, "ORACLE")) return 2;
-  if (same_word(type, "SYBASE")) return 3;
-  if (same_word(type, "DB2")) return 4;
+  if (equal_nocase(type, "MSSQL")) return 1;
+  if (equal_nocase(type, "ORACLE")) return 2;
+  if (equal_nocase(type, "SYBASE")) return 3;
+  if (equal_nocase(type, "DB2")) return 4;
   return 0;
 }
 

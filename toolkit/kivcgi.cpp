@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +20,7 @@
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivexfile.h"
 #include "toolkit/kivpath.h"
+#include "toolkit/kivtext.h"
 #include "toolkit/multipart.h"
 #include "toolkit/rowcol.h"
 #include "toolkit/security.h"
@@ -35,14 +35,6 @@ constexpr const char* kDashes =
     "-----------------------------------------------------------------";  // 65
 
 bool linux_flavour() { return platform() == Platform::linux; }
-
-bool equal_nocase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
-
-bool starts_nocase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
-}
 
 bool contains(std::string_view text, std::string_view part) {
   return text.find(part) != std::string_view::npos;

@@ -1,11 +1,11 @@
 // The CGI environment record and the request method code.
 #include <climits>
 #include <cstdlib>
-#include <strings.h>
 
 #include "platform/output.h"
 #include "toolkit/kivcgi.h"
 #include "toolkit/kivcgitrace.h"
+#include "toolkit/kivtext.h"
 
 namespace kiv {
 
@@ -100,10 +100,7 @@ int printcgiinfo(const cgiinfo& r) {
 int mcode(const cgiinfo& r) {
   if (!r.request_method) return M_NONE;
   const std::string& m = *r.request_method;
-  auto starts = [&](const char* p) {
-    size_t n = std::char_traits<char>::length(p);
-    return m.size() >= n && strncasecmp(m.data(), p, n) == 0;
-  };
+  auto starts = [&](std::string_view p) { return starts_nocase(m, p); };
   if (starts("GET")) return M_GET;
   if (starts("POST")) return M_POST;
   if (starts("PUT")) return M_PUT;

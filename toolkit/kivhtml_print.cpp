@@ -4,7 +4,6 @@
 // holds request text such as MENUTRIG) are HTML-escaped wherever a marker
 // shows data; MB, VB and the include marker write their text as it is.
 #include <cstdlib>
-#include <strings.h>
 #include <unordered_set>
 
 #include "platform/flavour.h"
@@ -14,15 +13,12 @@
 #include "toolkit/kivhtml.h"
 #include "toolkit/kivhtml_rows.h"
 #include "toolkit/kivsettings.h"
+#include "toolkit/kivtext.h"
 #include "toolkit/rowcol.h"
 
 namespace kiv {
 
 namespace {
-
-bool equal_nocase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
 
 void put(kivhtml& ctx, std::string_view text) {
   if (!text.empty()) ctx.out->write(text);

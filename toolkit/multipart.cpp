@@ -2,6 +2,7 @@
 // the body, the header lines of each part, and the files of file parts,
 // each saved under <home>/tmp in a file of its own. Then the structured
 // header parser and the file-name helpers it uses.
+#include "toolkit/kivtext.h"
 #include "toolkit/multipart.h"
 
 #include <algorithm>
@@ -9,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <strings.h>
 #include <unistd.h>
 
 #include "platform/exit.h"
@@ -26,14 +26,6 @@ constexpr size_t kHeaderLine = 8192;
 
 bool is_space(int c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-bool equal_nocase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
-
-bool starts_nocase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
 }
 
 void perror_out(const std::string& what) {

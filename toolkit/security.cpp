@@ -3,6 +3,7 @@
 // reversible form is read once and rewritten), password changes and new
 // accounts. Custom security's rules are in security_custom.cpp, session keys
 // in security_skey.cpp.
+#include "toolkit/kivtext.h"
 #include "toolkit/security.h"
 
 #include <algorithm>
@@ -12,7 +13,6 @@
 #include <crypt.h>
 #include <fcntl.h>
 #include <memory>
-#include <strings.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,10 +29,6 @@ namespace kiv {
 namespace {
 
 constexpr std::string_view kEncodeKey = "]=K;?:_|{-";
-
-bool equal_nocase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
 
 bool is_space(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
@@ -274,11 +270,7 @@ std::optional<std::string> getscript() {
   return std::string(slash == std::string_view::npos ? v : v.substr(slash + 1));
 }
 
-bool is_password_name(std::string_view name) {
-  for (size_t i = 0; i + 4 <= name.size(); ++i)
-    if (strncasecmp(name.data() + i, "pass", 4) == 0) return true;
-  return false;
-}
+bool is_password_name(std::string_view name) { return contains_nocase(name, "pass"); }
 
 std::optional<std::string> loginfile_path(std::string_view login, std::string_view suffix) {
   if (!usable_login(login)) return std::nullopt;

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +14,7 @@
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivio.h"
 #include "toolkit/kivpath.h"
+#include "toolkit/kivtext.h"
 #include "toolkit/security.h"
 
 namespace kiv {
@@ -65,10 +65,6 @@ bool random_digits(std::string& out, size_t n) {
       if (buf[i] < 250) out += static_cast<char>('0' + buf[i] % 10);
   }
   return true;
-}
-
-bool equal_nocase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
 }  // namespace
