@@ -3,7 +3,7 @@
 #include <unistd.h>
 
 #include "platform/output.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/kiv_malloc.h"
 
 namespace kiv {
 
