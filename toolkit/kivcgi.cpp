@@ -16,6 +16,7 @@
 #include "platform/flavour.h"
 #include "platform/output.h"
 #include "toolkit/kivcgi.h"
+#include "toolkit/kivcgiclient.h"
 #include "toolkit/kivcgiform.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivexfile.h"

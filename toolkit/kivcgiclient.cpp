@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "platform/output.h"
-#include "toolkit/kivcgi.h"
+#include "toolkit/kivcgiclient.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivtext.h"
 
@@ -59,6 +59,7 @@ int getcgiinfo(cgiinfo& r) {
   r.content_type = env("CONTENT_TYPE");
   // An empty CONTENT_LENGTH means no body, as an unset one does.
   std::optional<std::string> len = env("CONTENT_LENGTH");
+  r.content_length_set = len.has_value();
   if (len && !len->empty()) {
     if (!parse_length(*len, r.content_length)) {
       r.content_length = 0;

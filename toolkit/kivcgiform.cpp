@@ -6,7 +6,7 @@
 
 #include "platform/exit.h"
 #include "platform/output.h"
-#include "toolkit/kivcgi.h"
+#include "toolkit/kivcgiclient.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivtext.h"
 #include "toolkit/multipart.h"

@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "platform/output.h"
-#include "toolkit/kivcgi.h"
+#include "toolkit/kivcgimisc.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivio.h"
 #include "toolkit/kivpath.h"

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <sys/stat.h>
 
-#include "toolkit/kivcgi.h"
+#include "toolkit/kivcgimisc.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivhtml.h"
 #include "toolkit/kivio.h"

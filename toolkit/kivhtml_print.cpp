@@ -8,7 +8,7 @@
 
 #include "platform/flavour.h"
 #include "platform/output.h"
-#include "toolkit/kivcgi.h"
+#include "toolkit/kivcgimisc.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivhtml.h"
 #include "toolkit/kivhtml_rows.h"

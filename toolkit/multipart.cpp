@@ -14,7 +14,7 @@
 
 #include "platform/exit.h"
 #include "platform/output.h"
-#include "toolkit/kivcgi.h"
+#include "toolkit/kivcgiclient.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/rowcol.h"
 

@@ -20,6 +20,7 @@
 #include "platform/exit.h"
 #include "platform/output.h"
 #include "toolkit/kivcgi.h"
+#include "toolkit/kivcgimisc.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivpath.h"
 #include "toolkit/rowcol.h"
