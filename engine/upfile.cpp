@@ -50,7 +50,7 @@ bool contains(const std::string& line, std::string_view part) {
 }  // namespace
 
 std::string gen_tmpdatafile(std::time_t now) {
-  const std::string base = sformat("%s/tmp/tmp_datafile.%d.%d", settings().nvpathhome,
+  const std::string base = sformat("%s/tmp/tmp_datafile.%d.%d", reqctx().nvhome,
                                    static_cast<long long>(now), static_cast<int>(getpid()));
   std::string name = base;
   std::string made;
@@ -71,7 +71,7 @@ const std::string& last_tmpdatafile() { return last_name(); }
 
 std::optional<std::string> hidedatafile_path(std::string_view value) {
   namespace fs = std::filesystem;
-  const std::string& home = settings().nvpathhome;
+  const std::string& home = reqctx().nvhome;
   if (home.empty() || value.empty()) return std::nullopt;
   fs::path p{std::string(value)};
   std::string name = p.filename().string();

@@ -1,21 +1,18 @@
 // The CGI environment record and the request method code.
 #include <climits>
-#include <cstdlib>
 
 #include "platform/output.h"
 #include "toolkit/kivcgiclient.h"
 #include "toolkit/kivcgitrace.h"
+#include "toolkit/kivcontext.h"
 #include "toolkit/kivtext.h"
 
 namespace kiv {
 
 namespace {
 
-std::optional<std::string> env(const char* name) {
-  const char* v = std::getenv(name);
-  if (!v) return std::nullopt;
-  return std::string(v);
-}
+// The CGI variables are the web server's: as the process inherited them.
+std::optional<std::string> env(const char* name) { return inherited_env(name); }
 
 // CONTENT_LENGTH must be decimal digits (surrounding blanks allowed) within
 // the 32-bit range; anything else is a bad length.

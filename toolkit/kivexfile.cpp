@@ -110,6 +110,18 @@ std::optional<std::string> getstateval(const exlist* list, std::string_view name
   return std::nullopt;
 }
 
+bool is_state_setting(std::string_view name) {
+  for (std::string_view s : {"FIELDMAXLEN", "CUSTOM_SECURITY", "ATTACHMENTMAXLEN", "KIVDEBUG", "GROUP", "USER",
+                             "logindir", "logindir.VALUE"})
+    if (name == s) return true;
+  return false;
+}
+
+std::optional<std::string> getstatecommand(const exlist* list, std::string_view action) {
+  if (is_state_setting(action)) return std::nullopt;
+  return getstateval(list, action);
+}
+
 int printexdata(const exlist* list) {
   if (!list || list->empty()) return -1;
   for (const exdata& n : list->nodes) {

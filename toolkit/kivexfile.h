@@ -57,6 +57,16 @@ std::optional<std::string> getnodeval(const exlist* list, std::string_view name)
 // name are not seen.
 std::optional<std::string> getstateval(const exlist* list, std::string_view name);
 
+// True when `name` is one of the settings the state file configures the
+// program with (FIELDMAXLEN, CUSTOM_SECURITY, ATTACHMENTMAXLEN, KIVDEBUG,
+// GROUP, USER, logindir, logindir.VALUE): such a name is no action.
+bool is_state_setting(std::string_view name);
+
+// The command line the state file binds to the action word `action`, or
+// none: a form entry never binds one, and a setting of the state file is
+// no action.
+std::optional<std::string> getstatecommand(const exlist* list, std::string_view action);
+
 // Traces every node; -1 for no list, else 0.
 int printexdata(const exlist* list);
 

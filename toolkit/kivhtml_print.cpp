@@ -44,8 +44,8 @@ std::optional<std::string> attr_of(const kivhtml& ctx, std::string_view name, st
 }
 
 std::string env_text(std::string_view name) {
-  const char* v = std::getenv(std::string(name).c_str());
-  return v ? html_escape(v) : std::string();
+  std::optional<std::string> v = request_env(name);
+  return v ? html_escape(*v) : std::string();
 }
 
 // EB: "bron" and "broff" switch the line-break flag and give nothing.
@@ -112,7 +112,7 @@ std::string selected_item(const kivhtml& ctx, std::string_view key) {
 std::string include_text(std::string_view file) {
   kivtrace("htmllib\n");
   const Settings& s = settings();
-  std::string dir = s.libdir.empty() ? s.nvpathhome + "/client/kivhtml/tk/lib" : s.libdir;
+  std::string dir = s.libdir.empty() ? reqctx().nvhome + "/client/kivhtml/tk/lib" : s.libdir;
   std::string path = dir + "/";
   path.append(file);
   return readfile_sized(path, platform() == Platform::linux).value_or(std::string());

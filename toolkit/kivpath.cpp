@@ -34,7 +34,8 @@ bool path_under(std::string_view folder, std::string_view path) {
          (fs_ == "/" || ps[fs_.size()] == '/');
 }
 
-bool write_file_atomic(const std::string& path, std::string_view content, std::string* error) {
+bool write_file_atomic(const std::string& path, std::string_view content, std::string* error,
+                       const AtomicWrite& how) {
   auto fail = [&](const char* what) {
     if (error) *error = std::string(what) + ": " + std::strerror(errno);
     return false;
@@ -42,10 +43,17 @@ bool write_file_atomic(const std::string& path, std::string_view content, std::s
   std::string tmp = path + ".tmpXXXXXX";
   int fd = mkstemp(tmp.data());
   if (fd < 0) return fail("cannot create temporary file");
-  // Keep the live file's permissions where there is one.
+  // Keep the live file's permissions where there is one (not those of a
+  // link's target).
   struct stat st;
-  if (::stat(path.c_str(), &st) == 0) fchmod(fd, st.st_mode & 07777);
-  else fchmod(fd, 0644);
+  const bool live = ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  if (::fchmod(fd, live ? st.st_mode & 07777 : how.new_mode) != 0) {
+    int e = errno;
+    ::close(fd);
+    ::unlink(tmp.c_str());
+    errno = e;
+    return fail("cannot set the mode of the temporary file");
+  }
   size_t done = 0;
   while (done < content.size()) {
     ssize_t n = ::write(fd, content.data() + done, content.size() - done);
@@ -59,7 +67,7 @@ bool write_file_atomic(const std::string& path, std::string_view content, std::s
     }
     done += static_cast<size_t>(n);
   }
-  if (::fsync(fd) != 0 || ::close(fd) != 0) {
+  if ((how.durable && ::fsync(fd) != 0) || ::close(fd) != 0) {
     int e = errno;
     ::unlink(tmp.c_str());
     errno = e;
@@ -73,6 +81,7 @@ bool write_file_atomic(const std::string& path, std::string_view content, std::s
   }
   // The rename lives in the folder's entry: sync the folder too, so that a
   // crash after a reported save cannot bring the old file back.
+  if (!how.durable) return true;
   const size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
   if (!sync_folder(folder)) return fail("cannot sync folder");

@@ -2,7 +2,6 @@
 // the body, the header lines of each part, and the files of file parts,
 // each saved under <home>/tmp in a file of its own. Then the structured
 // header parser and the file-name helpers it uses.
-#include "toolkit/kivtext.h"
 #include "toolkit/multipart.h"
 
 #include <algorithm>
@@ -16,6 +15,7 @@
 #include "platform/output.h"
 #include "toolkit/kivcgiclient.h"
 #include "toolkit/kivcgitrace.h"
+#include "toolkit/kivtext.h"
 #include "toolkit/rowcol.h"
 
 namespace kiv {
@@ -37,11 +37,10 @@ void forget_upload(const std::string& path) {
   ups.erase(std::remove(ups.begin(), ups.end(), path), ups.end());
 }
 
-// The temporary folder of uploads: <NVHOME>/tmp, or /tmp without a home.
+// The temporary folder of uploads: <home>/tmp, or /tmp without a home.
 std::string upload_folder() {
-  const char* home = std::getenv("NVHOME");
-  if (!home || !*home) return "/tmp";
-  return std::string(home) + "/tmp";
+  const std::string home = home_folder();
+  return home.empty() ? std::string("/tmp") : home + "/tmp";
 }
 
 // The field name up to its first point, reduced to characters that are safe
@@ -305,7 +304,7 @@ form_entries parse_multipart(std::FILE* in) {
   }
   cgiinfo info;
   getcgiinfo(info);
-  if (!std::getenv("CONTENT_LENGTH")) {
+  if (!info.content_length_set) {
     err() << "No CONTENT_LENGTH\n";
     throw Exit{1};
   }
@@ -323,17 +322,6 @@ form_entries parse_multipart(std::FILE* in) {
   if (!boundary || boundary->empty()) return form_entries(1);
   MultipartReader reader(in, info.content_length, "\r\n--" + *boundary);
   return reader.run();
-}
-
-bool is_saved_upload(std::string_view path) {
-  for (const std::string& p : reqctx().uploads)
-    if (p == path) return true;
-  return false;
-}
-
-void remove_saved_uploads() {
-  for (const std::string& p : reqctx().uploads) ::unlink(p.c_str());
-  reqctx().uploads.clear();
 }
 
 // ---- structured header lines ----

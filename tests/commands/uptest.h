@@ -22,17 +22,6 @@ namespace fs = std::filesystem;
 class UpHome : public cgitest::HomeTest {
  protected:
   UpHome() : cgitest::HomeTest("uphome") {}
-  void SetUp() override {
-    cgitest::HomeTest::SetUp();
-    // The command start-up sets these for templates; PATH keeps its value
-    // (the start-up puts the home's folders in front of it) and comes back
-    // after the test.
-    const char* path = std::getenv("PATH");
-    env_.push_back(std::make_unique<kivtest::ScopedEnv>(
-        "PATH", path ? std::optional<std::string>(path) : std::nullopt));
-    for (const char* n : {"TODAY", "TIME", "TIME24", "TEMPLATE_PATH", "KIV_REGISTRY_FILE"})
-      env_.push_back(std::make_unique<kivtest::ScopedEnv>(n, std::nullopt));
-  }
   bool shown(const std::string& text) const { return page().find(text) != std::string::npos; }
 
   // A GET request to `up` (or to the program of another default state file).

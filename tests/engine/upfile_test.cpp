@@ -11,6 +11,7 @@
 #include "platform/flavour.h"
 #include "support/testsupport.h"
 #include "toolkit/kivfmt.h"
+#include "toolkit/kivcontext.h"
 #include "toolkit/kivsettings.h"
 
 using namespace kiv;
@@ -23,7 +24,7 @@ class Files : public kivtest::KivTest {
  protected:
   void SetUp() override {
     KivTest::SetUp();
-    settings().nvpathhome = home_.str();
+    reqctx().nvhome = home_.str();
     fs::create_directories(home_.path() / "tmp");
   }
   std::string tmp(const std::string& name) const { return home_.str() + "/tmp/" + name; }
@@ -84,7 +85,7 @@ TEST_F(Files, HidedatafileNamesOnlyScratchFiles) {
       {"", false},
   };
   for (const Case& c : cases) EXPECT_EQ(hidedatafile_path(c.value).has_value(), c.accepted) << c.value;
-  settings().nvpathhome.clear();
+  reqctx().nvhome.clear();
   EXPECT_FALSE(hidedatafile_path(tmp("tmp_datafile.1.2")));
 }
 
