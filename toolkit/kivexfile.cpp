@@ -201,8 +201,16 @@ int ex2file(const exlist* list, const std::string& path) {
     return -1;
   }
   std::string text, line;
-  for (const exdata& n : list->nodes)
-    if (exnode2line(n, line) == 0) text += line;
+  // A node that cannot be written fails the save: a file without it would
+  // pass for the list. Every such node is named, and nothing is written.
+  bool whole = true;
+  for (const exdata& n : list->nodes) {
+    if (exnode2line(n, line) == 0)
+      text += line;
+    else
+      whole = false;
+  }
+  if (!whole) return -1;
   // Written beside the file and renamed over it: a failed write leaves the
   // old file whole and is reported.
   if (!write_file_atomic(path, text)) {

@@ -84,7 +84,10 @@ std::optional<std::string> getmacroline(std::FILE* file);
 // opened.
 std::optional<exlist> file2ex(const std::string& path);
 
-// Writes the list as NAME=VALUE lines; 0 or -1.
+// Writes the list as NAME=VALUE lines (a new file renamed over the old one);
+// 0, or -1 after its message: no list, a node that cannot be written (each
+// is named by exnode2line, and the file is left as it was), a file that
+// cannot be written.
 int ex2file(const exlist* list, const std::string& path);
 
 // The line of one node into `buffer`; 0, or 1 for a node that cannot be

@@ -24,13 +24,28 @@ struct AtomicWrite {
   bool durable = true;
 };
 
+// What write_file_atomic did: true when the file was replaced. A failure
+// says whether the temporary file could be made at all (`created` false:
+// nothing could be opened for writing) or the failure came later (writing,
+// syncing, renaming); errno holds the reason either way.
+struct AtomicWritten {
+  bool done = false;
+  bool created = false;
+  explicit operator bool() const { return done; }
+};
+
 // Writes `content` to a unique temporary file beside `path` (created
-// exclusively, mode 0600 until it is complete), syncs it, renames it over
-// `path` and syncs the folder, so readers see the old or the new file whole
-// and a reported save survives a crash. Whatever stands at `path` is
-// replaced, never written through: a link there is not followed.
+// exclusively, never through a link), syncs it, renames it over `path` and
+// syncs the folder, so readers see the old or the new file whole and a
+// reported save survives a crash. Whatever stands at `path` is replaced,
+// never written through: a link there is not followed.
 // False (and `path` untouched) on any failure; `error` then says why.
-bool write_file_atomic(const std::string& path, std::string_view content, std::string* error = nullptr,
-                       const AtomicWrite& how = {});
+AtomicWritten write_file_atomic(const std::string& path, std::string_view content, std::string* error = nullptr,
+                                const AtomicWrite& how = {});
+
+// True when `path` names a regular file or nothing; else false with errno
+// set (ELOOP for a link, EISDIR for a folder, EINVAL for anything else).
+// For writers that replace only files.
+bool replaceable_file(const std::string& path);
 
 }  // namespace kiv
