@@ -13,9 +13,9 @@ namespace kiv {
 
 namespace {
 
-// Constant-initialised, so that the end on exhausted memory can remove the
+// Made before main, so that the end on exhausted memory can remove the
 // uploads without constructing anything.
-constinit RequestContext g_context;
+RequestContext g_context;
 
 std::optional<std::string_view> text(const std::string& s) {
   if (s.empty()) return std::nullopt;

@@ -34,6 +34,22 @@ class UpHome : public cgitest::HomeTest {
     const char* argv[] = {"up", nullptr};
     return kiv::up_main(1, argv, states);
   }
+  // A multipart POST to `up` of these parts (name, value) and one upload.
+  int post_upload(const std::vector<std::pair<std::string, std::string>>& fields, const std::string& file) {
+    std::string body;
+    for (const auto& [name, value] : fields)
+      body += "--B\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
+    body += "--B\r\nContent-Disposition: form-data; name=\"attach1.VALUE\"; filename=\"a.txt\"\r\n\r\n" + file +
+            "\r\n--B--\r\n";
+    set("SCRIPT_NAME", "/cgi-bin/up.exe");
+    set("SERVER_NAME", "helpdesk");
+    set("REQUEST_METHOD", "POST");
+    set("CONTENT_TYPE", "multipart/form-data; boundary=B");
+    set("CONTENT_LENGTH", std::to_string(body.size()));
+    cgitest::Body b(body);
+    const char* argv[] = {"up", nullptr};
+    return kiv::up_main(1, argv, kiv::kUpStates);
+  }
   // A console run: args[0] is argv[0]. A console run sets SCRIPT_NAME, so
   // each one starts without it, as a new process would.
   int console(std::vector<std::string> args) {

@@ -334,6 +334,35 @@ TEST_F(Startup, PasswordChangeAndNewAccounts) {
   EXPECT_EQ(comparepassword({"ann", "mine1"}), 0);
 }
 
+TEST_F(Startup, NoAccountsOutsideTheRegistrationAndTheBoundActions) {
+  const std::string form = "application/x-www-form-urlencoded";
+  const std::string mallory = "login.VALUE=mallory&password.VALUE=pw1pw1&confirmpass.VALUE=pw1pw1";
+  write("client/config/authusers", "ann\n");
+  // System registration: a login the authorisation file does not name gets
+  // no account and no session.
+  secure("SYSTEM", "PASSR");
+  EXPECT_EQ(post("KIVACTION=newuser&" + mallory, form), 0);
+  EXPECT_TRUE(shown("Your login 'mallory' is not registerd in the system.\n"));
+  EXPECT_TRUE(shown("Can't create new account\n"));
+  EXPECT_FALSE(exists("login/mallory"));
+  EXPECT_TRUE(cgitest::fs::is_empty(path("session")));
+  // Self-registration, but actions the state file does not bind: no
+  // account step runs (the dispatcher refuses the action afterwards).
+  secure("self", "none");
+  for (const char* action : {"newuser1", "fchpass1", "vmainx", "chPass"}) {
+    ASSERT_EQ(post(std::string("KIVACTION=") + action + "&" + mallory + "&oldpassword.VALUE=x", form),
+              std::nullopt) << action;
+    EXPECT_EQ(var("nv_remote_user"), std::nullopt) << action;
+  }
+  EXPECT_FALSE(exists("login/mallory"));
+  EXPECT_TRUE(cgitest::fs::is_empty(path("session")));
+  // A logout that the state file does not bind leaves the key alive.
+  ASSERT_EQ(createloginfile("ann", "right1"), 0);
+  const std::string key = login_and_key("ann", "right1");
+  EXPECT_EQ(get("KIVACTION=Logout&skey=" + key), std::nullopt);
+  EXPECT_FALSE(exists("logout/" + key));
+}
+
 TEST_F(Startup, CustomSecurityIsChosenByTheStateFile) {
   secure();
   state_lines("CUSTOM_SECURITY=1\n");
