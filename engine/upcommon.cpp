@@ -1,5 +1,6 @@
 // Command start-up: get_prog_param, set_prog_path and loadobj, which turn
-// the environment and the case objects into the command settings.
+// the inherited environment and the case objects into the command settings
+// and the variables the command publishes.
 #include "engine/upcommon.h"
 
 #include <cstdlib>

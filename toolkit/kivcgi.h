@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace kiv {
 
@@ -12,19 +13,25 @@ struct exlist;
 
 // The start-up of a request: content-type header, state file, form, field
 // limit, action, the security step the action calls for, user and groups.
-// Returns the request variable list (also readexdata's answer), or nullptr;
-// ends the process on the failures that say so. In the Linux flavour the
-// state file comes from PROG_STATES (the argument is not used), no header is
-// written, and the caller runs the action's command on the list (the Linux
-// front program calls it without an argument).
+// The home is the request context's, else NVHOME as inherited. Keeps the
+// action, MENUTRIG, the session key, the user and the date in the request
+// context and publishes them (publish_environment) when it returns the
+// request variable list (also readexdata's answer). A refusal gives nullptr
+// or ends the process, as its flavour says, and removes the request's
+// uploads. In the Linux flavour the state file comes from PROG_STATES (the
+// argument is not used), no header is written, and the caller runs the
+// action's command on the list (the Linux front program calls it without an
+// argument).
 exlist* unixcgiinit(const std::string& statefile = std::string());
-// Puts DATE=<asctime of now> into the environment.
+// The request's DATE (asctime of now, with its newline) into the context.
 void setdateandtime();
-// REMOTE_USER from the list's nv_remote_user, without a domain part, and the
-// user's groups; in the Linux flavour then the user id of USER. 0, or the
-// failing result of setuid.
+// The request's user (REMOTE_USER) from the list's nv_remote_user, without a
+// domain part, and the user's groups; in the Linux flavour then the user id
+// of USER. 0, or the failing result of setuid.
 int setuser(exlist& list);
+// Cuts the domain part ("DOM\") off the request's user.
 void fixremoteuser();
+// Adds the user's groups to the list as <GROUP>.VALUE.
 void setusergrups(exlist& list);
 // The groups of `user` in a usergroups file, joined by commas, or none.
 std::optional<std::string> getusergrp(const std::string& path, const std::string& user);

@@ -24,7 +24,8 @@ struct cgiinfo {
 // Method codes of mcode.
 enum : int { M_NONE = 0, M_GET = 1, M_POST = 2, M_PUT = 3, M_HEAD = 4 };
 
-// Fills the record from the environment; 1 when SERVER_NAME is set, else 0.
+// Fills the record from the environment the process inherited from the web
+// server; 1 when SERVER_NAME is set, else 0.
 int getcgiinfo(cgiinfo& record);
 // Traces the record; 0.
 int printcgiinfo(const cgiinfo& record);

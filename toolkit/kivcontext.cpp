@@ -92,6 +92,8 @@ RequestContext& reqctx() {
 
 std::span<const std::string_view> published_names() { return kPublishedNames; }
 
+// Only what differs from the environment is written: the step runs at every
+// point where the context gains values, and most of them stay as they were.
 void publish_environment() {
   RequestContext& c = reqctx();
   for (const Published& p : kPublished) {
@@ -99,17 +101,20 @@ void publish_environment() {
     RequestContext::Inherited* r = inherited_record(c, p.name);
     if (!v) {
       // Published before, no value now: back to what was inherited.
-      if (r && r->value != getenv_text(r->name)) put_env(r->name, r->value);
-      if (r) r->published = r->value.value_or(std::string());
+      if (r && r->published) {
+        put_env(r->name, r->value);
+        r->published.reset();
+      }
       continue;
     }
-    const std::string name(p.name);
+    const char* now = std::getenv(p.name.data());  // the names are literals, NUL-terminated
+    if (now && *v == now) continue;
     if (!r) {
-      c.inherited.push_back({name, getenv_text(name), {}});
+      c.inherited.push_back({std::string(p.name), now ? std::optional<std::string>(now) : std::nullopt, std::nullopt});
       r = &c.inherited.back();
     }
     r->published = std::string(*v);
-    if (getenv_text(name) != r->published) ::setenv(name.c_str(), r->published.c_str(), 1);
+    ::setenv(r->name.c_str(), r->published->c_str(), 1);
   }
 }
 
@@ -156,7 +161,7 @@ void reset_reqctx() {
   // A variable that still holds what the request published goes back to its
   // inherited value; one that a caller changed since is left to the caller.
   for (const RequestContext::Inherited& r : c.inherited)
-    if (getenv_text(r.name) == std::optional<std::string>(r.published)) put_env(r.name, r.value);
+    if (r.published && getenv_text(r.name) == r.published) put_env(r.name, r.value);
   c = RequestContext{};
 }
 

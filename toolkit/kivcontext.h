@@ -100,8 +100,8 @@ struct RequestContext {
   // ---- what the environment held before the request published ----
   struct Inherited {
     std::string name;
-    std::optional<std::string> value;  // before the first publication
-    std::string published;             // the value written last
+    std::optional<std::string> value;      // before the first publication
+    std::optional<std::string> published;  // written last; none while `value` stands
   };
   std::vector<Inherited> inherited;
 };
