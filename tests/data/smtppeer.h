@@ -1,7 +1,7 @@
-// A scriptable SMTP peer on loopback for the tests: it accepts one
-// connection, answers each command word with the reply its script gives (in
-// one or more separate sends) and then carries on, closes, resets, hangs or
-// stalls, and records every byte the client sent.
+// A scriptable SMTP peer on loopback for the tests: it accepts connections
+// one after another, answers each command word with the reply its script
+// gives (in one or more separate sends) and then carries on, closes, resets,
+// hangs or stalls, and records every byte the client sent on each.
 #pragma once
 
 #include <arpa/inet.h>
@@ -70,13 +70,20 @@ class SmtpPeer {
 
   int port() const { return port_; }
 
-  // Starts serving one connection, in a thread of its own.
+  // Starts serving, in a thread of its own.
   void start() {
     thread_ = std::thread([this] { serve(); });
   }
 
-  // Ends the peer and gives every byte the client sent.
+  // Ends the peer and gives every byte the clients sent, one connection
+  // after another.
   std::string transcript() {
+    std::string all;
+    for (const std::string& s : sessions()) all += s;
+    return all;
+  }
+  // Ends the peer and gives what the clients sent, one text per connection.
+  std::vector<std::string> sessions() {
     finish();
     std::lock_guard<std::mutex> g(mutex_);
     return received_;
@@ -114,7 +121,7 @@ class SmtpPeer {
     if (n <= 0) return false;
     in_.append(buf, static_cast<size_t>(n));
     std::lock_guard<std::mutex> g(mutex_);
-    received_.append(buf, static_cast<size_t>(n));
+    received_.back().append(buf, static_cast<size_t>(n));
     return true;
   }
 
@@ -182,10 +189,20 @@ class SmtpPeer {
   }
 
   void serve() {
-    if (!readable(listen_fd_)) return;
-    int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) return;
-    accepted_ = true;
+    while (readable(listen_fd_)) {
+      int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) return;
+      accepted_ = true;
+      {
+        std::lock_guard<std::mutex> g(mutex_);
+        received_.emplace_back();
+      }
+      in_.clear();
+      serve_one(fd);
+    }
+  }
+
+  void serve_one(int fd) {
     if (play(fd, "greeting")) {
       std::string line;
       while (take(fd, "\n", line)) {
@@ -206,7 +223,7 @@ class SmtpPeer {
   std::atomic<bool> stop_{false};
   std::atomic<bool> accepted_{false};
   std::mutex mutex_;
-  std::string received_;
+  std::vector<std::string> received_;
   std::string in_;
 };
 
