@@ -13,6 +13,7 @@
 #include "engine/upcommon.h"
 #include "engine/upobjdb.h"
 #include "engine/upprofile.h"
+#include "toolkit/kivcontext.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivlock.h"
 #include "toolkit/kivpath.h"
@@ -131,7 +132,7 @@ std::optional<std::string> take_card(const std::string& path, bool& tried) {
 }  // namespace
 
 std::optional<std::string> card_assign(std::string_view category) {
-  const std::string home = settings().nvpathhome;
+  const std::string home = reqctx().nvhome;
   const std::string folder = home + "/client/config";
   const std::string plain = folder + "/assign";
   std::vector<std::string> files;
