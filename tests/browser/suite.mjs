@@ -1,12 +1,12 @@
 // The help desk's pages in headless Chromium, over a home that run-suite made
 // with scripts/demo: the index page, the start page, the add form and its
 // menus, the administration and its chart settings save (kept over a rerun
-// of scripts/demo, as the cases are), the refusals of
-// requests that may not pass, and with logins on a new account, a login, a
+// of scripts/demo, as the cases are), the refusals of requests that may not
+// pass, and with logins on a new account, a password change, a login, a
 // logout and a wrong password. Every page is checked for what a person would
 // notice (a marker left in the page, "No object value for", a link whose
-// action swallowed the page, a script or loading error) and photographed at a
-// desktop's and a phone's width.
+// action swallowed the page, a script or loading error, a page wider than a
+// phone) and photographed at a desktop's and a phone's width.
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
@@ -227,7 +227,7 @@ describe('logins', () => {
   });
   after(() => fs.rmSync(configFile('login_config'), { force: true }));
 
-  test('a new account signs in, signs out, and a wrong password is refused', async () => {
+  test('a new account signs in, changes its password, signs out, and a wrong password is refused', async () => {
     await page.goto(`${base}/`);
     documents.length = 0;
     await page.click('#signin');
@@ -245,6 +245,18 @@ describe('logins', () => {
     assert.equal(await page.textContent('.session strong'), 'ann');
     assert.ok(fs.existsSync(path.join(home, 'login', 'ann')));
 
+    // A password change, from the link of the signed-in user.
+    await page.click('.session a[href*=vchangepassword]');
+    await page.waitForURL(/KIVACTION=vchangepassword/);
+    await checkPage('changepassword');
+    assert.equal(await page.inputValue('#login'), 'ann');
+    await page.fill('#oldpassword', 'Tulip-42-garden');
+    await page.fill('#password', 'Quince-17-orchard');
+    await page.fill('#confirmpass', 'Quince-17-orchard');
+    await page.click('#submit');
+    await page.waitForSelector('.session strong');
+    await checkPage('password-changed');
+
     // The key of the session rides on every link.
     await page.click('#report');
     await page.waitForURL(/KIVACTION=addform/);
@@ -259,7 +271,7 @@ describe('logins', () => {
 
     await page.goto(`${kepa}?KIVACTION=login`);
     await page.fill('#login', 'ann');
-    await page.fill('#password', 'Tulip-42-garden');
+    await page.fill('#password', 'Quince-17-orchard');
     await page.click('#submit');
     await page.waitForSelector('.session strong');
     const key = new URL(await page.getAttribute('#signout', 'href'), page.url()).searchParams.get('skey');
