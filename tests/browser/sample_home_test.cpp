@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <regex>
 #include <set>
 
 #include "admin/upadmin_table.h"
@@ -31,17 +30,31 @@ std::string value_of(const objlist* list, const std::string& key) {
   return getvalfromlist(list, key).value_or(std::string());
 }
 
-// The column names of the schema's case table.
+// The column names of the schema's case table: the first word of each line
+// of its column list.
 std::set<std::string> schema_columns() {
   const std::string sql = kivtest::read_file((kSample / "db" / "schema.sql").string());
   const size_t open = sql.find("create table cases (");
   const size_t close = sql.find(");", open);
   std::set<std::string> columns;
-  const std::regex column(R"(\n\s*([a-z_]+)\s)");
-  const std::string body = sql.substr(open, close - open);
-  for (auto it = std::sregex_iterator(body.begin(), body.end(), column); it != std::sregex_iterator(); ++it)
-    columns.insert((*it)[1]);
+  size_t line = sql.find('\n', open);
+  while (line != std::string::npos && line < close) {
+    const size_t start = sql.find_first_not_of(' ', line + 1);
+    const size_t end = sql.find_first_of(" \n", start);
+    if (start < close && end != std::string::npos) columns.insert(sql.substr(start, end - start));
+    line = sql.find('\n', line + 1);
+  }
   return columns;
+}
+
+// The first code of a marker left in a page ("MB{", "}FE", ...), or none.
+std::optional<std::string> marker_left(const std::string& page) {
+  static const char* const kCodes[] = {"MB{", "FB{", "EB{", "AB{", "VB{", "HB{", "DB{", "RB{", "LIBB{", "TB{",
+                                       "TNB{", "CB{", "}ME", "}FE", "}EE", "}AE", "}VE", "}HE", "}DE", "}RE",
+                                       "}LIBE", "}TE", "}TNE", "}CE"};
+  for (const char* code : kCodes)
+    if (page.find(code) != std::string::npos) return code;
+  return std::nullopt;
 }
 
 class SampleHome : public kivtest::KivTest {
@@ -140,7 +153,6 @@ TEST_F(SampleHome, EveryTemplatePrintsWithoutTheEnginesLeftovers) {
   objholder objs = get_prog_param();
   loadobj(objs);
   ASSERT_TRUE(objs);
-  const std::regex marker(R"((MB|FB|EB|AB|VB|HB|DB|RB|LIBB|TB|TNB|CB)\{|\}(ME|FE|EE|AE|VE|HE|DE|RE|LIBE|TE|TNE|CE))");
   int pages = 0;
   for (const char* folder : {"tk", "admin"}) {
     for (const auto& e : fs::directory_iterator(home_.path() / "client" / "kivhtml" / folder)) {
@@ -150,7 +162,7 @@ TEST_F(SampleHome, EveryTemplatePrintsWithoutTheEnginesLeftovers) {
       ASSERT_EQ(printhtml(objs.get(), e.path().string()), 0);
       const std::string out = page();
       ++pages;
-      EXPECT_FALSE(std::regex_search(out, marker));
+      EXPECT_EQ(marker_left(out), std::nullopt);
       EXPECT_EQ(out.find("No object value for"), std::string::npos);
       EXPECT_EQ(text.find("<head>"), std::string::npos) << "the engine drops a head written in lower case";
       EXPECT_NE(out.find("<HEAD>"), std::string::npos);
