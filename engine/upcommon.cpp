@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "engine/upmenu.h"
+#include "platform/clock.h"
 #include "platform/flavour.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivcontext.h"
@@ -136,7 +137,7 @@ int loadobj(objholder& holder) {
   s.join_condition.reset();
   s.distinct_condition.reset();
 
-  std::time_t now = std::time(nullptr);
+  std::time_t now = clock_now();
   put_env("TODAY", getdate1(now));
   put_env("TIME", gettime3(now));
   return put_env("TIME24", gettime4(now));
