@@ -134,8 +134,10 @@ int loadobj(objholder& holder) {
   set_mail(list, s);
   set_table_model(list, s);
   s.row_number.reset();
+  s.row_number_value.reset();
   s.join_condition.reset();
   s.distinct_condition.reset();
+  s.sql_control_sort.reset();
 
   std::time_t now = clock_now();
   put_env("TODAY", getdate1(now));
