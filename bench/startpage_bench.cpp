@@ -1,8 +1,9 @@
 // A whole start-page request over a realistic home (tests/fixtures/benchhome:
 // a tk_obj of 200 objects and a 15 KB start page): `up` started as a web
-// server starts a CGI program, beside a bare C CGI program of the same build,
-// and the same request run inside this process, which is the request's own
-// work (the time in main) without the cost of starting a process.
+// server starts a CGI program, beside a bare C CGI program of the same build
+// and `up` showing its version, and the same request run inside this
+// process: the request's own work (the time in main) without the cost of
+// starting a process.
 // Measure a Release build without sanitizers (bench/run-startpage makes one).
 #include <benchmark/benchmark.h>
 
@@ -127,6 +128,29 @@ void BM_BareCgiRequest(benchmark::State& state) {
   run_program(state, std::string(KIV_BINARY_DIR) + "/bench/bare_cgi", false);
 }
 BENCHMARK(BM_BareCgiRequest)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(3.0);
+
+// `up` doing next to nothing: without SCRIPT_NAME and arguments it prints
+// its version and ends. Set beside the bare program it is the cost of
+// loading `up` itself; set beside the start page, what the request adds in
+// a new process.
+void BM_UpVersion(benchmark::State& state) {
+  Home home;
+  kiv::process::Options o;
+  o.capture_output = true;
+  o.env = {"NVHOME=" + home.path.string(), "PATH=/usr/local/bin:/usr/bin:/bin"};
+  const std::vector<std::string> argv{std::string(KIV_BINARY_DIR) + "/commands/up"};
+  const double cpu0 = children_cpu_us();
+  for (auto _ : state) {
+    kiv::process::Result r = kiv::process::run(argv, o);
+    if (!r.ok() || r.output.find("Version: ") == std::string::npos) {
+      state.SkipWithError(("up failed: " + kiv::process::describe(r, o)).c_str());
+      break;
+    }
+  }
+  state.counters["child_cpu_us"] =
+      benchmark::Counter(children_cpu_us() - cpu0, benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_UpVersion)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(3.0);
 
 // The request's own work: what `up`'s main does for the same request, run in
 // this process. Between runs, out of the timing, the environment is put back
