@@ -20,6 +20,7 @@
 #include "support/services.h"
 #include "support/testsupport.h"
 #include "tests/data/odbcconfig.h"
+#include "toolkit/kivcontext.h"
 #include "toolkit/kivsettings.h"
 
 namespace kivtest {
@@ -80,7 +81,7 @@ class DbRoadTest : public KivTest {
     if (road_.kind == Road::postgres) KIV_NEED_SERVICE(odbc_driver_missing("psqlodbca.so"));
     if (road_.kind == Road::sqlite) KIV_NEED_SERVICE(odbc_driver_missing("libsqlite3odbc.so"));
     fs::create_directories(home_.path() / "tmp");
-    kiv::settings().nvpathhome = home_.str();
+    kiv::reqctx().nvhome = home_.str();
     dsn_ = unique_name("kivdb");
     switch (road_.kind) {
       case Road::sqlite:

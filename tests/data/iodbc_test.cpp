@@ -337,7 +337,7 @@ class OdbcFakeDriver : public kivtest::KivTest {
   void SetUp() override {
     KivTest::SetUp();
     fs::create_directories(home_.path() / "tmp");
-    settings().nvpathhome = home_.str();
+    reqctx().nvhome = home_.str();
     dsn_ = kivtest::unique_name("kivfake");
     kivtest::OdbcConfig::get().add_dsn(dsn_, {{"Driver", KIV_FAKEODBC}});
   }
