@@ -20,6 +20,7 @@
 #include "platform/exit.h"
 #include "platform/flavour.h"
 #include "toolkit/kivcgi.h"
+#include "toolkit/kivcgimisc.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivcontext.h"
 #include "toolkit/kivlock.h"

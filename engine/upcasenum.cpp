@@ -11,6 +11,7 @@
 #include "engine/upclock.h"
 #include "platform/exit.h"
 #include "platform/state.h"
+#include "toolkit/kivcontext.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivfmt.h"
 #include "toolkit/kivio.h"
@@ -132,7 +133,7 @@ bool write_table(const std::string& path, const Table& t) {
 
 }  // namespace
 
-std::string casenum_path() { return settings().nvpathhome + "/client/config/case_num"; }
+std::string casenum_path() { return reqctx().nvhome + "/client/config/case_num"; }
 
 std::string counter_word(std::string_view text) {
   std::string w(text);

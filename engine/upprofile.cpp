@@ -7,6 +7,7 @@
 
 #include "engine/upobjdb.h"
 #include "platform/flavour.h"
+#include "toolkit/kivcontext.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivio.h"
 #include "toolkit/kivpath.h"
@@ -20,7 +21,7 @@ namespace {
 
 // "<home>/users" or "<home>/staff".
 std::string profile_folder(int flag) {
-  return settings().nvpathhome + (flag == kStaffProfile ? "/staff" : "/users");
+  return reqctx().nvhome + (flag == kStaffProfile ? "/staff" : "/users");
 }
 
 // The profile file of a login that passed invalidname; none when the path

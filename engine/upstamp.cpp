@@ -10,6 +10,7 @@
 #include "engine/upclock.h"
 #include "engine/upcommon.h"
 #include "engine/upflags.h"
+#include "toolkit/kivcontext.h"
 #include "toolkit/kivcgi.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivfmt.h"
@@ -39,12 +40,11 @@ Origin value_origin(const objlist* list, std::string_view name) {
   return Origin::config;
 }
 
-// The request's action as the start-up published it; none outside a
-// request.
+// The request's action as the start-up took it; none outside a request.
 std::optional<std::string> request_action() {
-  const char* a = std::getenv("KIVACTION");
-  if (!a || !*a) return std::nullopt;
-  return std::string(a);
+  const std::string& a = reqctx().action;
+  if (a.empty()) return std::nullopt;
+  return a;
 }
 
 // True when the text reads as the number 1, as atoi reads a number.

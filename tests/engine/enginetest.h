@@ -19,6 +19,7 @@
 
 #include "platform/output.h"
 #include "support/testsupport.h"
+#include "toolkit/kivcontext.h"
 #include "toolkit/kivobj.h"
 #include "toolkit/kivsettings.h"
 
@@ -51,7 +52,7 @@ class HomeTest : public kivtest::KivTest {
   void SetUp() override {
     KivTest::SetUp();
     fs::permissions(home_.path(), fs::perms(0755));
-    kiv::settings().nvpathhome = home_.str();
+    kiv::reqctx().nvhome = home_.str();
   }
   std::string path(const std::string& relative) const { return home_.str() + "/" + relative; }
 

@@ -53,7 +53,7 @@ class CounterLoad : public kivtest::KivTest {
  protected:
   void SetUp() override {
     KivTest::SetUp();
-    settings().nvpathhome = home_.str();
+    reqctx().nvhome = home_.str();
     fs::create_directories(path("client/config"));
     // Long enough that no draw falls back to the time under any load here.
     engineclock().counter_wait = 120s;

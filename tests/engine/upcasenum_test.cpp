@@ -319,6 +319,7 @@ TEST_F(CaseNumbers, TraceOfAPictureNumber) {
 
 TEST_F(CaseNumbers, HeldLockIsWaitedForThenGivenUp) {
   reqctx().kivdebug = 1;
+  home_.write("client/config/errors.txt", "");  // no trace of a missing one
   write_counter("DEFAULT\t100\n");
   FileLock other;  // another open file of the same lock
   ASSERT_TRUE(other.acquire(counter() + ".lock"));

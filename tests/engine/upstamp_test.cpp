@@ -29,6 +29,7 @@ class Stamps : public kivtest::KivTest {
     KivTest::SetUp();
     tzset();
     engineclock().now = kMoment;
+    reqctx().action = "up_add";
   }
   // Declared before the TZ below, so it runs after TZ is restored.
   struct Retz {
@@ -36,7 +37,6 @@ class Stamps : public kivtest::KivTest {
   } retz_;
   ScopedEnv tz_{"TZ", "UTC0"};
   ScopedEnv user_{"REMOTE_USER", "bob"};
-  ScopedEnv action_{"KIVACTION", "up_add"};
 };
 
 }  // namespace
@@ -93,7 +93,8 @@ TEST_F(Stamps, PlacesOfTheStampLine) {
       {"dmy date format", "Open", "bob", "up_add", "dmy", "\n[-Open- 14/11/2023 10:13:20 PM - bob - up_add-]"},
   };
   for (const Case& c : cases) {
-    ScopedEnv user("REMOTE_USER", c.user), action("KIVACTION", c.action);
+    ScopedEnv user("REMOTE_USER", c.user);
+    reqctx().action = c.action.value_or("");
     settings().dateformat = c.dateformat;
     auto list = objects({});
     if (c.status) adduniqobj(list.get(), "status.VALUE", *c.status);
