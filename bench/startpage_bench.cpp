@@ -18,7 +18,7 @@
 #include "platform/output.h"
 #include "platform/process.h"
 #include "platform/state.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/kiv_malloc.h"
 
 extern char** environ;
 
