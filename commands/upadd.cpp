@@ -130,8 +130,11 @@ int up_add(int count, const std::vector<std::string>& words, exlist* list) {
   objholder objs = handler_begin(count, {2, "Wrong usage: upadd templatefile\n"}, list, RequestCopy::all);
   // Without the case objects the add says which connection object it lacks.
   if (!objs) objs = std::make_unique<objlist>();
-  if (count == 3 && words[2] != "-g") return batch_add(*objs, words, list);
-  const int r = count == 3 ? gadd(*objs) : add(*objs);
+  // The count is the number of words (the callers split the command line
+  // into them); a third word is only read when it is there.
+  const bool three = count == 3 && words.size() == 3;
+  if (three && words[2] != "-g") return batch_add(*objs, words, list);
+  const int r = three ? gadd(*objs) : add(*objs);
   if (r != 0) {
     errmsg(kSubmitError);
     return 1;
