@@ -209,25 +209,40 @@ std::optional<std::string> getobjval(const kivobj* node, std::string_view key) {
   return node->attr(n);
 }
 
-std::optional<attrview> getattrfromlist(const objlist* list, std::string_view key) {
+namespace {
+
+// The object whose attribute n the key finds along the list, or nullptr.
+// An absent list prints "bad object head  NULL\n".
+const kivobj* find_attr(const objlist* list, std::string_view key, int& n) {
   if (!list) {
     out() << "bad object head  NULL\n";
-    return std::nullopt;
+    return nullptr;
   }
   // An attribute word holds no point, so the key's last point is the one
   // between the object name and the word, whatever the name holds.
   size_t dot = key.rfind('.');
-  if (dot == std::string_view::npos) return std::nullopt;
-  int n = attrnumber(key.substr(dot + 1));
-  if (n == 0) return std::nullopt;
+  if (dot == std::string_view::npos) return nullptr;
+  n = attrnumber(key.substr(dot + 1));
+  if (n == 0) return nullptr;
   for (const kivobj* o = list->find(key.substr(0, dot)); o; o = objlist::next_named(o))
-    if (o->has(n)) return attrview{o->attr(n), o->origin(n)};
-  return std::nullopt;
+    if (o->has(n)) return o;
+  return nullptr;
+}
+
+}  // namespace
+
+std::optional<attrview> getattrfromlist(const objlist* list, std::string_view key) {
+  int n = 0;
+  const kivobj* o = find_attr(list, key, n);
+  if (!o) return std::nullopt;
+  return attrview{o->attr(n), o->origin(n)};
 }
 
 std::optional<std::string> getvalfromlist(const objlist* list, std::string_view key) {
-  if (std::optional<attrview> v = getattrfromlist(list, key)) return std::string(v->text);
-  return std::nullopt;
+  int n = 0;
+  const kivobj* o = find_attr(list, key, n);
+  if (!o) return std::nullopt;
+  return o->attr(n);
 }
 
 // ---- setting by key --------------------------------------------------------
