@@ -133,8 +133,10 @@ int loadobj(objholder& holder) {
   set_mail(list, s);
   set_table_model(list, s);
   s.row_number.reset();
+  s.row_number_value.reset();
   s.join_condition.reset();
   s.distinct_condition.reset();
+  s.sql_control_sort.reset();
 
   std::time_t now = std::time(nullptr);
   put_env("TODAY", getdate1(now));

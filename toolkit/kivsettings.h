@@ -22,8 +22,11 @@ struct Settings {
   std::string smtpoption = "0";  // "rfc821" or "0"
   int mailtypeformat = 0;
   int threetablemodel = 0;
-  // Query settings filled per operation; none by default.
+  // Query settings filled per operation; none by default. loadobj resets
+  // them all. sql_control_sort is the order list of a stored query (its
+  // TITLE), which find uses instead of the sort menus.
   std::optional<std::string> row_number, row_number_value, join_condition, distinct_condition;
+  std::optional<std::string> sql_control_sort;
 };
 
 Settings& settings();

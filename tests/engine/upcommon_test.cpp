@@ -102,6 +102,8 @@ TEST_F(StartUp, MissingCaseObjectsGiveTheDefaults) {
   settings().row_number = "id";
   settings().join_condition = "a.x=b.x";
   settings().distinct_condition = "x";
+  settings().row_number_value = "7";
+  settings().sql_control_sort = "date_open desc";
   objholder h = get_prog_param();
   loadobj(h);
   EXPECT_EQ(h, nullptr);
@@ -121,6 +123,8 @@ TEST_F(StartUp, MissingCaseObjectsGiveTheDefaults) {
   EXPECT_EQ(s.row_number, std::nullopt);
   EXPECT_EQ(s.join_condition, std::nullopt);
   EXPECT_EQ(s.distinct_condition, std::nullopt);
+  EXPECT_EQ(s.row_number_value, std::nullopt);
+  EXPECT_EQ(s.sql_control_sort, std::nullopt);
   EXPECT_NE(env("TODAY"), "<unset>");
 }
 

@@ -1,0 +1,98 @@
+// Query settings from objects: join_func, sql_control, primary_func and
+// getsortlist.
+#include "engine/upcommon_query.h"
+
+#include "engine/upobjdb.h"
+#include "platform/flavour.h"
+#include "toolkit/kivcgitrace.h"
+#include "toolkit/kivsettings.h"
+#include "toolkit/rowcol.h"
+
+namespace kiv {
+
+namespace {
+
+// The first non-empty `attribute` of the object `name`; empty when none.
+std::string lookup(const objlist& list, std::string_view name, std::string_view attribute) {
+  std::string key(name);
+  key += '.';
+  key += attribute;
+  return getvalfromlist(&list, key).value_or(std::string());
+}
+
+std::optional<std::string> unless_empty(std::string text) {
+  if (text.empty()) return std::nullopt;
+  return text;
+}
+
+// The title a sort menu holds: the menu's selected item when the VALUE still
+// carries the item list ("chosen^@item^@...^$"), else the VALUE itself.
+std::string chosen_title(const objlist& list, int menu) {
+  std::string value = lookup(list, sformat("sort_titles%d_menu", menu), "VALUE");
+  if (value.find(kColSep) == std::string::npos && value.find(kRowEnd) == std::string::npos) return value;
+  return getcol(value, 1).value_or(std::string());
+}
+
+}  // namespace
+
+int join_func(const objlist& list) {
+  Settings& s = settings();
+  s.join_condition = unless_empty(lookup(list, "join_condition", "VALUE"));
+  s.distinct_condition = unless_empty(lookup(list, "distinct_condition", "VALUE"));
+  return 0;
+}
+
+int sql_control(objlist& list) {
+  std::string q = lookup(list, "sql_control", "VALUE");
+  if (q.empty()) {
+    kivtrace("sql_control: no name found");
+    return 0;
+  }
+  kivtrace("sql_control:name=%s", q);
+  std::string join = lookup(list, q, "VALUE");
+  if (!join.empty()) {
+    kivtrace("sql_control: joint condition is jcdond='%s'", join);
+    adduniqobj(&list, "join_condition.VALUE", join);
+  } else {
+    kivtrace("sql_control: joint condition is null");
+  }
+  std::string table = lookup(list, q, "CONTROL");
+  if (!table.empty()) {
+    kivtrace("sql_control: table='%s'", table);
+    adduniqobj(&list, "db_table_name.VALUE", table);
+  } else {
+    kivtrace("sql_control: table is null");
+  }
+  std::string sort = lookup(list, q, "TITLE");
+  if (!sort.empty())
+    settings().sql_control_sort = sort;
+  else
+    kivtrace("sql_control: sort is null ");
+  return 0;
+}
+
+int primary_func(const objlist& list) {
+  Settings& s = settings();
+  s.row_number_value.reset();
+  s.row_number = unless_empty(lookup(list, "row_number", "VALUE"));
+  if (s.row_number) s.row_number_value = unless_empty(lookup(list, *s.row_number, "VALUE"));
+  return 0;
+}
+
+std::optional<std::string> getsortlist(const objlist& list) {
+  const Settings& s = settings();
+  if (s.sql_control_sort && !s.sql_control_sort->empty()) return *s.sql_control_sort;
+  const int menus = platform() == Platform::linux ? 1 : 4;
+  std::string order;
+  for (int m = 1; m <= menus; ++m) {
+    std::string title = chosen_title(list, m);
+    if (title.empty()) break;
+    std::optional<std::string> column = getsortkey(list, title);
+    if (!column || column->empty()) break;
+    if (!order.empty()) order += ", ";
+    order += *column;
+  }
+  return unless_empty(std::move(order));
+}
+
+}  // namespace kiv

@@ -1,0 +1,39 @@
+// Query settings: the per-operation values that the SQL generator and the
+// case operations read when they build a statement, filled from
+// configuration objects: a join condition and a distinct column list, a
+// stored query, the column that identifies a row, and the order of a find.
+// They only fill settings(); every value reaches SQL through the generator,
+// which checks names, lists and conditions and writes values by column type.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "toolkit/kivobj.h"
+
+namespace kiv {
+
+// join_condition and distinct_condition of the settings: a copy of
+// join_condition.VALUE and distinct_condition.VALUE, none when empty. 0.
+int join_func(const objlist& list);
+
+// Applies the stored query that sql_control.VALUE names (object Q): Q.VALUE
+// becomes join_condition.VALUE, Q.CONTROL db_table_name.VALUE and Q.TITLE the
+// settings' sql_control_sort; an empty attribute leaves its target as it
+// was. No name: nothing changes. Traced at every step. 0.
+int sql_control(objlist& list);
+
+// row_number of the settings: a copy of row_number.VALUE, none when empty;
+// row_number_value: the VALUE of the object that row_number names, none
+// when row_number is none or that object has no value. 0.
+int primary_func(const objlist& list);
+
+// The order list of a find: the stored query's order when sql_control set
+// one; else the columns (DBKEYs, found by getsortkey) of the titles chosen in
+// sort_titles1_menu to sort_titles4_menu joined by ", ", stopping at the
+// first menu without a title or a column. The Linux flavour reads the first
+// menu only. None when there is no column. A menu holding its item list
+// gives its selected item, the first column.
+std::optional<std::string> getsortlist(const objlist& list);
+
+}  // namespace kiv
