@@ -1,6 +1,6 @@
-// The command programs codelabel and codeintake as processes: each reads the
-// request variable stream whole before anything else, even when it then
-// only prints its usage, and neither links the PostgreSQL library.
+// The Linux programs as processes: codelabel and codeintake read the request
+// variable stream whole before anything else, even when they then only
+// print their usage; no program links a database library it does not use.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -74,15 +74,24 @@ TEST(CommandPrograms, ReadTheStreamFirstThenRefuseTooFewWords) {
   }
 }
 
-TEST(CommandPrograms, DoNotLinkPostgresql) {
+// What every request pays for: the front links no database library at
+// all, the command programs no PostgreSQL library.
+TEST(CommandPrograms, LinkNoDatabaseLibraryTheyDoNotUse) {
   process::Options o;
   o.capture_output = true;
   o.env = {"PATH=/usr/bin:/bin"};
-  for (const char* name : {"codelabel", "codeintake"}) {
-    process::Result r = process::run({"ldd", kLinux + name}, o);
+  struct Program {
+    const char* name;
+    bool odbc_allowed;
+  } programs[] = {{"upcgi", false}, {"codelabel", true}, {"codeintake", true}};
+  for (const Program& p : programs) {
+    process::Result r = process::run({"ldd", kLinux + p.name}, o);
     ASSERT_TRUE(r.ok()) << process::describe(r, o);
     EXPECT_NE(r.output.find("libc.so"), std::string::npos) << r.output;  // a dynamic program, read whole
-    EXPECT_EQ(r.output.find("libpq"), std::string::npos) << name << "\n" << r.output;
+    EXPECT_EQ(r.output.find("libpq"), std::string::npos) << p.name << "\n" << r.output;
+    if (!p.odbc_allowed) {
+      EXPECT_EQ(r.output.find("libodbc"), std::string::npos) << p.name << "\n" << r.output;
+    }
   }
 }
 

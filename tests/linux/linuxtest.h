@@ -70,11 +70,17 @@ inline std::vector<std::string> cgi_env(const Home& home, const std::string& met
   return env;
 }
 
-// upcgi with a query string (GET) or a URL-encoded body (POST).
+// upcgi with a query string (GET) or a URL-encoded body (POST). Variables
+// of `extra` replace those of the same name.
 inline kiv::process::Result upcgi_get(const Home& home, const std::string& query,
-                                      std::vector<std::string> extra = {}) {
+                                      const std::vector<std::string>& extra = {}) {
   kiv::process::Options o;
-  o.env = cgi_env(home);
+  for (std::string& e : cgi_env(home)) {
+    const std::string name = e.substr(0, e.find('=') + 1);
+    bool replaced = false;
+    for (const std::string& x : extra) replaced = replaced || x.starts_with(name);
+    if (!replaced) o.env.push_back(std::move(e));
+  }
   o.env.push_back("QUERY_STRING=" + query);
   o.env.insert(o.env.end(), extra.begin(), extra.end());
   o.capture_output = true;
