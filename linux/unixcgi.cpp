@@ -246,6 +246,12 @@ int setup_pipe(const std::string& command, const std::string& input, const Front
   options.stdout_fd = spool;
   options.limit = kCommandLimit;
   const process::Result r = process::run(*words, options);
+  if (!r.started && (r.error == EAGAIN || r.error == ENOMEM)) {
+    // No process could be made: the front fails, as a failed fork did.
+    ::close(spool);
+    err() << sformat("setup_pipe can't fork errno=%d\n", r.error);
+    return -1;
+  }
   if (!r.started)
     err() << sformat("Can't execute %s errno=%d\n", (*words)[0], r.error);
   else if (r.timed_out)

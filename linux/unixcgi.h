@@ -77,9 +77,11 @@ std::vector<std::string> command_environment(const FrontConfig& config);
 // words, the environment above, its own process group and kCommandLimit.
 // The layer writes `input` (the list's records) down its standard input in
 // the same loop that takes its output, which goes into a spool that
-// kivreadfd is left reading from its start. 0 when the command ran; -1 when
-// it could not be set up or started (the message is on standard error:
-// "Can't execute %s errno=%d\n" for a program that cannot be run).
+// kivreadfd is left reading from its start. 0 when the command ran or its
+// program could not be run ("Can't execute %s errno=%d\n" on standard
+// error; the spool stays empty); -1 when no process could be made ("setup_pipe
+// can't fork errno=%d\n") or the spool could not be ("setup_pipe can't close
+// pipes\n errno=%d"), or the command has too many words.
 int setup_pipe(const std::string& command, const std::string& input, const FrontConfig& config);
 
 // The signal handlers of the Part's start-up. sigpipe reinstalls itself and

@@ -88,6 +88,9 @@ TEST_F(Upcgi, ListLargerThanAPipeNeitherSideWaits) {
 }
 
 TEST_F(Upcgi, CommandWordsAndRefusals) {
+  // Under root the commands run as the state file's user; the refusal of
+  // the action USER is then the one of a name that is bound.
+  if (::geteuid() == 0) home.state_lines("USER=65534\n");
   struct Case {
     std::string query;
     int status;
@@ -101,6 +104,7 @@ TEST_F(Upcgi, CommandWordsAndRefusals) {
       {"KIVACTION=nothing", 255, "No command for action 'nothing'\n", ""},
       {"KIVACTION=formonly&formonly=cat", 255, "No command for action 'formonly'\n", ""},
       {"KIVACTION=GROUP", 255, "No command for action 'GROUP'\n", ""},
+      {"KIVACTION=USER", 255, "No command for action 'USER'\n", ""},
       {"KIVACTION=bc_printer_port.VALUE", 255, "No command for action 'bc_printer_port.VALUE'\n", ""},
       {"KIVACTION=words&words=cat", 0, "[a][b]", ""},
   };
@@ -111,6 +115,28 @@ TEST_F(Upcgi, CommandWordsAndRefusals) {
     EXPECT_TRUE(has(r.errors, c.errors)) << c.query << "\n" << r.errors;
     EXPECT_EQ(count(r.output, "Content-type"), 1) << c.query;
   }
+}
+
+TEST_F(Upcgi, TraceShowsTheCommandAndItsInputsBeforeItsPage) {
+  process::Result r = upcgi_get(home, "KIVACTION=words", {"KIVDEBUG=1", "KIVTRACE_FILE=" + home.path("debug.txt")});
+  ASSERT_TRUE(r.ok()) << r.errors;
+  const std::string lines[] = {
+      "USER is not specified in the state file\n",
+      "EXECUTING cmd='printf [%s] a b  ' error=",
+      "setup_pipe OLD cmd='printf [%s] a b  '\n",
+      "EXECUTING AFTER SETUP error=",
+      "Start Printing ALL INPUTS",
+      "variable name=KIVACTION variable value=words\n",
+      "Finish Printing ALL INPUTS",
+  };
+  size_t at = 0;
+  for (const std::string& line : lines) {
+    const size_t found = r.output.find(line, at);
+    ASSERT_NE(found, std::string::npos) << line << "\n" << r.output;
+    at = found;
+  }
+  EXPECT_TRUE(r.output.ends_with("</PRE>\n[a][b]")) << r.output;
+  EXPECT_TRUE(has(kivtest::read_file(home.path("debug.txt")), "Start Printing ALL INPUTS"));
 }
 
 TEST_F(Upcgi, UserIdOfTheStateFile) {
