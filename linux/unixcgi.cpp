@@ -154,9 +154,9 @@ std::string untrusted_reason(const std::string& path) {
   for (;;) {
     struct stat st;
     if (::lstat(p.c_str(), &st) != 0) return sformat("%s cannot be examined (errno=%d)", p, errno);
+    if (S_ISLNK(st.st_mode)) return p + " is a symbolic link";
     if (st.st_uid != 0) return p + " does not belong to root";
     if (st.st_mode & (S_IWGRP | S_IWOTH)) return p + " can be written by others than root";
-    if (S_ISLNK(st.st_mode)) return p + " is a symbolic link";
     if (p == "/") return {};
     p = parent_of(p);
   }
