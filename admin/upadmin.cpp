@@ -6,7 +6,6 @@
 
 #include <array>
 #include <cerrno>
-#include <cstdlib>
 #include <type_traits>
 
 #include "admin/upadmin_table.h"
@@ -26,7 +25,7 @@ namespace {
 // Prints "<home>/client/kivhtml/admin/<template>"; a name that would lead out
 // of that folder is refused as a template that cannot be opened.
 int print_admin_template(std::span<const objlist* const> lists, const std::string& templ) {
-  std::string folder = settings().nvpathhome + "/client/kivhtml/admin";
+  std::string folder = reqctx().nvhome + "/client/kivhtml/admin";
   std::string path = folder + "/" + templ;
   if (!path_under(folder, path)) {
     pagef("Cannot open html template file '%s'. errno=%d\n", path, EACCES);
@@ -114,8 +113,7 @@ int up_admin(int /*count*/, const std::vector<std::string>& words, exlist* list)
   AdminState& s = admin();
   s.admin_obj = get_prog_param();
   s.modfield_template.clear();
-  const char* env = std::getenv("KIVACTION");
-  const std::string word = env ? env : "";
+  const std::string word = reqctx().action;
   const std::string templ = words.size() > 1 ? words[1] : std::string();
 
   // The row is known before loading so that the files it writes are locked

@@ -19,10 +19,10 @@
 namespace kiv {
 
 // The handler the dispatcher calls for every action whose command line begins
-// with "up_admin". The action word is read from the environment (KIVACTION);
-// words[1] is the template of the answer page; `count` is not used. Gives the
-// result of the page print (0, or 1 when the template cannot be read). Ends
-// the process itself (kiv::Exit) when admin_obj or tk_obj cannot be loaded
+// with "up_admin". The action word is the request's (KIVACTION, kept in the
+// request context); words[1] is the template of the answer page; `count` is
+// not used. Gives the result of the page print (0, or 1 when the template
+// cannot be read). Ends the process itself (kiv::Exit) when admin_obj or tk_obj cannot be loaded
 // (-1), without an action word (0, "No KIVACTION is defined\n"), for a word
 // no built action answers (0, after the ordinary page), when an operation
 // finds a form value missing (0, before anything is written) and when a save

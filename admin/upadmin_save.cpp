@@ -20,7 +20,7 @@ namespace kiv {
 namespace {
 
 std::string config_path(std::string_view name) {
-  std::string p = settings().nvpathhome;
+  std::string p = reqctx().nvhome;
   p += "/client/config/";
   p += name;
   return p;
@@ -135,7 +135,7 @@ std::string write_temporary(const std::string& live, std::string_view text) {
 // name. Gives its path, or none after the message (nothing left behind).
 std::optional<std::string> write_backup(std::string_view name, const std::string& live,
                                         std::string_view old) {
-  std::string base = settings().nvpathhome + "/tmp/";
+  std::string base = reqctx().nvhome + "/tmp/";
   base += name;
   base += "." + std::to_string(static_cast<long long>(std::time(nullptr)));
   std::string backup;

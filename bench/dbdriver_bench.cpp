@@ -14,6 +14,7 @@
 #include "data/iodbc.h"
 #include "data/webhandle_db.h"
 #include "linux/pgsql.h"
+#include "toolkit/kivcontext.h"
 #include "toolkit/kivsettings.h"
 
 namespace fs = std::filesystem;
@@ -30,7 +31,7 @@ struct Setup {
     std::string templ = (fs::temp_directory_path() / "kivbench.XXXXXX").string();
     dir = ::mkdtemp(templ.data());
     fs::create_directories(dir / "tmp");
-    settings().nvpathhome = dir.string();
+    reqctx().nvhome = dir.string();
     pg = std::getenv("PGHOST") != nullptr;
     pgdb = "kivbench_" + std::to_string(::getpid());
     std::string drivers = "/usr/lib/x86_64-linux-gnu/odbc";

@@ -41,7 +41,7 @@ int create_output(const std::string& home, std::string& path) {
 
 int tksearch() {
   get_prog_param();
-  const std::string home = settings().nvpathhome;
+  const std::string home = reqctx().nvhome;
   const std::string script = home + "/client/bin/tksearch";
   std::string path;
   int fd = create_output(home, path);

@@ -21,13 +21,9 @@ namespace kiv {
 
 namespace {
 
-// The search script's run as a handler. A search that failed ends the
-// request with its status, so the failure is not taken for a page.
-int tksearch_handler(int, const std::vector<std::string>&, exlist*) {
-  const int r = tksearch();
-  if (r != 0) throw Exit{r};
-  return 0;
-}
+// The search script's run as a handler: its result is the request's status,
+// so a failed search is not taken for a page.
+int tksearch_handler(int, const std::vector<std::string>&, exlist*) { return tksearch(); }
 
 // Handlers not in this build yet stand as nullptr.
 constexpr std::array<command_entry, 25> kCommands{{
@@ -55,49 +51,54 @@ constexpr std::array<command_entry, 25> kCommands{{
     {"code_label", code_label},
     {"code__intake", code_intake},
     {"code_intake", code_intake},
-    {"up_admin", up_admin},
+    {"up_admin", up_admin, true},
 }};
 
-std::string env_text(const char* name) {
-  const char* v = std::getenv(name);
-  return v ? std::string(v) : std::string();
+const command_entry* find_entry(std::string_view word) {
+  for (const command_entry& e : kCommands)
+    if (e.word == word) return &e;
+  return nullptr;
 }
 
 // ---- CGI ----
 
-[[noreturn]] void cgi_main(std::string_view states) {
+// The request from the home to the handler's page: the home and the state
+// file, the CGI start-up, the command line the state file binds to the
+// action, the handler. Refusals end with -1.
+int cgi_main(std::string_view states) {
   RequestContext& c = reqctx();
-  c.prog_states.clear();
-  const std::string home = getproducthome();
-  const std::string path = statefile_path(home, c.prog_states.empty() ? states : c.prog_states);
+  const producthome found = getproducthome();
+  c.nvhome = found.home;
+  c.prog_states = found.prog_states.value_or(std::string());
+  const std::string path = statefile_path(c.nvhome, c.prog_states.empty() ? states : c.prog_states);
   exlist* list = unixcgiinit(path);
   kivtrace("start\n");
 
-  const std::string action = env_text("KIVACTION");
-  if (!list || action.empty()) {
+  const std::string action = list ? c.action : std::string();
+  if (action.empty()) {
     out() << "No KIVACTION variable\n";
-    throw Exit{-1};
+    return -1;
   }
   kivtrace("kivaction=%s\n", action);
   // Only the state file binds actions: a form field named like an action
-  // never supplies a command line.
-  const std::optional<std::string> command = getstateval(list, action);
+  // never supplies a command line, and a setting of the state file is none.
+  const std::optional<std::string> command = getstatecommand(list, action);
   const std::vector<std::string> words = split_command(command.value_or(std::string()));
   if (words.empty()) {
     pagef("No command for action '%s'\n", action);
-    throw Exit{-1};
+    return -1;
   }
   kivtrace("Command=%s\n", *command);
   if (std::optional<std::string> debug = getstateval(list, "KIVDEBUG"); debug && std::atoi(debug->c_str()) == 1)
     c.kivdebug = 1;
 
-  const handler_fn handler = find_handler(words[0]);
-  if (!handler) {
+  const command_entry* entry = find_entry(words[0]);
+  if (!entry || !entry->handler) {
     pagef("Unknown command '%s' for action '%s'\n", words[0], action);
-    throw Exit{-1};
+    return -1;
   }
-  handler(static_cast<int>(words.size()), words, list);
-  throw Exit{0};
+  const int result = entry->handler(static_cast<int>(words.size()), words, list);
+  return entry->page_result ? 0 : result;
 }
 
 // ---- console ----
@@ -109,47 +110,53 @@ std::string program_name(std::string_view argv0) {
 }
 
 // The modes whose work is not in this build yet say so and fail.
-[[noreturn]] void not_built(std::string_view what) {
+int not_built(std::string_view what) {
   err() << what << " is not built yet\n";
-  throw Exit{1};
+  return 1;
 }
 
-void two_words(std::string_view first, std::string_view second) {
+int two_words(std::string_view first, std::string_view second) {
   if (first == "convert") {
-    if (second == "users" || second == "staff") not_built("Converting profiles into tables");
+    if (second == "users" || second == "staff") return not_built("Converting profiles into tables");
     out() << "Wrong convert syntax\n";
   } else if (first == "merge") {
-    not_built("Merging resolution texts into problem texts");
+    return not_built("Merging resolution texts into problem texts");
   } else {
     out() << "Nothing to do\n";
   }
+  return 0;
 }
 
-[[noreturn]] void console_main(int argc, const char* const argv[]) {
+int console_main(int argc, const char* const argv[]) {
+  RequestContext& c = reqctx();
   const std::string argv0 = argc > 0 && argv[0] ? argv[0] : "";
   std::string name = program_name(argv0);
   if (name.find('.') == std::string::npos) name += ".exe";
-  setenv("SCRIPT_NAME", name.c_str(), 1);
-  kivtrace("SCRIPTNAME=%s env=%s\n", env_text("SCRIPT_NAME"), "SCRIPT_NAME=" + name);
-  getproducthome();
+  c.script_name = name;
+  publish_environment();
+  kivtrace("SCRIPTNAME=%s env=%s\n", name, "SCRIPT_NAME=" + name);
+  c.nvhome = getproducthome().home;
+  publish_environment();
   if (argc == 1) {
     out() << argv0 << ":Version: 5.8.0\n";
-  } else if (argc == 3) {
-    two_words(argv[1], argv[2]);
-  } else {
-    not_built("Adding a record from the console");
+    return 0;
   }
-  throw Exit{0};
+  if (argc == 3) return two_words(argv[1], argv[2]);
+  return not_built("Adding a record from the console");
 }
+
+// Removes the request's untaken uploads however up_main is left.
+struct UploadsRemoved {
+  ~UploadsRemoved() { remove_saved_uploads(); }
+};
 
 }  // namespace
 
 std::span<const command_entry> command_table() { return kCommands; }
 
 handler_fn find_handler(std::string_view word) {
-  for (const command_entry& e : kCommands)
-    if (e.word == word) return e.handler;
-  return nullptr;
+  const command_entry* e = find_entry(word);
+  return e ? e->handler : nullptr;
 }
 
 std::vector<std::string> split_command(std::string_view line) {
@@ -175,15 +182,12 @@ std::string statefile_path(std::string_view home, std::string_view name) {
 }
 
 int up_main(int argc, const char* const argv[], std::string_view states) {
+  UploadsRemoved uploads;
   try {
-    if (std::getenv("SCRIPT_NAME"))
-      cgi_main(states);
-    else
-      console_main(argc, argv);
+    return inherited_env("SCRIPT_NAME") ? cgi_main(states) : console_main(argc, argv);
   } catch (const Exit& e) {
     return e.status;
   }
-  return 0;
 }
 
 }  // namespace kiv

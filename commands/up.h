@@ -22,9 +22,13 @@ inline constexpr std::string_view kKepaStates = "kepa_states";
 
 // One row of the command word table. A command whose handler is not in this
 // build has no handler: its word is answered like a word outside the table.
+// A handler's result is the status its request ends with, except where
+// `page_result` says it is only its page's result (the administration's):
+// that request ends with 0 when the handler returns.
 struct command_entry {
   std::string_view word;
   handler_fn handler;
+  bool page_result = false;
 };
 
 // The command word table, in the order words are compared.
@@ -41,9 +45,11 @@ std::vector<std::string> split_command(std::string_view line);
 // "<home>/client/config/<name>".
 std::string statefile_path(std::string_view home, std::string_view name);
 
-// The whole program: the CGI road when SCRIPT_NAME is set, else the console
-// modes. `states` is the default state file name (kUpStates or kKepaStates).
-// The process's exit status (-1 for a refused request).
+// The whole program: the CGI road when the process inherited SCRIPT_NAME,
+// else the console modes. `states` is the default state file name (kUpStates
+// or kKepaStates). However the request ends, the uploads it saved and no
+// command took over are removed. The process's exit status (-1 for a refused
+// request).
 int up_main(int argc, const char* const argv[], std::string_view states);
 
 }  // namespace kiv

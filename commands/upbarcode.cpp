@@ -20,7 +20,7 @@
 #include "platform/process.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivfmt.h"
-#include "toolkit/kivsettings.h"
+#include "toolkit/kivcontext.h"
 #include "toolkit/rowcol.h"
 
 namespace kiv {
@@ -93,13 +93,13 @@ ReaderFiles reader_files(const std::string& home) {
   }
 }
 
-// The end of an intake that read nothing usable.
-[[noreturn]] void no_data(const ReaderFiles& files, const std::string& errors) {
+// The end of an intake that read nothing usable: its status.
+int no_data(const ReaderFiles& files, const std::string& errors) {
   ::unlink(files.result.c_str());
   errmsg("No Data has been read from the barcode reader\n");
   errmsg("Please try again!");
   if (!errors.empty()) errmsg("Error: '%s'", errors);
-  throw Exit{1};
+  return 1;
 }
 
 }  // namespace
@@ -117,7 +117,7 @@ int code_label(int count, const std::vector<std::string>& words, exlist* list) {
   const std::string header = required(l, "bc_label_header");
   const std::string label = required(l, "bc_label");
   const std::string quantity = required(l, "bc_label_qnt");
-  const std::string path = sformat("%s/client/config/%s", settings().nvpathhome, format);
+  const std::string path = sformat("%s/client/config/%s", reqctx().nvhome, format);
   kivtrace("CMD=%s", sformat("tagwriter -f %s -b %s -q %s -l \"%s\" -d %s ", path, label, quantity, header, port));
   process::Options options;
   options.limit = kLabelLimit;
@@ -125,9 +125,9 @@ int code_label(int count, const std::vector<std::string>& words, exlist* list) {
       run_tool({"tagwriter", "-f", path, "-b", label, "-q", quantity, "-l", header, "-d", port}, options);
   if (!r.ok()) {
     errmsg("The label printer tool %s failed: %s\n", "tagwriter", process::describe(r, options));
-    throw Exit{1};
+    return 1;
   }
-  throw Exit{handler_page(l, words)};
+  return handler_page(l, words);
 }
 
 std::string barcodetable(const std::string& result) {
@@ -162,18 +162,18 @@ int code_intake(int count, const std::vector<std::string>& words, exlist* list) 
   const std::string boption = getrow(scheme, 1).value_or(std::string());
   if (boption.empty()) {
     errmsg("bad boption");
-    throw Exit{1};
+    return 1;
   }
   const std::string koption = getrow(scheme, 2).value_or(std::string());
   if (koption.empty()) {
     errmsg("bad koption");
-    throw Exit{1};
+    return 1;
   }
   kivtrace("Boption='%s' Koption='%s'\n", boption, koption);
   const std::string save = setting(l, "bc_save_file");
   const std::string timeout = required(l, "bc_timeout");
 
-  const ReaderFiles files = reader_files(settings().nvpathhome);
+  const ReaderFiles files = reader_files(reqctx().nvhome);
   std::vector<std::string> argv{"tagscanner", "-b", boption, "-k", koption, "-t", timeout, "-d", port};
   if (!save.empty()) {
     argv.insert(argv.end(), {"-o", save});
@@ -197,7 +197,7 @@ int code_intake(int count, const std::vector<std::string>& words, exlist* list) 
   kivtrace("Rowcount=%d\n", rows);
   // Only a whole run leaves records: a tool that failed may have left rows
   // of an unfinished scan.
-  if (!r.ok() || rows < 2) no_data(files, errors);
+  if (!r.ok() || rows < 2) return no_data(files, errors);
 
   adduniqobj(l, "hidedatafile.VALUE", files.result);
   // The table's own markup is the program's; every scanned cell in it is
@@ -208,7 +208,7 @@ int code_intake(int count, const std::vector<std::string>& words, exlist* list) 
     adduniqobj(l, "errmsg.VALUE", "No Error");
   else
     adduniqobj(l, "errmsg.VALUE", errors, Origin::record);
-  throw Exit{handler_page(l, words)};
+  return handler_page(l, words);
 }
 
 }  // namespace kiv

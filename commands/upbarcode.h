@@ -33,9 +33,9 @@ std::chrono::seconds reader_limit(const std::string& timeout);
 // bc_label and bc_label_qnt ("<name> is blank", status 1, in that order),
 // runs tagwriter from an argument vector (each value one argument), shows
 // its standard output escaped and then the page words[1]. A tool that could
-// not start, ended non-zero or was killed at its limit is reported and ends
-// the process with 1; else with the page's status. Fewer than two words:
-// "Wrong usage: code_label templatefile flags\n", status 2.
+// not start, ended non-zero or was killed at its limit is reported and gives
+// 1; else the page's status. Fewer than two words: "Wrong usage: code_label
+// templatefile flags\n", status 2. A missing setting ends the process.
 int code_label(int count, const std::vector<std::string>& words, exlist* list);
 
 // Reads bar codes: needs bc_reader_port, bc_scheme (row 1 the tag scheme,
@@ -46,10 +46,10 @@ int code_label(int count, const std::vector<std::string>& words, exlist* list);
 // barcode reader\n" (with the error file's text) and status 1, and the
 // result file is removed; else hidedatafile.VALUE names it, barcodedata.VALUE
 // holds the table (every cell escaped), barcodedatacount.VALUE the number of
-// records and errmsg.VALUE the error text or "No Error", and the page
-// words[1] ends the process with its status. The error file is removed once
-// read. Fewer than two words: "Wrong usage: code_intake templatefile
-// flags\n", status 2.
+// records and errmsg.VALUE the error text or "No Error", and the status is
+// the page's (words[1]). The error file is removed once read. Fewer than two
+// words: "Wrong usage: code_intake templatefile flags\n", status 2. A
+// missing setting ends the process.
 int code_intake(int count, const std::vector<std::string>& words, exlist* list);
 
 // The table of a result text (key row first): "row #" and the record numbers

@@ -29,7 +29,7 @@ objholder handler_begin(int count, const handler_usage& usage, const exlist* lis
 }
 
 std::string page_path(std::string_view name) {
-  std::string path = settings().nvpathhome;
+  std::string path = reqctx().nvhome;
   path += "/client/kivhtml/tk/";
   path += name;
   return path;

@@ -11,24 +11,24 @@ namespace kiv {
 int up_startup(int count, const std::vector<std::string>& words, exlist* list) {
   objholder objs = handler_begin(count, {0, {}}, list, RequestCopy::all);
   handler_page(objs.get(), words);
-  throw Exit{0};
+  return 0;  // also when the template cannot be read
 }
 
 int up_confirmfind(int count, const std::vector<std::string>& words, exlist* list) {
   const RequestCopy copy = count >= 3 ? RequestCopy::existing : RequestCopy::all;
   objholder objs = handler_begin(count, {2, "Wrong usage: up_confirm templatefile\n"}, list, copy);
   if (objs) buildsortkey(*objs);
-  throw Exit{handler_page(objs.get(), words)};
+  return handler_page(objs.get(), words);
 }
 
 int up_cs(int count, const std::vector<std::string>& words, exlist* list) {
   objholder objs = handler_begin(count, {2, "Wrong usage: up_cs  templatefile\n"}, list, RequestCopy::all);
-  throw Exit{handler_page(objs.get(), words)};
+  return handler_page(objs.get(), words);
 }
 
 int up_cf(int count, const std::vector<std::string>& words, exlist* list) {
   objholder objs = handler_begin(count, {2, "Wrong usage: up_cf templatefile\n"}, list, RequestCopy::all);
-  throw Exit{handler_page(objs.get(), words)};
+  return handler_page(objs.get(), words);
 }
 
 }  // namespace kiv

@@ -10,18 +10,20 @@
 namespace kiv {
 
 // The start page: the request onto the objects and the template printed.
-// Ends the process with 0 whatever the page gives; makes no usage check.
+// Returns 0 whatever the page gives; makes no usage check.
 int up_startup(int count, const std::vector<std::string>& words, exlist* list);
 
 // The confirmation page of a search form. With two words the request goes
 // onto the objects (new ones created); with three or more only existing
 // objects take it, and a menu keeps its items behind the chosen value.
 // sort_titles1_menu.VALUE becomes the menu of the titles of the database
-// fields. Ends with the page's status; 2 with fewer than two words.
+// fields. Returns the page's status; ends the process with 2 (after the
+// usage message) with fewer than two words.
 int up_confirmfind(int count, const std::vector<std::string>& words, exlist* list);
 
-// Plain pages over the request: end with the page's status; 2 with fewer
-// than two words. No command word of the dispatcher names them.
+// Plain pages over the request: return the page's status; end the process
+// with 2 with fewer than two words. No command word of the dispatcher names
+// them.
 int up_cs(int count, const std::vector<std::string>& words, exlist* list);
 int up_cf(int count, const std::vector<std::string>& words, exlist* list);
 

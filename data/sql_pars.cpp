@@ -15,6 +15,7 @@
 #include "platform/output.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivsettings.h"
+#include "toolkit/kiv_malloc.h"
 #include "toolkit/rowcol.h"
 
 namespace kiv {

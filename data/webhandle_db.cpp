@@ -62,7 +62,7 @@ void initp() {
   DriverResults& r = driver_results();
   closeodbcfile();
   removeodbcfile();
-  r.odbcfilename = sformat("%s/tmp/odbcfile.%d.%d", settings().nvpathhome,
+  r.odbcfilename = sformat("%s/tmp/odbcfile.%d.%d", reqctx().nvhome,
                            static_cast<long long>(std::time(nullptr)), static_cast<int>(::getpid()));
   r.odbcfile_errno = 0;
   r.odbcfilep = create_scratch(r.odbcfilename);

@@ -46,7 +46,7 @@ DriverResults& driver_results();
 void reset_driver_results();
 
 // Starts a driver call: creates the scratch file "<home>/tmp/odbcfile.<time>.<pid>"
-// (home = settings().nvpathhome), drops the previous odbcdata and odbckey and
+// (home = reqctx().nvhome), drops the previous odbcdata and odbckey and
 // empties odbcerror. When the file cannot be created it prints
 // "Cannot open tmp file '%s'. errno=%d\n" and ends the process with status -1.
 void initp();

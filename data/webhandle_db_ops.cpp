@@ -124,7 +124,7 @@ const packet& or_empty(const packet* p) {
 
 dberr dberrCreate() { return dberr{}; }
 
-std::string idnum_lockfile() { return settings().nvpathhome + "/tmp/idnum.lock"; }
+std::string idnum_lockfile() { return reqctx().nvhome + "/tmp/idnum.lock"; }
 
 dberr db_add(std::string_view host, int timeout, const std::string& database, const std::string& table,
              std::string_view data, std::string_view keys) {

@@ -20,6 +20,7 @@
 #include "platform/exit.h"
 #include "platform/flavour.h"
 #include "toolkit/kivcgi.h"
+#include "toolkit/kivcgimisc.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivcontext.h"
 #include "toolkit/kivlock.h"
@@ -415,19 +416,21 @@ int attach_files(objlist& list) {
   }
   std::optional<std::string> name = attachfolder_name(casenum);
   std::optional<std::string> folder = name ? case_folder(root, *name) : std::nullopt;
-  if (!folder) {
-    errmsg("Bad attachment file name\n");
-    return 1;
-  }
 
   // The folder is made and locked with the first attachment field that has
   // a value, and stays locked until the last file of the last one is written.
+  // A case number that makes no folder is refused there too, so a request
+  // that attaches nothing shows no message.
   FolderLock lock;
   bool locked = false;
   int n = 0;
   int stored = 0;
   for (const kivobj& field : list) {
     if (itisattachfield(field.name()) != 1 || !field.has(attr::VALUE)) continue;
+    if (!folder) {
+      errmsg("Bad attachment file name\n");
+      return 1;
+    }
     if (!locked) {
       if (!lock.acquire(*folder)) {
         kivtrace("attach_files: can't lock '%s' errno=%d", *folder, errno);

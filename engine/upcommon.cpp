@@ -1,5 +1,6 @@
 // Command start-up: get_prog_param, set_prog_path and loadobj, which turn
-// the environment and the case objects into the command settings.
+// the inherited environment and the case objects into the command settings
+// and the variables the command publishes.
 #include "engine/upcommon.h"
 
 #include <cstdlib>
@@ -10,32 +11,20 @@
 #include "toolkit/kivcontext.h"
 #include "toolkit/kivobjfile.h"
 #include "toolkit/kivsettings.h"
+#include "toolkit/kivtext.h"
 
 namespace kiv {
 
 namespace {
 
-// Comparison without regard to case, in ASCII (the database type words).
-bool same_word(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
-}
-
+// The database type words are compared without regard to case.
 int dbtype_flag(std::string_view type) {
-  if (same_word(type, "MSSQL")) return 1;
-  if (same_word(type, "ORACLE")) return 2;
-  if (same_word(type, "SYBASE")) return 3;
-  if (same_word(type, "DB2")) return 4;
+  if (equal_nocase(type, "MSSQL")) return 1;
+  if (equal_nocase(type, "ORACLE")) return 2;
+  if (equal_nocase(type, "SYBASE")) return 3;
+  if (equal_nocase(type, "DB2")) return 4;
   return 0;
 }
-
-int put_env(const char* name, const std::string& value) { return setenv(name, value.c_str(), 1); }
 
 // The configured value of `object`.VALUE; empty when absent (or no list).
 std::string config(const objlist* list, std::string_view object) {
@@ -59,7 +48,7 @@ void set_states_and_paths(const objlist* list, Settings& s) {
   s.openstate = open.empty() ? "Open" : open;
   s.closedstate = closed.empty() ? "Closed" : closed;
   std::string lib = config(list, "libdir");
-  s.libdir = lib.empty() ? s.nvpathhome + "/client/kivhtml/tk/lib" : lib;
+  s.libdir = lib.empty() ? reqctx().nvhome + "/client/kivhtml/tk/lib" : lib;
   std::string attach = config(list, "attachdir");
   if (attach.empty()) {
     s.attachmentsdir.reset();
@@ -93,39 +82,39 @@ void set_table_model(const objlist* list, Settings& s) {
 }  // namespace
 
 objholder get_prog_param() {
-  if (std::getenv("KIVDEBUG")) reqctx().kivdebug = 1;
+  if (inherited_env("KIVDEBUG")) reqctx().kivdebug = 1;
   set_prog_path();
   return objholder();
 }
 
-// The installation's program folders go in front of the search path in the
-// form this system's processes understand ("/" and ":"), for both flavours:
-// hook scripts and tools are found through it. An empty old path adds no
-// empty entry, which would search the current folder.
+// The home the program found (the dispatcher's lookup, the start-up), else
+// NVHOME as inherited, else the flavour's default. The installation's program
+// folders go in front of the inherited search path in the form this system's
+// processes understand ("/" and ":"), for both flavours: hook scripts and
+// tools are found through it. An empty inherited path adds no empty entry,
+// which would search the current folder.
 int set_prog_path() {
-  const char* env = std::getenv("NVHOME");
-  std::string home;
-  if (env && *env)
-    home = env;
-  else
-    home = platform() == Platform::windows ? "c:/tiklo" : "/usr/local/norvale";
-  settings().nvpathhome = home;
-  const char* old = std::getenv("PATH");
-  std::string path = sformat("%s/client/bin:%s/dbserver/bin:%s/report/bin", home, home, home);
-  if (old && *old) {
-    path += ':';
-    path += old;
+  RequestContext& c = reqctx();
+  std::string home = home_folder();
+  if (home.empty()) home = platform() == Platform::windows ? "c:/tiklo" : "/usr/local/norvale";
+  c.nvhome = home;
+  const std::optional<std::string> old = inherited_env("PATH");
+  c.search_path = sformat("%s/client/bin:%s/dbserver/bin:%s/report/bin", home, home, home);
+  if (old && !old->empty()) {
+    c.search_path += ':';
+    c.search_path += *old;
   }
-  return put_env("PATH", path);
+  publish_environment();
+  return 0;
 }
 
 int loadobj(objholder& holder) {
   Settings& s = settings();
-  holder = loadkivobj(s.nvpathhome + "/client/config/tk_obj");
+  RequestContext& c = reqctx();
+  holder = loadkivobj(c.nvhome + "/client/config/tk_obj");
   objlist* list = holder.get();
   if (list) {
-    const char* trig = std::getenv("MENUTRIG");
-    if (trig && *trig) build_menu(list, trig);
+    if (!c.menutrig.empty()) build_menu(list, c.menutrig);
     dynamic_menu(list);
   }
   set_database(list, s);
@@ -139,9 +128,11 @@ int loadobj(objholder& holder) {
   s.sql_control_sort.reset();
 
   std::time_t now = std::time(nullptr);
-  put_env("TODAY", getdate1(now));
-  put_env("TIME", gettime3(now));
-  return put_env("TIME24", gettime4(now));
+  c.today = getdate1(now);
+  c.time = gettime3(now);
+  c.time24 = gettime4(now);
+  publish_environment();
+  return 0;
 }
 
 }  // namespace kiv

@@ -14,22 +14,23 @@ namespace kiv {
 // The object list holder of a command: empty until loadobj fills it.
 using objholder = std::unique_ptr<objlist>;
 
-// Turns the trace on when KIVDEBUG is in the environment (whatever its
+// Turns the trace on when the process inherited KIVDEBUG (whatever its
 // value), fixes the home folder and the search path (set_prog_path), and
 // gives an empty holder. Called first by every command.
 objholder get_prog_param();
 
-// The home folder (NVHOME, else "c:/tiklo" for the Windows programs and
-// "/usr/local/norvale" for the Linux ones) into the settings, and the
-// installation's program folders in front of PATH. The result of the
-// environment update (0 on success).
+// The home folder into the request context: the one the program found
+// already, else NVHOME as inherited, else "c:/tiklo" for the Windows
+// programs and "/usr/local/norvale" for the Linux ones; and the search path
+// (PATH, published): the installation's program folders in front of the
+// inherited one. 0.
 int set_prog_path();
 
 // Loads <home>/client/config/tk_obj into the holder (none when it cannot be
-// read, after the loader's message), picks the menus of MENUTRIG, builds the
-// dependent-menu scripts, sets every command setting from its object or its
-// default, resets the per-operation query settings and puts TODAY, TIME and
-// TIME24 into the environment. The result of the last environment update.
+// read, after the loader's message), picks the menus of the request's
+// MENUTRIG, builds the dependent-menu scripts, sets every command setting
+// from its object or its default, resets the per-operation query settings
+// and publishes TODAY, TIME and TIME24 from the request context. 0.
 int loadobj(objholder& holder);
 
 // Date and time texts of a moment, in local time and always in the C

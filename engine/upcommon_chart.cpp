@@ -12,6 +12,7 @@
 
 #include "engine/upfile.h"
 #include "platform/flavour.h"
+#include "toolkit/kivcontext.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivsettings.h"
 #include "toolkit/rowcol.h"
@@ -57,7 +58,7 @@ int three_way(int a, int b) { return a < b ? -1 : a > b ? 1 : 0; }
 
 chartfile gen_chartfile(std::time_t now) {
   const std::string base =
-      sformat("%s/tmp/chartfile.%d", settings().nvpathhome, static_cast<long long>(now));
+      sformat("%s/tmp/chartfile.%d", reqctx().nvhome, static_cast<long long>(now));
   chartfile made;
   for (int n = 0; n <= kMaxTries; ++n) {
     made.path = n == 0 ? base : sformat("%s.%d", base, n);

@@ -7,6 +7,7 @@
 #include "engine/title2var.h"
 #include "engine/upcommon.h"
 #include "engine/upfile.h"
+#include "toolkit/kivcontext.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivpath.h"
 #include "toolkit/kivsettings.h"
@@ -129,7 +130,7 @@ int signature(objlist& list) {
   std::optional<std::string> file = title2var(chosen, titles, files);
   // The file name is configuration, but it is still read only as a plain
   // name inside the signature folder.
-  const std::string folder = settings().nvpathhome + "/signature";
+  const std::string folder = reqctx().nvhome + "/signature";
   const std::string path = file ? folder + "/" + *file : std::string();
   if (!file || !safe_name(*file) || !path_under(folder, path)) {
     kivtrace("Inconsistent signature object \n");

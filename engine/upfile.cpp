@@ -50,7 +50,7 @@ bool contains(const std::string& line, std::string_view part) {
 }  // namespace
 
 std::string gen_tmpdatafile(std::time_t now) {
-  const std::string base = sformat("%s/tmp/tmp_datafile.%d.%d", settings().nvpathhome,
+  const std::string base = sformat("%s/tmp/tmp_datafile.%d.%d", reqctx().nvhome,
                                    static_cast<long long>(now), static_cast<int>(getpid()));
   std::string name = base;
   std::string made;
@@ -71,7 +71,7 @@ const std::string& last_tmpdatafile() { return last_name(); }
 
 std::optional<std::string> hidedatafile_path(std::string_view value) {
   namespace fs = std::filesystem;
-  const std::string& home = settings().nvpathhome;
+  const std::string& home = reqctx().nvhome;
   if (home.empty() || value.empty()) return std::nullopt;
   fs::path p{std::string(value)};
   std::string name = p.filename().string();
@@ -95,20 +95,40 @@ std::optional<std::string> up_readfile(const std::string& path) {
 
 int up_writefile(const std::string& path, std::string_view text) {
   kivtrace("writefile=%s", path);
-  FilePtr f = open_file(path, "wb");
-  if (!f) {
+  if (!replaceable_file(path)) {
     errmsg("Cannot open file <%s> errno=%d \n", path, errno);
     return -1;
   }
-  errno = 0;
-  bool ok = std::fwrite(text.data(), 1, text.size(), f.get()) == text.size();
-  ok = std::fclose(f.release()) == 0 && ok;
-  if (!ok) {
-    errmsg("Cannot write file <%s> errno=%d \n", path, errno);
+  AtomicWritten w = write_file_atomic(path, text, nullptr, {.new_mode = 0600});
+  if (!w) {
+    errmsg(w.created ? "Cannot write file <%s> errno=%d \n" : "Cannot open file <%s> errno=%d \n", path, errno);
     return -1;
   }
   return 0;
 }
+
+namespace {
+
+// The export copy's text: the template's lines with the title line moved.
+std::string export_copy(std::FILE* in) {
+  std::string text, line, title;
+  bool table_seen = false;
+  while (getline_limited(in, line, kExportLine)) {
+    if (contains(line, "<title>")) {
+      title = line;  // written after the first table line, or dropped
+      continue;
+    }
+    text += line;
+    if (!table_seen && contains(line, "TB{")) {
+      table_seen = true;
+      text += title;
+      text += '\n';
+    }
+  }
+  return text;
+}
+
+}  // namespace
 
 int fixexportform(const std::string& templ, const std::string& copy) {
   if (templ.empty()) {
@@ -119,37 +139,25 @@ int fixexportform(const std::string& templ, const std::string& copy) {
     kivtrace("bad tmp export form\n");
     return -1;
   }
-  FilePtr out = open_file(copy, "wb");
-  if (!out) {
+  if (!replaceable_file(copy)) {
     kivtrace("Can't open %s file for writing errno=%d\n", copy, errno);
     return -1;
   }
   FilePtr in = open_file(templ, "rb");
   if (!in) {
     kivtrace("Can't open %s file for reading errno=%d\n", templ, errno);
-    out.reset();
-    ::unlink(copy.c_str());  // an empty copy would print as an empty page
     return -1;
   }
-  std::string line, title;
-  bool table_seen = false;
-  while (getline_limited(in.get(), line, kExportLine)) {
-    if (contains(line, "<title>")) {
-      title = line;  // written after the first table line, or dropped
-      continue;
-    }
-    std::fwrite(line.data(), 1, line.size(), out.get());
-    if (!table_seen && contains(line, "TB{")) {
-      table_seen = true;
-      title += '\n';
-      std::fwrite(title.data(), 1, title.size(), out.get());
-    }
+  const std::string text = export_copy(in.get());
+  if (std::ferror(in.get())) {
+    kivtrace("Can't open %s file for reading errno=%d\n", templ, errno);
+    return -1;
   }
-  bool ok = !std::ferror(in.get()) && !std::ferror(out.get());
-  ok = std::fclose(out.release()) == 0 && ok;
-  if (!ok) {
-    kivtrace("Can't write %s file errno=%d\n", copy, errno);
-    ::unlink(copy.c_str());
+  // A scratch copy, printed once and removed: for the process's user only,
+  // and not worth a sync.
+  AtomicWritten w = write_file_atomic(copy, text, nullptr, {.new_mode = 0600, .durable = false});
+  if (!w) {
+    kivtrace(w.created ? "Can't write %s file errno=%d\n" : "Can't open %s file for writing errno=%d\n", copy, errno);
     return -1;
   }
   return 0;

@@ -38,14 +38,21 @@ int statfile(const std::string& path);
 // flavour gives what was read). An empty file gives an empty text.
 std::optional<std::string> up_readfile(const std::string& path);
 
-// Writes the text as the file's whole content (created or emptied). 0; -1
-// after "Cannot open file <%s> errno=%d \n" when it cannot be opened, or
-// "Cannot write file <%s> errno=%d \n" when the text does not all reach it.
+// Writes the text as the file's whole content, by the scratch files' rules:
+// a new file beside it, made exclusively and renamed over it, so that a link
+// planted at the path is never followed and readers see the old or the new
+// text whole. A file it replaces keeps its mode; a new one is the process
+// user's only (0600). Only a regular file or nothing may stand at the path.
+// 0; -1 after "Cannot open file <%s> errno=%d \n" when the path is no
+// regular file or nothing can be created beside it, or "Cannot write file
+// <%s> errno=%d \n" when the text does not all reach the disk (the old file
+// is left as it was).
 int up_writefile(const std::string& path, std::string_view text);
 
 // Copies the export template to `copy` line by line, with the line holding
 // "<title>" moved to just after the first line holding "TB{" (and an empty
-// line after it). 0, or -1 on any failure (no copy is left behind then).
+// line after it), written by the same rules as up_writefile. 0, or -1 on any
+// failure (traced only; no copy is left behind then).
 int fixexportform(const std::string& templ, const std::string& copy);
 
 }  // namespace kiv

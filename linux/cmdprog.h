@@ -5,7 +5,6 @@
 // state file's command line gives them) and ends with the handler's status.
 #pragma once
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -15,7 +14,7 @@
 #include "platform/flavour.h"
 #include "platform/output.h"
 #include "toolkit/kivcontext.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/kiv_malloc.h"
 
 namespace kiv::kivexec {
 
@@ -29,10 +28,10 @@ inline int command_main(int argc, char** argv, handler_fn handler) {
   try {
     exlist* list = readexdata();
     // The installation's error texts (client/config/errors.txt) lie under
-    // the home the front passed on.
-    if (const char* home = std::getenv("NVHOME")) reqctx().nvhome = home;
+    // the home the front passed on, also for the usage message.
+    reqctx().nvhome = home_folder();
     const std::vector<std::string> words(argv, argv + argc);
-    handler(argc, words, list);
+    status = handler(argc, words, list);
   } catch (const Exit& e) {
     status = e.status;
   }

@@ -26,7 +26,6 @@
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivcontext.h"
 #include "toolkit/kivfmt.h"
-#include "toolkit/rowcol.h"
 
 #ifndef KIV_FIXED_PROG_STATES
 #define KIV_FIXED_PROG_STATES "/usr/local/norvale/client/config/prog_states"
@@ -53,11 +52,6 @@ constexpr std::array<std::string_view, 13> kLibraryVariables = {
     "GCONV_PATH", "GETCONF_DIR",      "GLIBC_TUNABLES", "HOSTALIASES", "LOCALDOMAIN", "LOCPATH", "MALLOC_",
     "NIS_PATH",   "NLSPATH",          "RESOLV_HOST_CONF", "RES_OPTIONS", "TMPDIR",    "TZDIR"};
 
-// Names of the state file that configure the start-up; an action naming
-// one would run its value as a program.
-constexpr std::array<std::string_view, 8> kSettings = {"USER",     "GROUP",    "FIELDMAXLEN", "CUSTOM_SECURITY",
-                                                       "ATTACHMENTMAXLEN", "KIVDEBUG", "logindir", "logindir.VALUE"};
-
 std::string_view name_of(std::string_view entry) { return entry.substr(0, entry.find('=')); }
 
 bool library_variable(std::string_view name) {
@@ -74,12 +68,12 @@ bool startup_variable(std::string_view name) {
   return false;
 }
 
-// True when the action names no command of the state file but one of its
-// settings or an object value.
-bool setting_name(std::string_view action) {
-  for (std::string_view s : kSettings)
-    if (action == s) return true;
-  return action.ends_with(".VALUE");
+// The command line the state file binds to the action: none for a setting
+// of the state file, and none for an object's value that the state file
+// configures, which the front would otherwise run as a program.
+std::optional<std::string> action_command(const exlist* list, std::string_view action) {
+  if (action.ends_with(".VALUE")) return std::nullopt;
+  return getstatecommand(list, action);
 }
 
 std::string parent_of(const std::string& path) {
@@ -93,11 +87,6 @@ void install(int signo, void (*handler)(int)) {
   sa.sa_handler = handler;
   sigemptyset(&sa.sa_mask);
   ::sigaction(signo, &sa, nullptr);
-}
-
-std::string env_text(const char* name) {
-  const char* v = std::getenv(name);
-  return v ? std::string(v) : std::string();
 }
 
 [[noreturn]] void cant_set_user() {
@@ -141,12 +130,16 @@ FrontConfig front_config(bool secure) {
   return c;
 }
 
+// What the caller of a secure front left in its environment is replaced
+// before anything reads it: the start-up then reads the fixed state file as
+// the one the front was given (PROG_STATES), the home is the context's, and
+// the command is looked up on the fixed search path.
 void apply_front_config(const FrontConfig& config) {
   if (!config.secure) return;
   for (const char* name : kSteering) ::unsetenv(name);
   ::setenv("PROG_STATES", config.statefile.c_str(), 1);
-  ::setenv("NVHOME", config.home.c_str(), 1);
   ::setenv("PATH", std::string(kSecurePath).c_str(), 1);
+  reqctx().nvhome = config.home;
 }
 
 std::string untrusted_reason(const std::string& path) {
@@ -196,14 +189,15 @@ std::optional<std::vector<std::string>> command_words(std::string_view text) {
 }
 
 std::vector<std::string> command_environment(const FrontConfig& config) {
-  std::vector<std::string> own, rest;
+  std::vector<std::string> env;
+  for (std::string_view name : kStartupVariables)
+    if (std::optional<std::string> v = request_env(name)) env.push_back(std::string(name) + "=" + *v);
   for (std::string& e : process::safe_environment()) {
     const std::string_view name = name_of(e);
-    if (config.secure && library_variable(name)) continue;
-    (startup_variable(name) ? own : rest).push_back(std::move(e));
+    if (startup_variable(name) || (config.secure && library_variable(name))) continue;
+    env.push_back(std::move(e));
   }
-  own.insert(own.end(), std::make_move_iterator(rest.begin()), std::make_move_iterator(rest.end()));
-  return own;
+  return env;
 }
 
 void sigpipe(int) { install(SIGPIPE, sigpipe); }
@@ -293,8 +287,8 @@ int unixcgiinit() {
   if (!list) throw Exit{1};
   check_identity(*list, config);
 
-  const std::string action = env_text("KIVACTION");
-  const std::optional<std::string> line = setting_name(action) ? std::nullopt : getstateval(list, action);
+  const std::string action = reqctx().action;
+  const std::optional<std::string> line = action_command(list, action);
   if (!line) {
     pagef("No command for action '%s'\n", action);
     throw Exit{-1};
@@ -323,6 +317,9 @@ int upcgi_main() {
   } catch (const Exit& e) {
     status = e.status;
   }
+  // The command has ended: what it did not take of the request's uploads
+  // goes, as at the end of any request.
+  remove_saved_uploads();
   flush_all();
   return status;
 }

@@ -49,7 +49,8 @@ bool running_secure();
 FrontConfig front_config(bool secure);
 
 // Puts a secure front's configuration in place of the environment's: the
-// variables that would steer it are removed or set to the fixed values.
+// variables that would steer it are removed or set to the fixed values, and
+// the home is the request context's.
 void apply_front_config(const FrontConfig& config);
 
 // Empty when `path` and every folder above it belong to root and can be
@@ -67,8 +68,9 @@ std::string root_remains();
 std::optional<std::vector<std::string>> command_words(std::string_view text);
 
 // The command's environment: the start-up's own variables first (KIVACTION,
-// skey, REMOTE_USER, login, MENUTRIG, DATE), then this process's
-// environment without the variables that change how a program is loaded; a
+// skey, REMOTE_USER, login, MENUTRIG, DATE, as the request context holds
+// them), then this process's environment without the variables that change
+// how a program is loaded; a
 // secure front also drops the variables the C library ignores in
 // set-user-ID programs (GCONV_PATH, LOCPATH, NLSPATH, MALLOC_*, ...).
 std::vector<std::string> command_environment(const FrontConfig& config);
@@ -105,7 +107,8 @@ int commandread2out(int fd);
 int unixcgiinit();
 
 // The program upcgi: "Content-type: text/html\n\n" first, then
-// unixcgiinit(); its exit status.
+// unixcgiinit(); its exit status. However it ends, the uploads the request
+// saved and the command did not move are removed.
 int upcgi_main();
 
 }  // namespace kiv::kivexec

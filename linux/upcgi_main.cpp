@@ -4,7 +4,7 @@
 // ends with the start-up's result.
 #include "linux/unixcgi.h"
 #include "platform/flavour.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/kiv_malloc.h"
 
 int main() {
   kiv::set_platform(kiv::Platform::linux);

@@ -184,7 +184,9 @@ int reap(pid_t pid) {
   return wstatus;
 }
 
-bool read_into(Fd& fd, std::string& text) {
+// Reads what the pipe holds into `text`, keeping at most `limit` bytes of it
+// and reading the rest to nowhere; `cut` is set when something was dropped.
+bool read_into(Fd& fd, std::string& text, const std::optional<std::size_t>& limit, bool& cut) {
   char buf[8192];
   ssize_t n = ::read(fd.get(), buf, sizeof buf);
   if (n < 0 && (errno == EINTR || errno == EAGAIN)) return true;
@@ -192,7 +194,15 @@ bool read_into(Fd& fd, std::string& text) {
     fd.reset();
     return false;
   }
-  text.append(buf, static_cast<size_t>(n));
+  std::size_t keep = static_cast<size_t>(n);
+  if (limit) {
+    const std::size_t room = text.size() < *limit ? *limit - text.size() : 0;
+    if (keep > room) {
+      keep = room;
+      cut = true;
+    }
+  }
+  text.append(buf, keep);
   return true;
 }
 
@@ -239,8 +249,8 @@ void supervise(pid_t pid, const Options& o, Plumbing& p, Result& r) {
       if (w > 0) input.remove_prefix(static_cast<size_t>(w));
       if ((w < 0 && errno != EAGAIN && errno != EINTR) || input.empty()) p.in.write.reset();
     }
-    if (out_i >= 0 && fds[out_i].revents) read_into(p.out.read, r.output);
-    if (err_i >= 0 && fds[err_i].revents) read_into(p.errs.read, r.errors);
+    if (out_i >= 0 && fds[out_i].revents) read_into(p.out.read, r.output, o.capture_limit, r.cut);
+    if (err_i >= 0 && fds[err_i].revents) read_into(p.errs.read, r.errors, o.capture_limit, r.cut);
   }
   // The time limit: the child and everything it started (descendants that
   // hold its pipes open after it ended included).
@@ -249,14 +259,6 @@ void supervise(pid_t pid, const Options& o, Plumbing& p, Result& r) {
   if (!ended) ::kill(pid, SIGKILL);
   const int wstatus = reap(pid);
   if (!ended) set_result(r, wstatus);
-}
-
-bool drop_variable(std::string_view entry) {
-  std::string_view name = entry.substr(0, entry.find('='));
-  if (name.starts_with("LD_") || name.starts_with("BASH_")) return true;
-  for (std::string_view n : {"IFS", "ENV", "BASH_ENV", "SHELLOPTS", "BASHOPTS", "PS4", "CDPATH", "GLOBIGNORE"})
-    if (name == n) return true;
-  return false;
 }
 
 }  // namespace
@@ -295,10 +297,19 @@ Result run_shell(const std::string& command, const Options& options) {
   return run({"/bin/sh", "-c", command}, options);
 }
 
+bool unsafe_variable(std::string_view name) {
+  if (name.starts_with("LD_") || name.starts_with("BASH_")) return true;
+  for (std::string_view n : {"IFS", "ENV", "BASH_ENV", "SHELLOPTS", "BASHOPTS", "PS4", "CDPATH", "GLOBIGNORE"})
+    if (name == n) return true;
+  return false;
+}
+
 std::vector<std::string> safe_environment() {
   std::vector<std::string> env;
-  for (char** e = environ; e && *e; ++e)
-    if (!drop_variable(*e)) env.emplace_back(*e);
+  for (char** e = environ; e && *e; ++e) {
+    const std::string_view entry(*e);
+    if (!unsafe_variable(entry.substr(0, entry.find('=')))) env.emplace_back(entry);
+  }
   return env;
 }
 

@@ -7,8 +7,10 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kiv::process {
@@ -27,6 +29,10 @@ struct Options {
   // Standard error goes to the caller's own unless this is set: then it is
   // collected into Result::errors.
   bool capture_errors = false;
+  // The most bytes Result::output and Result::errors each keep; what a child
+  // writes beyond it is read and dropped, so it never blocks on a full pipe
+  // and never fills the caller's memory. None: everything is kept.
+  std::optional<std::size_t> capture_limit;
   // After this the child's process group is killed.
   std::chrono::milliseconds limit{std::chrono::seconds(60)};
 };
@@ -39,6 +45,7 @@ struct Result {
   int signal = 0;          // the signal that ended it, when one did
   std::string output;      // standard output, when captured
   std::string errors;      // standard error, when captured
+  bool cut = false;        // output or errors went past the capture limit
 
   // Started, ended by itself with status 0.
   bool ok() const { return started && !timed_out && signal == 0 && status == 0; }
@@ -55,10 +62,14 @@ Result run(const std::vector<std::string>& argv, const Options& options);
 Result run_shell(const std::string& command, const Options& options);
 
 // This process's environment without the variables that change how a
-// program is loaded or how a shell reads its input: LD_*, BASH_* (exported
-// functions included), IFS, ENV, BASH_ENV, SHELLOPTS, BASHOPTS, PS4, CDPATH,
-// GLOBIGNORE.
+// program is loaded or how a shell reads its input (unsafe_variable).
 std::vector<std::string> safe_environment();
+
+// True for the names of those variables: LD_*, BASH_* (exported functions
+// included), IFS, ENV, BASH_ENV, SHELLOPTS, BASHOPTS, PS4, CDPATH,
+// GLOBIGNORE. A caller that adds variables of its own to an environment
+// checks their names here.
+bool unsafe_variable(std::string_view name);
 
 // What ended a child, for a message: "exit status 3", "signal 9",
 // "no end within 60 s", "cannot start: <reason>".

@@ -3,13 +3,16 @@
 #include <unistd.h>
 
 #include "platform/output.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/kivcontext.h"
+#include "toolkit/kiv_malloc.h"
 
 namespace kiv {
 
 void kiv_exit_out_of_memory(const char* msg, size_t len) {
-  // Flushing writes what is buffered; it allocates nothing.
+  // Flushing writes what is buffered; it allocates nothing. Nor does the
+  // removal of the request's uploads, which no later road would remove.
   out().flush();
+  remove_saved_uploads();
   // No allocation on this path: write straight to the descriptor.
   ssize_t ignored = ::write(2, msg, len);
   (void)ignored;

@@ -1,21 +1,18 @@
 // The CGI environment record and the request method code.
 #include <climits>
-#include <cstdlib>
-#include <strings.h>
 
 #include "platform/output.h"
-#include "toolkit/kivcgi.h"
+#include "toolkit/kivcgiclient.h"
 #include "toolkit/kivcgitrace.h"
+#include "toolkit/kivcontext.h"
+#include "toolkit/kivtext.h"
 
 namespace kiv {
 
 namespace {
 
-std::optional<std::string> env(const char* name) {
-  const char* v = std::getenv(name);
-  if (!v) return std::nullopt;
-  return std::string(v);
-}
+// The CGI variables are the web server's: as the process inherited them.
+std::optional<std::string> env(const char* name) { return inherited_env(name); }
 
 // CONTENT_LENGTH must be decimal digits (surrounding blanks allowed) within
 // the 32-bit range; anything else is a bad length.
@@ -59,6 +56,7 @@ int getcgiinfo(cgiinfo& r) {
   r.content_type = env("CONTENT_TYPE");
   // An empty CONTENT_LENGTH means no body, as an unset one does.
   std::optional<std::string> len = env("CONTENT_LENGTH");
+  r.content_length_set = len.has_value();
   if (len && !len->empty()) {
     if (!parse_length(*len, r.content_length)) {
       r.content_length = 0;
@@ -100,10 +98,7 @@ int printcgiinfo(const cgiinfo& r) {
 int mcode(const cgiinfo& r) {
   if (!r.request_method) return M_NONE;
   const std::string& m = *r.request_method;
-  auto starts = [&](const char* p) {
-    size_t n = std::char_traits<char>::length(p);
-    return m.size() >= n && strncasecmp(m.data(), p, n) == 0;
-  };
+  auto starts = [&](std::string_view p) { return starts_nocase(m, p); };
   if (starts("GET")) return M_GET;
   if (starts("POST")) return M_POST;
   if (starts("PUT")) return M_PUT;

@@ -3,12 +3,12 @@
 // Names and values are decoded as they are read ("+" a blank, "%XX" a byte).
 #include "toolkit/kivcgiform.h"
 
-#include <strings.h>
 
 #include "platform/exit.h"
 #include "platform/output.h"
-#include "toolkit/kivcgi.h"
+#include "toolkit/kivcgiclient.h"
 #include "toolkit/kivcgitrace.h"
+#include "toolkit/kivtext.h"
 #include "toolkit/multipart.h"
 #include "toolkit/security.h"
 
@@ -33,8 +33,7 @@ unsigned hexval(char ch) {
 }
 
 bool starts_nocase(const std::optional<std::string>& text, std::string_view prefix) {
-  return text && text->size() >= prefix.size() &&
-         strncasecmp(text->data(), prefix.data(), prefix.size()) == 0;
+  return text && kiv::starts_nocase(*text, prefix);
 }
 
 // Characters of a text, EOF at its end.
@@ -179,8 +178,7 @@ void free_form_entries(form_entries& list) { form_entries().swap(list); }
 
 const std::string* parmval(const form_entries& list, std::string_view name) {
   for (const form_entry& e : list) {
-    if (!e.name || e.name->size() != name.size()) continue;
-    if (strncasecmp(e.name->data(), name.data(), name.size()) != 0) continue;
+    if (!e.name || !equal_nocase(*e.name, name)) continue;
     return e.value ? &*e.value : nullptr;
   }
   return nullptr;

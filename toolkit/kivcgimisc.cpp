@@ -2,7 +2,7 @@
 // functions.
 #include <array>
 
-#include "toolkit/kivcgi.h"
+#include "toolkit/kivcgimisc.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivexfile.h"
 

@@ -2,7 +2,6 @@
 // installation's error-text file.
 #include "toolkit/kivcgitrace.h"
 
-#include <cstdlib>
 
 #include "platform/output.h"
 #include "toolkit/kivio.h"
@@ -33,9 +32,11 @@ int kivtrace_v(std::string_view format, std::span<const FmtArg> args) {
   RequestContext& c = reqctx();
   if (!c.kivdebug) return 0;
   if (!c.debugfp) {
-    if (const char* name = std::getenv("KIVTRACE_FILE")) {
-      c.debugfp = std::fopen(name, "a+");
-      if (!c.debugfp) out() << "Cannot open `" << html_escape(name) << "'\n";
+    // The file the start-up named, else the one the process inherited.
+    std::optional<std::string> name = c.trace_file.empty() ? inherited_env("KIVTRACE_FILE") : c.trace_file;
+    if (name) {
+      c.debugfp = std::fopen(name->c_str(), "a+");
+      if (!c.debugfp) out() << "Cannot open `" << html_escape(*name) << "'\n";
     }
   }
   if (c.debugfp) {

@@ -1,5 +1,6 @@
 // The trace and the user-visible error message.
-// kivtrace writes printf-style lines to the trace file (KIVTRACE_FILE) and
+// kivtrace writes printf-style lines to the trace file (the one the start-up
+// names, else KIVTRACE_FILE as the process inherited it) and
 // echoes them into the page while tracing is on. errmsg writes a message into
 // the page inside a preformatted block, in the installation's wording when
 // client/config/errors.txt has a line for it. Arguments shown in the page are

@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "platform/output.h"
-#include "toolkit/kivcgi.h"
+#include "toolkit/kivcgimisc.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivio.h"
 #include "toolkit/kivpath.h"
@@ -110,6 +110,18 @@ std::optional<std::string> getstateval(const exlist* list, std::string_view name
   return std::nullopt;
 }
 
+bool is_state_setting(std::string_view name) {
+  for (std::string_view s : {"FIELDMAXLEN", "CUSTOM_SECURITY", "ATTACHMENTMAXLEN", "KIVDEBUG", "GROUP", "USER",
+                             "logindir", "logindir.VALUE"})
+    if (name == s) return true;
+  return false;
+}
+
+std::optional<std::string> getstatecommand(const exlist* list, std::string_view action) {
+  if (is_state_setting(action)) return std::nullopt;
+  return getstateval(list, action);
+}
+
 int printexdata(const exlist* list) {
   if (!list || list->empty()) return -1;
   for (const exdata& n : list->nodes) {
@@ -189,8 +201,16 @@ int ex2file(const exlist* list, const std::string& path) {
     return -1;
   }
   std::string text, line;
-  for (const exdata& n : list->nodes)
-    if (exnode2line(n, line) == 0) text += line;
+  // A node that cannot be written fails the save: a file without it would
+  // pass for the list. Every such node is named, and nothing is written.
+  bool whole = true;
+  for (const exdata& n : list->nodes) {
+    if (exnode2line(n, line) == 0)
+      text += line;
+    else
+      whole = false;
+  }
+  if (!whole) return -1;
   // Written beside the file and renamed over it: a failed write leaves the
   // old file whole and is reported.
   if (!write_file_atomic(path, text)) {

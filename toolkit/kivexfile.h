@@ -57,6 +57,16 @@ std::optional<std::string> getnodeval(const exlist* list, std::string_view name)
 // name are not seen.
 std::optional<std::string> getstateval(const exlist* list, std::string_view name);
 
+// True when `name` is one of the settings the state file configures the
+// program with (FIELDMAXLEN, CUSTOM_SECURITY, ATTACHMENTMAXLEN, KIVDEBUG,
+// GROUP, USER, logindir, logindir.VALUE): such a name is no action.
+bool is_state_setting(std::string_view name);
+
+// The command line the state file binds to the action word `action`, or
+// none: a form entry never binds one, and a setting of the state file is
+// no action.
+std::optional<std::string> getstatecommand(const exlist* list, std::string_view action);
+
 // Traces every node; -1 for no list, else 0.
 int printexdata(const exlist* list);
 
@@ -74,7 +84,10 @@ std::optional<std::string> getmacroline(std::FILE* file);
 // opened.
 std::optional<exlist> file2ex(const std::string& path);
 
-// Writes the list as NAME=VALUE lines; 0 or -1.
+// Writes the list as NAME=VALUE lines (a new file renamed over the old one);
+// 0, or -1 after its message: no list, a node that cannot be written (each
+// is named by exnode2line, and the file is left as it was), a file that
+// cannot be written.
 int ex2file(const exlist* list, const std::string& path);
 
 // The line of one node into `buffer`; 0, or 1 for a node that cannot be

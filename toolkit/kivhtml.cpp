@@ -243,11 +243,12 @@ bool read_template(const std::string& path, std::string& text) {
 
 // TEMPLATE_PATH: the template's path without the home folder in front.
 void set_template_path(const std::string& path) {
-  const char* home = std::getenv("NVHOME");
-  if (!home || !*home) return;
-  size_t skip = std::string_view(home).size();
+  const std::string home = home_folder();
+  if (home.empty()) return;
+  size_t skip = home.size();
   if (path.size() <= skip) return;
-  setenv("TEMPLATE_PATH", path.c_str() + skip, 1);
+  reqctx().template_path = path.substr(skip);
+  publish_environment();
 }
 
 }  // namespace
@@ -260,8 +261,8 @@ std::optional<std::string> htmlvalue(const kivhtml& ctx, std::string_view key) {
 }
 
 std::string html_skey() {
-  const char* key = std::getenv("skey");
-  return key && *key ? std::string(key) : std::string("NOKEY");
+  std::optional<std::string> key = request_env("skey");
+  return key && !key->empty() ? *key : std::string("NOKEY");
 }
 
 int html_fprintf(kivhtml& ctx) {

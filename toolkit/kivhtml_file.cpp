@@ -2,23 +2,19 @@
 // attachments, and the text attachment of a case shown in a table column.
 #include <cerrno>
 #include <cstdio>
-#include <strings.h>
 #include <sys/stat.h>
 
-#include "toolkit/kivcgi.h"
+#include "toolkit/kivcgimisc.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivhtml.h"
 #include "toolkit/kivio.h"
 #include "toolkit/kivpath.h"
 #include "toolkit/kivsettings.h"
+#include "toolkit/kivtext.h"
 
 namespace kiv {
 
 namespace {
-
-bool equal_nocase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
 
 // An attachment's name below the attachments folder: relative, and every part
 // of it a plain name (no "..", no "\", no control characters).

@@ -4,25 +4,21 @@
 // holds request text such as MENUTRIG) are HTML-escaped wherever a marker
 // shows data; MB, VB and the include marker write their text as it is.
 #include <cstdlib>
-#include <strings.h>
 #include <unordered_set>
 
 #include "platform/flavour.h"
 #include "platform/output.h"
-#include "toolkit/kivcgi.h"
+#include "toolkit/kivcgimisc.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivhtml.h"
 #include "toolkit/kivhtml_rows.h"
 #include "toolkit/kivsettings.h"
+#include "toolkit/kivtext.h"
 #include "toolkit/rowcol.h"
 
 namespace kiv {
 
 namespace {
-
-bool equal_nocase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
 
 void put(kivhtml& ctx, std::string_view text) {
   if (!text.empty()) ctx.out->write(text);
@@ -48,8 +44,8 @@ std::optional<std::string> attr_of(const kivhtml& ctx, std::string_view name, st
 }
 
 std::string env_text(std::string_view name) {
-  const char* v = std::getenv(std::string(name).c_str());
-  return v ? html_escape(v) : std::string();
+  std::optional<std::string> v = request_env(name);
+  return v ? html_escape(*v) : std::string();
 }
 
 // EB: "bron" and "broff" switch the line-break flag and give nothing.
@@ -116,7 +112,7 @@ std::string selected_item(const kivhtml& ctx, std::string_view key) {
 std::string include_text(std::string_view file) {
   kivtrace("htmllib\n");
   const Settings& s = settings();
-  std::string dir = s.libdir.empty() ? s.nvpathhome + "/client/kivhtml/tk/lib" : s.libdir;
+  std::string dir = s.libdir.empty() ? reqctx().nvhome + "/client/kivhtml/tk/lib" : s.libdir;
   std::string path = dir + "/";
   path.append(file);
   return readfile_sized(path, platform() == Platform::linux).value_or(std::string());

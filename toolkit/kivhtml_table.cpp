@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/output.h"
-#include "toolkit/kivcgi.h"
+#include "toolkit/kivcgimisc.h"
 #include "toolkit/kivfmt.h"
 #include "toolkit/kivhtml.h"
 #include "toolkit/kivhtml_rows.h"

@@ -34,49 +34,74 @@ bool path_under(std::string_view folder, std::string_view path) {
          (fs_ == "/" || ps[fs_.size()] == '/');
 }
 
-bool write_file_atomic(const std::string& path, std::string_view content, std::string* error) {
+AtomicWritten write_file_atomic(const std::string& path, std::string_view content, std::string* error,
+                                const AtomicWrite& how) {
+  AtomicWritten r;
   auto fail = [&](const char* what) {
     if (error) *error = std::string(what) + ": " + std::strerror(errno);
-    return false;
+    return r;
   };
+  // Every failure after the temporary file was made removes it, keeping errno.
   std::string tmp = path + ".tmpXXXXXX";
-  int fd = mkstemp(tmp.data());
+  auto drop = [&](int fd) {
+    int e = errno;
+    if (fd >= 0) ::close(fd);
+    ::unlink(tmp.c_str());
+    errno = e;
+  };
+  int fd = mkostemp(tmp.data(), O_CLOEXEC);
   if (fd < 0) return fail("cannot create temporary file");
-  // Keep the live file's permissions where there is one.
+  r.created = true;
+  // Keep the live file's permissions where there is one (not those of a
+  // link's target).
   struct stat st;
-  if (::stat(path.c_str(), &st) == 0) fchmod(fd, st.st_mode & 07777);
-  else fchmod(fd, 0644);
+  const bool live = ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  if (::fchmod(fd, live ? st.st_mode & 07777 : how.new_mode) != 0) {
+    drop(fd);
+    return fail("cannot set the mode of the temporary file");
+  }
   size_t done = 0;
   while (done < content.size()) {
     ssize_t n = ::write(fd, content.data() + done, content.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      int e = errno;
-      ::close(fd);
-      ::unlink(tmp.c_str());
-      errno = e;
+      if (n == 0) errno = EIO;
+      drop(fd);
       return fail("cannot write temporary file");
     }
     done += static_cast<size_t>(n);
   }
-  if (::fsync(fd) != 0 || ::close(fd) != 0) {
-    int e = errno;
-    ::unlink(tmp.c_str());
-    errno = e;
+  if (how.durable && ::fsync(fd) != 0) {
+    drop(fd);
     return fail("cannot sync temporary file");
   }
+  if (::close(fd) != 0) {
+    drop(-1);
+    return fail("cannot close temporary file");
+  }
   if (::rename(tmp.c_str(), path.c_str()) != 0) {
-    int e = errno;
-    ::unlink(tmp.c_str());
-    errno = e;
+    drop(-1);
     return fail("cannot rename temporary file");
   }
+  r.done = true;
+  if (!how.durable) return r;
   // The rename lives in the folder's entry: sync the folder too, so that a
   // crash after a reported save cannot bring the old file back.
   const size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  if (!sync_folder(folder)) return fail("cannot sync folder");
-  return true;
+  if (!sync_folder(folder)) {
+    r.done = false;
+    return fail("cannot sync folder");
+  }
+  return r;
+}
+
+bool replaceable_file(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT;
+  if (S_ISREG(st.st_mode)) return true;
+  errno = S_ISLNK(st.st_mode) ? ELOOP : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+  return false;
 }
 
 }  // namespace kiv

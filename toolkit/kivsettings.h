@@ -1,6 +1,7 @@
 // The command settings: process-wide values that a command fixes once at its
-// start from the environment and the case objects (tk_obj), and that the SQL
-// generator, the driver layer, mail delivery and the case engine read.
+// start from the case objects (tk_obj), and that the SQL generator, the
+// driver layer, mail delivery and the case engine read. The home folder they
+// lie under is the request context's (kivcontext.h).
 // One instance per process; tests reset it with reset_settings().
 #pragma once
 
@@ -10,7 +11,6 @@
 namespace kiv {
 
 struct Settings {
-  std::string nvpathhome;        // the home folder
   int mssqlflag = 0;             // database type: 0 MSACCESS/other, 1 MSSQL, 2 ORACLE, 3 SYBASE, 4 DB2
   std::string pcodbcdbtype = "MSACCESS";
   std::string pcodbcuser, pcodbcpass;

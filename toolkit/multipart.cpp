@@ -9,13 +9,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <strings.h>
 #include <unistd.h>
 
 #include "platform/exit.h"
 #include "platform/output.h"
-#include "toolkit/kivcgi.h"
+#include "toolkit/kivcgiclient.h"
 #include "toolkit/kivcgitrace.h"
+#include "toolkit/kivtext.h"
 #include "toolkit/rowcol.h"
 
 namespace kiv {
@@ -28,14 +28,6 @@ bool is_space(int c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
 
-bool equal_nocase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
-
-bool starts_nocase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
-}
-
 void perror_out(const std::string& what) {
   err() << what << ": " << std::strerror(errno) << "\n";
 }
@@ -45,11 +37,10 @@ void forget_upload(const std::string& path) {
   ups.erase(std::remove(ups.begin(), ups.end(), path), ups.end());
 }
 
-// The temporary folder of uploads: <NVHOME>/tmp, or /tmp without a home.
+// The temporary folder of uploads: <home>/tmp, or /tmp without a home.
 std::string upload_folder() {
-  const char* home = std::getenv("NVHOME");
-  if (!home || !*home) return "/tmp";
-  return std::string(home) + "/tmp";
+  const std::string home = home_folder();
+  return home.empty() ? std::string("/tmp") : home + "/tmp";
 }
 
 // The field name up to its first point, reduced to characters that are safe
@@ -313,7 +304,7 @@ form_entries parse_multipart(std::FILE* in) {
   }
   cgiinfo info;
   getcgiinfo(info);
-  if (!std::getenv("CONTENT_LENGTH")) {
+  if (!info.content_length_set) {
     err() << "No CONTENT_LENGTH\n";
     throw Exit{1};
   }
@@ -331,17 +322,6 @@ form_entries parse_multipart(std::FILE* in) {
   if (!boundary || boundary->empty()) return form_entries(1);
   MultipartReader reader(in, info.content_length, "\r\n--" + *boundary);
   return reader.run();
-}
-
-bool is_saved_upload(std::string_view path) {
-  for (const std::string& p : reqctx().uploads)
-    if (p == path) return true;
-  return false;
-}
-
-void remove_saved_uploads() {
-  for (const std::string& p : reqctx().uploads) ::unlink(p.c_str());
-  reqctx().uploads.clear();
 }
 
 // ---- structured header lines ----

@@ -1,8 +1,9 @@
 // The multipart form-data reader with its file uploads, and the small parser
 // of structured header lines (the attribute lists of a part's disposition
 // line) that it uses. Uploaded files are saved under <home>/tmp; the request
-// context keeps the paths saved, so later code can tell a real upload from a
-// path typed into a field.
+// context keeps the paths saved (is_saved_upload, take_upload), so later
+// code can tell a real upload from a path typed into a field, and removes
+// the ones no command took over when the request ends.
 #pragma once
 
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "toolkit/kivcgiform.h"
+#include "toolkit/kivcontext.h"
 
 namespace kiv {
 
@@ -56,10 +58,5 @@ void header_free(std::string& name, header_groups& groups);
 std::string trans(std::string_view name);
 // The filename="..." text of a disposition line, or "Noname".
 std::string getnamefromline(std::string_view line);
-
-// True when `path` is a file the multipart reader saved for this request.
-bool is_saved_upload(std::string_view path);
-// Deletes every saved upload and forgets them (a refused request).
-void remove_saved_uploads();
 
 }  // namespace kiv

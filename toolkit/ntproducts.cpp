@@ -1,7 +1,6 @@
 // Home-folder lookup of the Windows programs (see ntproducts.h).
 #include "toolkit/ntproducts.h"
 
-#include <cstdlib>
 #include <vector>
 
 #include "platform/exit.h"
@@ -32,9 +31,9 @@ std::vector<std::string> split_homes(const std::string& list) {
 }  // namespace
 
 std::string pickhome(const std::string& list) {
-  const char* script = std::getenv("SCRIPT_NAME");
-  if (!script || !*script) return list;
-  std::string_view s(script);
+  const std::optional<std::string> script = script_name_text();
+  if (!script) return list;
+  std::string_view s(*script);
   size_t dot = s.rfind('.');
   if (dot == std::string_view::npos) return list;
   std::vector<std::string> homes = split_homes(list);
@@ -49,27 +48,26 @@ std::string pickhome(const std::string& list) {
 }
 
 std::optional<std::string> getnvhome(std::string_view key) {
-  if (const char* env = std::getenv("NVHOME")) return std::string(env);
+  if (std::optional<std::string> env = inherited_env("NVHOME")) return env;
   std::string k = key.empty() ? std::string("SOFTWARE\\KIV\\TIKLO\\Current") : std::string(key);
   std::optional<std::string> home = getregentry(k);
   if (!home || home->empty()) return std::nullopt;
   slashpath(*home);
   if (home->find(';') != std::string::npos) *home = pickhome(*home);
-  setenv("NVHOME", home->c_str(), 1);
   return home;
 }
 
-std::string getproducthome() {
-  RequestContext& c = reqctx();
+producthome getproducthome() {
+  producthome found;
   std::optional<std::string> script = getscript();
   if (script && script->find('.') != std::string::npos) {
     std::string key = "SOFTWARE\\KIV\\" + script->substr(0, script->find('.'));
     std::optional<std::string> home = getnvhome(key);
     std::optional<std::string> states = getregvalue(key, "PROG_STATES");
-    if (states && !states->empty()) c.prog_states = *states;
+    if (states && !states->empty()) found.prog_states = *states;
     if (home) {
-      c.producthome = *home;
-      return *home;
+      found.home = *home;
+      return found;
     }
   }
   const std::string fallback = "SOFTWARE\\KIV\\VORNA\\Current";
@@ -79,8 +77,8 @@ std::string getproducthome() {
     err() << "<br>Location:\\HKEY_LOCAL_MACHINE\\" << fallback << "\n";
     throw Exit{1};
   }
-  c.producthome = *home;
-  return *home;
+  found.home = *home;
+  return found;
 }
 
 }  // namespace kiv

@@ -9,13 +9,23 @@
 
 namespace kiv {
 
-// The home folder. Records the registry's PROG_STATES value, when there is
-// one, in the request context for the dispatcher. Ends the process with
-// status 1 when no home is found.
-std::string getproducthome();
+// What the lookup found: the home folder, and the state-file name that the
+// registry value PROG_STATES of the program's key gives (none when it gives
+// none). The caller keeps them (the dispatcher in the request context, which
+// publishes the home as NVHOME).
+struct producthome {
+  std::string home;
+  std::optional<std::string> prog_states;
+};
 
-// The home folder of `key` (SOFTWARE\KIV\TIKLO\Current when empty), or none.
-// A home from the registry is also put into the environment as NVHOME.
+// Looks the home folder up: NVHOME as the process inherited it, else the
+// registry key of the script, else SOFTWARE\KIV\VORNA\Current. Sets
+// nothing. Ends the process with status 1 when no home is found.
+producthome getproducthome();
+
+// The home folder of `key` (SOFTWARE\KIV\TIKLO\Current when empty), or none:
+// NVHOME as inherited, else the registry's NVHOME value of the key with its
+// backslashes turned into slashes (and one home picked from a list).
 std::optional<std::string> getnvhome(std::string_view key);
 
 // Turns every backslash into a forward slash, in place.

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstddef>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -51,19 +50,5 @@ size_t strstr1(std::string_view text, std::string_view part);
 // larger numbers first in the Windows flavour, smaller first in the Linux one.
 int kivsort(std::string& table, std::string_view keyrow, std::string_view name,
             std::string_view type);
-
-// The toolkit allocator: a zero-filled block of `size` bytes. When memory is
-// exhausted it prints "kiv_malloc(): Out of Memory...\n" on standard error and
-// ends the process with status -1.
-std::unique_ptr<char[]> kiv_malloc(size_t size);
-
-// Ends the process as an exhausted allocation does.
-[[noreturn]] void kiv_out_of_memory();
-// Flushes the page, writes `msg` to standard error without allocating and
-// ends the process with status -1: the common end of every allocator.
-[[noreturn]] void kiv_exit_out_of_memory(const char* msg, size_t len);
-
-// Makes every failed allocation of the process end as kiv_malloc's does.
-void kiv_malloc_init();
 
 }  // namespace kiv

@@ -9,30 +9,22 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <crypt.h>
 #include <fcntl.h>
-#include <memory>
-#include <strings.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/exit.h"
 #include "platform/output.h"
 #include "toolkit/kivcgi.h"
+#include "toolkit/kivcgimisc.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivpath.h"
+#include "toolkit/kivtext.h"
 #include "toolkit/rowcol.h"
 
 namespace kiv {
 
 namespace {
-
-constexpr std::string_view kEncodeKey = "]=K;?:_|{-";
-
-bool equal_nocase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
 
 bool is_space(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
@@ -42,16 +34,6 @@ std::string logindir() {
   const RequestContext& c = reqctx();
   return c.logindir.empty() ? c.nvhome + "/login" : c.logindir;
 }
-
-// Compares without stopping at the first difference.
-bool same_text(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  unsigned char diff = 0;
-  for (size_t i = 0; i < a.size(); ++i) diff |= static_cast<unsigned char>(a[i] ^ b[i]);
-  return diff == 0;
-}
-
-bool is_hash(std::string_view stored) { return stored.size() > 10 && stored[0] == '$'; }
 
 // A login name that ends like one of the files kept beside a login file
 // would name that file (registering "ann.disabled" would disable ann).
@@ -76,7 +58,7 @@ std::optional<std::string> read_stored_password(const std::string& path) {
   // where the encoded bytes hold a line feed: read it as that runtime does.
   if (nl > 0 && text[nl - 1] == '\r') rest = filtertwolines(rest);
   if (!rest.empty()) rest.pop_back();
-  if (is_hash(rest) && !rest.empty() && rest.back() == '\r') rest.pop_back();
+  if (is_password_hash(rest) && !rest.empty() && rest.back() == '\r') rest.pop_back();
   return rest;
 }
 
@@ -119,7 +101,7 @@ Verify verify_login(const loginpair& pair, std::string& path) {
   std::string typed = *pair.password;
   trimspace(typed);
   if (!password_matches(*stored, typed)) return Verify::mismatch;
-  if (!is_hash(*stored)) upgrade_loginfile(pair.login, typed, path);
+  if (!is_password_hash(*stored)) upgrade_loginfile(pair.login, typed, path);
   return Verify::match;
 }
 
@@ -162,18 +144,17 @@ bool name_and_confirmation_ok(const std::string& login, const std::string& passw
 }
 
 // Counts a failed password check of custom security in the attempts file,
-// under a lock so that guesses sent at the same time are each counted. The
-// seventh failure in a row disables the account and ends the request: the
-// login file is kept and a <login>.disabled marker refuses it, so that the
-// administrator can renew it and nobody can register the name meanwhile.
+// under the login's lock so that guesses sent at the same time are each
+// counted. The seventh failure in a row disables the account and ends the
+// request: the login file is kept and a <login>.disabled marker refuses it,
+// so that the administrator can renew it and nobody can register the name
+// meanwhile.
 void count_failure(const std::string& login) {
   const std::string attempts = *loginfile_path(login, ".attempts");
-  int fd = ::open(attempts.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd >= 0) ::flock(fd, LOCK_EX);
+  FileLock lock = lock_login(login);
   const int count = custom_getattempt(attempts);
   if (count <= 5) {
     custom_incattempt(attempts, count);
-    if (fd >= 0) ::close(fd);
     return;
   }
   errmsg("Your account has been disabled.\n");
@@ -182,8 +163,13 @@ void count_failure(const std::string& login) {
   int m = ::open(marker.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (m >= 0) ::close(m);
   ::unlink(attempts.c_str());
-  if (fd >= 0) ::close(fd);
   throw Exit{0};
+}
+
+// A right password clears the count of failures, under the login's lock.
+void clear_failures(const std::string& login) {
+  FileLock lock = lock_login(login);
+  ::unlink(loginfile_path(login, ".attempts")->c_str());
 }
 
 // The current password that a password change or the overwrite of an
@@ -204,7 +190,7 @@ int check_current_password(const std::string& login, const std::string& password
     case Verify::match:
       break;
   }
-  ::unlink(loginfile_path(login, ".attempts")->c_str());
+  clear_failures(login);
   return 0;
 }
 
@@ -232,6 +218,18 @@ int change_account(std::string login, std::string password, std::string confirm,
   return 0;
 }
 
+// Under system registration (the script's _REG value is SYSTEM) only a
+// login that the authorisation file names may have an account. Without
+// login_config nothing is secured and there is nothing to check.
+bool registration_allows(const std::string& login) {
+  if (statloginfile(reqctx().nvhome + "/client/config/login_config") != 0) return true;
+  std::optional<loginvals> v = script_loginvals();
+  if (!v) return false;
+  if (!equal_nocase(*v->reg, "SYSTEM") || findlogin(login, v->authfile) == 0) return true;
+  errmsg("Your login '%s' is not registerd in the system.\n", login);
+  return false;
+}
+
 int new_account(std::string login, std::string password, std::string confirm, int force,
                 std::optional<std::string> old, bool custom) {
   if (empty_field(login, "Login field is empty\n") ||
@@ -242,6 +240,7 @@ int new_account(std::string login, std::string password, std::string confirm, in
   trimspace(password);
   trimspace(confirm);
   if (!name_and_confirmation_ok(login, password, confirm)) return 1;
+  if (!registration_allows(login)) return 1;
   if (accountexist(login)) {
     if (!force) {
       errmsg("Login '%s' already belongs to another user", login);
@@ -266,30 +265,38 @@ int new_account(std::string login, std::string password, std::string confirm, in
 
 }  // namespace
 
-std::optional<std::string> getscript() {
-  const char* s = std::getenv("SCRIPT_NAME");
-  if (!s || !*s) return std::nullopt;
-  std::string_view v(s);
-  size_t slash = v.rfind('/');
-  return std::string(slash == std::string_view::npos ? v : v.substr(slash + 1));
+std::optional<std::string> script_name_text() {
+  const RequestContext& c = reqctx();
+  std::optional<std::string> s = c.script_name ? c.script_name : inherited_env("SCRIPT_NAME");
+  if (!s || s->empty()) return std::nullopt;
+  return s;
 }
 
-bool is_password_name(std::string_view name) {
-  for (size_t i = 0; i + 4 <= name.size(); ++i)
-    if (strncasecmp(name.data() + i, "pass", 4) == 0) return true;
-  return false;
+std::optional<std::string> getscript() {
+  std::optional<std::string> s = script_name_text();
+  if (!s) return std::nullopt;
+  size_t slash = s->rfind('/');
+  return slash == std::string::npos ? *s : s->substr(slash + 1);
 }
+
+bool is_password_name(std::string_view name) { return contains_nocase(name, "pass"); }
 
 std::optional<std::string> loginfile_path(std::string_view login, std::string_view suffix) {
   if (!usable_login(login)) return std::nullopt;
   return logindir() + "/" + std::string(login) + std::string(suffix);
 }
 
+FileLock lock_login(std::string_view login) {
+  FileLock lock;
+  if (usable_login(login)) lock.acquire(logindir() + "/." + std::string(login) + ".lock", std::nullopt, 0600);
+  return lock;
+}
+
 std::optional<std::string> getuserlogin() {
-  const char* u = std::getenv("REMOTE_USER");
-  if (!u || !*u) return std::nullopt;
-  std::string_view v(u);
-  return std::string(v.substr(0, v.find('/')));
+  const RequestContext& c = reqctx();
+  std::optional<std::string> u = c.remote_user ? c.remote_user : inherited_env("REMOTE_USER");
+  if (!u || u->empty()) return std::nullopt;
+  return u->substr(0, u->find('/'));
 }
 
 // ---- login configuration ----
@@ -328,6 +335,24 @@ loginvals getloginval(const std::string& script, std::FILE* config) {
   return v;
 }
 
+std::optional<loginvals> script_loginvals() {
+  std::optional<std::string> script = getscript();
+  if (!script) {
+    errmsg("Cannot determine script name\n");
+    return std::nullopt;
+  }
+  loginvals v;
+  {
+    FilePtr config = openlogin_conigfile();
+    v = getloginval(*script, config.get());
+  }
+  if (!v.reg || !v.auth) {
+    errmsg("Cannot determine script auth or reg values: script=%s\n", *script);
+    return std::nullopt;
+  }
+  return v;
+}
+
 int findlogin(const std::string& login, const std::optional<std::string>& authfile) {
   if (!authfile || authfile->empty()) {
     errmsg("auth file is null\n");
@@ -359,20 +384,9 @@ loginpair getloginpasswd(std::string_view text) {
 }
 
 int loginuser(const std::string& text) {
-  std::optional<std::string> script = getscript();
-  if (!script) {
-    errmsg("Cannot determine script name\n");
-    return 1;
-  }
-  loginvals v;
-  {
-    FilePtr config = openlogin_conigfile();
-    v = getloginval(*script, config.get());
-  }
-  if (!v.reg || !v.auth) {
-    errmsg("Cannot determine script auth or reg values: script=%s\n", *script);
-    return 1;
-  }
+  std::optional<loginvals> values = script_loginvals();
+  if (!values) return 1;
+  const loginvals& v = *values;
   if (text.empty()) {
     errmsg("login.VALUE and password.VALUE variable is  missing. \n");
     return 1;
@@ -435,7 +449,7 @@ int custom_comparepassword(const loginpair& pair) {
   if (custom_30age(path)) password_redirect("expired_login", pair.login);
   std::string typed = *pair.password;
   if (trimspace(typed) == kInitialPassword) password_redirect("initial_login", pair.login);
-  ::unlink(loginfile_path(pair.login, ".attempts")->c_str());
+  clear_failures(pair.login);
   return 0;
 }
 
@@ -503,55 +517,6 @@ int createloginfile(const std::string& login, const std::string& password) {
     return 1;
   }
   return 0;
-}
-
-// ---- stored passwords ----
-
-std::string kivencrypt(std::string_view password) {
-  std::string out(10, '\0');
-  out[0] = static_cast<char>((password.size() + 1) & 0xFF);
-  for (size_t i = 0; i < 9; ++i) {
-    unsigned v = static_cast<unsigned char>(kEncodeKey[i]);
-    if (i < password.size()) v += static_cast<unsigned char>(password[i]);
-    out[i + 1] = static_cast<char>(v & 0xFF);
-  }
-  return out;
-}
-
-std::string kivdecrypt(std::string_view encoded) {
-  if (encoded.empty()) return std::string();
-  int count = static_cast<unsigned char>(encoded[0]) - 1;
-  count = std::min<int>({count, 9, static_cast<int>(encoded.size()) - 1});
-  std::string out;
-  for (int i = 0; i < count; ++i)
-    out += static_cast<char>((static_cast<unsigned char>(encoded[i + 1]) -
-                              static_cast<unsigned char>(kEncodeKey[i])) & 0xFF);
-  return out;
-}
-
-std::optional<std::string> hash_password(std::string_view password) {
-  char salt[CRYPT_GENSALT_OUTPUT_SIZE];
-  if (!crypt_gensalt_rn("$y$", 0, nullptr, 0, salt, sizeof salt) &&
-      !crypt_gensalt_rn("$6$", 0, nullptr, 0, salt, sizeof salt))
-    return std::nullopt;
-  auto data = std::make_unique<crypt_data>();
-  std::string pw(password);
-  const char* h = crypt_r(pw.c_str(), salt, data.get());
-  if (!h || h[0] == '*') return std::nullopt;
-  return std::string(h);
-}
-
-bool password_matches(std::string_view stored, std::string_view typed) {
-  if (stored.empty()) return false;
-  if (is_hash(stored)) {
-    auto data = std::make_unique<crypt_data>();
-    std::string pw(typed), setting(stored);
-    const char* h = crypt_r(pw.c_str(), setting.c_str(), data.get());
-    return h && h[0] != '*' && same_text(h, stored);
-  }
-  // The old form keeps the length and nine characters: both must agree.
-  if (static_cast<unsigned char>(stored[0]) != ((typed.size() + 1) & 0xFF)) return false;
-  return same_text(kivdecrypt(stored), typed.substr(0, std::min<size_t>(typed.size(), 9)));
 }
 
 }  // namespace kiv

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "toolkit/kivio.h"
+#include "toolkit/kivlock.h"
 
 namespace kiv {
 
@@ -24,6 +25,9 @@ inline constexpr std::string_view kHiddenPassword = "*****";
 inline constexpr std::string_view kFixedSkey = "472019385561027384";
 inline constexpr std::string_view kInitialPassword = "plumtarn507";
 
+// The request's SCRIPT_NAME (the name a console run gave itself, else the
+// web server's), or none when it is unset or empty.
+std::optional<std::string> script_name_text();
 // SCRIPT_NAME after its last "/", or none when it is unset or empty.
 std::optional<std::string> getscript();
 
@@ -42,6 +46,11 @@ struct loginvals {
 // when it cannot be opened.
 FilePtr openlogin_conigfile();
 loginvals getloginval(const std::string& script, std::FILE* config);
+// The values of the running script: none after "Cannot determine script
+// name\n" (no script name) or "Cannot determine script auth or reg values:
+// script=%s\n" (no _REG or no _AUTH value). The preamble of the login check
+// and the session-key check; ends the process as openlogin_conigfile does.
+std::optional<loginvals> script_loginvals();
 // 0 when `login` is listed in the authorisation file, else 1.
 int findlogin(const std::string& login, const std::optional<std::string>& authfile);
 
@@ -64,7 +73,9 @@ int changeuser(std::string login, std::string password, std::string confirm, std
 int custom_changeuser(std::string login, std::string password, std::string confirm,
                       std::string old);
 // With `force` an existing account is overwritten, but only when `old` is
-// its current password.
+// its current password. Under system registration (the script's _REG is
+// SYSTEM) a login the authorisation file does not name is refused with
+// "Your login '%s' is not registerd in the system.\n".
 int newuser(std::string login, std::string password, std::string confirm, int force,
             std::optional<std::string> old = std::nullopt);
 int custom_newuser(std::string login, std::string password, std::string confirm, int force,
@@ -83,13 +94,24 @@ int invalidname(const std::string& login);
 // file).
 std::optional<std::string> loginfile_path(std::string_view login, std::string_view suffix = {});
 
+// The lock that guards a login's attempts file and password history against
+// concurrent requests: an exclusive lock on <logindir>/.<login>.lock, a file
+// that no login can name (logins never begin with a point) and that is never
+// deleted. Waits for the holder; not held when the lock file cannot be made.
+FileLock lock_login(std::string_view login);
+
 // The old reversible encoding of login files, still read (and then
 // rewritten as a hash): 10 bytes, the length + 1 and nine key-shifted bytes.
+// The hashes come from libcrypt, loaded at run time by the first password
+// operation (security_crypt.cpp).
 std::string kivencrypt(std::string_view password);
 std::string kivdecrypt(std::string_view encoded);
 
+// True when a stored password is a hash ("$" and more than ten characters)
+// rather than the old form.
+bool is_password_hash(std::string_view stored);
 // A salted hash of a password (yescrypt, else SHA-512-crypt); none when the
-// hashing library fails.
+// hashing library cannot be loaded or fails.
 std::optional<std::string> hash_password(std::string_view password);
 // Whether a typed password matches a stored one: a hash, or the old form
 // (whose length and first nine characters must agree).
@@ -101,8 +123,11 @@ int custome_check(const std::string& login, const std::string& password);
 // 1 when the file was last changed more than 30 days ago.
 int custom_30age(const std::string& path);
 int custom_getattempt(const std::string& path);
-// Writes count + 1; 0, or 1 when the file cannot be written.
+// Writes count + 1 (a new file beside it, renamed over it); 0, or 1 when the
+// file cannot be written. The caller holds the login's lock.
 int custom_incattempt(const std::string& path, int count);
+// Reads, checks and writes the history under the login's lock, so that two
+// password changes at once both land.
 int custom_check_pass_history(const std::string& login, const std::string& password);
 
 // <login>.history: the slot written last and six slots of 100 bytes, a used
@@ -119,11 +144,12 @@ int write_pass_history_file(const std::string& login, const pass_history& histor
 // The session-key check when the script requires a password.
 int checksecurity();
 // Makes a new session key bound to `login` by a session record under the
-// home, puts "skey=<key>" into the environment and the request context; 0,
-// or 1 (after the message) when the record cannot be written.
+// home and keeps it in the request context (published as skey); 0, or 1
+// (after the message) when the record cannot be written.
 int generateskey(const std::string& login);
 // 0 when the request context's key has the system's shape, is not logged
-// out and has a session record; its login then goes into the context.
+// out and has a session record; the key (published as skey) and its login
+// then go into the context.
 int checkskey();
 // True when `key` has the shape of a session key: 18 or 20 digits with the
 // fixed digits in place.
@@ -131,7 +157,8 @@ bool skey_shape(std::string_view key);
 // The login a key is bound to: none when the key has not the shape, is
 // logged out or has no session record. No messages.
 std::optional<std::string> session_login(std::string_view key);
-// REMOTE_USER up to its first "/", or none when it is unset or empty.
+// The request's REMOTE_USER (the start-up's, else the web server's) up to
+// its first "/", or none when it is unset or empty.
 std::optional<std::string> getuserlogin();
 
 }  // namespace kiv

@@ -90,13 +90,11 @@ int custom_getattempt(const std::string& path) {
 }
 
 int custom_incattempt(const std::string& path, int count) {
-  FilePtr f = open_file(path, "w");
-  if (!f) return 1;
-  std::fprintf(f.get(), "%d\n", count + 1);
-  return 0;
+  return write_file_atomic(path, std::to_string(count + 1) + "\n", nullptr, {.new_mode = 0600}) ? 0 : 1;
 }
 
 int custom_check_pass_history(const std::string& login, const std::string& password) {
+  FileLock lock = lock_login(login);
   pass_history h;
   read_pass_history_file(login, h);
   int free_slot = -1;

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +14,7 @@
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivio.h"
 #include "toolkit/kivpath.h"
+#include "toolkit/kivtext.h"
 #include "toolkit/security.h"
 
 namespace kiv {
@@ -67,10 +67,6 @@ bool random_digits(std::string& out, size_t n) {
   return true;
 }
 
-bool equal_nocase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
-
 }  // namespace
 
 bool skey_shape(std::string_view key) {
@@ -108,8 +104,8 @@ int generateskey(const std::string& login) {
       ::unlink(path.c_str());
       break;
     }
-    setenv("skey", key.c_str(), 1);
     reqctx().skey = key;
+    reqctx().session_key = key;
     reqctx().session_login = login;
     kivtrace("generate: skey='%s'", key);
     return 0;
@@ -128,28 +124,16 @@ int checkskey() {
   }
   std::optional<std::string> login = read_session(key);
   if (!login) return 1;
-  setenv("skey", key.c_str(), 1);
+  reqctx().session_key = key;
   reqctx().session_login = *login;
   kivtrace("generate: skey='%s'", key);
   return 0;
 }
 
 int checksecurity() {
-  std::optional<std::string> script = getscript();
-  if (!script) {
-    errmsg("Cannot determine script name\n");
-    return 1;
-  }
-  loginvals v;
-  {
-    FilePtr config = openlogin_conigfile();
-    v = getloginval(*script, config.get());
-  }
-  if (!v.reg || !v.auth) {
-    errmsg("Cannot determine script auth or reg values: script=%s\n", *script);
-    return 1;
-  }
-  if (!equal_nocase(*v.auth, "PASSR")) return 0;
+  std::optional<loginvals> v = script_loginvals();
+  if (!v) return 1;
+  if (!equal_nocase(*v->auth, "PASSR")) return 0;
   return checkskey();
 }
 

@@ -23,6 +23,7 @@
 #include "platform/exit.h"
 #include "platform/output.h"
 #include "support/testsupport.h"
+#include "toolkit/kivcontext.h"
 #include "toolkit/kivsettings.h"
 
 namespace admintest {
@@ -121,7 +122,7 @@ class AdminTest : public kivtest::KivTest {
     home_.write("client/config/admin_obj", object("formonly", "fromadmin") + object("color", "adminblue"));
     home_.write("client/kivhtml/admin/page.html", kPage);
     fs::create_directories(home_.path() / "tmp");
-    kiv::settings().nvpathhome = home_.str();
+    kiv::reqctx().nvhome = home_.str();
   }
   void TearDown() override {
     kiv::reset_admin();
@@ -149,11 +150,11 @@ class AdminTest : public kivtest::KivTest {
     return names;
   }
 
-  // up_admin with this action word (none: KIVACTION unset) and the state
+  // up_admin with this action word (none: the request has none) and the state
   // line's template.
   Ended run(std::optional<std::string> action, kiv::exlist* form = nullptr,
             const std::string& templ = "page.html") {
-    kivtest::ScopedEnv kivaction("KIVACTION", std::move(action));
+    kiv::reqctx().action = action.value_or(std::string());
     int result = 0;
     std::optional<int> st = exit_status([&] { result = kiv::up_admin(2, {"up_admin", templ}, form); });
     return st ? exited(*st) : returned(result);

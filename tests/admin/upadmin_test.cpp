@@ -135,7 +135,7 @@ void set_tkonly(std::string_view) {
 }
 // A step that shows what tk_obj holds on disk when it runs.
 void show_saved() {
-  std::string text = kivtest::read_file(settings().nvpathhome + "/client/config/tk_obj");
+  std::string text = kivtest::read_file(reqctx().nvhome + "/client/config/tk_obj");
   out() << (text.find("VALUE=submitted") != std::string::npos ? "step(saved);" : "step(unsaved);");
 }
 
@@ -171,7 +171,7 @@ void color_both(std::string_view) {
 }
 // As color_both, after someone changed tk_obj behind the frame's back.
 void color_both_after_outside_change(std::string_view word) {
-  std::string live = settings().nvpathhome + "/client/config/tk_obj";
+  std::string live = reqctx().nvhome + "/client/config/tk_obj";
   FILE* f = std::fopen(live.c_str(), "a");
   std::fputs("OBJECT{\n\tNAME=outside\n};\n", f);
   std::fclose(f);
@@ -272,7 +272,7 @@ void set_ceonly(std::string_view) {
 // True when another open of the lock file cannot take the lock now (flock
 // locks belong to the open file, so this holds within one process too).
 bool lock_taken(const std::string& name) {
-  std::string p = settings().nvpathhome + "/client/config/" + name + ".lock";
+  std::string p = reqctx().nvhome + "/client/config/" + name + ".lock";
   int fd = ::open(p.c_str(), O_RDWR | O_CREAT, 0644);
   if (fd < 0) return false;
   bool taken = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
@@ -289,7 +289,7 @@ void delete_color(std::string_view) {
   saveobjfile(&kept, "tk_obj");
 }
 void show_color_gone() {
-  std::string text = kivtest::read_file(settings().nvpathhome + "/client/config/tk_obj");
+  std::string text = kivtest::read_file(reqctx().nvhome + "/client/config/tk_obj");
   out() << (text.find("NAME=color") == std::string::npos ? "step(deleted);" : "step(still there);");
 }
 

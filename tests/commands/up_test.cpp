@@ -115,6 +115,8 @@ TEST_F(Dispatcher, RequestsAndRefusals) {
       {"KIVACTION=unbuilt", -1, "Unknown command 'up_find' for action 'unbuilt'\n"},
       {"KIVACTION=unknown", -1, "Unknown command 'up_nothing' for action 'unknown'\n"},
       {"KIVACTION=search", -1, "Can't open command " },
+      // A setting of the state file is no action.
+      {"KIVACTION=FIELDMAXLEN", -1, "No command for action 'FIELDMAXLEN'\n"},
   };
   for (const Case& c : cases) {
     clear_output();
@@ -156,6 +158,30 @@ TEST_F(Dispatcher, AdministrationActionsReachUpAdmin) {
   clear_output();
   EXPECT_EQ(get("KIVACTION=ChartsSettings", kKepaStates), -1);
   EXPECT_TRUE(shown("No command for action 'ChartsSettings'\n"));
+}
+
+TEST_F(Dispatcher, UploadsGoWhenTheRequestEndsWhateverTheRoad) {
+  write("client/config/admin_states",
+        kivtest::read_file(path("client/config/admin_states")) + "usage=up_confirmfind\n");
+  const std::string saved = path("tmp/attach1." + std::to_string(getpid()));
+  struct Case {
+    const char* road;
+    std::string action;
+    int status;
+  } cases[] = {
+      {"a normal end", "start", 0},
+      {"a handler that ends the process", "usage", 2},
+      {"a refused action", "nothere", -1},
+      {"a refusal of the start-up", "", 1},
+  };
+  for (const Case& c : cases) {
+    clear_output();
+    std::vector<std::pair<std::string, std::string>> fields;
+    if (!c.action.empty()) fields.emplace_back("KIVACTION", c.action);
+    EXPECT_EQ(post_upload(fields, "DATA"), c.status) << c.road << "\n" << page();
+    EXPECT_FALSE(std::filesystem::exists(saved)) << c.road;
+    EXPECT_TRUE(reqctx().uploads.empty()) << c.road;
+  }
 }
 
 TEST_F(Dispatcher, NoListMeansNoAction) {

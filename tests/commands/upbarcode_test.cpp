@@ -21,7 +21,7 @@
 #include "tests/tools/toolrun.h"
 #include "toolkit/cgitest.h"
 #include "toolkit/kivexfile.h"
-#include "toolkit/kivsettings.h"
+#include "toolkit/kivcontext.h"
 
 using namespace kiv;
 namespace fs = std::filesystem;
@@ -61,7 +61,8 @@ class Barcode : public cgitest::HomeTest, public ::testing::WithParamInterface<P
     const std::string p = write("client/bin/" + tool, "#!/bin/sh\n" + body);
     ::chmod(p.c_str(), 0755);
   }
-  // Runs a handler over a list as the start-up leaves it; its exit status.
+  // Runs a handler over a list as the start-up leaves it; the status its
+  // request ends with (returned, or the end of the process).
   std::optional<int> run(int (*handler)(int, const std::vector<std::string>&, exlist*),
                          const std::vector<Var>& vars, std::vector<std::string> words = {"code_x", "page.html"}) {
     list_ = exlist{};
@@ -73,7 +74,9 @@ class Barcode : public cgitest::HomeTest, public ::testing::WithParamInterface<P
         addexdatanode(&list_, std::move(n));
     }
     clear_output();
-    return exit_status([&] { handler(static_cast<int>(words.size()), words, &list_); });
+    std::optional<int> returned;
+    const std::optional<int> ended = exit_status([&] { returned = handler(static_cast<int>(words.size()), words, &list_); });
+    return ended ? ended : returned;
   }
   bool shown(const std::string& text) const { return page().find(text) != std::string::npos; }
   // The files the reader's runs left in tmp (not the fixture's own).
@@ -195,7 +198,7 @@ TEST_P(Barcode, IntakeShowsTheReadersTableEscaped) {
   EXPECT_TRUE(files[0].starts_with("out." + std::to_string(::getpid()) + ".")) << files[0];
   const std::string result = path("tmp/" + files[0]);
   EXPECT_EQ(kivtest::read_file(result), "case_num^@item^@note^$K1^@T1^@V<b>one</b>^$K2^@T2&3^@^^^$");
-  settings().nvpathhome = home();
+  reqctx().nvhome = home();
   EXPECT_EQ(hidedatafile_path(result), result);
   const std::string cell = "<td> <font color=\"000000\">";
   const std::string table = "<center><table border=\"1\" bgcolor=\"c0c0c0\">"

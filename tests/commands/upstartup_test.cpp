@@ -16,9 +16,13 @@ namespace {
 
 class Handlers : public uptest::UpHome {
  protected:
-  std::optional<int> run(handler_fn h, std::vector<std::string> words, exlist* list) {
+  // The status the handler's request ends with: returned, or the end of the
+  // process it calls.
+  int run(handler_fn h, std::vector<std::string> words, exlist* list) {
     clear_output();
-    return exit_status([&] { h(static_cast<int>(words.size()), words, list); });
+    int result = 0;
+    std::optional<int> ended = exit_status([&] { result = h(static_cast<int>(words.size()), words, list); });
+    return ended.value_or(result);
   }
 };
 

@@ -22,17 +22,6 @@ namespace fs = std::filesystem;
 class UpHome : public cgitest::HomeTest {
  protected:
   UpHome() : cgitest::HomeTest("uphome") {}
-  void SetUp() override {
-    cgitest::HomeTest::SetUp();
-    // The command start-up sets these for templates; PATH keeps its value
-    // (the start-up puts the home's folders in front of it) and comes back
-    // after the test.
-    const char* path = std::getenv("PATH");
-    env_.push_back(std::make_unique<kivtest::ScopedEnv>(
-        "PATH", path ? std::optional<std::string>(path) : std::nullopt));
-    for (const char* n : {"TODAY", "TIME", "TIME24", "TEMPLATE_PATH", "KIV_REGISTRY_FILE"})
-      env_.push_back(std::make_unique<kivtest::ScopedEnv>(n, std::nullopt));
-  }
   bool shown(const std::string& text) const { return page().find(text) != std::string::npos; }
 
   // A GET request to `up` (or to the program of another default state file).
@@ -44,6 +33,22 @@ class UpHome : public cgitest::HomeTest {
     set("QUERY_STRING", query);
     const char* argv[] = {"up", nullptr};
     return kiv::up_main(1, argv, states);
+  }
+  // A multipart POST to `up` of these parts (name, value) and one upload.
+  int post_upload(const std::vector<std::pair<std::string, std::string>>& fields, const std::string& file) {
+    std::string body;
+    for (const auto& [name, value] : fields)
+      body += "--B\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
+    body += "--B\r\nContent-Disposition: form-data; name=\"attach1.VALUE\"; filename=\"a.txt\"\r\n\r\n" + file +
+            "\r\n--B--\r\n";
+    set("SCRIPT_NAME", "/cgi-bin/up.exe");
+    set("SERVER_NAME", "helpdesk");
+    set("REQUEST_METHOD", "POST");
+    set("CONTENT_TYPE", "multipart/form-data; boundary=B");
+    set("CONTENT_LENGTH", std::to_string(body.size()));
+    cgitest::Body b(body);
+    const char* argv[] = {"up", nullptr};
+    return kiv::up_main(1, argv, kiv::kUpStates);
   }
   // A console run: args[0] is argv[0]. A console run sets SCRIPT_NAME, so
   // each one starts without it, as a new process would.

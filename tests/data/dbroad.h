@@ -17,6 +17,7 @@
 #include "support/services.h"
 #include "support/testsupport.h"
 #include "tests/data/odbcconfig.h"
+#include "toolkit/kivcontext.h"
 #include "toolkit/kivsettings.h"
 
 namespace kivtest {
@@ -64,7 +65,7 @@ class DbRoadTest : public KivTest {
     }
     kiv::set_platform(kiv::Platform::windows);
     fs::create_directories(home_.path() / "tmp");
-    kiv::settings().nvpathhome = home_.str();
+    kiv::reqctx().nvhome = home_.str();
     OdbcConfig& cfg = OdbcConfig::get();
     dsn_ = unique_name("kivdb");
     if (!pg()) {

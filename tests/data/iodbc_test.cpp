@@ -44,7 +44,7 @@ class OdbcBase : public kivtest::KivTest {
       KIV_NEED_SERVICE(kivtest::odbc_driver_missing("libsqlite3odbc.so"));
     }
     fs::create_directories(home_.path() / "tmp");
-    settings().nvpathhome = home_.str();
+    reqctx().nvhome = home_.str();
     kivtest::OdbcConfig& cfg = kivtest::OdbcConfig::get();
     dsn_ = kivtest::unique_name("kivodbc");
     if (!pg()) {
@@ -377,7 +377,7 @@ class OdbcFakeDriver : public kivtest::KivTest {
   void SetUp() override {
     KivTest::SetUp();
     fs::create_directories(home_.path() / "tmp");
-    settings().nvpathhome = home_.str();
+    reqctx().nvhome = home_.str();
     dsn_ = kivtest::unique_name("kivfake");
     kivtest::OdbcConfig::get().add_dsn(dsn_, {{"Driver", KIV_FAKEODBC}});
   }

@@ -132,7 +132,7 @@ TEST_F(HandleArgs, EachOperationChecksItsArgumentsInOrder) {
 // fails before any statement runs.
 TEST_F(HandleArgs, AddWithoutItsLockFails) {
   kivtest::TempDir home;
-  settings().nvpathhome = home.str();
+  reqctx().nvhome = home.str();
   dberr e = db_add("", 0, "d", "t", "1^$", "a^$");
   EXPECT_EQ(e.code, -3);
   EXPECT_EQ(e.msg, "Can't lock file <" + home.str() + "/tmp/idnum.lock> errno=2\n");

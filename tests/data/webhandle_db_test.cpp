@@ -8,6 +8,7 @@
 #include "data/dbdriver.h"
 #include "data/webhandle_db.h"
 #include "support/testsupport.h"
+#include "toolkit/kivcontext.h"
 #include "toolkit/kivsettings.h"
 
 using namespace kiv;
@@ -21,7 +22,7 @@ class DriverResultsTest : public kivtest::KivTest {
   void SetUp() override {
     KivTest::SetUp();
     fs::create_directories(home_.path() / "tmp");
-    settings().nvpathhome = home_.str();
+    reqctx().nvhome = home_.str();
   }
   kivtest::TempDir home_;
 };

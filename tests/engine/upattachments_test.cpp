@@ -333,6 +333,12 @@ TEST_F(Attachments, HostileNamesStayInsideTheCaseFolder) {
     EXPECT_EQ(page(), "<PRE>\nBad attachment file name\n</PRE>\n") << c;
     EXPECT_EQ(addattachdata(*list_), 1) << c;
     EXPECT_EQ(value("attachmentresult"), kHeader) << c;
+    // The same case with nothing attached: no folder is needed, no message.
+    next_request();
+    set("case_num", c);
+    clear_output();
+    EXPECT_EQ(attach_files(*list_), 0) << c;
+    EXPECT_EQ(page(), "") << c;
   }
   for (const char* text : {"../x/attach1_f", "a/../../victim/attach1_f", "../attach1_f", "/attach1_f",
                            "x/../../victim/attach1_f"}) {

@@ -10,6 +10,7 @@
 #include "engine/upcommon_chart.h"
 #include "platform/flavour.h"
 #include "support/testsupport.h"
+#include "toolkit/kivcontext.h"
 #include "toolkit/kivfmt.h"
 #include "toolkit/kivsettings.h"
 
@@ -34,7 +35,7 @@ class Charts : public kivtest::KivTest {
  protected:
   void SetUp() override {
     KivTest::SetUp();
-    settings().nvpathhome = home_.str();
+    reqctx().nvhome = home_.str();
     fs::create_directories(home_.path() / "tmp");
   }
 

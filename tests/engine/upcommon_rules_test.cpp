@@ -17,7 +17,7 @@ class Rules : public kivtest::KivTest {
  protected:
   void SetUp() override {
     KivTest::SetUp();
-    settings().nvpathhome = home_.str();
+    reqctx().nvhome = home_.str();
   }
   void set(const std::string& name, const std::string& text, Origin origin = Origin::config) {
     adduniqobj(&list_, name.find('.') == std::string::npos ? name + ".VALUE" : name, text, origin);

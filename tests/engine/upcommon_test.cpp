@@ -11,6 +11,7 @@
 
 #include "engine/upcommon.h"
 #include "platform/flavour.h"
+#include "platform/state.h"
 #include "support/services.h"
 #include "support/testsupport.h"
 #include "toolkit/kivcontext.h"
@@ -74,7 +75,7 @@ TEST_F(StartUp, SettingsFromTheCaseObjects) {
                       object("mailtypeformat", "text/html") + object("db_users_table_name", "users"));
   ASSERT_TRUE(h);
   const Settings& s = settings();
-  EXPECT_EQ(s.nvpathhome, home_.str());
+  EXPECT_EQ(reqctx().nvhome, home_.str());
   EXPECT_EQ(s.pcodbcuser, "helpdesk");
   EXPECT_EQ(s.pcodbcpass, "s3cret");
   EXPECT_EQ(s.openstate, "New");
@@ -154,22 +155,31 @@ TEST_F(StartUp, AnyKivdebugTurnsTheTraceOn) {
 TEST_F(StartUp, SearchPathPutsTheProgramFoldersFirst) {
   EXPECT_EQ(set_prog_path(), 0);
   const std::string h = home_.str();
-  EXPECT_EQ(env("PATH"), h + "/client/bin:" + h + "/dbserver/bin:" + h + "/report/bin:/usr/bin:/bin");
+  const std::string folders = h + "/client/bin:" + h + "/dbserver/bin:" + h + "/report/bin";
+  EXPECT_EQ(env("PATH"), folders + ":/usr/bin:/bin");
+  // A second command start-up builds on the inherited path, not on its own.
+  get_prog_param();
+  EXPECT_EQ(env("PATH"), folders + ":/usr/bin:/bin");
+  reset_process_state();  // a new process, which inherits no PATH
+  EXPECT_EQ(env("PATH"), "/usr/bin:/bin");
   ScopedEnv none("PATH", std::nullopt);
   set_prog_path();
-  EXPECT_EQ(env("PATH"), h + "/client/bin:" + h + "/dbserver/bin:" + h + "/report/bin");  // no empty entry
+  EXPECT_EQ(env("PATH"), folders);  // no empty entry
 }
 
 TEST_F(StartUp, HomeDefaultsByFlavour) {
+  // Each case a new process: a home found once stays the process's home.
   ScopedEnv unset("NVHOME", std::nullopt);
   set_prog_path();
-  EXPECT_EQ(settings().nvpathhome, "c:/tiklo");
+  EXPECT_EQ(reqctx().nvhome, "c:/tiklo");
+  reset_process_state();
   set_platform(Platform::linux);
   set_prog_path();
-  EXPECT_EQ(settings().nvpathhome, "/usr/local/norvale");
+  EXPECT_EQ(reqctx().nvhome, "/usr/local/norvale");
+  reset_process_state();
   ScopedEnv empty("NVHOME", "");
   set_prog_path();
-  EXPECT_EQ(settings().nvpathhome, "/usr/local/norvale");
+  EXPECT_EQ(reqctx().nvhome, "/usr/local/norvale");
 }
 
 TEST_F(StartUp, WindowsBuildWithoutHomeWorksUnderItsDefault) {
@@ -207,7 +217,7 @@ TEST_F(StartUp, EnvironmentForTemplatesAndScripts) {
 }
 
 TEST_F(StartUp, MenusArePickedAndScriptsBuilt) {
-  ScopedEnv trig("MENUTRIG", "lab");
+  reqctx().menutrig = "lab";  // as the CGI start-up leaves the request's MENUTRIG
   objholder h = start(
       "OBJECT{\n\tNAME=prio\n\tTYPE=MENU\n\tVALUE=office^$Low^@High^$lab^$Urgent^@Later^$\n};\n"
       "OBJECT{\n\tNAME=dynamic-menu_part\n\tVALUE=Hardware^@Disk^@Screen^$\n};\n");

@@ -2,15 +2,18 @@
 // check of a scratch file path from a request, whole-file reading by flavour,
 // whole-file writing with its failures, and the export copy of a template.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 
 #include "engine/upfile.h"
 #include "platform/flavour.h"
 #include "support/testsupport.h"
 #include "toolkit/kivfmt.h"
+#include "toolkit/kivcontext.h"
 #include "toolkit/kivsettings.h"
 
 using namespace kiv;
@@ -23,7 +26,7 @@ class Files : public kivtest::KivTest {
  protected:
   void SetUp() override {
     KivTest::SetUp();
-    settings().nvpathhome = home_.str();
+    reqctx().nvhome = home_.str();
     fs::create_directories(home_.path() / "tmp");
   }
   std::string tmp(const std::string& name) const { return home_.str() + "/tmp/" + name; }
@@ -84,7 +87,7 @@ TEST_F(Files, HidedatafileNamesOnlyScratchFiles) {
       {"", false},
   };
   for (const Case& c : cases) EXPECT_EQ(hidedatafile_path(c.value).has_value(), c.accepted) << c.value;
-  settings().nvpathhome.clear();
+  reqctx().nvhome.clear();
   EXPECT_FALSE(hidedatafile_path(tmp("tmp_datafile.1.2")));
 }
 
@@ -112,16 +115,69 @@ TEST_F(Files, ShortReadFailsOnlyInTheLinuxFlavour) {
   EXPECT_EQ(page(), "<PRE>\nup_readfile: read error for '" + home_.str() + "' errno=21\n</PRE>\n");
 }
 
+mode_t mode_of(const std::string& path) {
+  struct stat st {};
+  ::lstat(path.c_str(), &st);
+  return st.st_mode & 0777;
+}
+
 TEST_F(Files, WriteWholeFiles) {
   std::string path = home_.write("f", "a much longer old content");
+  ::chmod(path.c_str(), 0640);
   EXPECT_EQ(up_writefile(path, "new"), 0);
   EXPECT_EQ(kivtest::read_file(path), "new");
+  EXPECT_EQ(mode_of(path), 0640u);  // a replaced file keeps its mode
+  EXPECT_EQ(up_writefile(tmp("new"), "x"), 0);
+  EXPECT_EQ(mode_of(tmp("new")), 0600u);  // a new one is the user's only
   EXPECT_EQ(up_writefile(home_.str() + "/no/such/file", "x"), -1);
   EXPECT_EQ(page(), "<PRE>\nCannot open file <" + home_.str() + "/no/such/file> errno=2 \n</PRE>\n");
-  // A write that does not reach the disk is a failure, not a save.
+  // Only files are written: a device or a folder at the path is refused.
   clear_output();
   EXPECT_EQ(up_writefile("/dev/full", "text"), -1);
-  EXPECT_EQ(page(), "<PRE>\nCannot write file </dev/full> errno=28 \n</PRE>\n");
+  EXPECT_EQ(up_writefile(home_.str(), "text"), -1);
+  EXPECT_EQ(page(), "<PRE>\nCannot open file </dev/full> errno=22 \n</PRE>\n<PRE>\nCannot open file <" +
+                        home_.str() + "> errno=21 \n</PRE>\n");
+}
+
+TEST_F(Files, WritesNeverFollowLinksNorWriteInPlace) {
+  // A link planted at a scratch file's name is refused, its target untouched;
+  // a second name of the file keeps the old text (the file is replaced, not
+  // rewritten in place), so a reader never sees half a text.
+  const std::string target = home_.write("target", "precious");
+  fs::create_symlink(target, tmp("tmp_datafile.1.2"));
+  EXPECT_EQ(up_writefile(tmp("tmp_datafile.1.2"), "data"), -1);
+  EXPECT_EQ(page(), "<PRE>\nCannot open file <" + tmp("tmp_datafile.1.2") + "> errno=40 \n</PRE>\n");
+  EXPECT_EQ(kivtest::read_file(target), "precious");
+  std::string templ = home_.write("export.html", "<title>t</title>\nTB{\n");
+  fs::create_symlink(target, tmp("export.7"));
+  EXPECT_EQ(fixexportform(templ, tmp("export.7")), -1);
+  EXPECT_EQ(kivtest::read_file(target), "precious");
+  EXPECT_TRUE(fs::is_symlink(tmp("export.7")));
+
+  const std::string file = home_.write("shared", "old text");
+  fs::create_hard_link(file, home_.path() / "second");
+  EXPECT_EQ(up_writefile(file, "new text"), 0);
+  EXPECT_EQ(kivtest::read_file(file), "new text");
+  EXPECT_EQ(kivtest::read_file(home_.str() + "/second"), "old text");
+  EXPECT_EQ(fixexportform(templ, tmp("export.8")), 0);
+  EXPECT_EQ(mode_of(tmp("export.8")), 0600u);
+}
+
+TEST_F(Files, AWriteThatDoesNotReachTheDiskIsAFailure) {
+  const std::string path = home_.write("f", "old");
+  auto under_a_limit = [&] {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small{};
+    getrlimit(RLIMIT_FSIZE, &small);
+    small.rlim_cur = 16;
+    setrlimit(RLIMIT_FSIZE, &small);
+    const int r = up_writefile(path, std::string(100, 'x'));
+    const bool said = page() == "<PRE>\nCannot write file <" + path + "> errno=27 \n</PRE>\n";
+    const bool kept = kivtest::read_file(path) == "old";
+    const bool tidy = std::distance(fs::directory_iterator(home_.path()), fs::directory_iterator()) == 2;
+    _exit(r == -1 && said && kept && tidy ? 0 : 3);
+  };
+  EXPECT_EXIT(under_a_limit(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(Files, ExportCopyMovesTheTitleAfterTheTable) {

@@ -24,7 +24,7 @@ class Pgsql : public kivtest::KivTest {
     KivTest::SetUp();
     KIV_NEED_SERVICE(kivtest::postgres_missing());
     fs::create_directories(home_.path() / "tmp");
-    settings().nvpathhome = home_.str();
+    reqctx().nvhome = home_.str();
     static int n = 0;
     db_ = "kivpq_" + std::to_string(::getpid()) + "_" + std::to_string(++n);
     ASSERT_EQ(pgsql::kivodbcexecute(nullptr, 0, "postgres", "create database " + db_), 0)

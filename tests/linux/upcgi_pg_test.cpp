@@ -17,7 +17,7 @@
 #include "linuxtest.h"
 #include "platform/flavour.h"
 #include "support/services.h"
-#include "toolkit/kivsettings.h"
+#include "toolkit/kivcontext.h"
 
 using namespace kiv;
 using namespace linuxtest;
@@ -30,7 +30,7 @@ class UpcgiPostgres : public kivtest::KivTest {
     KivTest::SetUp();
     KIV_NEED_SERVICE(kivtest::postgres_missing());
     set_platform(Platform::linux);
-    settings().nvpathhome = home.path();
+    reqctx().nvhome = home.path();
     pgsql::use_pgsql_driver();
     db_ = "kivupcgi_" + std::to_string(::getpid()) + "_" + std::to_string(std::time(nullptr));
     ASSERT_EQ(kivodbcexec(nullptr, 0, "postgres", "create database " + db_), 0) << driver_results().odbcerror;

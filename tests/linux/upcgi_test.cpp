@@ -19,6 +19,7 @@
 #include "linuxtest.h"
 #include "platform/process.h"
 #include "support/testsupport.h"
+#include "toolkit/kivcontext.h"
 
 using namespace kiv;
 using namespace linuxtest;
@@ -85,6 +86,27 @@ TEST_F(Upcgi, ListLargerThanAPipeNeitherSideWaits) {
       EXPECT_TRUE(r.output == kHeader + records(want)) << "got " << r.output.size() << " bytes";
     }
   }
+}
+
+TEST_F(Upcgi, UploadsTheCommandLeftAreRemovedAtTheEnd) {
+  const std::string body =
+      "--B\r\nContent-Disposition: form-data; name=\"KIVACTION\"\r\n\r\necho\r\n"
+      "--B\r\nContent-Disposition: form-data; name=\"attach1.VALUE\"; filename=\"a.txt\"\r\n"
+      "Content-Type: text/plain\r\n\r\nDATA\r\n--B--\r\n";
+  process::Options o;
+  o.env = cgi_env(home, "POST");
+  o.env.push_back("CONTENT_TYPE=multipart/form-data; boundary=B");
+  o.env.push_back("CONTENT_LENGTH=" + std::to_string(body.size()));
+  o.input = body;
+  o.capture_output = true;
+  o.capture_errors = true;
+  process::Result r = process::run({kUpcgi}, o);
+  ASSERT_TRUE(r.ok()) << r.errors;
+  EXPECT_TRUE(has(r.output, "attach1.VALUE")) << r.output;
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(home.path("tmp")))
+    if (e.path().filename() != ".keep") left.push_back(e.path().filename().string());
+  EXPECT_TRUE(left.empty()) << left.front();
 }
 
 TEST_F(Upcgi, CommandWordsAndRefusals) {
@@ -163,7 +185,9 @@ TEST_F(Upcgi, UserIdOfTheStateFile) {
 
 // ---- the set-user-ID front ----
 
-TEST(SecureFront, TakesNothingThatSteersItFromItsEnvironment) {
+class SecureDecision : public kivtest::KivTest {};
+
+TEST_F(SecureDecision, TakesNothingThatSteersItFromItsEnvironment) {
   kivtest::ScopedEnv states("PROG_STATES", "/tmp/evil/prog_states");
   kivtest::ScopedEnv home("NVHOME", "/tmp/evil");
   kivtest::ScopedEnv debug("KIVDEBUG", "1");
@@ -182,7 +206,8 @@ TEST(SecureFront, TakesNothingThatSteersItFromItsEnvironment) {
   EXPECT_EQ(c.statefile + "|" + c.home, "/usr/local/norvale/client/config/prog_states|/usr/local/norvale");
   kivexec::apply_front_config(c);
   EXPECT_STREQ(std::getenv("PROG_STATES"), c.statefile.c_str());
-  EXPECT_STREQ(std::getenv("NVHOME"), "/usr/local/norvale");
+  EXPECT_EQ(std::getenv("NVHOME"), nullptr);
+  EXPECT_EQ(reqctx().nvhome, "/usr/local/norvale");
   EXPECT_STREQ(std::getenv("PATH"), "/usr/local/bin:/usr/bin:/bin");
   EXPECT_EQ(std::getenv("KIVDEBUG"), nullptr);
   EXPECT_EQ(std::getenv("KIVTRACE_FILE"), nullptr);
@@ -190,11 +215,13 @@ TEST(SecureFront, TakesNothingThatSteersItFromItsEnvironment) {
   // The command's environment: the start-up's variables first, nothing that
   // changes how it loads, and in a secure front nothing the C library would
   // have refused to a set-user-ID program.
-  kivtest::ScopedEnv action("KIVACTION", "label");
+  kivtest::ScopedEnv action("KIVACTION", "from the caller");
+  reqctx().action = "label";
   const std::vector<std::string> secure_env = kivexec::command_environment(c);
   ASSERT_FALSE(secure_env.empty());
   EXPECT_EQ(secure_env[0], "KIVACTION=label");
   for (const std::string& e : secure_env) {
+    EXPECT_NE(e, "KIVACTION=from the caller");
     EXPECT_FALSE(e.starts_with("LD_PRELOAD=")) << e;
     EXPECT_FALSE(e.starts_with("GCONV_PATH=")) << e;
   }

@@ -16,6 +16,7 @@
 #include "support/services.h"
 #include "support/testsupport.h"
 #include "tests/data/dbroad.h"
+#include "toolkit/kivcontext.h"
 #include "toolkit/kivsettings.h"
 #include "toolkit/rowcol.h"
 
@@ -30,7 +31,7 @@ class PqHandles : public kivtest::KivTest {
     KivTest::SetUp();
     KIV_NEED_SERVICE(kivtest::postgres_missing());
     fs::create_directories(home_.path() / "tmp");
-    settings().nvpathhome = home_.str();
+    reqctx().nvhome = home_.str();
     settings().mssqlflag = 1;
     set_platform(Platform::linux);
     pgsql::use_pgsql_driver();

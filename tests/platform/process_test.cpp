@@ -1,7 +1,8 @@
 // Child processes: arguments reach the program as they are (no shell), the
 // environment is exactly the one given, standard input is /dev/null unless
-// input is given, output can go to a file or be collected, the caller's
-// descriptors stay its own, and the time limit ends the whole process group.
+// input is given, output can go to a file or be collected (up to a limit,
+// the rest drained), the caller's descriptors stay its own, and the time
+// limit ends the whole process group.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -84,6 +85,27 @@ TEST(Process, InputIsDevNullUnlessGiven) {
   o.input = std::string(1 << 20, 'y');
   process::Result deaf = process::run({"/bin/true"}, o);
   EXPECT_TRUE(deaf.ok());
+}
+
+TEST(Process, CaptureLimitKeepsTheStartAndDrainsTheRest) {
+  // Far more than a pipe holds on both streams: the child must not block.
+  const std::string chatty = "head -c 4000000 /dev/zero | tr '\\0' a; head -c 3000000 /dev/zero | tr '\\0' e >&2";
+  process::Options o = capture();
+  o.capture_limit = 1000;
+  process::Result r = process::run_shell("printf 'first line\\n'; " + chatty, o);
+  EXPECT_TRUE(r.ok());
+  EXPECT_TRUE(r.cut);
+  EXPECT_EQ(r.output, "first line\n" + std::string(989, 'a'));
+  EXPECT_EQ(r.errors, std::string(1000, 'e'));
+  // Within the limit nothing is cut; without one everything is kept.
+  process::Result small = process::run_shell("printf 12345", o);
+  EXPECT_FALSE(small.cut);
+  EXPECT_EQ(small.output, "12345");
+  o.capture_limit.reset();
+  process::Result all = process::run_shell(chatty, o);
+  EXPECT_FALSE(all.cut);
+  EXPECT_EQ(all.output.size(), 4000000u);
+  EXPECT_EQ(all.errors.size(), 3000000u);
 }
 
 TEST(Process, OutputToTheCallersFileAndDescriptorsNotInherited) {

@@ -42,12 +42,17 @@ class Body {
   std::FILE* f_;
 };
 
-// Every variable the start-up reads or sets, cleared for a test and put back.
+// Every variable the start-up reads, and every one a request publishes
+// (kiv::published_names(), but PATH, which keeps the value the tests
+// inherited), cleared for a test and put back.
 inline const std::vector<std::string>& cgi_variables() {
-  static const std::vector<std::string> v{
-      "NVHOME", "REQUEST_METHOD", "QUERY_STRING", "CONTENT_TYPE", "CONTENT_LENGTH",
-      "SCRIPT_NAME", "REMOTE_USER", "SERVER_NAME", "PROG_STATES", "KIVDEBUG", "KIVTRACE_FILE",
-      "KIVACTION", "login", "MENUTRIG", "DATE", "skey"};
+  static const std::vector<std::string> v = [] {
+    std::vector<std::string> names{"REQUEST_METHOD", "QUERY_STRING", "CONTENT_TYPE", "CONTENT_LENGTH",
+                                   "SERVER_NAME", "PROG_STATES", "KIVDEBUG", "KIV_REGISTRY_FILE"};
+    for (std::string_view name : kiv::published_names())
+      if (name != "PATH") names.emplace_back(name);
+    return names;
+  }();
   return v;
 }
 

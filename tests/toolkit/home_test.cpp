@@ -73,11 +73,10 @@ TEST_F(Home, NvhomeFromEnvironmentWins) {
   EXPECT_EQ(getnvhome(""), "/env/home");
 }
 
-TEST_F(Home, NvhomeFromRegistryIsSlashedAndExported) {
+TEST_F(Home, NvhomeFromRegistryIsSlashedAndSetsNothing) {
   registry("SOFTWARE\\KIV\\TIKLO\\Current\\NVHOME=c:\\kiv\\home\n");
   EXPECT_EQ(getnvhome(""), "c:/kiv/home");
-  ASSERT_NE(getenv("NVHOME"), nullptr);
-  EXPECT_STREQ(getenv("NVHOME"), "c:/kiv/home");
+  EXPECT_EQ(getenv("NVHOME"), nullptr);  // the dispatcher publishes the home it keeps
 }
 
 TEST_F(Home, PickhomeByDigitBeforeTheLastPoint) {
@@ -103,22 +102,26 @@ TEST_F(Home, ProducthomeFromTheScriptKeyWithItsStateFile) {
       "SOFTWARE\\KIV\\up1\\NVHOME=d:\\one;d:\\two\n"
       "SOFTWARE\\KIV\\up1\\PROG_STATES=kepa_states\n");
   ScopedEnv s("SCRIPT_NAME", "/cgi-bin/up1.exe");
-  EXPECT_EQ(getproducthome(), "d:/two");
-  EXPECT_EQ(reqctx().prog_states, "kepa_states");
+  const producthome found = getproducthome();
+  EXPECT_EQ(found.home, "d:/two");
+  EXPECT_EQ(found.prog_states, "kepa_states");
+  EXPECT_EQ(reqctx().nvhome, "");  // a lookup, not a setting
 }
 
 TEST_F(Home, ProducthomeFromEnvironmentStillReadsProgStates) {
   registry("SOFTWARE\\KIV\\up\\PROG_STATES=other_states\n");
   ScopedEnv e("NVHOME", "/env/home");
   ScopedEnv s("SCRIPT_NAME", "/cgi-bin/up.exe");
-  EXPECT_EQ(getproducthome(), "/env/home");
-  EXPECT_EQ(reqctx().prog_states, "other_states");
+  const producthome found = getproducthome();
+  EXPECT_EQ(found.home, "/env/home");
+  EXPECT_EQ(found.prog_states, "other_states");
 }
 
 TEST_F(Home, ProducthomeFallsBackToTheVornaKey) {
   registry("SOFTWARE\\KIV\\VORNA\\Current\\NVHOME=/vorna\n");
   ScopedEnv s("SCRIPT_NAME", "/cgi-bin/up");
-  EXPECT_EQ(getproducthome(), "/vorna");
+  EXPECT_EQ(getproducthome().home, "/vorna");
+  EXPECT_EQ(getproducthome().prog_states, std::nullopt);
 }
 
 TEST_F(Home, NoHomeEndsWithStatusOne) {

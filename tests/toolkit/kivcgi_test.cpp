@@ -5,7 +5,8 @@
 #include <vector>
 
 #include "support/testsupport.h"
-#include "toolkit/kivcgi.h"
+#include "toolkit/kivcgiclient.h"
+#include "toolkit/kivcgimisc.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivexfile.h"
 #include "toolkit/kivfmt.h"

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "cgitest.h"
-#include "toolkit/kivcgi.h"
+#include "toolkit/kivcgiclient.h"
 #include "toolkit/kivcgiform.h"
 #include "toolkit/kivcontext.h"
 

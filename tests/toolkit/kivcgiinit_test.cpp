@@ -23,7 +23,8 @@ namespace {
 
 const char* kStates =
     "FIELDMAXLEN=64\nATTACHMENTMAXLEN=100\nGROUP=usergroup\nvmain=up_main main.html\n"
-    "up_find=up_find find.html\n";
+    "up_find=up_find find.html\nchpass=up_main main.html\nnewuser=up_main main.html\n"
+    "fchpass=up_main main.html\nlogout=up_main main.html\n";
 
 std::string env(const char* name) {
   const char* v = std::getenv(name);
@@ -39,7 +40,9 @@ class Startup : public cgitest::HomeTest {
   }
   std::string states() const { return path("client/config/admin_states"); }
   void state_lines(const std::string& extra) { write("client/config/admin_states", kStates + extra); }
+  // Security on, and a state file that binds the account actions.
   void secure(const std::string& reg = "self", const std::string& auth = "PASSR") {
+    state_lines("");
     write("client/config/login_config",
           "up.exe_REG=" + reg + "\nup.exe_AUTH=" + auth + "\nup.exe_AUTHFILE=authusers\n");
   }
@@ -183,7 +186,9 @@ TEST_F(Startup, RefusalsBeforeTheForm) {
   EXPECT_EQ(exit_status([&] { EXPECT_EQ(unixcgiinit(notdir), nullptr); }), std::nullopt);
   EXPECT_TRUE(shown("Cannot open file:" + notdir + " errno=20\n"));
   set("NVHOME", "");
+  reqctx().nvhome.clear();
   EXPECT_EQ(exit_status([&] { unixcgiinit(states()); }), 1);
+  EXPECT_TRUE(shown("NVHOME is undefined\n"));
 }
 
 TEST_F(Startup, TheFormCannotConfigureTheRequest) {
@@ -205,27 +210,38 @@ TEST_F(Startup, TheFormCannotConfigureTheRequest) {
 
 TEST_F(Startup, SecurityTable) {
   secure("self", "none");
-  state_lines("KIVDEBUG=1\n");
   struct Case {
     const char* action;
+    bool bound;  // by the state file
     const char* trace;
   } cases[] = {
-      {"xvmainx", "DEBUG: KIVACTION1='xvmainx'"},
-      {"CHPASS", "DEBUG1: KIVACTION1='CHPASS'"},
-      {"newuser_form", "DEBUG2: KIVACTION1='newuser_form'"},
-      {"Newuser", "DEBUG4: KIVACTION1='Newuser'"},
-      {"fchpass2", "DEBUG2: KIVACTION1='fchpass2'"},
-      {"LogOut", "DEBUG3: KIVACTION1=logout"},
-      {"expired_login", "DEBUG3: KIVACTION1='expired_login'"},
-      {"VChangePassword", "DEBUG3: KIVACTION1='VChangePassword'"},
-      {"VTASKS_today", "DEBUG5: KIVACTION1='VTASKS_today'"},
-      {"vnewaccount", "DEBUG3: KIVACTION1='vnewaccount'"},
-      {"up_find", "DEBUG4: KIVACTION1='up_find'"},
+      {"xvmainx", true, "DEBUG: KIVACTION1='xvmainx'"},
+      {"CHPASS", true, "DEBUG1: KIVACTION1='CHPASS'"},
+      {"newuser_form", true, "DEBUG2: KIVACTION1='newuser_form'"},
+      {"Newuser", true, "DEBUG4: KIVACTION1='Newuser'"},
+      {"fchpass2", true, "DEBUG2: KIVACTION1='fchpass2'"},
+      {"LogOut", true, "DEBUG3: KIVACTION1=logout"},
+      {"expired_login", true, "DEBUG3: KIVACTION1='expired_login'"},
+      {"VChangePassword", true, "DEBUG3: KIVACTION1='VChangePassword'"},
+      {"VTASKS_today", true, "DEBUG5: KIVACTION1='VTASKS_today'"},
+      {"vnewaccount", true, "DEBUG3: KIVACTION1='vnewaccount'"},
+      {"up_find", true, "DEBUG4: KIVACTION1='up_find'"},
+      // The account steps run only for an action the state file binds; the
+      // dispatcher refuses the others afterwards.
+      {"vmain2", false, "DEBUG3: KIVACTION1='vmain2'"},
+      {"chPass", false, "DEBUG3: KIVACTION1='chPass'"},
+      {"newuser1", false, "DEBUG3: KIVACTION1='newuser1'"},
+      {"fchpass1", false, "DEBUG3: KIVACTION1='fchpass1'"},
+      {"Logout", false, "DEBUG3: KIVACTION1='Logout'"},
   };
+  std::string lines = "KIVDEBUG=1\n";
+  for (const Case& c : cases)
+    if (c.bound && std::string(c.action) != "up_find") lines += std::string(c.action) + "=up_main main.html\n";
+  state_lines(lines);
   for (const Case& c : cases) {
     clear_output();
     get(std::string("KIVACTION=") + c.action);
-    EXPECT_TRUE(shown(c.trace)) << c.action;
+    EXPECT_TRUE(shown(c.trace)) << c.action << "\n" << page();
   }
 }
 
@@ -318,6 +334,35 @@ TEST_F(Startup, PasswordChangeAndNewAccounts) {
   EXPECT_EQ(comparepassword({"ann", "mine1"}), 0);
 }
 
+TEST_F(Startup, NoAccountsOutsideTheRegistrationAndTheBoundActions) {
+  const std::string form = "application/x-www-form-urlencoded";
+  const std::string mallory = "login.VALUE=mallory&password.VALUE=pw1pw1&confirmpass.VALUE=pw1pw1";
+  write("client/config/authusers", "ann\n");
+  // System registration: a login the authorisation file does not name gets
+  // no account and no session.
+  secure("SYSTEM", "PASSR");
+  EXPECT_EQ(post("KIVACTION=newuser&" + mallory, form), 0);
+  EXPECT_TRUE(shown("Your login 'mallory' is not registerd in the system.\n"));
+  EXPECT_TRUE(shown("Can't create new account\n"));
+  EXPECT_FALSE(exists("login/mallory"));
+  EXPECT_TRUE(cgitest::fs::is_empty(path("session")));
+  // Self-registration, but actions the state file does not bind: no
+  // account step runs (the dispatcher refuses the action afterwards).
+  secure("self", "none");
+  for (const char* action : {"newuser1", "fchpass1", "vmainx", "chPass"}) {
+    ASSERT_EQ(post(std::string("KIVACTION=") + action + "&" + mallory + "&oldpassword.VALUE=x", form),
+              std::nullopt) << action;
+    EXPECT_EQ(var("nv_remote_user"), std::nullopt) << action;
+  }
+  EXPECT_FALSE(exists("login/mallory"));
+  EXPECT_TRUE(cgitest::fs::is_empty(path("session")));
+  // A logout that the state file does not bind leaves the key alive.
+  ASSERT_EQ(createloginfile("ann", "right1"), 0);
+  const std::string key = login_and_key("ann", "right1");
+  EXPECT_EQ(get("KIVACTION=Logout&skey=" + key), std::nullopt);
+  EXPECT_FALSE(exists("logout/" + key));
+}
+
 TEST_F(Startup, CustomSecurityIsChosenByTheStateFile) {
   secure();
   state_lines("CUSTOM_SECURITY=1\n");
@@ -354,7 +399,8 @@ TEST_F(Startup, GroupsAndHelpers) {
   EXPECT_NE(statloginfile(path("none")), 0);
   set("REMOTE_USER", "DOM\\ann/x");
   fixremoteuser();
-  EXPECT_EQ(env("REMOTE_USER"), "ann");
+  EXPECT_EQ(getuserlogin(), "ann");  // published with the request's variables
+  EXPECT_EQ(env("REMOTE_USER"), "DOM\\ann/x");
 }
 
 // ---- the Linux flavour ----

@@ -186,7 +186,7 @@ TEST_F(Template, IncludeFiles) {
   EXPECT_EQ(render("[LIBB{empty.inc}LIBE][LIBB{nul.inc}LIBE]"), "[no file][before]");
   // Without the start-up's folder the home's include folder is used.
   settings().libdir.clear();
-  settings().nvpathhome = dir_.str();
+  reqctx().nvhome = dir_.str();
   dir_.write("client/kivhtml/tk/lib/a.inc", "A");
   EXPECT_EQ(render("LIBB{a.inc}LIBE"), "A");
 }

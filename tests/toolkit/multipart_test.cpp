@@ -206,6 +206,7 @@ TEST_F(Multipart, MissingVariables) {
 
 TEST_F(Multipart, UploadsWithoutAHomeGoToTmp) {
   set("NVHOME", "");
+  reqctx().nvhome.clear();
   form_entries list = run(file("nohome", "n", "z") + kEnd);
   std::string expect = "/tmp/nohome." + std::to_string(getpid());
   EXPECT_EQ(list[1].value.value_or("").substr(0, expect.size()), expect);

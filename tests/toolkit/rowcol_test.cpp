@@ -1,6 +1,7 @@
 // Row/column text: counting, picking and indexing rows and columns, trimming.
 #include <gtest/gtest.h>
 
+#include "toolkit/kiv_malloc.h"
 #include "toolkit/rowcol.h"
 
 using namespace kiv;

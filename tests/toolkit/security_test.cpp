@@ -262,6 +262,23 @@ TEST_F(Security, NewuserAndTheForcedOverwrite) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);  // a hash is for its owner only
 }
 
+TEST_F(Security, SystemRegistrationTakesOnlyListedLogins) {
+  // Under system registration a new account needs a login the authorisation
+  // file names, under plain and under custom security.
+  config("SYSTEM", "PASSR");
+  for (bool custom : {false, true}) {
+    clear_output();
+    const int r = custom ? custom_newuser("mallory", "x1y2z3", "x1y2z3", 0) : newuser("mallory", "x1y2z3", "x1y2z3", 0);
+    EXPECT_EQ(r, 1) << custom;
+    EXPECT_TRUE(shown("Your login 'mallory' is not registerd in the system.\n")) << custom;
+    EXPECT_FALSE(exists("login/mallory"));
+  }
+  EXPECT_EQ(newuser("bob", "x1y2z3", "x1y2z3", 0), 0);  // listed
+  EXPECT_EQ(custom_newuser("ANN", "x1y2z3", "x1y2z3", 0), 0);  // listed in another case
+  config("self", "PASSR");
+  EXPECT_EQ(newuser("mallory", "x1y2z3", "x1y2z3", 0), 0);  // self-registration takes anyone
+}
+
 TEST_F(Security, CustomPasswordRules) {
   struct Case {
     const char* password;
@@ -377,11 +394,11 @@ TEST_F(Security, PasswordFormsCountFailuresUnderCustomSecurity) {
 }
 
 TEST_F(Security, FailuresAreCountedOneAtATime) {
-  // A failure waits for the lock on the attempts file, so that guesses sent
-  // at the same time cannot all read the same count.
+  // A failure waits for the login's lock, so that guesses sent at the same
+  // time cannot all read the same count.
   ASSERT_EQ(createloginfile("ann", "right1"), 0);
   write("login/ann.attempts", "3\n");
-  int fd = ::open(path("login/ann.attempts").c_str(), O_RDWR);
+  int fd = ::open(path("login/.ann.lock").c_str(), O_RDONLY | O_CREAT, 0600);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(::flock(fd, LOCK_EX), 0);
   pid_t child = ::fork();
@@ -399,6 +416,55 @@ TEST_F(Security, FailuresAreCountedOneAtATime) {
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_EQ(read_file(path("login/ann.attempts")), "4\n");
+}
+
+TEST_F(Security, AttemptCountsAreReplacedAndTheirLockFileStays) {
+  ASSERT_EQ(createloginfile("ann", "right1"), 0);
+  write("login/ann.attempts", "2\n");
+  std::filesystem::create_hard_link(path("login/ann.attempts"), path("before"));
+  EXPECT_EQ(custom_loginuser("ann/bad"), 1);
+  EXPECT_EQ(read_file(path("login/ann.attempts")), "3\n");
+  EXPECT_EQ(read_file(path("before")), "2\n");  // a new file, not the old one rewritten in place
+  // The lock file outlives the count it guards: a right password removes the
+  // count, the seventh failure removes it too, and the lock file stays, so a
+  // later request never locks a file that another one has deleted.
+  struct stat lock_before {};
+  ASSERT_EQ(::stat(path("login/.ann.lock").c_str(), &lock_before), 0);
+  EXPECT_EQ(custom_loginuser("ann/right1"), 0);
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(custom_loginuser("ann/bad"), 1);
+  EXPECT_EQ(exit_status([] { custom_loginuser("ann/bad"); }), 0);
+  EXPECT_FALSE(exists("login/ann.attempts"));
+  struct stat lock_after {};
+  ASSERT_EQ(::stat(path("login/.ann.lock").c_str(), &lock_after), 0);
+  EXPECT_EQ(lock_after.st_ino, lock_before.st_ino);
+  EXPECT_EQ(invalidname(".ann.lock"), 1);  // no login names the lock file
+}
+
+TEST_F(Security, PasswordHistoryIsChangedUnderTheLock) {
+  // Two password changes at once: the second waits for the first, so that
+  // both land in the history.
+  ASSERT_EQ(custom_check_pass_history("ann", "first1"), 0);
+  int fd = ::open(path("login/.ann.lock").c_str(), O_RDONLY | O_CREAT, 0600);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) ::_exit(custom_check_pass_history("ann", "second2") == 0 ? 0 : 1);
+  ::usleep(500 * 1000);
+  int status = 0;
+  EXPECT_EQ(::waitpid(child, &status, WNOHANG), 0) << "the change did not wait for the lock";
+  // Meanwhile the holder changes the history itself.
+  pass_history h;
+  read_pass_history_file("ann", h);
+  std::string third = kivencrypt("third3") + "\n";
+  std::copy(third.begin(), third.end(), h.slots[1].begin());
+  h.index = 1;
+  ASSERT_EQ(write_pass_history_file("ann", h), 0);
+  ::flock(fd, LOCK_UN);
+  ::close(fd);
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  for (const char* p : {"first1", "third3", "second2"}) EXPECT_EQ(custom_check_pass_history("ann", p), 1) << p;
 }
 
 TEST_F(Security, CustomLoginRedirectsExpiredAndInitialPasswords) {
@@ -440,7 +506,7 @@ TEST_F(Security, KeysAreRandomAndBoundToTheirLogin) {
   std::string first = reqctx().skey;
   EXPECT_TRUE(skey_shape(first));
   EXPECT_EQ(first.size(), 20u);
-  EXPECT_STREQ(std::getenv("skey"), first.c_str());
+  EXPECT_EQ(reqctx().session_key, first);  // published with the request's variables
   EXPECT_EQ(read_file(path("session/" + first)), "ann\n");
   ASSERT_EQ(generateskey("bob"), 0);
   std::string second = reqctx().skey;

@@ -19,7 +19,7 @@ namespace {
 int pgfind(int count, const std::vector<std::string>& words, kiv::exlist* list) {
   if (count < 2) {
     kiv::out() << "Wrong usage: pgfind database\n";
-    throw kiv::Exit{2};
+    return 2;
   }
   kiv::get_prog_param();
   kiv::pgsql::use_pgsql_driver();
@@ -27,10 +27,10 @@ int pgfind(int count, const std::vector<std::string>& words, kiv::exlist* list) 
   const std::string sql = "select title from cases where case_num = '" + kiv::textnl(number).value_or("") + "'";
   if (kiv::kivodbcexec(nullptr, 0, words[1], sql) != 0) {
     kiv::out() << "failed: " << kiv::driver_results().odbcerror << "\n";
-    throw kiv::Exit{1};
+    return 1;
   }
   kiv::out() << "found: " << kiv::driver_results().odbcdata.value_or("(none)") << "\n";
-  throw kiv::Exit{0};
+  return 0;
 }
 
 }  // namespace

@@ -1,0 +1,244 @@
+// The case-number counter: its lock, the table of word pairs read from the
+// counter file, the next plain and sub-case numbers, and the whole table
+// written back through a synced temporary file while the lock is held, so a
+// crash or a full disk leaves the old table or the new one, never a part.
+#include "engine/upcasenum.h"
+
+#include <climits>
+#include <map>
+#include <vector>
+
+#include "engine/upclock.h"
+#include "platform/exit.h"
+#include "platform/state.h"
+#include "toolkit/kivcontext.h"
+#include "toolkit/kivcgitrace.h"
+#include "toolkit/kivfmt.h"
+#include "toolkit/kivio.h"
+#include "toolkit/kivlock.h"
+#include "toolkit/kivpath.h"
+#include "toolkit/kivsettings.h"
+
+namespace kiv {
+
+namespace {
+
+// The counter locks this process holds, by lock-file path. One instance per
+// process; a reset (tests) drops them all.
+struct CounterLocks {
+  std::map<std::string, FileLock, std::less<>> held;
+};
+
+void reset_counterlocks();
+
+CounterLocks& counterlocks() {
+  static CounterLocks locks;
+  KIV_REGISTER_RESET(&reset_counterlocks);
+  return locks;
+}
+
+void reset_counterlocks() { counterlocks().held.clear(); }
+
+// Drops a lock taken by openlock when it goes out of scope, also when the
+// process is being ended by kiv::Exit.
+class HeldLock {
+ public:
+  explicit HeldLock(std::string path) : path_(std::move(path)) {}
+  ~HeldLock() { closelock(path_); }
+  HeldLock(const HeldLock&) = delete;
+  HeldLock& operator=(const HeldLock&) = delete;
+
+ private:
+  std::string path_;
+};
+
+// One counter line. A file whose words do not pair up ends in an entry
+// without a number, which is kept as it is and never counts.
+struct Entry {
+  std::string key;
+  std::string number;
+};
+using Table = std::vector<Entry>;
+
+bool blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+Table parse_table(std::string_view text) {
+  Table t;
+  std::vector<std::string> words;
+  size_t i = 0;
+  while (i < text.size()) {
+    while (i < text.size() && blank(text[i])) ++i;
+    size_t start = i;
+    while (i < text.size() && !blank(text[i])) ++i;
+    if (i > start) words.emplace_back(text.substr(start, i - start));
+  }
+  for (size_t w = 0; w < words.size(); w += 2)
+    t.push_back({words[w], w + 1 < words.size() ? words[w + 1] : std::string()});
+  return t;
+}
+
+std::string format_table(const Table& t) {
+  std::string text;
+  for (const Entry& e : t) text += sformat("%s\t%s\n", e.key, e.number);
+  return text;
+}
+
+// The value of a stored number as atoi reads it (white space, a sign and
+// digits), held within the range of the type.
+long long leading_integer(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && blank(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  long long v = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    const int d = text[i] - '0';
+    if (v > (LLONG_MAX - d) / 10) return negative ? -LLONG_MAX : LLONG_MAX;
+    v = v * 10 + d;
+  }
+  return negative ? -v : v;
+}
+
+// The stored successor of a number: its value plus one, in plain decimal.
+std::string successor(std::string_view number) {
+  const long long v = leading_integer(number);
+  return std::to_string(v == LLONG_MAX ? v : v + 1);
+}
+
+bool plain_number(const Entry& e) { return !e.number.empty() && e.number.find('.') == std::string::npos; }
+
+bool all_digits(std::string_view s) {
+  if (s.empty()) return false;
+  for (char c : s)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+// The fallback number: the current time in seconds.
+std::string time_number() { return sformat("%d", static_cast<long long>(engine_now())); }
+
+bool read_table(const std::string& path, Table& t) {
+  std::string text;
+  if (!read_whole_file(path, text)) return false;
+  t = parse_table(text);
+  return true;
+}
+
+bool write_table(const std::string& path, const Table& t) {
+  std::string why;
+  if (write_file_atomic(path, format_table(t), &why)) return true;
+  kivtrace("case number file '%s' not rewritten: %s", path, why);
+  return false;
+}
+
+}  // namespace
+
+std::string casenum_path() { return reqctx().nvhome + "/client/config/case_num"; }
+
+std::string counter_word(std::string_view text) {
+  std::string w(text);
+  for (char& c : w) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u <= 0x20 || u == 0x7f) c = '_';
+  }
+  return w;
+}
+
+int openlock(const std::string& lockpath) {
+  CounterLocks& locks = counterlocks();
+  if (locks.held.count(lockpath)) return -1;
+  FileLock lock;
+  if (!lock.acquire(lockpath, engineclock().counter_wait)) return -1;
+  locks.held.emplace(lockpath, std::move(lock));
+  return 0;
+}
+
+int closelock(const std::string& lockpath) {
+  CounterLocks& locks = counterlocks();
+  auto it = locks.held.find(lockpath);
+  if (it == locks.held.end()) return -1;
+  locks.held.erase(it);
+  return 0;
+}
+
+std::string getmrnum(std::string_view prefix, const std::string& path) {
+  const std::string lockpath = path + ".lock";
+  if (openlock(lockpath) != 0) {
+    kivtrace("LOCK1");
+    return time_number();
+  }
+  HeldLock hold(lockpath);
+  Table t;
+  if (!read_table(path, t)) {
+    errmsg("Cannot open case number file <%s> \n", path);
+    return time_number();
+  }
+  const bool use_default = prefix.empty() || prefix == " ";
+  const std::string key = use_default ? std::string("DEFAULT") : counter_word(prefix);
+  std::optional<std::string> number;
+  for (Entry& e : t) {
+    if (e.key != key || !plain_number(e)) continue;
+    number = e.number;
+    e.number = successor(e.number);
+  }
+  if (!number) {
+    if (use_default) return time_number();
+    t.push_back({key, "2"});
+    number = "1";
+  }
+  if (!write_table(path, t)) {
+    errmsg("Cannot open case number file <%s> \n", path);
+    return time_number();
+  }
+  return *number;
+}
+
+std::string sub_getmrnum(std::string_view parent, const std::string& path) {
+  const std::string lockpath = path + ".lock";
+  if (openlock(lockpath) != 0) {
+    errmsg("sub_getmrnum: can't lock casenum file \n");
+    throw Exit{0};
+  }
+  HeldLock hold(lockpath);
+  if (parent.empty()) {
+    errmsg("sub_getmrnum: case number is not defined \n");
+    throw Exit{0};
+  }
+  Table t;
+  if (!read_table(path, t)) {
+    errmsg("sub_getmrnum:Cannot open case number file <%s> \n", path);
+    throw Exit{0};
+  }
+  const std::string key = counter_word(parent);
+  std::optional<std::string> number;
+  for (Entry& e : t) {
+    const size_t point = e.number.rfind('.');
+    if (e.key != key || point == std::string::npos) continue;
+    const std::string running = e.number.substr(point + 1);
+    if (!all_digits(running)) {
+      errmsg("sub_getmrnum: case number is not formated as x.x \n");
+      throw Exit{0};
+    }
+    number = std::string(parent) + "." + running;
+    e.number = e.number.substr(0, point) + "." + successor(running);
+  }
+  if (!number) {
+    t.push_back({key, key + ".2"});
+    number = std::string(parent) + ".1";
+  }
+  if (!write_table(path, t)) {
+    errmsg("sub_getmrnum:Cannot open case number file <%s> \n", path);
+    throw Exit{0};
+  }
+  return *number;
+}
+
+std::string sub_casenum_manage(std::string_view parent) {
+  const std::string path = casenum_path();
+  kivtrace("SUB_CASE_MANAGE MRFILE='%s'", path);
+  std::string number = sub_getmrnum(parent, path);
+  kivtrace("SUB_CASE_MANAGE  ret=%s\n", number);
+  return number;
+}
+
+}  // namespace kiv

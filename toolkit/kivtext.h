@@ -1,0 +1,41 @@
+// Case-blind comparisons of texts. The system compares some words without
+// regard to case (KIVACTION and MENUTRIG, security actions, login_config
+// keys, header names, database type words); these are ASCII comparisons,
+// whatever locale the process runs in, so a byte above 127 matches only
+// itself.
+#pragma once
+
+#include <string_view>
+
+namespace kiv {
+
+// The ASCII lower-case form of one byte; other bytes as they are.
+constexpr char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// True when `a` and `b` have the same length and the same letters in any case.
+constexpr bool equal_nocase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
+  return true;
+}
+
+// True when `text` begins with `prefix`, letters compared in any case.
+constexpr bool starts_nocase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && equal_nocase(text.substr(0, prefix.size()), prefix);
+}
+
+// True when `part` occurs in `text`, letters compared in any case.
+constexpr bool contains_nocase(std::string_view text, std::string_view part) {
+  if (part.size() > text.size()) return false;
+  for (size_t i = 0; i + part.size() <= text.size(); ++i)
+    if (equal_nocase(text.substr(i, part.size()), part)) return true;
+  return false;
+}
+
+static_assert(equal_nocase("PassR", "PASSR") && !equal_nocase("pass", "passr"));
+static_assert(starts_nocase("VTASKS_today", "vtasks") && !starts_nocase("vt", "vtasks"));
+static_assert(contains_nocase("oldPassword.VALUE", "pass") && !contains_nocase("login", "pass"));
+static_assert(!equal_nocase("\xC4", "\xE4"));  // no locale folds bytes above 127
+
+}  // namespace kiv
