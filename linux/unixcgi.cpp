@@ -310,6 +310,9 @@ int unixcgiinit() {
 }
 
 int upcgi_main() {
+  // From the first line on, a web server that has gone makes writes fail
+  // instead of ending the front (the trace flushes the page early).
+  install(SIGPIPE, sigpipe);
   int status = 0;
   try {
     out() << "Content-type: text/html\n\n";

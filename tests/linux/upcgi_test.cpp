@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -86,6 +87,37 @@ TEST_F(Upcgi, ListLargerThanAPipeNeitherSideWaits) {
       EXPECT_TRUE(r.output == kHeader + records(want)) << "got " << r.output.size() << " bytes";
     }
   }
+}
+
+// A web server that has gone before the page: the command still does its
+// work to the end, and the front ends by itself, not by SIGPIPE.
+TEST_F(Upcgi, CommandFinishesWhenTheWebServerHasGone) {
+  const std::string script = home.write("client/bin/bigpage",
+                                        "#!/bin/sh\nhead -c 1000000 /dev/zero\ntouch \"$NVHOME/done\"\n");
+  ::chmod(script.c_str(), 0755);
+  home.state_lines("big=" + script + "\n");
+  int page[2];
+  ASSERT_EQ(::pipe(page), 0);
+  ::close(page[0]);  // nobody reads the page
+  std::vector<std::string> env = cgi_env(home);
+  env.push_back("QUERY_STRING=KIVACTION=big");
+  env.push_back("KIVDEBUG=1");  // the trace writes the page before the command starts
+  std::vector<char*> envp;
+  for (std::string& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::string prog = kUpcgi;
+  char* argv[] = {prog.data(), nullptr};
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_adddup2(&fa, page[1], 1);
+  pid_t pid = -1;
+  ASSERT_EQ(posix_spawn(&pid, prog.c_str(), &fa, nullptr, argv, envp.data()), 0);
+  posix_spawn_file_actions_destroy(&fa);
+  ::close(page[1]);
+  int st = 0;
+  ASSERT_EQ(::waitpid(pid, &st, 0), pid);
+  EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << "wait status " << st;
+  EXPECT_TRUE(fs::exists(home.path("done")));
 }
 
 TEST_F(Upcgi, UploadsTheCommandLeftAreRemovedAtTheEnd) {
