@@ -5,6 +5,8 @@
 
 #include <array>
 
+#include "admin/upadmin_charts.h"
+
 namespace kiv {
 
 namespace {
@@ -38,7 +40,7 @@ AdminAction kActions[] = {
     {"mod_nonclosedstatus", "modnonclosedstatus", nullptr, S::tk},
     {"Security Settings", "listsecurityfields"},
     {"ChartsSettings", "", nullptr, S::none, T::none, P::ce},
-    {"mod_chartssettings", "modchartssettings", nullptr, S::ce, T::none, P::ce},
+    {"mod_chartssettings", "modchartssettings", modchartssettings, S::ce, T::none, P::ce},
     {"ChartsFields", "getchartmenu"},
     {"mod_chartsfield", "modchartmenu", nullptr, S::tk},
     {"MailNotificationGeneral", "getmailgeneral", nullptr, S::none, T::plain_field_list},

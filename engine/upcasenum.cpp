@@ -4,6 +4,7 @@
 // crash or a full disk leaves the old table or the new one, never a part.
 #include "engine/upcasenum.h"
 
+#include <algorithm>
 #include <climits>
 #include <map>
 #include <vector>
@@ -77,10 +78,18 @@ Table parse_table(std::string_view text) {
   return t;
 }
 
+// The table as the file holds it. A word without its pair is written after
+// every whole line: a line appended behind it would otherwise be read back
+// shifted by one word, its key taken as the odd word's number.
 std::string format_table(const Table& t) {
-  std::string text;
-  for (const Entry& e : t) text += sformat("%s\t%s\n", e.key, e.number);
-  return text;
+  std::string text, odd;
+  for (const Entry& e : t) {
+    if (e.number.empty())
+      odd += sformat("%s\n", e.key);
+    else
+      text += sformat("%s\t%s\n", e.key, e.number);
+  }
+  return text + odd;
 }
 
 // The value of a stored number as atoi reads it (white space, a sign and
@@ -99,10 +108,31 @@ long long leading_integer(std::string_view text) {
   return negative ? -v : v;
 }
 
+// The digits of a number's text plus one, as decimal text of any length:
+// "999" gives "1000". Leading zeros go, as atoi's reading drops them.
+std::string increment_digits(std::string_view digits) {
+  std::string d(digits.substr(std::min(digits.find_first_not_of('0'), digits.size())));
+  int i = static_cast<int>(d.size()) - 1;
+  for (; i >= 0 && d[i] == '9'; --i) d[i] = '0';
+  if (i < 0)
+    d.insert(d.begin(), '1');
+  else
+    ++d[i];
+  return d;
+}
+
 // The stored successor of a number: its value plus one, in plain decimal.
+// A number past the range of the type is counted on as text, so a counter
+// never hands out one number twice.
 std::string successor(std::string_view number) {
   const long long v = leading_integer(number);
-  return std::to_string(v == LLONG_MAX ? v : v + 1);
+  if (v != LLONG_MAX) return std::to_string(v + 1);
+  size_t i = 0;
+  while (i < number.size() && blank(number[i])) ++i;
+  if (i < number.size() && number[i] == '+') ++i;
+  size_t end = i;
+  while (end < number.size() && number[end] >= '0' && number[end] <= '9') ++end;
+  return increment_digits(number.substr(i, end - i));
 }
 
 bool plain_number(const Entry& e) { return !e.number.empty() && e.number.find('.') == std::string::npos; }

@@ -299,7 +299,12 @@ Result run_shell(const std::string& command, const Options& options) {
 
 bool unsafe_variable(std::string_view name) {
   if (name.starts_with("LD_") || name.starts_with("BASH_")) return true;
-  for (std::string_view n : {"IFS", "ENV", "BASH_ENV", "SHELLOPTS", "BASHOPTS", "PS4", "CDPATH", "GLOBIGNORE"})
+  // HTTP_PROXY is the web server's copy of a request's "Proxy:" header, and
+  // a child's HTTP library would take it as its proxy; the others change how
+  // the C library loads code or reads its locale data.
+  for (std::string_view n : {"IFS", "ENV", "BASH_ENV", "SHELLOPTS", "BASHOPTS", "PS4", "CDPATH", "GLOBIGNORE",
+                             "HTTP_PROXY", "GCONV_PATH", "GLIBC_TUNABLES", "LOCPATH", "NLSPATH", "HOSTALIASES",
+                             "RESOLV_HOST_CONF", "MALLOC_TRACE"})
     if (name == n) return true;
   return false;
 }

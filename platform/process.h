@@ -67,7 +67,9 @@ std::vector<std::string> safe_environment();
 
 // True for the names of those variables: LD_*, BASH_* (exported functions
 // included), IFS, ENV, BASH_ENV, SHELLOPTS, BASHOPTS, PS4, CDPATH,
-// GLOBIGNORE. A caller that adds variables of its own to an environment
+// GLOBIGNORE, the C library's GCONV_PATH, GLIBC_TUNABLES, LOCPATH, NLSPATH,
+// HOSTALIASES, RESOLV_HOST_CONF, MALLOC_TRACE, and HTTP_PROXY (a request's
+// "Proxy:" header under CGI). A caller that adds variables of its own to an environment
 // checks their names here.
 bool unsafe_variable(std::string_view name);
 

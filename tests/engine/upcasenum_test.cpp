@@ -224,7 +224,10 @@ TEST_F(CaseNumbers, WholeKeysAndKindsOfLine) {
        " DEFAULT \t 7 \r\n\nSW   3",
        {{false, "", "7"}},
        "DEFAULT\t8\nSW\t3\n"},
-      {"a word without its pair is kept", "DEFAULT\t1\nodd\n", {{false, "", "1"}}, "DEFAULT\t2\nodd\t\n"},
+      {"a word without its pair is kept", "DEFAULT\t1\nodd\n", {{false, "", "1"}}, "DEFAULT\t2\nodd\n"},
+      {"a new key goes before a word without its pair", "DEFAULT\t1\nodd\n",
+       {{false, "SW", "1"}, {false, "SW", "2"}, {false, "", "1"}},
+       "DEFAULT\t2\nSW\t3\nodd\n"},
       {"stored numbers read as atoi reads them",
        "DEFAULT\t12abc\nN\t-3\n",
        {{false, "", "12abc"}, {false, "N", "-3"}},
@@ -245,6 +248,7 @@ TEST_F(CaseNumbers, NoFixedLimits) {
   const std::string longkey(40, 'L');
   write_counter(file + longkey + "\t12345678901234567890123456789012\n");
   EXPECT_EQ(getmrnum(longkey, counter()), "12345678901234567890123456789012");
+  EXPECT_EQ(getmrnum(longkey, counter()), "12345678901234567890123456789013");
   EXPECT_EQ(getmrnum("k10000", counter()), "10000");
   // A picture of 31 field items gives a key far longer than 31 characters.
   std::vector<Attr> attrs;
@@ -258,7 +262,7 @@ TEST_F(CaseNumbers, NoFixedLimits) {
   EXPECT_EQ(casenum_manage(*list), key + "-1");
   const std::string after = read_counter();
   EXPECT_TRUE(after.starts_with("k0\t0\nk1\t1\n"));
-  EXPECT_NE(after.find("k10000\t10001\n" + longkey + "\t9223372036854775807\n" + key + "\t2\n"), std::string::npos)
+  EXPECT_NE(after.find("k10000\t10001\n" + longkey + "\t12345678901234567890123456789014\n" + key + "\t2\n"), std::string::npos)
       << after.substr(after.size() - 300);
 }
 

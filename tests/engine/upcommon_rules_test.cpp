@@ -13,7 +13,7 @@ using namespace kiv;
 
 namespace {
 
-class Rules : public kivtest::KivTest {
+class CaseRules : public kivtest::KivTest {
  protected:
   void SetUp() override {
     KivTest::SetUp();
@@ -33,7 +33,7 @@ class Rules : public kivtest::KivTest {
 
 }  // namespace
 
-TEST_F(Rules, ClosingDate) {
+TEST_F(CaseRules, ClosingDate) {
   struct Case {
     const char* status;
     const char* flag;
@@ -59,7 +59,7 @@ TEST_F(Rules, ClosingDate) {
   }
 }
 
-TEST_F(Rules, AutomaticMatches) {
+TEST_F(CaseRules, AutomaticMatches) {
   reqctx().kivdebug = 1;
   set("submitted_by", "alice", Origin::request);
   set("building", "North");
@@ -92,7 +92,7 @@ TEST_F(Rules, AutomaticMatches) {
   EXPECT_TRUE(traced("auto_match: no name found"));
 }
 
-TEST_F(Rules, SignatureChosenByTitle) {
+TEST_F(CaseRules, SignatureChosenByTitle) {
   home_.write("signature/support.sig", "-- \nThe support desk");
   home_.write("signature/night.sig", "Night shift");
   home_.write("x", "outside the signature folder");

@@ -66,6 +66,11 @@ TEST(Process, SafeEnvironmentDropsLoaderAndShellControls) {
   EXPECT_NE(all.find("KIV_KEEP=1\n"), std::string::npos);
   for (const char* name : {"LD_PRELOAD=", "BASH_FUNC_", "\nIFS=", "BASH_ENV=", "PS4="})
     EXPECT_EQ(all.find(name), std::string::npos) << name;
+  for (const char* name : {"SHELLOPTS", "BASHOPTS", "GLOBIGNORE", "CDPATH", "ENV", "HTTP_PROXY", "GCONV_PATH",
+                           "GLIBC_TUNABLES", "LOCPATH", "NLSPATH", "HOSTALIASES", "RESOLV_HOST_CONF", "MALLOC_TRACE"})
+    EXPECT_TRUE(process::unsafe_variable(name)) << name;
+  for (const char* name : {"PATH", "HTTP_HOST", "status", "NEW_status", "TMPDIR"})
+    EXPECT_FALSE(process::unsafe_variable(name)) << name;
 }
 
 TEST(Process, InputIsDevNullUnlessGiven) {

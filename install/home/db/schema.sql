@@ -8,6 +8,8 @@ create table cases (
   id_num integer,
   case_num varchar(40),
   status varchar(40),
+  category varchar(40),
+  priority varchar(40),
   submitted_by varchar(80),
   sub_e_mail varchar(128),
   assigned_to varchar(128),

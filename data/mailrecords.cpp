@@ -1,0 +1,173 @@
+// Mail texts from records: the body composed row by row, the template
+// expander, the choice between SMTP and Simple MAPI, and the MAPI mail
+// itself; with the one instance of the mail state.
+#include "data/mailrecords.h"
+
+#include "data/mapisendmail.h"
+#include "data/smtpsendmail.h"
+#include "platform/flavour.h"
+#include "platform/output.h"
+#include "platform/state.h"
+#include "toolkit/kivcgitrace.h"
+#include "toolkit/kivsettings.h"
+#include "toolkit/rowcol.h"
+
+namespace kiv {
+
+MailState& mailstate() {
+  static MailState state;
+  KIV_REGISTER_RESET(&reset_mailstate);
+  return state;
+}
+
+void reset_mailstate() { mailstate() = MailState{}; }
+
+namespace {
+
+std::string_view trim_blanks(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+// The addresses of a recipient list: the pieces between "," with the blanks
+// around them cut; empty pieces are left out.
+std::vector<std::string> split_recipients(std::string_view list) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  while (start <= list.size()) {
+    size_t comma = list.find(',', start);
+    std::string_view piece = list.substr(start, comma == std::string_view::npos ? list.npos : comma - start);
+    piece = trim_blanks(piece);
+    if (!piece.empty()) out.emplace_back(piece);
+    if (comma == std::string_view::npos) break;
+    start = comma + 1;
+  }
+  return out;
+}
+
+// A value of the row as it goes into the body.
+std::string body_value(std::string_view value, bool html) { return html ? html_escape(value) : std::string(value); }
+
+// A field list is absent when empty or when it begins with a blank.
+bool has_fieldlist(std::string_view fieldlist) { return !fieldlist.empty() && fieldlist.front() != ' '; }
+
+}  // namespace
+
+std::optional<std::string> mail2str(std::string_view keys, std::string_view row, std::string_view templ, bool html) {
+  if (templ.empty() || row.empty() || keys.empty()) return std::nullopt;
+  std::string out;
+  out.reserve(templ.size() + row.size() + 1024);
+  auto marker = [&](std::string_view name) {
+    if (name.empty()) return;
+    if (name == "n") {
+      out += '\n';
+      return;
+    }
+    std::optional<std::string> v = getvaluebykey(row, keys, name);
+    if (!v || v->empty())
+      out += '*';
+    else
+      out += body_value(*v, html);
+  };
+  size_t i = 0;
+  while (i < templ.size()) {
+    char c = templ[i];
+    if (c == '\\') {
+      if (i + 1 < templ.size()) out += templ[i + 1];
+      i += 2;
+      continue;
+    }
+    if (c == '{') {
+      size_t close = templ.find('}', i + 1);
+      if (close == std::string_view::npos) {
+        marker(templ.substr(i + 1));
+        break;
+      }
+      marker(templ.substr(i + 1, close - i - 1));
+      i = close + 1;
+      continue;
+    }
+    out += c;
+    ++i;
+  }
+  return out;
+}
+
+std::string get_maildata(std::string_view row, std::string_view keys, std::string_view fieldlist,
+                         std::string_view labels, bool html) {
+  if (!has_fieldlist(fieldlist)) return mail2str(keys, row, labels, html).value_or(std::string());
+  std::string out;
+  const int count = getcolcount(fieldlist);
+  for (int i = 1; i <= count; ++i) {
+    std::string field = getcol(fieldlist, i).value_or(std::string());
+    if (field.empty()) continue;
+    std::optional<std::string> value = getvaluebykey(row, keys, field);
+    if (!value || value->empty()) continue;
+    std::string label = getcol(labels, i).value_or(std::string());
+    if (!label.empty()) {
+      out += label;
+      out += '\n';
+      out.append(label.size(), '=');
+      out += '\n';
+    }
+    out += body_value(*value, html);
+    out += "\n\n";
+  }
+  return out;
+}
+
+int mailmapi(std::string_view host, std::string_view profile, std::string_view password,
+             const std::vector<std::string>& recipients, std::string_view subject, std::string_view body) {
+  (void)host;
+  kivtrace("mailmapi: profile=%s\n", profile);
+  for (const std::string& r : recipients) kivtrace("mailmapi: MAIL TO: %s ", r);
+  MapiSession s;
+  if (int rc = mapi_logon(s, profile, password); rc != 0) {
+    pagef("Error %d on login", rc);
+    return 1;
+  }
+  kivtrace("Successful MAPI login.\n");
+  if (int rc = mapi_sendmail(s, recipients, subject, body); rc != 0) {
+    pagef("MAPI mail faild error=%d\n", rc);
+    // The session and the library go with the failed mail too.
+    if (int off = mapi_logoff(s); off != 0) err() << sformat("MAPI mail %d logout.\n", off);
+    return 1;
+  }
+  if (int off = mapi_logoff(s); off != 0) err() << sformat("MAPI mail %d logout.\n", off);
+  return 0;
+}
+
+int pc_mail_records(std::string_view recipients, std::string_view fieldlist, std::string_view labels,
+                    std::string_view rows, std::string_view keys, std::string_view subject, int unused,
+                    std::string_view mailtype, std::string_view host, std::string_view sender,
+                    std::string_view password) {
+  (void)unused;
+  if (recipients.empty() || rows.empty() || keys.empty()) return -1;
+  kivtrace("pc_mail_records: list=%s\n", recipients);
+  const std::vector<std::string> list = split_recipients(recipients);
+
+  const bool html = settings().mailtypeformat != 0;
+  std::string body;
+  body.reserve(10240);
+  const int count = getrowcount(rows);
+  for (int i = 1; i <= count; ++i) {
+    std::optional<std::string> row = getrow(rows, i);
+    if (!row || row->empty()) continue;
+    body += get_maildata(*row, keys, fieldlist, labels, html);
+  }
+
+  // The Linux builds carry no MAPI: there every mail goes by SMTP.
+  const bool mapi = mailtype == "MAPI" && platform() == Platform::windows;
+  if (!mapi) {
+    kivtrace("Use SMTP for MAIL.");
+    kivtrace("Mailhost=%s Sender=%s Count=%d", host, sender, static_cast<int>(list.size()));
+    if (smtpsendmail(host, sender, list, "", "", subject, body) != 0) out() << "smtp mail failed to send mail.\n";
+  } else {
+    kivtrace("Use MAPI for MAIL");
+    if (mailmapi(host, sender, password, list, subject, body) != 0) out() << "mapi mail failed to send mail.\n";
+  }
+  return 0;
+}
+
+}  // namespace kiv

@@ -1,0 +1,117 @@
+// The mail trigger of the case operations.
+#include "engine/nvsend_mail.h"
+
+#include <optional>
+#include <string>
+
+#include "data/mailrecords.h"
+#include "engine/filtertimestamp.h"
+#include "engine/gsqlexec.h"
+#include "engine/maillist.h"
+#include "engine/objtext.h"
+#include "engine/upflags.h"
+#include "engine/upobjdb.h"
+#include "toolkit/kivcgitrace.h"
+#include "toolkit/kivsettings.h"
+
+namespace kiv {
+
+namespace {
+
+void show(objlist& list, std::string_view text, Origin origin) {
+  adduniqobj(&list, "showmaillist.VALUE", text, origin);
+}
+
+std::string setting(const objlist& list, const char* key, const char* fallback) {
+  std::string v = objtext(list, key);
+  return v.empty() ? fallback : v;
+}
+
+// In the three-table model: the addresses from the users and staff tables.
+void lookup_addresses(objlist& list, MailState& ms) {
+  const bool every_case = engineflags().multiassignflag != 0;
+  if (ms.mailuser.empty() || every_case) {
+    if (std::optional<std::string> a = getusermailfromdb(list)) {
+      adduniqobj(&list, "sub_e_mail.VALUE", *a, Origin::record);
+      ms.mailuser = *a;
+    }
+  }
+  if (ms.mailstaff.empty() || every_case) {
+    if (std::optional<std::string> a = getstaffmailfromdb(list)) {
+      adduniqobj(&list, "sa_e_mail.VALUE", *a, Origin::record);
+      ms.mailstaff = *a;
+    }
+  }
+}
+
+}  // namespace
+
+int nvsend_mail(objlist& list) {
+  const std::string notification = objtext(list, "mail_notification.VALUE");
+  if (notification.empty()) {
+    show(list, "E-mail notification is OFF", Origin::config);
+    kivtrace("Notification is not defined");
+    return -1;
+  }
+  if (notification != "ON") {
+    show(list, "E-mail notification is OFF", Origin::config);
+    kivtrace("Notification is disabled");
+    return 0;
+  }
+
+  MailState& ms = mailstate();
+  const std::string subject_template = objtext(list, "mailmsg_subject.TITLE");
+  const std::string fieldlist = objtext(list, "mailmsg_body.VALUE");
+  const std::string labels = objtext(list, "mailmsg_body.TITLE");
+  ms.mailuser = objtext(list, "sub_e_mail.VALUE");
+  ms.mailstaff = objtext(list, "sa_e_mail.VALUE");
+  ms.mailothers = objtext(list, "others_e_mail.VALUE");
+  if (settings().threetablemodel) lookup_addresses(list, ms);
+
+  filtertimestamp(list);
+  std::unique_ptr<packet> pkt = obj2db(list);
+
+  ms.getlistflag = kMailMode;
+  ms.mlistbymsg.clear();
+  const std::string mainlist = getmaillist(list);
+  const std::string subject = mail2str(pkt->keys, pkt->data, subject_template).value_or(std::string());
+
+  const std::string type = setting(list, "mail_system_type.VALUE", "SMTP");
+  const std::string host = setting(list, "mail_smtp_host.VALUE", "localhost");
+  const std::string login = setting(list, "mail_sender_login.VALUE", "Administrator");
+  const std::string password = setting(list, "mail_sender_password.VALUE", "Velto482");
+  // The password stays out of the trace.
+  kivtrace("nv_sendmail: Mailtype=%s Mailhost=%s Maillogin=%s \n", type, host, login);
+
+  std::string shown = mainlist;
+  pc_mail_records(mainlist, fieldlist, labels, pkt->data, pkt->keys, subject, 0, type, host, login, password);
+
+  for (const MailMessageList& entry : ms.mlistbymsg) {
+    const std::string msgsubject =
+        mail2str(pkt->keys, pkt->data, objtext(list, entry.message + ".CONTROL")).value_or(std::string());
+    const std::string msgfields = objtext(list, entry.message + ".VALUE");
+    const std::string msglabels = objtext(list, entry.message + ".TITLE");
+    if (entry.list.empty()) {
+      kivtrace("mail trigger with custom message: no receipient\n");
+      continue;
+    }
+    shown += ",";
+    shown += entry.list;
+    kivtrace("msg=%s list=%s\n", entry.message, entry.list);
+    pc_mail_records(entry.list, msgfields, msglabels, pkt->data, pkt->keys, msgsubject, 0, type, host, login,
+                    password);
+  }
+
+  if (shown.empty()) {
+    show(list, "No One", Origin::config);
+    kivtrace("nv_sendmail: Maillist is empty. Don't send mail\n");
+    return 0;
+  }
+  if (shown.back() == ',' || shown.back() == ' ') shown.pop_back();
+  if (!shown.empty() && (shown.front() == ',' || shown.front() == ' ')) shown.erase(0, 1);
+  show(list, shown, Origin::record);
+  kivtrace("nv_sendmail: Send mail to:=%s\n", mainlist);
+  return 0;
+}
+
+}  // namespace kiv

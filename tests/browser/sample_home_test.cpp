@@ -1,0 +1,181 @@
+// The sample installation (install/home) as the programs read it: the case
+// screen's settings and fields against the table of the schema, the counter
+// file, every action of the two state files reaching a built command with a
+// template that exists (and the administration only through admin_states),
+// and every template printed over the case objects without a marker left, a
+// table stand-in, a swallowing link or a head element that the engine drops.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+#include "admin/upadmin_table.h"
+#include "commands/up.h"
+#include "engine/upcommon.h"
+#include "support/testsupport.h"
+#include "toolkit/kivexfile.h"
+#include "toolkit/kivhtml.h"
+#include "toolkit/kivobjfile.h"
+#include "toolkit/kivsettings.h"
+#include "toolkit/rowcol.h"
+
+using namespace kiv;
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path kSample = fs::path(KIV_SOURCE_DIR) / "install" / "home";
+
+std::string value_of(const objlist* list, const std::string& key) {
+  return getvalfromlist(list, key).value_or(std::string());
+}
+
+// The column names of the schema's case table: the first word of each line
+// of its column list.
+std::set<std::string> schema_columns() {
+  const std::string sql = kivtest::read_file((kSample / "db" / "schema.sql").string());
+  const size_t open = sql.find("create table cases (");
+  const size_t close = sql.find(");", open);
+  std::set<std::string> columns;
+  size_t line = sql.find('\n', open);
+  while (line != std::string::npos && line < close) {
+    const size_t start = sql.find_first_not_of(' ', line + 1);
+    const size_t end = sql.find_first_of(" \n", start);
+    if (start < close && end != std::string::npos) columns.insert(sql.substr(start, end - start));
+    line = sql.find('\n', line + 1);
+  }
+  return columns;
+}
+
+// The first code of a marker left in a page ("MB{", "}FE", ...), or none.
+std::optional<std::string> marker_left(const std::string& page) {
+  static const char* const kCodes[] = {"MB{", "FB{", "EB{", "AB{", "VB{", "HB{", "DB{", "RB{", "LIBB{", "TB{",
+                                       "TNB{", "CB{", "}ME", "}FE", "}EE", "}AE", "}VE", "}HE", "}DE", "}RE",
+                                       "}LIBE", "}TE", "}TNE", "}CE"};
+  for (const char* code : kCodes)
+    if (page.find(code) != std::string::npos) return code;
+  return std::nullopt;
+}
+
+class SampleHome : public kivtest::KivTest {
+ protected:
+  void SetUp() override {
+    KivTest::SetUp();
+    fs::copy(kSample, home_.path(), fs::copy_options::recursive);
+  }
+  std::string config(const std::string& name) const { return (home_.path() / "client" / "config" / name).string(); }
+
+  kivtest::TempDir home_;
+  kivtest::ScopedEnv nvhome_{"NVHOME", home_.str()};
+  kivtest::ScopedEnv path_{"PATH", "/usr/bin:/bin"};
+  kivtest::ScopedEnv menutrig_{"MENUTRIG", std::nullopt};
+  kivtest::ScopedEnv skey_{"skey", std::nullopt};
+};
+
+}  // namespace
+
+TEST_F(SampleHome, TheCaseScreenMatchesTheTableAndSwitchesItsExtrasOff) {
+  objholder objs = get_prog_param();
+  loadobj(objs);
+  ASSERT_TRUE(objs) << page();
+  const Settings& s = settings();
+  EXPECT_EQ(s.mssqlflag, 1);
+  EXPECT_EQ(s.threetablemodel, 0);
+  EXPECT_FALSE(s.attachmentsdir.has_value());
+  for (const char* o : {"dbserver_hostname", "network_timeout", "db_name", "db_table_name"})
+    EXPECT_FALSE(value_of(objs.get(), std::string(o) + ".VALUE").empty()) << o;
+  EXPECT_EQ(value_of(objs.get(), "db_table_name.VALUE"), "cases");
+  EXPECT_GT(std::atoi(value_of(objs.get(), "network_timeout.VALUE").c_str()), 0);
+
+  // Every field is a column of the table under its own name; menus are rows
+  // whose selected item is one of their items.
+  const std::set<std::string> columns = schema_columns();
+  std::set<std::string> fields;
+  for (const kivobj& o : *objs) {
+    const std::string dbkey = o.attr(attr::DBKEY);
+    if (dbkey.empty()) continue;
+    fields.insert(o.name());
+    EXPECT_EQ(dbkey, o.name());
+    EXPECT_TRUE(columns.contains(dbkey)) << dbkey << " is not a column of the schema";
+    EXPECT_FALSE(o.attr(attr::TITLE).empty()) << o.name();
+    if (o.attr(attr::TYPE) == "MENU") {
+      const std::string& menu = o.value();
+      ASSERT_TRUE(menu.ends_with("^$")) << o.name();
+      const int n = getcolcount(menu);
+      ASSERT_GE(n, 3) << o.name();
+      const std::string selected = getcol(menu, 1).value_or("");
+      bool listed = false;
+      for (int i = 2; i <= n; ++i) listed = listed || getcol(menu, i).value_or("") == selected;
+      EXPECT_TRUE(listed) << o.name() << ": the selected item '" << selected << "' is not an item";
+    }
+  }
+  EXPECT_EQ(fields, (std::set<std::string>{"id_num", "case_num", "submitted_by", "sub_e_mail", "category",
+                                           "priority", "status", "problem", "resolution", "assigned_to",
+                                           "sa_e_mail", "date_closed"}));
+  EXPECT_EQ(value_of(objs.get(), "enforce_fields.VALUE"), "submitted_by^@problem^$");
+  EXPECT_EQ(value_of(objs.get(), "problem_timestamp.VALUE"), "1");
+  for (const char* sw : {"mail_notification", "autoassign_control", "workflow_control", "attach_control",
+                         "tk_pre_add", "tk_post_add", "tk_pre_modify", "tk_post_modify"})
+    EXPECT_NE(value_of(objs.get(), std::string(sw) + ".VALUE"), "ON") << sw;
+  EXPECT_EQ(kivtest::read_file(config("case_num")), "DEFAULT\t1000\n");
+  for (const char* f : {"ce_obj", "admin_obj"}) EXPECT_TRUE(loadkivobj(config(f))) << f;
+}
+
+// Each action reaches a command that is built, with its template; only
+// admin_states binds the administration, and only rows it can answer.
+TEST_F(SampleHome, EveryActionReachesABuiltCommandAndItsTemplate) {
+  struct StateFile {
+    std::string name, folder;
+    bool admin;
+  } files[] = {{"kepa_states", "tk", false}, {"admin_states", "admin", true}};
+  for (const StateFile& f : files) {
+    std::optional<exlist> list = file2ex(config(f.name));
+    ASSERT_TRUE(list) << f.name;
+    int actions = 0;
+    for (const exdata& node : list->nodes) {
+      const std::vector<std::string> words = split_command(node.value);
+      if (node.name == "FIELDMAXLEN" || words.empty()) continue;
+      ++actions;
+      SCOPED_TRACE(f.name + ": " + node.name + "=" + node.value);
+      EXPECT_NE(find_handler(words[0]), nullptr);
+      EXPECT_EQ(words[0] == "up_admin", f.admin);
+      ASSERT_EQ(words.size(), 2u);
+      EXPECT_TRUE(fs::exists(home_.path() / "client" / "kivhtml" / f.folder / words[1]));
+      const AdminAction* row = find_admin_action(node.name);
+      EXPECT_TRUE(!row || admin_action_built(*row)) << "a save that is not built yet";
+    }
+    EXPECT_GE(actions, 3) << f.name;
+  }
+}
+
+TEST_F(SampleHome, EveryTemplatePrintsWithoutTheEnginesLeftovers) {
+  kivtest::ScopedEnv key("skey", "12209385011111111111");
+  objholder objs = get_prog_param();
+  loadobj(objs);
+  ASSERT_TRUE(objs);
+  int pages = 0;
+  for (const char* folder : {"tk", "admin"}) {
+    for (const auto& e : fs::directory_iterator(home_.path() / "client" / "kivhtml" / folder)) {
+      SCOPED_TRACE(e.path().string());
+      const std::string text = kivtest::read_file(e.path().string());
+      clear_output();
+      ASSERT_EQ(printhtml(objs.get(), e.path().string()), 0);
+      const std::string out = page();
+      ++pages;
+      EXPECT_EQ(marker_left(out), std::nullopt);
+      EXPECT_EQ(out.find("No object value for"), std::string::npos);
+      EXPECT_EQ(text.find("<head>"), std::string::npos) << "the engine drops a head written in lower case";
+      EXPECT_NE(out.find("<HEAD>"), std::string::npos);
+      // Each link's action ends at its "&", so each got the key.
+      size_t links = 0;
+      for (size_t at = text.find("KIVACTION="); at != std::string::npos; at = text.find("KIVACTION=", at + 1)) ++links;
+      size_t keyed = 0;
+      for (size_t at = out.find("&amp;skey=12209385011111111111&"); at != std::string::npos;
+           at = out.find("&amp;skey=12209385011111111111&", at + 1))
+        ++keyed;
+      EXPECT_EQ(keyed, links);
+      EXPECT_TRUE(out.ends_with("</html>\n")) << out;
+    }
+  }
+  EXPECT_EQ(pages, 9);
+}

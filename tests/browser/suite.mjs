@@ -1,0 +1,298 @@
+// The help desk's pages in headless Chromium, over a home that run-suite made
+// with scripts/demo: the index page, the start page, the add form and its
+// menus, the administration and its chart settings save (kept over a rerun
+// of scripts/demo, as the cases are), the refusals of requests that may not
+// pass, and with logins on a new account, a password change, a login, a
+// logout and a wrong password. Every page is checked for what a person would
+// notice (a marker left in the page, "No object value for", a link whose
+// action swallowed the page, a script or loading error, a page wider than a
+// phone) and photographed at a desktop's and a phone's width.
+import { after, before, describe, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import fs from 'node:fs';
+import http from 'node:http';
+import os from 'node:os';
+import path from 'node:path';
+import { createRequire } from 'node:module';
+
+const env = (name) => {
+  const v = process.env[name];
+  if (!v) throw new Error(`${name} is not set: run the suite through run-suite`);
+  return v;
+};
+const home = env('KIV_BROWSER_HOME');
+const port = env('KIV_BROWSER_PORT');
+const shots = env('KIV_BROWSER_SHOTS');
+const adminPassword = env('KIV_BROWSER_ADMIN_PASSWORD');
+const require = createRequire(path.join(env('KIV_BROWSER_MODULES'), 'suite.cjs'));
+const { chromium } = require('playwright-core');
+
+const base = `http://127.0.0.1:${port}`;
+const kepa = `${base}/cgi-bin/kepa.cgi`;
+const up = `${base}/cgi-bin/up.cgi`;
+const desktop = { width: 1280, height: 800 };
+const phone = { width: 390, height: 844 };
+
+// Texts of the template engine that must never reach a page: the markers'
+// opening and closing codes, and the table's stand-in for a missing value.
+const kOpenMarker = /(MB|FB|EB|AB|VB|HB|DB|RB|LIBB|TB|TNB|CB)\{/;
+const kCloseMarker = /\}(ME|FE|LFE|EE|AE|VE|HE|MDE|DE|ODE|LODE|RE|LIBE|TE|TNE|CE|LCE|ACE)/;
+
+let context;
+let page;
+const problems = [];     // script errors, failed loads, bad statuses of the current page
+const documents = [];    // the page documents loaded since the last check
+
+function watch(p) {
+  p.on('console', (m) => { if (m.type() === 'error') problems.push(`console: ${m.text()}`); });
+  p.on('pageerror', (e) => problems.push(`script error: ${e.message}`));
+  p.on('requestfailed', (r) => problems.push(`failed: ${r.url()} ${r.failure()?.errorText}`));
+  p.on('response', async (r) => {
+    // The administration's password is asked for once (401) and then sent.
+    if (r.status() >= 400 && r.status() !== 401) problems.push(`status ${r.status()}: ${r.url()}`);
+    if (r.request().resourceType() === 'document' && r.request().frame() === p.mainFrame()) {
+      documents.push({ url: r.url(), body: r.text().catch(() => '') });
+    }
+  });
+}
+
+// Checks every document loaded since the last check and the page as it
+// stands, then photographs it as `name`.
+async function checkPage(name) {
+  await page.waitForLoadState('load');
+  assert.ok(documents.length > 0, `${name}: no page was loaded`);
+  for (const d of documents.splice(0)) {
+    const body = await d.body;
+    assert.ok(!body.includes('No object value for'), `${name}: "No object value for" in ${d.url}`);
+    assert.ok(!kOpenMarker.test(body), `${name}: a marker is left in ${d.url}: ${body.match(kOpenMarker)?.[0]}`);
+    assert.ok(!kCloseMarker.test(body), `${name}: a marker end is left in ${d.url}: ${body.match(kCloseMarker)?.[0]}`);
+    if (d.url.includes('/cgi-bin/')) {
+      // Every action link got its session key, so none swallowed the page.
+      for (const m of body.matchAll(/KIVACTION=([^&"<>\s]*)(.{0,12})/g)) {
+        assert.ok(m[2].startsWith('&amp;skey='), `${name}: the link of action '${m[1]}' has no key in ${d.url}`);
+      }
+    }
+  }
+  assert.deepEqual(problems.splice(0), [], `${name}: the browser reported problems`);
+  const title = await page.title();
+  assert.ok(title.length > 0, `${name}: the page has no title`);
+  // Nothing runs off the side of a phone's screen.
+  await page.setViewportSize(phone);
+  const wide = await page.evaluate(() => document.documentElement.scrollWidth);
+  assert.ok(wide <= phone.width, `${name}: ${wide} pixels wide on a phone`);
+  await page.screenshot({ path: path.join(shots, `${name}-phone.png`), fullPage: true });
+  await page.setViewportSize(desktop);
+  await page.screenshot({ path: path.join(shots, `${name}-desktop.png`), fullPage: true });
+}
+
+// A request without the browser (and without its credentials).
+function fetchPlain(url) {
+  return new Promise((resolve, reject) => {
+    http.get(url, (res) => {
+      let body = '';
+      res.setEncoding('utf8');
+      res.on('data', (c) => { body += c; });
+      res.on('end', () => resolve({ status: res.statusCode, body }));
+    }).on('error', reject);
+  });
+}
+
+const configFile = (name) => path.join(home, 'client', 'config', name);
+
+before(async () => {
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'kiv-chromium-'));
+  context = await chromium.launchPersistentContext(profile, {
+    executablePath: '/usr/bin/chromium',
+    headless: true,
+    viewport: desktop,
+    httpCredentials: { username: 'admin', password: adminPassword },
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+      '--disable-component-update', '--disable-sync'],
+  });
+  context.profile = profile;
+  page = context.pages()[0] ?? await context.newPage();
+  watch(page);
+});
+
+after(async () => {
+  if (!context) return;
+  await context.close();
+  fs.rmSync(context.profile, { recursive: true, force: true });
+});
+
+describe('users and staff', () => {
+  test('the index page leads to the start page', async () => {
+    await page.goto(`${base}/`);
+    await checkPage('index');
+    await page.click('#open');
+    await page.waitForURL(/KIVACTION=start/);
+    await checkPage('start');
+    assert.equal(await page.textContent('h1'), 'Welcome to the help desk');
+    // Nobody is signed in: the line of the signed-in user is hidden.
+    assert.equal(await page.isVisible('.session'), false);
+  });
+
+  test('the add form shows its fields and the items of its menus', async () => {
+    await page.goto(`${kepa}?KIVACTION=start`);
+    await checkPage('start-again');
+    await page.click('#report');
+    await page.waitForURL(/KIVACTION=addform/);
+    await checkPage('add');
+    const items = async (id) => page.$$eval(`#${id} option`, (os) => os.map((o) => o.textContent.trim()));
+    const selected = async (id) => page.$eval(`#${id}`, (s) => s.value.trim());
+    assert.deepEqual(await items('category'), ['Other', 'Hardware', 'Software', 'Network', 'Account']);
+    assert.equal(await selected('category'), 'Other');
+    assert.deepEqual(await items('priority'), ['Normal', 'Low', 'High', 'Urgent']);
+    assert.equal(await selected('priority'), 'Normal');
+    assert.deepEqual(await items('status'), ['Open', 'Pending', 'Closed']);
+    assert.equal(await selected('status'), 'Open');
+    for (const [id, label] of [['submitted_by', 'Your name *'], ['problem', 'Problem *'], ['sub_e_mail', 'Your e-mail address']]) {
+      assert.equal((await page.textContent(`label[for=${id}]`)).trim(), label);
+    }
+    // The form posts the add action with every field under its object name.
+    assert.equal(await page.getAttribute('#addform input[name=KIVACTION]', 'value'), 'add');
+    const names = await page.$$eval('#addform [name]', (es) => es.map((e) => e.getAttribute('name')));
+    for (const n of ['submitted_by', 'sub_e_mail', 'category', 'priority', 'problem', 'status', 'assigned_to', 'sa_e_mail']) {
+      assert.ok(names.includes(`${n}.VALUE`), `the add form lacks ${n}.VALUE`);
+    }
+  });
+
+  test('values of a request are shown as text, not as markup', async () => {
+    const name = '<b id="bold">Ann</b> & "Bob"';
+    await page.goto(`${kepa}?KIVACTION=addform&submitted_by.VALUE=${encodeURIComponent(name)}`);
+    await checkPage('add-prefilled');
+    assert.equal(await page.inputValue('#submitted_by'), name);
+    assert.equal(await page.$('#bold'), null);
+  });
+
+  test('requests that may not pass are refused', async () => {
+    const none = await fetchPlain(kepa);
+    assert.match(none.body, /Illogical condition NO KIVACTION is defined/);
+    const unbound = await fetchPlain(`${kepa}?KIVACTION=ChartsSettings`);
+    assert.match(unbound.body, /No command for action 'ChartsSettings'/);
+    const form = await fetchPlain(`${kepa}?KIVACTION=evil&evil=up_admin+charts.html`);
+    assert.match(form.body, /No command for action 'evil'/);
+    const admin = await fetchPlain(`${up}?KIVACTION=admin`);
+    assert.equal(admin.status, 401);
+  });
+});
+
+describe('administration', () => {
+  test('the chart settings are changed, saved and shown saved', async () => {
+    await page.goto(`${kepa}?KIVACTION=start`);
+    documents.length = 0;
+    await page.click('#admin');
+    await page.waitForURL(/up\.cgi\?KIVACTION=admin/);
+    await checkPage('admin');
+    assert.equal(await page.textContent('h1'), 'Administration');
+    await page.click('#charts');
+    await page.waitForURL(/KIVACTION=ChartsSettings/);
+    await checkPage('charts');
+    assert.equal(await page.inputValue('#pictmpdir'), 'tmp/charts');
+
+    const backups = () => fs.readdirSync(path.join(home, 'tmp')).filter((f) => f.startsWith('ce_obj.'));
+    assert.deepEqual(backups(), []);
+    await page.fill('#pictmpdir', 'tmp/chart pictures');
+    await page.click('#save');
+    await page.waitForSelector('#saved');
+    await checkPage('charts-saved');
+    assert.equal(await page.inputValue('#pictmpdir'), 'tmp/chart pictures');
+    assert.equal(await page.inputValue('#link_program'), '/cgi-bin/kepa.cgi');
+    const saved = fs.readFileSync(configFile('ce_obj'), 'utf8');
+    assert.match(saved, /\tNAME=pictmpdir\n\tVALUE=tmp\/chart pictures\n/);
+    assert.equal(backups().length, 1);
+    assert.match(fs.readFileSync(path.join(home, 'tmp', backups()[0]), 'utf8'), /VALUE=tmp\/charts\n/);
+
+    // A rerun of the demo keeps the saved settings and the cases, and the
+    // next visit reads the saved file.
+    const db = path.join(home, 'db', 'cases.db');
+    execFileSync('sqlite3', [db, "insert into cases (id_num, case_num, problem) values (1, '1000', 'kept')"]);
+    execFileSync(env('KIV_BROWSER_DEMO'), [], {
+      env: { ...process.env, KIV_DEMO_DIR: home, KIV_DEMO_PORT: port, KIV_DEMO_PROGRAMS: env('KIV_BROWSER_PROGRAMS') },
+      stdio: 'ignore',
+    });
+    assert.equal(execFileSync('sqlite3', [db, 'select problem from cases']).toString(), 'kept\n');
+    assert.match(fs.readFileSync(configFile('ce_obj'), 'utf8'), /VALUE=tmp\/chart pictures\n/);
+    await page.goto(`${up}?KIVACTION=ChartsSettings`);
+    await checkPage('charts-reloaded');
+    assert.equal(await page.inputValue('#pictmpdir'), 'tmp/chart pictures');
+  });
+});
+
+describe('logins', () => {
+  before(() => {
+    fs.writeFileSync(configFile('login_config'),
+      'kepa.cgi_REG=self\nkepa.cgi_AUTH=PASSR\nup.cgi_REG=self\nup.cgi_AUTH=NONE\n');
+  });
+  after(() => fs.rmSync(configFile('login_config'), { force: true }));
+
+  test('a new account signs in, changes its password, signs out, and a wrong password is refused', async () => {
+    await page.goto(`${base}/`);
+    documents.length = 0;
+    await page.click('#signin');
+    await page.waitForURL(/KIVACTION=login/);
+    await checkPage('login');
+    await page.click('#newaccount');
+    await page.waitForURL(/KIVACTION=vnewaccount/);
+    await checkPage('newaccount');
+    await page.fill('#login', 'ann');
+    await page.fill('#password', 'Tulip-42-garden');
+    await page.fill('#confirmpass', 'Tulip-42-garden');
+    await page.click('#submit');
+    await page.waitForSelector('h1');
+    await checkPage('account-start');
+    assert.equal(await page.textContent('.session strong'), 'ann');
+    assert.ok(fs.existsSync(path.join(home, 'login', 'ann')));
+
+    // A password change, from the link of the signed-in user.
+    await page.click('.session a[href*=vchangepassword]');
+    await page.waitForURL(/KIVACTION=vchangepassword/);
+    await checkPage('changepassword');
+    assert.equal(await page.inputValue('#login'), 'ann');
+    await page.fill('#oldpassword', 'Tulip-42-garden');
+    await page.fill('#password', 'Quince-17-orchard');
+    await page.fill('#confirmpass', 'Quince-17-orchard');
+    await page.click('#submit');
+    await page.waitForSelector('.session strong');
+    await checkPage('password-changed');
+
+    // The key of the session rides on every link.
+    await page.click('#report');
+    await page.waitForURL(/KIVACTION=addform/);
+    await checkPage('add-signed-in');
+    assert.match(page.url(), /skey=\d{20}/);
+
+    await page.goto(`${kepa}?KIVACTION=start`);
+    await page.waitForLoadState('load');
+    documents.length = 0;
+    problems.length = 0;
+    assert.match(await page.textContent('body'), /This operation encountered an error/);
+
+    await page.goto(`${kepa}?KIVACTION=login`);
+    await page.fill('#login', 'ann');
+    await page.fill('#password', 'Quince-17-orchard');
+    await page.click('#submit');
+    await page.waitForSelector('.session strong');
+    const key = new URL(await page.getAttribute('#signout', 'href'), page.url()).searchParams.get('skey');
+    await page.click('#signout');
+    await page.waitForURL(/KIVACTION=logout/);
+    await checkPage('logout');
+    assert.equal(await page.textContent('h1'), 'You are signed out');
+    const old = await fetchPlain(`${kepa}?KIVACTION=start&skey=${key}`);
+    assert.match(old.body, /Your account has been logged out of the system/);
+
+    await page.goto(`${kepa}?KIVACTION=login`);
+    documents.length = 0;
+    await page.fill('#login', 'ann');
+    await page.fill('#password', 'not the password');
+    await page.click('#submit');
+    await page.waitForLoadState('load');
+    const refused = await page.textContent('body');
+    assert.match(refused, /Invalid login or password\./);
+    assert.match(refused, /Security check failed/);
+    assert.doesNotMatch(refused, /Welcome to the help desk/);
+    documents.length = 0;
+    problems.length = 0;
+  });
+});
