@@ -226,6 +226,7 @@ TEST_F(SecureDecision, TakesNothingThatSteersItFromItsEnvironment) {
   kivtest::ScopedEnv trace("KIVTRACE_FILE", "/tmp/evil/trace");
   kivtest::ScopedEnv path("PATH", "/tmp/evil/bin:/usr/bin:/bin");
   kivtest::ScopedEnv gconv("GCONV_PATH", "/tmp/evil/gconv");
+  kivtest::ScopedEnv resolver("RES_OPTIONS", "debug");
   kivtest::ScopedEnv preload("LD_PRELOAD", "/tmp/evil/x.so");
 
   const kivexec::FrontConfig plain = kivexec::front_config(false);
@@ -256,9 +257,10 @@ TEST_F(SecureDecision, TakesNothingThatSteersItFromItsEnvironment) {
     EXPECT_NE(e, "KIVACTION=from the caller");
     EXPECT_FALSE(e.starts_with("LD_PRELOAD=")) << e;
     EXPECT_FALSE(e.starts_with("GCONV_PATH=")) << e;
+    EXPECT_FALSE(e.starts_with("RES_OPTIONS=")) << e;
   }
   const std::vector<std::string> plain_env = kivexec::command_environment(plain);
-  EXPECT_NE(std::find(plain_env.begin(), plain_env.end(), "GCONV_PATH=/tmp/evil/gconv"), plain_env.end());
+  EXPECT_NE(std::find(plain_env.begin(), plain_env.end(), "RES_OPTIONS=debug"), plain_env.end());
 }
 
 TEST(SecureFront, StateFileAndItsFoldersMustBeRootsAlone) {
