@@ -1,6 +1,7 @@
 // The Linux programs as processes: codelabel and codeintake read the request
 // variable stream whole before anything else, even when they then only
-// print their usage; no program links a database library it does not use.
+// print their usage; no program links a database library it does not use;
+// the sample installation's state file binds the programs of this build.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -8,10 +9,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "linux/kivexec.h"
+#include "linux/unixcgi.h"
+#include "toolkit/kivexfile.h"
 #include "platform/process.h"
 #include "support/testsupport.h"
 
@@ -93,6 +97,23 @@ TEST(CommandPrograms, LinkNoDatabaseLibraryTheyDoNotUse) {
       EXPECT_EQ(r.output.find("libodbc"), std::string::npos) << p.name << "\n" << r.output;
     }
   }
+}
+
+// The sample installation's state file binds each action to a Linux
+// program of this build, and configures the station through object values.
+TEST(CommandPrograms, SampleStateFileBindsBuiltPrograms) {
+  const std::optional<exlist> list = file2ex(std::string(KIV_SOURCE_DIR) + "/install/home/client/config/prog_states");
+  ASSERT_TRUE(list);
+  int actions = 0;
+  for (const exdata& n : list->nodes) {
+    if (is_state_setting(n.name) || n.name.ends_with(".VALUE")) continue;
+    ++actions;
+    const std::optional<std::vector<std::string>> words = kivexec::command_words(n.value);
+    ASSERT_TRUE(words && words->size() == 2) << n.name << "=" << n.value;
+    EXPECT_TRUE(std::filesystem::exists(kLinux + (*words)[0])) << n.name << "=" << n.value;
+  }
+  EXPECT_EQ(actions, 2);
+  EXPECT_EQ(getstateval(&*list, "bc_label_format.VALUE"), "label.fmt");
 }
 
 }  // namespace
