@@ -1,8 +1,8 @@
-// Cost of a request on the Linux road: upcgi in front of a command that does
-// nothing (`true`) and in front of codelabel printing a label into a regular
-// file, beside `up`'s start page, each from process start to exit as the web
-// server would run it. The difference is what the second process and the
-// request variable stream cost. The programs are the ones this build made;
+// Cost of a request on the Linux road: upcgi alone (an action it refuses),
+// in front of a command that does nothing (`true`) and in front of codelabel
+// printing a label into a regular file, beside `up`'s start page, each from
+// process start to exit as the web server would run it. The differences are
+// what the second process and the request variable stream cost. The programs are the ones this build made;
 // measure a Release build without sanitizers.
 #include <benchmark/benchmark.h>
 
@@ -62,6 +62,25 @@ void requests(benchmark::State& state, const std::vector<std::string>& argv, con
   }
   state.counters["page_bytes"] = static_cast<double>(bytes);
 }
+
+// The front alone: an action the state file does not bind starts nothing.
+void BM_UpcgiAlone(benchmark::State& state) {
+  Home home("linuxhome");
+  kiv::process::Options o;
+  o.capture_output = true;
+  o.env = cgi_env(home.str(), "KIVACTION=unbound&subject.VALUE=printer");
+  size_t bytes = 0;
+  for (auto _ : state) {
+    kiv::process::Result r = kiv::process::run({kBuild + "/linux/upcgi"}, o);
+    if (!r.started || r.status != 255 || r.output.find("No command for action") == std::string::npos) {
+      state.SkipWithError(("request failed: " + kiv::process::describe(r, o)).c_str());
+      break;
+    }
+    bytes = r.output.size();
+  }
+  state.counters["page_bytes"] = static_cast<double>(bytes);
+}
+BENCHMARK(BM_UpcgiAlone)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(3.0);
 
 void BM_UpcgiTrue(benchmark::State& state) {
   Home home("linuxhome");
