@@ -295,6 +295,12 @@ int smtpsendmail(std::string_view host, std::string_view sender, std::span<const
       kivtrace("smtpsendmail: recipient with a control character skipped '%s'\n", r);
       continue;
     }
+    // Recipients come from form fields too: a blank or an angle bracket would
+    // let one add parameters to its RCPT command, so only a bare address goes.
+    if (r.find_first_of(" <>") != std::string::npos) {
+      kivtrace("smtpsendmail: recipient that is no plain address skipped '%s'\n", r);
+      continue;
+    }
     checked.push_back(r);
   }
   if (checked.empty()) return 5;

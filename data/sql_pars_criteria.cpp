@@ -8,6 +8,8 @@
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/rowcol.h"
 
+#include <vector>
+
 namespace kiv {
 
 namespace {
@@ -143,41 +145,102 @@ Conv range_condition(const dbconfig_column& col, const ptree& t, std::string& te
 }
 
 // Appends the condition of `t` to `term`; parts that give no value add
-// nothing, and " or " stands only between two conditions.
+// nothing, and " or " stands only between two conditions. An alternative's
+// right part is followed in a loop, its left part (a leaf or a range in a
+// parsed tree) by a call; nothing is appended when a part is refused.
 Conv condition(const dbconfig_column& col, const ptree& t, std::string& term) {
   if (t.kind == kLeaf) return leaf_condition(col, t.value, term);
   if (t.kind == kRange) return range_condition(col, t, term);
-  std::string left, right;
-  if (t.left && condition(col, *t.left, left) == Conv::refused) return Conv::refused;
-  if (t.right && condition(col, *t.right, right) == Conv::refused) return Conv::refused;
-  term += left;
-  if (!left.empty() && !right.empty()) term += " or ";
-  term += right;
+  std::string joined, piece;
+  for (const ptree* link = &t; link;) {
+    const bool alternative = link->kind == kAlternative;
+    const ptree* part = alternative ? link->left.get() : link;
+    link = alternative ? link->right.get() : nullptr;
+    if (!part) continue;
+    piece.clear();
+    if (condition(col, *part, piece) == Conv::refused) return Conv::refused;
+    if (piece.empty()) continue;
+    if (!joined.empty()) joined += " or ";
+    joined += piece;
+  }
+  term += joined;
   return term.empty() ? Conv::none : Conv::value;
+}
+
+// The parts of a trimmed and folded criterion between its unescaped commas,
+// in order; a text without one is its only part. The run of carets before
+// each comma is counted on the way, so the text is read once.
+std::vector<std::string_view> alternatives(std::string_view text) {
+  std::vector<std::string_view> parts;
+  size_t start = 0, carets = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == ',' && carets % 2 == 0) {
+      parts.push_back(text.substr(start, i - start));
+      start = i + 1;
+    }
+    carets = text[i] == '^' ? carets + 1 : 0;
+  }
+  parts.push_back(text.substr(start));
+  return parts;
+}
+
+// One part without an unescaped comma: a range at its first unescaped "--",
+// else a leaf.
+std::unique_ptr<ptree> parse_part(std::string_view part) {
+  std::string text(part);
+  trimspace(text);
+  size_t dashes = strESC_OP(text, "--");
+  if (dashes == std::string::npos) return leaf(text);
+  auto t = std::make_unique<ptree>();
+  t->kind = kRange;
+  t->left = range_end(std::string_view(text).substr(0, dashes));
+  t->right = range_end(std::string_view(text).substr(dashes + 2));
+  return t;
+}
+
+// Frees a tree without one nested call per link: a left child is rotated up
+// until the top node has none, and the top node is then freed with its right
+// child taken over. Every node freed here has no children left, so its own
+// destructor does nothing more.
+void free_links(std::unique_ptr<ptree> node) {
+  while (node) {
+    if (node->left) {
+      std::unique_ptr<ptree> up = std::move(node->left);
+      node->left = std::move(up->right);
+      up->right = std::move(node);
+      node = std::move(up);
+    } else {
+      node = std::move(node->right);
+    }
+  }
 }
 
 }  // namespace
 
+ptree::~ptree() {
+  free_links(std::move(left));
+  free_links(std::move(right));
+}
+
+// The tree is the one the rule "the part before the first unescaped comma,
+// or the rest" gives: the parts hang to the left of a chain of alternatives
+// that leans right, a,b,c being or(a, or(b, c)). The criterion is trimmed and
+// folded once; the parts of a folded text need only their ends trimmed, and
+// the escape of an operator depends only on the carets right before it, so
+// splitting first gives the same parts as splitting again at every comma.
 std::unique_ptr<ptree> parse(std::string_view criterion) {
   std::string text(criterion);
   trimspace(text);
-  size_t comma = strESC_OP(text, ",");
-  if (comma != std::string::npos) {
+  std::vector<std::string_view> parts = alternatives(text);
+  std::unique_ptr<ptree> tree = parse_part(parts.back());
+  for (size_t i = parts.size() - 1; i-- > 0;) {
     auto t = std::make_unique<ptree>();
     t->kind = kAlternative;
-    t->left = parse(std::string_view(text).substr(0, comma));
-    t->right = parse(std::string_view(text).substr(comma + 1));
-    return t;
+    t->left = parse_part(parts[i]);
+    t->right = std::move(tree);
+    tree = std::move(t);
   }
-  size_t dashes = strESC_OP(text, "--");
-  if (dashes != std::string::npos) {
-    auto t = std::make_unique<ptree>();
-    t->kind = kRange;
-    t->left = range_end(std::string_view(text).substr(0, dashes));
-    t->right = range_end(std::string_view(text).substr(dashes + 2));
-    return t;
-  }
-  return leaf(text);
+  return tree;
 }
 
 namespace sqlpars {

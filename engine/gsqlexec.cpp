@@ -2,6 +2,7 @@
 // and the address lookups of the three-table model built on them.
 #include "engine/gsqlexec.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -12,6 +13,7 @@
 #include "engine/objtext.h"
 #include "engine/upfile.h"
 #include "platform/exit.h"
+#include "toolkit/kivcontext.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/rowcol.h"
 
@@ -26,13 +28,17 @@ void set_value(objlist& list, const std::string& name, std::string_view text, Or
 }
 
 // The table shape: the scratch file first, so that a file that cannot be
-// written leaves the objects as they were.
+// written leaves the result objects as they were.
 int file_table(objlist& list, const std::string& d, const std::string& keys, const std::string& rows) {
   std::string all = keys + rows;
   kivtrace("DATA '%s' = '%s'", d, all);
   std::string path = gen_tmpdatafile();
-  if (path.empty() || up_writefile(path, all) != 0) {
-    if (!path.empty()) std::remove(path.c_str());
+  if (path.empty()) {
+    errmsg("Cannot write file <%s> errno=%d \n", reqctx().nvhome + "/tmp/tmp_datafile", errno);
+    return -1;
+  }
+  if (up_writefile(path, all) != 0) {
+    std::remove(path.c_str());
     return -1;
   }
   set_value(list, d + "_data", rows, Origin::record);

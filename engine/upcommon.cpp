@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 
+#include "engine/upclock.h"
 #include "engine/upmenu.h"
 #include "platform/flavour.h"
 #include "toolkit/kivcgitrace.h"
@@ -127,7 +128,7 @@ int loadobj(objholder& holder) {
   s.distinct_condition.reset();
   s.sql_control_sort.reset();
 
-  std::time_t now = std::time(nullptr);
+  std::time_t now = engine_now();
   c.today = getdate1(now);
   c.time = gettime3(now);
   c.time24 = gettime4(now);

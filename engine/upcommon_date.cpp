@@ -4,6 +4,7 @@
 #include <string>
 
 #include "engine/upcommon.h"
+#include "engine/upclock.h"
 #include "toolkit/kivfmt.h"
 #include "toolkit/kivsettings.h"
 
@@ -44,9 +45,9 @@ std::string gettime4(std::time_t t) {
   return sformat("%02d:%02d", tm.tm_hour, tm.tm_min);
 }
 
-std::string getdate1() { return getdate1(std::time(nullptr)); }
-std::string gettime2() { return gettime2(std::time(nullptr)); }
-std::string gettime3() { return gettime3(std::time(nullptr)); }
-std::string gettime4() { return gettime4(std::time(nullptr)); }
+std::string getdate1() { return getdate1(engine_now()); }
+std::string gettime2() { return gettime2(engine_now()); }
+std::string gettime3() { return gettime3(engine_now()); }
+std::string gettime4() { return gettime4(engine_now()); }
 
 }  // namespace kiv

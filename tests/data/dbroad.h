@@ -1,15 +1,18 @@
-// A database of its own for a test on one of the two ODBC roads: SQLite
-// through Debian's SQLite ODBC driver, or PostgreSQL through psqlodbc. The
-// home's tmp folder holds the scratch files and the id lock; no scratch file
-// may be left behind.
+// A database of its own for a test on one of three roads: SQLite through
+// Debian's SQLite ODBC driver or PostgreSQL through psqlodbc (the Windows
+// programs' ODBC layer), or PostgreSQL through libpq (the Linux programs'
+// driver). The home's tmp folder holds the scratch files and the id lock; no
+// scratch file may be left behind.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "data/dbdriver.h"
 #include "data/iodbc.h"
 #include "data/sql_pars.h"
 #include "data/webhandle_db.h"
@@ -22,13 +25,30 @@
 
 namespace kivtest {
 
-enum class Road { sqlite, postgres };
+// A road to a database. The libpq road carries the Linux programs'
+// PostgreSQL driver, which only a suite that links the Linux library can name.
+struct Road {
+  enum Kind { sqlite, postgres, libpq };
+  Road(Kind k, const kiv::DbDriver* driver = nullptr) : kind(k), libpq_driver(driver) {}
+  Kind kind;
+  const kiv::DbDriver* libpq_driver;
+};
 
-inline void PrintTo(Road road, std::ostream* os) { *os << (road == Road::sqlite ? "SQLite" : "PostgreSQL"); }
-
-inline std::string road_name(const ::testing::TestParamInfo<Road>& p) {
-  return p.param == Road::sqlite ? "SQLite" : "PostgreSQL";
+inline std::string road_label(const Road& road) {
+  switch (road.kind) {
+    case Road::sqlite:
+      return "SQLite";
+    case Road::postgres:
+      return "PostgreSQL";
+    case Road::libpq:
+      return "libpq";
+  }
+  return "?";
 }
+
+inline void PrintTo(const Road& road, std::ostream* os) { *os << road_label(road); }
+
+inline std::string road_name(const ::testing::TestParamInfo<Road>& p) { return road_label(p.param); }
 
 // The statements of the sample installation's schema, comments left out.
 inline std::vector<std::string> schema_statements() {
@@ -57,27 +77,38 @@ class DbRoadTest : public KivTest {
 
   void SetUp() override {
     KivTest::SetUp();
-    if (pg()) {
-      KIV_NEED_SERVICE(postgres_missing());
-      KIV_NEED_SERVICE(odbc_driver_missing("psqlodbca.so"));
-    } else {
-      KIV_NEED_SERVICE(odbc_driver_missing("libsqlite3odbc.so"));
-    }
-    kiv::set_platform(kiv::Platform::windows);
+    if (pg()) KIV_NEED_SERVICE(postgres_missing());
+    if (road_.kind == Road::postgres) KIV_NEED_SERVICE(odbc_driver_missing("psqlodbca.so"));
+    if (road_.kind == Road::sqlite) KIV_NEED_SERVICE(odbc_driver_missing("libsqlite3odbc.so"));
     fs::create_directories(home_.path() / "tmp");
     kiv::reqctx().nvhome = home_.str();
-    OdbcConfig& cfg = OdbcConfig::get();
     dsn_ = unique_name("kivdb");
-    if (!pg()) {
-      cfg.add_dsn(dsn_, {{"Driver", "SQLite3"}, {"Database", home_.str() + "/cases.db"}, {"Timeout", "60000"}});
-    } else {
-      admin_ = dsn_ + "_admin";
-      cfg.add_dsn(admin_, pg_dsn_attrs("postgres"));
-      db_ = dsn_ + "_db";
-      ASSERT_EQ(kiv::iodbc::kivodbcexec(nullptr, 0, admin_, "create database " + db_), 0)
+    switch (road_.kind) {
+      case Road::sqlite:
+        kiv::set_platform(kiv::Platform::windows);
+        add_dsn(dsn_, {{"Driver", "SQLite3"}, {"Database", home_.str() + "/cases.db"}, {"Timeout", "60000"}});
+        break;
+      case Road::postgres:
+        kiv::set_platform(kiv::Platform::windows);
+        admin_ = dsn_ + "_admin";
+        add_dsn(admin_, pg_dsn_attrs("postgres"));
+        db_ = dsn_ + "_db";
+        add_dsn(dsn_, pg_dsn_attrs(db_));
+        break;
+      case Road::libpq:
+        // The Linux programs name the database itself; libpq's environment
+        // says where it is.
+        ASSERT_NE(road_.libpq_driver, nullptr) << "the libpq road needs the Linux programs' driver";
+        kiv::set_platform(kiv::Platform::linux);
+        kiv::set_linux_driver(road_.libpq_driver);
+        admin_ = "postgres";
+        db_ = dsn_;
+        break;
+    }
+    if (!db_.empty()) {
+      ASSERT_EQ(kiv::kivodbcexec(nullptr, 0, admin_, "create database " + db_), 0)
           << kiv::driver_results().odbcerror;
       created_ = true;
-      cfg.add_dsn(dsn_, pg_dsn_attrs(db_));
     }
     ready_ = true;
   }
@@ -87,31 +118,41 @@ class DbRoadTest : public KivTest {
       for (const auto& e : fs::directory_iterator(home_.path() / "tmp"))
         EXPECT_EQ(e.path().filename().string().find("odbcfile."), std::string::npos) << "scratch file left behind";
     }
-    if (created_)
-      kiv::iodbc::kivodbcexec(nullptr, 0, admin_, "drop database if exists " + db_ + " with (force)");
-    OdbcConfig& cfg = OdbcConfig::get();
-    if (!dsn_.empty()) cfg.remove_dsn(dsn_);
-    if (!admin_.empty()) cfg.remove_dsn(admin_);
+    if (created_) kiv::kivodbcexec(nullptr, 0, admin_, "drop database if exists " + db_ + " with (force)");
+    for (const std::string& name : dsns_) OdbcConfig::get().remove_dsn(name);
     KivTest::TearDown();
   }
 
-  bool pg() const { return road_ == Road::postgres; }
+  // PostgreSQL, through ODBC or libpq.
+  bool pg() const { return road_.kind != Road::sqlite; }
+  bool libpq() const { return road_.kind == Road::libpq; }
 
-  // Runs a statement that must succeed.
+  // Runs a statement that must succeed, through the road's driver.
   void exec(const std::string& sql) {
-    ASSERT_EQ(kiv::iodbc::kivodbcexec(nullptr, 0, dsn_, sql), 0) << sql << "\n" << kiv::driver_results().odbcerror;
+    ASSERT_EQ(kiv::kivodbcexec(nullptr, 0, dsn_, sql), 0) << sql << "\n" << kiv::driver_results().odbcerror;
   }
 
-  // The rows a select gives ("" when it fails).
+  // The rows a select gives ("FAILED: " and the error when it fails).
   std::string rows(const std::string& sql) {
-    if (kiv::iodbc::kivodbcexec(nullptr, 0, dsn_, sql) != 0) return "FAILED: " + kiv::driver_results().odbcerror;
+    if (kiv::kivodbcexec(nullptr, 0, dsn_, sql) != 0) return "FAILED: " + kiv::driver_results().odbcerror;
     return kiv::driver_results().odbcdata.value_or("");
   }
 
   Road road_;
   TempDir home_;
+  // dsn_: what the handles name as their database (an ODBC data source, or
+  // the database itself on the libpq road); db_: the database made for the
+  // test on PostgreSQL; admin_: where it is made and dropped.
   std::string dsn_, admin_, db_;
   bool created_ = false, ready_ = false;
+
+ private:
+  void add_dsn(const std::string& name, const std::map<std::string, std::string>& attrs) {
+    OdbcConfig::get().add_dsn(name, attrs);
+    dsns_.push_back(name);
+  }
+
+  std::vector<std::string> dsns_;  // the ODBC data sources to remove again
 };
 
 }  // namespace kivtest

@@ -11,6 +11,7 @@
 #include "platform/exit.h"
 #include "support/services.h"
 #include "support/testsupport.h"
+#include "tests/data/dbroad.h"
 #include "tests/data/odbcconfig.h"
 #include "toolkit/kivcontext.h"
 #include "toolkit/kivsettings.h"
@@ -20,60 +21,23 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using kivtest::Road;
+using kivtest::road_name;
 
-enum class Road { sqlite, postgres };
-
-void PrintTo(Road road, std::ostream* os) { *os << (road == Road::sqlite ? "SQLite" : "PostgreSQL"); }
-
-std::string road_name(const ::testing::TestParamInfo<Road>& p) {
-  return p.param == Road::sqlite ? "SQLite" : "PostgreSQL";
-}
-
-// A data source of its own on one road; the home's tmp folder must be empty
-// again after the test.
-class OdbcBase : public kivtest::KivTest {
+// A data source and a database of their own on one of the two ODBC roads
+// (the shared fixture); the home's tmp folder must be empty again after the
+// test. exec and info run a statement through the ODBC layer itself.
+class OdbcBase : public kivtest::DbRoadTest {
  protected:
-  explicit OdbcBase(Road road) : road_(road) {}
-
-  void SetUp() override {
-    KivTest::SetUp();
-    if (pg()) {
-      KIV_NEED_SERVICE(kivtest::postgres_missing());
-      KIV_NEED_SERVICE(kivtest::odbc_driver_missing("psqlodbca.so"));
-    } else {
-      KIV_NEED_SERVICE(kivtest::odbc_driver_missing("libsqlite3odbc.so"));
-    }
-    fs::create_directories(home_.path() / "tmp");
-    reqctx().nvhome = home_.str();
-    kivtest::OdbcConfig& cfg = kivtest::OdbcConfig::get();
-    dsn_ = kivtest::unique_name("kivodbc");
-    if (!pg()) {
-      cfg.add_dsn(dsn_, {{"Driver", "SQLite3"}, {"Database", home_.str() + "/cases.db"}});
-    } else {
-      admin_ = dsn_ + "_admin";
-      cfg.add_dsn(admin_, kivtest::pg_dsn_attrs("postgres"));
-      // The database is named apart from its data source.
-      db_ = dsn_ + "_db";
-      ASSERT_EQ(iodbc::kivodbcexec(nullptr, 0, admin_, "create database " + db_), 0)
-          << driver_results().odbcerror;
-      created_ = true;
-      cfg.add_dsn(dsn_, kivtest::pg_dsn_attrs(db_));
-    }
-    ready_ = true;
-  }
+  explicit OdbcBase(Road road) : DbRoadTest(road) {}
 
   void TearDown() override {
     if (ready_) {
       EXPECT_TRUE(fs::is_empty(home_.path() / "tmp")) << "scratch file left behind";
     }
-    if (created_) iodbc::kivodbcexec(nullptr, 0, admin_, "drop database if exists " + db_ + " with (force)");
-    kivtest::OdbcConfig& cfg = kivtest::OdbcConfig::get();
-    if (!dsn_.empty()) cfg.remove_dsn(dsn_);
-    if (!admin_.empty()) cfg.remove_dsn(admin_);
-    KivTest::TearDown();
+    DbRoadTest::TearDown();
   }
 
-  bool pg() const { return road_ == Road::postgres; }
   int exec(const std::string& sql) { return iodbc::kivodbcexec(nullptr, 0, dsn_, sql); }
   int info(const std::string& sql) { return iodbc::kivodbcinfo(nullptr, 0, dsn_, sql); }
   const DriverResults& r() const { return driver_results(); }
@@ -95,10 +59,6 @@ class OdbcBase : public kivtest::KivTest {
         << r().odbcerror;
   }
 
-  Road road_;
-  kivtest::TempDir home_;
-  std::string dsn_, admin_, db_;
-  bool created_ = false, ready_ = false;
 };
 
 class Odbc : public OdbcBase, public ::testing::WithParamInterface<Road> {

@@ -174,6 +174,7 @@ TEST_F(Smtp, NoRecipientOrABadSenderSendsNothing) {
       {{""}, "h@d.test", 5, ""},
       {{"", "ann@x.test"}, "h@d.test", 5, ""},
       {{"ann@x.test\n", "bob\t@x.test"}, "h@d.test", 5, ""},
+      {{"ann@x.test> NOTIFY=NEVER", "bob@x.test SIZE=1", "<eve@x.test"}, "h@d.test", 5, ""},
       {{"ann@x.test"}, "h@d.test\r\nRCPT TO:<evil@x.test>", 1, "Bad sender address"},
   };
   for (const Case& c : cases) {
@@ -205,6 +206,7 @@ TEST_F(Smtp, FailureTable) {
       {"continued reply to DATA", "DATA", {{"354-go\r\n354 go\r\n"}}, 1, "Sendmail error: go"},
       {"DATA refused", "DATA", {{"503 no\r\n"}}, 1, "Sendmail error: no"},
       {"mail refused at its end", ".", {{"554 spam\r\n"}}, 1, "Sendmail error: spam"},
+      {"continued reply to the end of data", ".", {{"250-queued\r\n250 ok\r\n"}}, 1, "Sendmail error: queued"},
       {"short refusal", "MAIL", {{"55\r\n"}}, 1, "Sendmail error: "},
       {"close before the greeting", "greeting", {{}, Then::close}, 2, ""},
       {"close before a reply", "MAIL", {{}, Then::close}, 2, ""},

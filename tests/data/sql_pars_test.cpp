@@ -153,6 +153,45 @@ TEST_F(Criteria, ValuesThatAreNotOfTheirTypeAreRefused) {
   EXPECT_EQ(cond(1, "x' or '1'='1"), "( name LIKE '%x'' or ''1''=''1%' )");
 }
 
+// Long criteria are read in one pass. Thousands of alternatives in a field of
+// several megabytes make no copy of the rest of the text at each comma, and a
+// chain of half a million alternatives is parsed, turned into its condition
+// and freed without one nested call per alternative.
+TEST_F(Criteria, LongCriteriaAreReadInOnePass) {
+  settings().mssqlflag = 1;
+  sqlbuf().dateop = 1;
+  constexpr int kWide = 2560;
+  const std::string word(1700, 'w');
+  std::string field, expected;
+  for (int i = 0; i < kWide; ++i) {
+    std::string alt = std::to_string(i) + word + (i % 2 ? "^,x" : "");
+    field += (i ? " , " : "") + alt;
+    std::string value = std::to_string(i) + word + (i % 2 ? ",x" : "");
+    expected += (i ? " or " : "") + ("( name LIKE '%" + value + "%' )");
+  }
+  ASSERT_GT(field.size(), 4u << 20);
+  std::unique_ptr<ptree> tree = parse(field);
+  int alternatives = 0;
+  const ptree* t = tree.get();
+  for (; t && t->kind == kAlternative; t = t->right.get()) {
+    ASSERT_TRUE(t->left && t->left->kind == kLeaf);
+    ++alternatives;
+  }
+  EXPECT_EQ(alternatives, kWide - 1);
+  ASSERT_TRUE(t && t->kind == kLeaf);
+  EXPECT_EQ(t->value, std::to_string(kWide - 1) + word + ",x");
+  EXPECT_EQ(tree->left->value, "0" + word);
+  EXPECT_EQ(cond(1, field), expected);
+
+  constexpr int kDeep = 500000;
+  std::string deep, deep_expected;
+  for (int i = 0; i < kDeep; ++i) {
+    deep += i ? ",7" : "7";
+    deep_expected += i ? " or ( n = 7 )" : "( n = 7 )";
+  }
+  EXPECT_EQ(cond(2, deep + ",1--3"), deep_expected + " or ( n >= 1 and n <= 3 )");
+}
+
 TEST_F(Criteria, AccessWritesBarsAsHexAndDatesBetweenHashes) {
   settings().mssqlflag = 0;
   sqlbuf().dateop = 1;

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "engine/upclock.h"
 #include "engine/upcommon.h"
 #include "platform/flavour.h"
 #include "platform/state.h"
@@ -189,22 +190,25 @@ TEST_F(StartUp, WindowsBuildWithoutHomeWorksUnderItsDefault) {
   auto old = std::filesystem::current_path();
   std::filesystem::current_path(cwd.path());
   ScopedEnv unset("NVHOME", std::nullopt);
-  objholder h = get_prog_param();
-  std::string before = getdate1();  // still month first
-  loadobj(h);
-  std::string after = getdate1();
+  // A day whose day and month differ, so the two forms tell apart.
+  engineclock().now = 1709640000;  // 5 March 2024, 12:00 UTC
+  std::string before, after;
+  objholder h;
+  {
+    ScopedEnv utc("TZ", "UTC");
+    tzset();
+    h = get_prog_param();
+    before = getdate1();  // still month first
+    loadobj(h);
+    after = getdate1();
+  }
+  tzset();
   std::filesystem::current_path(old);
   ASSERT_TRUE(h);
   EXPECT_EQ(getvalfromlist(h.get(), "dateformat.VALUE"), "dmy");
-  EXPECT_EQ(env("TODAY"), after);
-  // A day-first text differs from the month-first one except when the day
-  // and the month are equal.
-  std::time_t now = std::time(nullptr);
-  std::tm tm{};
-  localtime_r(&now, &tm);
-  if (tm.tm_mday != tm.tm_mon + 1) {
-    EXPECT_NE(before, after);
-  }
+  EXPECT_EQ(before, "03/05/2024");
+  EXPECT_EQ(after, "05/03/2024");
+  EXPECT_EQ(env("TODAY"), "05/03/2024");
 }
 
 TEST_F(StartUp, EnvironmentForTemplatesAndScripts) {
