@@ -9,6 +9,7 @@
 #include "admin/upadmin.h"
 #include "commands/tksearch.h"
 #include "commands/upadd.h"
+#include "commands/upbarcode.h"
 #include "commands/upstartup.h"
 #include "platform/exit.h"
 #include "platform/output.h"
@@ -47,10 +48,10 @@ constexpr std::array<command_entry, 25> kCommands{{
     {"up_cal", nullptr},
     {"up_sms", nullptr},
     {"tksearch", tksearch_handler},
-    {"code__label", nullptr},
-    {"code_label", nullptr},
-    {"code__intake", nullptr},
-    {"code_intake", nullptr},
+    {"code__label", code_label},
+    {"code_label", code_label},
+    {"code__intake", code_intake},
+    {"code_intake", code_intake},
     {"up_admin", up_admin, true},
 }};
 

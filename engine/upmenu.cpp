@@ -31,7 +31,7 @@ void pick_rows(kivobj& o, int n, std::string_view trigger) {
     }
   }
   std::string picked = getrow(text, chosen).value_or(std::string());
-  modattrib(&o, n, picked);
+  modattrib(&o, n, picked, o.origin(n));  // a part of the attribute keeps its origin
 }
 
 // Field names become parts of script identifiers (<field>_updatemenu,

@@ -162,13 +162,15 @@ int mod_id2case(packet* pkt) {
 
 int buildsortkey(objlist& list) {
   std::string titles;
+  Origin origin = Origin::config;  // marked when a title is
   for (const kivobj& o : list) {
     if (!o.has(attr::DBKEY) || !o.has(attr::TITLE)) continue;
     titles += o.attr(attr::TITLE);
     titles += kColSep;
+    origin = origin_of_both(origin, o.origin(attr::TITLE));
   }
   endrow(titles);
-  return adduniqobj(&list, "sort_titles1_menu.VALUE", titles);
+  return adduniqobj(&list, "sort_titles1_menu.VALUE", titles, origin);
 }
 
 std::optional<std::string> getsortkey(const objlist& list, std::string_view title) {

@@ -41,7 +41,10 @@ std::unique_ptr<packet> modify_obj2db(const objlist& list);
 // format \n" from the others); -1 when the two rows differ in column count
 // ("Error: Mismatch count  between data and \tkeys\n"). On 1 and -1 nothing
 // is changed. "MENU" below means a TYPE exactly equal to "MENU"; a MENU
-// object's VALUE holds the selected item followed by the item list.
+// object's VALUE holds the selected item followed by the item list. A VALUE
+// that holds a value of the record is marked Origin::record (pages escape
+// it); one made of the reader's own text ("*") or of the old VALUE alone
+// keeps that text's origin. A column named like the list's head is skipped.
 
 // Every column: the value; a MENU object gets the value in front of its old
 // VALUE ("^@" between), or the value and "^$" when the old VALUE is empty.
@@ -82,7 +85,7 @@ int mod_id2case(packet* pkt);
 
 // sort_titles1_menu.VALUE (the object created when absent) becomes the menu
 // of the TITLEs of every object that has both a DBKEY and a TITLE, in list
-// order. The result of adduniqobj.
+// order, marked when one of the titles is. The result of adduniqobj.
 int buildsortkey(objlist& list);
 
 // The DBKEY of the first object in list order that has a DBKEY and exactly

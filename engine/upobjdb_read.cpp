@@ -1,7 +1,7 @@
 // The record readers: one record of two rows (column names, then values) put
 // back into the VALUE of the objects named like the columns. The six readers
 // share one frame and differ only in which objects they touch and what VALUE
-// they give them.
+// they give them. A value read from a record is marked Origin::record.
 #include "engine/upobjdb.h"
 
 #include <functional>
@@ -19,32 +19,46 @@ struct Column {
   const std::string& value;  // "^^" already read as empty
   const std::string& type;   // the object's TYPE, empty when none
   const std::string& old;    // the object's VALUE, empty when none
+  Origin old_origin;         // where that VALUE came from
+};
+
+// A new VALUE and where its text came from: a record's value is marked as
+// the record's, so that pages escape it; a text the reader makes itself
+// ("*", a menu's items behind an empty choice) is not.
+struct NewValue {
+  std::string text;
+  Origin origin;
 };
 
 // The new VALUE for a column, or none to leave the object as it is.
-using Rule = std::function<std::optional<std::string>(const Column&)>;
+using Rule = std::function<std::optional<NewValue>(const Column&)>;
 
 bool is_menu(const Column& c) { return c.type == "MENU"; }
 
+Origin of_value(const Column& c) { return c.value.empty() ? Origin::config : Origin::record; }
+
+// The column's value itself.
+NewValue as_read(const Column& c) { return {c.value, of_value(c)}; }
+
 // A value cast onto a menu: the selection in front of the item list.
-std::string in_front(const Column& c) {
-  if (c.old.empty()) return c.value + std::string(kRowEnd);
-  return c.value + std::string(kColSep) + c.old;
+NewValue in_front(const Column& c) {
+  if (c.old.empty()) return {c.value + std::string(kRowEnd), of_value(c)};
+  return {c.value + std::string(kColSep) + c.old, origin_of_both(of_value(c), c.old_origin)};
 }
 
-std::string db2obj_value(const Column& c) { return is_menu(c) ? in_front(c) : c.value; }
+NewValue db2obj_value(const Column& c) { return is_menu(c) ? in_front(c) : as_read(c); }
 
 // Sets the VALUE of the first object of that name, creating the object at
 // the tail of the list when there is none; an empty text clears the VALUE.
 // The whole column name is the object name, points included.
-void setvalue(objlist& list, const std::string& name, const std::string& text) {
+void setvalue(objlist& list, const std::string& name, const NewValue& v) {
   if (kivobj* o = list.find(name)) {
-    modattrib(o, attr::VALUE, text);
+    modattrib(o, attr::VALUE, v.text, v.origin);
     return;
   }
   auto node = getnewobj();
   modattrib(node.get(), attr::NAME, name);
-  modattrib(node.get(), attr::VALUE, text);
+  modattrib(node.get(), attr::VALUE, v.text, v.origin);
   addobj(&list, std::move(node));
 }
 
@@ -70,10 +84,16 @@ int readrecord(objlist& list, std::string_view record, bool db2obj_message, cons
   for (int i = 1; i <= count; ++i) {
     std::string name = getcol(names, i).value_or("");
     if (name.empty()) continue;  // an object needs a name
+    if (name == kHeadName) {     // nor does the list's head take a record's value
+      kivtrace("db2obj: column '%s' skipped: the name of the list's head\n", name);
+      continue;
+    }
     std::string value = getvaluebykey(values, names, name).value_or("");
     std::string type = getvalfromlist(&list, name + ".TYPE").value_or("");
-    std::string old = getvalfromlist(&list, name + ".VALUE").value_or("");
-    if (std::optional<std::string> v = rule(Column{name, value, type, old})) setvalue(list, name, *v);
+    std::optional<attrview> oldv = getattrfromlist(&list, name + ".VALUE");
+    std::string old = oldv ? std::string(oldv->text) : std::string();
+    Origin old_origin = oldv ? oldv->origin : Origin::config;
+    if (std::optional<NewValue> v = rule(Column{name, value, type, old, old_origin})) setvalue(list, name, *v);
   }
   return 0;
 }
@@ -86,34 +106,34 @@ int db2obj(objlist& list, std::string_view record) {
 
 int vdb2obj(objlist& list, std::string_view record) {
   return readrecord(list, record, false,
-                    [](const Column& c) { return c.value.empty() ? std::string("*") : c.value; });
+                    [](const Column& c) { return c.value.empty() ? NewValue{"*", Origin::config} : as_read(c); });
 }
 
 int defaultdb2obj(objlist& list, std::string_view record) {
-  return readrecord(list, record, false, [](const Column& c) -> std::optional<std::string> {
+  return readrecord(list, record, false, [](const Column& c) -> std::optional<NewValue> {
     if (c.value.empty() || c.value == "\n^^" || c.value == "\r^^") return std::nullopt;
     kivtrace("default2obj key=%s val=%s", c.name, c.value);
-    return c.value;
+    return as_read(c);
   });
 }
 
 int readdb2obj(objlist& list, std::string_view record) {
-  return readrecord(list, record, false, [](const Column& c) { return c.value; });
+  return readrecord(list, record, false, [](const Column& c) { return as_read(c); });
 }
 
 int catdb2obj(objlist& list, std::string_view record) {
-  return readrecord(list, record, false, [](const Column& c) -> std::optional<std::string> {
+  return readrecord(list, record, false, [](const Column& c) -> std::optional<NewValue> {
     if (!c.old.empty()) return std::nullopt;
     return db2obj_value(c);
   });
 }
 
 int catdefdb2obj(objlist& list, std::string_view record) {
-  return readrecord(list, record, false, [](const Column& c) -> std::optional<std::string> {
+  return readrecord(list, record, false, [](const Column& c) -> std::optional<NewValue> {
     kivtrace("DEF name=%s valye=%s objtype=%s\n", c.name, c.value, c.type);
     if (!is_menu(c)) {
       if (!c.old.empty()) return std::nullopt;
-      return c.value;
+      return as_read(c);
     }
     kivtrace("DEF1 name=%s valye=%s objtype=%s\n", c.name, c.value, c.type);
     kivtrace("DEF1 objval='%s'\n", c.old);

@@ -67,11 +67,27 @@ constexpr Rule kOuterRules[] = {
 
 void add(kivhtml& c, std::string_view text) { c.table.texts.back().append(text); }
 
+// A place in the body: a column marker's or an author's "%s".
+void add_place(kivhtml& c, bool typed) {
+  c.table.typed.push_back(typed);
+  c.table.texts.emplace_back();
+}
+
 void add_column(kivhtml& c, std::string_view mark, std::string_view name) {
   std::string col(mark);
   col.append(name);
   c.table.columns.push_back(std::move(col));
-  c.table.texts.emplace_back();
+  add_place(c, false);
+}
+
+// Text of the template itself: every "%s" in it is a place.
+void add_typed(kivhtml& c, std::string_view text) {
+  for (size_t p = text.find("%s"); p != std::string_view::npos; p = text.find("%s")) {
+    add(c, text.substr(0, p));
+    add_place(c, true);
+    text.remove_prefix(p + 2);
+  }
+  add(c, text);
 }
 
 constexpr Rule kTableRules[] = {
@@ -95,12 +111,13 @@ constexpr Rule kTableRules[] = {
     {"LIBB{", "}LIBE", [](kivhtml& c, std::string_view f) { add(c, tablehtmllib(f)); }},
 };
 
-// Rules by the character they start with: every other position of the
-// template is passed over with one table look-up, and at the others only the
-// one to three rules of that character are compared.
+// Rules by the character they start with: the scanner passes over every
+// other byte of the template in one tight loop (`starts`), and at the others
+// only the one to three rules of that character are compared.
 struct RuleIndex {
   std::array<std::array<unsigned char, 4>, 256> rules{};
   std::array<unsigned char, 256> count{};
+  std::array<bool, 256> starts{};
 };
 
 // Built at compile time; a set that breaks the index's assumptions (more than
@@ -116,6 +133,7 @@ constexpr RuleIndex index_of(const Rule (&rules)[N]) {
     unsigned char c = static_cast<unsigned char>(rules[i].open[0]);
     if (x.count[c] == x.rules[c].size()) throw "too many rules start with one character";
     x.rules[c][x.count[c]++] = static_cast<unsigned char>(i);
+    x.starts[c] = true;
   }
   return x;
 }
@@ -171,11 +189,12 @@ size_t table_match(std::string_view rest) {
   return r ? marker_length(*r, rest) : 0;
 }
 
-// The table body collects the text that no table rule takes.
+// The table body collects the text that no table rule takes: the
+// template's own text, whose "%s" are places.
 class BodySink : public Sink {
  public:
   explicit BodySink(kivhtml& ctx) : ctx_(ctx) {}
-  void write(std::string_view text) override { add(ctx_, text); }
+  void write(std::string_view text) override { add_typed(ctx_, text); }
 
  private:
   kivhtml& ctx_;
@@ -191,7 +210,7 @@ void table_action(Scanner& s, std::string_view marker) {
   s.pos = s.yyin.size();
 }
 
-const MarkerRules kTableMarkers{table_match, table_action};
+const MarkerRules kTableMarkers{table_match, table_action, &kTableIndex.starts};
 
 // "TB{": a scanner in the table rules over the rest of the template, until
 // its "}TE". Then the table is printed and the outer scan resumes after it.
@@ -227,7 +246,7 @@ void outer_action(Scanner& s, std::string_view marker) {
   run_rule(*rule_at(kOuterRules, kOuterIndex, marker), ctx, marker);
 }
 
-const MarkerRules kOuterMarkers{outer_match, outer_action};
+const MarkerRules kOuterMarkers{outer_match, outer_action, &kOuterIndex.starts};
 
 // The template's text; false with errno set when it cannot be read.
 bool read_template(const std::string& path, std::string& text) {
@@ -253,10 +272,10 @@ void set_template_path(const std::string& path) {
 
 }  // namespace
 
-std::optional<std::string> htmlvalue(const kivhtml& ctx, std::string_view key) {
-  if (ctx.lists.empty()) return getvalfromlist(nullptr, key);
+std::optional<attrview> htmlvalue(const kivhtml& ctx, std::string_view key) {
+  if (ctx.lists.empty()) return getattrfromlist(nullptr, key);
   for (const objlist* l : ctx.lists)
-    if (std::optional<std::string> v = getvalfromlist(l, key)) return v;
+    if (std::optional<attrview> v = getattrfromlist(l, key)) return v;
   return std::nullopt;
 }
 

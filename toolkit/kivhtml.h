@@ -18,12 +18,14 @@ namespace kiv {
 class Sink;
 
 // A table being collected between "TB{" and "}TE". The body is kept as the
-// texts around its column markers: texts[i] stands before column i and the
-// last text follows the last column, so nothing in the body (neither what the
-// template author typed nor what a marker put there) is ever taken for a
-// column's place.
+// texts around its places: texts[i] stands before place i and the last text
+// follows the last place. A place is where a column marker stood or a "%s"
+// that the template author typed; the columns fill the places in order.
+// What a marker put into the body is text and never a place, so a value
+// holding "%s" shows as it is.
 struct tablebody {
   std::vector<std::string> texts{1};
+  std::vector<bool> typed;           // per place: an author's "%s" (true) or a column marker's
   std::vector<std::string> columns;  // column names, "?" or "!" in front for LCB and ACB
 };
 
@@ -53,18 +55,25 @@ int printhtml(std::span<const objlist* const> lists, const std::string& path);
 // is plain text in a template. 0.
 int html_fprintf(kivhtml& ctx);
 
-// The value of `key` ("name.ATTRIBUTE") along the context's lists, or none.
-std::optional<std::string> htmlvalue(const kivhtml& ctx, std::string_view key);
+// The value of `key` ("name.ATTRIBUTE") along the context's lists, with its
+// origin, or none. The text lives in its object.
+std::optional<attrview> htmlvalue(const kivhtml& ctx, std::string_view key);
 
 // The session key of the page: the environment variable skey, or "NOKEY"
 // when it is unset or empty.
 std::string html_skey();
 
 // ---- the printers of the outer state: they write to the page at once ----
+// Markers that print a value as it is (MB, the table's FB, the sizes of AB
+// and MDB, the colour marker) print what configuration or the program wrote
+// byte for byte and HTML-escape what a request or a record supplied
+// (attrview::marked). EB prints the variables the program sets from the
+// clock and the configuration as they are and escapes every other one.
+// The other markers escape every value they show.
 void formaction(kivhtml& ctx);                                // "</form>", "</FORM>"
 void printsemicolon(kivhtml& ctx);                            // "amp;amp;"
 void linkaction(kivhtml& ctx, std::string_view value);        // KIVACTION=value&
-void htmlenv(kivhtml& ctx, std::string_view name);            // EB{name}EE, escaped
+void htmlenv(kivhtml& ctx, std::string_view name);            // EB{name}EE
 void htmlmacro(kivhtml& ctx, std::string_view key);           // MB{key}ME
 void htmlattachment(kivhtml& ctx, std::string_view name);     // AB{name}AE
 void htmlfield(kivhtml& ctx, std::string_view key);           // FB{key}FE
@@ -87,7 +96,7 @@ std::string tableprintsemicolon();
 std::string tablelinkaction(std::string_view value);
 std::string tableenv(std::string_view name);
 std::string tablemacro(const kivhtml& ctx, std::string_view key);
-std::string tablefield(const kivhtml& ctx, std::string_view key);      // escaped, as outside
+std::string tablefield(const kivhtml& ctx, std::string_view key);      // as MB, empty without a value
 std::string tablelinkfield(const kivhtml& ctx, std::string_view key);  // "*" without a value
 std::string tablevariable(std::string_view text);
 std::string tablehidfield(const kivhtml& ctx, std::string_view key);
@@ -96,8 +105,9 @@ std::string tableradio(const kivhtml& ctx, std::string_view content);
 std::string tablehtmllib(std::string_view file);
 
 // Writes a collected table: with no columns the body as it is; else the body
-// once per data row of <name>.VALUE (row 1 is the key row) with each column's
-// text in its place. 0, or -1 when the table has no name ("No name for this
+// once per data row of <name>.VALUE (row 1 is the key row) with column i's
+// text in place i (a place no column fills shows "%s"). A cell is always
+// HTML-escaped. 0, or -1 when the table has no name ("No name for this
 // table"), no value, or no key row ("No Keys for this table").
 int htmltable(kivhtml& ctx, std::string_view name, const tablebody& body);
 
@@ -111,10 +121,11 @@ int uniquemultimenuitem(std::string_view value, int n, std::string_view item);
 // The key row and the record joined: a two-row record text.
 std::string formrecdata(std::string_view keyrow, std::string_view row);
 
-// Appends a case attachment's text for the page: for a value ending in
-// ".txt" (HTML-escaped), ".htm" or ".html" (as it is), any case, the file of
-// that name under the attachments folder. Nothing for other values, for a
-// value that would leave the attachments folder, or without that folder.
+// Appends a case attachment's text for the page, HTML-escaped: for a value
+// ending in ".txt", ".htm" or ".html", any case, the file of that name under
+// the attachments folder. An attachment is what a request uploaded, so its
+// markup is shown as text, never run. Nothing for other values, for a value
+// that would leave the attachments folder, or without that folder.
 void htmltextattachment(std::string& out, std::string_view value);
 
 // The text of a whole file, read only, up to its first NUL byte; none after

@@ -66,8 +66,7 @@ void htmltextattachment(std::string& out, std::string_view value) {
   size_t dot = value.rfind('.');
   if (dot == std::string_view::npos) return;
   std::string_view ext = value.substr(dot + 1);
-  const bool text = equal_nocase(ext, "txt");
-  if (!text && !equal_nocase(ext, "htm") && !equal_nocase(ext, "html")) return;
+  if (!equal_nocase(ext, "txt") && !equal_nocase(ext, "htm") && !equal_nocase(ext, "html")) return;
   const std::optional<std::string>& dir = settings().attachmentsdir;
   if (!dir || dir->empty()) return;
   std::string path = *dir + "/";
@@ -78,7 +77,7 @@ void htmltextattachment(std::string& out, std::string_view value) {
   }
   std::optional<std::string> content = htmlreadfile(path);
   if (!content || content->empty()) return;
-  out += text ? data2brows(*content) : *content;
+  out += data2brows(*content);
 }
 
 }  // namespace kiv

@@ -1,8 +1,10 @@
 // The printers of the template markers, in their outer form (written to the
 // page) and their table form (given back for the table body), with the menu
-// helpers they share. Values from objects and from the environment (which
-// holds request text such as MENUTRIG) are HTML-escaped wherever a marker
-// shows data; MB, VB and the include marker write their text as it is.
+// helpers they share. Markers that show data escape it; the markers that
+// print a value as it is (MB, the table's FB, ...) escape what a request or a
+// record supplied and print configuration's own text byte for byte; VB and
+// the include marker write the template's and the installation's text.
+#include <array>
 #include <cstdlib>
 #include <unordered_set>
 
@@ -24,6 +26,31 @@ void put(kivhtml& ctx, std::string_view text) {
   if (!text.empty()) ctx.out->write(text);
 }
 
+// Bytes that data2brows writes as they are and that no escape of a page ever
+// touches: a text of these alone needs no escaping. Anything else (markup,
+// quotes, line ends, bytes of other scripts) goes through data2brows.
+constexpr std::array<bool, 256> plain_bytes() {
+  std::array<bool, 256> t{};
+  for (int c = '0'; c <= '9'; ++c) t[c] = true;
+  for (int c = 'a'; c <= 'z'; ++c) t[c] = true;
+  for (int c = 'A'; c <= 'Z'; ++c) t[c] = true;
+  for (char c : std::string_view(" .,:;-_/()!?+*#@%=[]{}|~^$")) t[static_cast<unsigned char>(c)] = true;
+  return t;
+}
+constexpr std::array<bool, 256> kPlainBytes = plain_bytes();
+
+// The variables the program itself sets from the clock and the configuration
+// (the start-up's date and times, the template's path, the home): EB prints
+// them as they are. Any other variable may hold request text (the action,
+// the menu trigger, the login, what a web server copies from the request).
+constexpr std::string_view kProgramEnv[] = {"DATE", "TODAY", "TIME", "TIME24", "TEMPLATE_PATH", "NVHOME"};
+
+bool program_env(std::string_view name) {
+  for (std::string_view n : kProgramEnv)
+    if (n == name) return true;
+  return false;
+}
+
 std::string no_value(std::string_view content) {
   std::string r = "No object value for ";
   r.append(content);
@@ -36,16 +63,31 @@ std::string_view object_name(std::string_view key) {
   return dot == std::string_view::npos ? key : key.substr(0, dot);
 }
 
-std::optional<std::string> attr_of(const kivhtml& ctx, std::string_view name, std::string_view word) {
+std::optional<attrview> attr_of(const kivhtml& ctx, std::string_view name, std::string_view word) {
   std::string key(name);
   key += '.';
   key.append(word);
   return htmlvalue(ctx, key);
 }
 
+// A value as a raw marker shows it (append_shown), or `fallback`.
+std::string shown_or(const std::optional<attrview>& v, std::string_view fallback) {
+  if (!v) return std::string(fallback);
+  std::string r;
+  append_shown(r, *v);
+  return r;
+}
+
+std::string escaped(std::string_view text) {
+  std::string r;
+  append_escaped(r, text);
+  return r;
+}
+
 std::string env_text(std::string_view name) {
   std::optional<std::string> v = request_env(name);
-  return v ? html_escape(*v) : std::string();
+  if (!v) return std::string();
+  return program_env(name) ? *v : html_escape(*v);
 }
 
 // EB: "bron" and "broff" switch the line-break flag and give nothing.
@@ -62,33 +104,50 @@ std::string env_marker(std::string_view name) {
 }
 
 std::string hidden_input(const kivhtml& ctx, std::string_view key) {
-  std::optional<std::string> v = htmlvalue(ctx, key);
+  std::optional<attrview> v = htmlvalue(ctx, key);
   std::string r = "<INPUT TYPE=\"HIDDEN\" NAME=\"";
   r.append(key);
   r += "\" VALUE=\"";
-  if (v) r += data2brows(*v);
+  if (v) append_escaped(r, v->text);
   r += "\">";
   return r;
 }
 
+// The name and the button's value are the template's own text.
 std::string radio(const kivhtml& ctx, std::string_view content) {
   size_t hash = content.find('#');
   std::string_view name = hash == std::string_view::npos ? content : content.substr(0, hash);
   std::string_view button = hash == std::string_view::npos ? content : content.substr(hash + 1);
   bool checked = false;
   if (hash != std::string_view::npos) {
-    std::optional<std::string> v = attr_of(ctx, name, "VALUE");
-    checked = v && *v == button;
+    std::optional<attrview> v = attr_of(ctx, name, "VALUE");
+    checked = v && v->text == button;
   }
-  return sformat(checked ? "<input name=\"%s.VALUE\" type=\"radio\" CHECKED VALUE=\"%s\">"
-                         : "<input name=\"%s.VALUE\" type=\"radio\" VALUE=\"%s\">",
-                 name, button);
+  std::string r = "<input name=\"";
+  r.append(name);
+  r += checked ? ".VALUE\" type=\"radio\" CHECKED VALUE=\"" : ".VALUE\" type=\"radio\" VALUE=\"";
+  r.append(button);
+  r += "\">";
+  return r;
 }
+
+// Menus hold a few dozen items: an earlier item is looked for by walking the
+// columns before it; a long menu (what a request or a record could make)
+// gets a set, so that the look-ups stay linear in the menu's length.
+constexpr size_t kShortMenu = 64;
 
 // The items of a drop-down menu after its selected item, each once: an item
 // that an earlier non-empty column already shows is left out.
 template <class Fn>
 void each_unique_item(const std::vector<std::string_view>& cols, Fn fn) {
+  if (cols.size() <= kShortMenu) {
+    for (size_t c = 1; c < cols.size(); ++c) {
+      bool seen = false;
+      for (size_t e = 0; e < c && !seen; ++e) seen = !cols[e].empty() && cols[e] == cols[c];
+      if (!seen) fn(cols[c]);
+    }
+    return;
+  }
   std::unordered_set<std::string_view> seen;
   for (size_t c = 0; c < cols.size(); ++c) {
     std::string_view item = cols[c];
@@ -103,10 +162,10 @@ std::string_view first_or_empty(const std::vector<std::string_view>& cols) {
 
 // ODB: column 1, or the whole value when it is not a row of two columns.
 std::string selected_item(const kivhtml& ctx, std::string_view key) {
-  std::optional<std::string> v = htmlvalue(ctx, key);
+  std::optional<attrview> v = htmlvalue(ctx, key);
   if (!v) return "None";
-  if (getcolcount(*v) < 2) return data2brows(*v);
-  return data2brows(first_or_empty(row_columns(*v)));
+  if (getcolcount(v->text) < 2) return escaped(v->text);
+  return escaped(first_or_empty(row_columns(v->text)));
 }
 
 std::string include_text(std::string_view file) {
@@ -121,6 +180,23 @@ std::string include_text(std::string_view file) {
 }  // namespace
 
 // ---- helpers ----
+
+void append_escaped(std::string& out, std::string_view text) {
+  for (char c : text) {
+    if (!kPlainBytes[static_cast<unsigned char>(c)]) {
+      out += data2brows(text);
+      return;
+    }
+  }
+  out.append(text);
+}
+
+void append_shown(std::string& out, const attrview& value) {
+  if (value.marked())
+    append_escaped(out, value.text);
+  else
+    out.append(value.text);
+}
 
 int uniquemenuitem(std::string_view value, int n, std::string_view item) {
   std::vector<std::string_view> cols = row_columns(value);
@@ -149,22 +225,32 @@ void linkaction(kivhtml& ctx, std::string_view value) { put(ctx, tablelinkaction
 void htmlenv(kivhtml& ctx, std::string_view name) { put(ctx, env_marker(name)); }
 
 void htmlmacro(kivhtml& ctx, std::string_view key) {
-  if (std::optional<std::string> v = htmlvalue(ctx, key)) put(ctx, *v);
+  std::optional<attrview> v = htmlvalue(ctx, key);
+  if (!v) return;
+  if (!v->marked()) {
+    put(ctx, v->text);
+    return;
+  }
+  put(ctx, escaped(v->text));
 }
 
 void htmlattachment(kivhtml& ctx, std::string_view name) {
   if (name.empty()) put(ctx, "No attachment name");
   std::string_view base = object_name(name);
-  std::string size = attr_of(ctx, base, "LEN").value_or("20");
-  put(ctx, sformat("<input type=\"file\" size=\"%s\" name=\"%s.VALUE\">", size, base));
+  std::string r = "<input type=\"file\" size=\"";
+  r += shown_or(attr_of(ctx, base, "LEN"), "20");
+  r += "\" name=\"";
+  r.append(base);
+  r += ".VALUE\">";
+  put(ctx, r);
 }
 
 void htmlfield(kivhtml& ctx, std::string_view key) {
-  if (std::optional<std::string> v = htmlvalue(ctx, key)) put(ctx, data2brows(*v));
+  if (std::optional<attrview> v = htmlvalue(ctx, key)) put(ctx, escaped(v->text));
 }
 
 void htmllinkfield(kivhtml& ctx, std::string_view key) {
-  if (std::optional<std::string> v = htmlvalue(ctx, key)) put(ctx, convdata2html(data2brows(*v)));
+  if (std::optional<attrview> v = htmlvalue(ctx, key)) put(ctx, convdata2html(escaped(v->text)));
 }
 
 void htmlvariable(kivhtml& ctx, std::string_view text) { put(ctx, text); }
@@ -174,46 +260,60 @@ void htmlhidfield(kivhtml& ctx, std::string_view key) { put(ctx, hidden_input(ct
 void htmlmultidrop_down(kivhtml& ctx, std::string_view key) {
   if (key.empty()) put(ctx, "No multi drop menu name");
   std::string_view name = object_name(key);
-  std::optional<std::string> v = attr_of(ctx, name, "VALUE");
-  std::string size = attr_of(ctx, name, "LEN").value_or("5");
-  std::string r = sformat("<select name=\"mm_%s.VALUE\" multiple size=\"%s\">\n", name, size);
+  std::optional<attrview> v = attr_of(ctx, name, "VALUE");
+  std::string r = "<select name=\"mm_";
+  r.append(name);
+  r += ".VALUE\" multiple size=\"";
+  r += shown_or(attr_of(ctx, name, "LEN"), "5");
+  r += "\">\n";
   if (!v) {
     r += "<option>None</option>\n";
   } else {
-    std::vector<std::string_view> cols = row_columns(*v);
+    std::vector<std::string_view> cols = row_columns(v->text);
     std::string_view chosen = first_or_empty(cols);
-    std::unordered_set<std::string_view> selected;
+    std::vector<std::string_view> parts;
     for (size_t start = 0; start <= chosen.size();) {
       size_t comma = std::min(chosen.find(',', start), chosen.size());
-      selected.insert(chosen.substr(start, comma - start));
+      parts.push_back(chosen.substr(start, comma - start));
       start = comma + 1;
     }
     if (!chosen.empty() && chosen[0] != ' ') {
-      for (size_t start = 0; start < chosen.size();) {
-        size_t comma = std::min(chosen.find(',', start), chosen.size());
-        std::string_view part = chosen.substr(start, comma - start);
-        if (!part.empty()) r += "<option selected>" + data2brows(part) + " </option>\n";
-        start = comma + 1;
+      for (std::string_view part : parts) {
+        if (part.empty()) continue;
+        r += "<option selected>";
+        append_escaped(r, part);
+        r += " </option>\n";
       }
     }
-    const size_t count = static_cast<size_t>(getcolcount(*v));
-    for (size_t c = 1; c < count && c < cols.size(); ++c)
-      if (!selected.contains(cols[c])) r += "<option>" + data2brows(cols[c]) + "</option>\n";
+    const std::unordered_set<std::string_view> selected(parts.begin(), parts.end());
+    const size_t count = static_cast<size_t>(getcolcount(v->text));
+    for (size_t c = 1; c < count && c < cols.size(); ++c) {
+      if (selected.contains(cols[c])) continue;
+      r += "<option>";
+      append_escaped(r, cols[c]);
+      r += "</option>\n";
+    }
   }
   r += "</select>\n";
   put(ctx, r);
 }
 
 void htmldrop_down(kivhtml& ctx, std::string_view key) {
-  std::optional<std::string> v = htmlvalue(ctx, key);
+  std::optional<attrview> v = htmlvalue(ctx, key);
   if (!v) {
     put(ctx, "None");
     return;
   }
-  if (getcolcount(*v) == 0) return;  // not a row
-  std::vector<std::string_view> cols = row_columns(*v);
-  std::string r = data2brows(first_or_empty(cols)) + "\n";
-  each_unique_item(cols, [&](std::string_view item) { r += "<OPTION>" + data2brows(item) + "\n"; });
+  if (getcolcount(v->text) == 0) return;  // not a row
+  std::vector<std::string_view> cols = row_columns(v->text);
+  std::string r;
+  append_escaped(r, first_or_empty(cols));
+  r += '\n';
+  each_unique_item(cols, [&](std::string_view item) {
+    r += "<OPTION>";
+    append_escaped(r, item);
+    r += '\n';
+  });
   put(ctx, r);
 }
 
@@ -230,19 +330,23 @@ void changecolor(kivhtml& ctx, std::string_view key) {
     put(ctx, "=\"#\"");
     return;
   }
-  std::string_view colour = key;
-  std::optional<std::string> scheme = htmlvalue(ctx, "color_scheme.VALUE");
-  if (scheme && getcolcount(*scheme) > 0) {
-    for (std::string_view col : row_columns(*scheme)) {
+  // The key is the template's text; a colour from the scheme is a value.
+  attrview colour{key};
+  std::optional<attrview> scheme = htmlvalue(ctx, "color_scheme.VALUE");
+  if (scheme && getcolcount(scheme->text) > 0) {
+    for (std::string_view col : row_columns(scheme->text)) {
       size_t dash = col.find('-');
       if (dash == std::string_view::npos) continue;
       if (equal_nocase(col.substr(0, dash), key)) {
-        colour = col.substr(dash + 1);
+        colour = attrview{col.substr(dash + 1), scheme->origin};
         break;
       }
     }
   }
-  put(ctx, sformat("=\"#%s\"", colour));
+  std::string r = "=\"#";
+  append_shown(r, colour);
+  r += '"';
+  put(ctx, r);
 }
 
 void htmllib(kivhtml& ctx, std::string_view file) {
@@ -275,18 +379,15 @@ std::string tableenv(std::string_view name) {
 }
 
 std::string tablemacro(const kivhtml& ctx, std::string_view key) {
-  std::optional<std::string> v = htmlvalue(ctx, key);
-  return v && !v->empty() ? *v : no_value(key);
+  std::optional<attrview> v = htmlvalue(ctx, key);
+  return v ? shown_or(v, "") : no_value(key);
 }
 
-std::string tablefield(const kivhtml& ctx, std::string_view key) {
-  std::optional<std::string> v = htmlvalue(ctx, key);
-  return v ? data2brows(*v) : std::string();
-}
+std::string tablefield(const kivhtml& ctx, std::string_view key) { return shown_or(htmlvalue(ctx, key), ""); }
 
 std::string tablelinkfield(const kivhtml& ctx, std::string_view key) {
-  std::optional<std::string> v = htmlvalue(ctx, key);
-  return v ? convdata2html(data2brows(*v)) : std::string("*");
+  std::optional<attrview> v = htmlvalue(ctx, key);
+  return v ? convdata2html(escaped(v->text)) : std::string("*");
 }
 
 std::string tablevariable(std::string_view text) {
@@ -296,12 +397,16 @@ std::string tablevariable(std::string_view text) {
 std::string tablehidfield(const kivhtml& ctx, std::string_view key) { return hidden_input(ctx, key); }
 
 std::string tabledrop_down(const kivhtml& ctx, std::string_view key) {
-  std::optional<std::string> v = htmlvalue(ctx, key);
+  std::optional<attrview> v = htmlvalue(ctx, key);
   if (!v) return "None";
-  if (getcolcount(*v) == 0) return {};
-  std::vector<std::string_view> cols = row_columns(*v);
-  std::string r = "<OPTION SELECTED>\n" + data2brows(first_or_empty(cols));
-  each_unique_item(cols, [&](std::string_view item) { r += "<OPTION>\n" + data2brows(item); });
+  if (getcolcount(v->text) == 0) return {};
+  std::vector<std::string_view> cols = row_columns(v->text);
+  std::string r = "<OPTION SELECTED>\n";
+  append_escaped(r, first_or_empty(cols));
+  each_unique_item(cols, [&](std::string_view item) {
+    r += "<OPTION>\n";
+    append_escaped(r, item);
+  });
   return r;
 }
 

@@ -1,7 +1,10 @@
 // Printing a template table: the body collected between "TB{" and "}TE" is
-// written once per data row of the table object, with each column marker's
-// place filled from the row. Rows are walked once and each row is split
-// once, so a table of many rows costs one pass over its value.
+// written once per data row of the table object, with its places (column
+// markers and the author's "%s") filled in order from the row's columns.
+// Rows are walked once and each row is split once, so a table of many rows
+// costs one pass over its value.
+#include <algorithm>
+#include <cassert>
 #include <string>
 
 #include "platform/output.h"
@@ -15,7 +18,7 @@ namespace kiv {
 
 namespace {
 
-// A table shows at most this many columns; later column markers show nothing.
+// A table shows at most this many columns; the places after them keep "%s".
 constexpr size_t kMaxTableColumns = 100;
 
 enum class ColKind { serial, count, record, plain, link, attachment };
@@ -57,7 +60,7 @@ void column_text(std::string& out, const Column& c, const std::vector<std::strin
     else if (c.kind == ColKind::attachment)
       htmltextattachment(out, v);
     else
-      out += data2brows(v);
+      append_escaped(out, v);
     return;
   }
   switch (c.kind) {
@@ -94,9 +97,26 @@ std::string formrecdata(std::string_view keyrow, std::string_view row) {
   return r;
 }
 
+namespace {
+
+// The rest of the body after `from` places have been filled: the texts with
+// "%s" at every place left.
+void rest_of_body(std::string& out, const tablebody& body, size_t from) {
+  for (size_t i = from; i < body.typed.size(); ++i) {
+    out += body.texts[i];
+    out += "%s";
+  }
+  out += body.texts.back();
+}
+
+}  // namespace
+
 int htmltable(kivhtml& ctx, std::string_view name, const tablebody& body) {
+  assert(body.texts.size() == body.typed.size() + 1);
   if (body.columns.empty()) {
-    for (const std::string& t : body.texts) ctx.out->write(t);
+    std::string page;
+    rest_of_body(page, body, 0);
+    ctx.out->write(page);
     return 0;
   }
   if (name.empty()) {
@@ -105,9 +125,9 @@ int htmltable(kivhtml& ctx, std::string_view name, const tablebody& body) {
   }
   std::string key(name);
   key += ".VALUE";
-  std::optional<std::string> value = htmlvalue(ctx, key);
+  std::optional<attrview> value = htmlvalue(ctx, key);
   if (!value) return -1;
-  const std::string_view table = *value;
+  const std::string_view table = value->text;
   const size_t key_end = table.find(kRowEnd);
   if (key_end == std::string_view::npos) {
     ctx.out->write("No Keys for this table");
@@ -115,9 +135,11 @@ int htmltable(kivhtml& ctx, std::string_view name, const tablebody& body) {
   }
   const std::string_view keyrow = table.substr(0, key_end + kRowEnd.size());
 
+  // Column i fills place i; places after the last column keep their "%s".
   std::vector<Column> columns;
   for (size_t i = 0; i < body.columns.size() && i < kMaxTableColumns; ++i)
     columns.push_back(resolve(body.columns[i], keyrow));
+  const size_t filled = std::min(columns.size(), body.typed.size());
   const int total = getrowcount(table) - 1;
 
   std::string page;
@@ -128,11 +150,11 @@ int htmltable(kivhtml& ctx, std::string_view name, const tablebody& body) {
     pos = end;
     std::vector<std::string_view> cols = row_columns(row);
     page.clear();
-    for (size_t i = 0; i < body.columns.size(); ++i) {
+    for (size_t i = 0; i < filled; ++i) {
       page += body.texts[i];
-      if (i < columns.size()) column_text(page, columns[i], cols, keyrow, row, serial, total);
+      column_text(page, columns[i], cols, keyrow, row, serial, total);
     }
-    page += body.texts.back();
+    rest_of_body(page, body, filled);
     ctx.out->write(page);
   }
   return 0;

@@ -35,6 +35,22 @@ SetKey split_first(std::string_view key) {
   return {key.substr(0, dot), key.substr(dot + 1), true};
 }
 
+// The head's name is the head's alone: object-file writers skip every object
+// that bears it, so another object of that name would vanish on a save.
+void trace_head_name(const char* who) {
+  kivtrace("%s: an object may not be named '%s' (the name of the list's head)\n", who, kHeadName);
+}
+
+// True when setting by this key would touch the head or give its name to
+// another object; traced.
+bool touches_head(const SetKey& k, std::string_view text, bool exists, const char* who) {
+  if (k.name == kHeadName || (exists && k.word == "NAME" && text == kHeadName)) {
+    trace_head_name(who);
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string_view attrword(int n) {
@@ -77,6 +93,10 @@ std::unique_ptr<kivobj> getnewobj() { return std::make_unique<kivobj>(); }
 
 int modattrib(kivobj* node, int n, std::string_view text, Origin origin) {
   if (!node || n < 1 || n > kAttrCount) return -1;
+  if (n == attr::NAME && text != node->name() && (text == kHeadName || node->is_head())) {
+    trace_head_name("modattrib");
+    return -1;
+  }
   node->set(n, std::string(text), origin);
   return 0;
 }
@@ -95,9 +115,9 @@ int castattrib(kivobj* node, int n, std::string_view text, Origin origin) {
     v.append("^@");
     v.append(old);
   }
-  // The menu's items stay behind the new choice: the whole value is marked
-  // as the choice is, since a page prints the choice from it.
-  node->set(n, std::move(v), origin);
+  // The menu's items stay behind the new choice: the value is one text, so
+  // it is marked when either part is.
+  node->set(n, std::move(v), origin_of_both(origin, node->origin(attr::VALUE)));
   return 0;
 }
 
@@ -119,6 +139,11 @@ objlist::objlist() {
   auto head = getnewobj();
   head->attrs_[0] = std::string(kHeadName);
   append(std::move(head));
+}
+
+void objlist::reserve(size_t objects) {
+  nodes_.reserve(objects + 1);
+  index_.reserve(objects + 1);
 }
 
 kivobj* objlist::find(std::string_view name) const {
@@ -162,6 +187,10 @@ void objlist::unlink_name(kivobj* node) {
 
 kivobj* addobj(objlist* list, std::unique_ptr<kivobj> node) {
   if (!list || !node) return nullptr;
+  if (node->name() == kHeadName) {
+    trace_head_name("addobj");
+    return nullptr;
+  }
   return list->append(std::move(node));
 }
 
@@ -180,20 +209,40 @@ std::optional<std::string> getobjval(const kivobj* node, std::string_view key) {
   return node->attr(n);
 }
 
-std::optional<std::string> getvalfromlist(const objlist* list, std::string_view key) {
+namespace {
+
+// The object whose attribute n the key finds along the list, or nullptr.
+// An absent list prints "bad object head  NULL\n".
+const kivobj* find_attr(const objlist* list, std::string_view key, int& n) {
   if (!list) {
     out() << "bad object head  NULL\n";
-    return std::nullopt;
+    return nullptr;
   }
   // An attribute word holds no point, so the key's last point is the one
   // between the object name and the word, whatever the name holds.
   size_t dot = key.rfind('.');
-  if (dot == std::string_view::npos) return std::nullopt;
-  int n = attrnumber(key.substr(dot + 1));
-  if (n == 0) return std::nullopt;
+  if (dot == std::string_view::npos) return nullptr;
+  n = attrnumber(key.substr(dot + 1));
+  if (n == 0) return nullptr;
   for (const kivobj* o = list->find(key.substr(0, dot)); o; o = objlist::next_named(o))
-    if (o->has(n)) return o->attr(n);
-  return std::nullopt;
+    if (o->has(n)) return o;
+  return nullptr;
+}
+
+}  // namespace
+
+std::optional<attrview> getattrfromlist(const objlist* list, std::string_view key) {
+  int n = 0;
+  const kivobj* o = find_attr(list, key, n);
+  if (!o) return std::nullopt;
+  return attrview{o->attr(n), o->origin(n)};
+}
+
+std::optional<std::string> getvalfromlist(const objlist* list, std::string_view key) {
+  int n = 0;
+  const kivobj* o = find_attr(list, key, n);
+  if (!o) return std::nullopt;
+  return o->attr(n);
 }
 
 // ---- setting by key --------------------------------------------------------
@@ -206,7 +255,9 @@ int adduniqobj(objlist* list, std::string_view key, std::string_view text, Origi
   SetKey k = split_first(key);
   if (k.has_point && k.word.empty()) return -1;
   if (!list) return 0;
-  if (kivobj* o = list->find(k.name)) {
+  kivobj* o = list->find(k.name);
+  if (touches_head(k, text, o != nullptr, "adduniqobj")) return -1;
+  if (o) {
     modattribbyname(o, k.word, text, origin);
     return 0;
   }
@@ -226,7 +277,9 @@ int castobj(objlist* list, std::string_view key, std::string_view text, Origin o
   SetKey k = split_first(key);
   if (!k.has_point || k.word.empty()) return -1;
   if (!list) return 0;
-  if (kivobj* o = list->find(k.name)) castattribbyname(o, k.word, text, origin);
+  kivobj* o = list->find(k.name);
+  if (touches_head(k, text, o != nullptr, "castobj")) return -1;
+  if (o) castattribbyname(o, k.word, text, origin);
   return 0;
 }
 
@@ -234,17 +287,24 @@ int castobj(objlist* list, std::string_view key, std::string_view text, Origin o
 
 namespace {
 
+// What a request variable puts onto the objects: its text and where that
+// text came from.
+struct CopyText {
+  const std::string* text;  // none: the variable is skipped
+  Origin origin;
+};
+
 // The text a request variable may put onto the objects, or none when it must
 // be skipped. Values the state file or the start-up gave are configuration;
 // a form value over a state-file entry of a protected name falls back to the
 // state file's value. `group` names the object of the user's groups.
-const std::string* copy_text(const exdata& n, ExCopy mode, const objlist* list, std::string_view group,
-                             const char* who) {
-  if (mode == ExCopy::full || n.source == ExSource::startup) return &n.value;
-  if (n.in_state && n.value == n.state_value) return &n.value;
-  if (request_may_set(n.name, n.value, list, group)) return &n.value;
+CopyText copy_text(const exdata& n, ExCopy mode, const objlist* list, std::string_view group, const char* who) {
+  if (n.source == ExSource::startup) return {&n.value, Origin::config};
+  if (n.in_state && n.value == n.state_value) return {&n.value, Origin::config};
+  if (mode == ExCopy::full) return {&n.value, Origin::request};
+  if (request_may_set(n.name, n.value, list, group)) return {&n.value, Origin::request};
   kivtrace("%s: request variable '%s' may not set a configured object\n", who, n.name);
-  return n.in_state ? &n.state_value : nullptr;
+  return {n.in_state ? &n.state_value : nullptr, Origin::config};
 }
 
 }  // namespace
@@ -255,7 +315,8 @@ int ex2obj(const exlist* req, objlist* list, ExCopy mode) {
   for (size_t i = 0; i < req->nodes.size(); ++i) {
     const exdata& n = req->nodes[i];
     if (n.namelen() <= 0) continue;
-    if (const std::string* text = copy_text(n, mode, list, group, "ex2obj")) adduniqobj(list, n.name, *text);
+    CopyText c = copy_text(n, mode, list, group, "ex2obj");
+    if (c.text) adduniqobj(list, n.name, *c.text, c.origin);
   }
   return 0;
 }
@@ -266,8 +327,8 @@ int castex2obj(const exlist* req, objlist* list, ExCopy mode) {
   for (size_t i = 0; i < req->nodes.size(); ++i) {
     const exdata& n = req->nodes[i];
     if (n.valuelen() <= 0) continue;
-    const std::string* text = copy_text(n, mode, list, group, "castex2obj");
-    if (text && !text->empty()) castobj(list, n.name, *text);
+    CopyText c = copy_text(n, mode, list, group, "castex2obj");
+    if (c.text && !c.text->empty()) castobj(list, n.name, *c.text, c.origin);
   }
   return 0;
 }

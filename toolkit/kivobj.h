@@ -44,16 +44,35 @@ enum class Origin : unsigned char {
   record,   // a database record, or text derived from one
 };
 
+// The origin of a text made from two others (a menu's new choice in front of
+// its items): marked when either part is, so that nothing a request or a
+// record supplied is printed raw because configuration text stands beside it.
+constexpr Origin origin_of_both(Origin newer, Origin older) {
+  return newer != Origin::config ? newer : older;
+}
+
+// An attribute as a lookup finds it: its text, owned by the object (valid
+// while the object's attribute is not changed), and where it came from.
+struct attrview {
+  std::string_view text;
+  Origin origin = Origin::config;
+  bool marked() const { return origin != Origin::config; }
+};
+
 class kivobj;
 
 // Sets attribute n (1..10) to a copy of the text; an empty text leaves it
 // absent. The text is marked with `origin` (configuration unless told).
-// 0, or -1 for an absent node or another number (nothing changed).
+// 0, or -1 for an absent node or another number (nothing changed). The head
+// object's name belongs to the head alone: a NAME of "XXXheadlistXXXX", and
+// a new NAME for the head of a list, are refused (traced, -1, nothing
+// changed), since an object file keeps no other object of that name.
 int modattrib(kivobj* node, int n, std::string_view text, Origin origin = Origin::config);
 
 // As modattrib, but a VALUE cast onto an object whose TYPE is exactly "MENU"
 // puts the text in front of the menu: text "^@" old value, or text "^$" when
-// there was none.
+// there was none. The menu's value is then marked when the text or the old
+// value was (origin_of_both).
 int castattrib(kivobj* node, int n, std::string_view text, Origin origin = Origin::config);
 
 // One object. An attribute is a non-empty text or absent (held as an empty
@@ -82,6 +101,7 @@ class kivobj {
   friend int modattrib(kivobj* node, int n, std::string_view text, Origin origin);
   friend int castattrib(kivobj* node, int n, std::string_view text, Origin origin);
   void set(int n, std::string text, Origin origin = Origin::config);
+  bool is_head() const { return owner_ && seq_ == 0; }
 
   std::array<std::string, kAttrCount> attrs_;
   std::array<Origin, kAttrCount> origins_{};
@@ -101,6 +121,9 @@ class objlist {
 
   size_t size() const { return nodes_.size(); }
   kivobj& operator[](size_t i) const { return *nodes_[i]; }
+  // Makes room for about `objects` objects at once (the list and its name
+  // index), so that a reader that knows the count grows them only once.
+  void reserve(size_t objects);
   // The first object of that name in list order, or nullptr; nameless
   // objects are never found.
   kivobj* find(std::string_view name) const;
@@ -148,7 +171,9 @@ class objlist {
 std::unique_ptr<kivobj> getnewobj();
 
 // Appends the object at the tail of the list and gives its address there; an
-// absent list (or object) does nothing and gives nullptr.
+// absent list (or object) does nothing and gives nullptr. An object named
+// like the list's head is refused (traced, nullptr): the head's name
+// belongs to the head alone.
 kivobj* addobj(objlist* list, std::unique_ptr<kivobj> node);
 
 // modattrib/castattrib by attribute word; 0, or -1 for a word other than
@@ -168,22 +193,30 @@ std::optional<std::string> getobjval(const kivobj* node, std::string_view key);
 // An absent list prints "bad object head  NULL\n".
 std::optional<std::string> getvalfromlist(const objlist* list, std::string_view key);
 
+// The same lookup without a copy: the attribute's text in its object, and
+// its origin, for printers that escape what a request or a record supplied.
+std::optional<attrview> getattrfromlist(const objlist* list, std::string_view key);
+
 // Sets the attribute of the key (the object name before the first point, the
 // attribute word after it; no point: VALUE) on the first object of that name,
 // creating and appending the object when there is none; the text is marked
 // with `origin`. 0; -1 for an empty key ("Illegal head NULL \n") or a point
-// with nothing behind it.
+// with nothing behind it, and -1 (traced, nothing changed) for a key of the
+// head object or a NAME of "XXXheadlistXXXX": a save writes no object of the
+// head's name, so such a change would be lost without a word.
 int adduniqobj(objlist* list, std::string_view key, std::string_view text,
                Origin origin = Origin::config);
 
 // Casts the attribute of the key on an existing object only; a key needs its
-// point. 0; -1 for a bad key.
+// point. 0; -1 for a bad key, and for the head's key or name as adduniqobj.
 int castobj(objlist* list, std::string_view key, std::string_view text, Origin origin = Origin::config);
 
 // How ex2obj and castex2obj treat request variables. `checked`, for every
 // command: variables from the form may set only what the protected
 // configuration rule allows (objprotect.h); a skipped variable is traced.
 // `full`, for the administration's own form list: every variable is copied.
+// Either way a value the form supplied is marked Origin::request; values of
+// the state file and of the start-up itself are configuration.
 enum class ExCopy { checked, full };
 
 // adduniqobj for every request variable that has a name. -1 for an absent

@@ -32,10 +32,22 @@ bool blank_rest(std::string_view text) {
   return text.find_first_not_of(" \t\r\n\v\f") == std::string_view::npos;
 }
 
+// The number of blocks the text opens: the list and its name index are
+// sized once for them, with room for the objects that a request's copy and
+// the command start-up add afterwards.
+size_t count_blocks(std::string_view text) {
+  constexpr std::string_view kOpen = "OBJECT{";
+  size_t n = 0;
+  for (size_t p = text.find(kOpen); p != std::string_view::npos; p = text.find(kOpen, p + kOpen.size())) ++n;
+  return n;
+}
+
 }  // namespace
 
 std::unique_ptr<objlist> readkivobj(std::string_view text) {
   auto list = std::make_unique<objlist>();
+  const size_t blocks = count_blocks(text.substr(0, text.find('\0')));
+  list->reserve(blocks + blocks / 4 + 32);
   Scanner s;  // a fresh scanner: no state of an earlier reading carries over
   s.yyin = text;
   s.lex_aohead = list.get();
@@ -85,7 +97,15 @@ bool writekivobj(const objlist* list, std::string& text, std::string* error) {
     return false;
   }
   for (const kivobj& o : *list) {
-    if (o.name() == kHeadName) continue;
+    if (&o == &(*list)[0]) continue;  // the head
+    // The store gives the head's name to no other object (kivobj.h). Should
+    // one bear it all the same, the save fails rather than write a block
+    // that the reader would not take back as it was.
+    if (o.name() == kHeadName) {
+      if (error) *error = sformat("an object is named '%s', the name of the list's head", kHeadName);
+      text.clear();
+      return false;
+    }
     text += "OBJECT{\n";
     for (int n = 1; n <= kAttrCount; ++n) {
       const std::string& v = o.attr(n);

@@ -35,7 +35,8 @@ std::optional<std::string> objfile_value(std::string_view value);
 // one line "\t<KEYWORD>=<value>" per present attribute in attribute order
 // (ENFORCE left out when it is "0"), then "};". False, with `text` emptied
 // and `error` saying which object and attribute, when a value cannot be
-// written (nothing of such a list should be saved), or for an absent list.
+// written (nothing of such a list should be saved), when an object other
+// than the head bears the head's name, or for an absent list.
 bool writekivobj(const objlist* list, std::string& text, std::string* error = nullptr);
 
 }  // namespace kiv

@@ -71,10 +71,20 @@ void scan_outer(Scanner& s) {
     open_block(s);
     return;
   }
-  // With template markers every position is tried; plain text between rules
-  // is copied in runs.
+  // With template markers every position where a rule can begin is tried;
+  // the bytes between are passed over and copied in runs.
+  const std::array<bool, 256>* starts = s.markers->starts;
   size_t run = 0;
   while (run < rest.size()) {
+    if (starts) {
+      const bool blocks = s.object_blocks;
+      while (run < rest.size()) {
+        unsigned char c = static_cast<unsigned char>(rest[run]);
+        if ((*starts)[c] || (blocks && c == kOpen[0])) break;
+        ++run;
+      }
+      if (run == rest.size()) break;
+    }
     std::string_view at = rest.substr(run);
     if (s.object_blocks && at.starts_with(kOpen)) {
       echo(s, rest.substr(0, run));
@@ -173,11 +183,28 @@ bool take_line(Scanner& s, std::string* keep) {
   return false;
 }
 
+// Sets the attribute of the value being read and goes back into the block.
+void end_value(Scanner& s, std::string_view text) {
+  modattrib(s.nobjp.get(), s.fattr, text);
+  s.state = ScanState::block;
+}
+
 void scan_value(Scanner& s) {
+  // Most values stand on one line and have nothing inside to fold: they go
+  // from the input into their attribute with one copy, without the buffer.
+  if (s.lastc == 0 && s.fbuf.empty()) {
+    size_t nl = s.yyin.find('\n', s.pos);
+    if (nl != std::string_view::npos && (nl == s.pos || s.yyin[nl - 1] != '\\')) {
+      if (std::optional<std::string_view> v = trimspace_view(s.yyin.substr(s.pos, nl - s.pos))) {
+        s.pos = nl + 1;
+        end_value(s, *v);
+        return;
+      }
+    }
+  }
   if (!take_line(s, &s.fbuf)) return;
   trimspace(s.fbuf);
-  modattrib(s.nobjp.get(), s.fattr, s.fbuf);
-  s.state = ScanState::block;
+  end_value(s, s.fbuf);
 }
 
 void scan_comment(Scanner& s) {

@@ -5,6 +5,7 @@
 // output. The template engine adds its markers as rules of the outer state.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -24,9 +25,12 @@ struct Scanner;
 // Template markers as outer-state rules, installed by the template engine:
 // `match` gives the length of the marker at the start of `rest` (0: none
 // there); `action` then runs it, after the text before it has been copied.
+// `starts`, when given, holds the bytes at which a marker can begin: the
+// scanner passes over every other byte without asking `match`.
 struct MarkerRules {
   size_t (*match)(std::string_view rest);
   void (*action)(Scanner& s, std::string_view marker);
+  const std::array<bool, 256>* starts = nullptr;
 };
 
 // The scanner's state: one instance per reading, so nothing carries over from

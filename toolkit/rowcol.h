@@ -41,6 +41,10 @@ std::optional<std::string> getvaluebykey(std::string_view row, std::string_view 
 // in place; gives the same text back.
 std::string& trimspace(std::string& text);
 
+// The text as trimspace would leave it, as a view into it, when trimspace
+// would only cut its ends; none when a run of blanks inside needs folding.
+std::optional<std::string_view> trimspace_view(std::string_view text);
+
 // Position of the first `part` in `text`, or npos.
 size_t strstr1(std::string_view text, std::string_view part);
 

@@ -53,7 +53,7 @@ TEST_F(Save, CanonicalFormAndRoundTrip) {
   add(list, {{attr::NAME, "a"}, {attr::VALUE, "x  y"}, {attr::ENFORCE, "0"}, {attr::TITLE, "t"}});
   add(list, {{attr::HELP, "h"}, {attr::ENFORCE, "1"}, {attr::NAME, "b"}});
   add(list, {});
-  add(list, {{attr::NAME, std::string(kHeadName)}, {attr::VALUE, "skipped"}});
+  add(list, {{attr::NAME, std::string(kHeadName)}, {attr::VALUE, "kept"}});  // the head's name is refused
   add(list, {{attr::NAME, "mail"}, {attr::VALUE, "Line one{n}\\\nLine two"}, {attr::TITLE, "C:\\dir\\"}});
   Attrs full;
   for (int n = kAttrCount; n >= 1; --n) full.emplace_back(n, std::string(attrword(n)) + "v");
@@ -65,21 +65,23 @@ TEST_F(Save, CanonicalFormAndRoundTrip) {
             "OBJECT{\n\tNAME=a\n\tVALUE=x  y\n\tTITLE=t\n};\n"
             "OBJECT{\n\tNAME=b\n\tENFORCE=1\n\tHELP=h\n};\n"
             "OBJECT{\n};\n"
+            "OBJECT{\n\tVALUE=kept\n};\n"
             "OBJECT{\n\tNAME=mail\n\tVALUE=Line one{n}\\\nLine two\n\tTITLE=C:\\dir\\ \n};\n"
             "OBJECT{\n\tNAME=NAMEv\n\tVALUE=VALUEv\n\tDBKEY=DBKEYv\n\tCONTROL=CONTROLv\n\tTYPE=TYPEv\n"
             "\tVTYPE=VTYPEv\n\tENFORCE=ENFORCEv\n\tTITLE=TITLEv\n\tLEN=LENv\n\tHELP=HELPv\n};\n");
 
-  // Read back: every object in order, the head skipped, blanks folded, the
-  // continued mail text joined, the trailing backslash kept.
+  // Read back: every object in order, blanks folded, the continued mail
+  // text joined, the trailing backslash kept.
   std::unique_ptr<objlist> back = readkivobj(text);
-  ASSERT_EQ(back->size(), 6u);
+  ASSERT_EQ(back->size(), 7u);
   EXPECT_EQ((*back)[1].value(), "x y");
   EXPECT_FALSE((*back)[1].has(attr::ENFORCE));
   EXPECT_EQ((*back)[2].attr(attr::ENFORCE), "1");
   for (int n = 1; n <= kAttrCount; ++n) EXPECT_FALSE((*back)[3].has(n));
-  EXPECT_EQ((*back)[4].value(), "Line one{n}Line two");
-  EXPECT_EQ((*back)[4].attr(attr::TITLE), "C:\\dir\\");
-  for (int n = 1; n <= kAttrCount; ++n) EXPECT_EQ((*back)[5].attr(n), std::string(attrword(n)) + "v");
+  EXPECT_EQ((*back)[4].value(), "kept");
+  EXPECT_EQ((*back)[5].value(), "Line one{n}Line two");
+  EXPECT_EQ((*back)[5].attr(attr::TITLE), "C:\\dir\\");
+  for (int n = 1; n <= kAttrCount; ++n) EXPECT_EQ((*back)[6].attr(n), std::string(attrword(n)) + "v");
 }
 
 // Saves in the same second each keep a backup of their own, and a second

@@ -224,3 +224,17 @@ TEST_F(Dispatcher, StateFileChoice) {
   EXPECT_TRUE(shown("Help desk"));
   EXPECT_EQ(statefile_path("/h", "admin_states"), "/h/client/config/admin_states");
 }
+
+// Text a request sends is escaped wherever a page shows it, also through MB,
+// which prints the markup that configuration holds as it is: on the help
+// desk's pages and on the administration's, which copies every form value.
+TEST_F(Dispatcher, RequestTextIsEscapedOnPages) {
+  ASSERT_EQ(get("KIVACTION=start&page_title.VALUE=<script>alert(1)</script>"), 0);
+  EXPECT_TRUE(shown("<h1>&#60;script&#62;alert(1)&#60;/script&#62;</h1>")) << page();
+  EXPECT_FALSE(shown("<script>")) << page();
+
+  reset_admin();
+  clear_output();
+  ASSERT_EQ(get("KIVACTION=mod_database_settings&admin_title.VALUE=%3Cb%3Ex%3C/b%3E"), 0);
+  EXPECT_TRUE(shown("&#60;b&#62;x&#60;/b&#62; over Help desk")) << page();
+}

@@ -6,6 +6,7 @@
 #include "engine/upobjdb.h"
 #include "support/testsupport.h"
 #include "toolkit/kivcontext.h"
+#include "toolkit/kivhtml.h"
 #include "toolkit/rowcol.h"
 
 using namespace kiv;
@@ -30,6 +31,14 @@ void fill(objlist& list, std::initializer_list<Obj> objs) {
     if (o.title) modattrib(n.get(), attr::TITLE, o.title);
     addobj(&list, std::move(n));
   }
+}
+
+// The names of the objects whose VALUE is marked, in list order.
+std::string marked(const objlist& list) {
+  std::string s;
+  for (const kivobj& o : list)
+    if (o.marked(attr::VALUE)) s += o.name() + ";";
+  return s;
 }
 
 // NAME=VALUE of every object after the head, in list order.
@@ -142,27 +151,28 @@ TEST_F(ObjDb, RecordReaders) {
     Reader reader;
     const char* record;
     const char* after;
+    const char* marked;  // the objects whose VALUE now holds the record's text
   } cases[] = {
       {"db2obj sets, clears and fills menus", db2obj,
        "title^@status^@priority^@kind^$New title^@^^^@b^@c^$",
-       "title=New title;status=;priority=b^@a^@b^$;kind=c^$;mark=m;"},
+       "title=New title;status=;priority=b^@a^@b^$;kind=c^$;mark=m;", "title;priority;kind;"},
       {"db2obj creates missing objects at the tail", db2obj, "extra^@title^@t.x^$1^@T^@y^$",
-       "title=T;status=Open;priority=a^@b^$;kind=;mark=m;extra=1;t.x=y;"},
+       "title=T;status=Open;priority=a^@b^$;kind=;mark=m;extra=1;t.x=y;", "title;extra;t.x;"},
       {"the first column of a name wins", db2obj, "title^@title^$one^@two^$",
-       "title=one;status=Open;priority=a^@b^$;kind=;mark=m;"},
+       "title=one;status=Open;priority=a^@b^$;kind=;mark=m;", "title;"},
       {"vdb2obj marks empty fields", vdb2obj, "title^@status^@priority^$^^^@x^@b^$",
-       "title=*;status=x;priority=b;kind=;mark=m;"},
+       "title=*;status=x;priority=b;kind=;mark=m;", "status;priority;"},
       {"readdb2obj clears", readdb2obj, "title^@status^$^^^@Closed^$",
-       "title=;status=Closed;priority=a^@b^$;kind=;mark=m;"},
+       "title=;status=Closed;priority=a^@b^$;kind=;mark=m;", "status;"},
       {"defaultdb2obj blanks nothing", defaultdb2obj, "title^@status^@mark^@kind^$\n^^^@^^^@\r^^^@k^$",
-       "title=Old;status=Open;priority=a^@b^$;kind=k;mark=m;"},
+       "title=Old;status=Open;priority=a^@b^$;kind=k;mark=m;", "kind;"},
       {"catdb2obj fills only empty objects", catdb2obj, "title^@priority^@kind^$T^@b^@c^$",
-       "title=Old;status=Open;priority=a^@b^$;kind=c^$;mark=m;"},
+       "title=Old;status=Open;priority=a^@b^$;kind=c^$;mark=m;", "kind;"},
       {"catdefdb2obj: empty objects and every menu", catdefdb2obj,
        "title^@priority^@kind^@status^$T^@b^@c^@^^^$",
-       "title=Old;status=Open;priority=b^@a^@b^$;kind=c^$;mark=m;"},
+       "title=Old;status=Open;priority=b^@a^@b^$;kind=c^$;mark=m;", "priority;kind;"},
       {"catdefdb2obj keeps a menu on an empty value", catdefdb2obj, "priority^$^^^$",
-       "title=Old;status=Open;priority=a^@b^$;kind=;mark=m;"},
+       "title=Old;status=Open;priority=a^@b^$;kind=;mark=m;", ""},
   };
   for (const Case& c : cases) {
     objlist l;
@@ -173,8 +183,24 @@ TEST_F(ObjDb, RecordReaders) {
              {"mark", nullptr, "m"}});
     EXPECT_EQ(c.reader(l, c.record), 0) << c.what;
     EXPECT_EQ(::dump(l), c.after) << c.what;
+    EXPECT_EQ(marked(l), c.marked) << c.what;
   }
   EXPECT_EQ(page(), "");
+}
+
+// A record's values reach the page escaped wherever a marker shows them,
+// MB included; a column named like the list's head is not read.
+TEST_F(ObjDb, RecordValuesAreEscapedOnPages) {
+  form({{"subject", "subject", "<i>configured</i>"}});
+  kivtest::TempDir dir;
+  const std::string page_path = dir.write("page.html", "MB{subject.VALUE}ME|MB{XXXheadlistXXXX.VALUE}ME");
+  ASSERT_EQ(printhtml(&list_, page_path), 0);
+  EXPECT_EQ(page(), "<i>configured</i>|");
+  EXPECT_EQ(db2obj(list_, "subject^@XXXheadlistXXXX^$<script>alert(1)</script>^@x^$"), 0);
+  clear_output();
+  ASSERT_EQ(printhtml(&list_, page_path), 0);
+  EXPECT_EQ(page(), "&#60;script&#62;alert(1)&#60;/script&#62;|");
+  EXPECT_EQ(list_.size(), 2u);
 }
 
 TEST_F(ObjDb, CatDefFillsEmptyMenuWithItsValue) {
@@ -214,6 +240,7 @@ TEST_F(ObjDb, BlankPage) {
         {"mark", nullptr, "m"}});
   EXPECT_EQ(writeblankpage(list_), 0);
   EXPECT_EQ(dump(), "title=;priority=^@b^@a^@b^$;kind=^$;mark=m;");
+  EXPECT_EQ(marked(list_), "");  // the menus' items alone are not the record's
   EXPECT_EQ(page(), "");
 
   objlist none;

@@ -10,6 +10,7 @@
 #include "platform/flavour.h"
 #include "support/testsupport.h"
 #include "toolkit/kivcontext.h"
+#include "toolkit/kivexfile.h"
 #include "toolkit/kivhtml.h"
 #include "toolkit/kivobjfile.h"
 #include "toolkit/kivsettings.h"
@@ -56,7 +57,7 @@ TEST_F(Template, GoldenPage) {
   settings().attachmentsdir = kFixture + "/attach";
   std::unique_ptr<objlist> list = loadkivobj(kFixture + "/client/config/tk_obj");
   ASSERT_TRUE(list);
-  adduniqobj(list.get(), "problem.VALUE", "Printer <HP> & \"tray\"\nsecond line");
+  adduniqobj(list.get(), "problem.VALUE", "Printer <HP> & \"tray\"\nsecond line", Origin::request);  // typed in a form
 
   ASSERT_EQ(printhtml(list.get(), kFixture + "/client/kivhtml/tk/golden.html"), 0);
   // The messages name the fixture folder, wherever the sources are.
@@ -128,7 +129,10 @@ const MarkerCase kMarkerCases[] = {
     {"the closing code inside a marker's content is content",
      "TB{TNB{rows}TNE<MB{title.}TE}ME>CB{id}CE}TE", "<No object value for title.}TE>1<No object value for title.}TE>2"
                                                     "<No object value for title.}TE>3"},
-    {"a typed placeholder in a table body is text", "TB{TNB{rows}TNE%s|CB{id}CE|%s }TE", "%s|1|%s %s|2|%s %s|3|%s "},
+    {"the author's placeholders and the column markers are filled in order, the places left keep %s",
+     "TB{TNB{rows}TNE[%s]CB{id}CE-CB{name}CE;}TE", "[1]Ann-%s;[2]*-%s;[3]Cy-%s;"},
+    {"a table without columns keeps its placeholders", "TB{TNB{rows}TNE%s %s}TE", "%s %s"},
+    {"a placeholder that a marker splits is text", "TB{TNB{rows}TNE%FB{absent.VALUE}FEs CB{id}CE}TE", "%s 1%s 2%s 3"},
     {"data holding a placeholder inside a table is text", "TB{TNB{rows}TNEMB{fmt.VALUE}ME CB{name}CE;}TE",
      "100%s %d %n Ann;100%s %d %n *;100%s %d %n Cy;"},
 };
@@ -137,6 +141,124 @@ const MarkerCase kMarkerCases[] = {
 
 TEST_F(Template, Markers) {
   for (const MarkerCase& c : kMarkerCases) EXPECT_EQ(render(c.text, kObjects), c.page) << c.what;
+}
+
+namespace {
+
+// Where the values of a page came from, each set the way the system sets it.
+enum class Source { object_file, program, request, record };
+
+struct SourceCase {
+  Source source;
+  const char* name;
+  bool marked;  // a request's or a record's text
+};
+const SourceCase kSources[] = {
+    {Source::object_file, "object file", false},
+    {Source::program, "program", false},
+    {Source::request, "request", true},
+    {Source::record, "record", true},
+};
+
+// The values of the marker-by-source cases: markup everywhere.
+const std::pair<const char*, const char*> kSourced[] = {
+    {"x.VALUE", "<i>a&b</i>"},
+    {"x.LEN", "4\"x"},
+    {"m.VALUE", "<b>^@a^@<c>^$"},
+    {"color_scheme.VALUE", "head-\"red^$"},
+    {"t.VALUE", "id^@name^$1^@<i>^$"},
+};
+
+std::unique_ptr<objlist> objects_from(Source source) {
+  auto list = std::make_unique<objlist>();
+  switch (source) {
+    case Source::object_file: {
+      objlist written;
+      for (auto [key, value] : kSourced) adduniqobj(&written, key, value);
+      std::string text;
+      EXPECT_TRUE(writekivobj(&written, text));
+      return readkivobj(text);
+    }
+    case Source::program:
+      for (auto [key, value] : kSourced) adduniqobj(list.get(), key, value);
+      break;
+    case Source::request: {  // the administration's copy, which takes every attribute
+      exlist req;
+      for (auto [key, value] : kSourced) req.nodes.push_back(formexdatanode(key, value));
+      ex2obj(&req, list.get(), ExCopy::full);
+      break;
+    }
+    case Source::record:  // as the record readers set a record's values
+      for (auto [key, value] : kSourced) adduniqobj(list.get(), key, value, Origin::record);
+      break;
+  }
+  return list;
+}
+
+struct SourcedMarker {
+  const char* what;
+  const char* text;
+  const char* config_page;  // over values of an object file or the program
+  const char* marked_page;  // over values of a request or a record
+};
+
+#define ESCAPED_X "&#60;i&#62;a&#38;b&#60;/i&#62;"
+const SourcedMarker kSourcedMarkers[] = {
+    {"MB prints configuration as it is and escapes the rest", "MB{x.VALUE}ME", "<i>a&b</i>", ESCAPED_X},
+    {"FB escapes every value", "FB{x.VALUE}FE", ESCAPED_X, ESCAPED_X},
+    {"LFB escapes and encodes every value", "LFB{x.VALUE}LFE",
+     "%26%2360%3Bi%26%2362%3Ba%26%2338%3Bb%26%2360%3B%2Fi%26%2362%3B",
+     "%26%2360%3Bi%26%2362%3Ba%26%2338%3Bb%26%2360%3B%2Fi%26%2362%3B"},
+    {"HB escapes every value", "HB{x.VALUE}HE", "<INPUT TYPE=\"HIDDEN\" NAME=\"x.VALUE\" VALUE=\"" ESCAPED_X "\">",
+     "<INPUT TYPE=\"HIDDEN\" NAME=\"x.VALUE\" VALUE=\"" ESCAPED_X "\">"},
+    {"AB prints its size as MB does", "AB{x.VALUE}AE", "<input type=\"file\" size=\"4\"x\" name=\"x.VALUE\">",
+     "<input type=\"file\" size=\"4&#34;x\" name=\"x.VALUE\">"},
+    {"MDB prints its size as MB does and escapes its items", "MDB{x.VALUE}MDE",
+     "<select name=\"mm_x.VALUE\" multiple size=\"4\"x\">\n<option selected>" ESCAPED_X " </option>\n</select>\n",
+     "<select name=\"mm_x.VALUE\" multiple size=\"4&#34;x\">\n<option selected>" ESCAPED_X " </option>\n</select>\n"},
+    {"DB escapes every item", "DB{m.VALUE}DE", "&#60;b&#62;\n<OPTION>a\n<OPTION>&#60;c&#62;\n",
+     "&#60;b&#62;\n<OPTION>a\n<OPTION>&#60;c&#62;\n"},
+    {"ODB escapes the selected item", "ODB{m.VALUE}ODE", "&#60;b&#62;", "&#60;b&#62;"},
+    {"a colour of the scheme is printed as MB does", "<td bgcolor=\"#head\">", "<td bgcolor=\"#\"red\">",
+     "<td bgcolor=\"#&#34;red\">"},
+    {"a table escapes its cells; its FB and MB print as MB does",
+     "TB{TNB{t}TNE[CB{name}CE|FB{x.VALUE}FE|MB{x.VALUE}ME|FB{t.VALUE}FE]}TE",
+     "[&#60;i&#62;|<i>a&b</i>|<i>a&b</i>|id^@name^$1^@<i>^$]",
+     "[&#60;i&#62;|" ESCAPED_X "|" ESCAPED_X "|id^@name^$1^@&#60;i&#62;^$]"},
+    {"a table's drop-down escapes every item", "TB{TNB{t}TNE[DB{m.VALUE}DE]CB{id}CE}TE",
+     "[<OPTION SELECTED>\n&#60;b&#62;<OPTION>\na<OPTION>\n&#60;c&#62;]1",
+     "[<OPTION SELECTED>\n&#60;b&#62;<OPTION>\na<OPTION>\n&#60;c&#62;]1"},
+};
+#undef ESCAPED_X
+
+}  // namespace
+
+// Each marker over values of each source: what configuration or the program
+// wrote may hold markup and is printed as it is where a marker prints raw;
+// what a request or a record supplied is escaped wherever it shows.
+TEST_F(Template, MarkersByValueSource) {
+  for (const SourceCase& src : kSources) {
+    std::unique_ptr<objlist> list = objects_from(src.source);
+    ASSERT_TRUE(list);
+    EXPECT_EQ(getattrfromlist(list.get(), "x.VALUE")->marked(), src.marked) << src.name;
+    for (const SourcedMarker& c : kSourcedMarkers)
+      EXPECT_EQ(render(c.text, list.get()), src.marked ? c.marked_page : c.config_page)
+          << c.what << " (" << src.name << ")";
+  }
+}
+
+// The environment holds request text (the action, the menu trigger, the
+// login) beside what the program sets from the clock and the configuration:
+// only the latter is printed as it is, inside a table too.
+TEST_F(Template, EnvironmentMarkers) {
+  for (const char* name : {"TODAY", "TIME", "TEMPLATE_PATH"}) {
+    ScopedEnv v(name, "<i>");
+    EXPECT_EQ(render(std::string("EB{") + name + "}EE"), "<i>") << name;
+  }
+  for (const char* name : {"MENUTRIG", "KIVACTION", "REMOTE_USER", "HTTP_USER_AGENT"}) {
+    ScopedEnv v(name, "<i>");
+    EXPECT_EQ(render(std::string("EB{") + name + "}EE TB{EB{" + name + "}EE}TE"), "&#60;i&#62; &#60;i&#62;") << name;
+  }
 }
 
 TEST_F(Template, SessionKeyInLinksAndForms) {
@@ -202,7 +324,7 @@ TEST_F(Template, TextAttachments) {
     const char* text;
   } cases[] = {
       {"7/attach1_a.TXT", "&#60;script&#62;x&#60;/script&#62;"},
-      {"7/attach2_b.html", "<b>bold</b>"},
+      {"7/attach2_b.html", "&#60;b&#62;bold&#60;/b&#62;"},  // an upload's markup is shown, not run
       {"7/attach3_c.doc", ""},
       {"../secret.txt", ""},
       {"7/../../secret.txt", ""},

@@ -327,3 +327,31 @@ TEST_F(ObjStore, CopiesBelongToNoList) {
   EXPECT_EQ(getvalfromlist(&other, "b.VALUE"), "2");
   EXPECT_EQ(list_.size(), 2u);
 }
+
+// Each attribute remembers where its text came from: marked when a request
+// or a record supplied it, cleared when configuration or the program sets it
+// again; a menu that a cast puts a choice in front of is marked when the
+// choice or the old value was.
+TEST_F(ObjStore, OriginsOfAttributes) {
+  kivobj* m = add({{attr::NAME, "m"}, {attr::TYPE, "MENU"}, {attr::VALUE, "Red^@Green^$"}});
+  EXPECT_EQ(m->origin(attr::VALUE), Origin::config);
+  EXPECT_FALSE(m->marked(attr::TITLE));  // absent
+  EXPECT_EQ(castobj(&list_, "m.VALUE", "<b>", Origin::request), 0);
+  EXPECT_EQ(m->origin(attr::VALUE), Origin::request);
+  EXPECT_EQ(castobj(&list_, "m.VALUE", "Blue"), 0);  // the program's choice before a request's
+  EXPECT_EQ(m->value(), "Blue^@<b>^@Red^@Green^$");
+  EXPECT_EQ(m->origin(attr::VALUE), Origin::request);
+  EXPECT_EQ(adduniqobj(&list_, "m.VALUE", "Red^@Green^$"), 0);
+  EXPECT_FALSE(m->marked(attr::VALUE));
+
+  EXPECT_EQ(adduniqobj(&list_, "r.VALUE", "from a row", Origin::record), 0);
+  EXPECT_EQ(adduniqobj(&list_, "r.TITLE", "Title"), 0);
+  std::optional<attrview> v = getattrfromlist(&list_, "r.VALUE");
+  ASSERT_TRUE(v);
+  EXPECT_EQ(v->text, "from a row");
+  EXPECT_EQ(v->origin, Origin::record);
+  EXPECT_FALSE(getattrfromlist(&list_, "r.TITLE")->marked());
+  EXPECT_EQ(getattrfromlist(&list_, "r.HELP"), std::nullopt);
+  EXPECT_EQ(adduniqobj(&list_, "r.VALUE", ""), 0);
+  EXPECT_EQ(list_[2].origin(attr::VALUE), Origin::config);  // an absent attribute is no one's
+}

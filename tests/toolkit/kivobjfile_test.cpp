@@ -6,6 +6,7 @@
 #include "platform/exit.h"
 #include "platform/output.h"
 #include "support/testsupport.h"
+#include "toolkit/kivcontext.h"
 #include "toolkit/kivobj.h"
 #include "toolkit/kivobjfile.h"
 #include "toolkit/kivscan.h"
@@ -212,12 +213,58 @@ TEST_F(ObjectFiles, CanonicalForm) {
             "OBJECT{\n\tNAME=a\n\tVALUE=v\n\tHELP=h\n};\n"
             "OBJECT{\n\tENFORCE=1\n};\n"
             "OBJECT{\n};\n");
-  // A second head object, wherever it stands, is not written either.
-  addobj(&l, getnewobj());
-  modattrib(&l[l.size() - 1], attr::NAME, "XXXheadlistXXXX");
-  std::string again;
-  ASSERT_TRUE(writekivobj(&l, again));
-  EXPECT_EQ(again, text);
+}
+
+// Where a value came from lives in memory only: a list of marked values is
+// written as the same text as one of configuration, and reads back unmarked.
+TEST_F(ObjectFiles, MarksNeverReachTheFile) {
+  objlist config, marked;
+  for (auto [key, value] : {std::pair{"a.VALUE", "<b>x</b>"}, {"a.TITLE", "t"}, {"b.HELP", "h"}}) {
+    adduniqobj(&config, key, value);
+    adduniqobj(&marked, key, value, key[0] == 'a' ? Origin::request : Origin::record);
+  }
+  std::string plain, text;
+  ASSERT_TRUE(writekivobj(&config, plain));
+  ASSERT_TRUE(writekivobj(&marked, text));
+  EXPECT_EQ(text, plain);
+  EXPECT_EQ(text, "OBJECT{\n\tNAME=a\n\tVALUE=<b>x</b>\n\tTITLE=t\n};\nOBJECT{\n\tNAME=b\n\tHELP=h\n};\n");
+  std::unique_ptr<objlist> back = readkivobj(text);
+  for (const kivobj& o : *back)
+    for (int n = 1; n <= kAttrCount; ++n) EXPECT_FALSE(o.marked(n)) << o.name() << " " << n;
+}
+
+// No object but the head bears the head's name, so a save writes every
+// object it holds: the name is refused where it would be given (the object
+// keeps its other attributes, and so does the file), and an object file's
+// block of that name is read without it.
+TEST_F(ObjectFiles, TheHeadsNameIsTheHeadsAlone) {
+  const std::string head(kHeadName);
+  TempDir dir;
+  kivtest::ScopedEnv trace("KIVTRACE_FILE", dir.str() + "/debug.txt");
+  reqctx().kivdebug = 1;
+  objlist l;
+  kivobj* a = addobj(&l, getnewobj());
+  EXPECT_EQ(modattrib(a, attr::NAME, head), -1);
+  EXPECT_EQ(modattrib(a, attr::VALUE, "v"), 0);
+  EXPECT_EQ(addobj(&l, std::make_unique<kivobj>(l[0])), nullptr);  // a copy of the head
+  EXPECT_EQ(modattrib(&l[0], attr::NAME, "other"), -1);            // nor is the head renamed
+  EXPECT_EQ(adduniqobj(&l, head + ".VALUE", "x"), -1);
+  EXPECT_EQ(adduniqobj(&l, "b.VALUE", "w"), 0);
+  EXPECT_EQ(adduniqobj(&l, "b.NAME", head), -1);
+  EXPECT_EQ(castobj(&l, "b.NAME", head), -1);
+  EXPECT_EQ(castobj(&l, head + ".TITLE", "x"), -1);
+  EXPECT_EQ(adduniqobj(&l, "c.NAME", head), 0);  // a new object takes the key's name, not the text
+  // Every refusal is traced.
+  const std::string shown = page();
+  size_t traced = 0;
+  for (size_t p = shown.find("may not be named"); p != std::string::npos; p = shown.find("may not be named", p + 1))
+    ++traced;
+  EXPECT_EQ(traced, 7u) << shown;
+  EXPECT_EQ(getvalfromlist(&l, head + ".VALUE"), std::nullopt);
+  std::string text;
+  ASSERT_TRUE(writekivobj(&l, text));
+  EXPECT_EQ(text, "OBJECT{\n\tVALUE=v\n};\nOBJECT{\n\tNAME=b\n\tVALUE=w\n};\nOBJECT{\n\tNAME=c\n};\n");
+  EXPECT_EQ(dump(*readkivobj("OBJECT{\n\tNAME=" + head + "\n\tVALUE=v\n};\n")), "{VALUE=v;}");
 }
 
 TEST_F(ObjectFiles, TrickyValuesRoundTrip) {

@@ -194,6 +194,44 @@ TEST_F(Protect, AdministrationListTakesEverything) {
   EXPECT_EQ(get("attach_control.VALUE"), "ON");
 }
 
+// What a copy puts onto the objects is marked as the request's when the form
+// supplied it, so that pages escape it; the state file's and the start-up's
+// values, and a state-file value standing in for a refused form value, are
+// configuration.
+TEST_F(Protect, CopiesMarkWhatTheFormSupplied) {
+  state("db_table_name.VALUE", "archive");
+  state("attach_control.VALUE", "ON");
+  form("attach_control.VALUE", "OFF");  // refused: the state file's value stands
+  state("page_title.VALUE", "<b>Help desk</b>");
+  state("subject.VALUE", "default");
+  form("subject.VALUE", "typed");  // a field the form may set over the state file
+  form("problem.VALUE", "<b>jam</b>");
+  addexdatanode(&req_, formexdatanode("allow_modify.VALUE", "staff", ExSource::startup));
+  ex2obj(&req_, list_.get());
+  auto marked = [&](const char* key) {
+    std::optional<attrview> v = getattrfromlist(list_.get(), key);
+    EXPECT_TRUE(v) << key;
+    return v && v->marked();
+  };
+  for (const char* key : {"db_table_name.VALUE", "attach_control.VALUE", "page_title.VALUE", "allow_modify.VALUE",
+                          "tk_pre_add.VALUE"})
+    EXPECT_FALSE(marked(key)) << key;
+  EXPECT_TRUE(marked("subject.VALUE"));
+  EXPECT_TRUE(marked("problem.VALUE"));
+  EXPECT_EQ(getattrfromlist(list_.get(), "problem.VALUE")->origin, Origin::request);
+
+  // A cast marks the menu it puts the choice in front of; the
+  // administration's copy marks the form's values as well.
+  exlist cast;
+  cast.nodes.push_back(formexdatanode("status.VALUE", "Closed"));
+  cast.nodes.push_back(formexdatanode("tk_pre_add.TITLE", "/usr/local/bin/other"));
+  castex2obj(&cast, list_.get());
+  EXPECT_TRUE(marked("status.VALUE"));
+  EXPECT_FALSE(marked("tk_pre_add.TITLE"));  // refused, left as configured
+  ex2obj(&cast, list_.get(), ExCopy::full);
+  EXPECT_TRUE(marked("tk_pre_add.TITLE"));
+}
+
 TEST_F(Protect, ObjectsTheConfigurationPointsAtAreConfiguration) {
   auto config = readkivobj(
       "OBJECT{\n\tNAME=sql_control\n\tVALUE=open_query\n};\n"

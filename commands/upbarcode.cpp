@@ -1,0 +1,214 @@
+// The bar-code commands (see upbarcode.h). The tools run from argument
+// vectors through the process layer, found on the search path that the
+// command start-up puts the home's client/bin in front of: no value of a
+// request ever reaches a shell.
+#include "commands/upbarcode.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+
+#include "commands/upskeleton.h"
+#include "engine/upfile.h"
+#include "platform/exit.h"
+#include "platform/output.h"
+#include "platform/process.h"
+#include "toolkit/kivcgitrace.h"
+#include "toolkit/kivfmt.h"
+#include "toolkit/kivcontext.h"
+#include "toolkit/rowcol.h"
+
+namespace kiv {
+
+namespace {
+
+// The configured or posted VALUE of a setting; empty when absent.
+std::string setting(const objlist* list, std::string_view object) {
+  if (!list) return {};
+  std::string key(object);
+  key += ".VALUE";
+  return getvalfromlist(list, key).value_or(std::string());
+}
+
+// A required setting: its value, or its message and the end with status 1.
+std::string required(const objlist* list, std::string_view object) {
+  std::string v = setting(list, object);
+  if (v.empty()) {
+    errmsg("%s is blank", object);
+    throw Exit{1};
+  }
+  return v;
+}
+
+// Runs a tool; its standard output goes into the page escaped, where the
+// command interpreter used to put it as it was.
+process::Result run_tool(const std::vector<std::string>& argv, process::Options& options) {
+  options.env = process::safe_environment();
+  options.capture_output = true;
+  process::Result r = process::run(argv, options);
+  if (!r.output.empty()) out() << html_escape(r.output);
+  return r;
+}
+
+// The reader's result and error files, created empty and exclusively under
+// names that no other request has: "out." and "err." followed by the
+// process id, the time and a counter.
+struct ReaderFiles {
+  std::string result, error;
+};
+
+// 1: made; 0: the name is taken; -1: it cannot be made (errno says why).
+int create_exclusive(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd >= 0) {
+    ::close(fd);
+    return 1;
+  }
+  return errno == EEXIST ? 0 : -1;
+}
+
+ReaderFiles reader_files(const std::string& home) {
+  const std::string folder = home + "/tmp/";
+  const std::string id = sformat(".%d.%d.", static_cast<long long>(::getpid()),
+                                 static_cast<long long>(std::time(nullptr)));
+  for (int n = 0;; ++n) {
+    const std::string ending = id + std::to_string(n);
+    ReaderFiles f{folder + "out" + ending, folder + "err" + ending};
+    const int made = create_exclusive(f.result);
+    if (made == 0) continue;
+    if (made > 0) {
+      const int err_made = create_exclusive(f.error);
+      if (err_made > 0) return f;
+      ::unlink(f.result.c_str());
+      if (err_made == 0) continue;
+      f.result = f.error;
+    }
+    errmsg("Cannot open file <%s> errno=%d \n", f.result, errno);
+    throw Exit{1};
+  }
+}
+
+// The end of an intake that read nothing usable: its status.
+int no_data(const ReaderFiles& files, const std::string& errors) {
+  ::unlink(files.result.c_str());
+  errmsg("No Data has been read from the barcode reader\n");
+  errmsg("Please try again!");
+  if (!errors.empty()) errmsg("Error: '%s'", errors);
+  return 1;
+}
+
+}  // namespace
+
+std::chrono::seconds reader_limit(const std::string& timeout) {
+  const long long wait = std::clamp<long long>(std::atoll(timeout.c_str()), 1, kReaderWaitMax.count());
+  return std::chrono::seconds(wait) + kReaderSilence + kReadingTime;
+}
+
+int code_label(int count, const std::vector<std::string>& words, exlist* list) {
+  objholder objs = handler_begin(count, {2, "Wrong usage: code_label templatefile flags\n"}, list, RequestCopy::all);
+  const objlist* l = objs.get();
+  const std::string port = required(l, "bc_printer_port");
+  const std::string format = required(l, "bc_label_format");
+  const std::string header = required(l, "bc_label_header");
+  const std::string label = required(l, "bc_label");
+  const std::string quantity = required(l, "bc_label_qnt");
+  const std::string path = sformat("%s/client/config/%s", reqctx().nvhome, format);
+  kivtrace("CMD=%s", sformat("tagwriter -f %s -b %s -q %s -l \"%s\" -d %s ", path, label, quantity, header, port));
+  process::Options options;
+  options.limit = kLabelLimit;
+  const process::Result r =
+      run_tool({"tagwriter", "-f", path, "-b", label, "-q", quantity, "-l", header, "-d", port}, options);
+  if (!r.ok()) {
+    errmsg("The label printer tool %s failed: %s\n", "tagwriter", process::describe(r, options));
+    return 1;
+  }
+  return handler_page(l, words);
+}
+
+std::string barcodetable(const std::string& result) {
+  const int rows = getrowcount(result);
+  const std::string keyrow = getrow(result, 1).value_or(std::string());
+  const int columns = getcolcount(keyrow);
+  std::string t = "<center><table border=\"1\" bgcolor=\"c0c0c0\">";
+  for (int i = 1; i <= rows; ++i) {
+    const std::string row = getrow(result, i).value_or(std::string());
+    t += "<tr>";
+    for (int j = 1; j <= columns; ++j) {
+      if (j == 1) {
+        t += "<td> <font color=\"000000\">";
+        t += i == 1 ? std::string("row #") : std::to_string(i - 1);
+        t += "</td>";
+      }
+      t += "<td> <font color=\"000000\">";
+      t += html_escape(getcol(row, j).value_or(std::string()));
+      t += "</td>";
+    }
+    t += "</tr>";
+  }
+  t += "</table></center>";
+  return t;
+}
+
+int code_intake(int count, const std::vector<std::string>& words, exlist* list) {
+  objholder objs = handler_begin(count, {2, "Wrong usage: code_intake templatefile flags\n"}, list, RequestCopy::all);
+  objlist* l = objs.get();
+  const std::string port = required(l, "bc_reader_port");
+  const std::string scheme = required(l, "bc_scheme");
+  const std::string boption = getrow(scheme, 1).value_or(std::string());
+  if (boption.empty()) {
+    errmsg("bad boption");
+    return 1;
+  }
+  const std::string koption = getrow(scheme, 2).value_or(std::string());
+  if (koption.empty()) {
+    errmsg("bad koption");
+    return 1;
+  }
+  kivtrace("Boption='%s' Koption='%s'\n", boption, koption);
+  const std::string save = setting(l, "bc_save_file");
+  const std::string timeout = required(l, "bc_timeout");
+
+  const ReaderFiles files = reader_files(reqctx().nvhome);
+  std::vector<std::string> argv{"tagscanner", "-b", boption, "-k", koption, "-t", timeout, "-d", port};
+  if (!save.empty()) {
+    argv.insert(argv.end(), {"-o", save});
+    kivtrace("CMD=%s", sformat("tagscanner -b \"%s\" -k \"%s\" -t %s -d %s -o \"%s\" -a \"%s\" -e \"%s\"", boption,
+                               koption, timeout, port, save, files.result, files.error));
+  } else {
+    kivtrace("CMD=%s", sformat("tagscanner -b \"%s\" -k \"%s\" -t %s -d %s -a \"%s\" -e \"%s\"", boption, koption,
+                               timeout, port, files.result, files.error));
+  }
+  argv.insert(argv.end(), {"-a", files.result, "-e", files.error});
+  process::Options options;
+  options.limit = reader_limit(timeout);
+  const process::Result r = run_tool(argv, options);
+
+  const std::string result = up_readfile(files.result).value_or(std::string());
+  const std::string errors = up_readfile(files.error).value_or(std::string());
+  ::unlink(files.error.c_str());
+  if (!r.started || r.timed_out || r.signal != 0)
+    errmsg("The bar-code reader tool %s failed: %s\n", "tagscanner", process::describe(r, options));
+  const int rows = getrowcount(result);
+  kivtrace("Rowcount=%d\n", rows);
+  // Only a whole run leaves records: a tool that failed may have left rows
+  // of an unfinished scan.
+  if (!r.ok() || rows < 2) return no_data(files, errors);
+
+  adduniqobj(l, "hidedatafile.VALUE", files.result);
+  // The table's own markup is the program's; every scanned cell in it is
+  // escaped by barcodetable.
+  adduniqobj(l, "barcodedata.VALUE", barcodetable(result));
+  adduniqobj(l, "barcodedatacount.VALUE", std::to_string(rows - 1));
+  if (errors.empty())
+    adduniqobj(l, "errmsg.VALUE", "No Error");
+  else
+    adduniqobj(l, "errmsg.VALUE", errors, Origin::record);
+  return handler_page(l, words);
+}
+
+}  // namespace kiv

@@ -1,0 +1,122 @@
+// Helpers of the Linux road's tests: a home made from tests/fixtures/linuxhome
+// (client/bin linking the built station tools), the front program upcgi run
+// as a process with a CGI environment, and the bytes of the request variable
+// stream a state file and a form give.
+#pragma once
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "linux/kivexec.h"
+#include "platform/process.h"
+#include "support/testsupport.h"
+
+namespace linuxtest {
+
+namespace fs = std::filesystem;
+
+inline const std::string kBuild = KIV_BINARY_DIR;
+inline const std::string kUpcgi = kBuild + "/linux/upcgi";
+
+inline bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// The sanitizers' settings of the run, passed on to the programs.
+inline void add_sanitizer_env(std::vector<std::string>& env) {
+  for (const char* v : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
+    if (const char* x = std::getenv(v)) env.push_back(std::string(v) + "=" + x);
+}
+
+// A fresh home from the fixture, its client/bin linking the built tools.
+class Home {
+ public:
+  Home() {
+    fs::copy(fs::path(KIV_FIXTURES) / "linuxhome", path(), fs::copy_options::recursive);
+    for (const char* d : {"tmp", "login", "logout", "session"}) fs::create_directories(dir_.path() / d);
+    for (const char* tool : {"tagwriter", "tagscanner"})
+      fs::create_symlink(kBuild + "/tools/" + tool, dir_.path() / "client/bin" / tool);
+  }
+  std::string path(const std::string& relative = "") const {
+    return relative.empty() ? dir_.str() : (dir_.path() / relative).string();
+  }
+  std::string states() const { return path("client/config/prog_states"); }
+  // Lines added to the state file.
+  void state_lines(const std::string& lines) const { std::ofstream(states(), std::ios::app) << lines; }
+  std::string write(const std::string& relative, const std::string& content) const {
+    return dir_.write(relative, content);
+  }
+
+ private:
+  kivtest::TempDir dir_;
+};
+
+// The CGI environment of a request to upcgi over `home`; PATH finds the
+// command programs of the build first.
+inline std::vector<std::string> cgi_env(const Home& home, const std::string& method = "GET") {
+  std::vector<std::string> env{"NVHOME=" + home.path(),
+                               "PROG_STATES=" + home.states(),
+                               "PATH=" + kBuild + "/linux:/usr/bin:/bin",
+                               "REQUEST_METHOD=" + method,
+                               "SERVER_NAME=helpdesk",
+                               "SCRIPT_NAME=/cgi-bin/upcgi",
+                               "KIV_TAGSCANNER_IDLE_MS=200"};
+  add_sanitizer_env(env);
+  return env;
+}
+
+// upcgi with a query string (GET) or a URL-encoded body (POST). Variables
+// of `extra` replace those of the same name.
+inline kiv::process::Result upcgi_get(const Home& home, const std::string& query,
+                                      const std::vector<std::string>& extra = {}) {
+  kiv::process::Options o;
+  for (std::string& e : cgi_env(home)) {
+    const std::string name = e.substr(0, e.find('=') + 1);
+    bool replaced = false;
+    for (const std::string& x : extra) replaced = replaced || x.starts_with(name);
+    if (!replaced) o.env.push_back(std::move(e));
+  }
+  o.env.push_back("QUERY_STRING=" + query);
+  o.env.insert(o.env.end(), extra.begin(), extra.end());
+  o.capture_output = true;
+  o.capture_errors = true;
+  return kiv::process::run({kUpcgi}, o);
+}
+
+inline kiv::process::Result upcgi_post(const Home& home, const std::string& body) {
+  kiv::process::Options o;
+  o.env = cgi_env(home, "POST");
+  o.env.push_back("CONTENT_TYPE=application/x-www-form-urlencoded");
+  o.env.push_back("CONTENT_LENGTH=" + std::to_string(body.size()));
+  o.input = body;
+  o.capture_output = true;
+  o.capture_errors = true;
+  return kiv::process::run({kUpcgi}, o);
+}
+
+// The stream records of NAME=VALUE pairs with their source words.
+struct Rec {
+  std::string name, value;
+  int word;
+};
+inline std::string records(const std::vector<Rec>& recs) {
+  std::string s;
+  for (const Rec& r : recs) s += kiv::kivexec::exdatarecord(r.name, r.value, r.word);
+  return s;
+}
+
+// The records of the fixture's state file lines, in order.
+inline std::vector<Rec> fixture_state() { return {{"label", "codelabel label.html", 1}, {"intake", "codeintake intake.html", 1}}; }
+
+inline int count(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+}  // namespace linuxtest

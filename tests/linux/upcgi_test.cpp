@@ -1,0 +1,434 @@
+// The front program upcgi as a process, over a state file whose actions name
+// small system programs: the stream the command gets (cat gives it back),
+// a list larger than any pipe, a command that reads nothing, the command's
+// words, a program that is not there, the actions that are refused, the
+// identity the command runs under, and a set-user-ID front that takes
+// nothing from its environment. Every answer has one content-type line.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+
+#include "linux/unixcgi.h"
+#include "linuxtest.h"
+#include "platform/process.h"
+#include "support/testsupport.h"
+#include "toolkit/kivcontext.h"
+
+using namespace kiv;
+using namespace linuxtest;
+
+namespace {
+
+constexpr const char* kHeader = "Content-type: text/html\n\n";
+
+const char* const kActions =
+    "echo=cat\n"
+    "quiet=true\n"
+    "words=printf [%s] a  b\n"
+    "missing=no-such-program x\n"
+    "nineteen=printf %s 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19\n"
+    "twenty=printf %s 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19\n"
+    "GROUP=true\n"
+    "bc_printer_port.VALUE=cat\n";
+
+std::vector<Rec> action_records() {
+  return {{"echo", "cat", 1},
+          {"quiet", "true", 1},
+          {"words", "printf [%s] a b", 1},  // the state file folds runs of blanks
+          {"missing", "no-such-program x", 1},
+          {"nineteen", "printf %s 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19", 1},
+          {"twenty", "printf %s 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19", 1},
+          {"GROUP", "true", 1},
+          {"bc_printer_port.VALUE", "cat", 1}};
+}
+
+class Upcgi : public kivtest::KivTest {
+ protected:
+  void SetUp() override {
+    KivTest::SetUp();
+    home.state_lines(kActions);
+  }
+  Home home;
+};
+
+TEST_F(Upcgi, CatGivesTheStreamBack) {
+  process::Result r = upcgi_get(home, "KIVACTION=echo&note.VALUE=%26%2338%3B%2360%3B&empty=");
+  ASSERT_TRUE(r.ok()) << r.errors;
+  std::vector<Rec> want = fixture_state();
+  for (const Rec& a : action_records()) want.push_back(a);
+  // The form's entries after the state file's; "&#38;#60;" decoded once.
+  want.push_back({"KIVACTION", "echo", 0});
+  want.push_back({"note.VALUE", "&#60;", 0});
+  want.push_back({"empty", "", 0});
+  EXPECT_EQ(r.output, kHeader + records(want));
+}
+
+TEST_F(Upcgi, ListLargerThanAPipeNeitherSideWaits) {
+  const std::string big(1024 * 1024, 'x');
+  for (const char* action : {"echo", "quiet"}) {
+    process::Result r = upcgi_post(home, std::string("KIVACTION=") + action + "&attach1.VALUE=" + big);
+    EXPECT_TRUE(r.ok()) << action << ": " << r.errors;
+    EXPECT_EQ(r.signal, 0) << action;
+    if (std::string(action) == "quiet") {
+      EXPECT_EQ(r.output, kHeader);
+    } else {
+      std::vector<Rec> want = fixture_state();
+      for (const Rec& a : action_records()) want.push_back(a);
+      want.push_back({"KIVACTION", "echo", 0});
+      want.push_back({"attach1.VALUE", big, 0});
+      EXPECT_TRUE(r.output == kHeader + records(want)) << "got " << r.output.size() << " bytes";
+    }
+  }
+}
+
+// A web server that has gone before the page: the command still does its
+// work to the end, and the front ends by itself, not by SIGPIPE.
+TEST_F(Upcgi, CommandFinishesWhenTheWebServerHasGone) {
+  const std::string script = home.write("client/bin/bigpage",
+                                        "#!/bin/sh\nhead -c 1000000 /dev/zero\ntouch \"$NVHOME/done\"\n");
+  ::chmod(script.c_str(), 0755);
+  home.state_lines("big=" + script + "\n");
+  int page[2];
+  ASSERT_EQ(::pipe(page), 0);
+  ::close(page[0]);  // nobody reads the page
+  std::vector<std::string> env = cgi_env(home);
+  env.push_back("QUERY_STRING=KIVACTION=big");
+  env.push_back("KIVDEBUG=1");  // the trace writes the page before the command starts
+  std::vector<char*> envp;
+  for (std::string& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::string prog = kUpcgi;
+  char* argv[] = {prog.data(), nullptr};
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_adddup2(&fa, page[1], 1);
+  pid_t pid = -1;
+  ASSERT_EQ(posix_spawn(&pid, prog.c_str(), &fa, nullptr, argv, envp.data()), 0);
+  posix_spawn_file_actions_destroy(&fa);
+  ::close(page[1]);
+  int st = 0;
+  ASSERT_EQ(::waitpid(pid, &st, 0), pid);
+  EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << "wait status " << st;
+  EXPECT_TRUE(fs::exists(home.path("done")));
+}
+
+TEST_F(Upcgi, UploadsTheCommandLeftAreRemovedAtTheEnd) {
+  const std::string body =
+      "--B\r\nContent-Disposition: form-data; name=\"KIVACTION\"\r\n\r\necho\r\n"
+      "--B\r\nContent-Disposition: form-data; name=\"attach1.VALUE\"; filename=\"a.txt\"\r\n"
+      "Content-Type: text/plain\r\n\r\nDATA\r\n--B--\r\n";
+  process::Options o;
+  o.env = cgi_env(home, "POST");
+  o.env.push_back("CONTENT_TYPE=multipart/form-data; boundary=B");
+  o.env.push_back("CONTENT_LENGTH=" + std::to_string(body.size()));
+  o.input = body;
+  o.capture_output = true;
+  o.capture_errors = true;
+  process::Result r = process::run({kUpcgi}, o);
+  ASSERT_TRUE(r.ok()) << r.errors;
+  EXPECT_TRUE(has(r.output, "attach1.VALUE")) << r.output;
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(home.path("tmp")))
+    if (e.path().filename() != ".keep") left.push_back(e.path().filename().string());
+  EXPECT_TRUE(left.empty()) << left.front();
+}
+
+TEST_F(Upcgi, CommandWordsAndRefusals) {
+  // Under root the commands run as the state file's user; the refusal of
+  // the action USER is then the one of a name that is bound.
+  if (::geteuid() == 0) home.state_lines("USER=65534\n");
+  struct Case {
+    std::string query;
+    int status;
+    std::string output;  // after the header
+    std::string errors;  // part of standard error
+  } cases[] = {
+      {"KIVACTION=words", 0, "[a][b]", ""},
+      {"KIVACTION=nineteen", 0, "345678910111213141516171819", ""},
+      {"KIVACTION=missing", 0, "", "Can't execute no-such-program errno=2\n"},
+      {"KIVACTION=twenty", 1, "", "more than 19 words"},
+      {"KIVACTION=nothing", 255, "No command for action 'nothing'\n", ""},
+      {"KIVACTION=formonly&formonly=cat", 255, "No command for action 'formonly'\n", ""},
+      {"KIVACTION=GROUP", 255, "No command for action 'GROUP'\n", ""},
+      {"KIVACTION=USER", 255, "No command for action 'USER'\n", ""},
+      {"KIVACTION=bc_printer_port.VALUE", 255, "No command for action 'bc_printer_port.VALUE'\n", ""},
+      {"KIVACTION=words&words=cat", 0, "[a][b]", ""},
+  };
+  for (const Case& c : cases) {
+    process::Result r = upcgi_get(home, c.query);
+    EXPECT_EQ(r.status, c.status) << c.query << "\n" << r.errors;
+    EXPECT_EQ(r.output, kHeader + c.output) << c.query;
+    EXPECT_TRUE(has(r.errors, c.errors)) << c.query << "\n" << r.errors;
+    EXPECT_EQ(count(r.output, "Content-type"), 1) << c.query;
+  }
+}
+
+TEST_F(Upcgi, TraceShowsTheCommandAndItsInputsBeforeItsPage) {
+  process::Result r = upcgi_get(home, "KIVACTION=words", {"KIVDEBUG=1", "KIVTRACE_FILE=" + home.path("debug.txt")});
+  ASSERT_TRUE(r.ok()) << r.errors;
+  const std::string lines[] = {
+      "USER is not specified in the state file\n",
+      "EXECUTING cmd='printf [%s] a b  ' error=",
+      "setup_pipe OLD cmd='printf [%s] a b  '\n",
+      "EXECUTING AFTER SETUP error=",
+      "Start Printing ALL INPUTS",
+      "variable name=KIVACTION variable value=words\n",
+      "Finish Printing ALL INPUTS",
+  };
+  size_t at = 0;
+  for (const std::string& line : lines) {
+    const size_t found = r.output.find(line, at);
+    ASSERT_NE(found, std::string::npos) << line << "\n" << r.output;
+    at = found;
+  }
+  EXPECT_TRUE(r.output.ends_with("</PRE>\n[a][b]")) << r.output;
+  EXPECT_TRUE(has(kivtest::read_file(home.path("debug.txt")), "Start Printing ALL INPUTS"));
+}
+
+TEST_F(Upcgi, UserIdOfTheStateFile) {
+  home.state_lines("uid=id -u\ngroups=id -G\n");
+  if (::geteuid() == 0) {
+    home.state_lines("USER=65534\n");
+    process::Result uid = upcgi_get(home, "KIVACTION=uid");
+    EXPECT_EQ(uid.output, std::string(kHeader) + "65534\n") << uid.errors;
+    process::Result groups = upcgi_get(home, "KIVACTION=groups");
+    ASSERT_TRUE(groups.ok()) << groups.errors;
+    const std::string ids = " " + groups.output.substr(std::string(kHeader).size());
+    EXPECT_FALSE(has(ids, " 0 ") || has(ids, " 0\n")) << ids;
+  } else {
+    // Without USER the command keeps the front's identity.
+    process::Result uid = upcgi_get(home, "KIVACTION=uid");
+    EXPECT_EQ(uid.output, std::string(kHeader) + std::to_string(::getuid()) + "\n");
+  }
+  // A USER that is no number names no one, never root.
+  home.state_lines("USER=nobody\n");
+  process::Result r = upcgi_get(home, "KIVACTION=uid");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, std::string(kHeader) + "Failed to setuid to id='0'. errno=22\ncan't set user");
+}
+
+// ---- the set-user-ID front ----
+
+class SecureDecision : public kivtest::KivTest {};
+
+TEST_F(SecureDecision, TakesNothingThatSteersItFromItsEnvironment) {
+  kivtest::ScopedEnv states("PROG_STATES", "/tmp/evil/prog_states");
+  kivtest::ScopedEnv home("NVHOME", "/tmp/evil");
+  kivtest::ScopedEnv debug("KIVDEBUG", "1");
+  kivtest::ScopedEnv trace("KIVTRACE_FILE", "/tmp/evil/trace");
+  kivtest::ScopedEnv path("PATH", "/tmp/evil/bin:/usr/bin:/bin");
+  kivtest::ScopedEnv gconv("GCONV_PATH", "/tmp/evil/gconv");
+  kivtest::ScopedEnv resolver("RES_OPTIONS", "debug");
+  kivtest::ScopedEnv preload("LD_PRELOAD", "/tmp/evil/x.so");
+
+  const kivexec::FrontConfig plain = kivexec::front_config(false);
+  EXPECT_FALSE(plain.secure);
+  EXPECT_EQ(plain.statefile, "");
+
+  const kivexec::FrontConfig c = kivexec::front_config(true);
+  EXPECT_TRUE(c.secure);
+  EXPECT_EQ(c.statefile, kivexec::fixed_statefile());
+  EXPECT_EQ(c.statefile + "|" + c.home, "/usr/local/norvale/client/config/prog_states|/usr/local/norvale");
+  kivexec::apply_front_config(c);
+  EXPECT_STREQ(std::getenv("PROG_STATES"), c.statefile.c_str());
+  EXPECT_EQ(std::getenv("NVHOME"), nullptr);
+  EXPECT_EQ(reqctx().nvhome, "/usr/local/norvale");
+  EXPECT_STREQ(std::getenv("PATH"), "/usr/local/bin:/usr/bin:/bin");
+  EXPECT_EQ(std::getenv("KIVDEBUG"), nullptr);
+  EXPECT_EQ(std::getenv("KIVTRACE_FILE"), nullptr);
+
+  // The command's environment: the start-up's variables first, nothing that
+  // changes how it loads, and in a secure front nothing the C library would
+  // have refused to a set-user-ID program.
+  kivtest::ScopedEnv action("KIVACTION", "from the caller");
+  reqctx().action = "label";
+  const std::vector<std::string> secure_env = kivexec::command_environment(c);
+  ASSERT_FALSE(secure_env.empty());
+  EXPECT_EQ(secure_env[0], "KIVACTION=label");
+  for (const std::string& e : secure_env) {
+    EXPECT_NE(e, "KIVACTION=from the caller");
+    EXPECT_FALSE(e.starts_with("LD_PRELOAD=")) << e;
+    EXPECT_FALSE(e.starts_with("GCONV_PATH=")) << e;
+    EXPECT_FALSE(e.starts_with("RES_OPTIONS=")) << e;
+  }
+  const std::vector<std::string> plain_env = kivexec::command_environment(plain);
+  EXPECT_NE(std::find(plain_env.begin(), plain_env.end(), "RES_OPTIONS=debug"), plain_env.end());
+}
+
+TEST(SecureFront, StateFileAndItsFoldersMustBeRootsAlone) {
+  EXPECT_EQ(kivexec::untrusted_reason("/etc/passwd"), "");
+  kivtest::TempDir dir;
+  const std::string file = dir.write("client/config/prog_states", "x=y\n");
+  const std::string reason = kivexec::untrusted_reason(file);
+  EXPECT_NE(reason, "");
+  if (::geteuid() == 0) {
+    // Root's files, under a folder anyone may write (the temporary area).
+    EXPECT_TRUE(has(reason, "can be written by others than root")) << reason;
+  } else {
+    EXPECT_TRUE(has(reason, "does not belong to root")) << reason;
+  }
+}
+
+// Runs `argv` as user and group 65534 with exactly `env`; its output and
+// exit status. Only root can.
+struct AsNobody {
+  int status = -1;
+  std::string out;
+};
+AsNobody run_as_nobody(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                       const std::string& outfile) {
+  AsNobody r;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int fd = ::open(outfile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    if (fd < 0 || ::dup2(fd, 1) < 0 || ::dup2(fd, 2) < 0) ::_exit(120);
+    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(121);
+    std::vector<char*> a, e;
+    for (const std::string& s : argv) a.push_back(const_cast<char*>(s.c_str()));
+    a.push_back(nullptr);
+    for (const std::string& s : env) e.push_back(const_cast<char*>(s.c_str()));
+    e.push_back(nullptr);
+    ::execve(a[0], a.data(), e.data());
+    ::_exit(122);
+  }
+  int st = 0;
+  ::waitpid(pid, &st, 0);
+  if (WIFEXITED(st)) r.status = WEXITSTATUS(st);
+  r.out = kivtest::read_file(outfile);
+  return r;
+}
+
+// A set-user-ID copy of a program in a folder of the build (not the
+// temporary area, which may be mounted nosuid), removed afterwards.
+class SuidCopy {
+ public:
+  SuidCopy(const std::string& from, const std::string& name, fs::perms mode = fs::perms(04755)) {
+    dir_ = kBuild + "/tests/suid." + std::to_string(::getpid());
+    fs::create_directories(dir_);
+    fs::permissions(dir_, fs::perms(0755));
+    path_ = dir_ + "/" + name;
+    fs::copy_file(from, path_, fs::copy_options::overwrite_existing);
+    ::chown(path_.c_str(), 0, 0);
+    ::chmod(path_.c_str(), static_cast<mode_t>(mode));
+  }
+  ~SuidCopy() {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  const std::string& path() const { return path_; }
+  const std::string& dir() const { return dir_; }
+
+ private:
+  std::string dir_, path_;
+};
+
+// Why a set-user-ID copy cannot be tested here, or an empty text.
+std::string suid_missing() {
+  if (::geteuid() != 0) return "needs root to make a set-user-ID copy owned by root";
+  // A nosuid mount or no_new_privs would run the copy as its caller.
+  SuidCopy id("/usr/bin/id", "id");
+  const AsNobody probe = run_as_nobody({id.path()}, {"PATH=/usr/bin:/bin"}, id.dir() + "/out");
+  if (!has(probe.out, "euid=0")) return "the set-user-ID bit is not honoured here: " + probe.out;
+  return "";
+}
+
+// The environment of a caller who names a state file, a home, a trace file
+// and a search path of its own.
+std::vector<std::string> hostile_env(const Home& home, const std::string& query) {
+  std::vector<std::string> env{"PROG_STATES=" + home.states(), "NVHOME=" + home.path(), "KIVDEBUG=1",
+                               "KIVTRACE_FILE=" + home.path("trace"), "PATH=" + home.path("bin") + ":/usr/bin:/bin",
+                               "REQUEST_METHOD=GET", "QUERY_STRING=" + query, "SERVER_NAME=x"};
+  add_sanitizer_env(env);
+  return env;
+}
+
+std::vector<std::string> tree(const std::string& folder) {
+  std::vector<std::string> v;
+  for (const auto& e : fs::recursive_directory_iterator(folder)) v.push_back(e.path().string());
+  std::sort(v.begin(), v.end());
+  return v;
+}
+
+TEST(SecureFront, SetUserIdCopyReadsNoneOfItsCallersChoices) {
+  if (const std::string why = suid_missing(); !why.empty()) GTEST_SKIP() << why;
+  if (fs::exists(std::string(kivexec::fixed_statefile())))
+    GTEST_SKIP() << "this machine has an installation at " << kivexec::fixed_statefile();
+
+  Home home;
+  fs::permissions(home.path(), fs::perms(0777));
+  home.state_lines("echo=cat\nUSER=65534\n");
+  fs::create_directories(home.path("bin"));
+  const std::string fake = home.write("bin/codelabel", "#!/bin/sh\ntouch " + home.path("ran") + "\n");
+  ::chmod(fake.c_str(), 0755);
+  const std::vector<std::string> before = tree(home.path());
+
+  SuidCopy front(kUpcgi, "upcgi");
+  const AsNobody r = run_as_nobody({front.path()}, hostile_env(home, "KIVACTION=label"), front.dir() + "/out");
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_TRUE(has(r.out, "Cannot open file:" + std::string(kivexec::fixed_statefile()) + " errno=2")) << r.out;
+  EXPECT_FALSE(has(r.out, "<PRE>\nUSER")) << "traced although KIVDEBUG came from the caller: " << r.out;
+  EXPECT_EQ(tree(home.path()), before) << "the front touched a file of the caller's home";
+}
+
+// A front built with its fixed state file in the build folder, which root
+// owns, runs set-user-ID over a state file of root's: the command runs as
+// USER with the stream, while the caller's variables count for nothing; a
+// missing or root USER and a state file others may write are refused.
+TEST(SecureFront, SetUserIdFrontOverRootsStateFile) {
+  if (const std::string why = suid_missing(); !why.empty()) GTEST_SKIP() << why;
+  const fs::path states = KIV_SECURE_STATES;
+  const fs::path secure_home = states.parent_path().parent_path().parent_path();
+  fs::remove_all(secure_home);
+  fs::create_directories(states.parent_path());
+  for (fs::path p = states.parent_path(); p != secure_home.parent_path(); p = p.parent_path())
+    fs::permissions(p, fs::perms(0755));
+  Home caller;
+  fs::permissions(caller.path(), fs::perms(0777));
+  caller.state_lines("echo=cat\nUSER=0\n");
+  const std::vector<std::string> before = tree(caller.path());
+  SuidCopy front(KIV_SECURE_FRONT, "upcgi");
+
+  struct Case {
+    std::string lines;
+    fs::perms mode;
+    std::string query;
+    int status;
+    std::string output;  // after the header; a part of it when `part`
+    bool part;
+  } cases[] = {
+      {"uid=id -u\nUSER=65534\n", fs::perms(0644), "KIVACTION=uid", 0, "65534\n", false},
+      {"echo=cat\nUSER=65534\n", fs::perms(0644), "KIVACTION=echo",
+       0, records({{"echo", "cat", 1}, {"USER", "65534", 1}, {"KIVACTION", "echo", 0}}), false},
+      {"uid=id -u\nUSER=0\n", fs::perms(0644), "KIVACTION=uid", 1, "Failed to setuid to id='0'. errno=1\ncan't set user", false},
+      {"uid=id -u\n", fs::perms(0644), "KIVACTION=uid", 1, "USER is not specified in the state file\ncan't set user", false},
+      {"uid=id -u\nUSER=65534\n", fs::perms(0664), "KIVACTION=uid", 1, "can be written by others than root", true},
+  };
+  for (const Case& c : cases) {
+    { std::ofstream(states) << c.lines; }
+    fs::permissions(states, c.mode);
+    const AsNobody r = run_as_nobody({front.path()}, hostile_env(caller, c.query), front.dir() + "/out");
+    EXPECT_EQ(r.status, c.status) << c.lines << r.out;
+    if (c.part)
+      EXPECT_TRUE(has(r.out, c.output)) << c.lines << r.out;
+    else
+      EXPECT_EQ(r.out, kHeader + c.output) << c.lines;
+  }
+  // A set-group-ID front (of root's group) gives its group up as well.
+  { std::ofstream(states) << "groups=id -G\nUSER=65534\n"; }
+  fs::permissions(states, fs::perms(0644));
+  SuidCopy sgid(KIV_SECURE_FRONT, "upcgi-sgid", fs::perms(02755));
+  const AsNobody g = run_as_nobody({sgid.path()}, hostile_env(caller, "KIVACTION=groups"), sgid.dir() + "/out");
+  EXPECT_EQ(g.out, std::string(kHeader) + "65534\n");
+  EXPECT_EQ(tree(caller.path()), before) << "the front touched a file of the caller's home";
+  fs::remove_all(secure_home);
+}
+
+}  // namespace
