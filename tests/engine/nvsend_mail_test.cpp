@@ -62,6 +62,7 @@ class Trigger : public kivtest::KivTest {
   void SetUp() override {
     KivTest::SetUp();
     engineclock().now = 1700000000;
+    reqctx().action = "respond";  // as the start-up keeps the request's action
     mailstate().smtp_port = peer_.port();
     peer_.start();
   }
@@ -71,7 +72,6 @@ class Trigger : public kivtest::KivTest {
     return list;
   }
   SmtpPeer peer_;
-  ScopedEnv action_{"KIVACTION", "respond"};
 };
 
 }  // namespace
@@ -92,6 +92,7 @@ TEST_F(Trigger, MainMailAndOneMailPerCustomMessage) {
     ScopedEnv login("REMOTE_USER", "sue");
     stamp = stampline(*stamp_list);
   }
+  ASSERT_TRUE(stamp.ends_with(" - sue - respond-]")) << stamp;
   auto rules = std::vector<Attr>{
       {"others_e_mail.VALUE", "ops@x.test"},
       {"problem.VALUE", "Printer jammed" + stamp, Origin::request},
