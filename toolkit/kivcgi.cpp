@@ -573,10 +573,10 @@ exlist* unixcgiinit(const std::string& statefile) {
       refuse(Refusal::no_statefile);
     }
     c.statefile = path;
-    if (c.nvhome.empty()) c.nvhome = inherited_env("NVHOME").value_or(std::string());
     // Without a home the login files, markers and uploads have no folder, and
-    // a missing login_config would silently switch security off.
-    if (c.nvhome.empty()) {
+    // a missing login_config would silently switch security off: the
+    // start-up has no default home.
+    if (start_home({}).empty()) {
       out() << "NVHOME is undefined\n";
       refuse(Refusal::no_home);
     }

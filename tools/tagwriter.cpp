@@ -9,6 +9,7 @@
 #include "platform/exit.h"
 #include "platform/output.h"
 #include "platform/serial.h"
+#include "toolkit/kivcontext.h"
 #include "toolkit/kivfmt.h"
 #include "toolkit/kivio.h"
 #include "toolkit/rowcol.h"
@@ -149,8 +150,7 @@ LabelFormat readlabelformat(const std::string& path) {
 
 std::string logofile(const LabelLogo& logo) {
   if (logo.path.starts_with("/")) return logo.path;
-  const char* home = std::getenv("NVHOME");
-  return sformat("%s/client/config/%s", home ? home : "/usr/local/norvale", logo.path);
+  return sformat("%s/client/config/%s", reqctx().nvhome, logo.path);
 }
 
 std::string logoname(const LabelLogo& logo) {
@@ -232,6 +232,7 @@ void printlabel(const LabelJob& job, const LabelFormat& format) {
 }
 
 int tagwriter_main(int argc, const char* const argv[]) {
+  start_home(kTagwriterHome);
   try {
     if (argc < 2) {
       usage(argv[0]);
