@@ -10,7 +10,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <set>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -123,60 +122,25 @@ int attach_switch(const objlist& list) {
   return 1;
 }
 
-// An exclusive lock on a case folder: flock on the opened folder. The folder
-// is made when missing; one that was removed while this process waited for
-// its lock is made again, so the lock always belongs to the folder that the
-// path names.
-class FolderLock {
- public:
-  FolderLock() = default;
-  FolderLock(const FolderLock&) = delete;
-  FolderLock& operator=(const FolderLock&) = delete;
-  ~FolderLock() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-
-  // False (errno set) when the folder cannot be made, opened or locked.
-  bool acquire(const std::string& folder) {
-    for (int tries = 0; tries < 100; ++tries) {
-      if (::mkdir(folder.c_str(), folder_mode()) == 0) {
-        created_ = true;
-        if (platform() == Platform::linux) ::chmod(folder.c_str(), folder_mode());
-      } else if (errno != EEXIST) {
-        return false;
-      }
-      int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-      if (fd < 0) {
-        if (errno == ENOENT) continue;
-        return false;
-      }
-      int r;
-      while ((r = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
-      }
-      struct stat held {}, named {};
-      if (r == 0 && ::fstat(fd, &held) == 0 && ::lstat(folder.c_str(), &named) == 0 &&
-          held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
-        fd_ = fd;
-        return true;
-      }
-      int e = errno;
-      ::close(fd);
-      if (r != 0) {
-        errno = e;
-        return false;
-      }
+// Makes the case folder when missing and locks it (FileLock::acquire_folder).
+// A folder that was removed while this process waited for its lock is made
+// again, so the lock always belongs to the folder that the path names.
+// `created` tells whether this call made the folder. False (errno set) when
+// the folder cannot be made, opened or locked.
+bool lock_case_folder(FileLock& lock, const std::string& folder, bool& created) {
+  for (int tries = 0; tries < 100; ++tries) {
+    if (::mkdir(folder.c_str(), folder_mode()) == 0) {
+      created = true;
+      if (platform() == Platform::linux) ::chmod(folder.c_str(), folder_mode());
+    } else if (errno != EEXIST) {
+      return false;
     }
-    errno = EAGAIN;
-    return false;
+    if (lock.acquire_folder(folder)) return true;
+    if (errno != ENOENT) return false;
   }
-
-  // True when this lock's acquire made the folder.
-  bool created() const { return created_; }
-
- private:
-  int fd_ = -1;
-  bool created_ = false;
-};
+  errno = EAGAIN;
+  return false;
+}
 
 // Writes all of `text` to the descriptor; false (errno set) when it cannot.
 bool write_all(int fd, std::string_view text) {
@@ -421,7 +385,8 @@ int attach_files(objlist& list) {
   // a value, and stays locked until the last file of the last one is written.
   // A case number that makes no folder is refused there too, so a request
   // that attaches nothing shows no message.
-  FolderLock lock;
+  FileLock lock;
+  bool created = false;
   bool locked = false;
   int n = 0;
   int stored = 0;
@@ -432,7 +397,7 @@ int attach_files(objlist& list) {
       return 1;
     }
     if (!locked) {
-      if (!lock.acquire(*folder)) {
+      if (!lock_case_folder(lock, *folder, created)) {
         kivtrace("attach_files: can't lock '%s' errno=%d", *folder, errno);
         errmsg(kFatal);
         throw Exit{-1};
@@ -452,7 +417,7 @@ int attach_files(objlist& list) {
     if (store_field(list, field, *folder, n, user)) ++stored;
   }
   if (!locked) return 0;
-  if (stored == 0 && lock.created())
+  if (stored == 0 && created)
     ::rmdir(folder->c_str());  // only an empty folder goes
   else if (stored > 0)
     sync_folder(*folder);
