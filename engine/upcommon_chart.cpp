@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
-#include <strings.h>
 #include <unistd.h>
 #include <vector>
 
@@ -15,6 +14,7 @@
 #include "toolkit/kivcontext.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivsettings.h"
+#include "toolkit/kivtext.h"
 #include "toolkit/rowcol.h"
 
 namespace kiv {
@@ -43,13 +43,6 @@ bool read_int(std::string_view s, size_t& i, int& out) {
   }
   out = static_cast<int>(neg ? -v : v);
   return true;
-}
-
-int caseless(std::string_view a, std::string_view b) {
-  size_t n = std::min(a.size(), b.size());
-  int r = n ? strncasecmp(a.data(), b.data(), n) : 0;
-  if (r != 0) return r;
-  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
 }
 
 int three_way(int a, int b) { return a < b ? -1 : a > b ? 1 : 0; }
@@ -114,7 +107,7 @@ std::string getsortmonth(std::string_view text) {
 }
 
 int kivchartstrcmp(std::string_view a, std::string_view b) {
-  int r = caseless(a, b);
+  int r = compare_nocase(a, b);
   return platform() == Platform::windows ? -r : r;
 }
 
@@ -163,7 +156,7 @@ int producechartdata(std::FILE* chart, std::string_view rows, std::string_view k
   int count = 0;
   for (const std::string& v : values) {
     std::string label = label_of(v);
-    if (caseless(label, run) != 0) {
+    if (compare_nocase(label, run) != 0) {
       text += sformat("%s%s%d%s", run, kColSep, count, kRowEnd);
       run = std::move(label);
       count = 0;

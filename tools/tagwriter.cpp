@@ -12,6 +12,7 @@
 #include "toolkit/kivcontext.h"
 #include "toolkit/kivfmt.h"
 #include "toolkit/kivio.h"
+#include "toolkit/kivtext.h"
 #include "toolkit/rowcol.h"
 #include "tools/getopt.h"
 #include "tools/tagcommon.h"
@@ -42,14 +43,6 @@ bool readformatline(std::FILE* file, std::string& line) {
 size_t skip_blanks(std::string_view s, size_t i) {
   while (i < s.size() && is_blank(s[i])) ++i;
   return i;
-}
-
-bool same_letters(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
 }
 
 // Field n (from 1) of a value as a number; a missing or empty field is 0.
@@ -121,7 +114,7 @@ std::optional<std::string> getconfigvalue(std::string_view key, std::FILE* file)
     if (!line.empty() && line[0] == '#') continue;
     while (!line.empty() && is_blank(line.back())) line.pop_back();
     size_t i = skip_blanks(line, 0);
-    if (!same_letters(std::string_view(line).substr(i, key.size()), key)) continue;
+    if (!equal_nocase(std::string_view(line).substr(i, key.size()), key)) continue;
     i += key.size();
     if (i < line.size() && line[i] != '=' && !is_blank(line[i])) continue;  // a longer word
     i = skip_blanks(line, i);
