@@ -14,6 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "engine/objtext.h"
 #include "engine/upfile.h"
 #include "engine/upobjdb.h"
 #include "platform/exit.h"
@@ -49,17 +50,6 @@ constexpr std::string_view kDefaultFile = "data.html";
 // read-only; the Windows build sets none (the runtime's defaults).
 mode_t folder_mode() { return platform() == Platform::linux ? 0755 : 0777; }
 mode_t file_mode() { return platform() == Platform::linux ? 0444 : 0666; }
-
-std::string value(const objlist& list, std::string_view key) {
-  return getvalfromlist(&list, key).value_or(std::string());
-}
-
-std::string attr_of(const objlist& list, std::string_view name, std::string_view attribute) {
-  std::string key(name);
-  key += '.';
-  key += attribute;
-  return value(list, key);
-}
 
 // "%s/%s%d_%s": folder, kind word, number, file name.
 std::string side_path(const std::string& folder, std::string_view kind, int n, std::string_view file) {
@@ -110,7 +100,7 @@ std::optional<std::string> case_folder(const std::string& root, const std::strin
 
 // 0 "attachment is not defined", -1 disabled, 1 on.
 int attach_switch(const objlist& list) {
-  std::string on = value(list, "attach_control.VALUE");
+  std::string on = objtext(list, "attach_control.VALUE");
   if (on.empty()) {
     kivtrace("attachment is not defined");
     return 0;
@@ -201,7 +191,7 @@ bool store_field(const objlist& list, const kivobj& field, const std::string& fo
   write_side_file(side_path(folder, "attachsize", n, file), sformat("%d bytes", size));
   write_side_file(side_path(folder, "attachuser", n, file), user);
   int k = attachmentnumber(field.name());
-  std::string desc = k > 0 ? attr_of(list, sformat("attachdesc%d", k), "VALUE") : std::string();
+  std::string desc = k > 0 ? objtext(list, sformat("attachdesc%d", k), "VALUE") : std::string();
   if (!desc.empty()) write_side_file(side_path(folder, "attachdesc", n, file), desc);
   return true;
 }
@@ -266,7 +256,7 @@ std::optional<std::string> attachfolder_name(std::string_view case_num) {
 std::optional<std::string> attachfolder_part(std::string_view part) { return plain_folder(std::string(part)); }
 
 std::string atattchfilename(std::string_view field, const objlist& list) {
-  std::string client = attr_of(list, std::string(field) + "filename", "VALUE");
+  std::string client = objtext(list, std::string(field) + "filename", "VALUE");
   if (client.empty()) return std::string(kDefaultFile);
   std::string f = trans(client);
   // The name ends a file name after "attach<N>_": a leading point is fine.
@@ -306,10 +296,10 @@ int removeattachfile(const std::string& folder, int n) {
 int writebreakbufline(const objlist& list, std::string_view text, std::FILE* file) {
   reqctx().bron = true;
   std::string out;
-  std::string head = value(list, "attachhead.VALUE");
+  std::string head = objtext(list, "attachhead.VALUE");
   if (!head.empty()) out += head + "\n";
   out += data2brows(text);
-  std::string tail = value(list, "attachtail.VALUE");
+  std::string tail = objtext(list, "attachtail.VALUE");
   if (!tail.empty()) out += "\n" + tail;
   std::fwrite(out.data(), 1, out.size(), file);
   return 0;
@@ -368,12 +358,12 @@ std::time_t getmodtime(const std::string& path) {
 int attach_files(objlist& list) {
   if (attach_switch(list) != 1) return 0;
   const std::string user = getuserlogin().value_or("Unknown");
-  std::string casenum = value(list, "case_num.VALUE");
+  std::string casenum = objtext(list, "case_num.VALUE");
   if (casenum.empty()) {
     kivtrace("Error: case num not defined. Illogical condition.");
     return 1;
   }
-  const std::string root = value(list, "attachdir.VALUE");
+  const std::string root = objtext(list, "attachdir.VALUE");
   if (root.empty()) {
     kivtrace(kNoAttachdir);
     return 1;
@@ -426,9 +416,9 @@ int attach_files(objlist& list) {
 
 int addattachdata(objlist& list) {
   if (attach_switch(list) != 1) return 1;
-  std::string casenum = value(list, "case_num.VALUE");
+  std::string casenum = objtext(list, "case_num.VALUE");
   if (casenum.empty()) return 1;
-  const std::string root = value(list, "attachdir.VALUE");
+  const std::string root = objtext(list, "attachdir.VALUE");
   if (root.empty()) {
     errmsg(kNoAttachdir);
     return -1;
@@ -500,9 +490,9 @@ int createattachmenttable(objlist& list, const objlist& attachments) {
                                  sformat("attachdesc%d", n), sformat("attachsize%d", n)};
     for (size_t i = 0; i < std::size(names); ++i) {
       if (i > 0) table += kColSep;
-      table += column(attr_of(list, names[i], "TITLE"));
+      table += column(objtext(list, names[i], "TITLE"));
       table += kColSep;
-      table += column(attr_of(attachments, names[i], "VALUE"));
+      table += column(objtext(attachments, names[i], "VALUE"));
     }
     table += kRowEnd;
   }
@@ -512,7 +502,7 @@ int createattachmenttable(objlist& list, const objlist& attachments) {
 int createattachmentblanktable(objlist& list) { return adduniqobj(&list, "attachmentresult.VALUE", kTableHeader); }
 
 int delete_attachment(const objlist& list, std::string_view text) {
-  const std::string root = value(list, "attachdir.VALUE");
+  const std::string root = objtext(list, "attachdir.VALUE");
   if (root.empty()) {
     kivtrace(kNoAttachdir);
     throw Exit{0};

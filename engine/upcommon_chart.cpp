@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "engine/upclock.h"
 #include "engine/upfile.h"
 #include "platform/flavour.h"
 #include "toolkit/kivcontext.h"
@@ -23,9 +24,6 @@ namespace {
 
 // Names tried after the first one before giving up.
 constexpr int kMaxTries = 1000;
-
-constexpr std::string_view kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 constexpr std::string_view kBlank = "Blank";
 
@@ -103,7 +101,7 @@ std::string getsortmonth(std::string_view text) {
   chartdate d;
   ctotime(text, d);
   if (d.month < 1 || d.month > 12) return std::string(kBlank);
-  return sformat("%s %d", kMonths[d.month - 1], d.year);
+  return sformat("%s %d", kMonthNames[d.month - 1], d.year);
 }
 
 int kivchartstrcmp(std::string_view a, std::string_view b) {

@@ -1,13 +1,21 @@
-// Case-blind comparisons of texts. The system compares some words without
-// regard to case (KIVACTION and MENUTRIG, security actions, login_config
-// keys, header names, database type words, sort types, month names, format
-// keys, chart values); these are ASCII comparisons, whatever locale the
-// process runs in, so a byte above 127 matches only itself.
+// Small text helpers: the cut of blanks at a text's ends, and case-blind
+// comparisons. The system compares some words without regard to case
+// (KIVACTION and MENUTRIG, security actions, login_config keys, header names,
+// database type words, sort types, month names, format keys, chart values);
+// these are ASCII comparisons, whatever locale the process runs in, so a
+// byte above 127 matches only itself.
 #pragma once
 
 #include <string_view>
 
 namespace kiv {
+
+// The text without the blanks and tabs at its ends (a view into it).
+constexpr std::string_view trim_blanks(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
 
 // The ASCII lower-case form of one byte; other bytes as they are.
 constexpr char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -46,6 +54,7 @@ constexpr bool contains_nocase(std::string_view text, std::string_view part) {
   return false;
 }
 
+static_assert(trim_blanks(" \t a b\t ") == "a b" && trim_blanks(" \t").empty() && trim_blanks("\na\n") == "\na\n");
 static_assert(equal_nocase("PassR", "PASSR") && !equal_nocase("pass", "passr"));
 static_assert(starts_nocase("VTASKS_today", "vtasks") && !starts_nocase("vt", "vtasks"));
 static_assert(contains_nocase("oldPassword.VALUE", "pass") && !contains_nocase("login", "pass"));
