@@ -147,6 +147,30 @@ TEST_F(Trigger, DefaultsAndOnlyCustomRecipients) {
   EXPECT_EQ(body_of(mails[0]), "Case 7");
 }
 
+// No fixed table holds the recipients: 250 of them all get the mail, and the
+// shown list keeps every one of them, far past 2,048 characters.
+TEST_F(Trigger, ManyRecipientsAndALongShownList) {
+  std::string row, shown = "sue@x.test";
+  for (int i = 0; i < 250; ++i) {
+    const std::string who = "recipient" + std::to_string(i) + "@x.test";
+    row += (i ? "^@" : "") + who;
+    shown += "," + who;
+  }
+  auto list = send(a_case() + kMailOn +
+                   std::vector<Attr>{{"maillist_status^$:1.VALUE", "Open^$"}, {"maillist_status^$:1.TITLE", row + "^$"}});
+  EXPECT_GT(shown.size(), 2048u);
+  EXPECT_EQ(value(*list, "showmaillist"), shown);
+  std::vector<std::string> mails = peer_.sessions();
+  ASSERT_EQ(mails.size(), 1u);
+  std::string rcpts;
+  for (size_t at = 0; (at = mails[0].find("RCPT TO:  ", at)) != std::string::npos; at += 10) {
+    const size_t end = mails[0].find("\r\n", at);
+    rcpts += (rcpts.empty() ? "" : ",") + mails[0].substr(at + 10, end - at - 10);
+  }
+  EXPECT_EQ(rcpts, shown);
+  EXPECT_NE(mails[0].find("recipient249@x.test\r\nDATA\r\n"), std::string::npos);
+}
+
 TEST_F(Trigger, NobodyToMail) {
   reqctx().kivdebug = 1;
   auto list = send({{"case_num.DBKEY", "case_num"}, {"case_num.VALUE", "7"}, {"mail_notification.VALUE", "ON"}});
