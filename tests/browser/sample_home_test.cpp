@@ -177,5 +177,5 @@ TEST_F(SampleHome, EveryTemplatePrintsWithoutTheEnginesLeftovers) {
       EXPECT_TRUE(out.ends_with("</html>\n")) << out;
     }
   }
-  EXPECT_EQ(pages, 9);
+  EXPECT_EQ(pages, 10);
 }
