@@ -3,6 +3,7 @@
 // here holds request or record data, so it is marked for escaping.
 #include "engine/upstamp.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
 #include <vector>
@@ -98,6 +99,11 @@ std::string stampline(const objlist& list) {
     status = " ";
   else if (status[0] == '^')
     status = "*";
+  else
+    // A status menu that the form did not set still holds its item list
+    // behind the chosen item: the stamp names the chosen item alone. The
+    // list's row marks in a text field would make the whole field unstorable.
+    status = status.substr(0, std::min(status.find("^@"), status.find("^$")));
   const std::time_t now = engine_now();
   return sformat("\n[-%s- %s %s - %s - %s-]", status, getdate1(now), gettime2(now),
                  getuserlogin().value_or("Unknown"), request_action().value_or("Unknown"));

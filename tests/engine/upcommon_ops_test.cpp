@@ -363,6 +363,21 @@ TEST_P(CaseOps, ModifyAndRespondChangeTheCaseFromItsStoredRecord) {
   const std::string answered = rows("select case_num, status, resolution, date_closed from cases");
   EXPECT_EQ(answered.rfind("1000^@Closed^@New roller fitted.^@", 0), 0u) << answered;
   EXPECT_FALSE(answered.ends_with("^@^^^$")) << "no closing date: " << answered;
+
+  // A respond whose form sends no status: the stamp names the menu's chosen
+  // item, so the problem stays storable and is kept, not emptied.
+  reload();
+  clear_output();
+  reqctx().remote_user = "staff";
+  form("row2form_rec", shown(1));
+  form("case_num", "1000");
+  form("submitted_by", "alice");
+  form("problem", "As it was.");
+  form("resolution", "Checked again.");
+  ASSERT_EQ(respond(list()), 0) << page();
+  const std::string kept = rows("select problem from cases");
+  EXPECT_EQ(kept.rfind("As it was.\n[-Open- ", 0), 0u) << kept;
+  EXPECT_EQ(kept.find("^@Pending"), std::string::npos) << kept;
 }
 
 // A modify keeps the stored case's number, whether the row is named by its
