@@ -35,14 +35,13 @@ enum class StreamSource : int32_t {
 // request variable: a head announcing more ends the list there.
 inline constexpr long long kMaxStreamText = kMaxContentLength + 1;
 
-// Process-wide state of the stream and of the command's pipes. One instance;
-// tests reset it (registered with the state resets).
+// Process-wide state of the stream. One instance; tests reset it
+// (registered with the state resets).
 struct ExecState {
-  // The front's end of the command's standard input, where writeexdata
-  // writes the records (-1: none), and the descriptor the command's output
-  // is read back from by commandread2out (-1: none).
+  // A descriptor writeexdata writes the records to and closes (-1: none).
+  // The front itself hands the records to the process layer, whose loop
+  // holds both ends of the command's pipes.
   int kivwritefd = -1;
-  int kivreadfd = -1;
   // The one child the front started, for sigchild (-1: none known).
   pid_t child = -1;
   // The list readexdata read from descriptor 0, once per process.

@@ -129,6 +129,12 @@ std::optional<std::string> request_env(std::string_view name) {
   return inherited_env(name);
 }
 
+std::optional<std::string> published_env(std::string_view name) {
+  if (const Published* p = published(name))
+    if (std::optional<std::string_view> v = p->value(reqctx())) return std::string(*v);
+  return std::nullopt;
+}
+
 std::string home_folder() {
   const RequestContext& c = reqctx();
   if (!c.nvhome.empty()) return c.nvhome;
