@@ -49,22 +49,27 @@ void put_text(std::string& out, std::string_view text) {
   out += '\0';
 }
 
-// The value a node sends, and its source word.
-struct Sent {
-  int32_t word;
-  const std::string* value;
-};
-
-Sent sent_value(const exdata& n, const std::string& group) {
+// The records a node goes as.
+void put_node(std::string& out, const exdata& n, const std::string& group) {
   // Only the start-up sets these: the form's entries of the same names are
   // dropped at intake.
-  if (n.source == ExSource::startup || n.name == "nv_remote_user" || (!group.empty() && n.name == group + ".VALUE"))
-    return {static_cast<int32_t>(StreamSource::startup), &n.value};
-  if (!n.in_state) return {static_cast<int32_t>(StreamSource::request), &n.value};
-  if (n.value == n.state_value) return {static_cast<int32_t>(StreamSource::statefile), &n.value};
-  if (request_may_set(n.name, n.value, nullptr, group))
-    return {static_cast<int32_t>(StreamSource::request), &n.value};
-  return {static_cast<int32_t>(StreamSource::statefile), &n.state_value};
+  if (n.source == ExSource::startup || n.name == "nv_remote_user" || (!group.empty() && n.name == group + ".VALUE")) {
+    out += exdatarecord(n.name, n.value, static_cast<int32_t>(StreamSource::startup));
+    return;
+  }
+  if (!n.in_state) {
+    out += exdatarecord(n.name, n.value, static_cast<int32_t>(StreamSource::request));
+    return;
+  }
+  out += exdatarecord(n.name, n.state_value, static_cast<int32_t>(StreamSource::statefile));
+  if (n.value != n.state_value) out += exdatarecord(n.name, n.value, static_cast<int32_t>(StreamSource::request));
+}
+
+// A form record that joins the node before it: the form's value over the
+// state-file entry of the same name that record carried alone.
+bool joins(const exdata& last, const exdata& next) {
+  return next.source == ExSource::form && !next.name.empty() && last.source == ExSource::statefile &&
+         last.name == next.name && last.value == last.state_value;
 }
 
 ExSource source_of(int32_t word) {
@@ -116,10 +121,7 @@ std::string exdatarecords(const exlist* list) {
   std::string out;
   if (!list) return out;
   const std::string group = group_object(list);
-  for (const exdata& n : list->nodes) {
-    const Sent s = sent_value(n, group);
-    out += exdatarecord(n.name, *s.value, s.word);
-  }
+  for (const exdata& n : list->nodes) put_node(out, n, group);
   return out;
 }
 
@@ -150,8 +152,12 @@ std::optional<exdata> getexdatanode(int fd) {
 size_t readexdata_from(int fd, exlist& list) {
   size_t n = 0;
   while (std::optional<exdata> node = getexdatanode(fd)) {
-    list.nodes.push_back(std::move(*node));
     ++n;
+    if (!list.nodes.empty() && joins(list.nodes.back(), *node)) {
+      list.nodes.back().value = std::move(node->value);
+      continue;
+    }
+    list.nodes.push_back(std::move(*node));
   }
   return n;
 }

@@ -56,9 +56,10 @@ ExecState& execstate();
 // The node records of the list, in list order. A node's source word: 2 for
 // what the start-up set (nv_remote_user, the group object of GROUP), 1 for a
 // state-file value, 0 for a form value. A state-file name whose value a form
-// replaced goes as the form's value (0) when a request may set that name,
-// else as the state file's value (1), so the command sees the configuration
-// the front saw. No list: no bytes.
+// replaced goes as two records, the state file's value (1) and right behind
+// it the form's (0), so that the command, like `up`, decides with its own
+// objects whether the form may set it and otherwise still has the state
+// file's value. No list: no bytes.
 std::string exdatarecords(const exlist* list);
 
 // One node's record with the given source word (a bare writer passes 0).
@@ -82,7 +83,10 @@ std::optional<exdata> getexdatanode(int fd = 0);
 exlist* readexdata();
 
 // Reads the list from `fd` into `list` until the stream ends; the number of
-// nodes read.
+// records read. Nodes are linked as received, with one exception: a form
+// record right behind the state-file record of the same name joins it, as
+// the form's value over that state-file entry (the node then holds both, as
+// the front's list did).
 size_t readexdata_from(int fd, exlist& list);
 
 // ---- buffered reads and writes on the pipes ----
