@@ -8,6 +8,7 @@
 
 #include "admin/upadmin.h"
 #include "commands/tksearch.h"
+#include "commands/upadd.h"
 #include "commands/upbarcode.h"
 #include "commands/upstartup.h"
 #include "platform/exit.h"
@@ -28,7 +29,7 @@ int tksearch_handler(int, const std::vector<std::string>&, exlist*) { return tks
 // Handlers not in this build yet stand as nullptr.
 constexpr std::array<command_entry, 25> kCommands{{
     {"up_startup", up_startup},
-    {"up_add", nullptr},
+    {"up_add", up_add},
     {"up_assign", nullptr},
     {"up_chart", nullptr},
     {"up_confirmfind", up_confirmfind},
@@ -142,7 +143,11 @@ int console_main(int argc, const char* const argv[]) {
     return 0;
   }
   if (argc == 3) return two_words(argv[1], argv[2]);
-  return not_built("Adding a record from the console");
+  // Any other count adds one record without a request: with one or three
+  // and more arguments that is always the standard add, never the batch.
+  std::vector<std::string> words;
+  for (int i = 0; i < argc; ++i) words.emplace_back(argv[i] ? argv[i] : "");
+  return up_add(argc, words, nullptr);
 }
 
 // Removes the request's untaken uploads however up_main is left.

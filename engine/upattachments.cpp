@@ -401,7 +401,7 @@ std::time_t getmodtime(const std::string& path) {
   return st.st_mtime;
 }
 
-int attach_files(objlist& list) {
+int attach_files(objlist& list, int into) {
   if (attach_switch(list) != 1) return 0;
   const std::string user = getuserlogin().value_or("Unknown");
   std::string casenum = value(list, "case_num.VALUE");
@@ -438,6 +438,11 @@ int attach_files(objlist& list) {
         throw Exit{-1};
       }
       locked = true;
+      if (into == kAttachNewFolder && !lock.created()) {
+        kivtrace("attach_files: '%s' is there already and belongs to another record", *folder);
+        errmsg("Bad attachment file name\n");
+        return 1;
+      }
       n = attachmentmaxnumber(*folder);
       if (n < 0) {
         errmsg(kFatal);

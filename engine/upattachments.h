@@ -90,7 +90,17 @@ std::time_t getmodtime(const std::string& path);
 // name\n" for a case number that gives no plain folder name. Ends the process
 // with status -1 after "Fatel Error:Can't append to attachments\n" when the
 // folder cannot be made, locked or read.
-int attach_files(objlist& list);
+//
+// `into` says which folder the attachments may go to. kAttachCaseFolder (the
+// case operations, the plain modify): the case's folder, made or as it
+// stands, since a case's folder grows over its life and sub-cases share
+// their parent's. kAttachNewFolder (the plain add): only a folder this call
+// makes. A plain add draws no case number, so its case number is the form's
+// own; a folder that is there already belongs to another record, and is
+// left as it is: "Bad attachment file name\n", nothing stored, 1.
+inline constexpr int kAttachNewFolder = 0;
+inline constexpr int kAttachCaseFolder = 1;
+int attach_files(objlist& list, int into = kAttachCaseFolder);
 
 // Lists the case's attachments (case_num.VALUE) into attachmentresult.VALUE.
 // 0 listed (or the folder is missing: the table is then its header row);

@@ -294,12 +294,19 @@ struct CopyText {
   Origin origin;
 };
 
+// The login the start-up puts into the list is the start-up's to set, but its
+// text is what a person chose as their name (at the web server's login or when
+// the account was made): pages show it as request text.
+bool login_variable(std::string_view name) { return name == "nv_remote_user" || name == "mm_nv_remote_user"; }
+
 // The text a request variable may put onto the objects, or none when it must
-// be skipped. Values the state file or the start-up gave are configuration;
-// a form value over a state-file entry of a protected name falls back to the
-// state file's value. `group` names the object of the user's groups.
+// be skipped. Values the state file or the start-up gave are configuration
+// (but for the login); a form value over a state-file entry of a protected
+// name falls back to the state file's value. `group` names the object of the
+// user's groups.
 CopyText copy_text(const exdata& n, ExCopy mode, const objlist* list, std::string_view group, const char* who) {
-  if (n.source == ExSource::startup) return {&n.value, Origin::config};
+  if (n.source == ExSource::startup)
+    return {&n.value, login_variable(n.name) ? Origin::request : Origin::config};
   if (n.in_state && n.value == n.state_value) return {&n.value, Origin::config};
   if (mode == ExCopy::full) return {&n.value, Origin::request};
   if (request_may_set(n.name, n.value, list, group)) return {&n.value, Origin::request};

@@ -31,6 +31,7 @@ constexpr std::string_view kNames[] = {
     "bc_reader_port",
     "bc_save_file",
     "bc_scheme",
+    "bc_submit_default_keys",     // the defaults of every row of a batch add
     "bc_timeout",
     "case_num-map",               // case-number pictures
     "case_num-picture",

@@ -191,5 +191,5 @@ TEST_F(SampleHome, EveryTemplatePrintsWithoutTheEnginesLeftovers) {
       EXPECT_TRUE(out.ends_with("</html>\n")) << out;
     }
   }
-  EXPECT_EQ(pages, 11);
+  EXPECT_EQ(pages, 12);
 }

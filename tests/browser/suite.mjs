@@ -1,6 +1,6 @@
 // The help desk's pages in headless Chromium, over a home that run-suite made
 // with scripts/demo: the index page, the start page, the add form and its
-// menus, the administration and its chart settings save (kept over a rerun
+// menus, cases submitted from it and a refused one, the administration and its chart settings save (kept over a rerun
 // of scripts/demo, as the cases are), the refusals of requests that may not
 // pass, and with logins on a new account, a password change, a login, a
 // logout and a wrong password. Every page is checked for what a person would
@@ -158,6 +158,64 @@ describe('users and staff', () => {
     }
   });
 
+  test('a case is submitted from the add form, kept with its menu values and numbered', async () => {
+    const db = path.join(home, 'db', 'cases.db');
+    const sql = (q) => execFileSync('sqlite3', ['-separator', '|', db, q]).toString();
+    const count = () => Number(sql('select count(*) from cases').trim());
+    const before = count();
+    const report = async (name, email, category, priority, problem) => {
+      await page.fill('#submitted_by', name);
+      await page.fill('#sub_e_mail', email);
+      await page.selectOption('#category', { label: category });
+      await page.selectOption('#priority', { label: priority });
+      await page.fill('#problem', problem);
+      await page.click('#submit');
+    };
+
+    // From the index page to the form, as a person goes.
+    await page.goto(`${base}/`);
+    await page.click('#open');
+    await page.waitForURL(/KIVACTION=start/);
+    await page.click('#report');
+    await page.waitForURL(/KIVACTION=addform/);
+    await checkPage('add-to-fill');
+    await report('Ann Example', 'ann@example.org', 'Hardware', 'High', 'The printer on floor 2 jams.');
+    await page.waitForSelector('#added');
+    await checkPage('added');
+    const first = (await page.textContent('#case_num')).trim();
+    assert.match(first, /^\d+$/);
+    assert.equal((await page.textContent('#status')).trim(), 'Open');
+    assert.equal(sql(`select status, category, priority, submitted_by, sub_e_mail from cases where case_num = '${first}'`),
+      'Open|Hardware|High|Ann Example|ann@example.org\n');
+    assert.match(sql(`select problem from cases where case_num = '${first}'`), /^The printer on floor 2 jams\.\n\[-Open- /);
+
+    // A second case gets the next number.
+    await page.click('#another');
+    await page.waitForURL(/KIVACTION=addform/);
+    await report('Bob Example', 'bob@example.org', 'Network', 'Low', 'No network in room 12.');
+    await page.waitForSelector('#added');
+    await checkPage('added-second');
+    const second = (await page.textContent('#case_num')).trim();
+    assert.equal(Number(second), Number(first) + 1);
+    assert.equal(sql(`select category, priority, submitted_by from cases where case_num = '${second}'`),
+      'Network|Low|Bob Example\n');
+    assert.equal(count(), before + 2);
+
+    // A required field left empty (the browser's own check is off, as in an
+    // old browser): the message, and nothing added.
+    await page.goto(`${kepa}?KIVACTION=addform`);
+    await checkPage('add-to-refuse');
+    await page.$eval('#problem', (e) => e.removeAttribute('required'));
+    await report('Carol Example', 'carol@example.org', 'Software', 'Normal', '');
+    await page.waitForLoadState('load');
+    const refused = await page.textContent('body');
+    assert.match(refused, /'Problem' can't be blank/);
+    assert.match(refused, /Submit Error/);
+    assert.doesNotMatch(refused, /Your case number is/);
+    assert.equal(count(), before + 2);
+    documents.length = 0;
+  });
+
   test('values of a request are shown as text, not as markup', async () => {
     const name = '<b id="bold">Ann</b> & "Bob"';
     await page.goto(`${kepa}?KIVACTION=addform&submitted_by.VALUE=${encodeURIComponent(name)}`);
@@ -207,12 +265,12 @@ describe('administration', () => {
     // A rerun of the demo keeps the saved settings and the cases, and the
     // next visit reads the saved file.
     const db = path.join(home, 'db', 'cases.db');
-    execFileSync('sqlite3', [db, "insert into cases (id_num, case_num, problem) values (1, '1000', 'kept')"]);
+    execFileSync('sqlite3', [db, "insert into cases (id_num, case_num, problem) values (900, 'K-900', 'kept')"]);
     execFileSync(env('KIV_BROWSER_DEMO'), [], {
       env: { ...process.env, KIV_DEMO_DIR: home, KIV_DEMO_PORT: port, KIV_DEMO_PROGRAMS: env('KIV_BROWSER_PROGRAMS') },
       stdio: 'ignore',
     });
-    assert.equal(execFileSync('sqlite3', [db, 'select problem from cases']).toString(), 'kept\n');
+    assert.equal(execFileSync('sqlite3', [db, 'select problem from cases where id_num = 900']).toString(), 'kept\n');
     assert.match(fs.readFileSync(configFile('ce_obj'), 'utf8'), /VALUE=tmp\/chart pictures\n/);
     await page.goto(`${up}?KIVACTION=ChartsSettings`);
     await checkPage('charts-reloaded');

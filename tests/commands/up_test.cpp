@@ -72,8 +72,10 @@ TEST_F(Dispatcher, ConsoleModes) {
       {{"up", "convert", "Users"}, 0, "Wrong convert syntax\n", ""},
       {{"up", "merge", "x"}, 1, "", "Merging resolution texts into problem texts is not built yet\n"},
       {{"up", "other", "x"}, 0, "Nothing to do\n", ""},
-      {{"up", "one"}, 1, "", "Adding a record from the console is not built yet\n"},
-      {{"up", "a", "b", "c"}, 1, "", "Adding a record from the console is not built yet\n"},
+      // Any other count is the add of one record without a request; these
+      // case objects name no database.
+      {{"up", "one"}, 1, "<PRE>\nMissing dbhost name object\n</PRE>\n<PRE>\nSubmit Error: \n</PRE>\n", ""},
+      {{"up", "a", "b", "c"}, 1, "<PRE>\nMissing dbhost name object\n</PRE>\n<PRE>\nSubmit Error: \n</PRE>\n", ""},
   };
   for (const Case& c : cases) {
     clear_output();

@@ -63,6 +63,7 @@ TEST(ProtectedObjects, KindsOfConfiguration) {
       {"category-prefix", true},     {"case_num-picture", true},   {"XXXheadlistXXXX", true},
       {"open_state", true},          {"dateformat", true},         {"smtp_option", true},
       {"enforce_fields", true},      {"enforce_on_profile", true}, {"date_closed_flag", true},
+      {"bc_submit_default_keys", true},
       // field objects and the controls pages post
       {"problem", false},            {"status", false},            {"assigned_to", false},
       {"hidedatafile", false},       {"row2form_rec", false},      {"select_range", false},
@@ -206,6 +207,8 @@ TEST_F(Protect, CopiesMarkWhatTheFormSupplied) {
   form("subject.VALUE", "typed");  // a field the form may set over the state file
   form("problem.VALUE", "<b>jam</b>");
   addexdatanode(&req_, formexdatanode("allow_modify.VALUE", "staff", ExSource::startup));
+  // The login the start-up adds is a person's chosen name: request text.
+  addexdatanode(&req_, formexdatanode("nv_remote_user", "x'onfocus='alert(1)", ExSource::startup));
   ex2obj(&req_, list_.get());
   auto marked = [&](const char* key) {
     std::optional<attrview> v = getattrfromlist(list_.get(), key);
@@ -218,6 +221,7 @@ TEST_F(Protect, CopiesMarkWhatTheFormSupplied) {
   EXPECT_TRUE(marked("subject.VALUE"));
   EXPECT_TRUE(marked("problem.VALUE"));
   EXPECT_EQ(getattrfromlist(list_.get(), "problem.VALUE")->origin, Origin::request);
+  EXPECT_TRUE(marked("nv_remote_user.VALUE"));
 
   // A cast marks the menu it puts the choice in front of; the
   // administration's copy marks the form's values as well.

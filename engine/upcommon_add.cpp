@@ -1,0 +1,109 @@
+// The add of a new case with its checks, hooks, case number, attachments
+// and mail, and the plain add of a record of any table.
+#include <memory>
+
+#include "engine/nvsend_mail.h"
+#include "engine/objtext.h"
+#include "engine/tk_autoassign.h"
+#include "engine/upattachments.h"
+#include "engine/upcasenum.h"
+#include "engine/upcommon_ops.h"
+#include "engine/upcommon_query.h"
+#include "engine/upcommon_rules.h"
+#include "engine/uphook.h"
+#include "engine/upobjdb.h"
+#include "engine/upstamp.h"
+#include "toolkit/kivcgitrace.h"
+#include "toolkit/kivsettings.h"
+
+namespace kiv {
+
+namespace {
+
+addhandle make_addhandle(const dbconnection& c, const packet* rec) {
+  addhandle h;
+  h.rec = rec;
+  h.host = c.host;
+  h.timeout = c.timeout;
+  h.database = c.database;
+  h.table = c.table;
+  return h;
+}
+
+// The status of a new case: none or any text holding the open state's name
+// (a menu that still holds its items, "Open - urgent") is the open state.
+void new_status(objlist& list) {
+  const std::string& open = settings().openstate;
+  const std::string status = objtext(list, "status.VALUE");
+  if (status.empty() || (!open.empty() && status.find(open) != std::string::npos))
+    adduniqobj(&list, "status.VALUE", open);
+}
+
+}  // namespace
+
+int pre_add(objlist* list) {
+  if (list && !objtext(*list, "slackvar.VALUE").empty()) slackvar(list);
+  if (!list) {
+    errmsg("pre_add head is NULL\n");
+    return -1;
+  }
+  if (enforce(list) != 0) return -1;
+  if (blankform(list) != 0) return -1;
+  new_status(*list);
+  timestamp(list, "problem");
+  fieldstamp(list);
+  tk_autoassign(*list);
+  addclosedate(*list);
+  return 0;
+}
+
+int post_add(objlist&) { return 0; }
+
+int add(objlist& list) {
+  primary_func(list);
+  std::optional<dbconnection> c = connection_objects(list);
+  if (!c) return -1;
+  if (pre_add(&list) != 0) {
+    errmsg("Pre submit failed\n");
+    return -1;
+  }
+  // The record before it has a number: what the pre-add hook judges.
+  const std::unique_ptr<packet> first = obj2db(list);
+  if (run_hook(list, Hook::pre_add, nullptr, first.get()) != 0) return 1;  // its message is shown
+
+  // A number may carry field values (a picture's items): it is the case's
+  // data, not configuration.
+  const std::string casenum = casenum_manage(list);
+  adduniqobj(&list, "case_num.VALUE", casenum, Origin::record);
+  auto_match(list);
+  attach_files(list);
+
+  const std::unique_ptr<packet> second = obj2db(list);
+  if (handle_add(make_addhandle(*c, second.get())) != 0) {
+    errmsg("submit operation failed\n");
+    return 1;
+  }
+  run_hook(list, Hook::post_add, nullptr, second.get());
+  post_add(list);
+  adduniqobj(&list, "your_case_num.VALUE", casenum, Origin::record);
+  nvsend_mail(list);
+  return 0;
+}
+
+int gadd(objlist& list) {
+  if (enforce(&list) != 0 || blankform(&list) != 0) return -1;
+  std::optional<dbconnection> c = connection_objects(list);
+  if (!c) return -1;
+  fieldstamp(&list);
+  auto_match(list);
+  attach_files(list, kAttachNewFolder);
+  const std::unique_ptr<packet> rec = obj2db(list);
+  primary_func(list);
+  if (handle_add(make_addhandle(*c, rec.get())) != 0) {
+    errmsg("submit operation failed\n");
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace kiv
