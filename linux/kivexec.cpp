@@ -49,20 +49,13 @@ void put_text(std::string& out, std::string_view text) {
   out += '\0';
 }
 
-// The records a node goes as.
-void put_node(std::string& out, const exdata& n, const std::string& group) {
+// Where a node of the front's list comes from, as the stream says it.
+StreamSource source_word(const exdata& n, const std::string& group) {
   // Only the start-up sets these: the form's entries of the same names are
   // dropped at intake.
-  if (n.source == ExSource::startup || n.name == "nv_remote_user" || (!group.empty() && n.name == group + ".VALUE")) {
-    out += exdatarecord(n.name, n.value, static_cast<int32_t>(StreamSource::startup));
-    return;
-  }
-  if (!n.in_state) {
-    out += exdatarecord(n.name, n.value, static_cast<int32_t>(StreamSource::request));
-    return;
-  }
-  out += exdatarecord(n.name, n.state_value, static_cast<int32_t>(StreamSource::statefile));
-  if (n.value != n.state_value) out += exdatarecord(n.name, n.value, static_cast<int32_t>(StreamSource::request));
+  if (n.source == ExSource::startup || n.name == "nv_remote_user" || (!group.empty() && n.name == group + ".VALUE"))
+    return StreamSource::startup;
+  return n.in_state ? StreamSource::statefile : StreamSource::request;
 }
 
 // A form record that joins the node before it: the form's value over the
@@ -117,11 +110,18 @@ std::string exdatarecord(std::string_view name, std::string_view value, int32_t 
   return r;
 }
 
+std::string noderecords(const exdata& node, StreamSource source) {
+  if (source != StreamSource::statefile || node.value == node.state_value)
+    return exdatarecord(node.name, node.value, static_cast<int32_t>(source));
+  return exdatarecord(node.name, node.state_value, static_cast<int32_t>(StreamSource::statefile)) +
+         exdatarecord(node.name, node.value, static_cast<int32_t>(StreamSource::request));
+}
+
 std::string exdatarecords(const exlist* list) {
   std::string out;
   if (!list) return out;
   const std::string group = group_object(list);
-  for (const exdata& n : list->nodes) put_node(out, n, group);
+  for (const exdata& n : list->nodes) out += noderecords(n, source_word(n, group));
   return out;
 }
 

@@ -65,6 +65,11 @@ std::string exdatarecords(const exlist* list);
 // One node's record with the given source word (a bare writer passes 0).
 std::string exdatarecord(std::string_view name, std::string_view value, int32_t word);
 
+// The records of one node sent as coming from `source`: its record, or for
+// a state-file node whose value a form replaced the state file's record and
+// right behind it the form's, which the reader joins again.
+std::string noderecords(const exdata& node, StreamSource source);
+
 // Writes the records of the list to kivwritefd (commandwritebuf) and closes
 // it; the result of the close (-1 when there was no descriptor). A short
 // write is not reported: the reader then sees a shorter stream.
