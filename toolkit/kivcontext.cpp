@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <unistd.h>
 
+#include "platform/flavour.h"
 #include "platform/state.h"
 
 namespace kiv {
@@ -135,10 +136,14 @@ std::optional<std::string> published_env(std::string_view name) {
   return std::nullopt;
 }
 
-std::string home_folder() {
-  const RequestContext& c = reqctx();
+std::string_view default_home() { return platform() == Platform::windows ? "c:/tiklo" : "/usr/local/norvale"; }
+
+const std::string& start_home(std::string_view fallback) {
+  RequestContext& c = reqctx();
   if (!c.nvhome.empty()) return c.nvhome;
-  return inherited_env("NVHOME").value_or(std::string());
+  c.nvhome = inherited_env("NVHOME").value_or(std::string());
+  if (c.nvhome.empty()) c.nvhome = fallback;
+  return c.nvhome;
 }
 
 bool take_upload(std::string_view path) {
