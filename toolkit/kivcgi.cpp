@@ -144,6 +144,9 @@ void add_startup_node(exlist& list, std::string_view name, std::string_view valu
 
 std::string statefile_of(const StartupFlavour& f, const std::string& argument) {
   if (!f.states_from_env) return argument;
+  // A set-user-ID front reads the state file it was built with, never one
+  // its caller names.
+  if (!reqctx().fixed_statefile.empty()) return reqctx().fixed_statefile;
   std::string path = inherited_env("PROG_STATES").value_or(std::string());
   return path.empty() ? std::string(kLinuxStates) : path;
 }

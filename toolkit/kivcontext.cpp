@@ -130,6 +130,12 @@ std::optional<std::string> request_env(std::string_view name) {
   return inherited_env(name);
 }
 
+std::optional<std::string> published_env(std::string_view name) {
+  if (const Published* p = published(name))
+    if (std::optional<std::string_view> v = p->value(reqctx())) return std::string(*v);
+  return std::nullopt;
+}
+
 std::string_view default_home() { return platform() == Platform::windows ? "c:/tiklo" : "/usr/local/norvale"; }
 
 const std::string& start_home(std::string_view fallback) {

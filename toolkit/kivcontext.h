@@ -35,6 +35,9 @@ struct RequestContext {
   // The state-file name the registry gave under the program's key
   // (PROG_STATES), for the dispatcher.
   std::string prog_states;
+  // The state file a set-user-ID front was built with, which the Linux
+  // start-up reads in place of PROG_STATES; empty: none is fixed.
+  std::string fixed_statefile;
 
   // ---- the trace ----
 
@@ -130,6 +133,10 @@ std::optional<std::string> inherited_env(std::string_view name);
 // context publishes under that name, else the inherited value. The template
 // marker EB reads variables through this.
 std::optional<std::string> request_env(std::string_view name);
+
+// What the request publishes under that name, or none where the context
+// holds no value for it: never the inherited value, unlike request_env.
+std::optional<std::string> published_env(std::string_view name);
 
 // The flavour's default home folder: "c:/tiklo" in the Windows flavour,
 // "/usr/local/norvale" in the Linux flavour.
