@@ -131,10 +131,9 @@ int up_admin(int /*count*/, const std::vector<std::string>& words, exlist* list)
     throw Exit{0};
   }
   kivtrace("KIVACTION='%s'\n", word);
-  if (!row) {
-    showadminpage(s.admin_obj.get(), templ);
-    throw Exit{0};
-  }
+  // A word no built action answers gets the ordinary page; the dispatcher
+  // ends the request with 0 after it, as after every administration page.
+  if (!row) return showadminpage(s.admin_obj.get(), templ);
   return run_action(*row, templ);
 }
 

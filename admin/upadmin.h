@@ -22,11 +22,12 @@ namespace kiv {
 // with "up_admin". The action word is the request's (KIVACTION, kept in the
 // request context); words[1] is the template of the answer page; `count` is
 // not used. Gives the result of the page print (0, or 1 when the template
-// cannot be read). Ends the process itself (kiv::Exit) when admin_obj or tk_obj cannot be loaded
-// (-1), without an action word (0, "No KIVACTION is defined\n"), for a word
-// no built action answers (0, after the ordinary page), when an operation
-// finds a form value missing (0, before anything is written) and when a save
-// fails (see saveobjfile).
+// cannot be read), also for a word no built action answers, which gets the
+// ordinary page; the dispatcher ends the request with 0 after any of them.
+// Ends the process itself (kiv::Exit) when admin_obj or tk_obj cannot be
+// loaded (-1), without an action word (0, "No KIVACTION is defined\n"), when
+// an operation finds a form value missing (0, before anything is written)
+// and when a save fails (see saveobjfile).
 int up_admin(int count, const std::vector<std::string>& words, exlist* list);
 
 // What the administration knows of an object file it may write back: the

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,10 @@ inline constexpr std::chrono::seconds kReadingTime{60};
 
 // tagwriter's limit: the process layer's default.
 inline constexpr std::chrono::seconds kLabelLimit{60};
+
+// The most of a tool's standard output the page shows; the rest is read and
+// dropped, so a tool that keeps writing neither blocks nor fills memory.
+inline constexpr std::size_t kToolOutputMax = 64 * 1024;
 
 // The limit of a tagscanner run for a bc_timeout text (its leading number;
 // below 1 counts as 1).

@@ -10,6 +10,7 @@
 #include "platform/state.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivsettings.h"
+#include "toolkit/kivtext.h"
 #include "toolkit/rowcol.h"
 
 namespace kiv {
@@ -23,12 +24,6 @@ MailState& mailstate() {
 void reset_mailstate() { mailstate() = MailState{}; }
 
 namespace {
-
-std::string_view trim_blanks(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
 
 // The addresses of a recipient list: the pieces between "," with the blanks
 // around them cut; empty pieces are left out.

@@ -16,6 +16,7 @@
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivsettings.h"
 #include "toolkit/kiv_malloc.h"
+#include "toolkit/kivtext.h"
 #include "toolkit/rowcol.h"
 
 namespace kiv {
@@ -71,7 +72,7 @@ std::optional<std::string> id_value(const dbconfig_node& node, std::string_view 
   int i = node.index_of(column);
   int type = i ? node.column(i).type : kTextColumn;
   if (type == kIntColumn || type == kFloatColumn) {
-    std::string_view n = sqlpars::trim_blanks(value);
+    std::string_view n = trim_blanks(value);
     if (sqlpars::is_number(n)) return std::string(n);
     errmsg("Bad number '%s' for column %s\n", value, column);
     return std::nullopt;

@@ -26,9 +26,6 @@ Converted convert(const dbconfig_column& column, std::string_view value);
 // fraction, an optional exponent. Nothing else, not even blanks.
 bool is_number(std::string_view text);
 
-// Blanks and tabs cut at both ends.
-std::string_view trim_blanks(std::string_view text);
-
 // The value under a column of the first row of a packet text; empty when the
 // key row lacks the column or the value is "^^".
 std::string first_row_value(std::string_view data, std::string_view keys, std::string_view name);

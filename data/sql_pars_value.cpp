@@ -9,6 +9,7 @@
 #include "data/sql_pars_impl.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivsettings.h"
+#include "toolkit/kivtext.h"
 #include "toolkit/rowcol.h"
 
 namespace kiv {
@@ -18,7 +19,6 @@ namespace {
 constexpr int kMsAccess = 0, kMsSql = 1, kOracle = 2, kSybase = 3, kDb2 = 4;
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
 // The characters a date or time value may hold besides its numbers: clock
 // digits, separators, the "@" before a time, and AM/PM. No quote, no "#",
@@ -151,7 +151,7 @@ Converted sybase_date(std::string_view date, const DateScan& d) {
 // update alike: it is never written, and an update never turns it into NULL
 // silently. Blanks alone are no value.
 Converted date_value(std::string_view date) {
-  if (sqlpars::trim_blanks(date).empty()) return no_value();
+  if (trim_blanks(date).empty()) return no_value();
   if (date.find(':') != std::string_view::npos) return oracle_time(date);
   int flag = settings().mssqlflag;
   if (flag == kOracle && date == "00/00/00") return no_value();
@@ -243,17 +243,17 @@ size_t word_end(std::string_view item) {
 }
 
 bool item_ok(std::string_view item, ListKind kind) {
-  item = sqlpars::trim_blanks(item);
+  item = trim_blanks(item);
   size_t blank = word_end(item);
   std::string_view head = item.substr(0, blank);
   if (!dotted_ok(head, kind == ListKind::distinct)) return false;
   if (blank == std::string_view::npos) return true;
-  std::string_view rest = sqlpars::trim_blanks(item.substr(blank));
+  std::string_view rest = trim_blanks(item.substr(blank));
   if (kind == ListKind::order) {
     std::string word = lower(rest);
     return word == "asc" || word == "desc";
   }
-  if (kind == ListKind::tables && lower(rest.substr(0, 3)) == "as ") rest = sqlpars::trim_blanks(rest.substr(3));
+  if (kind == ListKind::tables && lower(rest.substr(0, 3)) == "as ") rest = trim_blanks(rest.substr(3));
   return name_ok(rest);
 }
 
@@ -271,12 +271,6 @@ bool list_ok(std::string_view list, ListKind kind) {
 }  // namespace
 
 namespace sqlpars {
-
-std::string_view trim_blanks(std::string_view text) {
-  while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
-  return text;
-}
 
 bool is_number(std::string_view t) {
   size_t i = 0;

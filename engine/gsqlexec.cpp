@@ -23,10 +23,6 @@ namespace {
 
 constexpr std::string_view kMenuList = "menulist_";
 
-void set_value(objlist& list, const std::string& name, std::string_view text, Origin origin) {
-  adduniqobj(&list, name + ".VALUE", text, origin);
-}
-
 // The table shape: the scratch file first, so that a file that cannot be
 // written leaves the result objects as they were.
 int file_table(objlist& list, const std::string& d, const std::string& keys, const std::string& rows) {
@@ -41,11 +37,11 @@ int file_table(objlist& list, const std::string& d, const std::string& keys, con
     std::remove(path.c_str());
     return -1;
   }
-  set_value(list, d + "_data", rows, Origin::record);
-  set_value(list, d, all, Origin::record);
-  set_value(list, "findresult", all, Origin::record);
-  set_value(list, "hidedatafile", path, Origin::config);
-  set_value(list, "findresultnum", std::to_string(getrowcount(rows)), Origin::config);
+  setobjvalue(list, d + "_data", rows, Origin::record);
+  setobjvalue(list, d, all, Origin::record);
+  setobjvalue(list, "findresult", all, Origin::record);
+  setobjvalue(list, "hidedatafile", path, Origin::config);
+  setobjvalue(list, "findresultnum", std::to_string(getrowcount(rows)), Origin::config);
   return 0;
 }
 
@@ -109,17 +105,17 @@ int gsqlexec(objlist& list, std::string_view dataset, std::string_view sql) {
     std::string target = d.substr(kMenuList.size());
     kivtrace("MENU DATA ORIG '%s' = '%s'", d, rows);
     kivtrace("MENU DATA '%s' = '%s'", target, menu);
-    set_value(list, target, menu, Origin::record);
+    setobjvalue(list, target, menu, Origin::record);
     return 0;
   }
-  if (!keys.empty()) set_value(list, d + "_key", keys, Origin::record);
+  if (!keys.empty()) setobjvalue(list, d + "_key", keys, Origin::record);
   if (rows.empty()) return 0;
   if (d.find("menu") != std::string::npos) {
     std::string menu = dollar2sep(rows);
     kivtrace("MENU DATA ORIG '%s' = '%s'", d, rows);
     kivtrace("MENU DATA '%s' = '%s'", d, menu);
-    set_value(list, d + "_data", menu, Origin::record);
-    set_value(list, d, keys + rows, Origin::record);
+    setobjvalue(list, d + "_data", menu, Origin::record);
+    setobjvalue(list, d, keys + rows, Origin::record);
     return 0;
   }
   return file_table(list, d, keys, rows);
@@ -183,7 +179,7 @@ std::optional<std::string> lookup(objlist& list, const Lookup& l) {
   for (int i = 1; i <= count && !row.empty(); ++i) {
     std::string name = getcol(keys, i).value_or(std::string());
     std::string value = getcol(row, i).value_or(std::string());
-    if (!name.empty() && !value.empty()) set_value(list, name, value, Origin::record);
+    if (!name.empty() && !value.empty()) setobjvalue(list, name, value, Origin::record);
   }
   std::string address = objtext(list, l.address_key);
   if (address.empty()) return std::nullopt;

@@ -4,6 +4,7 @@
 #include "data/mailrecords.h"
 #include "engine/objtext.h"
 #include "toolkit/kivcgitrace.h"
+#include "toolkit/kivtext.h"
 #include "toolkit/rowcol.h"
 
 namespace kiv {
@@ -45,12 +46,6 @@ bool rule_matches(const objlist& list, const kivobj& rule) {
     if (!needmail(list, field, accepted)) return false;
   }
   return true;
-}
-
-std::string_view trim_blanks(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
 }
 
 // True when `entry` is already one whole entry of the list (entries end at

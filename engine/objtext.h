@@ -1,6 +1,8 @@
-// The configuration lookup of the mail engine: the text of an attribute key
-// ("<object>.<ATTRIBUTE>") along an object list, empty when no object of that
-// name has the attribute (an absent object and an empty value are the same).
+// The engine's lookups and settings of object values: the text of an
+// attribute key ("<object>.<ATTRIBUTE>") or of an object's attribute along an
+// object list, empty when no object of that name has the attribute (an
+// absent object and an empty value are the same), and the VALUE of an object
+// set with the origin of its text.
 #pragma once
 
 #include <string>
@@ -12,6 +14,21 @@ namespace kiv {
 
 inline std::string objtext(const objlist& list, std::string_view key) {
   return getvalfromlist(&list, key).value_or(std::string());
+}
+
+// objtext of "<name>.<attribute>".
+inline std::string objtext(const objlist& list, std::string_view name, std::string_view attribute) {
+  std::string key(name);
+  key += '.';
+  key += attribute;
+  return objtext(list, key);
+}
+
+// Sets "<name>.VALUE" (adduniqobj), the text marked with `origin`.
+inline int setobjvalue(objlist& list, std::string_view name, std::string_view text, Origin origin) {
+  std::string key(name);
+  key += ".VALUE";
+  return adduniqobj(&list, key, text, origin);
 }
 
 }  // namespace kiv

@@ -24,10 +24,6 @@ namespace kiv {
 
 namespace {
 
-void set_value(objlist& list, const char* name, std::string_view text, Origin origin = Origin::record) {
-  adduniqobj(&list, std::string(name) + ".VALUE", text, origin);
-}
-
 // Puts the assignee on the case: `who` (cut to its first login in the
 // three-table model when `cut`) into showassignedlist and assigned_to; a
 // single login's staff profile onto the objects; with `status`, a non-empty
@@ -40,8 +36,8 @@ void assign(objlist& list, std::string who, bool cut, bool status) {
       kivtrace("staff has been trancuated to one staff in the three table model staff=%s", who);
     }
   }
-  set_value(list, "showassignedlist", who);
-  set_value(list, "assigned_to", who);
+  setobjvalue(list, "showassignedlist", who, Origin::record);
+  setobjvalue(list, "assigned_to", who, Origin::record);
   trimspace(who);
   if (who.find(' ') == std::string::npos) {
     std::optional<std::string> profile = getdefuser(who, kStaffProfile);
@@ -49,7 +45,7 @@ void assign(objlist& list, std::string who, bool cut, bool status) {
   }
   if (!status) return;
   std::string state = objtext(list, "assigned_state.VALUE");
-  if (!state.empty()) set_value(list, "status", state);
+  if (!state.empty()) setobjvalue(list, "status", state, Origin::record);
 }
 
 // The words of a card file, the index of the marked one (the last with a
@@ -161,7 +157,7 @@ int tk_autoassign(objlist& list) {
   kivtrace("tk_autoassign start\n");
   const std::string control = objtext(list, "autoassign_control.VALUE");
   if (control.empty()) {
-    set_value(list, "showassignedlist", "Auto Assignment is not defined", Origin::config);
+    setobjvalue(list, "showassignedlist", "Auto Assignment is not defined", Origin::config);
     kivtrace("Autoassign1 is not defined");
     return -1;
   }
@@ -179,15 +175,15 @@ int tk_autoassign(objlist& list) {
     if (!who.empty())
       assign(list, who, true, true);
     else
-      set_value(list, "showassignedlist", "No One", Origin::config);
+      setobjvalue(list, "showassignedlist", "No One", Origin::config);
     std::string shown = objtext(list, "showassignedlist.VALUE");
     if (!shown.empty())
       kivtrace("showassignedlist is ='%s'\n", shown);
     else
       kivtrace("showassignedlist is not defined\n");
     const std::time_t now = engine_now();
-    set_value(list, "date_assigned", getdate1(now), Origin::config);
-    set_value(list, "time_assigned", gettime3(now), Origin::config);
+    setobjvalue(list, "date_assigned", getdate1(now), Origin::config);
+    setobjvalue(list, "time_assigned", gettime3(now), Origin::config);
     return 0;
   }
   if (control == "CARD") {
@@ -200,7 +196,7 @@ int tk_autoassign(objlist& list) {
     assign(list, *login, false, true);
     return 0;
   }
-  set_value(list, "showassignedlist", "Auto Assignment is OFF", Origin::config);
+  setobjvalue(list, "showassignedlist", "Auto Assignment is OFF", Origin::config);
   kivtrace("autoassign is disabled");
   return -1;
 }

@@ -10,11 +10,11 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <set>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
+#include "engine/objtext.h"
 #include "engine/upfile.h"
 #include "engine/upobjdb.h"
 #include "platform/exit.h"
@@ -50,17 +50,6 @@ constexpr std::string_view kDefaultFile = "data.html";
 // read-only; the Windows build sets none (the runtime's defaults).
 mode_t folder_mode() { return platform() == Platform::linux ? 0755 : 0777; }
 mode_t file_mode() { return platform() == Platform::linux ? 0444 : 0666; }
-
-std::string value(const objlist& list, std::string_view key) {
-  return getvalfromlist(&list, key).value_or(std::string());
-}
-
-std::string attr_of(const objlist& list, std::string_view name, std::string_view attribute) {
-  std::string key(name);
-  key += '.';
-  key += attribute;
-  return value(list, key);
-}
 
 // "%s/%s%d_%s": folder, kind word, number, file name.
 std::string side_path(const std::string& folder, std::string_view kind, int n, std::string_view file) {
@@ -111,7 +100,7 @@ std::optional<std::string> case_folder(const std::string& root, const std::strin
 
 // 0 "attachment is not defined", -1 disabled, 1 on.
 int attach_switch(const objlist& list) {
-  std::string on = value(list, "attach_control.VALUE");
+  std::string on = objtext(list, "attach_control.VALUE");
   if (on.empty()) {
     kivtrace("attachment is not defined");
     return 0;
@@ -123,60 +112,25 @@ int attach_switch(const objlist& list) {
   return 1;
 }
 
-// An exclusive lock on a case folder: flock on the opened folder. The folder
-// is made when missing; one that was removed while this process waited for
-// its lock is made again, so the lock always belongs to the folder that the
-// path names.
-class FolderLock {
- public:
-  FolderLock() = default;
-  FolderLock(const FolderLock&) = delete;
-  FolderLock& operator=(const FolderLock&) = delete;
-  ~FolderLock() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-
-  // False (errno set) when the folder cannot be made, opened or locked.
-  bool acquire(const std::string& folder) {
-    for (int tries = 0; tries < 100; ++tries) {
-      if (::mkdir(folder.c_str(), folder_mode()) == 0) {
-        created_ = true;
-        if (platform() == Platform::linux) ::chmod(folder.c_str(), folder_mode());
-      } else if (errno != EEXIST) {
-        return false;
-      }
-      int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-      if (fd < 0) {
-        if (errno == ENOENT) continue;
-        return false;
-      }
-      int r;
-      while ((r = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
-      }
-      struct stat held {}, named {};
-      if (r == 0 && ::fstat(fd, &held) == 0 && ::lstat(folder.c_str(), &named) == 0 &&
-          held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
-        fd_ = fd;
-        return true;
-      }
-      int e = errno;
-      ::close(fd);
-      if (r != 0) {
-        errno = e;
-        return false;
-      }
+// Makes the case folder when missing and locks it (FileLock::acquire_folder).
+// A folder that was removed while this process waited for its lock is made
+// again, so the lock always belongs to the folder that the path names.
+// `created` tells whether this call made the folder. False (errno set) when
+// the folder cannot be made, opened or locked.
+bool lock_case_folder(FileLock& lock, const std::string& folder, bool& created) {
+  for (int tries = 0; tries < 100; ++tries) {
+    if (::mkdir(folder.c_str(), folder_mode()) == 0) {
+      created = true;
+      if (platform() == Platform::linux) ::chmod(folder.c_str(), folder_mode());
+    } else if (errno != EEXIST) {
+      return false;
     }
-    errno = EAGAIN;
-    return false;
+    if (lock.acquire_folder(folder)) return true;
+    if (errno != ENOENT) return false;
   }
-
-  // True when this lock's acquire made the folder.
-  bool created() const { return created_; }
-
- private:
-  int fd_ = -1;
-  bool created_ = false;
-};
+  errno = EAGAIN;
+  return false;
+}
 
 // Writes all of `text` to the descriptor; false (errno set) when it cannot.
 bool write_all(int fd, std::string_view text) {
@@ -237,7 +191,7 @@ bool store_field(const objlist& list, const kivobj& field, const std::string& fo
   write_side_file(side_path(folder, "attachsize", n, file), sformat("%d bytes", size));
   write_side_file(side_path(folder, "attachuser", n, file), user);
   int k = attachmentnumber(field.name());
-  std::string desc = k > 0 ? attr_of(list, sformat("attachdesc%d", k), "VALUE") : std::string();
+  std::string desc = k > 0 ? objtext(list, sformat("attachdesc%d", k), "VALUE") : std::string();
   if (!desc.empty()) write_side_file(side_path(folder, "attachdesc", n, file), desc);
   return true;
 }
@@ -302,7 +256,7 @@ std::optional<std::string> attachfolder_name(std::string_view case_num) {
 std::optional<std::string> attachfolder_part(std::string_view part) { return plain_folder(std::string(part)); }
 
 std::string atattchfilename(std::string_view field, const objlist& list) {
-  std::string client = attr_of(list, std::string(field) + "filename", "VALUE");
+  std::string client = objtext(list, std::string(field) + "filename", "VALUE");
   if (client.empty()) return std::string(kDefaultFile);
   std::string f = trans(client);
   // The name ends a file name after "attach<N>_": a leading point is fine.
@@ -342,10 +296,10 @@ int removeattachfile(const std::string& folder, int n) {
 int writebreakbufline(const objlist& list, std::string_view text, std::FILE* file) {
   reqctx().bron = true;
   std::string out;
-  std::string head = value(list, "attachhead.VALUE");
+  std::string head = objtext(list, "attachhead.VALUE");
   if (!head.empty()) out += head + "\n";
   out += data2brows(text);
-  std::string tail = value(list, "attachtail.VALUE");
+  std::string tail = objtext(list, "attachtail.VALUE");
   if (!tail.empty()) out += "\n" + tail;
   std::fwrite(out.data(), 1, out.size(), file);
   return 0;
@@ -404,12 +358,12 @@ std::time_t getmodtime(const std::string& path) {
 int attach_files(objlist& list, int into) {
   if (attach_switch(list) != 1) return 0;
   const std::string user = getuserlogin().value_or("Unknown");
-  std::string casenum = value(list, "case_num.VALUE");
+  std::string casenum = objtext(list, "case_num.VALUE");
   if (casenum.empty()) {
     kivtrace("Error: case num not defined. Illogical condition.");
     return 1;
   }
-  const std::string root = value(list, "attachdir.VALUE");
+  const std::string root = objtext(list, "attachdir.VALUE");
   if (root.empty()) {
     kivtrace(kNoAttachdir);
     return 1;
@@ -421,7 +375,8 @@ int attach_files(objlist& list, int into) {
   // a value, and stays locked until the last file of the last one is written.
   // A case number that makes no folder is refused there too, so a request
   // that attaches nothing shows no message.
-  FolderLock lock;
+  FileLock lock;
+  bool created = false;
   bool locked = false;
   int n = 0;
   int stored = 0;
@@ -432,13 +387,13 @@ int attach_files(objlist& list, int into) {
       return 1;
     }
     if (!locked) {
-      if (!lock.acquire(*folder)) {
+      if (!lock_case_folder(lock, *folder, created)) {
         kivtrace("attach_files: can't lock '%s' errno=%d", *folder, errno);
         errmsg(kFatal);
         throw Exit{-1};
       }
       locked = true;
-      if (into == kAttachNewFolder && !lock.created()) {
+      if (into == kAttachNewFolder && !created) {
         kivtrace("attach_files: '%s' is there already and belongs to another record", *folder);
         errmsg("Bad attachment file name\n");
         return 1;
@@ -457,7 +412,7 @@ int attach_files(objlist& list, int into) {
     if (store_field(list, field, *folder, n, user)) ++stored;
   }
   if (!locked) return 0;
-  if (stored == 0 && lock.created())
+  if (stored == 0 && created)
     ::rmdir(folder->c_str());  // only an empty folder goes
   else if (stored > 0)
     sync_folder(*folder);
@@ -466,9 +421,9 @@ int attach_files(objlist& list, int into) {
 
 int addattachdata(objlist& list) {
   if (attach_switch(list) != 1) return 1;
-  std::string casenum = value(list, "case_num.VALUE");
+  std::string casenum = objtext(list, "case_num.VALUE");
   if (casenum.empty()) return 1;
-  const std::string root = value(list, "attachdir.VALUE");
+  const std::string root = objtext(list, "attachdir.VALUE");
   if (root.empty()) {
     errmsg(kNoAttachdir);
     return -1;
@@ -540,9 +495,9 @@ int createattachmenttable(objlist& list, const objlist& attachments) {
                                  sformat("attachdesc%d", n), sformat("attachsize%d", n)};
     for (size_t i = 0; i < std::size(names); ++i) {
       if (i > 0) table += kColSep;
-      table += column(attr_of(list, names[i], "TITLE"));
+      table += column(objtext(list, names[i], "TITLE"));
       table += kColSep;
-      table += column(attr_of(attachments, names[i], "VALUE"));
+      table += column(objtext(attachments, names[i], "VALUE"));
     }
     table += kRowEnd;
   }
@@ -552,7 +507,7 @@ int createattachmenttable(objlist& list, const objlist& attachments) {
 int createattachmentblanktable(objlist& list) { return adduniqobj(&list, "attachmentresult.VALUE", kTableHeader); }
 
 int delete_attachment(const objlist& list, std::string_view text) {
-  const std::string root = value(list, "attachdir.VALUE");
+  const std::string root = objtext(list, "attachdir.VALUE");
   if (root.empty()) {
     kivtrace(kNoAttachdir);
     throw Exit{0};

@@ -3,6 +3,7 @@
 // them, and the date items in the C locale's words.
 #include <vector>
 
+#include "engine/objtext.h"
 #include "engine/upcasenum.h"
 #include "engine/upclock.h"
 #include "engine/upcommon.h"
@@ -13,22 +14,6 @@
 namespace kiv {
 
 namespace {
-
-std::tm local(std::time_t t) {
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  return tm;
-}
-
-constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-
-std::string config(const objlist& list, std::string_view object, std::string_view attribute) {
-  std::string key(object);
-  key += '.';
-  key += attribute;
-  return getvalfromlist(&list, key).value_or(std::string());
-}
 
 bool date_item(std::string_view item) {
   return item == "DAY" || item == "MONTH" || item == "TODAY" || item == "YEAR";
@@ -70,9 +55,9 @@ std::string date_text(std::string_view item, std::time_t now) {
 
 }  // namespace
 
-std::string getday(std::time_t t) { return sformat("%03d", local(t).tm_yday + 1); }
-std::string getmonth(std::time_t t) { return kMonths[local(t).tm_mon]; }
-std::string getyear(std::time_t t) { return sformat("%d", local(t).tm_year + 1900); }
+std::string getday(std::time_t t) { return sformat("%03d", local_time(t).tm_yday + 1); }
+std::string getmonth(std::time_t t) { return kMonthNames[local_time(t).tm_mon]; }
+std::string getyear(std::time_t t) { return sformat("%d", local_time(t).tm_year + 1900); }
 std::string getday() { return getday(engine_now()); }
 std::string getmonth() { return getmonth(engine_now()); }
 std::string getyear() { return getyear(engine_now()); }
@@ -80,12 +65,12 @@ std::string getyear() { return getyear(engine_now()); }
 std::optional<std::string> getproductprefix(std::string_view value, std::string_view field,
                                             const objlist& list) {
   const std::string object = std::string(field) + "-prefix";
-  const std::string titles = config(list, object, "TITLE");
+  const std::string titles = objtext(list, object, "TITLE");
   if (titles.empty()) {
     errmsg("Missing %s TITLES for %s-prefix object or the whole object \n", field, field);
     return std::nullopt;
   }
-  const std::string prefixes = config(list, object, "VALUE");
+  const std::string prefixes = objtext(list, object, "VALUE");
   if (prefixes.empty()) {
     errmsg("Missing %s-prefix VALUES for %s-prefix object\n", field, field);
     return std::nullopt;
@@ -98,13 +83,13 @@ std::optional<std::string> getproductprefix(std::string_view value, std::string_
 }
 
 std::string casenum_manage(const objlist& list) {
-  const std::string parent = config(list, "parent_case_num", "VALUE");
+  const std::string parent = objtext(list, "parent_case_num", "VALUE");
   if (!parent.empty()) return sub_casenum_manage(parent);
 
   const std::string path = casenum_path();
   kivtrace("MRFILE='%s'", path);
-  const std::string separator = config(list, "case_num-picture", "VALUE");
-  const std::string picture = config(list, "case_num-picture", "TITLE");
+  const std::string separator = objtext(list, "case_num-picture", "VALUE");
+  const std::string picture = objtext(list, "case_num-picture", "TITLE");
   if (separator.empty() || picture.empty()) {
     kivtrace("DO NOT USE PICTURE. BAD or no PICTURE object\n");
     std::string number = getmrnum("", path);
@@ -113,7 +98,7 @@ std::string casenum_manage(const objlist& list) {
   }
   kivtrace("SEPARATOR=%s\n", separator);
   kivtrace("PICTURE TITLES=%s\n", picture);
-  const bool mapping = config(list, "case_num-map", "VALUE") == "ON";
+  const bool mapping = objtext(list, "case_num-map", "VALUE") == "ON";
 
   // Each field item becomes its value or its prefix (or nothing when the
   // prefix is missing); the key is the values and prefixes joined by the
@@ -124,7 +109,7 @@ std::string casenum_manage(const objlist& list) {
   for (Item& item : items) {
     kivtrace("PIC ITEM=%s\n", item.text);
     if (item.date) continue;
-    const std::string value = config(list, item.text, "VALUE");
+    const std::string value = objtext(list, item.text, "VALUE");
     if (value.empty()) continue;
     std::optional<std::string> part = value;
     if (mapping) {

@@ -18,4 +18,10 @@ std::time_t engine_now() {
   return c.now ? *c.now : std::time(nullptr);
 }
 
+std::tm local_time(std::time_t t) {
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  return tm;
+}
+
 }  // namespace kiv

@@ -2,7 +2,8 @@
 // of case numbers and the time-based fallback number are made from, how long
 // a case number waits for the counter lock, and how long a hook script may
 // run. One instance per process; programs keep the defaults, tests fix the
-// moment and shorten the waits.
+// moment and shorten the waits. Beside it, the local time of a moment and
+// the month names that the engine's date texts share.
 #pragma once
 
 #include <chrono>
@@ -25,5 +26,13 @@ void reset_engineclock();
 
 // The current moment: the fixed one, else the system clock's.
 std::time_t engine_now();
+
+// A moment as the local broken-down time (localtime_r).
+std::tm local_time(std::time_t t);
+
+// The months' English abbreviations, "Jan" to "Dec", which dates and labels
+// carry whatever locale the process has.
+inline constexpr const char* kMonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 }  // namespace kiv

@@ -88,17 +88,15 @@ objholder get_prog_param() {
   return objholder();
 }
 
-// The home the program found (the dispatcher's lookup, the start-up), else
-// NVHOME as inherited, else the flavour's default. The installation's program
-// folders go in front of the inherited search path in the form this system's
-// processes understand ("/" and ":"), for both flavours: hook scripts and
-// tools are found through it. An empty inherited path adds no empty entry,
-// which would search the current folder.
+// The home the program started with (the dispatcher's lookup, the
+// start-up), else NVHOME as inherited, else the flavour's default. The
+// installation's program folders go in front of the inherited search path in
+// the form this system's processes understand ("/" and ":"), for both
+// flavours: hook scripts and tools are found through it. An empty inherited
+// path adds no empty entry, which would search the current folder.
 int set_prog_path() {
   RequestContext& c = reqctx();
-  std::string home = home_folder();
-  if (home.empty()) home = platform() == Platform::windows ? "c:/tiklo" : "/usr/local/norvale";
-  c.nvhome = home;
+  const std::string& home = start_home(default_home());
   const std::optional<std::string> old = inherited_env("PATH");
   c.search_path = sformat("%s/client/bin:%s/dbserver/bin:%s/report/bin", home, home, home);
   if (old && !old->empty()) {

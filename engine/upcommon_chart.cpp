@@ -6,15 +6,16 @@
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
-#include <strings.h>
 #include <unistd.h>
 #include <vector>
 
+#include "engine/upclock.h"
 #include "engine/upfile.h"
 #include "platform/flavour.h"
 #include "toolkit/kivcontext.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivsettings.h"
+#include "toolkit/kivtext.h"
 #include "toolkit/rowcol.h"
 
 namespace kiv {
@@ -23,9 +24,6 @@ namespace {
 
 // Names tried after the first one before giving up.
 constexpr int kMaxTries = 1000;
-
-constexpr std::string_view kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 constexpr std::string_view kBlank = "Blank";
 
@@ -43,13 +41,6 @@ bool read_int(std::string_view s, size_t& i, int& out) {
   }
   out = static_cast<int>(neg ? -v : v);
   return true;
-}
-
-int caseless(std::string_view a, std::string_view b) {
-  size_t n = std::min(a.size(), b.size());
-  int r = n ? strncasecmp(a.data(), b.data(), n) : 0;
-  if (r != 0) return r;
-  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
 }
 
 int three_way(int a, int b) { return a < b ? -1 : a > b ? 1 : 0; }
@@ -110,11 +101,11 @@ std::string getsortmonth(std::string_view text) {
   chartdate d;
   ctotime(text, d);
   if (d.month < 1 || d.month > 12) return std::string(kBlank);
-  return sformat("%s %d", kMonths[d.month - 1], d.year);
+  return sformat("%s %d", kMonthNames[d.month - 1], d.year);
 }
 
 int kivchartstrcmp(std::string_view a, std::string_view b) {
-  int r = caseless(a, b);
+  int r = compare_nocase(a, b);
   return platform() == Platform::windows ? -r : r;
 }
 
@@ -163,7 +154,7 @@ int producechartdata(std::FILE* chart, std::string_view rows, std::string_view k
   int count = 0;
   for (const std::string& v : values) {
     std::string label = label_of(v);
-    if (caseless(label, run) != 0) {
+    if (compare_nocase(label, run) != 0) {
       text += sformat("%s%s%d%s", run, kColSep, count, kRowEnd);
       run = std::move(label);
       count = 0;

@@ -16,6 +16,7 @@
 #include "engine/upstamp.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivsettings.h"
+#include "toolkit/kivtext.h"
 #include "toolkit/rowcol.h"
 #include "toolkit/security.h"
 
@@ -86,17 +87,66 @@ std::optional<std::string> known_login() {
   return login;
 }
 
-// id_num.VALUE := the old record's id (unless row_number names the row).
-// False after `missing` when the record has none.
+// id_num.VALUE := the old record's id, so that the update finds its row and
+// writes the row's own id back, whatever id the form sent. A record without
+// an id: false after `missing`, unless row_number names the row instead.
 bool take_old_id(objlist& list, const packet& old, std::string_view missing) {
-  if (row_number_set()) return true;
   const std::string id = old_value(list, old, "id_num");
-  if (id.empty()) {
-    errmsg(missing);
+  if (!id.empty()) {
+    adduniqobj(&list, "id_num.VALUE", id, Origin::record);
+    return true;
+  }
+  if (row_number_set()) return true;
+  errmsg(missing);
+  return false;
+}
+
+// The old record's value in the column `name`; the ODBC road gives column
+// names in lower case, so a name that differs only in case is the same
+// column. Empty when the record has no such column or nothing in it.
+std::string old_column(const packet& old, std::string_view name) {
+  if (std::optional<std::string> v = getvaluebykey(old.data, old.keys, name)) return *v;
+  const int count = getcolcount(old.keys);
+  for (int i = 1; i <= count; ++i)
+    if (equal_nocase(getcol(old.keys, i).value_or(std::string()), name))
+      return getcol(old.data, i).value_or(std::string());
+  return std::string();
+}
+
+// Where row_number names the row, the update names the row check_lock read:
+// row_number_value := that row's value in the row-number column, and the
+// object of that name takes it as its VALUE, so a form can neither aim the
+// update at another row nor move this row's identity. False after "<prefix>
+// row_number column '<name>' MUST has value\n" when the row holds none. The
+// last step of a pre-step, after the checks that judge the form's values.
+bool take_old_row_number(objlist& list, const packet& old, std::string_view prefix) {
+  if (!row_number_set()) return true;
+  const std::string& name = *settings().row_number;
+  const std::string value = old_column(old, name);
+  if (value.empty()) {
+    errmsg("%s row_number column '%s' MUST has value\n", prefix, name);
     return false;
   }
-  adduniqobj(&list, "id_num.VALUE", id, Origin::record);
+  settings().row_number_value = value;
+  adduniqobj(&list, name + ".VALUE", value, Origin::record);
   return true;
+}
+
+// A modify keeps the stored case's number: the attachments go into that
+// case's folder and the row keeps it. A form without a number takes the
+// stored one; a form that names another is refused with the messages of a
+// respond, since the number names the case a user changes.
+bool keep_case_number(objlist& list, const packet& old) {
+  const std::string stored = old_value(list, old, "case_num");
+  const std::string sent = objtext(list, "case_num.VALUE");
+  if (sent.empty()) {
+    if (!stored.empty()) adduniqobj(&list, "case_num.VALUE", stored, Origin::record);
+    return true;
+  }
+  if (sent == stored) return true;
+  errmsg("You can't change case.");
+  errmsg("This case is '%s'and you trying to change it to '%s'", stored, sent);
+  return false;
 }
 
 enum class Change { modify, respond };
@@ -174,6 +224,7 @@ int pre_modify(objlist& list, packet& old) {
     errmsg("This case is owned by '%s'and you are '%s'", owner, *login);
     return -1;
   }
+  if (!keep_case_number(list, old)) return -1;
   if (objtext(list, "mod_status_by_user.VALUE") != "ON") {
     // A modified case goes back to the open state and is assigned anew.
     kivtrace("pre_modify: change status");
@@ -183,6 +234,7 @@ int pre_modify(objlist& list, packet& old) {
   addclosedate(list);
   if (catproblem(&list, old_value(list, old, "problem")) != 0) return -1;
   if (enforce(&list) != 0 || blankform(&list) != 0) return -1;
+  if (!take_old_row_number(list, old, "pre_modify")) return -1;
   return 0;
 }
 
@@ -227,6 +279,7 @@ int pre_respond(objlist& list, packet& old) {
            objtext(list, "assigned_to.VALUE"));
   tk_workflow(list);
   addclosedate(list);
+  if (!take_old_row_number(list, old, "pre_respond")) return -1;
   return 0;
 }
 
@@ -244,7 +297,7 @@ int gmodify(objlist& list) {
   kivtrace("BEFORE pre_modifyr\n");
   packet old;
   if (form_record(list, "pre_modify: Bad record format \n", old) != 0) return -1;
-  if (!take_old_id(list, old, "pre_modify OBJ_IDNUM MUST has value\n")) return -1;
+  if (!row_number_set() && !take_old_id(list, old, "pre_modify OBJ_IDNUM MUST has value\n")) return -1;
   std::optional<dbconnection> c = connection_objects(list);
   if (!c) return -1;
   fieldstamp(&list);

@@ -105,7 +105,9 @@ int post_find(findhandle& handle, const findreply& reply, objlist& list);
 // finds the row and is compared with it, so a forged copy cannot choose the
 // owner, the row updated, the case number, the logged texts or the hooks'
 // old record. Without that row (check_lock hit a database error) the modify
-// stops in its pre-step.
+// stops in its pre-step. The row updated is that row, by its id or, where
+// row_number is set, by its value in the row-number column; its case number
+// stays, so the attachments go into that case's folder.
 int modify(objlist& list);
 
 // The checks of a modify, filling `old` with the record check_lock read;
@@ -113,12 +115,18 @@ int modify(objlist& list);
 // known; the objects id_num (unless row_number is set), submitted_by,
 // problem and case_num need a DBKEY; row2form_rec.VALUE must be a two-row
 // record whose rows agree in column count; the row check_lock read must be
-// there; its id_num (unless row_number is set) must be non-empty and becomes
+// there; its id_num (unless row_number is set) must be non-empty; it becomes
 // id_num.VALUE; its owner (the submitted_by column) must be non-empty and be
-// the user, unless allow_modify.VALUE is "ON". Then, unless
-// mod_status_by_user.VALUE is "ON", the status goes back to the open state
-// and tk_autoassign runs again; addclosedate; catproblem with the old
-// problem text, enforce and blankform (-1 when one refuses). 0 to go on.
+// the user, unless allow_modify.VALUE is "ON". The case number is the
+// stored one: an empty case_num.VALUE takes it, another one is refused with
+// "You can't change case." and "This case is '%s'and you trying to change
+// it to '%s'" (stored, sent). Then, unless mod_status_by_user.VALUE is "ON",
+// the status goes back to the open state and tk_autoassign runs again;
+// addclosedate; catproblem with the old problem text, enforce and blankform
+// (-1 when one refuses). Last, where row_number is set, the row's value in
+// that column becomes the settings' row_number_value and the VALUE of the
+// object of that name (-1 after "pre_modify row_number column '%s' MUST has
+// value\n" when the row has none). 0 to go on.
 int pre_modify(objlist& list, packet& old);
 
 // The hook point after a modify; `updateflag` is handle_modify's result. 0.
@@ -134,10 +142,11 @@ int respond(objlist& list);
 // known; id_num (unless row_number is set), problem and case_num need a
 // DBKEY and case_num.VALUE a value; row2form_rec.VALUE as for pre_modify;
 // the row check_lock read must be there, its id_num non-empty (unless
-// row_number is set: it becomes id_num.VALUE); fieldlog, catproblem and
+// row_number is set), becoming id_num.VALUE; fieldlog, catproblem and
 // catresolution with the old texts; case_num.VALUE must equal the old
 // record's case number; enforce and blankform; then tk_workflow and
-// addclosedate. 0 to go on.
+// addclosedate; last the row number as in pre_modify ("pre_respond
+// row_number column '%s' MUST has value\n"). 0 to go on.
 int pre_respond(objlist& list, packet& old);
 
 // The hook point after a respond. 0.

@@ -2,6 +2,7 @@
 // getsortlist.
 #include "engine/upcommon_query.h"
 
+#include "engine/objtext.h"
 #include "engine/upobjdb.h"
 #include "platform/flavour.h"
 #include "toolkit/kivcgitrace.h"
@@ -12,14 +13,6 @@ namespace kiv {
 
 namespace {
 
-// The first non-empty `attribute` of the object `name`; empty when none.
-std::string lookup(const objlist& list, std::string_view name, std::string_view attribute) {
-  std::string key(name);
-  key += '.';
-  key += attribute;
-  return getvalfromlist(&list, key).value_or(std::string());
-}
-
 std::optional<std::string> unless_empty(std::string text) {
   if (text.empty()) return std::nullopt;
   return text;
@@ -28,7 +21,7 @@ std::optional<std::string> unless_empty(std::string text) {
 // The title a sort menu holds: the menu's selected item when the VALUE still
 // carries the item list ("chosen^@item^@...^$"), else the VALUE itself.
 std::string chosen_title(const objlist& list, int menu) {
-  std::string value = lookup(list, sformat("sort_titles%d_menu", menu), "VALUE");
+  std::string value = objtext(list, sformat("sort_titles%d_menu", menu), "VALUE");
   if (value.find(kColSep) == std::string::npos && value.find(kRowEnd) == std::string::npos) return value;
   return getcol(value, 1).value_or(std::string());
 }
@@ -37,33 +30,33 @@ std::string chosen_title(const objlist& list, int menu) {
 
 int join_func(const objlist& list) {
   Settings& s = settings();
-  s.join_condition = unless_empty(lookup(list, "join_condition", "VALUE"));
-  s.distinct_condition = unless_empty(lookup(list, "distinct_condition", "VALUE"));
+  s.join_condition = unless_empty(objtext(list, "join_condition", "VALUE"));
+  s.distinct_condition = unless_empty(objtext(list, "distinct_condition", "VALUE"));
   return 0;
 }
 
 int sql_control(objlist& list) {
-  std::string q = lookup(list, "sql_control", "VALUE");
+  std::string q = objtext(list, "sql_control", "VALUE");
   if (q.empty()) {
     kivtrace("sql_control: no name found");
     return 0;
   }
   kivtrace("sql_control:name=%s", q);
-  std::string join = lookup(list, q, "VALUE");
+  std::string join = objtext(list, q, "VALUE");
   if (!join.empty()) {
     kivtrace("sql_control: joint condition is jcdond='%s'", join);
     adduniqobj(&list, "join_condition.VALUE", join);
   } else {
     kivtrace("sql_control: joint condition is null");
   }
-  std::string table = lookup(list, q, "CONTROL");
+  std::string table = objtext(list, q, "CONTROL");
   if (!table.empty()) {
     kivtrace("sql_control: table='%s'", table);
     adduniqobj(&list, "db_table_name.VALUE", table);
   } else {
     kivtrace("sql_control: table is null");
   }
-  std::string sort = lookup(list, q, "TITLE");
+  std::string sort = objtext(list, q, "TITLE");
   if (!sort.empty())
     settings().sql_control_sort = sort;
   else
@@ -74,8 +67,8 @@ int sql_control(objlist& list) {
 int primary_func(const objlist& list) {
   Settings& s = settings();
   s.row_number_value.reset();
-  s.row_number = unless_empty(lookup(list, "row_number", "VALUE"));
-  if (s.row_number) s.row_number_value = unless_empty(lookup(list, *s.row_number, "VALUE"));
+  s.row_number = unless_empty(objtext(list, "row_number", "VALUE"));
+  if (s.row_number) s.row_number_value = unless_empty(objtext(list, *s.row_number, "VALUE"));
   return 0;
 }
 

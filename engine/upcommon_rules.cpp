@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/objtext.h"
 #include "engine/title2var.h"
 #include "engine/upcommon.h"
 #include "engine/upfile.h"
@@ -27,10 +28,6 @@ FieldValue field(const objlist& list, std::string_view name) {
   for (const kivobj* o = list.find(name); o; o = objlist::next_named(o))
     if (o->has(attr::VALUE)) return {o->value(), o->origin(attr::VALUE)};
   return {};
-}
-
-std::string value(const objlist& list, std::string_view key) {
-  return getvalfromlist(&list, key).value_or(std::string());
 }
 
 // A value built from fields keeps the mark of the first field that has one,
@@ -78,8 +75,8 @@ void apply_pair(objlist& list, std::string_view pair) {
 }  // namespace
 
 int addclosedate(objlist& list) {
-  if (!value(list, "date_closed_flag.VALUE").empty()) return 0;
-  std::string status = value(list, "status.VALUE");
+  if (!objtext(list, "date_closed_flag.VALUE").empty()) return 0;
+  std::string status = objtext(list, "status.VALUE");
   const std::string& closed = settings().closedstate;
   if (status.empty() || status.compare(0, closed.size(), closed) != 0) return 0;
   adduniqobj(&list, "date_closed.VALUE", getdate1());
@@ -87,13 +84,13 @@ int addclosedate(objlist& list) {
 }
 
 int auto_match(objlist& list) {
-  std::string m = value(list, "auto_match.VALUE");
+  std::string m = objtext(list, "auto_match.VALUE");
   if (m.empty()) {
     kivtrace("auto_match: no name found");
     return 0;
   }
   kivtrace("auto_match:name=%s", m);
-  std::string match = value(list, m + ".VALUE");
+  std::string match = objtext(list, m + ".VALUE");
   if (match.empty()) {
     kivtrace("auto_match: match string is null");
     return 0;
@@ -111,17 +108,17 @@ int auto_match(objlist& list) {
 }
 
 int signature(objlist& list) {
-  std::string files = value(list, "signature_control_problem.VALUE");
+  std::string files = objtext(list, "signature_control_problem.VALUE");
   if (files.empty()) {
     kivtrace("No signature value");
     return 0;
   }
-  std::string titles = value(list, "signature_control_problem.TITLE");
+  std::string titles = objtext(list, "signature_control_problem.TITLE");
   if (titles.empty()) {
     kivtrace("No signature TITLE");
     return 0;
   }
-  std::string chosen = value(list, "signature_problem.VALUE");
+  std::string chosen = objtext(list, "signature_problem.VALUE");
   if (chosen.empty()) {
     kivtrace("No signature variable");
     return 0;

@@ -3,10 +3,12 @@
 // here holds request or record data, so it is marked for escaping.
 #include "engine/upstamp.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
 #include <vector>
 
+#include "engine/objtext.h"
 #include "engine/upclock.h"
 #include "engine/upcommon.h"
 #include "engine/upflags.h"
@@ -21,17 +23,8 @@ namespace kiv {
 
 namespace {
 
-std::string value_of(const objlist* list, std::string_view name) {
-  std::string key(name);
-  key += ".VALUE";
-  return getvalfromlist(list, key).value_or(std::string());
-}
-
-void set_value(objlist* list, std::string_view name, std::string_view text, Origin origin) {
-  std::string key(name);
-  key += ".VALUE";
-  adduniqobj(list, key, text, origin);
-}
+// The VALUE of the object `name`, empty when none has one.
+std::string value_of(const objlist* list, std::string_view name) { return objtext(*list, name, "VALUE"); }
 
 // Where the VALUE that value_of reads came from.
 Origin value_origin(const objlist* list, std::string_view name) {
@@ -86,7 +79,7 @@ std::vector<std::string> names_of(const std::string& row) {
 void append_log(objlist* list, std::string_view logswitch, std::string_view field, std::string_view old) {
   if (value_of(list, logswitch) != "ON" || engineflags().doingassign == kDoingAssign) return;
   const std::string joined = join(old, value_of(list, field));
-  if (!joined.empty()) set_value(list, field, joined, Origin::record);
+  if (!joined.empty()) setobjvalue(*list, field, joined, Origin::record);
 }
 
 constexpr std::string_view kRulePrefixes[] = {"maillist_", "autoassign_", "workflow_", "alarmlist_", "message_"};
@@ -106,6 +99,11 @@ std::string stampline(const objlist& list) {
     status = " ";
   else if (status[0] == '^')
     status = "*";
+  else
+    // A status menu that the form did not set still holds its item list
+    // behind the chosen item: the stamp names the chosen item alone. The
+    // list's row marks in a text field would make the whole field unstorable.
+    status = status.substr(0, std::min(status.find("^@"), status.find("^$")));
   const std::time_t now = engine_now();
   return sformat("\n[-%s- %s %s - %s - %s-]", status, getdate1(now), gettime2(now),
                  getuserlogin().value_or("Unknown"), request_action().value_or("Unknown"));
@@ -123,7 +121,7 @@ int timestamp(objlist* list, std::string_view field) {
     text += stampline(*list);
     if (origin == Origin::config) origin = Origin::request;
   }
-  if (!text.empty()) set_value(list, field, text, origin);
+  if (!text.empty()) setobjvalue(*list, field, text, origin);
   return 0;
 }
 
@@ -138,7 +136,7 @@ int fieldlog(objlist* list, std::string_view oldkeys, std::string_view olddata) 
   for (const std::string& name : names_of(value_of(list, "field_log"))) {
     const std::string old = getvaluebykey(olddata, oldkeys, name).value_or(std::string());
     const std::string joined = join(old, value_of(list, name));
-    if (!joined.empty()) set_value(list, name, joined, Origin::record);
+    if (!joined.empty()) setobjvalue(*list, name, joined, Origin::record);
   }
   return 0;
 }
@@ -198,7 +196,7 @@ int slackvar(objlist* list) {
   }
   if (!any) return 0;
   lines += value_of(list, "problem");
-  set_value(list, "problem", lines, Origin::request);
+  setobjvalue(*list, "problem", lines, Origin::request);
   return 0;
 }
 

@@ -1,8 +1,9 @@
 // Fuzzes the reader of the request variable stream: the input is the stream
 // a command program finds on its standard input. Whatever it holds, the
 // reader ends, allocates only what has arrived, and the list it builds
-// survives being written again and read back unchanged (names, values and
-// sources), which is what the front and the command rely on.
+// survives being written again and read back unchanged (names, values,
+// sources and the state file's values beside a form's), which is what the
+// front and the command rely on.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -34,13 +35,13 @@ exlist parse(const std::string& bytes) {
   return list;
 }
 
-int32_t word_of(ExSource s) {
+StreamSource word_of(ExSource s) {
   switch (s) {
-    case ExSource::statefile: return static_cast<int32_t>(StreamSource::statefile);
-    case ExSource::startup: return static_cast<int32_t>(StreamSource::startup);
+    case ExSource::statefile: return StreamSource::statefile;
+    case ExSource::startup: return StreamSource::startup;
     case ExSource::form: break;
   }
-  return static_cast<int32_t>(StreamSource::request);
+  return StreamSource::request;
 }
 
 }  // namespace
@@ -48,13 +49,15 @@ int32_t word_of(ExSource s) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const exlist first = parse(std::string(reinterpret_cast<const char*>(data), size));
   std::string again;
-  for (const exdata& n : first.nodes) again += exdatarecord(n.name, n.value, word_of(n.source));
+  for (const exdata& n : first.nodes) again += noderecords(n, word_of(n.source));
   const exlist second = parse(again);
   if (second.nodes.size() != first.nodes.size()) std::abort();
   for (size_t i = 0; i < first.nodes.size(); ++i) {
     const exdata& a = first.nodes[i];
     const exdata& b = second.nodes[i];
-    if (a.name != b.name || a.value != b.value || a.source != b.source) std::abort();
+    if (a.name != b.name || a.value != b.value || a.source != b.source || a.in_state != b.in_state ||
+        a.state_value != b.state_value)
+      std::abort();
   }
   return 0;
 }

@@ -29,7 +29,7 @@ inline int command_main(int argc, char** argv, handler_fn handler) {
     exlist* list = readexdata();
     // The installation's error texts (client/config/errors.txt) lie under
     // the home the front passed on, also for the usage message.
-    reqctx().nvhome = home_folder();
+    start_home(default_home());
     const std::vector<std::string> words(argv, argv + argc);
     status = handler(argc, words, list);
   } catch (const Exit& e) {

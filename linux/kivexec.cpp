@@ -49,22 +49,20 @@ void put_text(std::string& out, std::string_view text) {
   out += '\0';
 }
 
-// The value a node sends, and its source word.
-struct Sent {
-  int32_t word;
-  const std::string* value;
-};
-
-Sent sent_value(const exdata& n, const std::string& group) {
+// Where a node of the front's list comes from, as the stream says it.
+StreamSource source_word(const exdata& n, const std::string& group) {
   // Only the start-up sets these: the form's entries of the same names are
   // dropped at intake.
   if (n.source == ExSource::startup || n.name == "nv_remote_user" || (!group.empty() && n.name == group + ".VALUE"))
-    return {static_cast<int32_t>(StreamSource::startup), &n.value};
-  if (!n.in_state) return {static_cast<int32_t>(StreamSource::request), &n.value};
-  if (n.value == n.state_value) return {static_cast<int32_t>(StreamSource::statefile), &n.value};
-  if (request_may_set(n.name, n.value, nullptr, group))
-    return {static_cast<int32_t>(StreamSource::request), &n.value};
-  return {static_cast<int32_t>(StreamSource::statefile), &n.state_value};
+    return StreamSource::startup;
+  return n.in_state ? StreamSource::statefile : StreamSource::request;
+}
+
+// A form record that joins the node before it: the form's value over the
+// state-file entry of the same name that record carried alone.
+bool joins(const exdata& last, const exdata& next) {
+  return next.source == ExSource::form && !next.name.empty() && last.source == ExSource::statefile &&
+         last.name == next.name && last.value == last.state_value;
 }
 
 ExSource source_of(int32_t word) {
@@ -112,14 +110,18 @@ std::string exdatarecord(std::string_view name, std::string_view value, int32_t 
   return r;
 }
 
+std::string noderecords(const exdata& node, StreamSource source) {
+  if (source != StreamSource::statefile || node.value == node.state_value)
+    return exdatarecord(node.name, node.value, static_cast<int32_t>(source));
+  return exdatarecord(node.name, node.state_value, static_cast<int32_t>(StreamSource::statefile)) +
+         exdatarecord(node.name, node.value, static_cast<int32_t>(StreamSource::request));
+}
+
 std::string exdatarecords(const exlist* list) {
   std::string out;
   if (!list) return out;
   const std::string group = group_object(list);
-  for (const exdata& n : list->nodes) {
-    const Sent s = sent_value(n, group);
-    out += exdatarecord(n.name, *s.value, s.word);
-  }
+  for (const exdata& n : list->nodes) out += noderecords(n, source_word(n, group));
   return out;
 }
 
@@ -150,8 +152,12 @@ std::optional<exdata> getexdatanode(int fd) {
 size_t readexdata_from(int fd, exlist& list) {
   size_t n = 0;
   while (std::optional<exdata> node = getexdatanode(fd)) {
-    list.nodes.push_back(std::move(*node));
     ++n;
+    if (!list.nodes.empty() && joins(list.nodes.back(), *node)) {
+      list.nodes.back().value = std::move(node->value);
+      continue;
+    }
+    list.nodes.push_back(std::move(*node));
   }
   return n;
 }

@@ -35,14 +35,13 @@ enum class StreamSource : int32_t {
 // request variable: a head announcing more ends the list there.
 inline constexpr long long kMaxStreamText = kMaxContentLength + 1;
 
-// Process-wide state of the stream and of the command's pipes. One instance;
-// tests reset it (registered with the state resets).
+// Process-wide state of the stream. One instance; tests reset it
+// (registered with the state resets).
 struct ExecState {
-  // The front's end of the command's standard input, where writeexdata
-  // writes the records (-1: none), and the descriptor the command's output
-  // is read back from by commandread2out (-1: none).
+  // A descriptor writeexdata writes the records to and closes (-1: none).
+  // The front itself hands the records to the process layer, whose loop
+  // holds both ends of the command's pipes.
   int kivwritefd = -1;
-  int kivreadfd = -1;
   // The one child the front started, for sigchild (-1: none known).
   pid_t child = -1;
   // The list readexdata read from descriptor 0, once per process.
@@ -57,13 +56,19 @@ ExecState& execstate();
 // The node records of the list, in list order. A node's source word: 2 for
 // what the start-up set (nv_remote_user, the group object of GROUP), 1 for a
 // state-file value, 0 for a form value. A state-file name whose value a form
-// replaced goes as the form's value (0) when a request may set that name,
-// else as the state file's value (1), so the command sees the configuration
-// the front saw. No list: no bytes.
+// replaced goes as two records, the state file's value (1) and right behind
+// it the form's (0), so that the command, like `up`, decides with its own
+// objects whether the form may set it and otherwise still has the state
+// file's value. No list: no bytes.
 std::string exdatarecords(const exlist* list);
 
 // One node's record with the given source word (a bare writer passes 0).
 std::string exdatarecord(std::string_view name, std::string_view value, int32_t word);
+
+// The records of one node sent as coming from `source`: its record, or for
+// a state-file node whose value a form replaced the state file's record and
+// right behind it the form's, which the reader joins again.
+std::string noderecords(const exdata& node, StreamSource source);
 
 // Writes the records of the list to kivwritefd (commandwritebuf) and closes
 // it; the result of the close (-1 when there was no descriptor). A short
@@ -83,7 +88,10 @@ std::optional<exdata> getexdatanode(int fd = 0);
 exlist* readexdata();
 
 // Reads the list from `fd` into `list` until the stream ends; the number of
-// nodes read.
+// records read. Nodes are linked as received, with one exception: a form
+// record right behind the state-file record of the same name joins it, as
+// the form's value over that state-file entry (the node then holds both, as
+// the front's list did).
 size_t readexdata_from(int fd, exlist& list);
 
 // ---- buffered reads and writes on the pipes ----

@@ -5,7 +5,6 @@
 #include "linux/pgsql.h"
 
 #include <libpq-fe.h>
-#include <strings.h>
 
 #include <array>
 #include <cstdlib>
@@ -15,6 +14,7 @@
 
 #include "data/webhandle_db.h"
 #include "toolkit/kivcgitrace.h"
+#include "toolkit/kivtext.h"
 #include "toolkit/rowcol.h"
 
 namespace kiv::pgsql {
@@ -216,7 +216,7 @@ std::string& touserdate(std::string& date) {
                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   int number = 13;
   for (int m = 0; m < 12; ++m) {
-    if (::strncasecmp(month.c_str(), kMonths[m], 3) == 0) {
+    if (starts_nocase(month, kMonths[m])) {
       number = m + 1;
       break;
     }

@@ -1,18 +1,21 @@
 // The Linux start-up of the front program (see unixcgi.h): the secure
 // front's fixed configuration, the identity checks after the switch, the
 // command's words and environment, its run through the process layer with
-// the request variable stream as its input, and the copy of its output.
+// the request variable stream as its input, and the copy of its output to
+// the page as it arrives.
 #include "linux/unixcgi.h"
 
 #include <grp.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/auxv.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <cassert>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +25,7 @@
 #include "platform/flavour.h"
 #include "platform/output.h"
 #include "platform/process.h"
+#include "platform/state.h"
 #include "toolkit/kivcgi.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivcontext.h"
@@ -45,20 +49,20 @@ constexpr std::array<std::string_view, 6> kStartupVariables = {"KIVACTION", "ske
 // What a secure front takes from nowhere but its fixed configuration.
 constexpr std::array<const char*, 5> kSteering = {"PROG_STATES", "NVHOME", "KIVDEBUG", "KIVTRACE_FILE", "PATH"};
 
-// Variables the C library ignores in a set-user-ID program because they
-// change what it loads or reads; a secure front's command, which runs as an
-// ordinary program, must not get them from the front's caller either.
-constexpr std::array<std::string_view, 13> kLibraryVariables = {
-    "GCONV_PATH", "GETCONF_DIR",      "GLIBC_TUNABLES", "HOSTALIASES", "LOCALDOMAIN", "LOCPATH", "MALLOC_",
-    "NIS_PATH",   "NLSPATH",          "RESOLV_HOST_CONF", "RES_OPTIONS", "TMPDIR",    "TZDIR"};
+// The variables of the CGI environment record (toolkit/kivcgiclient.h): what
+// a secure front passes on of the web server's, with the request's HTTP_*
+// headers.
+constexpr std::array<std::string_view, 18> kCgiVariables = {
+    "SERVER_SOFTWARE", "SERVER_NAME", "GATEWAY_INTERFACE", "SERVER_PROTOCOL", "SERVER_PORT", "REQUEST_METHOD",
+    "HTTP_ACCEPT",     "PATH_INFO",   "PATH_TRANSLATED",   "SCRIPT_NAME",     "QUERY_STRING", "REMOTE_HOST",
+    "REMOTE_ADDR",     "AUTH_TYPE",   "REMOTE_USER",       "REMOTE_IDENT",    "CONTENT_TYPE", "CONTENT_LENGTH"};
 
 std::string_view name_of(std::string_view entry) { return entry.substr(0, entry.find('=')); }
 
-bool library_variable(std::string_view name) {
-  for (std::string_view v : kLibraryVariables) {
-    const bool prefix = v.ends_with('_');
-    if (prefix ? name.starts_with(v) : name == v) return true;
-  }
+bool cgi_variable(std::string_view name) {
+  if (name.starts_with("HTTP_")) return !process::unsafe_variable(name);  // never HTTP_PROXY
+  for (std::string_view v : kCgiVariables)
+    if (name == v) return true;
   return false;
 }
 
@@ -95,12 +99,13 @@ void install(int signo, void (*handler)(int)) {
 }
 
 // The identity a command may run under: USER given, and after the switch
-// nothing of root left. A front that was not root and has no USER keeps its
-// identity, as the state file leaves it.
+// nothing of root left. Only a front that is not root (nor set-user-ID) may
+// go without USER: it keeps its identity, as the state file leaves it. A
+// front started as root without one would run every command as root.
 void check_identity(const exlist& list, const FrontConfig& config) {
   const std::optional<std::string> user = getstateval(&list, "USER");
   if (!user) {
-    if (!config.secure) return;
+    if (!config.secure && ::geteuid() != 0) return;
     pagef("USER is not specified in the state file\n");
     cant_set_user();
   }
@@ -130,16 +135,16 @@ FrontConfig front_config(bool secure) {
   return c;
 }
 
-// What the caller of a secure front left in its environment is replaced
-// before anything reads it: the start-up then reads the fixed state file as
-// the one the front was given (PROG_STATES), the home is the context's, and
-// the command is looked up on the fixed search path.
+// What the caller of a secure front left in its environment to steer it is
+// removed before anything reads it (the start-up's KIVDEBUG, the trace's
+// KIVTRACE_FILE). The home and the fixed state file go to the start-up
+// through the request context, and the fixed search path to the command's
+// lookup, so nothing is put into the environment to be read back.
 void apply_front_config(const FrontConfig& config) {
   if (!config.secure) return;
   for (const char* name : kSteering) ::unsetenv(name);
-  ::setenv("PROG_STATES", config.statefile.c_str(), 1);
-  ::setenv("PATH", std::string(kSecurePath).c_str(), 1);
   reqctx().nvhome = config.home;
+  reqctx().fixed_statefile = config.statefile;
 }
 
 std::string untrusted_reason(const std::string& path) {
@@ -190,14 +195,36 @@ std::optional<std::vector<std::string>> command_words(std::string_view text) {
 
 std::vector<std::string> command_environment(const FrontConfig& config) {
   std::vector<std::string> env;
-  for (std::string_view name : kStartupVariables)
-    if (std::optional<std::string> v = request_env(name)) env.push_back(std::string(name) + "=" + *v);
+  if (!config.secure) {
+    for (std::string_view name : kStartupVariables)
+      if (std::optional<std::string> v = request_env(name)) env.push_back(std::string(name) + "=" + *v);
+    for (std::string& e : process::safe_environment())
+      if (!startup_variable(name_of(e))) env.push_back(std::move(e));
+    return env;
+  }
+  // The start-up's own values, never a caller's variable of the same name.
+  std::vector<std::string_view> given;
+  for (std::string_view name : kStartupVariables) {
+    if (std::optional<std::string> v = published_env(name)) {
+      env.push_back(std::string(name) + "=" + *v);
+      given.push_back(name);
+    }
+  }
+  env.push_back("NVHOME=" + config.home);
+  env.push_back("PROG_STATES=" + config.statefile);
+  env.push_back("PATH=" + std::string(kSecurePath));
   for (std::string& e : process::safe_environment()) {
     const std::string_view name = name_of(e);
-    if (startup_variable(name) || (config.secure && library_variable(name))) continue;
+    if (!cgi_variable(name) || std::find(given.begin(), given.end(), name) != given.end()) continue;
     env.push_back(std::move(e));
   }
   return env;
+}
+
+FrontState& frontstate() {
+  static FrontState state;
+  KIV_REGISTER_RESET([] { frontstate() = FrontState{}; });
+  return state;
 }
 
 void sigpipe(int) { install(SIGPIPE, sigpipe); }
@@ -212,13 +239,15 @@ void sigchild(int) {
   errno = saved;
 }
 
-int setup_pipe(const std::string& command, const std::string& input, const FrontConfig& config) {
+int setup_pipe(const std::string& command) {
   install(SIGPIPE, sigpipe);
   install(SIGSEGV, SIG_DFL);
   install(SIGBUS, SIG_DFL);
   flush_all();
   kivtrace("setup_pipe OLD cmd='%s'\n", command);
-  const std::optional<std::vector<std::string>> words = command_words(command);
+  FrontState& f = frontstate();
+  f.command.clear();
+  std::optional<std::vector<std::string>> words = command_words(command);
   if (!words) {
     err() << sformat("setup_pipe: more than %d words in cmd='%s'\n", static_cast<int>(kMaxCommandWords), command);
     return -1;
@@ -227,49 +256,74 @@ int setup_pipe(const std::string& command, const std::string& input, const Front
     err() << "setup_pipe: no command\n";
     return -1;
   }
-  // The command's page goes into a spool in memory, so that it never waits
-  // on the web server while it writes, and is copied out after it ended.
-  const int spool = ::memfd_create("upcgi-page", MFD_CLOEXEC);
-  if (spool < 0) {
-    err() << sformat("setup_pipe can't close pipes\n errno=%d", errno);
-    return -1;
-  }
-  process::Options options;
-  options.env = command_environment(config);
-  options.input = input;
-  options.stdout_fd = spool;
-  options.limit = kCommandLimit;
-  const process::Result r = process::run(*words, options);
-  if (!r.started && (r.error == EAGAIN || r.error == ENOMEM)) {
-    // No process could be made: the front fails, as a failed fork did.
-    ::close(spool);
-    err() << sformat("setup_pipe can't fork errno=%d\n", r.error);
-    return -1;
-  }
-  if (!r.started)
-    err() << sformat("Can't execute %s errno=%d\n", (*words)[0], r.error);
-  else if (r.timed_out)
-    err() << sformat("The command %s was ended: %s\n", (*words)[0], process::describe(r, options));
-  ::lseek(spool, 0, SEEK_SET);
-  execstate().kivreadfd = spool;
+  f.command = std::move(*words);
   return 0;
 }
 
-int commandread2out(int fd) {
-  std::string block(kCopyBlock, '\0');
-  for (;;) {
-    const ssize_t n = ::read(fd, block.data(), block.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      err() << sformat("bad  finish read errno=%d\n", errno);
-      return -1;
+int runcommand(const std::string& input, const FrontConfig& config) {
+  FrontState& f = frontstate();
+  assert(!f.command.empty());
+  process::Options options;
+  options.env = command_environment(config);
+  options.input = input;
+  options.limit = f.command_limit;
+  if (config.secure) options.search_path = std::string(kSecurePath);
+  // The page is written as the command writes it, so that nothing is kept
+  // here and a web server that reads slowly holds the command back instead.
+  options.output_sink = [](std::string_view piece) { commandread2out(piece); };
+  f.page_deadline = std::chrono::steady_clock::now() + f.command_limit;
+  const process::Result r = process::run(f.command, options);
+  return command_end(r, f.command[0], options);
+}
+
+int command_end(const process::Result& r, const std::string& program, const process::Options& options) {
+  if (!r.started) {
+    if (r.no_pipes) {
+      err() << sformat("setup_pipe can't close pipes\n errno=%d", r.error);
+      throw Exit{1};
     }
-    if (n == 0) return 0;
-    // The page sink writes the block whole; when the web server has gone
-    // it drops it and the copy goes on to the end of the input.
-    out() << std::string_view(block.data(), static_cast<size_t>(n));
-    out().flush();
+    if (r.error == EAGAIN || r.error == ENOMEM) {
+      // No process could be made: the front fails, as a failed fork did.
+      err() << sformat("setup_pipe can't fork errno=%d\n", r.error);
+      throw Exit{1};
+    }
+    err() << sformat("Can't execute %s errno=%d\n", program, r.error);
+    return 0;
   }
+  if (r.timed_out) err() << sformat("The command %s was ended: %s\n", program, process::describe(r, options));
+  if (r.read_error) {
+    err() << sformat("bad  finish read errno=%d\n", r.read_error);
+    return -1;
+  }
+  return 0;
+}
+
+int commandread2out(std::string_view piece) {
+  FrontState& f = frontstate();
+  while (!f.page_gone && !piece.empty()) {
+    // Room first, so that a web server that stopped reading holds the copy
+    // no longer than the command may run.
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(f.page_deadline -
+                                                                             std::chrono::steady_clock::now());
+    const bool forever = f.page_deadline == std::chrono::steady_clock::time_point::max();
+    pollfd pfd{f.pagefd, POLLOUT, 0};
+    const int ready = ::poll(&pfd, 1, forever ? -1 : static_cast<int>(std::clamp<long long>(left.count(), 0, 1000)));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready == 0) {
+      if (!forever && left.count() <= 0) f.page_gone = true;
+      continue;
+    }
+    // A block no larger than a pipe takes at once, so that the write does
+    // not wait after poll found room.
+    const ssize_t n = ::write(f.pagefd, piece.data(), std::min(piece.size(), kCopyBlock));
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n <= 0) {
+      f.page_gone = true;
+      break;
+    }
+    piece.remove_prefix(static_cast<size_t>(n));
+  }
+  return f.page_gone ? -1 : 0;
 }
 
 int unixcgiinit() {
@@ -298,18 +352,15 @@ int unixcgiinit() {
   }
   const std::string text = sformat("%s %s", *line, " ");
   kivtrace("EXECUTING cmd='%s' error=%d\n", text, errno);
-  const int r = setup_pipe(text, exdatarecords(list), config);
+  const int r = setup_pipe(text);
   kivtrace("EXECUTING AFTER SETUP error=%d\n", errno);
   if (r < 0) throw Exit{1};
   kivtrace("Start Printing ALL INPUTS");
   printexdata(list);
   kivtrace("Finish Printing ALL INPUTS");
+  // What the start-up wrote precedes the command's page.
   flush_all();
-  ExecState& st = execstate();
-  const int copied = commandread2out(st.kivreadfd);
-  ::close(st.kivreadfd);
-  st.kivreadfd = -1;
-  return copied;
+  return runcommand(exdatarecords(list), config);
 }
 
 int upcgi_main() {

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/process.h"
 #include "toolkit/kivexfile.h"
 
 namespace kiv::kivexec {
@@ -49,8 +50,11 @@ bool running_secure();
 FrontConfig front_config(bool secure);
 
 // Puts a secure front's configuration in place of the environment's: the
-// variables that would steer it are removed or set to the fixed values, and
-// the home is the request context's.
+// variables that would steer it (PROG_STATES, NVHOME, KIVDEBUG,
+// KIVTRACE_FILE, PATH) are removed before anything reads them, and the home
+// and the state file are the request context's (nvhome, fixed_statefile).
+// The search path reaches the command's lookup as a parameter (runcommand);
+// nothing goes through the environment.
 void apply_front_config(const FrontConfig& config);
 
 // Empty when `path` and every folder above it belong to root and can be
@@ -67,26 +71,58 @@ std::string root_remains();
 // one); none when it has more than kMaxCommandWords words.
 std::optional<std::vector<std::string>> command_words(std::string_view text);
 
-// The command's environment: the start-up's own variables first (KIVACTION,
-// skey, REMOTE_USER, login, MENUTRIG, DATE, as the request context holds
-// them), then this process's environment without the variables that change
-// how a program is loaded; a
-// secure front also drops the variables the C library ignores in
-// set-user-ID programs (GCONV_PATH, LOCPATH, NLSPATH, MALLOC_*, ...).
+// The command's environment. An ordinary front passes the start-up's own
+// variables first (KIVACTION, skey, REMOTE_USER, login, MENUTRIG, DATE, as
+// the request context holds them), then this process's environment without
+// the variables that change how a program is loaded. A secure front passes
+// an allow-list and nothing else: the start-up's variables as the context
+// publishes them, the fixed NVHOME, PROG_STATES and PATH, then the CGI
+// variables of the web server (those of the CGI environment record and the
+// request's HTTP_* headers, HTTP_PROXY never).
 std::vector<std::string> command_environment(const FrontConfig& config);
 
-// Starts the command through the process layer: the argument vector of its
-// words, the environment above, its own process group and kCommandLimit.
-// The layer writes `input` (the list's records) down its standard input in
-// the same loop that takes its output, which goes into a spool that
-// kivreadfd is left reading from its start. 0 when the command ran or its
-// program could not be run ("Can't execute %s errno=%d\n" on standard
-// error; the spool stays empty); -1 when no process could be made ("setup_pipe
-// can't fork errno=%d\n") or the spool could not be ("setup_pipe can't close
-// pipes\n errno=%d"), or the command has too many words.
-int setup_pipe(const std::string& command, const std::string& input, const FrontConfig& config);
+// What the front holds of its command while it runs. One instance; tests
+// reset it (registered with the state resets).
+struct FrontState {
+  // The words of the command setup_pipe prepared.
+  std::vector<std::string> command;
+  // How long the command may run before its process group is killed
+  // (kCommandLimit; tests shorten it).
+  std::chrono::milliseconds command_limit = kCommandLimit;
+  // The page the command's output is copied to (standard output), whether
+  // it has gone (a write failed, or found no room before the deadline), and
+  // until when a write may wait for room (the command's time limit).
+  int pagefd = 1;
+  bool page_gone = false;
+  std::chrono::steady_clock::time_point page_deadline = std::chrono::steady_clock::time_point::max();
+};
 
-// The signal handlers of the Part's start-up. sigpipe reinstalls itself and
+FrontState& frontstate();
+
+// Prepares the command: installs sigpipe (and SIGSEGV, SIGBUS at their
+// defaults), flushes the page, traces "setup_pipe OLD cmd='%s'\n" and keeps
+// its words in frontstate(). 0; -1 (message on standard error) for a command
+// of no word or of more than kMaxCommandWords words, which is not started.
+int setup_pipe(const std::string& command);
+
+// Runs the prepared command through the process layer: the argument vector
+// of its words, command_environment(config), its own process group,
+// frontstate().command_limit, and in a secure front the lookup on
+// kSecurePath. The layer writes `input` (the list's records) down its
+// standard input in the same loop that hands each piece of its output to
+// commandread2out as it arrives. The result as command_end gives it.
+int runcommand(const std::string& input, const FrontConfig& config);
+
+// How a run of the command ends the front: 0 when it ran (a note on standard
+// error when it was killed at its limit) or its program could not be run
+// ("Can't execute %s errno=%d\n" on standard error); -1 after "bad  finish
+// read errno=%d\n" on standard error when its output could not be read.
+// When no process could be made ("setup_pipe can't fork errno=%d\n") or its
+// pipes could not ("setup_pipe can't close pipes\n errno=%d"), both on
+// standard error, the process ends with status 1.
+int command_end(const process::Result& result, const std::string& program, const process::Options& options);
+
+// The start-up's signal handlers. sigpipe reinstalls itself and
 // does nothing else, so that a write to a reader that has gone fails with
 // EPIPE instead of ending the front. sigchild collects the one child whose
 // id execstate() holds, by that id; it is not installed while the process
@@ -94,11 +130,14 @@ int setup_pipe(const std::string& command, const std::string& input, const Front
 void sigchild(int);
 void sigpipe(int);
 
-// Copies `fd` to standard output in blocks of up to 4096 bytes, each written
-// whole; when standard output has gone, the rest is still read so that the
-// copy ends with the input. 0 at the end of the input; -1 after "bad  finish
-// read errno=%d\n" on standard error for a read error.
-int commandread2out(int fd);
+// The copying step: one piece of the command's output to the page
+// (frontstate().pagefd), written whole: interrupted and partial writes are
+// repeated, and a write waits for room no longer than page_deadline. From
+// the first write that fails (EPIPE: the web server has gone) or finds no
+// room in time, the page has gone: that piece and every later one are
+// dropped, so that the command is still read to its end and finishes its
+// work. 0 when the piece was written, -1 when it was dropped.
+int commandread2out(std::string_view piece);
 
 // The Linux start-up as a whole: the toolkit's start-up in the Linux
 // flavour, then the process tail. 0 after the command's output has been

@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -144,7 +145,7 @@ bool set_up(const Options& o, Plumbing& p, SpawnActions& fa) {
   }
   if (o.stdout_fd >= 0) {
     posix_spawn_file_actions_adddup2(f, o.stdout_fd, 1);
-  } else if (o.capture_output) {
+  } else if (o.output_sink || o.capture_output) {
     if (!p.out.make()) return false;
     posix_spawn_file_actions_adddup2(f, p.out.write.get(), 1);
   }
@@ -184,26 +185,42 @@ int reap(pid_t pid) {
   return wstatus;
 }
 
-// Reads what the pipe holds into `text`, keeping at most `limit` bytes of it
-// and reading the rest to nowhere; `cut` is set when something was dropped.
-bool read_into(Fd& fd, std::string& text, const std::optional<std::size_t>& limit, bool& cut) {
+// Where a stream of the child goes: the caller's sink, else a text kept up
+// to `limit` bytes (the rest is read to nowhere; `cut` tells).
+struct Collector {
+  std::string& text;
+  const std::optional<std::size_t>& limit;
+  bool& cut;
+  const std::function<void(std::string_view)>* sink = nullptr;
+
+  void take(const char* bytes, std::size_t n) {
+    if (sink) {
+      (*sink)(std::string_view(bytes, n));
+      return;
+    }
+    if (limit) {
+      const std::size_t room = text.size() < *limit ? *limit - text.size() : 0;
+      if (n > room) {
+        n = room;
+        cut = true;
+      }
+    }
+    text.append(bytes, n);
+  }
+};
+
+// Reads what the pipe holds into the collector. At the end of the stream, or
+// at a read that failed (its errno into `read_error`), the pipe is closed.
+void read_into(Fd& fd, Collector& c, int& read_error) {
   char buf[8192];
   ssize_t n = ::read(fd.get(), buf, sizeof buf);
-  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return true;
+  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+  if (n < 0) read_error = errno;
   if (n <= 0) {
     fd.reset();
-    return false;
+    return;
   }
-  std::size_t keep = static_cast<size_t>(n);
-  if (limit) {
-    const std::size_t room = text.size() < *limit ? *limit - text.size() : 0;
-    if (keep > room) {
-      keep = room;
-      cut = true;
-    }
-  }
-  text.append(buf, keep);
-  return true;
+  c.take(buf, static_cast<size_t>(n));
 }
 
 // Feeds, collects and waits until the child has ended and its pipes are
@@ -220,6 +237,8 @@ void supervise(pid_t pid, const Options& o, Plumbing& p, Result& r) {
     ::fcntl(p.in.write.get(), F_SETFL, O_NONBLOCK);
     if (input.empty()) p.in.write.reset();
   }
+  Collector out{r.output, o.capture_limit, r.cut, o.output_sink ? &o.output_sink : nullptr};
+  Collector errs{r.errors, o.capture_limit, r.cut};
   bool ended = false;
   int step_ms = 1;  // the waiting step when there is no process descriptor
   for (;;) {
@@ -249,8 +268,8 @@ void supervise(pid_t pid, const Options& o, Plumbing& p, Result& r) {
       if (w > 0) input.remove_prefix(static_cast<size_t>(w));
       if ((w < 0 && errno != EAGAIN && errno != EINTR) || input.empty()) p.in.write.reset();
     }
-    if (out_i >= 0 && fds[out_i].revents) read_into(p.out.read, r.output, o.capture_limit, r.cut);
-    if (err_i >= 0 && fds[err_i].revents) read_into(p.errs.read, r.errors, o.capture_limit, r.cut);
+    if (out_i >= 0 && fds[out_i].revents) read_into(p.out.read, out, r.read_error);
+    if (err_i >= 0 && fds[err_i].revents) read_into(p.errs.read, errs, r.read_error);
   }
   // The time limit: the child and everything it started (descendants that
   // hold its pipes open after it ended included).
@@ -261,6 +280,29 @@ void supervise(pid_t pid, const Options& o, Plumbing& p, Result& r) {
   if (!ended) set_result(r, wstatus);
 }
 
+// The file a program name stands for on a search path: the first
+// "<folder>/<name>" that is a regular file this process may execute. Empty
+// folders are skipped (they would mean the current folder). None when there
+// is none; `error` is then ENOENT, or EACCES when a file of that name was
+// found that cannot be run.
+std::optional<std::string> find_program(const std::string& name, std::string_view path, int& error) {
+  error = ENOENT;
+  while (!path.empty()) {
+    const size_t colon = path.find(':');
+    const std::string_view folder = path.substr(0, colon);
+    path = colon == std::string_view::npos ? std::string_view() : path.substr(colon + 1);
+    if (folder.empty()) continue;
+    std::string file(folder);
+    file += '/';
+    file += name;
+    struct stat st;
+    if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (::access(file.c_str(), X_OK) == 0) return file;
+    error = EACCES;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 Result run(const std::vector<std::string>& argv, const Options& options) {
@@ -269,6 +311,13 @@ Result run(const std::vector<std::string>& argv, const Options& options) {
     r.error = ENOENT;
     return r;
   }
+  std::string program = argv[0];
+  const bool search = program.find('/') == std::string::npos;
+  if (search && options.search_path) {
+    std::optional<std::string> found = find_program(program, *options.search_path, r.error);
+    if (!found) return r;
+    program = std::move(*found);
+  }
   flush_all();
   SignalGuard signals;
   Plumbing p;
@@ -276,14 +325,15 @@ Result run(const std::vector<std::string>& argv, const Options& options) {
   SpawnAttr attr;
   if (!set_up(options, p, fa)) {
     r.error = errno;
+    r.no_pipes = true;
     return r;
   }
   std::vector<std::string> args(argv), env(options.env);
   std::vector<char*> argp = pointers(args), envp = pointers(env);
   pid_t pid = -1;
-  const bool search = argv[0].find('/') == std::string::npos;
-  int rc = search ? posix_spawnp(&pid, argv[0].c_str(), fa.get(), attr.get(), argp.data(), envp.data())
-                  : posix_spawn(&pid, argv[0].c_str(), fa.get(), attr.get(), argp.data(), envp.data());
+  int rc = search && !options.search_path
+               ? posix_spawnp(&pid, program.c_str(), fa.get(), attr.get(), argp.data(), envp.data())
+               : posix_spawn(&pid, program.c_str(), fa.get(), attr.get(), argp.data(), envp.data());
   if (rc != 0) {
     r.error = rc;
     return r;

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,9 +24,15 @@ struct Options {
   // after it; none: standard input reads /dev/null.
   std::optional<std::string> input;
   // Standard output: a descriptor of the caller's (a file it opened), else
-  // collected into Result::output when capture_output, else the caller's own.
+  // handed to output_sink, else collected into Result::output when
+  // capture_output, else the caller's own.
   int stdout_fd = -1;
   bool capture_output = false;
+  // Each piece of the child's standard output as it arrives, handed over by
+  // the loop that also feeds the child's input, so that neither side waits
+  // on the other and nothing is kept here. The sink may block (it writes to
+  // a slow reader); the time limit is looked at again when it returns.
+  std::function<void(std::string_view)> output_sink;
   // Standard error goes to the caller's own unless this is set: then it is
   // collected into Result::errors.
   bool capture_errors = false;
@@ -35,11 +42,17 @@ struct Options {
   std::optional<std::size_t> capture_limit;
   // After this the child's process group is killed.
   std::chrono::milliseconds limit{std::chrono::seconds(60)};
+  // The folders, as PATH lists them, that an argv[0] without "/" is looked
+  // up in; none: this process's PATH.
+  std::optional<std::string> search_path;
 };
 
 struct Result {
   bool started = false;
   int error = 0;           // errno of a start that failed
+  bool no_pipes = false;   // the start failed because its pipes could not be made
+  int read_error = 0;      // errno of a read of the child's output or errors that
+                           // failed; that stream was not read further
   bool timed_out = false;  // killed at the time limit
   int status = -1;         // exit status, when the child exited
   int signal = 0;          // the signal that ended it, when one did
@@ -52,9 +65,10 @@ struct Result {
 };
 
 // Runs argv[0] with the arguments argv[1..]. An argv[0] without "/" is looked
-// up in this process's PATH. Page output is flushed first, so the child's
-// writes to shared descriptors come after it. While the child runs, SIGPIPE
-// is ignored and SIGCHLD is at its default in the caller.
+// up in Options::search_path, else in this process's PATH. Page output is
+// flushed first, so the child's writes to shared descriptors come after it.
+// While the child runs, SIGPIPE is ignored and SIGCHLD is at its default in
+// the caller.
 Result run(const std::vector<std::string>& argv, const Options& options);
 
 // Runs an administrator's command line through "/bin/sh -c". Never for a text

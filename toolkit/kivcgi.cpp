@@ -75,6 +75,7 @@ enum class Refusal {
   account_refused,       // "Can't create new account\n" / "Can't fchpass new account\n"
   logout_marker,         // "Cannot open logout file %s\n"
   session_refused,       // the three-line text of the session-key check
+  session_record,        // the session record of a new key cannot be written
   user,                  // "can't set user"
 };
 
@@ -99,6 +100,7 @@ constexpr RefusalEnd kRefusals[] = {
     {Refusal::account_refused, 0, 0},
     {Refusal::logout_marker, -1, -1},
     {Refusal::session_refused, 1, 1},
+    {Refusal::session_record, 1, 1},
     {Refusal::user, 1, 1},
 };
 
@@ -142,6 +144,9 @@ void add_startup_node(exlist& list, std::string_view name, std::string_view valu
 
 std::string statefile_of(const StartupFlavour& f, const std::string& argument) {
   if (!f.states_from_env) return argument;
+  // A set-user-ID front reads the state file it was built with, never one
+  // its caller names.
+  if (!reqctx().fixed_statefile.empty()) return reqctx().fixed_statefile;
   std::string path = inherited_env("PROG_STATES").value_or(std::string());
   return path.empty() ? std::string(kLinuxStates) : path;
 }
@@ -306,8 +311,10 @@ std::optional<std::string> step_login(const exlist& list) {
   return login;
 }
 
+// A new key bound to the login; a key whose session record cannot be
+// written (generateskey's message) would be refused by every later request.
 void new_session(const std::string& login) {
-  if (generateskey(login) != 0) throw Exit{1};
+  if (generateskey(login) != 0) refuse(Refusal::session_record);
 }
 
 // The login step and the three account steps know the login they stand for.
@@ -569,10 +576,10 @@ exlist* unixcgiinit(const std::string& statefile) {
       refuse(Refusal::no_statefile);
     }
     c.statefile = path;
-    if (c.nvhome.empty()) c.nvhome = inherited_env("NVHOME").value_or(std::string());
     // Without a home the login files, markers and uploads have no folder, and
-    // a missing login_config would silently switch security off.
-    if (c.nvhome.empty()) {
+    // a missing login_config would silently switch security off: the
+    // start-up has no default home.
+    if (start_home({}).empty()) {
       out() << "NVHOME is undefined\n";
       refuse(Refusal::no_home);
     }

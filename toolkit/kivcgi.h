@@ -18,8 +18,9 @@ struct exlist;
 // context and publishes them (publish_environment) when it returns the
 // request variable list (also readexdata's answer). A refusal gives nullptr
 // or ends the process, as its flavour says, and removes the request's
-// uploads. In the Linux flavour the state file comes from PROG_STATES (the
-// argument is not used), no header is written, and the caller runs the
+// uploads. In the Linux flavour the state file is the request context's
+// fixed_statefile, else PROG_STATES (the argument is not used), no header is
+// written, and the caller runs the
 // action's command on the list (the Linux front program calls it without an
 // argument).
 exlist* unixcgiinit(const std::string& statefile = std::string());

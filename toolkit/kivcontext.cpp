@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <unistd.h>
 
+#include "platform/flavour.h"
 #include "platform/state.h"
 
 namespace kiv {
@@ -129,10 +130,20 @@ std::optional<std::string> request_env(std::string_view name) {
   return inherited_env(name);
 }
 
-std::string home_folder() {
-  const RequestContext& c = reqctx();
+std::optional<std::string> published_env(std::string_view name) {
+  if (const Published* p = published(name))
+    if (std::optional<std::string_view> v = p->value(reqctx())) return std::string(*v);
+  return std::nullopt;
+}
+
+std::string_view default_home() { return platform() == Platform::windows ? "c:/tiklo" : "/usr/local/norvale"; }
+
+const std::string& start_home(std::string_view fallback) {
+  RequestContext& c = reqctx();
   if (!c.nvhome.empty()) return c.nvhome;
-  return inherited_env("NVHOME").value_or(std::string());
+  c.nvhome = inherited_env("NVHOME").value_or(std::string());
+  if (c.nvhome.empty()) c.nvhome = fallback;
+  return c.nvhome;
 }
 
 bool take_upload(std::string_view path) {

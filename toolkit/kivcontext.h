@@ -25,15 +25,19 @@ struct exlist;
 struct RequestContext {
   // ---- the installation ----
 
-  // The home folder (NVHOME): found by the dispatcher's lookup (the
-  // environment or the registry), else taken by the CGI start-up or the
-  // command start-up from NVHOME, which falls back to the flavour's default.
-  // Error texts, trace file, login and session files, uploads, scratch files,
-  // object files and templates all lie under it.
+  // The home folder (NVHOME), the one value every part of a program reads.
+  // Set once, at the program's start: by the dispatcher's lookup (the
+  // environment, then the registry), by a secure front's fixed
+  // configuration, or by start_home() (the environment, then the program's
+  // default). Error texts, trace file, login and session files, uploads,
+  // scratch files, object files and templates all lie under it.
   std::string nvhome;
   // The state-file name the registry gave under the program's key
   // (PROG_STATES), for the dispatcher.
   std::string prog_states;
+  // The state file a set-user-ID front was built with, which the Linux
+  // start-up reads in place of PROG_STATES; empty: none is fixed.
+  std::string fixed_statefile;
 
   // ---- the trace ----
 
@@ -130,9 +134,20 @@ std::optional<std::string> inherited_env(std::string_view name);
 // marker EB reads variables through this.
 std::optional<std::string> request_env(std::string_view name);
 
-// The home folder: the context's, else NVHOME as inherited; empty when
-// neither names one.
-std::string home_folder();
+// What the request publishes under that name, or none where the context
+// holds no value for it: never the inherited value, unlike request_env.
+std::optional<std::string> published_env(std::string_view name);
+
+// The flavour's default home folder: "c:/tiklo" in the Windows flavour,
+// "/usr/local/norvale" in the Linux flavour.
+std::string_view default_home();
+
+// Sets the home folder (nvhome) at a program's start, where nothing set it
+// before: NVHOME as the process inherited it, else `fallback` (empty: no
+// home, which the CGI start-up refuses). A home already set (the
+// dispatcher's lookup, a secure front's configuration) stays as it is.
+// Gives the home. This is the only place a home falls back to anything.
+const std::string& start_home(std::string_view fallback);
 
 // ---- uploads ----
 

@@ -257,7 +257,7 @@ bool read_template(const std::string& path, std::string& text) {
 
 // TEMPLATE_PATH: the template's path without the home folder in front.
 void set_template_path(const std::string& path) {
-  const std::string home = home_folder();
+  const std::string& home = reqctx().nvhome;
   if (home.empty()) return;
   size_t skip = home.size();
   if (path.size() <= skip) return;

@@ -4,7 +4,6 @@
 // print a value as it is (MB, the table's FB, ...) escape what a request or a
 // record supplied and print configuration's own text byte for byte; VB and
 // the include marker write the template's and the installation's text.
-#include <array>
 #include <cstdlib>
 #include <unordered_set>
 
@@ -25,19 +24,6 @@ namespace {
 void put(kivhtml& ctx, std::string_view text) {
   if (!text.empty()) ctx.out->write(text);
 }
-
-// Bytes that data2brows writes as they are and that no escape of a page ever
-// touches: a text of these alone needs no escaping. Anything else (markup,
-// quotes, line ends, bytes of other scripts) goes through data2brows.
-constexpr std::array<bool, 256> plain_bytes() {
-  std::array<bool, 256> t{};
-  for (int c = '0'; c <= '9'; ++c) t[c] = true;
-  for (int c = 'a'; c <= 'z'; ++c) t[c] = true;
-  for (int c = 'A'; c <= 'Z'; ++c) t[c] = true;
-  for (char c : std::string_view(" .,:;-_/()!?+*#@%=[]{}|~^$")) t[static_cast<unsigned char>(c)] = true;
-  return t;
-}
-constexpr std::array<bool, 256> kPlainBytes = plain_bytes();
 
 // The variables the program itself sets from the clock and the configuration
 // (the start-up's date and times, the template's path, the home): EB prints
@@ -180,23 +166,6 @@ std::string include_text(std::string_view file) {
 }  // namespace
 
 // ---- helpers ----
-
-void append_escaped(std::string& out, std::string_view text) {
-  for (char c : text) {
-    if (!kPlainBytes[static_cast<unsigned char>(c)]) {
-      out += data2brows(text);
-      return;
-    }
-  }
-  out.append(text);
-}
-
-void append_shown(std::string& out, const attrview& value) {
-  if (value.marked())
-    append_escaped(out, value.text);
-  else
-    out.append(value.text);
-}
 
 int uniquemenuitem(std::string_view value, int n, std::string_view item) {
   std::vector<std::string_view> cols = row_columns(value);

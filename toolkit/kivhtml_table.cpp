@@ -73,24 +73,6 @@ void column_text(std::string& out, const Column& c, const std::vector<std::strin
 
 }  // namespace
 
-std::vector<std::string_view> row_columns(std::string_view row) {
-  std::vector<std::string_view> cols;
-  if (row.empty()) return cols;
-  size_t start = 0;
-  while (true) {
-    size_t sep = row.find(kColSep, start);
-    size_t end = sep;
-    if (sep == std::string_view::npos) {
-      end = row.find(kRowEnd, start);
-      if (end == std::string_view::npos) end = row.size();
-    }
-    std::string_view col = row.substr(start, end - start);
-    cols.push_back(col == kEmptyCol ? std::string_view() : col);
-    if (sep == std::string_view::npos) return cols;
-    start = sep + kColSep.size();
-  }
-}
-
 std::string formrecdata(std::string_view keyrow, std::string_view row) {
   std::string r(keyrow);
   r.append(row);

@@ -1,9 +1,10 @@
-// Exclusive locks on lock files, and the folder sync of a rename.
+// Exclusive locks on lock files and folders, and the folder sync of a rename.
 #include "toolkit/kivlock.h"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -29,6 +30,25 @@ bool FileLock::acquire(const std::string& path, std::optional<std::chrono::milli
   release();
   int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, mode);
   if (fd < 0) return false;
+  return lock_descriptor(fd, wait);
+}
+
+bool FileLock::acquire_folder(const std::string& folder, std::optional<std::chrono::milliseconds> wait) {
+  release();
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  if (!lock_descriptor(fd, wait)) return false;
+  // The folder the lock is on must still be the one the path names.
+  struct stat held {}, named {};
+  if (::fstat(fd_, &held) == 0 && ::lstat(folder.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+      held.st_ino == named.st_ino)
+    return true;
+  release();
+  errno = ENOENT;
+  return false;
+}
+
+bool FileLock::lock_descriptor(int fd, std::optional<std::chrono::milliseconds> wait) {
   auto fail = [&] {
     int e = errno;
     ::close(fd);

@@ -1,10 +1,12 @@
-// Lock files. Every file that concurrent requests rewrite (the id counter,
-// object files, attempt counters, password histories, the case-number
-// counter, assign files) is guarded by an exclusive flock on a lock file
-// beside it. The lock file is never deleted: a deleted lock file would let a
-// later process lock a new inode while a waiter still holds the old one. The
-// system drops a flock when its process ends, so a killed process leaves no
-// stale lock behind.
+// Lock files and folder locks. Every file that concurrent requests rewrite
+// (the id counter, object files, attempt counters, password histories, the
+// case-number counter, assign files) is guarded by an exclusive flock on a
+// lock file beside it. The lock file is never deleted: a deleted lock file
+// would let a later process lock a new inode while a waiter still holds the
+// old one. A folder whose entries are numbered by concurrent requests (a
+// case's attachments) is locked itself, by an flock on the opened folder.
+// The system drops a flock when its process ends, so a killed process leaves
+// no stale lock behind.
 #pragma once
 
 #include <chrono>
@@ -32,6 +34,15 @@ class FileLock {
   bool acquire(const std::string& path, std::optional<std::chrono::milliseconds> wait = std::nullopt,
                mode_t mode = 0644);
 
+  // The second way to the lock: an existing folder, opened (never through a
+  // link, never created) and locked exclusively, waiting as acquire does. A
+  // folder that was removed or replaced while this process waited is no
+  // longer the one the path names: the lock is dropped and the call gives
+  // false with ENOENT, as for a folder that is missing, so that a caller
+  // that makes the folder can make it again and retry. False, with errno
+  // set, whenever the lock is not held.
+  bool acquire_folder(const std::string& folder, std::optional<std::chrono::milliseconds> wait = std::nullopt);
+
   bool held() const { return fd_ >= 0; }
   // The descriptor of the lock file, or -1.
   int fd() const { return fd_; }
@@ -39,6 +50,10 @@ class FileLock {
   void release();
 
  private:
+  // Takes the lock on the open descriptor (which it then owns, or closes on
+  // failure, keeping errno), waiting as acquire describes.
+  bool lock_descriptor(int fd, std::optional<std::chrono::milliseconds> wait);
+
   int fd_ = -1;
 };
 

@@ -79,14 +79,23 @@ AtomicWritten write_file_atomic(const std::string& path, std::string_view conten
     drop(-1);
     return fail("cannot close temporary file");
   }
-  if (::rename(tmp.c_str(), path.c_str()) != 0) {
+  if (how.replace) {
+    if (::rename(tmp.c_str(), path.c_str()) != 0) {
+      drop(-1);
+      return fail("cannot rename temporary file");
+    }
+  } else {
+    // link() never replaces what stands at the name; the temporary name goes
+    // either way.
+    const bool linked = ::link(tmp.c_str(), path.c_str()) == 0;
     drop(-1);
-    return fail("cannot rename temporary file");
+    if (!linked) return fail("cannot link temporary file");
   }
+  r.in_place = true;
   r.done = true;
   if (!how.durable) return r;
-  // The rename lives in the folder's entry: sync the folder too, so that a
-  // crash after a reported save cannot bring the old file back.
+  // The new entry lives in the folder: sync the folder too, so that a crash
+  // after a reported save cannot bring the old file back.
   const size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
   if (!sync_folder(folder)) {

@@ -16,30 +16,40 @@ bool safe_name(std::string_view part, bool allow_leading_dot = false);
 bool path_under(std::string_view folder, std::string_view path);
 
 // How write_file_atomic writes: the mode of a file that is new (a file it
-// replaces keeps its own), and whether the file and its folder are synced so
+// replaces keeps its own), whether the file and its folder are synced so
 // that a reported save survives a crash (a scratch copy that is read once
-// and removed needs no sync).
+// and removed needs no sync), and whether an entry already at the path is
+// replaced. Without `replace` the file is made only where nothing stands
+// (the new file is linked to its name, which fails with EEXIST when the name
+// is taken, whatever it names), so two writers can never both create it.
 struct AtomicWrite {
   mode_t new_mode = 0644;
   bool durable = true;
+  bool replace = true;
 };
 
-// What write_file_atomic did: true when the file was replaced. A failure
-// says whether the temporary file could be made at all (`created` false:
-// nothing could be opened for writing) or the failure came later (writing,
-// syncing, renaming); errno holds the reason either way.
+// What write_file_atomic did: true when the file was written and, when
+// durable, synced with its folder. A failure says whether the temporary
+// file could be made at all (`created` false: nothing could be opened for
+// writing) and whether the new content stands at the path all the same
+// (`in_place`: it was renamed or linked there, but the folder could not be
+// synced afterwards, so the change may not survive a crash); errno holds
+// the reason either way.
 struct AtomicWritten {
   bool done = false;
   bool created = false;
+  bool in_place = false;
   explicit operator bool() const { return done; }
 };
 
 // Writes `content` to a unique temporary file beside `path` (created
-// exclusively, never through a link), syncs it, renames it over `path` and
-// syncs the folder, so readers see the old or the new file whole and a
-// reported save survives a crash. Whatever stands at `path` is replaced,
-// never written through: a link there is not followed.
-// False (and `path` untouched) on any failure; `error` then says why.
+// exclusively, never through a link), syncs it, renames it over `path` (or
+// links it there when `how.replace` is false) and syncs the folder, so
+// readers see the old or the new file whole and a reported save survives a
+// crash. Whatever stands at `path` is replaced, never written through: a link
+// there is not followed. On a failure `error` says why, the temporary file is
+// gone, and `path` is as it was unless `in_place` says that only the folder
+// sync failed.
 AtomicWritten write_file_atomic(const std::string& path, std::string_view content, std::string* error = nullptr,
                                 const AtomicWrite& how = {});
 

@@ -3,10 +3,10 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
-#include <strings.h>
 #include <vector>
 
 #include "platform/flavour.h"
+#include "toolkit/kivtext.h"
 #include "toolkit/rowcol.h"
 
 namespace kiv {
@@ -16,13 +16,9 @@ namespace {
 enum class SortType { text, integer, floating, date_time };
 
 SortType sort_type(std::string_view type) {
-  auto is = [&](const char* t) {
-    return type.size() == std::char_traits<char>::length(t) &&
-           strncasecmp(type.data(), t, type.size()) == 0;
-  };
-  if (is("INT")) return SortType::integer;
-  if (is("FLOAT")) return SortType::floating;
-  if (is("DATE_TIME")) return SortType::date_time;
+  if (equal_nocase(type, "INT")) return SortType::integer;
+  if (equal_nocase(type, "FLOAT")) return SortType::floating;
+  if (equal_nocase(type, "DATE_TIME")) return SortType::date_time;
   return SortType::text;  // CHAR and any other type
 }
 

@@ -1,13 +1,21 @@
-// Case-blind comparisons of texts. The system compares some words without
-// regard to case (KIVACTION and MENUTRIG, security actions, login_config
-// keys, header names, database type words); these are ASCII comparisons,
-// whatever locale the process runs in, so a byte above 127 matches only
-// itself.
+// Small text helpers: the cut of blanks at a text's ends, and case-blind
+// comparisons. The system compares some words without regard to case
+// (KIVACTION and MENUTRIG, security actions, login_config keys, header names,
+// database type words, sort types, month names, format keys, chart values);
+// these are ASCII comparisons, whatever locale the process runs in, so a
+// byte above 127 matches only itself.
 #pragma once
 
 #include <string_view>
 
 namespace kiv {
+
+// The text without the blanks and tabs at its ends (a view into it).
+constexpr std::string_view trim_blanks(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
 
 // The ASCII lower-case form of one byte; other bytes as they are.
 constexpr char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -18,6 +26,19 @@ constexpr bool equal_nocase(std::string_view a, std::string_view b) {
   for (size_t i = 0; i < a.size(); ++i)
     if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
   return true;
+}
+
+// The order of `a` and `b` with letters compared in any case, byte by byte
+// as unsigned values, a shorter text before a longer one it begins: <0, 0
+// or >0, as strcasecmp orders them in the C locale.
+constexpr int compare_nocase(std::string_view a, std::string_view b) {
+  const size_t n = a.size() < b.size() ? a.size() : b.size();
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned char x = static_cast<unsigned char>(ascii_lower(a[i]));
+    const unsigned char y = static_cast<unsigned char>(ascii_lower(b[i]));
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
 }
 
 // True when `text` begins with `prefix`, letters compared in any case.
@@ -33,9 +54,12 @@ constexpr bool contains_nocase(std::string_view text, std::string_view part) {
   return false;
 }
 
+static_assert(trim_blanks(" \t a b\t ") == "a b" && trim_blanks(" \t").empty() && trim_blanks("\na\n") == "\na\n");
 static_assert(equal_nocase("PassR", "PASSR") && !equal_nocase("pass", "passr"));
 static_assert(starts_nocase("VTASKS_today", "vtasks") && !starts_nocase("vt", "vtasks"));
 static_assert(contains_nocase("oldPassword.VALUE", "pass") && !contains_nocase("login", "pass"));
 static_assert(!equal_nocase("\xC4", "\xE4"));  // no locale folds bytes above 127
+static_assert(compare_nocase("open", "Open") == 0 && compare_nocase("Closed", "open") < 0 &&
+              compare_nocase("ab", "AB c") < 0 && compare_nocase("_", "a") < 0 && compare_nocase("\xE4", "z") > 0);
 
 }  // namespace kiv

@@ -39,7 +39,7 @@ void forget_upload(const std::string& path) {
 
 // The temporary folder of uploads: <home>/tmp, or /tmp without a home.
 std::string upload_folder() {
-  const std::string home = home_folder();
+  const std::string& home = reqctx().nvhome;
   return home.empty() ? std::string("/tmp") : home + "/tmp";
 }
 

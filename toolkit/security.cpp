@@ -143,15 +143,14 @@ bool name_and_confirmation_ok(const std::string& login, const std::string& passw
   return true;
 }
 
-// Counts a failed password check of custom security in the attempts file,
-// under the login's lock so that guesses sent at the same time are each
-// counted. The seventh failure in a row disables the account and ends the
-// request: the login file is kept and a <login>.disabled marker refuses it,
-// so that the administrator can renew it and nobody can register the name
-// meanwhile.
+// Counts a failed password check of custom security in the attempts file.
+// The caller holds the login's lock, so that guesses sent at the same time
+// are each counted. The seventh failure in a row disables the account and
+// ends the request: the login file is kept and a <login>.disabled marker
+// refuses it, so that the administrator can renew it and nobody can
+// register the name meanwhile.
 void count_failure(const std::string& login) {
   const std::string attempts = *loginfile_path(login, ".attempts");
-  FileLock lock = lock_login(login);
   const int count = custom_getattempt(attempts);
   if (count <= 5) {
     custom_incattempt(attempts, count);
@@ -166,16 +165,14 @@ void count_failure(const std::string& login) {
   throw Exit{0};
 }
 
-// A right password clears the count of failures, under the login's lock.
-void clear_failures(const std::string& login) {
-  FileLock lock = lock_login(login);
-  ::unlink(loginfile_path(login, ".attempts")->c_str());
-}
+// A right password clears the count of failures; the caller holds the
+// login's lock.
+void clear_failures(const std::string& login) { ::unlink(loginfile_path(login, ".attempts")->c_str()); }
 
 // The current password that a password change or the overwrite of an
 // account asks for. Under custom security a wrong one counts as a failed
 // login, so these forms are no way around the lockout, and a right one
-// clears the count as a login does.
+// clears the count as a login does. The caller holds the login's lock.
 int check_current_password(const std::string& login, const std::string& password, bool custom) {
   const loginpair pair{login, password};
   if (!custom) return comparepassword(pair);
@@ -206,11 +203,14 @@ int change_account(std::string login, std::string password, std::string confirm,
   trimspace(confirm);
   trimspace(old);
   if (!name_and_confirmation_ok(login, password, confirm)) return 1;
+  // The check of the old password, the history and the new login file
+  // belong together: one change at a time per login.
+  FileLock lock = lock_login(login);
   if (check_current_password(login, old, custom) != 0) {
     errmsg("Invalid login or password.\n");
     return 1;
   }
-  if (custom && custome_check(login, password) != 0) return 1;
+  if (custom && custome_check_held(login, password) != 0) return 1;
   if (createloginfile(login, password) != 0) {
     errmsg("can't create acccount\n");
     return 1;
@@ -220,7 +220,9 @@ int change_account(std::string login, std::string password, std::string confirm,
 
 // Under system registration (the script's _REG value is SYSTEM) only a
 // login that the authorisation file names may have an account. Without
-// login_config nothing is secured and there is nothing to check.
+// login_config nothing is secured and there is nothing to check. Only the
+// plain security reads login_config for this: custom security never
+// consults it.
 bool registration_allows(const std::string& login) {
   if (statloginfile(reqctx().nvhome + "/client/config/login_config") != 0) return true;
   std::optional<loginvals> v = script_loginvals();
@@ -228,6 +230,46 @@ bool registration_allows(const std::string& login) {
   if (!equal_nocase(*v->reg, "SYSTEM") || findlogin(login, v->authfile) == 0) return true;
   errmsg("Your login '%s' is not registerd in the system.\n", login);
   return false;
+}
+
+void name_taken(const std::string& login) {
+  errmsg("Login '%s' already belongs to another user", login);
+  errmsg("Please choose another login\n");
+}
+
+// The text of a login file: the login, then the salted hash of the password.
+std::optional<std::string> loginfile_text(const std::string& login, const std::string& password) {
+  std::optional<std::string> hash = hash_password(password);
+  if (!hash) return std::nullopt;
+  return login + "\n" + *hash + "\n";
+}
+
+// Whether a new account may not have the name: an account exists
+// (accountexist), or anything else stands at the login file's path (a file
+// that cannot be read, a link to nowhere), which a new account must not
+// replace either.
+bool name_in_use(const std::string& login) {
+  if (accountexist(login) != 0) return true;
+  struct stat st;
+  return ::lstat(loginfile_path(login)->c_str(), &st) == 0;
+}
+
+enum class NewFile { made, taken, failed };
+
+// The login file of a new account, made only where nothing stands under the
+// name: an entry that appeared since the account check (of any kind, even a
+// link to nowhere) is never replaced. A file that could not be made whole
+// and synced is not left behind.
+NewFile create_new_loginfile(const std::string& login, const std::string& password) {
+  std::optional<std::string> path = loginfile_path(login);
+  std::optional<std::string> text = path ? loginfile_text(login, password) : std::nullopt;
+  AtomicWritten w;
+  if (text) w = write_file_atomic(*path, *text, nullptr, {.new_mode = 0600, .replace = false});
+  if (w) return NewFile::made;
+  int e = text ? errno : EINVAL;
+  if (w.in_place) ::unlink(path->c_str());
+  kivtrace("Cannot open file '%s' for reading. errno=%d\n", path.value_or(login), e);
+  return e == EEXIST ? NewFile::taken : NewFile::failed;
 }
 
 int new_account(std::string login, std::string password, std::string confirm, int force,
@@ -240,11 +282,15 @@ int new_account(std::string login, std::string password, std::string confirm, in
   trimspace(password);
   trimspace(confirm);
   if (!name_and_confirmation_ok(login, password, confirm)) return 1;
-  if (!registration_allows(login)) return 1;
-  if (accountexist(login)) {
+  if (!custom && !registration_allows(login)) return 1;
+  // From the check whether the account exists to its login file, one
+  // request at a time per login: two requests for the same new name cannot
+  // both find it free.
+  FileLock lock = lock_login(login);
+  const bool exists = name_in_use(login);
+  if (exists) {
     if (!force) {
-      errmsg("Login '%s' already belongs to another user", login);
-      errmsg("Please choose another login\n");
+      name_taken(login);
       return 1;
     }
     // Overwriting an account takes its current password.
@@ -255,12 +301,19 @@ int new_account(std::string login, std::string password, std::string confirm, in
       return 1;
     }
   }
-  if (custom && custome_check(login, password) != 0) return 1;
-  if (createloginfile(login, password) != 0) {
+  if (custom && custome_check_held(login, password) != 0) return 1;
+  if (exists) {
+    if (createloginfile(login, password) == 0) return 0;
     errmsg("can't create acccount\n");
     return 1;
   }
-  return 0;
+  switch (create_new_loginfile(login, password)) {
+    case NewFile::made: return 0;
+    case NewFile::taken: name_taken(login); return 1;
+    case NewFile::failed: break;
+  }
+  errmsg("can't create acccount\n");
+  return 1;
 }
 
 }  // namespace
@@ -436,6 +489,8 @@ int comparepassword(const loginpair& pair) {
 
 int custom_comparepassword(const loginpair& pair) {
   if (password_missing(pair)) return 1;
+  // The check and the count it changes, one request at a time per login.
+  FileLock lock = lock_login(pair.login);
   std::string path;
   Verify v = verify_login(pair, path);
   if (v == Verify::no_file) {
@@ -500,20 +555,11 @@ int accountexist(const std::string& login) {
 int createloginfile(const std::string& login, const std::string& password) {
   if (login.empty() || password.empty()) return 1;
   std::optional<std::string> path = loginfile_path(login);
-  std::optional<std::string> hash = hash_password(password);
-  std::string error;
-  // A new login file is for its owner only, as it holds a password hash; the
-  // rewrite below keeps the mode of the file it replaces.
-  bool made = false;
-  if (path && hash) {
-    int fd = ::open(path->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    made = fd >= 0;
-    if (made) ::close(fd);
-  }
-  if (!path || !hash || !write_file_atomic(*path, login + "\n" + *hash + "\n", &error)) {
-    int e = errno;
-    if (made) ::unlink(path->c_str());
-    kivtrace("Cannot open file '%s' for reading. errno=%d\n", path.value_or(login), e);
+  std::optional<std::string> text = path ? loginfile_text(login, password) : std::nullopt;
+  // A new login file is for its owner only, as it holds a password hash; a
+  // rewrite keeps the mode of the file it replaces.
+  if (!text || !write_file_atomic(*path, *text, nullptr, {.new_mode = 0600})) {
+    kivtrace("Cannot open file '%s' for reading. errno=%d\n", path.value_or(login), text ? errno : EINVAL);
     return 1;
   }
   return 0;

@@ -73,9 +73,12 @@ int changeuser(std::string login, std::string password, std::string confirm, std
 int custom_changeuser(std::string login, std::string password, std::string confirm,
                       std::string old);
 // With `force` an existing account is overwritten, but only when `old` is
-// its current password. Under system registration (the script's _REG is
-// SYSTEM) a login the authorisation file does not name is refused with
-// "Your login '%s' is not registerd in the system.\n".
+// its current password. A new account's login file is made only where no
+// file of that name stands, under the login's lock from the check to the
+// file, so that of two requests for one new name only one gets it. Under
+// system registration (the script's _REG is SYSTEM) newuser refuses a login
+// the authorisation file does not name with "Your login '%s' is not
+// registerd in the system.\n"; custom_newuser never reads login_config.
 int newuser(std::string login, std::string password, std::string confirm, int force,
             std::optional<std::string> old = std::nullopt);
 int custom_newuser(std::string login, std::string password, std::string confirm, int force,
@@ -94,10 +97,12 @@ int invalidname(const std::string& login);
 // file).
 std::optional<std::string> loginfile_path(std::string_view login, std::string_view suffix = {});
 
-// The lock that guards a login's attempts file and password history against
-// concurrent requests: an exclusive lock on <logindir>/.<login>.lock, a file
+// The lock that guards a login's files against concurrent requests (the
+// login file of a new account or a password change, the attempts file, the
+// password history): an exclusive lock on <logindir>/.<login>.lock, a file
 // that no login can name (logins never begin with a point) and that is never
 // deleted. Waits for the holder; not held when the lock file cannot be made.
+// A process takes it once per login: the steps under it take it no more.
 FileLock lock_login(std::string_view login);
 
 // The old reversible encoding of login files, still read (and then
@@ -119,7 +124,15 @@ bool password_matches(std::string_view stored, std::string_view typed);
 
 // ---- custom security ----
 
+// The password rules of custom security, then the history check (under the
+// login's lock): 0, or 1 after the messages.
 int custome_check(const std::string& login, const std::string& password);
+// The same for a caller that holds the login's lock already (the password
+// change and the new account hold it from their first check to the login
+// file): the history is read and written without taking the lock again,
+// which would wait for itself (flock belongs to the open file, not the
+// process).
+int custome_check_held(const std::string& login, const std::string& password);
 // 1 when the file was last changed more than 30 days ago.
 int custom_30age(const std::string& path);
 int custom_getattempt(const std::string& path);

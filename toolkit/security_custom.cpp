@@ -57,9 +57,9 @@ std::optional<std::string> slot_text(const std::array<char, 100>& slot) {
   return std::string(s.substr(0, nl));
 }
 
-}  // namespace
-
-int custome_check(const std::string& login, const std::string& password) {
+// The password rules of custom security, steps 1 to 4: 0, or 1 after the
+// messages.
+int password_rules(const std::string& login, const std::string& password) {
   if (password == login &&
       check_failed("When creating an account the login and the password may not be the same.\n"))
     return 1;
@@ -72,7 +72,22 @@ int custome_check(const std::string& login, const std::string& password) {
       check_failed("Password may not consist of all numbers, all characters, or all special "
                    "characters.\n"))
     return 1;
+  return 0;
+}
+
+// custom_check_pass_history's work; the caller holds the login's lock.
+int check_pass_history_held(const std::string& login, const std::string& password);
+
+}  // namespace
+
+int custome_check(const std::string& login, const std::string& password) {
+  if (password_rules(login, password) != 0) return 1;
   return custom_check_pass_history(login, password);
+}
+
+int custome_check_held(const std::string& login, const std::string& password) {
+  if (password_rules(login, password) != 0) return 1;
+  return check_pass_history_held(login, password);
 }
 
 int custom_30age(const std::string& path) {
@@ -95,6 +110,12 @@ int custom_incattempt(const std::string& path, int count) {
 
 int custom_check_pass_history(const std::string& login, const std::string& password) {
   FileLock lock = lock_login(login);
+  return check_pass_history_held(login, password);
+}
+
+namespace {
+
+int check_pass_history_held(const std::string& login, const std::string& password) {
   pass_history h;
   read_pass_history_file(login, h);
   int free_slot = -1;
@@ -126,6 +147,8 @@ int custom_check_pass_history(const std::string& login, const std::string& passw
   }
   return 0;
 }
+
+}  // namespace
 
 int read_pass_history_file(const std::string& login, pass_history& h) {
   h = pass_history{};

@@ -9,8 +9,10 @@
 #include "platform/exit.h"
 #include "platform/output.h"
 #include "platform/serial.h"
+#include "toolkit/kivcontext.h"
 #include "toolkit/kivfmt.h"
 #include "toolkit/kivio.h"
+#include "toolkit/kivtext.h"
 #include "toolkit/rowcol.h"
 #include "tools/getopt.h"
 #include "tools/tagcommon.h"
@@ -41,14 +43,6 @@ bool readformatline(std::FILE* file, std::string& line) {
 size_t skip_blanks(std::string_view s, size_t i) {
   while (i < s.size() && is_blank(s[i])) ++i;
   return i;
-}
-
-bool same_letters(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
 }
 
 // Field n (from 1) of a value as a number; a missing or empty field is 0.
@@ -120,7 +114,7 @@ std::optional<std::string> getconfigvalue(std::string_view key, std::FILE* file)
     if (!line.empty() && line[0] == '#') continue;
     while (!line.empty() && is_blank(line.back())) line.pop_back();
     size_t i = skip_blanks(line, 0);
-    if (!same_letters(std::string_view(line).substr(i, key.size()), key)) continue;
+    if (!equal_nocase(std::string_view(line).substr(i, key.size()), key)) continue;
     i += key.size();
     if (i < line.size() && line[i] != '=' && !is_blank(line[i])) continue;  // a longer word
     i = skip_blanks(line, i);
@@ -149,8 +143,7 @@ LabelFormat readlabelformat(const std::string& path) {
 
 std::string logofile(const LabelLogo& logo) {
   if (logo.path.starts_with("/")) return logo.path;
-  const char* home = std::getenv("NVHOME");
-  return sformat("%s/client/config/%s", home ? home : "/usr/local/norvale", logo.path);
+  return sformat("%s/client/config/%s", reqctx().nvhome, logo.path);
 }
 
 std::string logoname(const LabelLogo& logo) {
@@ -232,6 +225,7 @@ void printlabel(const LabelJob& job, const LabelFormat& format) {
 }
 
 int tagwriter_main(int argc, const char* const argv[]) {
+  start_home(kTagwriterHome);
   try {
     if (argc < 2) {
       usage(argv[0]);

@@ -52,8 +52,12 @@ std::optional<std::string> getconfigvalue(std::string_view key, std::FILE* file)
 // config file %s!!!\n" on standard output and gives no settings.
 LabelFormat readlabelformat(const std::string& path);
 
+// The home tagwriter starts with when NVHOME names none.
+inline constexpr std::string_view kTagwriterHome = "/usr/local/norvale";
+
 // The image file of a logo: a path without a leading "/" lies under
-// "<home>/client/config/", the home being NVHOME or /usr/local/norvale.
+// "<home>/client/config/", the home being the one the program started with
+// (reqctx().nvhome: NVHOME, else kTagwriterHome).
 std::string logofile(const LabelLogo& logo);
 
 // The image's name in the printer commands: the path after its last "/",
@@ -78,8 +82,8 @@ bool sendcommand(SerialPort& port, std::string_view text);
 // cannot be read (then nothing is sent), or when a write to the port failed.
 [[noreturn]] void printlabel(const LabelJob& job, const LabelFormat& format);
 
-// The program: the command line, the format file, the label. Gives the exit
-// status.
+// The program: the home (start_home), the command line, the format file, the
+// label. Gives the exit status.
 int tagwriter_main(int argc, const char* const argv[]);
 
 }  // namespace kiv

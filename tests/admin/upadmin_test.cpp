@@ -45,7 +45,7 @@ TEST_F(Frame, FormValuesLandInAdminObjBehindTheCaseAndChartObjects) {
   addexdatanode(&form, formexdatanode("formonly.VALUE", "typed"));
   addexdatanode(&form, formexdatanode("color.VALUE", "formgreen"));
   auto before = tree();
-  EXPECT_EQ(run("Nonsense", &form), exited(0));
+  EXPECT_EQ(run("Nonsense", &form), returned(0));
   EXPECT_EQ(page(), "tk=fromtk ce=fromce form=typed all=tkred\n");
   EXPECT_EQ(tree(), before);
 }
@@ -68,7 +68,7 @@ TEST_F(Frame, WordsMatchExactlyAndUnbuiltRowsAnswerAsUnknown) {
     if (!admin_action_built(a)) variants.emplace_back(a.word);
     for (const std::string& w : variants) {
       clear_output();
-      EXPECT_EQ(run(w), exited(0)) << "'" << w << "'";
+      EXPECT_EQ(run(w), returned(0)) << "'" << w << "'";
       EXPECT_EQ(page(), kChain) << "'" << w << "'";
     }
   }
@@ -110,7 +110,7 @@ TEST_F(Frame, MissingObjectFiles) {
   }
   fs::remove(path("client/config/ce_obj"));
   clear_output();
-  EXPECT_EQ(run("Nonsense"), exited(0));
+  EXPECT_EQ(run("Nonsense"), returned(0));
   EXPECT_EQ(page(), "Cannot open object file '" + path("client/config/ce_obj") +
                         "'. errno=2\ntk=fromtk ce= form=fromadmin all=tkred\n");
 }

@@ -122,30 +122,44 @@ TEST_F(SampleHome, TheCaseScreenMatchesTheTableAndSwitchesItsExtrasOff) {
 }
 
 // Each action reaches a command that is built, with its template; only
-// admin_states binds the administration, and only rows it can answer.
+// admin_states binds the administration, and only rows it can answer. The
+// Linux front's prog_states binds command programs (their build is checked
+// with the Linux programs) and names the label format file, which the
+// sample holds too.
 TEST_F(SampleHome, EveryActionReachesABuiltCommandAndItsTemplate) {
   struct StateFile {
     std::string name, folder;
-    bool admin;
-  } files[] = {{"kepa_states", "tk", false}, {"admin_states", "admin", true}};
+    bool admin, linux_road;
+    int actions;  // at least
+  } files[] = {{"kepa_states", "tk", false, false, 3},
+               {"admin_states", "admin", true, false, 3},
+               {"prog_states", "tk", false, true, 2}};
   for (const StateFile& f : files) {
     std::optional<exlist> list = file2ex(config(f.name));
     ASSERT_TRUE(list) << f.name;
     int actions = 0;
     for (const exdata& node : list->nodes) {
-      const std::vector<std::string> words = split_command(node.value);
-      if (node.name == "FIELDMAXLEN" || words.empty()) continue;
-      ++actions;
       SCOPED_TRACE(f.name + ": " + node.name + "=" + node.value);
-      EXPECT_NE(find_handler(words[0]), nullptr);
-      EXPECT_EQ(words[0] == "up_admin", f.admin);
+      if (node.name == "bc_label_format.VALUE") {
+        EXPECT_TRUE(fs::exists(config(node.value)));
+      }
+      const std::vector<std::string> words = split_command(node.value);
+      if (is_state_setting(node.name) || node.name.ends_with(".VALUE") || words.empty()) continue;
+      ++actions;
+      if (!f.linux_road) {
+        EXPECT_NE(find_handler(words[0]), nullptr);
+        EXPECT_EQ(words[0] == "up_admin", f.admin);
+      }
       ASSERT_EQ(words.size(), 2u);
       EXPECT_TRUE(fs::exists(home_.path() / "client" / "kivhtml" / f.folder / words[1]));
       const AdminAction* row = find_admin_action(node.name);
       EXPECT_TRUE(!row || admin_action_built(*row)) << "a save that is not built yet";
     }
-    EXPECT_GE(actions, 3) << f.name;
+    EXPECT_GE(actions, f.actions) << f.name;
   }
+  const std::optional<exlist> linux_states = file2ex(config("prog_states"));
+  ASSERT_TRUE(linux_states);
+  EXPECT_EQ(getstateval(&*linux_states, "bc_label_format.VALUE"), "label.fmt");
 }
 
 TEST_F(SampleHome, EveryTemplatePrintsWithoutTheEnginesLeftovers) {
@@ -177,5 +191,5 @@ TEST_F(SampleHome, EveryTemplatePrintsWithoutTheEnginesLeftovers) {
       EXPECT_TRUE(out.ends_with("</html>\n")) << out;
     }
   }
-  EXPECT_EQ(pages, 10);
+  EXPECT_EQ(pages, 12);
 }

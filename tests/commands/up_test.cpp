@@ -16,6 +16,7 @@
 #include "uptest.h"
 
 using namespace kiv;
+using kivtest::read_file;
 
 namespace {
 
@@ -136,6 +137,26 @@ TEST_F(Dispatcher, RequestsAndRefusals) {
   EXPECT_TRUE(shown("<h1>Help desk</h1>"));
   EXPECT_TRUE(shown("KIVACTION=confirm&amp;skey=NOKEY&subject.VALUE=x"));
   EXPECT_TRUE(shown("<input type=\"hidden\" name=\"skey\" value=\"NOKEY\"> \n</form>"));
+}
+
+// Every setting of the state file is no action, even when its value reads
+// like a command line: each is bound here to the start page's command, and
+// none of them prints it.
+TEST_F(Dispatcher, SettingWordsAreNoActions) {
+  const char* settings[] = {"USER", "GROUP", "KIVDEBUG", "logindir", "logindir.VALUE", "CUSTOM_SECURITY",
+                            "ATTACHMENTMAXLEN"};
+  std::string lines = read_file(path("client/config/admin_states"));
+  for (const char* word : settings) lines += std::string(word) + "=up_startup start.html\n";
+  write("client/config/admin_states", lines);
+  for (const char* word : settings) {
+    clear_output();
+    EXPECT_EQ(get(std::string("KIVACTION=") + word), -1) << word;
+    EXPECT_TRUE(shown(std::string("No command for action '") + word + "'\n")) << word << "\n" << page();
+    EXPECT_FALSE(shown("<h1>Help desk</h1>")) << word;
+  }
+  clear_output();
+  ASSERT_EQ(get("KIVACTION=start"), 0);  // the same state file still serves its actions
+  EXPECT_TRUE(shown("<h1>Help desk</h1>"));
 }
 
 TEST_F(Dispatcher, AdministrationActionsReachUpAdmin) {

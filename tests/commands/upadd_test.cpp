@@ -1,8 +1,8 @@
-// The add command over the sample installation on SQLite through ODBC: its
-// modes by word count, the submitter's profile and whose it may be, the
-// batch add with menus, defaults and TODAY, a batch whose third row fails,
-// rows longer than any old buffer, data files only from the scratch folder,
-// and the console's add.
+// The add command over the sample installation on SQLite and on PostgreSQL
+// through ODBC: its modes by word count, the submitter's profile and whose
+// it may be, the batch add with menus, defaults and TODAY, a batch whose
+// third row fails, rows longer than any old buffer, data files only from the
+// scratch folder, and the console's add.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -21,9 +21,9 @@ using kivtest::exit_status;
 
 namespace {
 
-class UpAdd : public casetest::CaseHome {
+class UpAdd : public casetest::CaseHome, public ::testing::WithParamInterface<kivtest::Road> {
  protected:
-  UpAdd() : CaseHome(kivtest::Road::sqlite) {}
+  UpAdd() : CaseHome(GetParam()) {}
 
   void SetUp() override {
     CaseHome::SetUp();
@@ -64,7 +64,7 @@ class UpAdd : public casetest::CaseHome {
   }
 };
 
-TEST_F(UpAdd, ModesByWordCount) {
+TEST_P(UpAdd, ModesByWordCount) {
   struct Case {
     const char* what;
     std::vector<std::string> words;
@@ -102,7 +102,7 @@ TEST_F(UpAdd, ModesByWordCount) {
 
 // The submitter's profile after an add: written for the submitter when the
 // request has no login or is the submitter; never over another user's.
-TEST_F(UpAdd, TheProfileWrittenIsTheRequestsOwn) {
+TEST_P(UpAdd, TheProfileWrittenIsTheRequestsOwn) {
   configure("OBJECT{\n\tNAME=user_fields\n\tVALUE=submitted_by^@category^$\n};\n");
   const std::string ann = path("users/ann");
   struct Case {
@@ -129,7 +129,7 @@ TEST_F(UpAdd, TheProfileWrittenIsTheRequestsOwn) {
 // Every row of a batch is a case of its own: its values as a form would set
 // them (a menu takes its choice), the defaults where a column is empty, TODAY
 // as today's date, never a protected object, and no length limit.
-TEST_F(UpAdd, BatchWithMenusDefaultsAndToday) {
+TEST_P(UpAdd, BatchWithMenusDefaultsAndToday) {
   configure(
       "OBJECT{\n\tNAME=date_open\n\tDBKEY=date_open\n\tTITLE=Opened\n};\n"
       "OBJECT{\n\tNAME=bc_submit_default_keys\n\tTITLE=status^@date_open^@category^@priority^$\n"
@@ -153,7 +153,7 @@ TEST_F(UpAdd, BatchWithMenusDefaultsAndToday) {
   EXPECT_TRUE(std::filesystem::is_empty(path("users")));
 }
 
-TEST_F(UpAdd, BatchStopsAtTheFirstRowThatFails) {
+TEST_P(UpAdd, BatchStopsAtTheFirstRowThatFails) {
   const std::string file = data_file("rows.txt",
                                      "submitted_by^@problem^$ann^@one^$bob^@two^$^^^@three^$dan^@four^$");
   EXPECT_EQ(run({"up_add", "added.html", file}), 1);
@@ -170,7 +170,7 @@ TEST_F(UpAdd, BatchStopsAtTheFirstRowThatFails) {
 
 // The data file comes from the scratch folder when the request names one,
 // else from the command line; an unreadable or empty one adds nothing.
-TEST_F(UpAdd, BatchDataFiles) {
+TEST_P(UpAdd, BatchDataFiles) {
   const std::string rows_text = "submitted_by^@problem^$ann^@one^$";
   const std::string named = data_file("rows.txt", rows_text);
   const std::string scratch = data_file("tmp/tmp_datafile.7.7", "submitted_by^@problem^$bob^@two^$");
@@ -204,7 +204,7 @@ TEST_F(UpAdd, BatchDataFiles) {
 
 // The console's add: one argument, or three and more, add one record from
 // the case objects alone, with the page on standard output.
-TEST_F(UpAdd, ConsoleAdd) {
+TEST_P(UpAdd, ConsoleAdd) {
   // The fields' values stand in the case objects themselves.
   std::string objs = kivtest::read_file(path("client/config/tk_obj"));
   for (auto [field, text] : {std::pair{"submitted_by", "console"}, {"problem", "From the console."}}) {
@@ -226,5 +226,8 @@ TEST_F(UpAdd, ConsoleAdd) {
   EXPECT_EQ(up_main(4, four, kUpStates), 0) << page() << errors();
   EXPECT_EQ(rows("select case_num from cases order by id_num"), "1000^$1001^$");
 }
+
+INSTANTIATE_TEST_SUITE_P(Roads, UpAdd, ::testing::Values(kivtest::Road::sqlite, kivtest::Road::postgres),
+                         kivtest::road_name);
 
 }  // namespace

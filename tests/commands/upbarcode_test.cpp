@@ -91,6 +91,18 @@ class Barcode : public cgitest::HomeTest, public ::testing::WithParamInterface<P
   exlist list_;
 };
 
+// The codes a reader sends while the request waits.
+void scan(kivtest::Pty& reader, const std::string& codes) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  reader.write(codes);
+}
+
+int count(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
 INSTANTIATE_TEST_SUITE_P(Flavours, Barcode, ::testing::Values(Platform::windows, Platform::linux),
                          [](const auto& info) { return info.param == Platform::windows ? "windows" : "linux"; });
 
@@ -159,6 +171,106 @@ TEST_P(Barcode, LabelPrintsTheExactStreamAndAFormPortIsNotBelieved) {
   EXPECT_FALSE(shown("Printed"));
 }
 
+// A tool that fails in any way fails the request: its message, status 1,
+// and no success page.
+TEST_P(Barcode, LabelToolThatFailsIsReported) {
+  struct Case {
+    const char* what;
+    std::string tool;  // a stand-in tagwriter; empty: none at all
+    std::string how;
+  } cases[] = {
+      {"a tool that is not there", "", "cannot start: No such file or directory"},
+      {"a tool that is killed", "kill -9 $$\n", "signal 9"},
+      {"a tool that ends non-zero", "exit 3\n", "exit status 3"},
+  };
+  for (const Case& c : cases) {
+    if (c.tool.empty())
+      fs::remove(path("client/bin/tagwriter"));
+    else
+      script_tool("tagwriter", c.tool);
+    EXPECT_EQ(run(code_label, {state("bc_printer_port.VALUE", "/dev/ttyS9"), {"bc_label_header.VALUE", "H"},
+                               {"bc_label.VALUE", "B"}, {"bc_label_qnt.VALUE", "1"}},
+                  {"code_label", "label.html"}),
+              1)
+        << c.what;
+    EXPECT_TRUE(shown("The label printer tool tagwriter failed: " + c.how)) << c.what << "\n" << page();
+    EXPECT_FALSE(shown("Printed")) << c.what;
+  }
+}
+
+// What a tool writes reaches the page escaped, and only up to its cap: a
+// tool that keeps writing neither fills the request's memory nor the page.
+TEST_P(Barcode, ToolOutputIsEscapedAndCapped) {
+  script_tool("tagwriter", "head -c 1000000 /dev/zero | tr '\\0' '<'\n");
+  EXPECT_EQ(run(code_label, {state("bc_printer_port.VALUE", "/dev/ttyS9"), {"bc_label_header.VALUE", "H"},
+                             {"bc_label.VALUE", "B"}, {"bc_label_qnt.VALUE", "1"}},
+                {"code_label", "label.html"}),
+            0)
+      << page().substr(0, 200);
+  EXPECT_EQ(count(page(), "&#60;"), static_cast<int>(kToolOutputMax));
+  EXPECT_EQ(page().find('<'), page().find("<html>")) << "raw tool output in the page";
+  EXPECT_TRUE(shown("Printed 1 labels of [B]"));
+}
+
+// With the trace on, the tools' command lines as the command interpreter
+// would have read them, the intake's scheme and its row count.
+TEST_P(Barcode, TraceShowsTheToolsCommandLines) {
+  reqctx().kivdebug = 1;
+  script_tool("tagwriter", "exit 0\n");
+  EXPECT_EQ(run(code_label, {state("bc_printer_port.VALUE", "/dev/ttyS9"), {"bc_label_header.VALUE", "Main office"},
+                             {"bc_label.VALUE", "CASE-1"}, {"bc_label_qnt.VALUE", "2"}},
+                {"code_label", "label.html"}),
+            0);
+  EXPECT_TRUE(shown("<PRE>\nCMD=tagwriter -f " + path("client/config/label.fmt") +
+                    " -b CASE-1 -q 2 -l &#34;Main office&#34; -d /dev/ttyS9 </PRE>\n"))
+      << page();
+
+  // The stand-in reader writes its arguments and a result of two records
+  // into the file after -a (the tenth argument, the twelfth after -o).
+  const std::string save = path("tmp/scanned");
+  for (const bool saved : {false, true}) {
+    std::vector<Var> vars = {state("bc_reader_port.VALUE", "/dev/ttyS8")};
+    if (saved) vars.push_back(state("bc_save_file.VALUE", save));
+    script_tool("tagscanner", "for a in \"$@\"; do printf '%s\\n' \"$a\"; done >\"$NVHOME/args\"\n"
+                              "printf 'case_num^@item^@note^$K1^@T1^@V1^$K2^@T2^@V2^$' >\"${" +
+                                  std::string(saved ? "12" : "10") + "}\"\n");
+    EXPECT_EQ(run(code_intake, vars, {"code_intake", "intake.html"}), 0) << saved << page();
+    const std::vector<std::string> files = tmp_files();
+    std::string result;
+    for (const std::string& f : files)
+      if (f.starts_with("out.")) result = path("tmp/" + f);
+    ASSERT_FALSE(result.empty()) << saved;
+    const std::string error = path("tmp/err" + result.substr(result.rfind("/out") + 4));
+    const std::string words = "-b\nK^@T^@V^$\n-k\ncase_num^@item^@note^$\n-t\n1\n-d\n/dev/ttyS8\n" +
+                              std::string(saved ? "-o\n" + save + "\n" : "") + "-a\n" + result + "\n-e\n" +
+                              error + "\n";
+    EXPECT_EQ(kivtest::read_file(path("args")), words) << saved;
+    const std::string line =
+        "CMD=tagscanner -b &#34;K^@T^@V^$&#34; -k &#34;case_num^@item^@note^$&#34; -t 1 -d /dev/ttyS8 " +
+        std::string(saved ? "-o &#34;" + save + "&#34; " : "") + "-a &#34;" + result + "&#34; -e &#34;" + error +
+        "&#34;</PRE>\n";
+    EXPECT_TRUE(shown(line)) << line << "\n" << page();
+    EXPECT_TRUE(shown("<PRE>\nBoption='K^@T^@V^$' Koption='case_num^@item^@note^$'\n</PRE>\n"))
+        << page();
+    EXPECT_TRUE(shown("<PRE>\nRowcount=3\n</PRE>\n")) << page();
+    fs::remove(result);
+  }
+}
+
+// The reader's save file keeps what was scanned, beside the result.
+TEST_P(Barcode, IntakeKeepsTheScannedInputInTheSaveFile) {
+  kivtest::Pty reader;
+  const std::string save = path("tmp/scanned");
+  std::thread scanner(scan, std::ref(reader), "K1\rT1\rV1\r");
+  const auto r = run(code_intake, {state("bc_reader_port.VALUE", reader.name()), state("bc_save_file.VALUE", save)},
+                     {"code_intake", "intake.html"});
+  scanner.join();
+  ASSERT_EQ(r, 0) << page();
+  EXPECT_TRUE(shown("Read 1 records")) << page();
+  const std::string kept = kivtest::read_file(save);
+  for (const char* code : {"K1", "T1", "V1"}) EXPECT_NE(kept.find(code), std::string::npos) << kept;
+}
+
 TEST_P(Barcode, HostileValuesArriveAsOneArgumentEach) {
   // The stand-in writes each argument on a line of its own.
   script_tool("tagwriter", "for a in \"$@\"; do printf '%s\\n' \"$a\"; done >\"$NVHOME/args\"\n");
@@ -179,12 +291,6 @@ TEST_P(Barcode, HostileValuesArriveAsOneArgumentEach) {
         << v;
   }
   for (const char* f : {"p1", "p2", "p3", "p4"}) EXPECT_FALSE(exists(f)) << f;
-}
-
-// The codes a reader sends while the request waits.
-void scan(kivtest::Pty& reader, const std::string& codes) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  reader.write(codes);
 }
 
 TEST_P(Barcode, IntakeShowsTheReadersTableEscaped) {
@@ -232,6 +338,9 @@ TEST_P(Barcode, IntakeThatReadsNothingSaysSo) {
        false, false, {"Error: 'late &#60;i&#62;'", "The bar-code reader tool tagscanner failed: signal 9"}},
       {"a tool that is not there", "", "", false, true,
        {"The bar-code reader tool tagscanner failed: cannot start"}},
+      {"a tool that ends well and leaves no row", "", "exit 0\n", false, false, {}},
+      {"a tool that ends well and leaves the key row alone", "",
+       "printf 'case_num^@item^@note^$' >\"${10}\"\n", false, false, {}},
   };
   for (Case& c : cases) {
     link_tool("tagscanner");

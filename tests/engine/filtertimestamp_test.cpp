@@ -9,6 +9,7 @@
 #include "engine/upobjdb.h"
 #include "engine/upstamp.h"
 #include "enginetest.h"
+#include "toolkit/kivcontext.h"
 
 using namespace kiv;
 using enginetest::value;
@@ -21,6 +22,7 @@ class NoStamp : public kivtest::KivTest {
   void SetUp() override {
     KivTest::SetUp();
     engineclock().now = 1700000000;
+    reqctx().action = "modify";  // as the start-up keeps the request's action
     list_ = enginetest::objects({{"status.VALUE", "Open"}});
   }
   // The stamp line the stamp step writes for `user`.
@@ -36,7 +38,6 @@ class NoStamp : public kivtest::KivTest {
   }
   std::unique_ptr<objlist> list_;
   ScopedEnv login_{"REMOTE_USER", std::nullopt};
-  ScopedEnv action_{"KIVACTION", "modify"};
 };
 
 }  // namespace
@@ -44,6 +45,7 @@ class NoStamp : public kivtest::KivTest {
 TEST_F(NoStamp, Contributions) {
   const std::string bob = stamp("bob"), alice = stamp("alice");
   const std::string nobody = "\n[-Open- 11/14/2023 10:13:20 PM -  - modify-]";
+  ASSERT_EQ(bob, "\n[-Open- 11/14/2023 10:13:20 PM - bob - modify-]");
   struct Case {
     const char* what;
     std::string problem;

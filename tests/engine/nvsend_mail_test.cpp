@@ -62,6 +62,7 @@ class Trigger : public kivtest::KivTest {
   void SetUp() override {
     KivTest::SetUp();
     engineclock().now = 1700000000;
+    reqctx().action = "respond";  // as the start-up keeps the request's action
     mailstate().smtp_port = peer_.port();
     peer_.start();
   }
@@ -71,7 +72,6 @@ class Trigger : public kivtest::KivTest {
     return list;
   }
   SmtpPeer peer_;
-  ScopedEnv action_{"KIVACTION", "respond"};
 };
 
 }  // namespace
@@ -92,6 +92,7 @@ TEST_F(Trigger, MainMailAndOneMailPerCustomMessage) {
     ScopedEnv login("REMOTE_USER", "sue");
     stamp = stampline(*stamp_list);
   }
+  ASSERT_TRUE(stamp.ends_with(" - sue - respond-]")) << stamp;
   auto rules = std::vector<Attr>{
       {"others_e_mail.VALUE", "ops@x.test"},
       {"problem.VALUE", "Printer jammed" + stamp, Origin::request},
@@ -144,6 +145,30 @@ TEST_F(Trigger, DefaultsAndOnlyCustomRecipients) {
   ASSERT_EQ(mails.size(), 1u);  // the empty main list sends nothing
   EXPECT_NE(mails[0].find("MAIL FROM: Administrator\r\nRCPT TO:  carol@x.test\r\n"), std::string::npos) << mails[0];
   EXPECT_EQ(body_of(mails[0]), "Case 7");
+}
+
+// No fixed table holds the recipients: 250 of them all get the mail, and the
+// shown list keeps every one of them, far past 2,048 characters.
+TEST_F(Trigger, ManyRecipientsAndALongShownList) {
+  std::string row, shown = "sue@x.test";
+  for (int i = 0; i < 250; ++i) {
+    const std::string who = "recipient" + std::to_string(i) + "@x.test";
+    row += (i ? "^@" : "") + who;
+    shown += "," + who;
+  }
+  auto list = send(a_case() + kMailOn +
+                   std::vector<Attr>{{"maillist_status^$:1.VALUE", "Open^$"}, {"maillist_status^$:1.TITLE", row + "^$"}});
+  EXPECT_GT(shown.size(), 2048u);
+  EXPECT_EQ(value(*list, "showmaillist"), shown);
+  std::vector<std::string> mails = peer_.sessions();
+  ASSERT_EQ(mails.size(), 1u);
+  std::string rcpts;
+  for (size_t at = 0; (at = mails[0].find("RCPT TO:  ", at)) != std::string::npos; at += 10) {
+    const size_t end = mails[0].find("\r\n", at);
+    rcpts += (rcpts.empty() ? "" : ",") + mails[0].substr(at + 10, end - at - 10);
+  }
+  EXPECT_EQ(rcpts, shown);
+  EXPECT_NE(mails[0].find("recipient249@x.test\r\nDATA\r\n"), std::string::npos);
 }
 
 TEST_F(Trigger, NobodyToMail) {

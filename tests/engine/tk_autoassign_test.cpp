@@ -142,6 +142,19 @@ TEST_F(Assign, CardTurns) {
   EXPECT_TRUE(fs::exists(file + ".lock"));
 }
 
+// An assign file of any length: 150 logins are handed out in turn, the last
+// one followed by the first again, and the file keeps every one of them.
+TEST_F(Assign, CardFileOfManyLogins) {
+  auto file = [](int marked) {
+    std::string text;
+    for (int i = 0; i < 150; ++i) text += (i == marked ? "*login" : "login") + std::to_string(i) + "\n";
+    return text;
+  };
+  home_.write("client/config/assign", file(0));
+  for (int i = 0; i <= 150; ++i) ASSERT_EQ(card_assign(""), "login" + std::to_string(i % 150)) << i;
+  EXPECT_EQ(kivtest::read_file(path("client/config/assign")), file(1));
+}
+
 TEST_F(Assign, CardFilePaths) {
   home_.write("client/config/assign", "*plain\n");
   home_.write("client/config/assign_sub/evil", "*evil\n");

@@ -276,6 +276,63 @@ TEST_F(Attachments, ListingGivesOneRowPerNumberInOrder) {
   EXPECT_EQ(value("attachmentresult"), kHeader);
 }
 
+// A column without a text (no TITLE, no description file) is written "^^",
+// as row/column text keeps an empty column.
+TEST_F(Attachments, ListingWritesEmptyColumnsAsEmptyMarks) {
+  home_.write("attach/88/attach2_a.txt", "abc");
+  home_.write("attach/88/attachsize2_a.txt", "3 bytes");
+  set("case_num", "88");
+  set("attachuser2.TITLE", "By");
+  ASSERT_EQ(addattachdata(*list_), 0);
+  EXPECT_EQ(value("attachmentresult"), std::string(kHeader) + "^^^@88/attach2_a.txt^@^^^@" +
+                                           modtime_text(in("88", "attach2_a.txt")) +
+                                           "^@By^@^^^@^^^@^^^@^^^@3 bytes^$");
+}
+
+// What a listing passes over: the Windows build skips folders, the Linux
+// build names that begin with a point. (A hidden name never reads as an
+// attachment's, so only the folder shows the difference.)
+TEST_F(Attachments, ListingSkipsFoldersOnlyInTheWindowsFlavour) {
+  home_.write("attach/91/attach1_a.txt", "abc");
+  fs::create_directories(folder("91") + "/attach2_sub");
+  home_.write("attach/91/.attach3_hidden", "h");
+  for (Platform p : {Platform::windows, Platform::linux}) {
+    set_platform(p);
+    next_request();
+    set("case_num", "91");
+    ASSERT_EQ(addattachdata(*list_), 0);
+    const std::string table = value("attachmentresult");
+    EXPECT_NE(table.find("^@91/attach1_a.txt^@"), std::string::npos) << table;
+    EXPECT_EQ(table.find("attach2_sub") != std::string::npos, p == Platform::linux) << table;
+    EXPECT_EQ(table.find("hidden"), std::string::npos) << table;
+  }
+}
+
+// A case folder that is there but cannot be read as a folder.
+TEST_F(Attachments, UnreadableCaseFolderIsReported) {
+  const std::string notdir = home_.write("attach/77", "a file where the folder should be");
+  EXPECT_EQ(attachmentmaxnumber(notdir), -1);
+  EXPECT_EQ(page(), "<PRE>\nCan't open dir='" + notdir + "' errno=20. \n</PRE>\n");
+  clear_output();
+  set("case_num", "77");
+  EXPECT_EQ(addattachdata(*list_), 0);
+  EXPECT_EQ(page(), "<PRE>\nCan't open dir='" + notdir + "' errno=20. \n</PRE>\n");
+  EXPECT_EQ(value("attachmentresult"), kHeader);
+  EXPECT_EQ(attachmentmaxnumber(folder("none")), -1);  // no folder: no message
+  EXPECT_EQ(page(), "<PRE>\nCan't open dir='" + notdir + "' errno=20. \n</PRE>\n");
+}
+
+// Typed text is written as the table body writes data: with line breaks
+// on, which writebreakbufline switches on for the rest of the request.
+TEST_F(Attachments, TypedTextSwitchesLineBreaksOn) {
+  ASSERT_FALSE(reqctx().bron);
+  set("case_num", "5");
+  set("attach1", "a\nb");
+  ASSERT_EQ(attach_files(*list_), 0);
+  EXPECT_TRUE(reqctx().bron);
+  EXPECT_EQ(read_file(in("5", "attach1_data.html")), "a <br> b");
+}
+
 TEST_F(Attachments, ListingSwitchesAndSettings) {
   set("case_num", "1");
   set("attach_control", "");

@@ -3,8 +3,9 @@
 // number, the post-add hook after it), the status rules and refusals of its
 // pre-step, hook refusals and failures; the refusals of modify and respond,
 // which judge the record read back from the database and never the form's
-// copy of it; finds into scratch and chart files; deletes with and without
-// a condition; and the plain add and modify.
+// copy of it, and update that record's row, by id or by row number, with its
+// case number kept; finds into scratch and chart files; deletes with and
+// without a condition; and the plain add and modify.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -220,6 +221,38 @@ TEST_P(CaseOps, ModifyAndRespondRefusals) {
       {"no id field", kModify, "user1", rec,
        [](CaseOps& t) { modattrib(t.list().find("id_num"), attr::DBKEY, ""); }, {}, 1,
        {"No OBJ_IDNUM found\n"}},
+      {"no case-number field", kModify, "user1", rec,
+       [](CaseOps& t) { modattrib(t.list().find("case_num"), attr::DBKEY, ""); }, {}, 1,
+       {"No OBJ_CASENUM found\n", "Pre modify failed\n"}},
+      {"no case-number field to answer", kRespond, "staff", rec,
+       [](CaseOps& t) {
+         t.form("case_num", "1000");
+         modattrib(t.list().find("case_num"), attr::DBKEY, "");
+       },
+       {}, 1, {"No OBJ_CASENUM found\n", "Pre respond failed\n"}},
+      // The id field's column holds nothing in the stored record.
+      {"no stored id", kModify, "user1", rec,
+       [](CaseOps& t) { modattrib(t.list().find("id_num"), attr::DBKEY, "resolution"); }, {}, 1,
+       {"pre_modify OBJ_IDNUM MUST has value\n", "Pre modify failed\n"}},
+      {"no stored id to answer", kRespond, "staff", rec,
+       [](CaseOps& t) {
+         t.form("case_num", "1000");
+         modattrib(t.list().find("id_num"), attr::DBKEY, "resolution");
+       },
+       {}, 1, {"pre_respond OBJ_IDNUM MUST has value\n", "Pre respond failed\n"}},
+      {"a refusing pre-modify hook", kModify, "user1", rec,
+       [](CaseOps& t) {
+         t.form("submitted_by", "user1");
+         t.hook("tk_pre_modify", "echo 'Frozen until Monday.'\nexit 3\n");
+       },
+       {}, 1, {"Frozen until Monday.", "Modify operation failed\n"}},
+      {"a refusing pre-modify hook to an answer", kRespond, "staff", rec,
+       [](CaseOps& t) {
+         t.form("case_num", "1000");
+         t.form("submitted_by", "user1");
+         t.hook("tk_pre_modify", "exit 3\n");
+       },
+       {}, 1, {"Modify operation failed\n"}},
       {"no record", kModify, "user1", "", nullptr, -1, 0, {"check_lock: row2form_rec is blank"}},
       {"a record of three rows", kRespond, "staff", rec + *getrow(rec, 2),
        [](CaseOps& t) { t.form("case_num", "1000"); }, -1, 0, {"check_lock: Bad record format rowcount=3"}},
@@ -244,6 +277,19 @@ TEST_P(CaseOps, ModifyAndRespondRefusals) {
     for (const std::string& m : c.messages) EXPECT_TRUE(shows(m)) << m << "\n" << page();
     EXPECT_EQ(rows("select * from cases"), before) << "the case was changed";
   }
+
+  // A stored case without an owner has no one who may modify it.
+  const std::string problem = rows("select problem from cases");
+  exec("update cases set submitted_by = null");
+  reload();
+  clear_output();
+  reqctx().remote_user = "user1";
+  form("row2form_rec", with(shown(1), "submitted_by", ""));
+  form("problem", "Still jams.");
+  EXPECT_EQ(modify(list()), 1);
+  EXPECT_TRUE(shows("pre_modify:Orig OBJ_SUB_BY MUST has value\n")) << page();
+  EXPECT_TRUE(shows("Pre modify failed\n")) << page();
+  EXPECT_EQ(rows("select problem from cases"), problem);
 }
 
 TEST_P(CaseOps, ModifyAndRespondChangeTheCaseFromItsStoredRecord) {
@@ -258,19 +304,23 @@ TEST_P(CaseOps, ModifyAndRespondChangeTheCaseFromItsStoredRecord) {
 
   // The owner modifies: the status goes back to the open state, the old
   // problem text (the database's, not the form's copy) is kept in front,
-  // and the hooks see the stored record as the old one.
+  // and the hooks see the stored record as the old one: the copy's case
+  // number and owner differ from it in digits, which the lock lets pass.
   reload();
   clear_output();
   reqctx().remote_user = "alice";
   config("problem_log.VALUE", "ON");
-  hook("tk_pre_modify", "printf 'pre [%s] [%s]\\n' \"$status\" \"$NEW_status\" >>" + path("hooks.log") + "\n");
+  hook("tk_pre_modify",
+       "printf 'pre [%s] [%s] [%s] [%s]\\n' \"$status\" \"$NEW_status\" \"$case_num\" \"$submitted_by\" >>" +
+           path("hooks.log") + "\n");
   hook("tk_post_modify", "exit 4\n");  // a failing post-hook changes nothing
-  form("row2form_rec", with(shown(1), "problem", copied));
+  const std::string copy = with(with(shown(1), "problem", copied), "case_num", "1009");
+  form("row2form_rec", with(copy, "submitted_by", "alice9"));
   form("submitted_by", "alice");
   form("problem", "Still jams.");
   form("status", "Pending");
   ASSERT_EQ(modify(list()), 0) << page();
-  EXPECT_EQ(log(), "pre [Open] [Open]\n");
+  EXPECT_EQ(log(), "pre [Open] [Open] [1000] [alice]\n");
   EXPECT_EQ(value("id_num"), "1");
   const std::string changed = rows("select status, problem from cases");
   EXPECT_EQ(changed.rfind("Open^@" + problem + "\nStill jams.\n[-Open- ", 0), 0u) << changed;
@@ -286,6 +336,20 @@ TEST_P(CaseOps, ModifyAndRespondChangeTheCaseFromItsStoredRecord) {
   ASSERT_EQ(modify(list()), 0) << page();
   EXPECT_EQ(rows("select status from cases"), "Pending^$");
 
+  // With allow_modify another user may change the case; it stays alice's.
+  reload();
+  clear_output();
+  reqctx().remote_user = "bob";
+  config("allow_modify.VALUE", "ON");
+  config("mod_status_by_user.VALUE", "ON");
+  form("row2form_rec", shown(1));
+  form("submitted_by", "alice");
+  form("problem", "Bob had a look.");
+  form("status", "Waiting");
+  ASSERT_EQ(modify(list()), 0) << page();
+  const std::string looked = rows("select status, submitted_by, problem from cases");
+  EXPECT_EQ(looked.rfind("Waiting^@alice^@Bob had a look.", 0), 0u) << looked;
+
   // Staff answer it: the resolution is stored, the case number unchanged.
   reload();
   clear_output();
@@ -299,6 +363,126 @@ TEST_P(CaseOps, ModifyAndRespondChangeTheCaseFromItsStoredRecord) {
   const std::string answered = rows("select case_num, status, resolution, date_closed from cases");
   EXPECT_EQ(answered.rfind("1000^@Closed^@New roller fitted.^@", 0), 0u) << answered;
   EXPECT_FALSE(answered.ends_with("^@^^^$")) << "no closing date: " << answered;
+
+  // A respond whose form sends no status: the stamp names the menu's chosen
+  // item, so the problem stays storable and is kept, not emptied.
+  reload();
+  clear_output();
+  reqctx().remote_user = "staff";
+  form("row2form_rec", shown(1));
+  form("case_num", "1000");
+  form("submitted_by", "alice");
+  form("problem", "As it was.");
+  form("resolution", "Checked again.");
+  ASSERT_EQ(respond(list()), 0) << page();
+  const std::string kept = rows("select problem from cases");
+  EXPECT_EQ(kept.rfind("As it was.\n[-Open- ", 0), 0u) << kept;
+  EXPECT_EQ(kept.find("^@Pending"), std::string::npos) << kept;
+}
+
+// A modify keeps the stored case's number, whether the row is named by its
+// id or by its case number (row_number). A form naming another case's
+// number is refused before anything is stored: the number would move the row
+// onto that case, or name that case's row, and put the attachments into its
+// folder. A form without a number stores into the case's own folder.
+TEST_P(CaseOps, ModifyKeepsTheStoredCaseNumber) {
+  ASSERT_EQ(add_case("alice", "The printer jams."), 0) << page();
+  ASSERT_EQ(add_case("bob", "No network."), 0) << page();
+  const std::string bob = rows("select * from cases where id_num=2");
+  std::filesystem::create_directories(path("attach"));
+  auto modifying = [&](const char* row_number, const char* casenum, const std::string& problem) {
+    reload();
+    clear_output();
+    reqctx().remote_user = "alice";
+    config("attach_control.VALUE", "ON");
+    config("attachdir.VALUE", path("attach"));
+    if (row_number) config("row_number.VALUE", row_number);
+    form("row2form_rec", shown(1));
+    if (casenum) form("case_num", casenum);
+    form("submitted_by", "alice");
+    form("problem", problem);
+    form("attach1", "A photo of the jam.");
+    return modify(list());
+  };
+  int attached = 0;
+  for (const char* row_number : {static_cast<const char*>(nullptr), "case_num"}) {
+    SCOPED_TRACE(row_number ? "rows named by case_num" : "rows named by id_num");
+    const std::string alice = rows("select * from cases where id_num=1");
+    EXPECT_EQ(modifying(row_number, "1001", "Moved."), 1);
+    for (const char* m : {"You can't change case.", "This case is '1000'and you trying to change it to '1001'",
+                          "Pre modify failed\n"})
+      EXPECT_TRUE(shows(m)) << m << "\n" << page();
+    EXPECT_EQ(rows("select * from cases where id_num=1"), alice);
+    EXPECT_EQ(rows("select * from cases where id_num=2"), bob);
+    EXPECT_FALSE(std::filesystem::exists(path("attach/1001")));
+
+    const std::string problem = sformat("Still jams (%d).", attached);
+    ASSERT_EQ(modifying(row_number, nullptr, problem), 0) << page();
+    ++attached;
+    EXPECT_EQ(value("case_num"), "1000");
+    EXPECT_EQ(rows("select case_num, submitted_by from cases where id_num=1"), "1000^@alice^$");
+    EXPECT_NE(rows("select problem from cases where id_num=1").find(problem), std::string::npos);
+    EXPECT_EQ(rows("select * from cases where id_num=2"), bob);
+    EXPECT_TRUE(std::filesystem::exists(path(sformat("attach/1000/attach%d_data.html", attached))));
+  }
+  EXPECT_FALSE(std::filesystem::exists(path("attach/1001")));
+}
+
+// With row_number the update names the row check_lock read, by that row's
+// value in the row-number column, whatever the form's object of that name
+// says; the row keeps that value and its id. A form naming another case's
+// row changes only its own case, in a modify and in a respond.
+TEST_P(CaseOps, RowNumberNamesTheRowTheLockRead) {
+  ASSERT_EQ(add_case("alice", "The printer jams."), 0) << page();
+  ASSERT_EQ(add_case("bob", "No network."), 0) << page();
+  exec("alter table cases add column ticket varchar(20)");
+  exec("update cases set ticket = 'T-1' where id_num = 1");
+  exec("update cases set ticket = 'T-2' where id_num = 2");
+  const std::string bob = rows("select * from cases where id_num=2");
+  struct Case {
+    const char* what;
+    int (*op)(objlist&);
+    const char* login;
+  } cases[] = {{"modify", modify, "alice"}, {"respond", respond, "staff"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    reload();
+    clear_output();
+    reqctx().remote_user = c.login;
+    config("row_number.VALUE", "ticket");
+    config("ticket.DBKEY", "ticket");
+    form("row2form_rec", shown(1));
+    form("ticket", "T-2");  // bob's row
+    form("id_num", "2");
+    form("case_num", "1000");
+    form("submitted_by", "alice");
+    form("status", "Pending");
+    const std::string problem = std::string("Changed by ") + c.what + ".";
+    form("problem", problem);
+    ASSERT_EQ(c.op(list()), 0) << page();
+    EXPECT_EQ(rows("select * from cases where id_num=2"), bob);
+    EXPECT_EQ(rows("select id_num, ticket, case_num, submitted_by from cases where ticket='T-1'"),
+              "1^@T-1^@1000^@alice^$");
+    EXPECT_NE(rows("select problem from cases where id_num=1").find(problem), std::string::npos);
+  }
+
+  // A row without a row number cannot be named: its owner's modify is
+  // refused, whatever row the form names.
+  exec("update cases set ticket = null where id_num = 2");
+  const std::string alice = rows("select * from cases where id_num=1");
+  reload();
+  clear_output();
+  reqctx().remote_user = "bob";
+  config("row_number.VALUE", "ticket");
+  config("ticket.DBKEY", "ticket");
+  form("row2form_rec", shown(2));
+  form("ticket", "T-1");
+  form("submitted_by", "bob");
+  form("problem", "Taken over.");
+  EXPECT_EQ(modify(list()), 1);
+  EXPECT_TRUE(shows("pre_modify row_number column 'ticket' MUST has value\n")) << page();
+  EXPECT_TRUE(shows("Pre modify failed\n")) << page();
+  EXPECT_EQ(rows("select * from cases where id_num=1"), alice);
 }
 
 TEST_P(CaseOps, FindFilesItsRowsOrItsChart) {

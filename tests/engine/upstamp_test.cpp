@@ -86,6 +86,7 @@ TEST_F(Stamps, PlacesOfTheStampLine) {
       {"all known", "Open", "bob", "up_add", "mdy", kStamp},
       {"menu with nothing chosen", "^@Open^@Closed^$", "bob", "up_add", "mdy",
        "\n[-*- 11/14/2023 10:13:20 PM - bob - up_add-]"},
+      {"menu the form did not set: its chosen item", "Open^@Open^@Pending^@Closed^$", "bob", "up_add", "mdy", kStamp},
       {"no status, login or action", std::nullopt, std::nullopt, std::nullopt, "mdy",
        "\n[- - 11/14/2023 10:13:20 PM - Unknown - Unknown-]"},
       {"login with a domain part", "Open", "bob/corp", "up_respond", "mdy",

@@ -8,6 +8,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -16,6 +17,7 @@
 #include "toolkit/kivcontext.h"
 #include "toolkit/kivexfile.h"
 #include "toolkit/kivobj.h"
+#include "toolkit/kivobjfile.h"
 
 using namespace kiv;
 using namespace kiv::kivexec;
@@ -94,7 +96,7 @@ TEST_F(Stream, GoldenBytes) {
   list.nodes.push_back(state("KIVDEBUG", "1"));
   list.nodes.push_back(formexdatanode("flag", ""));
   addexdatanode(&list, formexdatanode("x", "y"));
-  const std::string golden = head(1, 9, 2) + std::string("KIVDEBUG\0" "1\0", 11) +  // the Part's node
+  const std::string golden = head(1, 9, 2) + std::string("KIVDEBUG\0" "1\0", 11) +  // the KIVDEBUG node
                              head(0, 5, 0) + std::string("flag\0", 5) +             // no value: no bytes
                              head(0, 2, 2) + std::string("x\0y\0", 4);
   EXPECT_EQ(sent(&list), golden);
@@ -124,31 +126,77 @@ TEST_F(Stream, RoundTripKeepsSourcesAndDecodesNothingTwice) {
   ASSERT_EQ(getnodeval(&list, "note.VALUE"), "&#60;b&#62;");
 
   const exlist got = received(sent(&list));
+  // A form value over a state-file value comes as the node the front held:
+  // the form's value beside the state file's.
   struct Want {
     std::string name, value;
     ExSource source;
+    std::optional<std::string> state;
   } want[] = {
-      {"GROUP", "usergroup", ExSource::statefile},
-      {"bc_printer_port.VALUE", "/dev/ttyS0", ExSource::statefile},  // the form may not set it
-      {"subject.VALUE", "from form", ExSource::form},                // the form may
-      {"nv_remote_user", "alice", ExSource::startup},
-      {"note.VALUE", "&#60;b&#62;", ExSource::form},
-      {"usergroup.VALUE", "admins,staff", ExSource::startup},
+      {"GROUP", "usergroup", ExSource::statefile, "usergroup"},
+      {"bc_printer_port.VALUE", "/etc/passwd", ExSource::statefile, "/dev/ttyS0"},
+      {"subject.VALUE", "from form", ExSource::statefile, "from state"},
+      {"nv_remote_user", "alice", ExSource::startup, std::nullopt},
+      {"note.VALUE", "&#60;b&#62;", ExSource::form, std::nullopt},
+      {"usergroup.VALUE", "admins,staff", ExSource::startup, std::nullopt},
   };
   ASSERT_EQ(got.nodes.size(), std::size(want));
   for (size_t i = 0; i < std::size(want); ++i) {
     EXPECT_EQ(got.nodes[i].name, want[i].name) << i;
     EXPECT_EQ(got.nodes[i].value, want[i].value) << i;
     EXPECT_EQ(got.nodes[i].source, want[i].source) << i;
+    EXPECT_EQ(getstateval(&got, want[i].name), want[i].state) << i;
   }
   // In the command the state file's configuration is configuration again,
   // and the objects take what `up` would give them.
-  EXPECT_EQ(getstateval(&got, "GROUP"), "usergroup");
-  EXPECT_EQ(getstateval(&got, "subject.VALUE"), std::nullopt);
   objlist objs;
   ex2obj(&got, &objs);
   EXPECT_EQ(getvalfromlist(&objs, "bc_printer_port.VALUE"), "/dev/ttyS0");
+  EXPECT_EQ(getvalfromlist(&objs, "subject.VALUE"), "from form");
   EXPECT_EQ(getvalfromlist(&objs, "note.VALUE"), "&#60;b&#62;");
+}
+
+// The command decides with its own objects what a form may set, as `up`
+// does with the same list: an object a pointer object of the configuration
+// names (a stored query, an inventory connection, a match object) keeps the
+// state file's value over the form's, though the front cannot tell it from
+// a field.
+TEST_F(Stream, CommandCopiesOntoItsObjectsWhatUpWould) {
+  const std::string config =
+      "OBJECT{\n\tNAME=sql_control\n\tVALUE=myquery\n};\n"
+      "OBJECT{\n\tNAME=smscontrol\n\tVALUE=inventory\n};\n"
+      "OBJECT{\n\tNAME=auto_match\n\tVALUE=matcher\n};\n"
+      "OBJECT{\n\tNAME=myquery\n\tVALUE=from tk_obj\n};\n";
+  struct Case {
+    std::string name;
+    std::string state, form;  // the form's value replaces the state file's in the list
+  } cases[] = {
+      {"myquery.VALUE", "select 1", "select * from staff"},
+      {"inventory.VALUE", "DSN=inv", "DSN=elsewhere"},
+      {"matcher.VALUE", "rule", "other rule"},
+      {"bc_printer_port.VALUE", "/dev/ttyS0", "/etc/passwd"},
+      {"subject.VALUE", "from state", "from form"},
+      {"plain.VALUE", "", "from form"},
+  };
+  exlist list;
+  list.nodes.push_back(state("GROUP", "usergroup"));
+  for (const Case& c : cases) addexdatanode(&list, state(c.name, c.state));
+  for (const Case& c : cases) addexdatanode(&list, formexdatanode(c.name, c.form));
+  const exlist got = received(sent(&list));
+
+  std::unique_ptr<objlist> front = readkivobj(config), command = readkivobj(config);
+  ASSERT_TRUE(front && command);
+  ex2obj(&list, front.get());
+  ex2obj(&got, command.get());
+  for (const Case& c : cases) {
+    const std::optional<attrview> f = getattrfromlist(front.get(), c.name), g = getattrfromlist(command.get(), c.name);
+    ASSERT_TRUE(f && g) << c.name;
+    EXPECT_EQ(g->text, f->text) << c.name;
+    EXPECT_EQ(g->origin, f->origin) << c.name;
+    EXPECT_EQ(getnodeval(&got, c.name), getnodeval(&list, c.name)) << c.name;
+    EXPECT_EQ(getstateval(&got, c.name), getstateval(&list, c.name)) << c.name;
+  }
+  EXPECT_EQ(getvalfromlist(command.get(), "myquery.VALUE"), "select 1");
 }
 
 TEST_F(Stream, CutStreamsKeepTheWholeNodesBefore) {

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -33,6 +34,12 @@ inline void add_sanitizer_env(std::vector<std::string>& env) {
     if (const char* x = std::getenv(v)) env.push_back(std::string(v) + "=" + x);
 }
 
+// The stream records of NAME=VALUE pairs with their source words.
+struct Rec {
+  std::string name, value;
+  int word;
+};
+
 // A fresh home from the fixture, its client/bin linking the built tools.
 class Home {
  public:
@@ -51,6 +58,11 @@ class Home {
   std::string write(const std::string& relative, const std::string& content) const {
     return dir_.write(relative, content);
   }
+  // A front started as root runs no command without USER: under root the
+  // state file names 65534, the home is made traversable and tmp is handed
+  // to that user (the front removes uploads there after the switch). The
+  // record the USER line adds to the stream, none when not root.
+  std::vector<Rec> run_as_user() const;
 
  private:
   kivtest::TempDir dir_;
@@ -99,15 +111,18 @@ inline kiv::process::Result upcgi_post(const Home& home, const std::string& body
   return kiv::process::run({kUpcgi}, o);
 }
 
-// The stream records of NAME=VALUE pairs with their source words.
-struct Rec {
-  std::string name, value;
-  int word;
-};
 inline std::string records(const std::vector<Rec>& recs) {
   std::string s;
   for (const Rec& r : recs) s += kiv::kivexec::exdatarecord(r.name, r.value, r.word);
   return s;
+}
+
+inline std::vector<Rec> Home::run_as_user() const {
+  if (::geteuid() != 0) return {};
+  state_lines("USER=65534\n");
+  fs::permissions(path(), fs::perms(0755));
+  if (::chown(path("tmp").c_str(), 65534, 65534) != 0) throw std::runtime_error("chown tmp");
+  return {{"USER", "65534", 1}};
 }
 
 // The records of the fixture's state file lines, in order.

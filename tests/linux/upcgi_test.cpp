@@ -1,20 +1,25 @@
 // The front program upcgi as a process, over a state file whose actions name
 // small system programs: the stream the command gets (cat gives it back),
-// a list larger than any pipe, a command that reads nothing, the command's
+// a list larger than any pipe, a command that reads nothing, a page that
+// reaches the web server while the command still writes it, the command's
 // words, a program that is not there, the actions that are refused, the
 // identity the command runs under, and a set-user-ID front that takes
 // nothing from its environment. Every answer has one content-type line.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <grp.h>
+#include <poll.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
+#include <set>
 
 #include "linux/unixcgi.h"
 #include "linuxtest.h"
@@ -54,16 +59,56 @@ class Upcgi : public kivtest::KivTest {
  protected:
   void SetUp() override {
     KivTest::SetUp();
+    user = home.run_as_user();
     home.state_lines(kActions);
   }
+  // The records of the state file's lines.
+  std::vector<Rec> state_records() const {
+    std::vector<Rec> want = fixture_state();
+    want.insert(want.end(), user.begin(), user.end());
+    for (const Rec& a : action_records()) want.push_back(a);
+    return want;
+  }
   Home home;
+  std::vector<Rec> user;
 };
+
+// Starts upcgi with its standard output on `page`; its process id.
+pid_t spawn_upcgi(std::vector<std::string> env, int page) {
+  std::vector<char*> envp;
+  for (std::string& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::string prog = kUpcgi;
+  char* argv[] = {prog.data(), nullptr};
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_adddup2(&fa, page, 1);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, prog.c_str(), &fa, nullptr, argv, envp.data()) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&fa);
+  return pid;
+}
+
+// Reads the page from `fd` until it holds `part` (or its end, or the time
+// is up); false when it does not.
+bool read_until(int fd, std::string& page, const std::string& part, std::chrono::milliseconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!has(page, part)) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    pollfd p{fd, POLLIN, 0};
+    if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+    char buf[4096];
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n <= 0) return false;
+    page.append(buf, static_cast<size_t>(n));
+  }
+  return true;
+}
 
 TEST_F(Upcgi, CatGivesTheStreamBack) {
   process::Result r = upcgi_get(home, "KIVACTION=echo&note.VALUE=%26%2338%3B%2360%3B&empty=");
   ASSERT_TRUE(r.ok()) << r.errors;
-  std::vector<Rec> want = fixture_state();
-  for (const Rec& a : action_records()) want.push_back(a);
+  std::vector<Rec> want = state_records();
   // The form's entries after the state file's; "&#38;#60;" decoded once.
   want.push_back({"KIVACTION", "echo", 0});
   want.push_back({"note.VALUE", "&#60;", 0});
@@ -80,8 +125,7 @@ TEST_F(Upcgi, ListLargerThanAPipeNeitherSideWaits) {
     if (std::string(action) == "quiet") {
       EXPECT_EQ(r.output, kHeader);
     } else {
-      std::vector<Rec> want = fixture_state();
-      for (const Rec& a : action_records()) want.push_back(a);
+      std::vector<Rec> want = state_records();
       want.push_back({"KIVACTION", "echo", 0});
       want.push_back({"attach1.VALUE", big, 0});
       EXPECT_TRUE(r.output == kHeader + records(want)) << "got " << r.output.size() << " bytes";
@@ -89,11 +133,39 @@ TEST_F(Upcgi, ListLargerThanAPipeNeitherSideWaits) {
   }
 }
 
+// The page reaches the web server as the command writes it: its first part
+// arrives while the command still waits to write the rest, so the front
+// holds nothing back (and a command that never ends fills nothing).
+TEST_F(Upcgi, PageArrivesWhileTheCommandStillWritesIt) {
+  const std::string script = home.write(
+      "client/bin/twoparts",
+      "#!/bin/sh\nprintf first\nwhile [ ! -e \"$NVHOME/tmp/go\" ]; do sleep 0.05; done\nprintf second\n");
+  ::chmod(script.c_str(), 0755);
+  home.state_lines("parts=" + script + "\n");
+  int page[2];
+  ASSERT_EQ(::pipe2(page, O_CLOEXEC), 0);
+  std::vector<std::string> env = cgi_env(home);
+  env.push_back("QUERY_STRING=KIVACTION=parts");
+  const pid_t pid = spawn_upcgi(env, page[1]);
+  ::close(page[1]);
+  ASSERT_GT(pid, 0);
+  std::string got;
+  const bool early = read_until(page[0], got, "first", std::chrono::seconds(10));
+  home.write("tmp/go", "");
+  read_until(page[0], got, "second", std::chrono::seconds(20));
+  ::close(page[0]);
+  int st = 0;
+  ASSERT_EQ(::waitpid(pid, &st, 0), pid);
+  EXPECT_TRUE(early) << "the page came only after the command ended: " << got;
+  EXPECT_EQ(got, std::string(kHeader) + "firstsecond");
+  EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << "wait status " << st;
+}
+
 // A web server that has gone before the page: the command still does its
 // work to the end, and the front ends by itself, not by SIGPIPE.
 TEST_F(Upcgi, CommandFinishesWhenTheWebServerHasGone) {
   const std::string script = home.write("client/bin/bigpage",
-                                        "#!/bin/sh\nhead -c 1000000 /dev/zero\ntouch \"$NVHOME/done\"\n");
+                                        "#!/bin/sh\nhead -c 1000000 /dev/zero\ntouch \"$NVHOME/tmp/done\"\n");
   ::chmod(script.c_str(), 0755);
   home.state_lines("big=" + script + "\n");
   int page[2];
@@ -102,22 +174,13 @@ TEST_F(Upcgi, CommandFinishesWhenTheWebServerHasGone) {
   std::vector<std::string> env = cgi_env(home);
   env.push_back("QUERY_STRING=KIVACTION=big");
   env.push_back("KIVDEBUG=1");  // the trace writes the page before the command starts
-  std::vector<char*> envp;
-  for (std::string& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  std::string prog = kUpcgi;
-  char* argv[] = {prog.data(), nullptr};
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_adddup2(&fa, page[1], 1);
-  pid_t pid = -1;
-  ASSERT_EQ(posix_spawn(&pid, prog.c_str(), &fa, nullptr, argv, envp.data()), 0);
-  posix_spawn_file_actions_destroy(&fa);
+  const pid_t pid = spawn_upcgi(env, page[1]);
   ::close(page[1]);
+  ASSERT_GT(pid, 0);
   int st = 0;
   ASSERT_EQ(::waitpid(pid, &st, 0), pid);
   EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << "wait status " << st;
-  EXPECT_TRUE(fs::exists(home.path("done")));
+  EXPECT_TRUE(fs::exists(home.path("tmp/done")));
 }
 
 TEST_F(Upcgi, UploadsTheCommandLeftAreRemovedAtTheEnd) {
@@ -144,7 +207,6 @@ TEST_F(Upcgi, UploadsTheCommandLeftAreRemovedAtTheEnd) {
 TEST_F(Upcgi, CommandWordsAndRefusals) {
   // Under root the commands run as the state file's user; the refusal of
   // the action USER is then the one of a name that is bound.
-  if (::geteuid() == 0) home.state_lines("USER=65534\n");
   struct Case {
     std::string query;
     int status;
@@ -174,8 +236,7 @@ TEST_F(Upcgi, CommandWordsAndRefusals) {
 TEST_F(Upcgi, TraceShowsTheCommandAndItsInputsBeforeItsPage) {
   process::Result r = upcgi_get(home, "KIVACTION=words", {"KIVDEBUG=1", "KIVTRACE_FILE=" + home.path("debug.txt")});
   ASSERT_TRUE(r.ok()) << r.errors;
-  const std::string lines[] = {
-      "USER is not specified in the state file\n",
+  std::vector<std::string> lines = {
       "EXECUTING cmd='printf [%s] a b  ' error=",
       "setup_pipe OLD cmd='printf [%s] a b  '\n",
       "EXECUTING AFTER SETUP error=",
@@ -183,6 +244,7 @@ TEST_F(Upcgi, TraceShowsTheCommandAndItsInputsBeforeItsPage) {
       "variable name=KIVACTION variable value=words\n",
       "Finish Printing ALL INPUTS",
   };
+  if (user.empty()) lines.insert(lines.begin(), "USER is not specified in the state file\n");
   size_t at = 0;
   for (const std::string& line : lines) {
     const size_t found = r.output.find(line, at);
@@ -196,13 +258,19 @@ TEST_F(Upcgi, TraceShowsTheCommandAndItsInputsBeforeItsPage) {
 TEST_F(Upcgi, UserIdOfTheStateFile) {
   home.state_lines("uid=id -u\ngroups=id -G\n");
   if (::geteuid() == 0) {
-    home.state_lines("USER=65534\n");
     process::Result uid = upcgi_get(home, "KIVACTION=uid");
     EXPECT_EQ(uid.output, std::string(kHeader) + "65534\n") << uid.errors;
     process::Result groups = upcgi_get(home, "KIVACTION=groups");
     ASSERT_TRUE(groups.ok()) << groups.errors;
     const std::string ids = " " + groups.output.substr(std::string(kHeader).size());
     EXPECT_FALSE(has(ids, " 0 ") || has(ids, " 0\n")) << ids;
+
+    // Without USER a front started as root runs nothing at all.
+    Home bare;
+    bare.state_lines("uid=id -u\n");
+    process::Result r = upcgi_get(bare, "KIVACTION=uid");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.output, std::string(kHeader) + "USER is not specified in the state file\ncan't set user");
   } else {
     // Without USER the command keeps the front's identity.
     process::Result uid = upcgi_get(home, "KIVACTION=uid");
@@ -225,9 +293,6 @@ TEST_F(SecureDecision, TakesNothingThatSteersItFromItsEnvironment) {
   kivtest::ScopedEnv debug("KIVDEBUG", "1");
   kivtest::ScopedEnv trace("KIVTRACE_FILE", "/tmp/evil/trace");
   kivtest::ScopedEnv path("PATH", "/tmp/evil/bin:/usr/bin:/bin");
-  kivtest::ScopedEnv gconv("GCONV_PATH", "/tmp/evil/gconv");
-  kivtest::ScopedEnv resolver("RES_OPTIONS", "debug");
-  kivtest::ScopedEnv preload("LD_PRELOAD", "/tmp/evil/x.so");
 
   const kivexec::FrontConfig plain = kivexec::front_config(false);
   EXPECT_FALSE(plain.secure);
@@ -237,30 +302,69 @@ TEST_F(SecureDecision, TakesNothingThatSteersItFromItsEnvironment) {
   EXPECT_TRUE(c.secure);
   EXPECT_EQ(c.statefile, kivexec::fixed_statefile());
   EXPECT_EQ(c.statefile + "|" + c.home, "/usr/local/norvale/client/config/prog_states|/usr/local/norvale");
+  // The caller's choices are gone, and nothing is put in their place to be
+  // read back: the state file and the search path are the front's own
+  // parameters.
   kivexec::apply_front_config(c);
-  EXPECT_STREQ(std::getenv("PROG_STATES"), c.statefile.c_str());
-  EXPECT_EQ(std::getenv("NVHOME"), nullptr);
+  for (const char* name : {"PROG_STATES", "NVHOME", "KIVDEBUG", "KIVTRACE_FILE", "PATH"})
+    EXPECT_EQ(std::getenv(name), nullptr) << name;
   EXPECT_EQ(reqctx().nvhome, "/usr/local/norvale");
-  EXPECT_STREQ(std::getenv("PATH"), "/usr/local/bin:/usr/bin:/bin");
-  EXPECT_EQ(std::getenv("KIVDEBUG"), nullptr);
-  EXPECT_EQ(std::getenv("KIVTRACE_FILE"), nullptr);
+  EXPECT_EQ(reqctx().fixed_statefile, c.statefile);
+}
 
-  // The command's environment: the start-up's variables first, nothing that
-  // changes how it loads, and in a secure front nothing the C library would
-  // have refused to a set-user-ID program.
+// The command's environment. A secure front passes an allow-list: the
+// start-up's own values, the fixed values and the web server's CGI
+// variables, and none of what a caller could steer a program with.
+TEST_F(SecureDecision, SecureFrontPassesOnlyTheCgiVariablesAndItsOwn) {
+  const char* const foreign[] = {"ODBCINI",      "ODBCSYSINI", "KIV_MAPI_LIBRARY", "KIV_REGISTRY_FILE",
+                                 "PGPASSFILE",   "PERL5LIB",   "PYTHONPATH",       "NODE_OPTIONS",
+                                 "OPENSSL_CONF", "GCONV_PATH", "RES_OPTIONS",      "LD_PRELOAD",
+                                 "HTTP_PROXY",   "login",      "TEMPLATE_PATH"};
+  std::vector<std::unique_ptr<kivtest::ScopedEnv>> set;
+  for (const char* name : foreign) set.push_back(std::make_unique<kivtest::ScopedEnv>(name, "/tmp/evil"));
   kivtest::ScopedEnv action("KIVACTION", "from the caller");
+  kivtest::ScopedEnv agent("HTTP_USER_AGENT", "Browser/1.0");
+  kivtest::ScopedEnv query("QUERY_STRING", "KIVACTION=label");
+  kivtest::ScopedEnv server("SERVER_NAME", "helpdesk");
+  kivtest::ScopedEnv user("REMOTE_USER", "webuser");
   reqctx().action = "label";
-  const std::vector<std::string> secure_env = kivexec::command_environment(c);
-  ASSERT_FALSE(secure_env.empty());
-  EXPECT_EQ(secure_env[0], "KIVACTION=label");
-  for (const std::string& e : secure_env) {
-    EXPECT_NE(e, "KIVACTION=from the caller");
-    EXPECT_FALSE(e.starts_with("LD_PRELOAD=")) << e;
-    EXPECT_FALSE(e.starts_with("GCONV_PATH=")) << e;
-    EXPECT_FALSE(e.starts_with("RES_OPTIONS=")) << e;
+  reqctx().date = "Mon Jan  1 00:00:00 2024\n";
+
+  const kivexec::FrontConfig c = kivexec::front_config(true);
+  const std::vector<std::string> env = kivexec::command_environment(c);
+  const std::vector<std::string> want = {
+      "KIVACTION=label",
+      "DATE=Mon Jan  1 00:00:00 2024\n",
+      "NVHOME=/usr/local/norvale",
+      "PROG_STATES=/usr/local/norvale/client/config/prog_states",
+      "PATH=/usr/local/bin:/usr/bin:/bin",
+  };
+  ASSERT_GE(env.size(), want.size());
+  EXPECT_EQ(std::vector<std::string>(env.begin(), env.begin() + static_cast<long>(want.size())), want);
+  std::set<std::string> rest(env.begin() + static_cast<long>(want.size()), env.end());
+  for (const char* e : {"HTTP_USER_AGENT=Browser/1.0", "QUERY_STRING=KIVACTION=label", "SERVER_NAME=helpdesk",
+                        "REMOTE_USER=webuser"})
+    EXPECT_EQ(rest.erase(e), 1u) << e;
+  // Whatever else the test's own environment holds of the CGI's names.
+  for (const std::string& e : rest) {
+    const std::string name = e.substr(0, e.find('='));
+    EXPECT_TRUE(name.starts_with("HTTP_") || name == "CONTENT_LENGTH" || name == "CONTENT_TYPE" ||
+                name == "REQUEST_METHOD" || name == "SCRIPT_NAME")
+        << e;
   }
-  const std::vector<std::string> plain_env = kivexec::command_environment(plain);
-  EXPECT_NE(std::find(plain_env.begin(), plain_env.end(), "RES_OPTIONS=debug"), plain_env.end());
+  for (const std::string& e : env)
+    for (const char* name : foreign) EXPECT_FALSE(e.starts_with(std::string(name) + "=")) << e;
+
+  // The ordinary front keeps what it was given, without the loader's
+  // variables.
+  const std::vector<std::string> plain = kivexec::command_environment(kivexec::front_config(false));
+  EXPECT_EQ(plain[0], "KIVACTION=label");
+  for (const char* kept : {"ODBCINI=/tmp/evil", "PYTHONPATH=/tmp/evil", "HTTP_USER_AGENT=Browser/1.0"})
+    EXPECT_NE(std::find(plain.begin(), plain.end(), kept), plain.end()) << kept;
+  for (const std::string& e : plain) {
+    EXPECT_FALSE(e.starts_with("LD_PRELOAD=")) << e;
+    EXPECT_FALSE(e.starts_with("HTTP_PROXY=")) << e;
+  }
 }
 
 TEST(SecureFront, StateFileAndItsFoldersMustBeRootsAlone) {
@@ -345,7 +449,8 @@ std::string suid_missing() {
 std::vector<std::string> hostile_env(const Home& home, const std::string& query) {
   std::vector<std::string> env{"PROG_STATES=" + home.states(), "NVHOME=" + home.path(), "KIVDEBUG=1",
                                "KIVTRACE_FILE=" + home.path("trace"), "PATH=" + home.path("bin") + ":/usr/bin:/bin",
-                               "REQUEST_METHOD=GET", "QUERY_STRING=" + query, "SERVER_NAME=x"};
+                               "REQUEST_METHOD=GET", "QUERY_STRING=" + query, "SERVER_NAME=x",
+                               "ODBCINI=" + home.path("odbc.ini"), "PYTHONPATH=" + home.path("bin")};
   add_sanitizer_env(env);
   return env;
 }
@@ -421,6 +526,17 @@ TEST(SecureFront, SetUserIdFrontOverRootsStateFile) {
     else
       EXPECT_EQ(r.out, kHeader + c.output) << c.lines;
   }
+  // The command's environment is the allow-list's alone.
+  { std::ofstream(states) << "env=env\nUSER=65534\n"; }
+  fs::permissions(states, fs::perms(0644));
+  const AsNobody e = run_as_nobody({front.path()}, hostile_env(caller, "KIVACTION=env"), front.dir() + "/out");
+  EXPECT_EQ(e.status, 0) << e.out;
+  for (const char* line : {"\nKIVACTION=env\n", "\nPATH=/usr/local/bin:/usr/bin:/bin\n",
+                           "\nQUERY_STRING=KIVACTION=env\n", "\nSERVER_NAME=x\n"})
+    EXPECT_TRUE(has(e.out, line)) << line << e.out;
+  for (const char* name : {"ODBCINI=", "PYTHONPATH=", "KIVTRACE_FILE=", "KIVDEBUG="})
+    EXPECT_FALSE(has(e.out, name)) << name << e.out;
+
   // A set-group-ID front (of root's group) gives its group up as well.
   { std::ofstream(states) << "groups=id -G\nUSER=65534\n"; }
   fs::permissions(states, fs::perms(0644));

@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +16,8 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/process.h"
 #include "support/testsupport.h"
@@ -90,6 +93,65 @@ TEST(Process, InputIsDevNullUnlessGiven) {
   o.input = std::string(1 << 20, 'y');
   process::Result deaf = process::run({"/bin/true"}, o);
   EXPECT_TRUE(deaf.ok());
+}
+
+// The sink gets each piece as the child writes it, while the same loop
+// feeds the child more input than a pipe holds; nothing is kept.
+TEST(Process, OutputSinkGetsEachPieceAsItArrives) {
+  std::string big(1 << 20, 'x');
+  for (size_t i = 0; i < big.size(); i += 1000) big[i] = '\n';
+  process::Options o = capture();
+  o.input = big;
+  std::string got;
+  int pieces = 0;
+  o.output_sink = [&](std::string_view piece) {
+    got.append(piece);
+    ++pieces;
+  };
+  process::Result fed = process::run({"/bin/cat"}, o);
+  EXPECT_TRUE(fed.ok());
+  EXPECT_TRUE(got == big) << got.size() << " bytes";
+  EXPECT_GT(pieces, 1);
+  EXPECT_EQ(fed.output, "");
+
+  // The first piece comes while the child still runs.
+  o.input.reset();
+  std::vector<std::pair<std::string, std::chrono::steady_clock::time_point>> seen;
+  o.output_sink = [&](std::string_view piece) { seen.emplace_back(piece, std::chrono::steady_clock::now()); };
+  process::Result r = process::run_shell("printf first; sleep 0.5; printf second", o);
+  const auto end = std::chrono::steady_clock::now();
+  ASSERT_TRUE(r.ok());
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].first + seen[1].first, "firstsecond");
+  EXPECT_GT(end - seen[0].second, 300ms);
+}
+
+// A program without "/" is looked up on the search path given, not on
+// this process's PATH.
+TEST(Process, SearchPathIsTheOneGiven) {
+  kivtest::TempDir dir;
+  const std::string prog = dir.write("bin/kivprog", "#!/bin/sh\necho ran\n");
+  ::chmod(prog.c_str(), 0755);
+  dir.write("plain/kivprog", "#!/bin/sh\necho plain\n");  // not executable
+  process::Options o = capture();
+  kivtest::ScopedEnv path("PATH", "/usr/bin:/bin");
+  o.search_path = "::" + dir.str() + "/plain:" + dir.str() + "/bin";
+  process::Result r = process::run({"kivprog"}, o);
+  EXPECT_TRUE(r.ok()) << process::describe(r, o);
+  EXPECT_EQ(r.output, "ran\n");
+  struct Case {
+    std::string path;
+    int error;
+  } refused[] = {{dir.str() + "/plain", EACCES}, {"/nonexistent", ENOENT}, {"", ENOENT}};
+  for (const Case& c : refused) {
+    o.search_path = c.path;
+    process::Result none = process::run({"kivprog"}, o);
+    EXPECT_FALSE(none.started) << c.path;
+    EXPECT_EQ(none.error, c.error) << c.path;
+  }
+  // Without one, this process's PATH (which lacks the folder).
+  o.search_path.reset();
+  EXPECT_FALSE(process::run({"kivprog"}, o).started);
 }
 
 TEST(Process, CaptureLimitKeepsTheStartAndDrainsTheRest) {

@@ -1,10 +1,14 @@
 // Shared test helpers (see testsupport.h).
 #include "testsupport.h"
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
+#include <thread>
 
 #include "platform/flavour.h"
 #include "platform/state.h"
@@ -52,6 +56,39 @@ std::string read_file(const std::string& path) {
   std::stringstream s;
   s << i.rdbuf();
   return s.str();
+}
+
+namespace {
+
+// True when /proc/locks holds a blocked request ("->") of `pid` on the inode.
+bool blocked_in_lock_list(pid_t pid, ino_t inode) {
+  std::ifstream locks("/proc/locks");
+  const std::string ino = ":" + std::to_string(inode);
+  std::string line;
+  while (std::getline(locks, line)) {
+    std::istringstream words(line);
+    std::string id, arrow, kind, mode, access, owner, where;
+    if (!(words >> id >> arrow) || arrow != "->") continue;
+    if (!(words >> kind >> mode >> access >> owner >> where)) continue;
+    if (owner == std::to_string(pid) && where.ends_with(ino)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool waits_for_lock(pid_t pid, const std::string& path, std::chrono::milliseconds limit) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return false;
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (blocked_in_lock_list(pid, st.st_ino)) return true;
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid)
+      return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return false;
 }
 
 namespace {

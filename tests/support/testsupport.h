@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/types.h>
+
+#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -57,6 +60,14 @@ class TempDir {
 };
 
 std::string read_file(const std::string& path);
+
+// Waits until the process `pid` is blocked on an flock of the file at
+// `path`, as the kernel's list of locks shows it (/proc/locks); true then.
+// False when the process ends first (it is left to its parent to reap) or
+// `limit` passes. Lets a test hold a lock and see another process wait for
+// it, whatever the speed of the machine.
+bool waits_for_lock(pid_t pid, const std::string& path,
+                    std::chrono::milliseconds limit = std::chrono::seconds(20));
 
 // Base fixture: page output and standard error go into strings; every piece
 // of process-wide state (each holder registers its own reset, see

@@ -361,6 +361,20 @@ TEST_F(Startup, NoAccountsOutsideTheRegistrationAndTheBoundActions) {
   const std::string key = login_and_key("ann", "right1");
   EXPECT_EQ(get("KIVACTION=Logout&skey=" + key), std::nullopt);
   EXPECT_FALSE(exists("logout/" + key));
+  // Under system registration the forced new account is held to the
+  // registration too: an unlisted login gets nothing, a listed one its
+  // account.
+  secure("SYSTEM", "PASSR");
+  write("client/config/authusers", "ann\nBea\n");
+  clear_output();
+  EXPECT_EQ(post("KIVACTION=fchpass&" + mallory, form), 0);
+  EXPECT_TRUE(shown("Your login 'mallory' is not registerd in the system.\n"));
+  EXPECT_TRUE(shown("Can't fchpass new account\n"));
+  EXPECT_FALSE(exists("login/mallory"));
+  EXPECT_EQ(post("KIVACTION=fchpass&login.VALUE=bea&password.VALUE=pw1pw1&confirmpass.VALUE=pw1pw1", form),
+            std::nullopt);
+  EXPECT_EQ(session_login(env("skey")), "bea");
+  EXPECT_EQ(comparepassword({"bea", "pw1pw1"}), 0);
 }
 
 TEST_F(Startup, CustomSecurityIsChosenByTheStateFile) {
@@ -369,6 +383,34 @@ TEST_F(Startup, CustomSecurityIsChosenByTheStateFile) {
   ASSERT_EQ(createloginfile("ann", "right1"), 0);
   EXPECT_EQ(post("KIVACTION=vmain&login=ann&password=bad", "application/x-www-form-urlencoded"), 1);
   EXPECT_EQ(read_file(path("login/ann.attempts")), "1\n");
+  // Custom security registers itself: login_config's system registration
+  // is the plain security's.
+  write("client/config/authusers", "ann\n");
+  write("client/config/login_config", "up.exe_REG=SYSTEM\nup.exe_AUTH=PASSR\nup.exe_AUTHFILE=authusers\n");
+  EXPECT_EQ(post("KIVACTION=newuser&login=dave&password=dave12&confirmpass.VALUE=dave12",
+                 "application/x-www-form-urlencoded"),
+            std::nullopt);
+  EXPECT_EQ(session_login(env("skey")), "dave");
+}
+
+TEST_F(Startup, ANewKeyWithoutItsSessionRecordEndsTheRequest) {
+  // The key of a login is useless without its record: the request ends, in
+  // both flavours, and keeps none of its uploads.
+  secure();
+  ASSERT_EQ(createloginfile("ann", "right1"), 0);
+  cgitest::fs::remove_all(path("session"));
+  write("session", "not a folder");
+  const std::string body = field("KIVACTION", "vmain") + field("login", "ann") + field("password", "right1") +
+                           upload("attach1.VALUE", "a.txt", "DATA") + "--B--\r\n";
+  for (Platform p : {Platform::windows, Platform::linux}) {
+    set_platform(p);
+    set("PROG_STATES", states());
+    clear_output();
+    EXPECT_EQ(post(body, "multipart/form-data; boundary=B"), 1);
+    EXPECT_TRUE(shown("Cannot open file '")) << page();
+    EXPECT_TRUE(reqctx().uploads.empty());
+    EXPECT_FALSE(exists("tmp/attach1." + std::to_string(getpid())));
+  }
 }
 
 TEST_F(Startup, TraceNeverShowsPasswords) {

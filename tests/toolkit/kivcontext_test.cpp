@@ -1,10 +1,12 @@
 // The request context's publication into the environment, what the process
-// inherited, and the uploads it removes when the request ends.
+// inherited, the home a program starts with, and the uploads it removes when
+// the request ends.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/flavour.h"
 #include "platform/state.h"
 #include "support/testsupport.h"
 #include "toolkit/kivcontext.h"
@@ -64,11 +66,34 @@ TEST_F(Context, ResetPutsBackWhatTheRequestPublished) {
   EXPECT_EQ(reqctx().action, "");
 }
 
-TEST_F(Context, HomeFolderIsTheContextsElseTheInheritedOne) {
+// The home is set once at a program's start: NVHOME as inherited, else the
+// program's fallback; a home found before (the dispatcher's lookup) stays,
+// and a published NVHOME is never read back.
+TEST_F(Context, HomeIsSetOnceAtTheStart) {
+  struct Case {
+    std::optional<std::string> inherited;
+    std::string fallback, home;
+  } cases[] = {
+      {"/inherited", "/usr/local/norvale", "/inherited"},
+      {std::nullopt, "/usr/local/norvale", "/usr/local/norvale"},
+      {"", "c:/tiklo", "c:/tiklo"},
+      {std::nullopt, "", ""},
+  };
+  for (const Case& c : cases) {
+    reqctx().nvhome.clear();
+    ScopedEnv home("NVHOME", c.inherited);
+    EXPECT_EQ(start_home(c.fallback), c.home) << c.inherited.value_or("(unset)");
+    EXPECT_EQ(reqctx().nvhome, c.home);
+  }
   ScopedEnv home("NVHOME", "/inherited");
-  EXPECT_EQ(home_folder(), "/inherited");
   reqctx().nvhome = "/found";
-  EXPECT_EQ(home_folder(), "/found");
+  publish_environment();
+  EXPECT_EQ(start_home("/fallback"), "/found");
+  reqctx().nvhome.clear();
+  EXPECT_EQ(start_home("/fallback"), "/inherited");  // not the published /found
+  EXPECT_EQ(default_home(), "c:/tiklo");
+  set_platform(Platform::linux);
+  EXPECT_EQ(default_home(), "/usr/local/norvale");
 }
 
 TEST_F(Context, UploadsNotTakenOverAreRemoved) {

@@ -50,6 +50,7 @@ class Template : public kivtest::KivTest {
 // checked in beside the template.
 TEST_F(Template, GoldenPage) {
   ScopedEnv home("NVHOME", kFixture);
+  start_home({});  // as a program starts
   ScopedEnv user("KIV_GOLDEN_USER", "operator <ops> & \"co\"");
   ScopedEnv unset("KIV_GOLDEN_UNSET", std::nullopt);
   ScopedEnv template_path("TEMPLATE_PATH", std::nullopt);

@@ -1,5 +1,5 @@
-// The shared lock-file helper: mutual exclusion across processes, the
-// bounded wait, and a lock that dies with its holder.
+// The shared lock helper: mutual exclusion across processes, the bounded
+// wait, a lock that dies with its holder, and the lock on a folder.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -18,13 +18,13 @@ namespace {
 
 // A child that takes the lock, tells the parent through a pipe, and holds it
 // until it is killed.
-pid_t hold_in_child(const std::string& path) {
+pid_t hold_in_child(const std::string& path, bool folder = false) {
   int p[2];
   EXPECT_EQ(::pipe(p), 0);
   pid_t pid = ::fork();
   if (pid == 0) {
     FileLock lock;
-    char c = lock.acquire(path) ? 'y' : 'n';
+    char c = (folder ? lock.acquire_folder(path) : lock.acquire(path)) ? 'y' : 'n';
     (void)!::write(p[1], &c, 1);
     for (;;) ::pause();
   }
@@ -98,4 +98,45 @@ TEST(FileLockTest, OneHolderAtATimeAcrossProcesses) {
     EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
   }
   EXPECT_EQ(kivtest::read_file(counter), "400");
+}
+
+TEST(FileLockTest, FolderLocks) {
+  namespace fs = std::filesystem;
+  kivtest::TempDir d;
+  const std::string folder = d.str() + "/case";
+  fs::create_directory(folder);
+  // Only an existing folder, itself: nothing is made, no link is followed.
+  FileLock lock;
+  EXPECT_FALSE(lock.acquire_folder(d.str() + "/none"));
+  EXPECT_EQ(errno, ENOENT);
+  EXPECT_FALSE(fs::exists(d.str() + "/none"));
+  EXPECT_FALSE(lock.acquire_folder(d.write("file", "x")));
+  EXPECT_EQ(errno, ENOTDIR);
+  fs::create_directory_symlink(folder, d.str() + "/link");
+  EXPECT_FALSE(lock.acquire_folder(d.str() + "/link"));
+  // One holder at a time, with the bounded wait of lock files.
+  pid_t holder = hold_in_child(folder, true);
+  EXPECT_FALSE(lock.acquire_folder(folder, 100ms));
+  EXPECT_EQ(errno, EWOULDBLOCK);
+  end_child(holder);
+  EXPECT_TRUE(lock.acquire_folder(folder, 1s));
+  lock.release();
+
+  // A folder replaced while a process waits for its lock is not the one it
+  // gets: the waiter is told ENOENT instead of holding the old one.
+  holder = hold_in_child(folder, true);
+  pid_t waiter = ::fork();
+  ASSERT_GE(waiter, 0);
+  if (waiter == 0) {
+    FileLock w;
+    bool got = w.acquire_folder(folder);
+    ::_exit(got ? 0 : errno == ENOENT ? 3 : 4);
+  }
+  ASSERT_TRUE(kivtest::waits_for_lock(waiter, folder));
+  fs::rename(folder, d.str() + "/case.old");
+  fs::create_directory(folder);
+  end_child(holder);
+  int st = 0;
+  ASSERT_EQ(::waitpid(waiter, &st, 0), waiter);
+  EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 3) << st;
 }

@@ -1,6 +1,9 @@
 // Path-part checks and the atomic rewrite.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <filesystem>
+
 #include "support/testsupport.h"
 #include "toolkit/kivpath.h"
 
@@ -37,4 +40,28 @@ TEST(Path, AtomicRewrite) {
   int n = 0;
   for (auto& e : std::filesystem::directory_iterator(d.path())) (void)e, ++n;
   EXPECT_EQ(n, 1);
+}
+
+TEST(Path, AtomicCreateNeverReplaces) {
+  // Without `replace` the file is made only where nothing stands: an
+  // existing file, and a link even to nowhere, stay as they are.
+  kivtest::TempDir d;
+  std::string file = d.write("f", "old");
+  std::filesystem::create_symlink(d.str() + "/nowhere", d.str() + "/link");
+  for (const std::string& p : {file, d.str() + "/link"}) {
+    errno = 0;
+    AtomicWritten w = write_file_atomic(p, "new", nullptr, {.replace = false});
+    EXPECT_FALSE(w) << p;
+    EXPECT_EQ(errno, EEXIST) << p;
+    EXPECT_TRUE(w.created && !w.in_place) << p;
+  }
+  EXPECT_EQ(kivtest::read_file(file), "old");
+  EXPECT_FALSE(std::filesystem::exists(d.str() + "/nowhere"));
+  ASSERT_TRUE(write_file_atomic(d.str() + "/g", "made", nullptr, {.new_mode = 0600, .replace = false}));
+  EXPECT_EQ(kivtest::read_file(d.str() + "/g"), "made");
+  EXPECT_EQ(std::filesystem::status(d.str() + "/g").permissions(), std::filesystem::perms(0600));
+  // Nothing but the three entries is left.
+  int n = 0;
+  for (auto& e : std::filesystem::directory_iterator(d.path())) (void)e, ++n;
+  EXPECT_EQ(n, 3);
 }

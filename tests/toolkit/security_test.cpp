@@ -263,20 +263,46 @@ TEST_F(Security, NewuserAndTheForcedOverwrite) {
 }
 
 TEST_F(Security, SystemRegistrationTakesOnlyListedLogins) {
-  // Under system registration a new account needs a login the authorisation
-  // file names, under plain and under custom security.
+  // Under system registration a new account of the plain security needs a
+  // login the authorisation file names.
   config("SYSTEM", "PASSR");
-  for (bool custom : {false, true}) {
-    clear_output();
-    const int r = custom ? custom_newuser("mallory", "x1y2z3", "x1y2z3", 0) : newuser("mallory", "x1y2z3", "x1y2z3", 0);
-    EXPECT_EQ(r, 1) << custom;
-    EXPECT_TRUE(shown("Your login 'mallory' is not registerd in the system.\n")) << custom;
-    EXPECT_FALSE(exists("login/mallory"));
-  }
-  EXPECT_EQ(newuser("bob", "x1y2z3", "x1y2z3", 0), 0);  // listed
-  EXPECT_EQ(custom_newuser("ANN", "x1y2z3", "x1y2z3", 0), 0);  // listed in another case
+  EXPECT_EQ(newuser("mallory", "x1y2z3", "x1y2z3", 0), 1);
+  EXPECT_TRUE(shown("Your login 'mallory' is not registerd in the system.\n"));
+  EXPECT_EQ(newuser("mallory", "x1y2z3", "x1y2z3", 1), 1);  // forced, too
+  EXPECT_FALSE(exists("login/mallory"));
+  EXPECT_EQ(newuser("bob", "x1y2z3", "x1y2z3", 0), 0);   // listed
+  EXPECT_EQ(newuser("ANN", "x1y2z3", "x1y2z3", 1), 0);   // listed in another case
   config("self", "PASSR");
   EXPECT_EQ(newuser("mallory", "x1y2z3", "x1y2z3", 0), 0);  // self-registration takes anyone
+}
+
+TEST_F(Security, CustomSecurityNeverReadsLoginConfigForNewAccounts) {
+  // Custom security does not consult login_config: neither its
+  // registration nor a missing value of the script there stops an account.
+  config("SYSTEM", "PASSR");
+  EXPECT_EQ(custom_newuser("mallory", "x1y2z3", "x1y2z3", 0), 0);
+  write("client/config/login_config", "other.exe_REG=SYSTEM\n");
+  EXPECT_EQ(custom_newuser("trent", "x1y2z3", "x1y2z3", 0), 0);
+  EXPECT_FALSE(shown("registerd")) << page();
+  EXPECT_FALSE(shown("Cannot determine script auth or reg values")) << page();
+  EXPECT_EQ(comparepassword({"trent", "x1y2z3"}), 0);
+}
+
+TEST_F(Security, NewAccountNeverReplacesWhatStandsAtItsName) {
+  // The account check reads the login file; an entry that cannot be read
+  // (here a link to nowhere) still takes the name: it is never replaced.
+  std::filesystem::create_symlink(path("nowhere"), path("login/ann"));
+  for (bool custom : {false, true}) {
+    clear_output();
+    EXPECT_EQ(custom ? custom_newuser("ann", "x1y2z3", "x1y2z3", 0) : newuser("ann", "x1y2z3", "x1y2z3", 0), 1);
+    EXPECT_TRUE(shown("Login 'ann' already belongs to another user")) << page();
+    EXPECT_TRUE(std::filesystem::is_symlink(path("login/ann")));
+    EXPECT_FALSE(exists("nowhere"));
+  }
+  // Nothing else was written for the name: no history entry, no temporary
+  // file (the lock file stays, as always).
+  for (const auto& e : std::filesystem::directory_iterator(path("login")))
+    EXPECT_TRUE(e.path().filename() == "ann" || e.path().filename() == ".ann.lock") << e.path();
 }
 
 TEST_F(Security, CustomPasswordRules) {
@@ -407,10 +433,9 @@ TEST_F(Security, FailuresAreCountedOneAtATime) {
     int r = exit_status([] { custom_loginuser("ann/bad"); }).value_or(9);
     ::_exit(r == 9 ? 0 : 1);
   }
-  ::usleep(500 * 1000);
-  int status = 0;
-  EXPECT_EQ(::waitpid(child, &status, WNOHANG), 0) << "the failure did not wait for the lock";
+  EXPECT_TRUE(kivtest::waits_for_lock(child, path("login/.ann.lock"))) << "the failure did not wait for the lock";
   EXPECT_EQ(read_file(path("login/ann.attempts")), "3\n");
+  int status = 0;
   ::flock(fd, LOCK_UN);
   ::close(fd);
   ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -450,9 +475,10 @@ TEST_F(Security, PasswordHistoryIsChangedUnderTheLock) {
   pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) ::_exit(custom_check_pass_history("ann", "second2") == 0 ? 0 : 1);
-  ::usleep(500 * 1000);
+  // The change waits for the holder (a change that did not would end by
+  // itself, and the holder's change below would then overwrite its entry).
+  EXPECT_TRUE(kivtest::waits_for_lock(child, path("login/.ann.lock"))) << "the change did not wait for the lock";
   int status = 0;
-  EXPECT_EQ(::waitpid(child, &status, WNOHANG), 0) << "the change did not wait for the lock";
   // Meanwhile the holder changes the history itself.
   pass_history h;
   read_pass_history_file("ann", h);
@@ -465,6 +491,46 @@ TEST_F(Security, PasswordHistoryIsChangedUnderTheLock) {
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   for (const char* p : {"first1", "third3", "second2"}) EXPECT_EQ(custom_check_pass_history("ann", p), 1) << p;
+}
+
+// Requests for the same new login at the same moment: each waits for the
+// login's lock, and exactly one gets the account, under plain and under
+// custom security (whose history step runs under the same lock).
+TEST_F(Security, ConcurrentNewAccountsForOneNameGiveItOnce) {
+  constexpr int kRequests = 6;
+  for (bool custom : {false, true}) {
+    SCOPED_TRACE(custom ? "custom" : "plain");
+    const std::string login = custom ? "carl" : "dora";
+    const std::string lockfile = path("login/." + login + ".lock");
+    int fd = ::open(lockfile.c_str(), O_RDONLY | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    std::vector<pid_t> children;
+    for (int i = 0; i < kRequests; ++i) {
+      pid_t child = ::fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        const std::string pw = "pw" + std::to_string(i) + "xy9";
+        int r = 9;
+        exit_status([&] { r = custom ? custom_newuser(login, pw, pw, 0) : newuser(login, pw, pw, 0); });
+        ::_exit(r);
+      }
+      children.push_back(child);
+      EXPECT_TRUE(kivtest::waits_for_lock(child, lockfile)) << "request " << i << " did not wait for the lock";
+    }
+    ::flock(fd, LOCK_UN);
+    ::close(fd);
+    std::vector<int> made;
+    for (int i = 0; i < kRequests; ++i) {
+      int status = 0;
+      ASSERT_EQ(::waitpid(children[static_cast<size_t>(i)], &status, 0), children[static_cast<size_t>(i)]);
+      ASSERT_TRUE(WIFEXITED(status));
+      EXPECT_TRUE(WEXITSTATUS(status) == 0 || WEXITSTATUS(status) == 1) << WEXITSTATUS(status);
+      if (WEXITSTATUS(status) == 0) made.push_back(i);
+    }
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_EQ(comparepassword({login, "pw" + std::to_string(made[0]) + "xy9"}), 0);
+  }
 }
 
 TEST_F(Security, CustomLoginRedirectsExpiredAndInitialPasswords) {

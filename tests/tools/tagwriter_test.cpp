@@ -3,6 +3,7 @@
 #include "tools/tagwriter.h"
 
 #include "support/testsupport.h"
+#include "toolkit/kivcontext.h"
 #include "toolrun.h"
 
 namespace {
@@ -146,11 +147,14 @@ TEST_F(TagwriterTest, SettingsClampsAndDefaults) {
 TEST_F(TagwriterTest, LogoFileAndName) {
   kiv::LabelLogo logo;
   logo.path = "logos/averyverylongname.pcx";
+  kiv::start_home(kiv::kTagwriterHome);  // as the program starts: NVHOME
   EXPECT_EQ(kiv::logofile(logo), home.str() + "/client/config/logos/averyverylongname.pcx");
   EXPECT_EQ(kiv::logoname(logo), "averyver");
   logo.path = "/srv/seal.pcx";
   EXPECT_EQ(kiv::logofile(logo), "/srv/seal.pcx");
+  kiv::reqctx().nvhome.clear();  // a new process, without NVHOME
   ScopedEnv unset("NVHOME", std::nullopt);
+  kiv::start_home(kiv::kTagwriterHome);
   logo.path = "seal.pcx";
   EXPECT_EQ(kiv::logofile(logo), "/usr/local/norvale/client/config/seal.pcx");
 }
