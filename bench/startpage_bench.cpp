@@ -83,18 +83,32 @@ void context(benchmark::State& state, const std::string& page) {
   state.counters["page_bytes"] = static_cast<double>(page.size());
 }
 
-// The processor time (user and system) of the children this process has
-// reaped, in microseconds.
-double children_cpu_us() {
+// What the children this process has reaped cost together: processor time
+// (user and system) in microseconds, and the page faults that found the
+// page in memory (each new page a process touches is one; in a virtual
+// machine each costs about a microsecond, whatever the instructions).
+struct ChildCost {
+  double cpu_us = 0;
+  double minflt = 0;
+};
+
+ChildCost children_cost() {
   rusage u{};
   ::getrusage(RUSAGE_CHILDREN, &u);
   auto us = [](const timeval& t) { return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_usec); };
-  return us(u.ru_utime) + us(u.ru_stime);
+  return {us(u.ru_utime) + us(u.ru_stime), static_cast<double>(u.ru_minflt)};
+}
+
+// The cost of one run of the program since `before`, as counters.
+void child_counters(benchmark::State& state, const ChildCost& before) {
+  const ChildCost now = children_cost();
+  state.counters["child_cpu_us"] = benchmark::Counter(now.cpu_us - before.cpu_us, benchmark::Counter::kAvgIterations);
+  state.counters["child_minflt"] = benchmark::Counter(now.minflt - before.minflt, benchmark::Counter::kAvgIterations);
 }
 
 // Runs the program once per iteration; besides the wall time, child_cpu_us
 // is the processor time of one run of the program itself, which depends
-// less on the other load of the machine.
+// less on the other load of the machine, and child_minflt its page faults.
 void run_program(benchmark::State& state, const std::string& program, bool start_page) {
   Home home;
   kiv::process::Options o;
@@ -102,7 +116,7 @@ void run_program(benchmark::State& state, const std::string& program, bool start
   o.env = cgi_environment(home);
   const std::vector<std::string> argv{program};
   std::string page;
-  const double cpu0 = children_cpu_us();
+  const ChildCost before = children_cost();
   for (auto _ : state) {
     kiv::process::Result r = kiv::process::run(argv, o);
     if (!r.ok() || (start_page && !whole_page(r.output))) {
@@ -111,8 +125,7 @@ void run_program(benchmark::State& state, const std::string& program, bool start
     }
     page = std::move(r.output);
   }
-  state.counters["child_cpu_us"] =
-      benchmark::Counter(children_cpu_us() - cpu0, benchmark::Counter::kAvgIterations);
+  child_counters(state, before);
   context(state, page);
 }
 
@@ -139,7 +152,7 @@ void BM_UpVersion(benchmark::State& state) {
   o.capture_output = true;
   o.env = {"NVHOME=" + home.path.string(), "PATH=/usr/local/bin:/usr/bin:/bin"};
   const std::vector<std::string> argv{std::string(KIV_BINARY_DIR) + "/commands/up"};
-  const double cpu0 = children_cpu_us();
+  const ChildCost before = children_cost();
   for (auto _ : state) {
     kiv::process::Result r = kiv::process::run(argv, o);
     if (!r.ok() || r.output.find("Version: ") == std::string::npos) {
@@ -147,8 +160,7 @@ void BM_UpVersion(benchmark::State& state) {
       break;
     }
   }
-  state.counters["child_cpu_us"] =
-      benchmark::Counter(children_cpu_us() - cpu0, benchmark::Counter::kAvgIterations);
+  child_counters(state, before);
 }
 BENCHMARK(BM_UpVersion)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(3.0);
 

@@ -4,11 +4,9 @@
 // describe, write the one row of type names), disconnect, read the rows back.
 // The environment is allocated with SQLAllocEnv, so that the driver manager
 // treats this program as an ODBC 2 application (2.x states, SQL_DATE types).
+// The driver manager is loaded at the first call (data/odbcdm.h); when it
+// cannot be, the call fails as a connection does, with the loader's reason.
 #include "data/iodbc.h"
-
-#include <sql.h>
-#include <sqlext.h>
-#include <odbcinst.h>
 
 #include <algorithm>
 #include <cctype>
@@ -17,6 +15,7 @@
 #include <vector>
 
 #include "data/dbdriver.h"
+#include "data/odbcdm.h"
 #include "data/webhandle_db.h"
 #include "platform/output.h"
 #include "toolkit/kivcgitrace.h"
@@ -39,6 +38,8 @@ struct OdbcColumn {
 
 // The connection record of one call.
 struct OdbcConn {
+  // The driver manager's entry points, loaded before the record is filled.
+  const odbcdm::Calls* dm = nullptr;
   std::optional<std::string> pUID, pPWD, pDB, pDSN, pWSID;
   std::string colSeparator = " ";
   int colWidth = 80;
@@ -126,7 +127,7 @@ bool odbc_geterror(OdbcConn& c, SQLHSTMT stmt, ErrorRecord& e, std::optional<Err
   SQLINTEGER native = 0;
   std::vector<SQLCHAR> msg(512, 0);
   SQLSMALLINT len = 0;
-  SQLRETURN r = SQLError(c.henv, c.hdbc, stmt, state, &native, msg.data(),
+  SQLRETURN r = c.dm->SQLError(c.henv, c.hdbc, stmt, state, &native, msg.data(),
                          static_cast<SQLSMALLINT>(msg.size()), &len);
   if (r == SQL_NO_DATA) return false;
   if (!ok(r)) {
@@ -199,8 +200,8 @@ void odbc_init(OdbcConn& c, OdbcIo& io, int timeout, const std::string& database
 bool odbc_setoption(OdbcConn& c, SQLUSMALLINT option, SQLULEN value, SQLHSTMT stmt) {
   bool offered = stmt != SQL_NULL_HSTMT ? c.setStmtOption : c.setConnectOption;
   if (!offered) return false;
-  SQLRETURN rc = stmt != SQL_NULL_HSTMT ? SQLSetStmtOption(stmt, option, value)
-                                        : SQLSetConnectOption(c.hdbc, option, value);
+  SQLRETURN rc = stmt != SQL_NULL_HSTMT ? c.dm->SQLSetStmtOption(stmt, option, value)
+                                        : c.dm->SQLSetConnectOption(c.hdbc, option, value);
   if (rc != SQL_SUCCESS)
     odbc_reporterrors(c, rc, stmt, {"IM001", "S1092", "S1C00"}, [](const ErrorRecord&) {});
   return ok(rc);
@@ -210,9 +211,9 @@ bool odbc_setoption(OdbcConn& c, SQLUSMALLINT option, SQLULEN value, SQLHSTMT st
 // connection text then leaves DATABASE out, so that a driver whose database
 // is a file (SQLite) opens the configured file and not one named like the
 // data source.
-bool dsn_names_database(const std::string& dsn) {
+bool dsn_names_database(OdbcConn& c, const std::string& dsn) {
   char buf[8] = {0};
-  return SQLGetPrivateProfileString(dsn.c_str(), "Database", "", buf, sizeof buf, "odbc.ini") > 0;
+  return c.dm->SQLGetPrivateProfileString(dsn.c_str(), "Database", "", buf, sizeof buf, "odbc.ini") > 0;
 }
 
 bool odbc_connect(OdbcConn& c) {
@@ -221,13 +222,13 @@ bool odbc_connect(OdbcConn& c) {
   std::string dsn = c.pDSN.value_or("default");
   bool connected = false;
   std::optional<std::string> db = c.pDB;
-  if (db && dsn_names_database(dsn)) db.reset();
+  if (db && dsn_names_database(c, dsn)) db.reset();
   std::optional<std::string> text = connect_text(dsn, uid, pwd, db);
   if (!text) kivtrace("connection values that a connection text cannot hold: SQLConnect\n");
   if (text && (c.firstConnect || c.driverConnect)) {
     std::vector<SQLCHAR> done(std::min<size_t>(text->size() + 1024, 32767), 0);
     SQLSMALLINT donelen = 0;
-    SQLRETURN rc = SQLDriverConnect(c.hdbc, nullptr, sqltext(*text), SQL_NTS, done.data(),
+    SQLRETURN rc = c.dm->SQLDriverConnect(c.hdbc, nullptr, sqltext(*text), SQL_NTS, done.data(),
                                     static_cast<SQLSMALLINT>(done.size()), &donelen, SQL_DRIVER_NOPROMPT);
     if (ok(rc)) {
       c.firstConnect = 0;
@@ -241,7 +242,7 @@ bool odbc_connect(OdbcConn& c) {
   }
   if (!connected) {
     std::string d = dsn, u = uid.value_or(""), p = pwd.value_or("");
-    SQLRETURN rc = SQLConnect(c.hdbc, sqltext(d), SQL_NTS, sqltext(u), uid ? SQL_NTS : 0, sqltext(p),
+    SQLRETURN rc = c.dm->SQLConnect(c.hdbc, sqltext(d), SQL_NTS, sqltext(u), uid ? SQL_NTS : 0, sqltext(p),
                               pwd ? SQL_NTS : 0);
     if (ok(rc)) {
       c.firstConnect = 0;
@@ -254,35 +255,35 @@ bool odbc_connect(OdbcConn& c) {
   }
   if (connected) {
     SQLUSMALLINT offered = 0;
-    SQLGetFunctions(c.hdbc, SQL_API_SQLMORERESULTS, &offered);
+    c.dm->SQLGetFunctions(c.hdbc, SQL_API_SQLMORERESULTS, &offered);
     c.moreResults = offered == SQL_TRUE;
     offered = 0;
-    SQLGetFunctions(c.hdbc, SQL_API_SQLSETCONNECTOPTION, &offered);
+    c.dm->SQLGetFunctions(c.hdbc, SQL_API_SQLSETCONNECTOPTION, &offered);
     c.setConnectOption = offered == SQL_TRUE;
     offered = 0;
-    SQLGetFunctions(c.hdbc, SQL_API_SQLSETSTMTOPTION, &offered);
+    c.dm->SQLGetFunctions(c.hdbc, SQL_API_SQLSETSTMTOPTION, &offered);
     c.setStmtOption = offered == SQL_TRUE;
   }
   return connected;
 }
 
 bool odbc_startup(OdbcConn& c) {
-  if (!ok(SQLAllocEnv(&c.henv))) {
+  if (!ok(c.dm->SQLAllocEnv(&c.henv))) {
     out() << kAllocError;
     c.henv = SQL_NULL_HENV;
     return false;
   }
-  if (!ok(SQLAllocConnect(c.henv, &c.hdbc))) {
+  if (!ok(c.dm->SQLAllocConnect(c.henv, &c.hdbc))) {
     out() << kAllocError;
-    SQLFreeEnv(c.henv);
+    c.dm->SQLFreeEnv(c.henv);
     c.henv = SQL_NULL_HENV;
     c.hdbc = SQL_NULL_HDBC;
     return false;
   }
   odbc_setoption(c, SQL_LOGIN_TIMEOUT, static_cast<SQLULEN>(c.connTimeout), SQL_NULL_HSTMT);
   if (!odbc_connect(c)) {
-    SQLFreeConnect(c.hdbc);
-    SQLFreeEnv(c.henv);
+    c.dm->SQLFreeConnect(c.hdbc);
+    c.dm->SQLFreeEnv(c.henv);
     c.hdbc = SQL_NULL_HDBC;
     c.henv = SQL_NULL_HENV;
     return false;
@@ -292,10 +293,10 @@ bool odbc_startup(OdbcConn& c) {
 
 void odbc_shutdown(OdbcConn& c) {
   if (c.hdbc != SQL_NULL_HDBC) {
-    SQLDisconnect(c.hdbc);
-    SQLFreeConnect(c.hdbc);
+    c.dm->SQLDisconnect(c.hdbc);
+    c.dm->SQLFreeConnect(c.hdbc);
   }
-  if (c.henv != SQL_NULL_HENV) SQLFreeEnv(c.henv);
+  if (c.henv != SQL_NULL_HENV) c.dm->SQLFreeEnv(c.henv);
   c.hdbc = SQL_NULL_HDBC;
   c.henv = SQL_NULL_HENV;
 }
@@ -346,7 +347,7 @@ OdbcColumn describe_column(OdbcConn& c, SQLHSTMT stmt, SQLUSMALLINT i) {
   for (;;) {
     SQLSMALLINT namelen = 0, scale = 0, nullable = 0, type = 0;
     SQLULEN precision = 0;
-    SQLRETURN rc = SQLDescribeCol(stmt, i, sqltext(name), static_cast<SQLSMALLINT>(name.size()), &namelen,
+    SQLRETURN rc = c.dm->SQLDescribeCol(stmt, i, sqltext(name), static_cast<SQLSMALLINT>(name.size()), &namelen,
                                   &type, &precision, &scale, &nullable);
     if (!ok(rc)) {
       odbc_reporterrors(c, rc, stmt);
@@ -410,7 +411,7 @@ struct Value {
 template <class T>
 Value get_fixed(OdbcConn& c, SQLHSTMT stmt, SQLUSMALLINT i, SQLSMALLINT ctype, T& v) {
   SQLLEN ind = 0;
-  SQLRETURN rc = SQLGetData(stmt, i, ctype, &v, sizeof v, &ind);
+  SQLRETURN rc = c.dm->SQLGetData(stmt, i, ctype, &v, sizeof v, &ind);
   if (rc == SQL_SUCCESS_WITH_INFO) odbc_reporterrors(c, rc, stmt);
   if (!ok(rc)) {
     odbc_reporterrors(c, rc, stmt);
@@ -428,7 +429,7 @@ Value get_text(OdbcConn& c, SQLHSTMT stmt, SQLUSMALLINT i, const OdbcColumn& col
   std::string v;
   for (;;) {
     SQLLEN ind = 0;
-    SQLRETURN rc = SQLGetData(stmt, i, SQL_C_CHAR, buf.data(), static_cast<SQLLEN>(buf.size()), &ind);
+    SQLRETURN rc = c.dm->SQLGetData(stmt, i, SQL_C_CHAR, buf.data(), static_cast<SQLLEN>(buf.size()), &ind);
     if (rc == SQL_NO_DATA) break;
     if (!ok(rc)) {
       odbc_reporterrors(c, rc, stmt);
@@ -544,7 +545,7 @@ long getdata(OdbcConn& c, SQLHSTMT stmt, SQLSMALLINT ncols) {
   bool value_failed = false;
   SQLRETURN rc;
   for (;;) {
-    rc = SQLFetch(stmt);
+    rc = c.dm->SQLFetch(stmt);
     if (!ok(rc)) break;
     if (rc == SQL_SUCCESS_WITH_INFO) odbc_reporterrors(c, rc, stmt);
     if (!putrow(c, stmt)) {
@@ -582,14 +583,14 @@ bool blank(const std::string& s) {
 // statement. False (errors reported) when it did not run; a run with
 // information is a run, its records go to the trace.
 bool run_statement(OdbcConn& c, SQLHSTMT& stmt) {
-  if (!ok(SQLAllocStmt(c.hdbc, &stmt))) {
+  if (!ok(c.dm->SQLAllocStmt(c.hdbc, &stmt))) {
     out() << kAllocError;
     odbc_reporterrors(c, SQL_ERROR, SQL_NULL_HSTMT);
     stmt = SQL_NULL_HSTMT;
     return false;
   }
   odbc_setoption(c, SQL_QUERY_TIMEOUT, static_cast<SQLULEN>(c.queryTimeout), stmt);
-  SQLRETURN rc = SQLExecDirect(stmt, sqltext(c.statement), static_cast<SQLINTEGER>(c.statement.size()));
+  SQLRETURN rc = c.dm->SQLExecDirect(stmt, sqltext(c.statement), static_cast<SQLINTEGER>(c.statement.size()));
   if (rc == SQL_SUCCESS) return true;
   odbc_reporterrors(c, rc, stmt);
   return rc == SQL_SUCCESS_WITH_INFO;
@@ -606,16 +607,16 @@ int odbc_execsql(OdbcConn& c, OdbcIo& io) {
   }
   SQLHSTMT stmt = SQL_NULL_HSTMT;
   if (!run_statement(c, stmt)) {
-    if (stmt != SQL_NULL_HSTMT) SQLFreeStmt(stmt, SQL_DROP);
+    if (stmt != SQL_NULL_HSTMT) c.dm->SQLFreeStmt(stmt, SQL_DROP);
     return -1;
   }
   int result = 0;
   bool fetched = false;
   for (;;) {
     SQLSMALLINT ncols = 0;
-    if (!ok(SQLNumResultCols(stmt, &ncols)) || ncols == 0) {
+    if (!ok(c.dm->SQLNumResultCols(stmt, &ncols)) || ncols == 0) {
       SQLLEN count = 0;
-      SQLRowCount(stmt, &count);
+      c.dm->SQLRowCount(stmt, &count);
       kivtrace("SQLRowCount=%ld", static_cast<long>(count));
     } else if (!fetched) {
       fetched = true;
@@ -624,7 +625,7 @@ int odbc_execsql(OdbcConn& c, OdbcIo& io) {
       kivtrace("a further result of %d columns is passed over", static_cast<int>(ncols));
     }
     if (!c.moreResults) break;
-    SQLRETURN rc = SQLMoreResults(stmt);
+    SQLRETURN rc = c.dm->SQLMoreResults(stmt);
     if (rc == SQL_SUCCESS) continue;
     if (rc == SQL_SUCCESS_WITH_INFO) {
       odbc_reporterrors(c, rc, stmt);
@@ -636,7 +637,7 @@ int odbc_execsql(OdbcConn& c, OdbcIo& io) {
     }
     break;
   }
-  SQLFreeStmt(stmt, SQL_DROP);
+  c.dm->SQLFreeStmt(stmt, SQL_DROP);
   // A statement that failed in a later result has no result to show.
   if (result != 0) driver_results().odbcdata.reset();
   return result;
@@ -650,9 +651,9 @@ int odbc_infosql(OdbcConn& c, OdbcIo& io) {
     result = -1;
   } else {
     SQLSMALLINT ncols = 0;
-    if (ok(SQLNumResultCols(stmt, &ncols)) && ncols > 0) getcolinfo(c, stmt, ncols);
+    if (ok(c.dm->SQLNumResultCols(stmt, &ncols)) && ncols > 0) getcolinfo(c, stmt, ncols);
   }
-  if (stmt != SQL_NULL_HSTMT) SQLFreeStmt(stmt, SQL_DROP);
+  if (stmt != SQL_NULL_HSTMT) c.dm->SQLFreeStmt(stmt, SQL_DROP);
   return result;
 }
 
@@ -664,6 +665,16 @@ struct ScratchGuard {
   }
 };
 
+// A driver manager that cannot be loaded: no statement runs, and odbcerror
+// says why, as it does for a connection that failed.
+void report_unloaded(const std::string& statement) {
+  const std::string message =
+      sformat("The ODBC driver manager cannot be loaded: %s\nThe SQL command='%s' was not run.\n",
+              odbcdm::driver_manager_state().error, statement.substr(0, 2047));
+  adderror(message);
+  kivtrace("%s", message);
+}
+
 int odbc_call(const char* what, int timeout, const std::string& database, const std::string& statement,
               bool describe) {
   kivtrace("%s BEGIN----------------------------\n", what);
@@ -673,7 +684,11 @@ int odbc_call(const char* what, int timeout, const std::string& database, const 
   OdbcIo io;
   odbc_init(c, io, timeout, database, statement);
   int result = 0;
-  if (!odbc_startup(c)) {
+  c.dm = odbcdm::driver_manager();
+  if (!c.dm) {
+    report_unloaded(statement);
+    result = -2;
+  } else if (!odbc_startup(c)) {
     kivtrace("Bad startup\n");
     result = -2;
   } else {

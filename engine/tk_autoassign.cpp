@@ -1,9 +1,8 @@
 // Automatic assignment by rules or card files, and the workflow.
 #include "engine/tk_autoassign.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <fstream>
-#include <sstream>
 #include <vector>
 
 #include "data/mailrecords.h"
@@ -15,6 +14,7 @@
 #include "engine/upprofile.h"
 #include "toolkit/kivcontext.h"
 #include "toolkit/kivcgitrace.h"
+#include "toolkit/kivio.h"
 #include "toolkit/kivlock.h"
 #include "toolkit/kivpath.h"
 #include "toolkit/kivsettings.h"
@@ -55,11 +55,16 @@ struct Cards {
   int marked = -1;
 };
 
+// Split by hand rather than through a string stream: the streams would bring
+// the C++ locale machinery into every program that carries the engine.
 Cards read_cards(const std::string& text) {
   Cards c;
-  std::istringstream in(text);
-  std::string word;
-  while (in >> word) {
+  constexpr const char* kBlanks = " \t\n\v\f\r";
+  size_t start = text.find_first_not_of(kBlanks);
+  while (start != std::string::npos) {
+    const size_t end = std::min(text.find_first_of(kBlanks, start), text.size());
+    const std::string word = text.substr(start, end - start);
+    start = text.find_first_not_of(kBlanks, end);
     size_t stars = word.find_first_not_of('*');
     if (stars == std::string::npos) continue;  // a mark with no login
     if (stars > 0) c.marked = static_cast<int>(c.logins.size());
@@ -78,13 +83,12 @@ std::string write_cards(const Cards& c) {
   return out;
 }
 
-// The whole text of a file that opens for reading; none when it does not.
+// The whole text of a file that opens for reading; none when it does not,
+// or when it cannot be read.
 std::optional<std::string> read_whole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+  std::string text;
+  if (!read_whole_file(path, text)) return std::nullopt;
+  return text;
 }
 
 // Hands out the next login of one card file, under its lock. None with

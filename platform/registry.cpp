@@ -2,8 +2,8 @@
 #include "platform/registry.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <strings.h>
 
 namespace kiv::registry {
@@ -27,17 +27,33 @@ bool split_line(std::string_view line, std::string_view& key, std::string_view& 
   return true;
 }
 
+// The whole registry file; false, with errno set, when it does not open.
+// Read through stdio rather than a file stream: the streams would bring the
+// C++ locale machinery into every program for this one small file.
+bool read_registry(const char* file, std::string& text) {
+  std::FILE* f = std::fopen(file, "rb");
+  if (!f) return false;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+  std::fclose(f);
+  return true;
+}
+
 }  // namespace
 
 Status open_key(std::string_view key, std::vector<Value>& values) {
   values.clear();
   const char* file = std::getenv("KIV_REGISTRY_FILE");
   if (!file || !*file) return Status::not_found;
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return errno == EACCES ? Status::access_denied : Status::not_found;
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  std::string text;
+  if (!read_registry(file, text)) return errno == EACCES ? Status::access_denied : Status::not_found;
+  for (size_t start = 0; start < text.size();) {
+    size_t nl = text.find('\n', start);
+    if (nl == std::string::npos) nl = text.size();
+    std::string_view line(text.data() + start, nl - start);
+    start = nl + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     std::string_view k, n, d;
     if (!split_line(line, k, n, d) || !same_key(k, key)) continue;
     // A value is a C text: it ends at its first NUL.

@@ -250,12 +250,7 @@ const MarkerRules kOuterMarkers{outer_match, outer_action, &kOuterIndex.starts};
 
 // The template's text; false with errno set when it cannot be read.
 bool read_template(const std::string& path, std::string& text) {
-  FilePtr f = open_file(path, "rb");
-  if (!f) return false;
-  char buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) text.append(buf, n);
-  if (!std::ferror(f.get())) return true;
+  if (read_whole_file(path, text)) return true;
   if (errno == 0) errno = EIO;
   return false;
 }

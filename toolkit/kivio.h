@@ -25,7 +25,7 @@ inline FilePtr open_file(const std::string& path, const char* mode) {
 // end of file with nothing read.
 bool getline_limited(std::FILE* f, std::string& line, size_t size);
 
-// Reads a whole file; false when it cannot be opened or read.
+// Reads a whole file; false (errno set) when it cannot be opened or read.
 bool read_whole_file(const std::string& path, std::string& text);
 
 }  // namespace kiv

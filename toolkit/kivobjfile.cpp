@@ -3,8 +3,6 @@
 #include "toolkit/kivobjfile.h"
 
 #include <cerrno>
-#include <cstdio>
-#include <sys/stat.h>
 
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivfmt.h"
@@ -14,19 +12,6 @@
 namespace kiv {
 
 namespace {
-
-// The whole file, read in one go (its size known beforehand). False with
-// errno set when it cannot be opened or read.
-bool slurp(const std::string& path, std::string& text) {
-  FilePtr f = open_file(path, "rb");
-  if (!f) return false;
-  struct stat st {};
-  if (fstat(fileno(f.get()), &st) == 0 && st.st_size > 0) text.reserve(static_cast<size_t>(st.st_size));
-  char buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) text.append(buf, n);
-  return !std::ferror(f.get());
-}
 
 bool blank_rest(std::string_view text) {
   return text.find_first_not_of(" \t\r\n\v\f") == std::string_view::npos;
@@ -59,7 +44,7 @@ std::unique_ptr<objlist> readkivobj(std::string_view text) {
 // scratch file: nothing reads it, and every request loads tk_obj.
 std::unique_ptr<objlist> loadkivobj(const std::string& path) {
   std::string text;
-  if (!slurp(path, text)) {
+  if (!read_whole_file(path, text)) {
     pagef("Cannot open object file '%s'. errno=%d\n", path, errno);
     return nullptr;
   }

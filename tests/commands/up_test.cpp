@@ -1,13 +1,17 @@
 // The dispatcher: its command word table, the splitting of command lines,
 // the console modes, and the CGI road from an action to a handler with its
-// refusals and the choice of the state file.
+// refusals and the choice of the state file. The program itself: it links no
+// database library, and loads the ODBC driver manager for a statement only.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "admin/upadmin.h"
 #include "commands/up.h"
 #include "commands/upstartup.h"
+#include "platform/process.h"
+#include "tests/engine/casetest.h"
 #include "toolkit/kivcontext.h"
 #include "uptest.h"
 
@@ -258,4 +262,74 @@ TEST_F(Dispatcher, RequestTextIsEscapedOnPages) {
   clear_output();
   ASSERT_EQ(get("KIVACTION=mod_database_settings&admin_title.VALUE=%3Cb%3Ex%3C/b%3E"), 0);
   EXPECT_TRUE(shown("&#60;b&#62;x&#60;/b&#62; over Help desk")) << page();
+}
+
+namespace {
+
+const std::string kUpProgram = std::string(KIV_BINARY_DIR) + "/commands/up";
+
+// The sample installation over an SQLite data source of its own, for `up`
+// run as the web server runs it. Its state file binds the start page and the
+// add, so that one request runs no statement and the other runs several.
+class UpProcess : public casetest::CaseHome {
+ protected:
+  UpProcess() : CaseHome(kivtest::Road::sqlite) {}
+
+  void SetUp() override {
+    CaseHome::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    std::string objs = kivtest::read_file(path("client/config/tk_obj"));
+    const std::string from = "\tNAME=db_name\n\tVALUE=helpdesk\n";
+    const size_t at = objs.find(from);
+    ASSERT_NE(at, std::string::npos);
+    objs.replace(at, from.size(), "\tNAME=db_name\n\tVALUE=" + dsn_ + "\n");
+    home_.write("client/config/tk_obj", objs);
+    home_.write("client/config/admin_states", "start=up_startup start.html\nadd=up_add added.html\n");
+  }
+
+  // One GET of `up` in a process of its own; the loader names in standard
+  // error every library it loads (LD_DEBUG=files).
+  process::Result request(const std::string& query) {
+    process::Options o;
+    o.capture_output = true;
+    o.capture_errors = true;
+    o.env = {"NVHOME=" + home_.str(), "PATH=/usr/bin:/bin", "SCRIPT_NAME=/cgi-bin/up.exe",
+             "SERVER_NAME=helpdesk", "REQUEST_METHOD=GET", "QUERY_STRING=" + query, "LD_DEBUG=files"};
+    for (const char* v : {"ODBCSYSINI", "ODBCINI", "ASAN_OPTIONS", "UBSAN_OPTIONS"})
+      if (const char* x = std::getenv(v)) o.env.push_back(std::string(v) + "=" + x);
+    process::Result r = process::run({kUpProgram}, o);
+    EXPECT_TRUE(r.ok()) << process::describe(r, o) << "\n" << r.output;
+    return r;
+  }
+};
+
+bool loads(const process::Result& r, const std::string& library) {
+  return r.errors.find("file=" + library + " ") != std::string::npos;
+}
+
+}  // namespace
+
+TEST_F(UpProcess, LinksNoDriverManagerAndLoadsItForAStatementOnly) {
+  process::Options o;
+  o.capture_output = true;
+  o.env = {"PATH=/usr/bin:/bin"};
+  process::Result ldd = process::run({"ldd", kUpProgram}, o);
+  ASSERT_TRUE(ldd.ok()) << process::describe(ldd, o);
+  EXPECT_NE(ldd.output.find("libc.so"), std::string::npos) << ldd.output;  // read whole
+  for (const char* library : {"libodbc", "libltdl"})
+    EXPECT_EQ(ldd.output.find(library), std::string::npos) << library << "\n" << ldd.output;
+
+  // The start page runs no statement: nothing of ODBC is loaded.
+  process::Result start = request("KIVACTION=start");
+  EXPECT_NE(start.output.find("KIVACTION=addform"), std::string::npos) << start.output;
+  EXPECT_FALSE(loads(start, "libodbc.so.2")) << start.errors;
+  EXPECT_FALSE(loads(start, "libodbcinst.so.2"));
+
+  // An add loads the driver manager and stores the case through it.
+  process::Result add =
+      request("KIVACTION=add&submitted_by.VALUE=ann&category.VALUE=Network&problem.VALUE=No+mail.");
+  EXPECT_TRUE(loads(add, "libodbc.so.2")) << add.errors;
+  EXPECT_TRUE(loads(add, "libodbcinst.so.2"));
+  EXPECT_NE(add.output.find("<strong id=\"case_num\">1000</strong>"), std::string::npos) << add.output;
+  EXPECT_EQ(rows("select case_num, submitted_by, category from cases"), "1000^@ann^@Network^$");
 }
