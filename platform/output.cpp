@@ -25,14 +25,26 @@ void FdSink::flush() {
 }
 
 namespace {
-// Function-local statics: constructed on first use, no file is read.
+// The writers on descriptors 1 and 2: made on first use (no file is read),
+// and never destroyed. They live as long as the process: at its exit they
+// are flushed (std::atexit) and their buffers go with it. Freeing the page's
+// buffer as the last block of all would make the allocator sort every small
+// block freed before it, work that no process needs at its end.
 FdSink& stdout_sink() {
-  static FdSink s(1);
-  return s;
+  static FdSink* const s = [] {
+    FdSink* sink = new FdSink(1);
+    std::atexit([] { stdout_sink().flush(); });
+    return sink;
+  }();
+  return *s;
 }
 FdSink& stderr_sink() {
-  static FdSink s(2);
-  return s;
+  static FdSink* const s = [] {
+    FdSink* sink = new FdSink(2);
+    std::atexit([] { stderr_sink().flush(); });
+    return sink;
+  }();
+  return *s;
 }
 Sink* g_out = nullptr;
 Sink* g_err = nullptr;

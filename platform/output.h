@@ -54,6 +54,8 @@ class StringSink : public Sink {
 };
 
 // The page (standard output) and the console error stream (standard error).
+// Their writers on the descriptors are flushed when the process exits, also
+// without flush_all.
 Sink& out();
 Sink& err();
 

@@ -2,7 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
 
 #include "platform/flavour.h"
 #include "platform/output.h"
@@ -26,6 +31,32 @@ TEST(Output, FdSinkBuffersUntilFlush) {
   }
   close(fds[0]);
   close(fds[1]);
+}
+
+// A program that ends without flush_all (std::exit from deep inside) still
+// gives its whole page.
+TEST(Output, ThePageIsFlushedAtExit) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  std::fflush(nullptr);  // nothing of this process's own output goes twice
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    dup2(fds[1], 1);
+    close(fds[0]);
+    close(fds[1]);
+    set_out(nullptr);
+    out() << "page " << 42;
+    std::exit(0);
+  }
+  close(fds[1]);
+  std::string text;
+  char buf[64];
+  for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
+  close(fds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_EQ(text, "page 42");
 }
 
 TEST(Output, SinksCanBeReplaced) {
