@@ -2,25 +2,47 @@
 #include "platform/output.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <unistd.h>
 
 namespace kiv {
 
-FdSink::~FdSink() { flush(); }
+namespace {
 
-void FdSink::write(std::string_view text) {
-  buf_.append(text);
-  if (buf_.size() >= 16384) flush();
-}
+// The buffer's one size: it is made once, at the first write, and never
+// grows, so a page costs the same few pages of memory however long it is
+// (a growing buffer would touch each size it passes through).
+constexpr size_t kBufferSize = 16384;
 
-void FdSink::flush() {
+// Writes all of `text` to the descriptor, or as much as it takes.
+void write_all(int fd, std::string_view text) {
   size_t done = 0;
-  while (done < buf_.size()) {
-    ssize_t n = ::write(fd_, buf_.data() + done, buf_.size() - done);
+  while (done < text.size()) {
+    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     done += static_cast<size_t>(n);
   }
+}
+
+}  // namespace
+
+FdSink::~FdSink() { flush(); }
+
+void FdSink::write(std::string_view text) {
+  if (buf_.capacity() < kBufferSize) buf_.reserve(kBufferSize);
+  if (buf_.size() + text.size() > kBufferSize) flush();
+  // A piece as large as the buffer goes out at once, behind what was held.
+  if (text.size() >= kBufferSize) {
+    write_all(fd_, text);
+    return;
+  }
+  buf_.append(text);
+  if (buf_.size() == kBufferSize) flush();
+}
+
+void FdSink::flush() {
+  write_all(fd_, buf_);
   buf_.clear();
 }
 

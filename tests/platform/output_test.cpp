@@ -59,6 +59,35 @@ TEST(Output, ThePageIsFlushedAtExit) {
   EXPECT_EQ(text, "page 42");
 }
 
+// Pieces of every size reach the descriptor whole and in order; the buffer
+// writes when it is full, and a piece larger than it goes out at once.
+TEST(Output, FdSinkKeepsTheOrderOfLargeAndSmallPieces) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  ASSERT_EQ(fcntl(fds[0], F_SETFL, O_NONBLOCK), 0);
+  auto drain = [&] {
+    std::string got;
+    char buf[4096];
+    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;) got.append(buf, static_cast<size_t>(n));
+    return got;
+  };
+  const std::string large(20000, 'b');
+  const std::string small(6000, 's');
+  {
+    FdSink s(fds[1]);
+    s << "a";
+    s << large;  // what was held, then the large piece
+    EXPECT_EQ(drain(), "a" + large);
+    s << small << small;
+    EXPECT_EQ(drain(), "");  // 12,000 bytes are held
+    s << small;              // would overflow: the held text goes first
+    EXPECT_EQ(drain(), small + small);
+  }
+  EXPECT_EQ(drain(), small);  // the rest at the end
+  close(fds[0]);
+  close(fds[1]);
+}
+
 TEST(Output, SinksCanBeReplaced) {
   StringSink s;
   set_out(&s);
