@@ -184,10 +184,20 @@ std::string read_rest(std::FILE* file) {
   return text;
 }
 
+// The text as trimspace leaves it: a view into `raw` where nothing inside
+// needs folding, else the folded copy in `spare`.
+std::string_view trimmed(std::string_view raw, std::string& spare) {
+  if (std::optional<std::string_view> v = trimspace_view(raw)) return *v;
+  spare.assign(raw);
+  return trimspace(spare);
+}
+
 }  // namespace
 
 exlist addmacro(std::string_view text) {
   exlist list;
+  list.nodes.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')));
+  std::string spare_name, spare_value;
   size_t pos = 0;
   while (pos < text.size()) {
     const std::string_view line = next_macro_line(text, pos);
@@ -196,10 +206,8 @@ exlist addmacro(std::string_view text) {
     if (eq == std::string_view::npos) continue;
     const size_t nl = line.find('\n', eq);
     if (nl == std::string_view::npos) continue;  // no line end: skipped
-    std::string name(upto_nul(line.substr(0, eq)));
-    std::string value(upto_nul(line.substr(eq + 1, nl - eq - 1)));
-    trimspace(name);
-    trimspace(value);
+    const std::string_view name = trimmed(upto_nul(line.substr(0, eq)), spare_name);
+    const std::string_view value = trimmed(upto_nul(line.substr(eq + 1, nl - eq - 1)), spare_value);
     if (name.empty()) continue;  // "=value": a nameless line has no use
     exdata node = formexdatanode(name, value, ExSource::statefile);
     if (node.name == "KIVDEBUG" && std::atoi(node.value.c_str()) == 1) reqctx().kivdebug = 1;
