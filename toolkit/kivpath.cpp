@@ -54,13 +54,13 @@ std::string lexical_normal(std::string_view path) {
       continue;
     }
     if (part == "..") {
-      if (normal.size() > base && std::string_view(normal).substr(last_part(normal)) != "..") {
-        const size_t start = last_part(normal);
+      const size_t start = last_part(normal);
+      if (normal.size() > base && std::string_view(normal).substr(start) != "..") {
         normal.erase(start > base ? start - 1 : base);  // the part and the "/" before it
         trailing = true;
         continue;
       }
-      if (root) continue;  // nothing lies above the root
+      if (root) continue;  // nothing lies above the root (a rooted path holds no "..")
     }
     if (normal.size() > base) normal += '/';
     normal.append(part);
