@@ -1,5 +1,7 @@
 // The handlers that do nothing beyond the shared steps: the start page, the
-// confirmation of a search form, and two plain form pages.
+// confirmation of a search form, and two plain form pages. Each keeps its
+// objects after its page until the process ends (or the next of these pages,
+// or a reset of the process state): a request's process drops them whole.
 #pragma once
 
 #include <string>

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
-#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,14 +69,22 @@ std::string gen_tmpdatafile() { return gen_tmpdatafile(std::time(nullptr)); }
 const std::string& last_tmpdatafile() { return last_name(); }
 
 std::optional<std::string> hidedatafile_path(std::string_view value) {
-  namespace fs = std::filesystem;
   const std::string& home = reqctx().nvhome;
   if (home.empty() || value.empty()) return std::nullopt;
-  fs::path p{std::string(value)};
-  std::string name = p.filename().string();
-  bool scratch = name.starts_with("tmp_datafile.") || name.starts_with("out.");
+  // The file's name is what follows the last "/"; its folder is what comes
+  // before the run of "/" in front of the name ("/" itself for a name
+  // directly under the root, nothing for a path without one).
+  const size_t slash = value.rfind('/');
+  const std::string_view name = slash == std::string_view::npos ? value : value.substr(slash + 1);
+  std::string_view folder;
+  if (slash != std::string_view::npos) {
+    size_t end = slash;
+    while (end > 0 && value[end - 1] == '/') --end;
+    folder = value.substr(0, end == 0 ? 1 : end);
+  }
+  const bool scratch = name.starts_with("tmp_datafile.") || name.starts_with("out.");
   if (!scratch || !safe_name(name) || value.find('\\') != std::string_view::npos ||
-      p.parent_path().lexically_normal() != fs::path(home + "/tmp").lexically_normal()) {
+      lexical_normal(folder) != lexical_normal(home + "/tmp")) {
     kivtrace("hidedatafile '%s' is not a scratch data file", value);
     return std::nullopt;
   }

@@ -2,37 +2,71 @@
 #include "platform/output.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <unistd.h>
 
 namespace kiv {
 
-FdSink::~FdSink() { flush(); }
+namespace {
 
-void FdSink::write(std::string_view text) {
-  buf_.append(text);
-  if (buf_.size() >= 16384) flush();
-}
+// The buffer's one size: it is made once, at the first write, and never
+// grows, so a page costs the same few pages of memory however long it is
+// (a growing buffer would touch each size it passes through).
+constexpr size_t kBufferSize = 16384;
 
-void FdSink::flush() {
+// Writes all of `text` to the descriptor, or as much as it takes.
+void write_all(int fd, std::string_view text) {
   size_t done = 0;
-  while (done < buf_.size()) {
-    ssize_t n = ::write(fd_, buf_.data() + done, buf_.size() - done);
+  while (done < text.size()) {
+    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     done += static_cast<size_t>(n);
   }
+}
+
+}  // namespace
+
+FdSink::~FdSink() { flush(); }
+
+void FdSink::write(std::string_view text) {
+  if (buf_.capacity() < kBufferSize) buf_.reserve(kBufferSize);
+  if (buf_.size() + text.size() > kBufferSize) flush();
+  // A piece as large as the buffer goes out at once, behind what was held.
+  if (text.size() >= kBufferSize) {
+    write_all(fd_, text);
+    return;
+  }
+  buf_.append(text);
+  if (buf_.size() == kBufferSize) flush();
+}
+
+void FdSink::flush() {
+  write_all(fd_, buf_);
   buf_.clear();
 }
 
 namespace {
-// Function-local statics: constructed on first use, no file is read.
+// The writers on descriptors 1 and 2: made on first use (no file is read),
+// and never destroyed. They live as long as the process: at its exit they
+// are flushed (std::atexit) and their buffers go with it. Freeing the page's
+// buffer as the last block of all would make the allocator sort every small
+// block freed before it, work that no process needs at its end.
 FdSink& stdout_sink() {
-  static FdSink s(1);
-  return s;
+  static FdSink* const s = [] {
+    FdSink* sink = new FdSink(1);
+    std::atexit([] { stdout_sink().flush(); });
+    return sink;
+  }();
+  return *s;
 }
 FdSink& stderr_sink() {
-  static FdSink s(2);
-  return s;
+  static FdSink* const s = [] {
+    FdSink* sink = new FdSink(2);
+    std::atexit([] { stderr_sink().flush(); });
+    return sink;
+  }();
+  return *s;
 }
 Sink* g_out = nullptr;
 Sink* g_err = nullptr;

@@ -28,8 +28,11 @@ class Sink {
   Sink& operator<<(int n) { return *this << static_cast<long long>(n); }
 };
 
-// A buffered writer on a file descriptor. Write errors (a browser that went
-// away) are ignored: the request carries on to its end.
+// A buffered writer on a file descriptor: text is held in a buffer of one
+// fixed size (16 KB) and written when the buffer is full, at flush(), and
+// at once for a piece as large as the buffer, in the order written. Write
+// errors (a browser that went away) are ignored: the request carries on to
+// its end.
 class FdSink : public Sink {
  public:
   explicit FdSink(int fd) : fd_(fd) {}
@@ -54,6 +57,8 @@ class StringSink : public Sink {
 };
 
 // The page (standard output) and the console error stream (standard error).
+// Their writers on the descriptors are flushed when the process exits, also
+// without flush_all.
 Sink& out();
 Sink& err();
 

@@ -2,6 +2,9 @@
 // and the NAME=VALUE file writer.
 #include "toolkit/kivexfile.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -148,17 +151,63 @@ std::optional<std::string> getmacroline(std::FILE* file) {
   return std::nullopt;
 }
 
-exlist addmacro(std::FILE* file) {
+namespace {
+
+// The next line of `text` from `pos`, as getline_limited with a buffer of
+// kMacroLine bytes reads it from a file; `pos` moves past it. Empty at the
+// end of the text.
+std::string_view next_macro_line(std::string_view text, size_t& pos) {
+  const size_t nl = text.find('\n', pos);
+  size_t end = nl == std::string_view::npos ? text.size() : nl + 1;
+  end = std::min(end, pos + (kMacroLine - 1));
+  const std::string_view line = text.substr(pos, end - pos);
+  pos = end;
+  return line;
+}
+
+// The rest of an open file in one text: sized once from the file's size
+// (one byte more, so that the read that finds the end needs no room of its
+// own) and read on in steps only when the file has no size or grows.
+std::string read_rest(std::FILE* file) {
+  std::string text;
+  struct stat st {};
+  const size_t room =
+      ::fstat(::fileno(file), &st) == 0 && st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : 4096;
+  size_t got = 0;
+  for (;;) {
+    if (got == text.size()) text.resize(std::max(room, got * 2));
+    const size_t n = std::fread(text.data() + got, 1, text.size() - got, file);
+    got += n;
+    if (got < text.size()) break;  // the end, or an error: what was read stands
+  }
+  text.resize(got);
+  return text;
+}
+
+// The text as trimspace leaves it: a view into `raw` where nothing inside
+// needs folding, else the folded copy in `spare`.
+std::string_view trimmed(std::string_view raw, std::string& spare) {
+  if (std::optional<std::string_view> v = trimspace_view(raw)) return *v;
+  spare.assign(raw);
+  return trimspace(spare);
+}
+
+}  // namespace
+
+exlist addmacro(std::string_view text) {
   exlist list;
-  while (std::optional<std::string> line = getmacroline(file)) {
-    size_t eq = line->find('=');
-    if (eq == std::string::npos) continue;
-    size_t nl = line->find('\n', eq);
-    if (nl == std::string::npos) continue;  // no line end: skipped
-    std::string name(upto_nul(std::string_view(*line).substr(0, eq)));
-    std::string value(upto_nul(std::string_view(*line).substr(eq + 1, nl - eq - 1)));
-    trimspace(name);
-    trimspace(value);
+  list.nodes.reserve(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')));
+  std::string spare_name, spare_value;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    const std::string_view line = next_macro_line(text, pos);
+    if (line[0] == '#' || is_space(line[0])) continue;
+    const size_t eq = line.find('=');
+    if (eq == std::string_view::npos) continue;
+    const size_t nl = line.find('\n', eq);
+    if (nl == std::string_view::npos) continue;  // no line end: skipped
+    const std::string_view name = trimmed(upto_nul(line.substr(0, eq)), spare_name);
+    const std::string_view value = trimmed(upto_nul(line.substr(eq + 1, nl - eq - 1)), spare_value);
     if (name.empty()) continue;  // "=value": a nameless line has no use
     exdata node = formexdatanode(name, value, ExSource::statefile);
     if (node.name == "KIVDEBUG" && std::atoi(node.value.c_str()) == 1) reqctx().kivdebug = 1;
@@ -170,13 +219,18 @@ exlist addmacro(std::FILE* file) {
   return list;
 }
 
+exlist addmacro(std::FILE* file) {
+  if (!file) return {};
+  return addmacro(read_rest(file));
+}
+
 std::optional<exlist> file2ex(const std::string& path) {
-  FilePtr f = open_file(path, "r");
-  if (!f) {
+  std::string text;
+  if (!read_whole_file(path, text)) {
     pagef("Cannot open file '%s' for reading. errno=%d\n", path, errno);
     return std::nullopt;
   }
-  exlist l = addmacro(f.get());
+  exlist l = addmacro(text);
   if (l.empty()) return std::nullopt;
   return l;
 }

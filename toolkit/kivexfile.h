@@ -73,8 +73,21 @@ int printexdata(const exlist* list);
 // The request variable list of a command (the start-up's list).
 exlist* readexdata();
 
-// Reads the state-file lines of an open file into a list.
+// Reads the state-file lines of an open file, from where it stands to its
+// end, into a list: the file is read at once and split as addmacro(text)
+// does. A read error ends the lines where it happened.
 exlist addmacro(std::FILE* file);
+
+// The state-file lines of a whole text into a list. Lines are taken as
+// getmacroline takes them (a line longer than 10,239 bytes in pieces, each
+// piece a line of its own); a line that does not begin with "#" or white
+// space, holds "=" and ends with a line feed gives a node: the name before
+// the first "=", the value up to the line end, each cut at a NUL and
+// trimmed (trimspace); a line without a name gives none. The first node goes
+// in as it stands, the others by the add rule (addexdatanode), all marked as
+// the state file's. "KIVDEBUG" with a value that reads as 1 turns the trace
+// on.
+exlist addmacro(std::string_view text);
 
 // The next line (10,240-byte limit) that does not begin with "#" or white
 // space, or none at end of file.

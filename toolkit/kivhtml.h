@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "toolkit/kivobj.h"
@@ -29,6 +30,17 @@ struct tablebody {
   std::vector<std::string> columns;  // column names, "?" or "!" in front for LCB and ACB
 };
 
+// The colour scheme (color_scheme.VALUE) as the colour marker last split it:
+// a copy of the value and, for each of its columns that holds a "-", the
+// name before the first "-" and the colour after it. A page holds dozens of
+// colour markers and one scheme: the marker splits the scheme again only
+// when the value it finds is another text.
+struct colourscheme {
+  bool split = false;
+  std::string text;
+  std::vector<std::pair<std::string, std::string>> colours;
+};
+
 // The template context: the template's text, the object lists whose values
 // fill the markers (looked up in order: the first list holding a value wins),
 // and where the page goes. While a template runs the scanner holds it.
@@ -42,6 +54,8 @@ struct kivhtml {
   tablebody table;
   bool table_closed = false;
   size_t table_end = 0;  // where the table's "}TE" ended, from its "TB{"
+
+  colourscheme colours;  // kept by changecolor
 };
 
 // Runs the template at `path` against the list (or the chain of lists, in

@@ -294,6 +294,26 @@ void linkone_htmldrop_down(kivhtml& ctx, std::string_view key) {
 
 void htmlradio(kivhtml& ctx, std::string_view content) { put(ctx, radio(ctx, content)); }
 
+namespace {
+
+// The scheme's colours, split from `scheme` unless the context already holds
+// them for that text.
+const colourscheme& scheme_colours(kivhtml& ctx, std::string_view scheme) {
+  colourscheme& c = ctx.colours;
+  if (c.split && c.text == scheme) return c;
+  c.split = true;
+  c.text.assign(scheme);
+  c.colours.clear();
+  if (getcolcount(c.text) == 0) return c;
+  for (std::string_view col : row_columns(c.text)) {
+    const size_t dash = col.find('-');
+    if (dash != std::string_view::npos) c.colours.emplace_back(col.substr(0, dash), col.substr(dash + 1));
+  }
+  return c;
+}
+
+}  // namespace
+
 void changecolor(kivhtml& ctx, std::string_view key) {
   if (key.empty()) {
     put(ctx, "=\"#\"");
@@ -301,13 +321,10 @@ void changecolor(kivhtml& ctx, std::string_view key) {
   }
   // The key is the template's text; a colour from the scheme is a value.
   attrview colour{key};
-  std::optional<attrview> scheme = htmlvalue(ctx, "color_scheme.VALUE");
-  if (scheme && getcolcount(scheme->text) > 0) {
-    for (std::string_view col : row_columns(scheme->text)) {
-      size_t dash = col.find('-');
-      if (dash == std::string_view::npos) continue;
-      if (equal_nocase(col.substr(0, dash), key)) {
-        colour = attrview{col.substr(dash + 1), scheme->origin};
+  if (std::optional<attrview> scheme = htmlvalue(ctx, "color_scheme.VALUE")) {
+    for (const auto& [name, value] : scheme_colours(ctx, scheme->text).colours) {
+      if (equal_nocase(name, key)) {
+        colour = attrview{value, scheme->origin};
         break;
       }
     }

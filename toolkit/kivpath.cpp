@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,15 +22,61 @@ bool safe_name(std::string_view part, bool allow_leading_dot) {
   return true;
 }
 
+namespace {
+
+// Where the last part of a normalised path (no "/" at its end) begins.
+size_t last_part(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? 0 : slash + 1;
+}
+
+}  // namespace
+
+std::string lexical_normal(std::string_view path) {
+  if (path.empty()) return {};
+  const bool root = path[0] == '/';
+  std::string normal = root ? "/" : "";
+  const size_t base = normal.size();  // the parts begin here
+  bool trailing = false;              // a "/" ends the path after its last part
+  size_t i = 0;
+  while (i < path.size()) {
+    if (path[i] == '/') {
+      ++i;
+      continue;
+    }
+    size_t end = path.find('/', i);
+    if (end == std::string_view::npos) end = path.size();
+    const std::string_view part = path.substr(i, end - i);
+    const bool followed = end < path.size();
+    i = end;
+    if (part == ".") {
+      trailing = true;  // the "/" before it stays
+      continue;
+    }
+    if (part == "..") {
+      const size_t start = last_part(normal);
+      if (normal.size() > base && std::string_view(normal).substr(start) != "..") {
+        normal.erase(start > base ? start - 1 : base);  // the part and the "/" before it
+        trailing = true;
+        continue;
+      }
+      if (root) continue;  // nothing lies above the root (a rooted path holds no "..")
+    }
+    if (normal.size() > base) normal += '/';
+    normal.append(part);
+    trailing = followed;
+  }
+  if (normal.size() == base) return root ? "/" : ".";
+  if (trailing && std::string_view(normal).substr(last_part(normal)) != "..") normal += '/';
+  return normal;
+}
+
 bool path_under(std::string_view folder, std::string_view path) {
-  namespace fs = std::filesystem;
-  fs::path f = fs::path(folder).lexically_normal();
-  fs::path p = fs::path(path).lexically_normal();
-  std::string fs_ = f.string(), ps = p.string();
-  while (fs_.size() > 1 && fs_.back() == '/') fs_.pop_back();
-  if (ps == fs_) return true;
-  return ps.size() > fs_.size() && ps.compare(0, fs_.size(), fs_) == 0 &&
-         (fs_ == "/" || ps[fs_.size()] == '/');
+  std::string f = lexical_normal(folder);
+  const std::string p = lexical_normal(path);
+  while (f.size() > 1 && f.back() == '/') f.pop_back();
+  if (p == f) return true;
+  return p.size() > f.size() && p.compare(0, f.size(), f) == 0 && (f == "/" || p[f.size()] == '/');
 }
 
 AtomicWritten write_file_atomic(const std::string& path, std::string_view content, std::string* error,

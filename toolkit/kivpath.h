@@ -12,7 +12,17 @@ namespace kiv {
 // no "\", no "..", no control characters, and no leading "." unless allowed.
 bool safe_name(std::string_view part, bool allow_leading_dot = false);
 
-// True when `path`, taken lexically, lies inside `folder` (or is it).
+// The path taken lexically, without asking the file system: runs of "/" as
+// one, "." parts dropped, each "name/.." pair removed, ".." directly under
+// the root dropped. A "/" stays at the end after a name (also where a "."
+// or a removed pair stood last), never after "..". A path that comes to
+// nothing is "." ("/" under the root); an empty path stays empty. These are
+// the rules of std::filesystem's lexically_normal on POSIX, written out so
+// that no program carries that library for two string checks.
+std::string lexical_normal(std::string_view path);
+
+// True when `path`, taken lexically (lexical_normal), lies inside `folder`
+// (or is it).
 bool path_under(std::string_view folder, std::string_view path);
 
 // How write_file_atomic writes: the mode of a file that is new (a file it

@@ -74,6 +74,10 @@ TEST_F(Files, HidedatafileNamesOnlyScratchFiles) {
       {tmp("tmp_datafile.1700000000.42.3"), true},
       {tmp("out.42"), true},
       {home_.str() + "/./tmp/tmp_datafile.1.2", true},
+      {home_.str() + "//tmp//tmp_datafile.1.2", true},
+      {home_.str() + "/client/../tmp/tmp_datafile.1.2", true},
+      {tmp("../tmp_datafile.1.2"), false},
+      {tmp("sub/../../tmp_datafile.1.2"), false},
       {tmp("tk_obj.1700000000"), false},  // an object file backup
       {tmp("odbcfile.1.2"), false},
       {tmp("tmp_datafile.1/../../client/config/tk_obj"), false},

@@ -65,6 +65,13 @@ TEST_F(ExData, OverlongStateLineIsSkippedAndItsRestReadAlone) {
   EXPECT_EQ(getnodeval(&l, "A"), std::nullopt);
   EXPECT_EQ(getnodeval(&l, "REST"), "tail");
   EXPECT_EQ(getnodeval(&l, "B"), "b");
+  // A line of 10,239 bytes with its line feed is whole; one byte more and
+  // its line feed is the next piece.
+  for (size_t length : {10239u, 10240u}) {
+    exlist edge = read_state("A=" + std::string(length - 3, 'v') + "\nB=b\n");
+    EXPECT_EQ(getnodeval(&edge, "A").has_value(), length == 10239u) << length;
+    EXPECT_EQ(getnodeval(&edge, "B"), "b") << length;
+  }
 }
 
 TEST_F(ExData, FirstStateNodeIsTakenAsItStands) {
@@ -168,6 +175,10 @@ TEST_F(ExData, APartialSaveIsAFailure) {
 TEST_F(ExData, FileErrors) {
   EXPECT_EQ(file2ex("/nonexistent/vars"), std::nullopt);
   EXPECT_EQ(page(), "Cannot open file '/nonexistent/vars' for reading. errno=2\n");
+  clear_output();
+  // A file that opens but cannot be read is said so, not taken as empty.
+  EXPECT_EQ(file2ex(dir_.str()), std::nullopt);
+  EXPECT_EQ(page(), "Cannot open file '" + dir_.str() + "' for reading. errno=21\n");
   clear_output();
   EXPECT_EQ(ex2file(nullptr, dir_.str() + "/x"), -1);
   EXPECT_EQ(page(), "Cant save empty data to file\n");

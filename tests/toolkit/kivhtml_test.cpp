@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "platform/flavour.h"
+#include "platform/output.h"
 #include "support/testsupport.h"
 #include "toolkit/kivcontext.h"
 #include "toolkit/kivexfile.h"
@@ -276,6 +277,29 @@ TEST_F(Template, SessionKeyInLinksAndForms) {
   EXPECT_EQ(render("KIVACTION=f& </form>"),
             "KIVACTION=f&amp;skey=1%22%3E%3Cb%3E%262& \n<input type=\"hidden\" name=\"skey\" "
             "value=\"1&#34;&#62;&#60;b&#62;&#38;2\"> \n</form>\n");
+}
+
+// The colour markers of a page look their scheme up each time: a context
+// that runs again after the scheme changed, or went, shows the new colours.
+TEST_F(Template, ColourMarkersFollowTheScheme) {
+  objlist list;
+  adduniqobj(&list, "color_scheme.VALUE", "row-eeeeee^@plain^@Head-111111^@head-222222^@link-^$");
+  const std::string text = "=\"#row\" =\"#HEAD\" =\"#row\" =\"#plain\" =\"#link\" =\"#none\"";
+  StringSink page;
+  kivhtml ctx;
+  ctx.text = text;
+  ctx.lists.push_back(&list);
+  ctx.out = &page;
+  html_fprintf(ctx);
+  EXPECT_EQ(page.text(), "=\"#eeeeee\" =\"#111111\" =\"#eeeeee\" =\"#plain\" =\"#\" =\"#none\"");
+  adduniqobj(&list, "color_scheme.VALUE", "row-<b>^@head-333333^$", Origin::record);
+  page.clear();
+  html_fprintf(ctx);
+  EXPECT_EQ(page.text(), "=\"#&#60;b&#62;\" =\"#333333\" =\"#&#60;b&#62;\" =\"#plain\" =\"#link\" =\"#none\"");
+  adduniqobj(&list, "color_scheme.VALUE", "");
+  page.clear();
+  html_fprintf(ctx);
+  EXPECT_EQ(page.text(), "=\"#row\" =\"#HEAD\" =\"#row\" =\"#plain\" =\"#link\" =\"#none\"");
 }
 
 TEST_F(Template, ObjectBlocksArePlainText) {

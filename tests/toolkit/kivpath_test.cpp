@@ -3,6 +3,8 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "support/testsupport.h"
 #include "toolkit/kivpath.h"
@@ -19,13 +21,99 @@ TEST(Path, SafeNames) {
   EXPECT_TRUE(safe_name(".hidden", true));
 }
 
+TEST(Path, LexicalNormal) {
+  struct Case {
+    const char* path;
+    const char* normal;
+  } cases[] = {
+      {"", ""},
+      {"/", "/"},
+      {"///", "/"},  // a root of many slashes is one
+      {"//a", "/a"},
+      {"a//b", "a/b"},
+      {"/home//tmp///x", "/home/tmp/x"},
+      {"a/b/", "a/b/"},  // a trailing slash stays after a name
+      {"a/b//", "a/b/"},
+      {".", "."},
+      {"./", "."},
+      {"./a", "a"},
+      {"a/.", "a/"},  // a dropped "." leaves the slash before it
+      {"a/./b/.", "a/b/"},
+      {"/home/./tmp", "/home/tmp"},
+      {"a/..", "."},
+      {"a/../", "."},
+      {"a/b/..", "a/"},  // so does a removed pair
+      {"/home/tmp/../etc/passwd", "/home/etc/passwd"},
+      {"/..", "/"},  // nothing lies above the root
+      {"/../a", "/a"},
+      {"/a/b/../../..", "/"},
+      {"..", ".."},
+      {"../..", "../.."},
+      {"../", ".."},  // never a slash after ".."
+      {"../.", ".."},
+      {"a/../..", ".."},
+      {"a/b/../../../c", "../c"},
+      {"../a/..", ".."},
+      {".../a", ".../a"},  // three dots are a name
+      {"a/.../..", "a/"},
+      {"..a/b", "..a/b"},
+      {"tmp/x", "tmp/x"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(lexical_normal(c.path), c.normal) << c.path;
+}
+
+// Every path of up to five parts among names, ".", "..", "..." and empty
+// parts (repeated slashes), relative and under the root, normalises as the
+// standard library does; it alone keeps a path of slashes only as it is.
+TEST(Path, LexicalNormalAgreesWithTheStandardLibrary) {
+  const std::string parts[] = {"a", "b", ".", "..", "", "..."};
+  std::vector<std::string> level{""}, paths;
+  for (int length = 1; length <= 5; ++length) {
+    std::vector<std::string> next;
+    for (const std::string& head : level)
+      for (const std::string& part : parts) next.push_back(length == 1 ? part : head + "/" + part);
+    for (const std::string& p : next) {
+      paths.push_back(p);
+      paths.push_back("/" + p);
+    }
+    level = std::move(next);
+  }
+  for (const std::string& p : paths) {
+    if (p.find_first_not_of('/') == std::string::npos) continue;
+    ASSERT_EQ(lexical_normal(p), std::filesystem::path(p).lexically_normal().string()) << p;
+  }
+}
+
 TEST(Path, Under) {
-  EXPECT_TRUE(path_under("/home/tmp", "/home/tmp/a"));
-  EXPECT_TRUE(path_under("/home/tmp/", "/home/tmp/a/b"));
-  EXPECT_TRUE(path_under("/home/tmp", "/home/tmp"));
-  EXPECT_FALSE(path_under("/home/tmp", "/home/tmpx/a"));
-  EXPECT_FALSE(path_under("/home/tmp", "/home/tmp/../etc/passwd"));
-  EXPECT_FALSE(path_under("/home/tmp", "/etc"));
+  struct Case {
+    const char* folder;
+    const char* path;
+    bool under;
+  } cases[] = {
+      {"/home/tmp", "/home/tmp/a", true},
+      {"/home/tmp/", "/home/tmp/a/b", true},
+      {"/home/tmp//", "/home/tmp/a", true},
+      {"/home/tmp", "/home/tmp", true},
+      {"/home/tmp", "/home/tmp/", true},
+      {"/home/tmp", "/home//tmp/./a", true},
+      {"/home/./tmp", "/home/tmp/a", true},
+      {"/home/tmp", "/home/tmp/a/../b", true},
+      {"/home/x/../tmp", "/home/tmp/a", true},
+      {"/", "/etc", true},
+      {"tmp", "tmp/a", true},  // relative paths compare as they stand
+      {"./tmp", "tmp/a", true},
+      {"/home/tmp", "/home/tmpx/a", false},
+      {"/home/tmp", "/home/tmp/../etc/passwd", false},
+      {"/home/tmp", "/home/tmp/a/../../etc", false},
+      {"/home/tmp", "/home/tmp/..", false},
+      {"/home/tmp", "/etc", false},
+      {"/home/tmp", "/home", false},
+      {"/home/tmp", "tmp/a", false},
+      {"tmp", "/tmp/a", false},
+      {"tmp", "tmp/../a", false},
+      {"tmp", "../tmp/a", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(path_under(c.folder, c.path), c.under) << c.folder << " " << c.path;
 }
 
 TEST(Path, AtomicRewrite) {
