@@ -59,10 +59,11 @@ class Home {
     return dir_.write(relative, content);
   }
   // A front started as root runs no command without USER: under root the
-  // state file names 65534, the home is made traversable and tmp is handed
-  // to that user (the front removes uploads there after the switch). The
-  // record the USER line adds to the stream, none when not root.
-  std::vector<Rec> run_as_user() const;
+  // state file names `uid` (65534 unless a test needs another), the home is
+  // made traversable and tmp is handed to that user and `gid` (the front
+  // removes uploads there after the switch). The record the USER line adds
+  // to the stream, none when not root.
+  std::vector<Rec> run_as_user(uid_t uid = 65534, gid_t gid = 65534) const;
 
  private:
   kivtest::TempDir dir_;
@@ -82,8 +83,9 @@ inline std::vector<std::string> cgi_env(const Home& home, const std::string& met
   return env;
 }
 
-// upcgi with a query string (GET) or a URL-encoded body (POST). Variables
-// of `extra` replace those of the same name.
+// upcgi with a query string (GET) or a body (POST, URL-encoded unless
+// `content_type` says otherwise). Variables of `extra` replace those of the
+// same name.
 inline kiv::process::Result upcgi_get(const Home& home, const std::string& query,
                                       const std::vector<std::string>& extra = {}) {
   kiv::process::Options o;
@@ -100,10 +102,11 @@ inline kiv::process::Result upcgi_get(const Home& home, const std::string& query
   return kiv::process::run({kUpcgi}, o);
 }
 
-inline kiv::process::Result upcgi_post(const Home& home, const std::string& body) {
+inline kiv::process::Result upcgi_post(const Home& home, const std::string& body,
+                                       const std::string& content_type = "application/x-www-form-urlencoded") {
   kiv::process::Options o;
   o.env = cgi_env(home, "POST");
-  o.env.push_back("CONTENT_TYPE=application/x-www-form-urlencoded");
+  o.env.push_back("CONTENT_TYPE=" + content_type);
   o.env.push_back("CONTENT_LENGTH=" + std::to_string(body.size()));
   o.input = body;
   o.capture_output = true;
@@ -117,12 +120,12 @@ inline std::string records(const std::vector<Rec>& recs) {
   return s;
 }
 
-inline std::vector<Rec> Home::run_as_user() const {
+inline std::vector<Rec> Home::run_as_user(uid_t uid, gid_t gid) const {
   if (::geteuid() != 0) return {};
-  state_lines("USER=65534\n");
+  state_lines("USER=" + std::to_string(uid) + "\n");
   fs::permissions(path(), fs::perms(0755));
-  if (::chown(path("tmp").c_str(), 65534, 65534) != 0) throw std::runtime_error("chown tmp");
-  return {{"USER", "65534", 1}};
+  if (::chown(path("tmp").c_str(), uid, gid) != 0) throw std::runtime_error("chown tmp");
+  return {{"USER", std::to_string(uid), 1}};
 }
 
 // The records of the fixture's state file lines, in order.

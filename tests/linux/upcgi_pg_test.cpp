@@ -55,9 +55,7 @@ TEST_F(UpcgiPostgres, CommandFindsACaseWithTheFrontsDatabaseSettings) {
     struct stat st;
     ASSERT_EQ(::stat(std::getenv("PGHOST"), &st), 0);
     ASSERT_NE(st.st_uid, 0u) << "the cluster runs as root";
-    home.state_lines("USER=" + std::to_string(st.st_uid) + "\n");
-    std::filesystem::permissions(home.path(), std::filesystem::perms(0755));
-    ASSERT_EQ(::chown(home.path("tmp").c_str(), st.st_uid, st.st_gid), 0);
+    home.run_as_user(st.st_uid, st.st_gid);
   }
   std::vector<std::string> pg;
   for (const char* v : {"PGHOST", "PGPORT", "PGUSER"})
