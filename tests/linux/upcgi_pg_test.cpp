@@ -9,14 +9,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <ctime>
-
 #include "data/dbdriver.h"
 #include "data/webhandle_db.h"
 #include "linux/pgsql.h"
 #include "linuxtest.h"
 #include "platform/flavour.h"
 #include "support/services.h"
+#include "tests/data/odbcconfig.h"
 #include "toolkit/kivcontext.h"
 
 using namespace kiv;
@@ -32,7 +31,7 @@ class UpcgiPostgres : public kivtest::KivTest {
     set_platform(Platform::linux);
     reqctx().nvhome = home.path();
     pgsql::use_pgsql_driver();
-    db_ = "kivupcgi_" + std::to_string(::getpid()) + "_" + std::to_string(std::time(nullptr));
+    db_ = kivtest::unique_name("kivupcgi");
     ASSERT_EQ(kivodbcexec(nullptr, 0, "postgres", "create database " + db_), 0) << driver_results().odbcerror;
     created_ = true;
     exec("create table cases (case_num varchar(20), title varchar(80))");
