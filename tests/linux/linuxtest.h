@@ -1,9 +1,10 @@
 // Helpers of the Linux road's tests: a home made from tests/fixtures/linuxhome
 // (client/bin linking the built station tools), the front program upcgi run
-// as a process with a CGI environment, and the bytes of the request variable
-// stream a state file and a form give.
+// as a process with a CGI environment, the bytes of the request variable
+// stream a state file and a form give, and a pipe for the stream and the page.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,6 +34,42 @@ inline void add_sanitizer_env(std::vector<std::string>& env) {
   for (const char* v : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
     if (const char* x = std::getenv(v)) env.push_back(std::string(v) + "=" + x);
 }
+
+// A pipe whose ends close with it; an end closed before is -1. A
+// `capacity` above 0 sizes the pipe (F_SETPIPE_SZ).
+class Pipe {
+ public:
+  explicit Pipe(int capacity = 0) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    r = fds[0];
+    w = fds[1];
+    if (capacity > 0) ::fcntl(w, F_SETPIPE_SZ, capacity);
+  }
+  ~Pipe() {
+    close_read();
+    close_write();
+  }
+  Pipe(const Pipe&) = delete;
+  Pipe& operator=(const Pipe&) = delete;
+  void close_read() {
+    if (r >= 0) ::close(r);
+    r = -1;
+  }
+  void close_write() {
+    if (w >= 0) ::close(w);
+    w = -1;
+  }
+  // Everything that arrives until the write end is closed.
+  std::string drain() {
+    std::string all;
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(r, buf, sizeof buf)) > 0) all.append(buf, static_cast<size_t>(n));
+    return all;
+  }
+  int r = -1, w = -1;
+};
 
 // The stream records of NAME=VALUE pairs with their source words.
 struct Rec {
