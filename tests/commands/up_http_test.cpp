@@ -6,23 +6,13 @@
 // programs themselves: `kepa`'s own state file, and no PostgreSQL library.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include "platform/process.h"
 #include "support/services.h"
 #include "support/testsupport.h"
+#include "tests/linux/httpserver.h"
 #include "toolkit/security.h"
 
 using namespace kiv;
@@ -33,136 +23,27 @@ namespace {
 const std::string kUp = std::string(KIV_BINARY_DIR) + "/commands/up";
 const std::string kKepa = std::string(KIV_BINARY_DIR) + "/commands/kepa";
 
-std::string lighttpd_path() {
-  for (const char* p : {"/usr/sbin/lighttpd", "/usr/bin/lighttpd", "/usr/local/sbin/lighttpd"})
-    if (::access(p, X_OK) == 0) return p;
-  return "";
-}
+using kivtest::lighttpd_missing;
+using kivtest::Reply;
 
-std::string lighttpd_missing() {
-  if (lighttpd_path().empty()) return "lighttpd is not installed (Debian package lighttpd)";
-  return "";
-}
-
-int free_port() {
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(s);
-  return ntohs(a.sin_port);
-}
-
-struct Reply {
-  int code = 0;
-  std::string body;
-};
-
-// One HTTP/1.0 exchange; code 0 when the server cannot be reached.
-Reply http(int port, const std::string& request) {
-  Reply r;
-  int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  timeval tv{30, 0};
-  ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    ::close(s);
-    return r;
-  }
-  ::send(s, request.data(), request.size(), MSG_NOSIGNAL);
-  std::string all;
-  char buf[8192];
-  ssize_t n;
-  while ((n = ::recv(s, buf, sizeof buf, 0)) > 0) all.append(buf, static_cast<size_t>(n));
-  ::close(s);
-  if (all.rfind("HTTP/1.", 0) == 0 && all.size() > 12) r.code = std::atoi(all.c_str() + 9);
-  size_t body = all.find("\r\n\r\n");
-  if (body != std::string::npos) r.body = all.substr(body + 4);
-  return r;
-}
-
-// The web server over a fresh home. The CGI script is a small wrapper that
-// runs `up` and records its exit status, which HTTP does not carry.
+// The web server over a fresh home, answering at /up.exe.
 class Server {
  public:
-  Server() {
-    home_ = dir_.path() / "home";
-    fs::copy(fs::path(KIV_FIXTURES) / "uphome", home_, fs::copy_options::recursive);
-    for (const char* d : {"tmp", "login", "logout", "session"}) fs::create_directories(home_ / d);
-    dir_.write("home/client/config/login_config", "up.exe_REG=self\nup.exe_AUTH=PASSR\n");
-    // A login file as accounts are written: the login, then the hash.
-    dir_.write("home/login/alice", "alice\n" + kiv::hash_password("s3cret pw").value() + "\n");
-    std::ofstream(home_ / "client/config/admin_states", std::ios::app) << "vmain=up_startup start.html\n";
-    const std::string script = dir_.write(
-        "cgi/up.exe", "#!/bin/sh\n\"" + kUp + "\"\necho $? >\"" + status_file() + "\"\n");
-    ::chmod(script.c_str(), 0755);
-    port_ = free_port();
-    std::string env = "\"NVHOME\" => \"" + home_.string() + "\"";
-    for (const char* v : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
-      if (const char* x = std::getenv(v)) env += std::string(", \"") + v + "\" => \"" + x + "\"";
-    const std::string conf = dir_.write(
-        "lighttpd.conf", "server.document-root = \"" + (dir_.path() / "cgi").string() +
-                             "\"\nserver.bind = \"127.0.0.1\"\nserver.port = " + std::to_string(port_) +
-                             "\nserver.modules = (\"mod_cgi\", \"mod_setenv\")\nserver.errorlog = \"" +
-                             (dir_.path() / "error.log").string() +
-                             "\"\ncgi.assign = (\"\" => \"\")\nsetenv.add-environment = (" + env + ")\n");
-    std::vector<std::string> args{lighttpd_path(), "-D", "-f", conf};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    for (int i = 0; i < 200 && pid_ > 0; ++i) {
-      int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      sockaddr_in a{};
-      a.sin_family = AF_INET;
-      a.sin_port = htons(static_cast<uint16_t>(port_));
-      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      bool up = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-      ::close(s);
-      if (up) return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
-  }
-  ~Server() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-  bool running() const { return pid_ > 0; }
-  std::string log() const { return kivtest::read_file((dir_.path() / "error.log").string()); }
+  Server() : home_(make_home()), http_(kUp, {{"NVHOME", home_.string()}}, "up.exe") {}
+  bool running() const { return http_.running(); }
+  std::string log() const { return http_.log(); }
 
   // A request; `status` gets up's exit status (-2 when none was recorded).
-  Reply get(const std::string& query, int& status) {
-    fs::remove(status_file());
-    Reply r = http(port_, "GET /up.exe?" + query + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
-    status = read_status();
-    return r;
-  }
+  Reply get(const std::string& query, int& status) { return http_.get(query, status); }
   Reply post(const std::string& body, int& status) {
-    fs::remove(status_file());
-    Reply r = http(port_, "POST /up.exe HTTP/1.0\r\nHost: 127.0.0.1\r\nContent-Type: "
-                          "application/x-www-form-urlencoded\r\nContent-Length: " +
-                              std::to_string(body.size()) + "\r\n\r\n" + body);
-    status = read_status();
-    return r;
+    return http_.post("application/x-www-form-urlencoded", body, status);
   }
   // A multipart POST with one upload of `data` beside the `action`.
   Reply upload(const std::string& action, const std::string& data, int& status) {
-    fs::remove(status_file());
     const std::string body = "--B\r\nContent-Disposition: form-data; name=\"KIVACTION\"\r\n\r\n" + action +
                              "\r\n--B\r\nContent-Disposition: form-data; name=\"attach1.VALUE\"; "
                              "filename=\"big.bin\"\r\n\r\n" + data + "\r\n--B--\r\n";
-    Reply r = http(port_, "POST /up.exe HTTP/1.0\r\nHost: 127.0.0.1\r\nContent-Type: multipart/form-data; "
-                          "boundary=B\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
-    status = read_status();
-    return r;
+    return http_.post("multipart/form-data; boundary=B", body, status);
   }
   // The files in the home's scratch folder (but the fixture's .keep).
   size_t scratch_files() const {
@@ -172,16 +53,21 @@ class Server {
   }
 
  private:
-  std::string status_file() const { return (dir_.path() / "status").string(); }
-  int read_status() const {
-    std::string s = kivtest::read_file(status_file());
-    return s.empty() ? -2 : std::atoi(s.c_str());
+  // The fixture's home with logins required and one account.
+  fs::path make_home() const {
+    const fs::path home = dir_.path() / "home";
+    fs::copy(fs::path(KIV_FIXTURES) / "uphome", home, fs::copy_options::recursive);
+    for (const char* d : {"tmp", "login", "logout", "session"}) fs::create_directories(home / d);
+    dir_.write("home/client/config/login_config", "up.exe_REG=self\nup.exe_AUTH=PASSR\n");
+    // A login file as accounts are written: the login, then the hash.
+    dir_.write("home/login/alice", "alice\n" + kiv::hash_password("s3cret pw").value() + "\n");
+    std::ofstream(home / "client/config/admin_states", std::ios::app) << "vmain=up_startup start.html\n";
+    return home;
   }
 
   kivtest::TempDir dir_;
   fs::path home_;
-  int port_ = 0;
-  pid_t pid_ = -1;
+  kivtest::HttpServer http_;
 };
 
 bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }

@@ -11,7 +11,6 @@
 #include "commands/up.h"
 #include "commands/upstartup.h"
 #include "platform/process.h"
-#include "tests/engine/casetest.h"
 #include "toolkit/kivcontext.h"
 #include "uptest.h"
 
@@ -271,19 +270,13 @@ const std::string kUpProgram = std::string(KIV_BINARY_DIR) + "/commands/up";
 // The sample installation over an SQLite data source of its own, for `up`
 // run as the web server runs it. Its state file binds the start page and the
 // add, so that one request runs no statement and the other runs several.
-class UpProcess : public casetest::CaseHome {
+class UpProcess : public uptest::CommandCaseHome {
  protected:
-  UpProcess() : CaseHome(kivtest::Road::sqlite) {}
+  UpProcess() : CommandCaseHome(kivtest::Road::sqlite) {}
 
   void SetUp() override {
-    CaseHome::SetUp();
+    CommandCaseHome::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    std::string objs = kivtest::read_file(path("client/config/tk_obj"));
-    const std::string from = "\tNAME=db_name\n\tVALUE=helpdesk\n";
-    const size_t at = objs.find(from);
-    ASSERT_NE(at, std::string::npos);
-    objs.replace(at, from.size(), "\tNAME=db_name\n\tVALUE=" + dsn_ + "\n");
-    home_.write("client/config/tk_obj", objs);
     home_.write("client/config/admin_states", "start=up_startup start.html\nadd=up_add added.html\n");
   }
 

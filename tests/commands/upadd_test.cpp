@@ -12,31 +12,19 @@
 #include "commands/up.h"
 #include "commands/upadd.h"
 #include "support/testsupport.h"
-#include "tests/engine/casetest.h"
 #include "platform/state.h"
 #include "toolkit/kivexfile.h"
+#include "uptest.h"
 
 using namespace kiv;
 using kivtest::exit_status;
 
 namespace {
 
-class UpAdd : public casetest::CaseHome, public ::testing::WithParamInterface<kivtest::Road> {
+// The command loads tk_obj itself: the sample's data source is the test's.
+class UpAdd : public uptest::CommandCaseHome, public ::testing::WithParamInterface<kivtest::Road> {
  protected:
-  UpAdd() : CaseHome(GetParam()) {}
-
-  void SetUp() override {
-    CaseHome::SetUp();
-    if (IsSkipped() || HasFatalFailure()) return;
-    // The command loads tk_obj itself: the sample's data source becomes the
-    // test's.
-    std::string objs = kivtest::read_file(path("client/config/tk_obj"));
-    const std::string from = "\tNAME=db_name\n\tVALUE=helpdesk\n";
-    const size_t at = objs.find(from);
-    ASSERT_NE(at, std::string::npos);
-    objs.replace(at, from.size(), "\tNAME=db_name\n\tVALUE=" + dsn_ + "\n");
-    home_.write("client/config/tk_obj", objs);
-  }
+  UpAdd() : CommandCaseHome(GetParam()) {}
 
   // More configuration for the command: objects appended to tk_obj.
   void configure(const std::string& blocks) {

@@ -40,13 +40,9 @@ class Barcode : public cgitest::HomeTest, public ::testing::WithParamInterface<P
  protected:
   Barcode() : cgitest::HomeTest("linuxhome") {}
   void SetUp() override {
+    // The home fixture clears the variables a command publishes, and the
+    // context's reset gives PATH back the value the test inherited.
     HomeTest::SetUp();
-    // The command start-up puts the home's folders in front of PATH; the
-    // test's own comes back afterwards.
-    const char* p = std::getenv("PATH");
-    env_.push_back(std::make_unique<kivtest::ScopedEnv>("PATH", p ? std::optional<std::string>(p) : std::nullopt));
-    for (const char* n : {"TODAY", "TIME", "TIME24", "TEMPLATE_PATH"})
-      env_.push_back(std::make_unique<kivtest::ScopedEnv>(n, std::nullopt));
     set("KIV_TAGSCANNER_IDLE_MS", "200");
     set_platform(GetParam());
     for (const char* tool : {"tagwriter", "tagscanner"}) link_tool(tool);

@@ -1,7 +1,8 @@
 // Helpers of the dispatcher and handler tests: a home made from
 // tests/fixtures/uphome with the CGI environment cleared and restored, a
-// request variable list as the start-up leaves it, and a whole `up` run in
-// this process.
+// request variable list as the start-up leaves it, a whole `up` run in
+// this process, and the sample installation over a database of its own for
+// commands that load tk_obj themselves.
 #pragma once
 
 #include <filesystem>
@@ -12,6 +13,7 @@
 
 #include "commands/up.h"
 #include "support/testsupport.h"
+#include "tests/engine/casetest.h"
 #include "toolkit/cgitest.h"
 #include "toolkit/kivexfile.h"
 
@@ -58,6 +60,26 @@ class UpHome : public cgitest::HomeTest {
     for (const std::string& a : args) argv.push_back(a.c_str());
     argv.push_back(nullptr);
     return kiv::up_main(static_cast<int>(args.size()), argv.data(), kiv::kUpStates);
+  }
+};
+
+// The sample installation over a data source of its own (casetest's home),
+// its tk_obj naming that data source in place of the sample's, so that a
+// command that loads tk_obj itself (in this process or as `up`) reaches the
+// test's database.
+class CommandCaseHome : public casetest::CaseHome {
+ protected:
+  explicit CommandCaseHome(kivtest::Road road) : CaseHome(road) {}
+
+  void SetUp() override {
+    CaseHome::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    std::string objs = kivtest::read_file(path("client/config/tk_obj"));
+    const std::string from = "\tNAME=db_name\n\tVALUE=helpdesk\n";
+    const size_t at = objs.find(from);
+    ASSERT_NE(at, std::string::npos);
+    objs.replace(at, from.size(), "\tNAME=db_name\n\tVALUE=" + dsn_ + "\n");
+    home_.write("client/config/tk_obj", objs);
   }
 };
 

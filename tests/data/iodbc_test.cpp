@@ -12,6 +12,7 @@
 #include "support/services.h"
 #include "support/testsupport.h"
 #include "tests/data/dbroad.h"
+#include "tests/data/fakedriver.h"
 #include "tests/data/odbcconfig.h"
 #include "toolkit/kivcontext.h"
 #include "toolkit/kivsettings.h"
@@ -332,23 +333,7 @@ TEST(OdbcConnectText, OnlyPlainValuesGoIntoTheText) {
 
 // A driver whose column description fails: the column keeps its place in
 // the key row, the rows and the type row, and the failure is shown.
-class OdbcFakeDriver : public kivtest::KivTest {
- protected:
-  void SetUp() override {
-    KivTest::SetUp();
-    fs::create_directories(home_.path() / "tmp");
-    reqctx().nvhome = home_.str();
-    dsn_ = kivtest::unique_name("kivfake");
-    kivtest::OdbcConfig::get().add_dsn(dsn_, {{"Driver", KIV_FAKEODBC}});
-  }
-  void TearDown() override {
-    EXPECT_TRUE(fs::is_empty(home_.path() / "tmp")) << "scratch file left behind";
-    kivtest::OdbcConfig::get().remove_dsn(dsn_);
-    KivTest::TearDown();
-  }
-  kivtest::TempDir home_;
-  std::string dsn_;
-};
+class OdbcFakeDriver : public kivtest::FakeDriverTest {};
 
 TEST_F(OdbcFakeDriver, ColumnWhoseDescriptionFailsKeepsItsPlace) {
   const DriverResults& r = driver_results();

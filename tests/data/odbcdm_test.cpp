@@ -5,38 +5,19 @@
 // database is needed).
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 #include "data/iodbc.h"
 #include "data/odbcdm.h"
 #include "data/webhandle_db.h"
 #include "platform/state.h"
 #include "support/testsupport.h"
-#include "tests/data/odbcconfig.h"
+#include "tests/data/fakedriver.h"
 #include "toolkit/kivcontext.h"
 
 using namespace kiv;
-namespace fs = std::filesystem;
 
 namespace {
 
-class DriverManager : public kivtest::KivTest {
- protected:
-  void SetUp() override {
-    KivTest::SetUp();
-    fs::create_directories(home_.path() / "tmp");
-    reqctx().nvhome = home_.str();
-    dsn_ = kivtest::unique_name("kivfake");
-    kivtest::OdbcConfig::get().add_dsn(dsn_, {{"Driver", KIV_FAKEODBC}});
-  }
-  void TearDown() override {
-    EXPECT_TRUE(fs::is_empty(home_.path() / "tmp")) << "scratch file left behind";
-    kivtest::OdbcConfig::get().remove_dsn(dsn_);
-    KivTest::TearDown();
-  }
-  kivtest::TempDir home_;
-  std::string dsn_;
-};
+class DriverManager : public kivtest::FakeDriverTest {};
 
 }  // namespace
 

@@ -15,9 +15,10 @@
 
 #include "linux/kivexec.h"
 #include "linux/unixcgi.h"
-#include "toolkit/kivexfile.h"
+#include "linuxtest.h"
 #include "platform/process.h"
 #include "support/testsupport.h"
+#include "toolkit/kivexfile.h"
 
 using namespace kiv;
 
@@ -44,8 +45,7 @@ ProgramRun run_on(const std::string& program, const std::string& stream, const k
   std::vector<std::string> args{program};
   std::vector<char*> argv{args[0].data(), nullptr};
   std::vector<std::string> env{"PATH=/usr/bin:/bin"};
-  for (const char* v : {"ASAN_OPTIONS", "UBSAN_OPTIONS"})
-    if (const char* x = std::getenv(v)) env.push_back(std::string(v) + "=" + x);
+  linuxtest::add_sanitizer_env(env);
   std::vector<char*> envp;
   for (auto& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);

@@ -17,34 +17,15 @@
 #include <thread>
 
 #include "linux/unixcgi.h"
+#include "linuxtest.h"
 #include "support/testsupport.h"
 
 using namespace kiv;
 using namespace kiv::kivexec;
+using linuxtest::Pipe;  // here, the web server's end of the page
 using namespace std::chrono_literals;
 
 namespace {
-
-// A pipe standing in for the web server's end of the page.
-class PagePipe {
- public:
-  explicit PagePipe(int capacity = 0) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-    r = fds[0];
-    w = fds[1];
-    if (capacity > 0) ::fcntl(w, F_SETPIPE_SZ, capacity);
-  }
-  ~PagePipe() {
-    close_read();
-    if (w >= 0) ::close(w);
-  }
-  void close_read() {
-    if (r >= 0) ::close(r);
-    r = -1;
-  }
-  int r = -1, w = -1;
-};
 
 // While it lives, SIGPIPE is ignored (as the front has it, through sigpipe
 // and the process layer) and SIGALRM interrupts calls every millisecond.
@@ -76,7 +57,7 @@ class Interruptions {
 class FrontRun : public kivtest::KivTest {};
 
 TEST_F(FrontRun, PiecesArriveWholeAtASlowPageThroughSignals) {
-  PagePipe page(4096);
+  Pipe page(4096);
   ::fcntl(page.w, F_SETFL, O_NONBLOCK);  // partial writes and EAGAIN as well
   frontstate().pagefd = page.w;
   std::string piece;
@@ -95,8 +76,7 @@ TEST_F(FrontRun, PiecesArriveWholeAtASlowPageThroughSignals) {
     EXPECT_EQ(commandread2out(piece.substr(0, 1)), 0);
     EXPECT_EQ(commandread2out(piece.substr(1)), 0);
   }
-  ::close(page.w);
-  page.w = -1;
+  page.close_write();
   reader.join();
   EXPECT_TRUE(got == piece) << got.size() << " of " << piece.size() << " bytes";
   EXPECT_FALSE(frontstate().page_gone);
@@ -105,7 +85,7 @@ TEST_F(FrontRun, PiecesArriveWholeAtASlowPageThroughSignals) {
 TEST_F(FrontRun, PageThatHasGoneOrTakesNothingDropsTheRest) {
   Interruptions signals;
   {
-    PagePipe page;
+    Pipe page;
     page.close_read();  // the web server has gone
     frontstate() = FrontState{};
     frontstate().pagefd = page.w;
@@ -116,7 +96,7 @@ TEST_F(FrontRun, PageThatHasGoneOrTakesNothingDropsTheRest) {
   {
     // A web server that stops reading holds a piece until the command's
     // limit, not longer.
-    PagePipe page(4096);
+    Pipe page(4096);
     frontstate() = FrontState{};
     frontstate().pagefd = page.w;
     frontstate().page_deadline = std::chrono::steady_clock::now() + 300ms;
@@ -131,7 +111,7 @@ TEST_F(FrontRun, PageThatHasGoneOrTakesNothingDropsTheRest) {
 // one that writes without end to a page nobody reads.
 TEST_F(FrontRun, TimeLimitEndsTheCommand) {
   for (const std::vector<std::string>& command : {std::vector<std::string>{"sleep", "30"}, {"yes"}}) {
-    PagePipe page(4096);  // never read
+    Pipe page(4096);  // never read
     frontstate() = FrontState{};
     frontstate().pagefd = page.w;
     frontstate().command_limit = 300ms;

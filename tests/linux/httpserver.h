@@ -1,7 +1,7 @@
-// lighttpd with mod_cgi on a loopback port for the Linux road's end-to-end
-// tests: one CGI script, a small wrapper that runs the front program and
-// records its exit status (which HTTP does not carry), and the environment
-// the front gets through setenv.add-environment.
+// lighttpd with mod_cgi on a loopback port for the end-to-end tests of `up`
+// and of the Linux front: one CGI script, a small wrapper that runs the
+// program and records its exit status (which HTTP does not carry), and the
+// environment the program gets through setenv.add-environment.
 #pragma once
 
 #include <arpa/inet.h>
@@ -25,7 +25,7 @@
 
 extern char** environ;
 
-namespace linuxtest {
+namespace kivtest {
 
 inline std::string lighttpd_path() {
   for (const char* p : {"/usr/sbin/lighttpd", "/usr/bin/lighttpd", "/usr/local/sbin/lighttpd"})
@@ -44,10 +44,14 @@ struct Reply {
 
 class HttpServer {
  public:
-  // `program` answers every request under /upcgi; `env` are NAME=value pairs.
-  HttpServer(const std::string& program, const std::vector<std::pair<std::string, std::string>>& env) {
+  // `program` answers every request to /<script>; `env` are NAME=value
+  // pairs.
+  HttpServer(const std::string& program, const std::vector<std::pair<std::string, std::string>>& env,
+             const std::string& script_name = "upcgi")
+      : script_name_(script_name) {
     std::filesystem::permissions(dir_.path(), std::filesystem::perms(0755));
-    const std::string script = dir_.write("cgi/upcgi", "#!/bin/sh\n\"" + program + "\"\necho $? >\"" + status_file() + "\"\n");
+    const std::string script =
+        dir_.write("cgi/" + script_name_, "#!/bin/sh\n\"" + program + "\"\necho $? >\"" + status_file() + "\"\n");
     ::chmod(script.c_str(), 0755);
     port_ = free_port();
     std::string vars;
@@ -84,14 +88,16 @@ class HttpServer {
   bool running() const { return pid_ > 0; }
   std::string log() const { return kivtest::read_file(dir_.str() + "/error.log"); }
 
-  // A GET of /upcgi?<query>; `status` gets the front's exit status (-2 when
-  // none was recorded).
+  // A GET of /<script>?<query>; `status` gets the program's exit status
+  // (-2 when none was recorded).
   Reply get(const std::string& query, int& status) {
-    std::filesystem::remove(status_file());
-    Reply r = exchange("GET /upcgi?" + query + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
-    const std::string s = kivtest::read_file(status_file());
-    status = s.empty() ? -2 : std::atoi(s.c_str());
-    return r;
+    return request("GET /" + script_name_ + "?" + query + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n", status);
+  }
+  // A POST of `body` of this content type to /<script>; `status` as for get.
+  Reply post(const std::string& content_type, const std::string& body, int& status) {
+    return request("POST /" + script_name_ + " HTTP/1.0\r\nHost: 127.0.0.1\r\nContent-Type: " + content_type +
+                       "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body,
+                   status);
   }
 
  private:
@@ -123,6 +129,15 @@ class HttpServer {
     }
     return s;
   }
+  // One HTTP/1.0 exchange and the exit status the wrapper recorded; code 0
+  // when the server cannot be reached.
+  Reply request(const std::string& text, int& status) {
+    std::filesystem::remove(status_file());
+    Reply r = exchange(text);
+    const std::string s = kivtest::read_file(status_file());
+    status = s.empty() ? -2 : std::atoi(s.c_str());
+    return r;
+  }
   Reply exchange(const std::string& request) {
     Reply r;
     const int s = connect_to(port_, true);
@@ -143,9 +158,10 @@ class HttpServer {
   }
   std::string status_file() const { return dir_.str() + "/status"; }
 
+  std::string script_name_;
   kivtest::TempDir dir_;
   int port_ = 0;
   pid_t pid_ = -1;
 };
 
-}  // namespace linuxtest
+}  // namespace kivtest

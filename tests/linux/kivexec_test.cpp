@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "linux/kivexec.h"
+#include "linuxtest.h"
 #include "support/testsupport.h"
 #include "toolkit/kivcontext.h"
 #include "toolkit/kivexfile.h"
@@ -21,6 +22,7 @@
 
 using namespace kiv;
 using namespace kiv::kivexec;
+using linuxtest::Pipe;
 
 namespace {
 
@@ -34,29 +36,6 @@ std::string head(uint32_t source, int32_t namelen, int32_t valuelen) {
   return word(source) + word(0) + word(static_cast<uint32_t>(namelen)) + word(static_cast<uint32_t>(valuelen)) +
          word(0);
 }
-
-class Pipe {
- public:
-  Pipe() {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-    r = fds[0];
-    w = fds[1];
-  }
-  ~Pipe() {
-    if (r >= 0) ::close(r);
-    if (w >= 0) ::close(w);
-  }
-  // Everything that arrives until the write end is closed.
-  std::string drain() {
-    std::string all;
-    char buf[4096];
-    ssize_t n;
-    while ((n = ::read(r, buf, sizeof buf)) > 0) all.append(buf, static_cast<size_t>(n));
-    return all;
-  }
-  int r = -1, w = -1;
-};
 
 // The bytes writeexdata sends for a list, through a pipe.
 std::string sent(const exlist* list) {
@@ -76,8 +55,7 @@ exlist received(const std::string& bytes) {
   Pipe p;
   std::thread writer([&] {
     commandwritebuf(p.w, bytes);
-    ::close(p.w);
-    p.w = -1;
+    p.close_write();
   });
   exlist list;
   readexdata_from(p.r, list);
@@ -272,8 +250,7 @@ TEST_F(Stream, ReadexdataReadsDescriptorZeroOnce) {
   Pipe p;
   const std::string bytes = exdatarecord("KIVACTION", "label", 0) + exdatarecord("USER", "65534", 1);
   commandwritebuf(p.w, bytes);
-  ::close(p.w);
-  p.w = -1;
+  p.close_write();
   const int saved = ::dup(0);
   ASSERT_GE(saved, 0);
   ASSERT_EQ(::dup2(p.r, 0), 0);

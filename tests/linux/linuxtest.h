@@ -1,9 +1,10 @@
 // Helpers of the Linux road's tests: a home made from tests/fixtures/linuxhome
 // (client/bin linking the built station tools), the front program upcgi run
-// as a process with a CGI environment, and the bytes of the request variable
-// stream a state file and a form give.
+// as a process with a CGI environment, the bytes of the request variable
+// stream a state file and a form give, and a pipe for the stream and the page.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,6 +35,42 @@ inline void add_sanitizer_env(std::vector<std::string>& env) {
     if (const char* x = std::getenv(v)) env.push_back(std::string(v) + "=" + x);
 }
 
+// A pipe whose ends close with it; an end closed before is -1. A
+// `capacity` above 0 sizes the pipe (F_SETPIPE_SZ).
+class Pipe {
+ public:
+  explicit Pipe(int capacity = 0) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    r = fds[0];
+    w = fds[1];
+    if (capacity > 0) ::fcntl(w, F_SETPIPE_SZ, capacity);
+  }
+  ~Pipe() {
+    close_read();
+    close_write();
+  }
+  Pipe(const Pipe&) = delete;
+  Pipe& operator=(const Pipe&) = delete;
+  void close_read() {
+    if (r >= 0) ::close(r);
+    r = -1;
+  }
+  void close_write() {
+    if (w >= 0) ::close(w);
+    w = -1;
+  }
+  // Everything that arrives until the write end is closed.
+  std::string drain() {
+    std::string all;
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(r, buf, sizeof buf)) > 0) all.append(buf, static_cast<size_t>(n));
+    return all;
+  }
+  int r = -1, w = -1;
+};
+
 // The stream records of NAME=VALUE pairs with their source words.
 struct Rec {
   std::string name, value;
@@ -59,10 +96,11 @@ class Home {
     return dir_.write(relative, content);
   }
   // A front started as root runs no command without USER: under root the
-  // state file names 65534, the home is made traversable and tmp is handed
-  // to that user (the front removes uploads there after the switch). The
-  // record the USER line adds to the stream, none when not root.
-  std::vector<Rec> run_as_user() const;
+  // state file names `uid` (65534 unless a test needs another), the home is
+  // made traversable and tmp is handed to that user and `gid` (the front
+  // removes uploads there after the switch). The record the USER line adds
+  // to the stream, none when not root.
+  std::vector<Rec> run_as_user(uid_t uid = 65534, gid_t gid = 65534) const;
 
  private:
   kivtest::TempDir dir_;
@@ -82,8 +120,9 @@ inline std::vector<std::string> cgi_env(const Home& home, const std::string& met
   return env;
 }
 
-// upcgi with a query string (GET) or a URL-encoded body (POST). Variables
-// of `extra` replace those of the same name.
+// upcgi with a query string (GET) or a body (POST, URL-encoded unless
+// `content_type` says otherwise). Variables of `extra` replace those of the
+// same name.
 inline kiv::process::Result upcgi_get(const Home& home, const std::string& query,
                                       const std::vector<std::string>& extra = {}) {
   kiv::process::Options o;
@@ -100,10 +139,11 @@ inline kiv::process::Result upcgi_get(const Home& home, const std::string& query
   return kiv::process::run({kUpcgi}, o);
 }
 
-inline kiv::process::Result upcgi_post(const Home& home, const std::string& body) {
+inline kiv::process::Result upcgi_post(const Home& home, const std::string& body,
+                                       const std::string& content_type = "application/x-www-form-urlencoded") {
   kiv::process::Options o;
   o.env = cgi_env(home, "POST");
-  o.env.push_back("CONTENT_TYPE=application/x-www-form-urlencoded");
+  o.env.push_back("CONTENT_TYPE=" + content_type);
   o.env.push_back("CONTENT_LENGTH=" + std::to_string(body.size()));
   o.input = body;
   o.capture_output = true;
@@ -117,12 +157,12 @@ inline std::string records(const std::vector<Rec>& recs) {
   return s;
 }
 
-inline std::vector<Rec> Home::run_as_user() const {
+inline std::vector<Rec> Home::run_as_user(uid_t uid, gid_t gid) const {
   if (::geteuid() != 0) return {};
-  state_lines("USER=65534\n");
+  state_lines("USER=" + std::to_string(uid) + "\n");
   fs::permissions(path(), fs::perms(0755));
-  if (::chown(path("tmp").c_str(), 65534, 65534) != 0) throw std::runtime_error("chown tmp");
-  return {{"USER", "65534", 1}};
+  if (::chown(path("tmp").c_str(), uid, gid) != 0) throw std::runtime_error("chown tmp");
+  return {{"USER", std::to_string(uid), 1}};
 }
 
 // The records of the fixture's state file lines, in order.

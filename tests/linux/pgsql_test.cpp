@@ -10,6 +10,7 @@
 #include "linux/pgsql.h"
 #include "support/services.h"
 #include "support/testsupport.h"
+#include "tests/data/odbcconfig.h"
 #include "toolkit/kivcontext.h"
 #include "toolkit/kivsettings.h"
 
@@ -25,8 +26,7 @@ class Pgsql : public kivtest::KivTest {
     KIV_NEED_SERVICE(kivtest::postgres_missing());
     fs::create_directories(home_.path() / "tmp");
     reqctx().nvhome = home_.str();
-    static int n = 0;
-    db_ = "kivpq_" + std::to_string(::getpid()) + "_" + std::to_string(++n);
+    db_ = kivtest::unique_name("kivpq");
     ASSERT_EQ(pgsql::kivodbcexecute(nullptr, 0, "postgres", "create database " + db_), 0)
         << driver_results().odbcerror;
     created_ = true;

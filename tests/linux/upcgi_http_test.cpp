@@ -17,6 +17,9 @@
 #include "tests/tools/toolrun.h"
 
 using namespace linuxtest;
+using kivtest::HttpServer;
+using kivtest::lighttpd_missing;
+using kivtest::Reply;
 namespace fs = std::filesystem;
 
 namespace {
@@ -26,10 +29,7 @@ TEST(UpcgiOverHttp, LabelAndIntakeOnTheStationsTerminals) {
   Home home;
   kivtest::Pty printer, reader;
   home.state_lines("bc_printer_port.VALUE=" + printer.name() + "\nbc_reader_port.VALUE=" + reader.name() + "\n");
-  if (::geteuid() == 0) {
-    home.state_lines("USER=65534\n");
-    fs::permissions(home.path(), fs::perms(0755));
-    ASSERT_EQ(::chown(home.path("tmp").c_str(), 65534, 65534), 0);
+  if (!home.run_as_user().empty()) {
     ASSERT_EQ(::fchown(printer.slave(), 65534, 65534), 0);
     ASSERT_EQ(::fchown(reader.slave(), 65534, 65534), 0);
   }

@@ -9,14 +9,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <ctime>
-
 #include "data/dbdriver.h"
 #include "data/webhandle_db.h"
 #include "linux/pgsql.h"
 #include "linuxtest.h"
 #include "platform/flavour.h"
 #include "support/services.h"
+#include "tests/data/odbcconfig.h"
 #include "toolkit/kivcontext.h"
 
 using namespace kiv;
@@ -32,7 +31,7 @@ class UpcgiPostgres : public kivtest::KivTest {
     set_platform(Platform::linux);
     reqctx().nvhome = home.path();
     pgsql::use_pgsql_driver();
-    db_ = "kivupcgi_" + std::to_string(::getpid()) + "_" + std::to_string(std::time(nullptr));
+    db_ = kivtest::unique_name("kivupcgi");
     ASSERT_EQ(kivodbcexec(nullptr, 0, "postgres", "create database " + db_), 0) << driver_results().odbcerror;
     created_ = true;
     exec("create table cases (case_num varchar(20), title varchar(80))");
@@ -55,9 +54,7 @@ TEST_F(UpcgiPostgres, CommandFindsACaseWithTheFrontsDatabaseSettings) {
     struct stat st;
     ASSERT_EQ(::stat(std::getenv("PGHOST"), &st), 0);
     ASSERT_NE(st.st_uid, 0u) << "the cluster runs as root";
-    home.state_lines("USER=" + std::to_string(st.st_uid) + "\n");
-    std::filesystem::permissions(home.path(), std::filesystem::perms(0755));
-    ASSERT_EQ(::chown(home.path("tmp").c_str(), st.st_uid, st.st_gid), 0);
+    home.run_as_user(st.st_uid, st.st_gid);
   }
   std::vector<std::string> pg;
   for (const char* v : {"PGHOST", "PGPORT", "PGUSER"})

@@ -188,14 +188,7 @@ TEST_F(Upcgi, UploadsTheCommandLeftAreRemovedAtTheEnd) {
       "--B\r\nContent-Disposition: form-data; name=\"KIVACTION\"\r\n\r\necho\r\n"
       "--B\r\nContent-Disposition: form-data; name=\"attach1.VALUE\"; filename=\"a.txt\"\r\n"
       "Content-Type: text/plain\r\n\r\nDATA\r\n--B--\r\n";
-  process::Options o;
-  o.env = cgi_env(home, "POST");
-  o.env.push_back("CONTENT_TYPE=multipart/form-data; boundary=B");
-  o.env.push_back("CONTENT_LENGTH=" + std::to_string(body.size()));
-  o.input = body;
-  o.capture_output = true;
-  o.capture_errors = true;
-  process::Result r = process::run({kUpcgi}, o);
+  process::Result r = upcgi_post(home, body, "multipart/form-data; boundary=B");
   ASSERT_TRUE(r.ok()) << r.errors;
   EXPECT_TRUE(has(r.output, "attach1.VALUE")) << r.output;
   std::vector<std::string> left;
