@@ -35,6 +35,7 @@ same() {  # same <what> <expected> <actual>
   [ "$2" = "$3" ] || fail "$1: expected '$2', got '$3'"
 }
 contains() { grep -qF -- "$2" <<<"$1"; }
+not() { ! "$@"; }  # check <what> not <command...>: the command fails
 finish() {
   if [ $failures -ne 0 ]; then
     echo "$failures check(s) failed" >&2
