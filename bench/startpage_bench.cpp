@@ -14,6 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench/benchsupport.h"
 #include "commands/up.h"
 #include "platform/output.h"
 #include "platform/process.h"
@@ -28,17 +29,8 @@ namespace {
 
 // A copy of the benchmark's home in the temporary area: the request may write
 // under tmp, and the sources stay untouched.
-struct Home {
-  Home() {
-    path = fs::temp_directory_path() / ("kiv_startpage_bench." + std::to_string(::getpid()));
-    fs::remove_all(path);
-    fs::copy(fs::path(KIV_SOURCE_DIR) / "tests/fixtures/benchhome", path, fs::copy_options::recursive);
-  }
-  ~Home() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-  fs::path path;
+struct Home : kiv::bench::CopiedHome {
+  Home() : CopiedHome(fs::path(KIV_SOURCE_DIR) / "tests/fixtures/benchhome", "kiv_startpage_bench") {}
 };
 
 // The environment a web server (lighttpd's mod_cgi) gives a GET of the start
@@ -212,11 +204,4 @@ BENCHMARK(BM_StartPageInProcess)->Unit(benchmark::kMicrosecond)->MinTime(3.0);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  benchmark::AddCustomContext("build", KIV_BUILD_DESCRIPTION);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return kiv::bench::main_with_build(argc, argv); }

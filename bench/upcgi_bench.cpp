@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/benchsupport.h"
 #include "platform/process.h"
 
 namespace fs = std::filesystem;
@@ -23,16 +24,9 @@ namespace {
 const std::string kBuild = KIV_BINARY_DIR;
 
 // A home from a fixture of the tests, removed at the end.
-struct Home {
-  explicit Home(const char* fixture) {
-    path = fs::temp_directory_path() / ("kiv_upcgi_bench." + std::to_string(::getpid()) + "." + fixture);
-    fs::remove_all(path);
-    fs::copy(fs::path(KIV_SOURCE_DIR) / "tests/fixtures" / fixture, path, fs::copy_options::recursive);
-  }
-  ~Home() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
+struct Home : kiv::bench::CopiedHome {
+  explicit Home(const char* fixture)
+      : CopiedHome(fs::path(KIV_SOURCE_DIR) / "tests/fixtures" / fixture, std::string("kiv_upcgi_bench.") + fixture) {}
   std::string str(const std::string& rel = "") const { return rel.empty() ? path.string() : (path / rel).string(); }
   // A front started as root runs its commands only as the state file's
   // USER: under root that is 65534, which may then pass the home and write
@@ -44,7 +38,6 @@ struct Home {
     for (const std::string& rel : writable)
       if (::chown(str(rel).c_str(), 65534, 65534) != 0) std::perror(rel.c_str());
   }
-  fs::path path;
 };
 
 std::vector<std::string> cgi_env(const std::string& home, const std::string& query) {
