@@ -7,10 +7,10 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <unistd.h>
 
+#include "bench/benchsupport.h"
 #include "data/iodbc.h"
 #include "data/webhandle_db.h"
 #include "linux/pgsql.h"
@@ -34,21 +34,8 @@ struct Setup {
     reqctx().nvhome = dir.string();
     pg = std::getenv("PGHOST") != nullptr;
     pgdb = "kivbench_" + std::to_string(::getpid());
-    std::string drivers = "/usr/lib/x86_64-linux-gnu/odbc";
-    for (const char* d : {"/usr/lib/x86_64-linux-gnu/odbc", "/usr/lib/aarch64-linux-gnu/odbc", "/usr/lib/odbc"})
-      if (fs::exists(fs::path(d) / "libsqlite3odbc.so")) {
-        drivers = d;
-        break;
-      }
-    std::ofstream(dir / "odbcinst.ini") << "[PostgreSQL ANSI]\nDriver=" << drivers << "/psqlodbca.so\n"
-                                        << "[SQLite3]\nDriver=" << drivers << "/libsqlite3odbc.so\n";
-    auto env = [](const char* n) { return std::string(std::getenv(n) ? std::getenv(n) : ""); };
-    std::ofstream(dir / "odbc.ini") << "[benchlite]\nDriver=SQLite3\nDatabase=" << (dir / "bench.db").string()
-                                    << "\n[benchpg]\nDriver=PostgreSQL ANSI\nServername=" << env("PGHOST")
-                                    << "\nPort=" << env("PGPORT") << "\nUsername=" << env("PGUSER")
-                                    << "\nDatabase=" << pgdb << "\n";
-    setenv("ODBCSYSINI", dir.c_str(), 1);
-    setenv("ODBCINI", (dir / "odbc.ini").c_str(), 1);
+    bench::write_odbc_config(dir, "[benchlite]\nDriver=SQLite3\nDatabase=" + (dir / "bench.db").string() + "\n" +
+                                      bench::pg_source("benchpg", pgdb));
     const char* table =
         "create table kiv_case (id_num integer, title varchar(80), status varchar(20), opened date, "
         "problem text)";

@@ -14,6 +14,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "bench/benchsupport.h"
 #include "data/iodbc.h"
 #include "data/webhandle_db.h"
 #include "engine/upcommon.h"
@@ -82,23 +83,9 @@ struct Setup {
     reqctx().nvhome = dir.string();
     pg = std::getenv("PGHOST") != nullptr;
     pgdb = "kivfind_" + std::to_string(::getpid());
-    std::string drivers = "/usr/lib/x86_64-linux-gnu/odbc";
-    for (const char* d : {"/usr/lib/x86_64-linux-gnu/odbc", "/usr/lib/aarch64-linux-gnu/odbc", "/usr/lib/odbc"})
-      if (fs::exists(fs::path(d) / "libsqlite3odbc.so")) {
-        drivers = d;
-        break;
-      }
-    auto env = [](const char* n) { return std::string(std::getenv(n) ? std::getenv(n) : ""); };
-    std::ofstream(dir / "odbcinst.ini") << "[PostgreSQL ANSI]\nDriver=" << drivers << "/psqlodbca.so\n"
-                                        << "[SQLite3]\nDriver=" << drivers << "/libsqlite3odbc.so\n";
-    std::ofstream(dir / "odbc.ini") << "[findlite]\nDriver=SQLite3\nDatabase=" << (dir / "cases.db").string()
-                                    << "\nTimeout=60000\n[findpgadmin]\nDriver=PostgreSQL ANSI\nServername="
-                                    << env("PGHOST") << "\nPort=" << env("PGPORT") << "\nUsername="
-                                    << env("PGUSER") << "\nDatabase=postgres\n[findpg]\nDriver=PostgreSQL "
-                                    << "ANSI\nServername=" << env("PGHOST") << "\nPort=" << env("PGPORT")
-                                    << "\nUsername=" << env("PGUSER") << "\nDatabase=" << pgdb << "\n";
-    setenv("ODBCSYSINI", dir.c_str(), 1);
-    setenv("ODBCINI", (dir / "odbc.ini").c_str(), 1);
+    bench::write_odbc_config(dir, "[findlite]\nDriver=SQLite3\nDatabase=" + (dir / "cases.db").string() +
+                                      "\nTimeout=60000\n" + bench::pg_source("findpgadmin", "postgres") +
+                                      bench::pg_source("findpg", pgdb));
     const std::string sql = schema();
     const std::string rows = cases_insert();
     exec_statements("findlite", sql);
@@ -186,11 +173,4 @@ BENCHMARK(BM_FindAllPostgres)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FindOnePostgres)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FindCategoryPostgres)->Unit(benchmark::kMillisecond);
 
-int main(int argc, char** argv) {
-  benchmark::AddCustomContext("build", KIV_BUILD_DESCRIPTION);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return kiv::bench::main_with_build(argc, argv); }

@@ -14,6 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench/benchsupport.h"
 #include "commands/up.h"
 #include "platform/output.h"
 #include "platform/process.h"
@@ -28,17 +29,8 @@ namespace {
 
 // A copy of the benchmark's home in the temporary area: the request may write
 // under tmp, and the sources stay untouched.
-struct Home {
-  Home() {
-    path = fs::temp_directory_path() / ("kiv_startpage_bench." + std::to_string(::getpid()));
-    fs::remove_all(path);
-    fs::copy(fs::path(KIV_SOURCE_DIR) / "tests/fixtures/benchhome", path, fs::copy_options::recursive);
-  }
-  ~Home() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-  fs::path path;
+struct Home : kiv::bench::CopiedHome {
+  Home() : CopiedHome(fs::path(KIV_SOURCE_DIR) / "tests/fixtures/benchhome", "kiv_startpage_bench") {}
 };
 
 // The environment a web server (lighttpd's mod_cgi) gives a GET of the start
@@ -106,39 +98,45 @@ void child_counters(benchmark::State& state, const ChildCost& before) {
   state.counters["child_minflt"] = benchmark::Counter(now.minflt - before.minflt, benchmark::Counter::kAvgIterations);
 }
 
-// Runs the program once per iteration; besides the wall time, child_cpu_us
-// is the processor time of one run of the program itself, which depends
-// less on the other load of the machine, and child_minflt its page faults.
-void run_program(benchmark::State& state, const std::string& program, bool start_page) {
-  Home home;
+// Runs `program` in `env` once per iteration, each run's output accepted by
+// `good`; a failed or refused run stops the benchmark with `name` in the
+// message. Besides the wall time, child_cpu_us is the processor time of one
+// run of the program itself, which depends less on the other load of the
+// machine, and child_minflt its page faults. Gives the last output.
+std::string run_program(benchmark::State& state, const std::string& name, const std::string& program,
+                        std::vector<std::string> env, bool (*good)(const std::string&)) {
   kiv::process::Options o;
   o.capture_output = true;
-  o.env = cgi_environment(home);
+  o.env = std::move(env);
   const std::vector<std::string> argv{program};
-  std::string page;
+  std::string output;
   const ChildCost before = children_cost();
   for (auto _ : state) {
     kiv::process::Result r = kiv::process::run(argv, o);
-    if (!r.ok() || (start_page && !whole_page(r.output))) {
-      state.SkipWithError((program + " failed: " + kiv::process::describe(r, o)).c_str());
+    if (!r.ok() || !good(r.output)) {
+      state.SkipWithError((name + " failed: " + kiv::process::describe(r, o)).c_str());
       break;
     }
-    page = std::move(r.output);
+    output = std::move(r.output);
   }
   child_counters(state, before);
-  context(state, page);
+  return output;
 }
 
 // `up` as the web server runs it, from the start of its process to its exit.
 void BM_StartPageRequest(benchmark::State& state) {
-  run_program(state, std::string(KIV_BINARY_DIR) + "/commands/up", true);
+  Home home;
+  const std::string up = std::string(KIV_BINARY_DIR) + "/commands/up";
+  context(state, run_program(state, up, up, cgi_environment(home), whole_page));
 }
 BENCHMARK(BM_StartPageRequest)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(3.0);
 
 // The floor: a bare C CGI program of the same build, through the same
 // process layer and with the same environment.
 void BM_BareCgiRequest(benchmark::State& state) {
-  run_program(state, std::string(KIV_BINARY_DIR) + "/bench/bare_cgi", false);
+  Home home;
+  const std::string bare = std::string(KIV_BINARY_DIR) + "/bench/bare_cgi";
+  context(state, run_program(state, bare, bare, cgi_environment(home), [](const std::string&) { return true; }));
 }
 BENCHMARK(BM_BareCgiRequest)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(3.0);
 
@@ -148,21 +146,20 @@ BENCHMARK(BM_BareCgiRequest)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinT
 // a new process.
 void BM_UpVersion(benchmark::State& state) {
   Home home;
-  kiv::process::Options o;
-  o.capture_output = true;
-  o.env = {"NVHOME=" + home.path.string(), "PATH=/usr/local/bin:/usr/bin:/bin"};
-  const std::vector<std::string> argv{std::string(KIV_BINARY_DIR) + "/commands/up"};
-  const ChildCost before = children_cost();
-  for (auto _ : state) {
-    kiv::process::Result r = kiv::process::run(argv, o);
-    if (!r.ok() || r.output.find("Version: ") == std::string::npos) {
-      state.SkipWithError(("up failed: " + kiv::process::describe(r, o)).c_str());
-      break;
-    }
-  }
-  child_counters(state, before);
+  run_program(state, "up", std::string(KIV_BINARY_DIR) + "/commands/up",
+              {"NVHOME=" + home.path.string(), "PATH=/usr/local/bin:/usr/bin:/bin"},
+              [](const std::string& output) { return output.find("Version: ") != std::string::npos; });
 }
 BENCHMARK(BM_UpVersion)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(3.0);
+
+// Replaces the environment of this process with `vars` (each NAME=value).
+void put_environment(const std::vector<std::string>& vars) {
+  clearenv();
+  for (const std::string& v : vars) {
+    size_t eq = v.find('=');
+    setenv(v.substr(0, eq).c_str(), v.c_str() + eq + 1, 1);
+  }
+}
 
 // The request's own work: what `up`'s main does for the same request, run in
 // this process. Between runs, out of the timing, the environment is put back
@@ -173,19 +170,12 @@ void BM_StartPageInProcess(benchmark::State& state) {
   std::vector<std::string> saved;
   for (char** e = environ; *e; ++e) saved.emplace_back(*e);
   const std::vector<std::string> cgi = cgi_environment(home);
-  auto set_environment = [&cgi] {
-    clearenv();
-    for (const std::string& v : cgi) {
-      size_t eq = v.find('=');
-      setenv(v.substr(0, eq).c_str(), v.c_str() + eq + 1, 1);
-    }
-  };
   kiv::kiv_malloc_init();
   kiv::StringSink page, console;
   const char* argv[] = {"up", nullptr};
   for (auto _ : state) {
     state.PauseTiming();
-    set_environment();
+    put_environment(cgi);
     kiv::reset_process_state();
     page.clear();
     kiv::set_out(&page);
@@ -201,22 +191,11 @@ void BM_StartPageInProcess(benchmark::State& state) {
   kiv::set_out(nullptr);
   kiv::set_err(nullptr);
   kiv::reset_process_state();
-  clearenv();
-  for (const std::string& v : saved) {
-    size_t eq = v.find('=');
-    setenv(v.substr(0, eq).c_str(), v.c_str() + eq + 1, 1);
-  }
+  put_environment(saved);
   context(state, page.text());
 }
 BENCHMARK(BM_StartPageInProcess)->Unit(benchmark::kMicrosecond)->MinTime(3.0);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  benchmark::AddCustomContext("build", KIV_BUILD_DESCRIPTION);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return kiv::bench::main_with_build(argc, argv); }

@@ -7,25 +7,16 @@
 
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 
+#include "bench/benchsupport.h"
 #include "platform/process.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Home {
-  Home() {
-    path = fs::temp_directory_path() / ("kiv_up_bench." + std::to_string(::getpid()));
-    fs::remove_all(path);
-    fs::copy(fs::path(KIV_SOURCE_DIR) / "tests/fixtures/uphome", path, fs::copy_options::recursive);
-  }
-  ~Home() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-  fs::path path;
+struct Home : kiv::bench::CopiedHome {
+  Home() : CopiedHome(fs::path(KIV_SOURCE_DIR) / "tests/fixtures/uphome", "kiv_up_bench") {}
 };
 
 void BM_UpStartPage(benchmark::State& state) {

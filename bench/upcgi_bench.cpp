@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/benchsupport.h"
 #include "platform/process.h"
 
 namespace fs = std::filesystem;
@@ -23,16 +24,9 @@ namespace {
 const std::string kBuild = KIV_BINARY_DIR;
 
 // A home from a fixture of the tests, removed at the end.
-struct Home {
-  explicit Home(const char* fixture) {
-    path = fs::temp_directory_path() / ("kiv_upcgi_bench." + std::to_string(::getpid()) + "." + fixture);
-    fs::remove_all(path);
-    fs::copy(fs::path(KIV_SOURCE_DIR) / "tests/fixtures" / fixture, path, fs::copy_options::recursive);
-  }
-  ~Home() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
+struct Home : kiv::bench::CopiedHome {
+  explicit Home(const char* fixture)
+      : CopiedHome(fs::path(KIV_SOURCE_DIR) / "tests/fixtures" / fixture, std::string("kiv_upcgi_bench.") + fixture) {}
   std::string str(const std::string& rel = "") const { return rel.empty() ? path.string() : (path / rel).string(); }
   // A front started as root runs its commands only as the state file's
   // USER: under root that is 65534, which may then pass the home and write
@@ -44,7 +38,6 @@ struct Home {
     for (const std::string& rel : writable)
       if (::chown(str(rel).c_str(), 65534, 65534) != 0) std::perror(rel.c_str());
   }
-  fs::path path;
 };
 
 std::vector<std::string> cgi_env(const std::string& home, const std::string& query) {
@@ -60,13 +53,15 @@ std::vector<std::string> cgi_env(const std::string& home, const std::string& que
           "REMOTE_ADDR=127.0.0.1"};
 }
 
-// Runs the request until the time is up; `expect` must be in every page.
+// Runs the request until the time is up; every run must end by itself with
+// `status` and have `expect` in its page.
 void requests(benchmark::State& state, const std::vector<std::string>& argv, const kiv::process::Options& o,
-              const std::string& expect) {
+              const std::string& expect, int status = 0) {
   size_t bytes = 0;
   for (auto _ : state) {
     kiv::process::Result r = kiv::process::run(argv, o);
-    if (!r.ok() || r.output.find(expect) == std::string::npos) {
+    const bool ended = r.started && !r.timed_out && r.signal == 0 && r.status == status;
+    if (!ended || r.output.find(expect) == std::string::npos) {
       state.SkipWithError(("request failed: " + kiv::process::describe(r, o) + " " + r.output).c_str());
       break;
     }
@@ -82,16 +77,7 @@ void BM_UpcgiAlone(benchmark::State& state) {
   kiv::process::Options o;
   o.capture_output = true;
   o.env = cgi_env(home.str(), "KIVACTION=unbound&subject.VALUE=printer");
-  size_t bytes = 0;
-  for (auto _ : state) {
-    kiv::process::Result r = kiv::process::run({kBuild + "/linux/upcgi"}, o);
-    if (!r.started || r.status != 255 || r.output.find("No command for action") == std::string::npos) {
-      state.SkipWithError(("request failed: " + kiv::process::describe(r, o)).c_str());
-      break;
-    }
-    bytes = r.output.size();
-  }
-  state.counters["page_bytes"] = static_cast<double>(bytes);
+  requests(state, {kBuild + "/linux/upcgi"}, o, "No command for action", 255);
 }
 BENCHMARK(BM_UpcgiAlone)->Unit(benchmark::kMicrosecond)->UseRealTime()->MinTime(3.0);
 

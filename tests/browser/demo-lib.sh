@@ -1,18 +1,22 @@
 # Helpers of the scripts that run scripts/demo as a person does (demo-test,
-# demo-postgres-test, newcomer-road): skips, checks that name what failed, a
-# free loopback port, and plain HTTP requests through curl. Sourced, not run.
+# demo-postgres-test, newcomer-road) and of the browser suite (run-suite):
+# skips, checks that name what failed, a free loopback port, starting the
+# demo on it, and plain HTTP requests through curl. Sourced, not run.
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 demo="$root/scripts/demo"
 failures=0
+# The name a skip gives: the script's file name unless the script set one
+# before sourcing this file.
+script_name="${script_name:-$(basename "$0")}"
 
 # Exit 77 (a skip) with the reason, or fail under KIV_REQUIRE_SERVICES=1.
 skip() {
   if [ "${KIV_REQUIRE_SERVICES:-}" = 1 ]; then
-    echo "$(basename "$0"): $1" >&2
+    echo "$script_name: $1" >&2
     exit 1
   fi
-  echo "$(basename "$0") skipped: $1"
+  echo "$script_name skipped: $1"
   exit 77
 }
 
@@ -31,6 +35,7 @@ same() {  # same <what> <expected> <actual>
   [ "$2" = "$3" ] || fail "$1: expected '$2', got '$3'"
 }
 contains() { grep -qF -- "$2" <<<"$1"; }
+not() { ! "$@"; }  # check <what> not <command...>: the command fails
 finish() {
   if [ $failures -ne 0 ]; then
     echo "$failures check(s) failed" >&2

@@ -4,6 +4,10 @@
 // template that exists (and the administration only through admin_states),
 // and every template printed over the case objects without a marker left, a
 // table stand-in, a swallowing link or a head element that the engine drops.
+// The pages that show the user of the request (REMOTE_USER, which the web
+// server or the login step sets and whose name a person chose) show it as
+// text: every character that HTML gives a meaning, "&" among them, is
+// escaped, in element text and in attribute values alike.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -15,6 +19,7 @@
 #include "support/testsupport.h"
 #include "toolkit/kivexfile.h"
 #include "toolkit/kivhtml.h"
+#include "toolkit/kivobj.h"
 #include "toolkit/kivobjfile.h"
 #include "toolkit/kivsettings.h"
 #include "toolkit/rowcol.h"
@@ -25,6 +30,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const fs::path kSample = fs::path(KIV_SOURCE_DIR) / "install" / "home";
+const fs::path kTemplates = kSample / "client" / "kivhtml" / "tk";
 
 std::string value_of(const objlist* list, const std::string& key) {
   return getvalfromlist(list, key).value_or(std::string());
@@ -45,6 +51,12 @@ std::set<std::string> schema_columns() {
     line = sql.find('\n', line + 1);
   }
   return columns;
+}
+
+size_t count_of(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
 }
 
 // The first code of a marker left in a page ("MB{", "}FE", ...), or none.
@@ -71,6 +83,8 @@ class SampleHome : public kivtest::KivTest {
   kivtest::ScopedEnv menutrig_{"MENUTRIG", std::nullopt};
   kivtest::ScopedEnv skey_{"skey", std::nullopt};
 };
+
+class SamplePages : public kivtest::KivTest {};
 
 }  // namespace
 
@@ -181,15 +195,26 @@ TEST_F(SampleHome, EveryTemplatePrintsWithoutTheEnginesLeftovers) {
       EXPECT_EQ(text.find("<head>"), std::string::npos) << "the engine drops a head written in lower case";
       EXPECT_NE(out.find("<HEAD>"), std::string::npos);
       // Each link's action ends at its "&", so each got the key.
-      size_t links = 0;
-      for (size_t at = text.find("KIVACTION="); at != std::string::npos; at = text.find("KIVACTION=", at + 1)) ++links;
-      size_t keyed = 0;
-      for (size_t at = out.find("&amp;skey=12209385011111111111&"); at != std::string::npos;
-           at = out.find("&amp;skey=12209385011111111111&", at + 1))
-        ++keyed;
-      EXPECT_EQ(keyed, links);
+      EXPECT_EQ(count_of(out, "&amp;skey=12209385011111111111&"), count_of(text, "KIVACTION="));
       EXPECT_TRUE(out.ends_with("</html>\n")) << out;
     }
   }
   EXPECT_EQ(pages, 12);
+}
+
+TEST_F(SamplePages, TheUserOfTheRequestIsPrintedAsText) {
+  const std::string user = "ann&co\"<b>'";
+  const std::string escaped = "ann&#38;co&#34;&#60;b&#62;&#39;";
+  kivtest::ScopedEnv remote_user("REMOTE_USER", user);
+  objlist objs;
+  for (const char* name : {"start.html", "changepassword.html"}) {
+    SCOPED_TRACE(name);
+    const std::string path = (kTemplates / name).string();
+    const size_t shown = count_of(kivtest::read_file(path), "EB{REMOTE_USER}EE");
+    ASSERT_GT(shown, 0u);
+    clear_output();
+    ASSERT_EQ(printhtml(&objs, path), 0);
+    EXPECT_EQ(count_of(page(), escaped), shown) << page();
+    EXPECT_EQ(page().find("ann&co"), std::string::npos);
+  }
 }

@@ -100,6 +100,8 @@ function fetchPlain(url) {
 }
 
 const configFile = (name) => path.join(home, 'client', 'config', name);
+// A statement on the home's case database; the rows as sqlite3 prints them.
+const sql = (q) => execFileSync('sqlite3', ['-separator', '|', path.join(home, 'db', 'cases.db'), q]).toString();
 
 // Runs scripts/demo again over the suite's home, as a person reruns it.
 function rerunDemo() {
@@ -170,8 +172,6 @@ describe('users and staff', () => {
   });
 
   test('a case is submitted from the add form, kept with its menu values and numbered', async () => {
-    const db = path.join(home, 'db', 'cases.db');
-    const sql = (q) => execFileSync('sqlite3', ['-separator', '|', db, q]).toString();
     const count = () => Number(sql('select count(*) from cases').trim());
     const before = count();
     const report = async (name, email, category, priority, problem) => {
@@ -275,10 +275,9 @@ describe('administration', () => {
 
     // A rerun of the demo keeps the saved settings and the cases, and the
     // next visit reads the saved file.
-    const db = path.join(home, 'db', 'cases.db');
-    execFileSync('sqlite3', [db, "insert into cases (id_num, case_num, problem) values (900, 'K-900', 'kept')"]);
+    sql("insert into cases (id_num, case_num, problem) values (900, 'K-900', 'kept')");
     rerunDemo();
-    assert.equal(execFileSync('sqlite3', [db, 'select problem from cases where id_num = 900']).toString(), 'kept\n');
+    assert.equal(sql('select problem from cases where id_num = 900'), 'kept\n');
     assert.match(fs.readFileSync(configFile('ce_obj'), 'utf8'), /VALUE=tmp\/chart pictures\n/);
     await page.goto(`${up}?KIVACTION=ChartsSettings`);
     await checkPage('charts-reloaded');
