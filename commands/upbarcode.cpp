@@ -4,7 +4,6 @@
 // request ever reaches a shell.
 #include "commands/upbarcode.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -64,16 +63,6 @@ process::Result run_tool(const std::vector<std::string>& argv, process::Options&
 struct ReaderFiles {
   std::string result, error;
 };
-
-// 1: made; 0: the name is taken; -1: it cannot be made (errno says why).
-int create_exclusive(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd >= 0) {
-    ::close(fd);
-    return 1;
-  }
-  return errno == EEXIST ? 0 : -1;
-}
 
 ReaderFiles reader_files(const std::string& home) {
   const std::string folder = home + "/tmp/";
