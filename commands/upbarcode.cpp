@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "commands/upskeleton.h"
+#include "engine/objtext.h"
 #include "engine/upfile.h"
 #include "platform/exit.h"
 #include "platform/output.h"
@@ -28,10 +29,7 @@ namespace {
 
 // The configured or posted VALUE of a setting; empty when absent.
 std::string setting(const objlist* list, std::string_view object) {
-  if (!list) return {};
-  std::string key(object);
-  key += ".VALUE";
-  return getvalfromlist(list, key).value_or(std::string());
+  return list ? objtext(*list, object, "VALUE") : std::string();
 }
 
 // A required setting: its value, or its message and the end with status 1.
