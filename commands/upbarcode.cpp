@@ -165,15 +165,14 @@ int code_intake(int count, const std::vector<std::string>& words, exlist* list) 
 
   const ReaderFiles files = reader_files(reqctx().nvhome);
   std::vector<std::string> argv{"tagscanner", "-b", boption, "-k", koption, "-t", timeout, "-d", port};
+  std::string traced = sformat("tagscanner -b \"%s\" -k \"%s\" -t %s -d %s", boption, koption, timeout, port);
   if (!save.empty()) {
     argv.insert(argv.end(), {"-o", save});
-    kivtrace("CMD=%s", sformat("tagscanner -b \"%s\" -k \"%s\" -t %s -d %s -o \"%s\" -a \"%s\" -e \"%s\"", boption,
-                               koption, timeout, port, save, files.result, files.error));
-  } else {
-    kivtrace("CMD=%s", sformat("tagscanner -b \"%s\" -k \"%s\" -t %s -d %s -a \"%s\" -e \"%s\"", boption, koption,
-                               timeout, port, files.result, files.error));
+    traced += sformat(" -o \"%s\"", save);
   }
   argv.insert(argv.end(), {"-a", files.result, "-e", files.error});
+  traced += sformat(" -a \"%s\" -e \"%s\"", files.result, files.error);
+  kivtrace("CMD=%s", traced);
   process::Options options;
   options.limit = reader_limit(timeout);
   const process::Result r = run_tool(argv, options);
