@@ -4,7 +4,6 @@
 // request ever reaches a shell.
 #include "commands/upbarcode.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +13,7 @@
 #include <optional>
 
 #include "commands/upskeleton.h"
+#include "engine/objtext.h"
 #include "engine/upfile.h"
 #include "platform/exit.h"
 #include "platform/output.h"
@@ -29,10 +29,7 @@ namespace {
 
 // The configured or posted VALUE of a setting; empty when absent.
 std::string setting(const objlist* list, std::string_view object) {
-  if (!list) return {};
-  std::string key(object);
-  key += ".VALUE";
-  return getvalfromlist(list, key).value_or(std::string());
+  return list ? objtext(*list, object, "VALUE") : std::string();
 }
 
 // A required setting: its value, or its message and the end with status 1.
@@ -64,16 +61,6 @@ process::Result run_tool(const std::vector<std::string>& argv, process::Options&
 struct ReaderFiles {
   std::string result, error;
 };
-
-// 1: made; 0: the name is taken; -1: it cannot be made (errno says why).
-int create_exclusive(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd >= 0) {
-    ::close(fd);
-    return 1;
-  }
-  return errno == EEXIST ? 0 : -1;
-}
 
 ReaderFiles reader_files(const std::string& home) {
   const std::string folder = home + "/tmp/";
@@ -178,15 +165,14 @@ int code_intake(int count, const std::vector<std::string>& words, exlist* list) 
 
   const ReaderFiles files = reader_files(reqctx().nvhome);
   std::vector<std::string> argv{"tagscanner", "-b", boption, "-k", koption, "-t", timeout, "-d", port};
+  std::string traced = sformat("tagscanner -b \"%s\" -k \"%s\" -t %s -d %s", boption, koption, timeout, port);
   if (!save.empty()) {
     argv.insert(argv.end(), {"-o", save});
-    kivtrace("CMD=%s", sformat("tagscanner -b \"%s\" -k \"%s\" -t %s -d %s -o \"%s\" -a \"%s\" -e \"%s\"", boption,
-                               koption, timeout, port, save, files.result, files.error));
-  } else {
-    kivtrace("CMD=%s", sformat("tagscanner -b \"%s\" -k \"%s\" -t %s -d %s -a \"%s\" -e \"%s\"", boption, koption,
-                               timeout, port, files.result, files.error));
+    traced += sformat(" -o \"%s\"", save);
   }
   argv.insert(argv.end(), {"-a", files.result, "-e", files.error});
+  traced += sformat(" -a \"%s\" -e \"%s\"", files.result, files.error);
+  kivtrace("CMD=%s", traced);
   process::Options options;
   options.limit = reader_limit(timeout);
   const process::Result r = run_tool(argv, options);

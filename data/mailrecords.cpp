@@ -123,14 +123,11 @@ int mailmapi(std::string_view host, std::string_view profile, std::string_view p
     return 1;
   }
   kivtrace("Successful MAPI login.\n");
-  if (int rc = mapi_sendmail(s, recipients, subject, body); rc != 0) {
-    pagef("MAPI mail faild error=%d\n", rc);
-    // The session and the library go with the failed mail too.
-    if (int off = mapi_logoff(s); off != 0) err() << sformat("MAPI mail %d logout.\n", off);
-    return 1;
-  }
+  const int sent = mapi_sendmail(s, recipients, subject, body);
+  if (sent != 0) pagef("MAPI mail faild error=%d\n", sent);
+  // The session and the library go whether the mail went or not.
   if (int off = mapi_logoff(s); off != 0) err() << sformat("MAPI mail %d logout.\n", off);
-  return 0;
+  return sent != 0 ? 1 : 0;
 }
 
 int pc_mail_records(std::string_view recipients, std::string_view fieldlist, std::string_view labels,

@@ -168,19 +168,16 @@ Conv condition(const dbconfig_column& col, const ptree& t, std::string& term) {
 }
 
 // The parts of a trimmed and folded criterion between its unescaped commas,
-// in order; a text without one is its only part. The run of carets before
-// each comma is counted on the way, so the text is read once.
+// in order; a text without one is its only part. Each search starts behind
+// the comma before, so the text is read once: the carets that escape a comma
+// never reach back past the comma before it.
 std::vector<std::string_view> alternatives(std::string_view text) {
   std::vector<std::string_view> parts;
-  size_t start = 0, carets = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == ',' && carets % 2 == 0) {
-      parts.push_back(text.substr(start, i - start));
-      start = i + 1;
-    }
-    carets = text[i] == '^' ? carets + 1 : 0;
+  for (size_t comma = strESC_OP(text, ","); comma != std::string_view::npos; comma = strESC_OP(text, ",")) {
+    parts.push_back(text.substr(0, comma));
+    text.remove_prefix(comma + 1);
   }
-  parts.push_back(text.substr(start));
+  parts.push_back(text);
   return parts;
 }
 

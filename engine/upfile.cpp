@@ -32,7 +32,8 @@ std::string& last_name() {
   return name;
 }
 
-// 1: made; 0: the name is taken; -1: it cannot be made for another reason.
+}  // namespace
+
 int create_exclusive(const std::string& path) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd >= 0) {
@@ -41,6 +42,8 @@ int create_exclusive(const std::string& path) {
   }
   return errno == EEXIST ? 0 : -1;
 }
+
+namespace {
 
 bool contains(const std::string& line, std::string_view part) {
   return line.find(part) != std::string::npos;

@@ -22,6 +22,11 @@ std::string gen_tmpdatafile();
 std::string gen_tmpdatafile(std::time_t now);
 const std::string& last_tmpdatafile();
 
+// Creates `path` empty and exclusively (mode 0600, never through a link),
+// the step every scratch file name is tried with. 1: made; 0: the name is
+// taken; -1: it cannot be made for another reason (errno says why).
+int create_exclusive(const std::string& path);
+
 // The path of a scratch data file that a request names (hidedatafile.VALUE),
 // when it is one: a file directly in "<home>/tmp" whose name is a plain name
 // beginning with "tmp_datafile." (gen_tmpdatafile) or "out." (the bar-code
