@@ -4,7 +4,6 @@
 // header parser and the file-name helpers it uses.
 #include "toolkit/multipart.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -30,11 +29,6 @@ bool is_space(int c) {
 
 void perror_out(const std::string& what) {
   err() << what << ": " << std::strerror(errno) << "\n";
-}
-
-void forget_upload(const std::string& path) {
-  auto& ups = reqctx().uploads;
-  ups.erase(std::remove(ups.begin(), ups.end(), path), ups.end());
 }
 
 // The temporary folder of uploads: <home>/tmp, or /tmp without a home.
@@ -162,7 +156,7 @@ class MultipartReader {
   void drop_file() {
     close_file();
     ::unlink(path_.c_str());
-    forget_upload(path_);
+    take_upload(path_);  // deleted here: no longer one to remove at the end
     current().value.reset();
   }
 
