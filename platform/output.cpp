@@ -52,22 +52,17 @@ namespace {
 // are flushed (std::atexit) and their buffers go with it. Freeing the page's
 // buffer as the last block of all would make the allocator sort every small
 // block freed before it, work that no process needs at its end.
-FdSink& stdout_sink() {
+template <int Fd>
+FdSink& fd_sink() {
   static FdSink* const s = [] {
-    FdSink* sink = new FdSink(1);
-    std::atexit([] { stdout_sink().flush(); });
+    FdSink* sink = new FdSink(Fd);
+    std::atexit([] { fd_sink<Fd>().flush(); });
     return sink;
   }();
   return *s;
 }
-FdSink& stderr_sink() {
-  static FdSink* const s = [] {
-    FdSink* sink = new FdSink(2);
-    std::atexit([] { stderr_sink().flush(); });
-    return sink;
-  }();
-  return *s;
-}
+FdSink& stdout_sink() { return fd_sink<1>(); }
+FdSink& stderr_sink() { return fd_sink<2>(); }
 Sink* g_out = nullptr;
 Sink* g_err = nullptr;
 }  // namespace
