@@ -76,6 +76,13 @@ int addexdatanode(exlist* list, exdata node) {
   return 0;
 }
 
+void add_list_node(exlist& list, exdata node) {
+  if (list.empty())
+    list.nodes.push_back(std::move(node));
+  else
+    addexdatanode(&list, std::move(node));
+}
+
 int adduniqexdatanode(exlist* list, exdata node) {
   if (!list) return 0;
   brows2data(node);
@@ -211,10 +218,7 @@ exlist addmacro(std::string_view text) {
     if (name.empty()) continue;  // "=value": a nameless line has no use
     exdata node = formexdatanode(name, value, ExSource::statefile);
     if (node.name == "KIVDEBUG" && std::atoi(node.value.c_str()) == 1) reqctx().kivdebug = 1;
-    if (list.empty())
-      list.nodes.push_back(std::move(node));  // the first node, as it stands
-    else
-      addexdatanode(&list, std::move(node));
+    add_list_node(list, std::move(node));
   }
   return list;
 }
