@@ -13,6 +13,7 @@
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivio.h"
 #include "toolkit/kivpath.h"
+#include "toolkit/kivtext.h"
 #include "toolkit/rowcol.h"
 #include "toolkit/security.h"
 
@@ -36,10 +37,6 @@ void record_state(exdata& target, const exdata& incoming) {
   if (incoming.source != ExSource::statefile) return;
   target.in_state = true;
   target.state_value = target.value;
-}
-
-bool is_space(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
 
 }  // namespace

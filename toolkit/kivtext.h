@@ -1,5 +1,5 @@
-// Small text helpers: the cut of blanks at a text's ends, and case-blind
-// comparisons. The system compares some words without regard to case
+// Small text helpers: white space, the cut of blanks at a text's ends, and
+// case-blind comparisons. The system compares some words without regard to case
 // (KIVACTION and MENUTRIG, security actions, login_config keys, header names,
 // database type words, sort types, month names, format keys, chart values);
 // these are ASCII comparisons, whatever locale the process runs in, so a
@@ -9,6 +9,13 @@
 #include <string_view>
 
 namespace kiv {
+
+// True for the white space of the C locale (blank, tab, line feed, carriage
+// return, vertical tab, form feed), whatever locale the process runs in. Takes
+// a byte or what getc gave (EOF is none).
+constexpr bool is_space(int c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
 
 // The text without the blanks and tabs at its ends (a view into it).
 constexpr std::string_view trim_blanks(std::string_view text) {
@@ -54,6 +61,7 @@ constexpr bool contains_nocase(std::string_view text, std::string_view part) {
   return false;
 }
 
+static_assert(is_space('\v') && !is_space('\0') && !is_space(-1) && !is_space('\xA0'));
 static_assert(trim_blanks(" \t a b\t ") == "a b" && trim_blanks(" \t").empty() && trim_blanks("\na\n") == "\na\n");
 static_assert(equal_nocase("PassR", "PASSR") && !equal_nocase("pass", "passr"));
 static_assert(starts_nocase("VTASKS_today", "vtasks") && !starts_nocase("vt", "vtasks"));

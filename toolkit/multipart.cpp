@@ -23,10 +23,6 @@ namespace {
 
 constexpr size_t kHeaderLine = 8192;
 
-bool is_space(int c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
 void perror_out(const std::string& what) {
   err() << what << ": " << std::strerror(errno) << "\n";
 }

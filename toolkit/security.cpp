@@ -26,10 +26,6 @@ namespace kiv {
 
 namespace {
 
-bool is_space(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
 std::string logindir() {
   const RequestContext& c = reqctx();
   return c.logindir.empty() ? c.nvhome + "/login" : c.logindir;
