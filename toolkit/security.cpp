@@ -315,8 +315,7 @@ int new_account(std::string login, std::string password, std::string confirm, in
 }  // namespace
 
 std::optional<std::string> script_name_text() {
-  const RequestContext& c = reqctx();
-  std::optional<std::string> s = c.script_name ? c.script_name : inherited_env("SCRIPT_NAME");
+  std::optional<std::string> s = request_env("SCRIPT_NAME");
   if (!s || s->empty()) return std::nullopt;
   return s;
 }
@@ -342,8 +341,7 @@ FileLock lock_login(std::string_view login) {
 }
 
 std::optional<std::string> getuserlogin() {
-  const RequestContext& c = reqctx();
-  std::optional<std::string> u = c.remote_user ? c.remote_user : inherited_env("REMOTE_USER");
+  std::optional<std::string> u = request_env("REMOTE_USER");
   if (!u || u->empty()) return std::nullopt;
   return u->substr(0, u->find('/'));
 }
