@@ -178,7 +178,7 @@ void read_state_file(Startup& s, const std::string& path) {
   s.custom = getstateval(&s.list, "CUSTOM_SECURITY").has_value();
   std::optional<std::string> maxlen = getstateval(&s.list, "ATTACHMENTMAXLEN");
   c.attachmentmaxlen = maxlen ? std::atol(maxlen->c_str()) : -1;
-  c.tkesecflag = statloginfile(c.nvhome + "/client/config/login_config") == 0 ? 1 : 0;
+  c.tkesecflag = statloginfile(login_config_path()) == 0 ? 1 : 0;
 }
 
 // ---- reading the form ----

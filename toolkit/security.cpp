@@ -220,7 +220,7 @@ int change_account(std::string login, std::string password, std::string confirm,
 // plain security reads login_config for this: custom security never
 // consults it.
 bool registration_allows(const std::string& login) {
-  if (statloginfile(reqctx().nvhome + "/client/config/login_config") != 0) return true;
+  if (statloginfile(login_config_path()) != 0) return true;
   std::optional<loginvals> v = script_loginvals();
   if (!v) return false;
   if (!equal_nocase(*v->reg, "SYSTEM") || findlogin(login, v->authfile) == 0) return true;
@@ -348,8 +348,10 @@ std::optional<std::string> getuserlogin() {
 
 // ---- login configuration ----
 
+std::string login_config_path() { return reqctx().nvhome + "/client/config/login_config"; }
+
 FilePtr openlogin_conigfile() {
-  std::string path = reqctx().nvhome + "/client/config/login_config";
+  const std::string path = login_config_path();
   FilePtr f = open_file(path, "r");
   if (!f) {
     errmsg("Cannot open file '%s' for reading. errno=%d\n", path, errno);
