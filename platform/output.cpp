@@ -14,18 +14,21 @@ namespace {
 // (a growing buffer would touch each size it passes through).
 constexpr size_t kBufferSize = 16384;
 
-// Writes all of `text` to the descriptor, or as much as it takes.
-void write_all(int fd, std::string_view text) {
+}  // namespace
+
+bool write_all(int fd, std::string_view text) {
   size_t done = 0;
   while (done < text.size()) {
     ssize_t n = ::write(fd, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
     done += static_cast<size_t>(n);
   }
+  return true;
 }
-
-}  // namespace
 
 FdSink::~FdSink() { flush(); }
 
