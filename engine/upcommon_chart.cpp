@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <fcntl.h>
 #include <unistd.h>
 #include <vector>
@@ -26,22 +25,6 @@ namespace {
 constexpr int kMaxTries = 1000;
 
 constexpr std::string_view kBlank = "Blank";
-
-// Reads one "%d" as scanf does: white space, an optional sign, digits (held
-// in the int range). False when no digit follows.
-bool read_int(std::string_view s, size_t& i, int& out) {
-  while (i < s.size() && (s[i] == ' ' || (s[i] >= '\t' && s[i] <= '\r'))) ++i;
-  bool neg = false;
-  if (i < s.size() && (s[i] == '+' || s[i] == '-')) neg = s[i++] == '-';
-  if (i >= s.size() || s[i] < '0' || s[i] > '9') return false;
-  long long v = 0;
-  while (i < s.size() && s[i] >= '0' && s[i] <= '9') {
-    v = std::min<long long>(v * 10 + (s[i] - '0'), INT_MAX);
-    ++i;
-  }
-  out = static_cast<int>(neg ? -v : v);
-  return true;
-}
 
 int three_way(int a, int b) { return a < b ? -1 : a > b ? 1 : 0; }
 
@@ -82,7 +65,7 @@ int ctotime(std::string_view text, chartdate& date) {
       if (i >= text.size() || text[i] != '/') break;
       ++i;
     }
-    if (!read_int(text, i, n[count])) break;
+    if (!scan_int(text, i, n[count])) break;
     ++count;
   }
   date = chartdate{};

@@ -14,18 +14,21 @@ namespace {
 // (a growing buffer would touch each size it passes through).
 constexpr size_t kBufferSize = 16384;
 
-// Writes all of `text` to the descriptor, or as much as it takes.
-void write_all(int fd, std::string_view text) {
+}  // namespace
+
+bool write_all(int fd, std::string_view text) {
   size_t done = 0;
   while (done < text.size()) {
     ssize_t n = ::write(fd, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
     done += static_cast<size_t>(n);
   }
+  return true;
 }
-
-}  // namespace
 
 FdSink::~FdSink() { flush(); }
 
@@ -52,22 +55,17 @@ namespace {
 // are flushed (std::atexit) and their buffers go with it. Freeing the page's
 // buffer as the last block of all would make the allocator sort every small
 // block freed before it, work that no process needs at its end.
-FdSink& stdout_sink() {
+template <int Fd>
+FdSink& fd_sink() {
   static FdSink* const s = [] {
-    FdSink* sink = new FdSink(1);
-    std::atexit([] { stdout_sink().flush(); });
+    FdSink* sink = new FdSink(Fd);
+    std::atexit([] { fd_sink<Fd>().flush(); });
     return sink;
   }();
   return *s;
 }
-FdSink& stderr_sink() {
-  static FdSink* const s = [] {
-    FdSink* sink = new FdSink(2);
-    std::atexit([] { stderr_sink().flush(); });
-    return sink;
-  }();
-  return *s;
-}
+FdSink& stdout_sink() { return fd_sink<1>(); }
+FdSink& stderr_sink() { return fd_sink<2>(); }
 Sink* g_out = nullptr;
 Sink* g_err = nullptr;
 }  // namespace

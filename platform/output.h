@@ -71,4 +71,9 @@ void set_err(Sink* s);
 // and before exit).
 void flush_all();
 
+// Writes all of `text` to the descriptor, going on after interrupted and
+// partial writes. False, with errno set (EIO for a write that took nothing),
+// when a write fails; what went before it stays written.
+bool write_all(int fd, std::string_view text);
+
 }  // namespace kiv

@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "platform/output.h"
+
 namespace kiv {
 
 namespace {
@@ -153,19 +155,7 @@ int SerialPort::queued() const {
   return n;
 }
 
-bool SerialPort::write(std::string_view bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
+bool SerialPort::write(std::string_view bytes) { return write_all(fd_, bytes); }
 
 bool SerialPort::read_byte(char& c) {
   for (;;) {

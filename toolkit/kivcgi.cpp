@@ -133,11 +133,7 @@ exlist& startup_list() {
 }
 
 void add_startup_node(exlist& list, std::string_view name, std::string_view value) {
-  exdata node = formexdatanode(name, value, ExSource::startup);
-  if (list.empty())
-    list.nodes.push_back(std::move(node));
-  else
-    addexdatanode(&list, std::move(node));
+  add_list_node(list, formexdatanode(name, value, ExSource::startup));
 }
 
 // ---- reading the state file ----
@@ -182,7 +178,7 @@ void read_state_file(Startup& s, const std::string& path) {
   s.custom = getstateval(&s.list, "CUSTOM_SECURITY").has_value();
   std::optional<std::string> maxlen = getstateval(&s.list, "ATTACHMENTMAXLEN");
   c.attachmentmaxlen = maxlen ? std::atol(maxlen->c_str()) : -1;
-  c.tkesecflag = statloginfile(c.nvhome + "/client/config/login_config") == 0 ? 1 : 0;
+  c.tkesecflag = statloginfile(login_config_path()) == 0 ? 1 : 0;
 }
 
 // ---- reading the form ----
@@ -257,11 +253,7 @@ void hold_limits(Startup& s, form_entries& entries) {
     kivtrace(kDashes);
     hold_field_limit(name, e.value, s.field_limit);
     if (reserved_name(name, group)) continue;
-    exdata node = formexdatanode(name, e.value ? filtertwolines(*e.value) : std::string());
-    if (s.list.empty())
-      s.list.nodes.push_back(std::move(node));
-    else
-      addexdatanode(&s.list, std::move(node));
+    add_list_node(s.list, formexdatanode(name, e.value ? filtertwolines(*e.value) : std::string()));
   }
 }
 

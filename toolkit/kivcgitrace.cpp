@@ -33,8 +33,7 @@ int kivtrace_v(std::string_view format, std::span<const FmtArg> args) {
   if (!c.kivdebug) return 0;
   if (!c.debugfp) {
     // The file the start-up named, else the one the process inherited.
-    std::optional<std::string> name = c.trace_file.empty() ? inherited_env("KIVTRACE_FILE") : c.trace_file;
-    if (name) {
+    if (std::optional<std::string> name = request_env("KIVTRACE_FILE")) {
       c.debugfp = std::fopen(name->c_str(), "a+");
       if (!c.debugfp) out() << "Cannot open `" << html_escape(*name) << "'\n";
     }

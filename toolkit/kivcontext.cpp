@@ -124,16 +124,15 @@ std::optional<std::string> inherited_env(std::string_view name) {
   return getenv_text(std::string(name));
 }
 
-std::optional<std::string> request_env(std::string_view name) {
-  if (const Published* p = published(name))
-    if (std::optional<std::string_view> v = p->value(reqctx())) return std::string(*v);
-  return inherited_env(name);
-}
-
 std::optional<std::string> published_env(std::string_view name) {
   if (const Published* p = published(name))
     if (std::optional<std::string_view> v = p->value(reqctx())) return std::string(*v);
   return std::nullopt;
+}
+
+std::optional<std::string> request_env(std::string_view name) {
+  if (std::optional<std::string> v = published_env(name)) return v;
+  return inherited_env(name);
 }
 
 std::string_view default_home() { return platform() == Platform::windows ? "c:/tiklo" : "/usr/local/norvale"; }

@@ -13,6 +13,7 @@
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivio.h"
 #include "toolkit/kivpath.h"
+#include "toolkit/kivtext.h"
 #include "toolkit/rowcol.h"
 #include "toolkit/security.h"
 
@@ -36,10 +37,6 @@ void record_state(exdata& target, const exdata& incoming) {
   if (incoming.source != ExSource::statefile) return;
   target.in_state = true;
   target.state_value = target.value;
-}
-
-bool is_space(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
 
 }  // namespace
@@ -74,6 +71,13 @@ int addexdatanode(exlist* list, exdata node) {
     same->value = node.value;
   record_state(*same, node);
   return 0;
+}
+
+void add_list_node(exlist& list, exdata node) {
+  if (list.empty())
+    list.nodes.push_back(std::move(node));
+  else
+    addexdatanode(&list, std::move(node));
 }
 
 int adduniqexdatanode(exlist* list, exdata node) {
@@ -211,10 +215,7 @@ exlist addmacro(std::string_view text) {
     if (name.empty()) continue;  // "=value": a nameless line has no use
     exdata node = formexdatanode(name, value, ExSource::statefile);
     if (node.name == "KIVDEBUG" && std::atoi(node.value.c_str()) == 1) reqctx().kivdebug = 1;
-    if (list.empty())
-      list.nodes.push_back(std::move(node));  // the first node, as it stands
-    else
-      addexdatanode(&list, std::move(node));
+    add_list_node(list, std::move(node));
   }
   return list;
 }

@@ -47,6 +47,12 @@ exdata formexdatanode(std::string_view name, std::string_view value,
 // list, nothing happens. Returns 0.
 int addexdatanode(exlist* list, exdata node);
 
+// Adds a node the way the state-file reader and the CGI start-up build the
+// request variable list: into an empty list the first node goes as it stands
+// (neither decoded nor merged), every later one by the add rule
+// (addexdatanode).
+void add_list_node(exlist& list, exdata node);
+
 // Adds or replaces by name (an empty new value removes the old one).
 int adduniqexdatanode(exlist* list, exdata node);
 

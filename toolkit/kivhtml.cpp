@@ -68,23 +68,20 @@ constexpr Rule kOuterRules[] = {
 void add(kivhtml& c, std::string_view text) { c.table.texts.back().append(text); }
 
 // A place in the body: a column marker's or an author's "%s".
-void add_place(kivhtml& c, bool typed) {
-  c.table.typed.push_back(typed);
-  c.table.texts.emplace_back();
-}
+void add_place(kivhtml& c) { c.table.texts.emplace_back(); }
 
 void add_column(kivhtml& c, std::string_view mark, std::string_view name) {
   std::string col(mark);
   col.append(name);
   c.table.columns.push_back(std::move(col));
-  add_place(c, false);
+  add_place(c);
 }
 
 // Text of the template itself: every "%s" in it is a place.
 void add_typed(kivhtml& c, std::string_view text) {
   for (size_t p = text.find("%s"); p != std::string_view::npos; p = text.find("%s")) {
     add(c, text.substr(0, p));
-    add_place(c, true);
+    add_place(c);
     text.remove_prefix(p + 2);
   }
   add(c, text);

@@ -26,8 +26,10 @@ class Sink;
 // holding "%s" shows as it is.
 struct tablebody {
   std::vector<std::string> texts{1};
-  std::vector<bool> typed;           // per place: an author's "%s" (true) or a column marker's
   std::vector<std::string> columns;  // column names, "?" or "!" in front for LCB and ACB
+
+  // The number of places: one fewer than the texts around them.
+  size_t places() const { return texts.size() - 1; }
 };
 
 // The colour scheme (color_scheme.VALUE) as the colour marker last split it:

@@ -84,7 +84,7 @@ namespace {
 // The rest of the body after `from` places have been filled: the texts with
 // "%s" at every place left.
 void rest_of_body(std::string& out, const tablebody& body, size_t from) {
-  for (size_t i = from; i < body.typed.size(); ++i) {
+  for (size_t i = from; i < body.places(); ++i) {
     out += body.texts[i];
     out += "%s";
   }
@@ -94,7 +94,7 @@ void rest_of_body(std::string& out, const tablebody& body, size_t from) {
 }  // namespace
 
 int htmltable(kivhtml& ctx, std::string_view name, const tablebody& body) {
-  assert(body.texts.size() == body.typed.size() + 1);
+  assert(!body.texts.empty());
   if (body.columns.empty()) {
     std::string page;
     rest_of_body(page, body, 0);
@@ -121,7 +121,7 @@ int htmltable(kivhtml& ctx, std::string_view name, const tablebody& body) {
   std::vector<Column> columns;
   for (size_t i = 0; i < body.columns.size() && i < kMaxTableColumns; ++i)
     columns.push_back(resolve(body.columns[i], keyrow));
-  const size_t filled = std::min(columns.size(), body.typed.size());
+  const size_t filled = std::min(columns.size(), body.places());
   const int total = getrowcount(table) - 1;
 
   std::string page;

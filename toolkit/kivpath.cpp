@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/output.h"
 #include "toolkit/kivlock.h"
 
 namespace kiv {
@@ -105,16 +106,9 @@ AtomicWritten write_file_atomic(const std::string& path, std::string_view conten
     drop(fd);
     return fail("cannot set the mode of the temporary file");
   }
-  size_t done = 0;
-  while (done < content.size()) {
-    ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      drop(fd);
-      return fail("cannot write temporary file");
-    }
-    done += static_cast<size_t>(n);
+  if (!write_all(fd, content)) {
+    drop(fd);
+    return fail("cannot write temporary file");
   }
   if (how.durable && ::fsync(fd) != 0) {
     drop(fd);

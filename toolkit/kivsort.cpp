@@ -41,7 +41,7 @@ int scan_numbers(std::string_view s, const char* seps, int out[6]) {
   size_t i = 0;
   int count = 0;
   auto skip_ws = [&] {
-    while (i < s.size() && (s[i] == ' ' || (s[i] >= '\t' && s[i] <= '\r'))) ++i;
+    while (i < s.size() && is_space(s[i])) ++i;
   };
   for (int k = 0; k < 6; ++k) {
     if (k > 0) {
@@ -52,16 +52,8 @@ int scan_numbers(std::string_view s, const char* seps, int out[6]) {
         ++i;
       }
     }
-    skip_ws();
-    bool neg = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) neg = s[i++] == '-';
-    if (i >= s.size() || s[i] < '0' || s[i] > '9') return count;
-    long long v = 0;
-    while (i < s.size() && s[i] >= '0' && s[i] <= '9') {
-      v = std::min<long long>(v * 10 + (s[i] - '0'), INT_MAX);
-      ++i;
-    }
-    out[count++] = static_cast<int>(neg ? -v : v);
+    if (!scan_int(s, i, out[count])) return count;
+    ++count;
   }
   return count;
 }

@@ -1,20 +1,47 @@
-// Small text helpers: the cut of blanks at a text's ends, and case-blind
-// comparisons. The system compares some words without regard to case
+// Small text helpers: white space, the cut of blanks at a text's ends, a
+// number read as scanf reads "%d", and case-blind comparisons. The system compares some words without regard to case
 // (KIVACTION and MENUTRIG, security actions, login_config keys, header names,
 // database type words, sort types, month names, format keys, chart values);
 // these are ASCII comparisons, whatever locale the process runs in, so a
 // byte above 127 matches only itself.
 #pragma once
 
+#include <climits>
 #include <string_view>
 
 namespace kiv {
+
+// True for the white space of the C locale (blank, tab, line feed, carriage
+// return, vertical tab, form feed), whatever locale the process runs in. Takes
+// a byte or what getc gave (EOF is none).
+constexpr bool is_space(int c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
 
 // The text without the blanks and tabs at its ends (a view into it).
 constexpr std::string_view trim_blanks(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
   while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
   return text;
+}
+
+// Reads one "%d" from `s` at `i` as scanf does: white space (the C
+// locale's), an optional sign, digits, held at INT_MAX (a negative one at
+// -INT_MAX). True with the number in `out` and `i` past its digits; false,
+// `out` untouched, when no digit follows.
+constexpr bool scan_int(std::string_view s, size_t& i, int& out) {
+  while (i < s.size() && is_space(s[i])) ++i;
+  bool neg = false;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) neg = s[i++] == '-';
+  if (i >= s.size() || s[i] < '0' || s[i] > '9') return false;
+  long long v = 0;
+  while (i < s.size() && s[i] >= '0' && s[i] <= '9') {
+    v = v * 10 + (s[i] - '0');
+    if (v > INT_MAX) v = INT_MAX;
+    ++i;
+  }
+  out = static_cast<int>(neg ? -v : v);
+  return true;
 }
 
 // The ASCII lower-case form of one byte; other bytes as they are.
@@ -54,6 +81,18 @@ constexpr bool contains_nocase(std::string_view text, std::string_view part) {
   return false;
 }
 
+static_assert(is_space('\v') && !is_space('\0') && !is_space(-1) && !is_space('\xA0'));
+static_assert([] {
+  size_t i = 0;
+  int n = 0;
+  const bool read = scan_int(" \t-12/7", i, n) && n == -12 && i == 5;
+  size_t j = 0;
+  int big = 0;
+  const bool held = scan_int("99999999999", j, big) && big == INT_MAX;
+  size_t k = 0;
+  int none = 5;
+  return read && held && !scan_int(" +x", k, none) && none == 5;
+}());
 static_assert(trim_blanks(" \t a b\t ") == "a b" && trim_blanks(" \t").empty() && trim_blanks("\na\n") == "\na\n");
 static_assert(equal_nocase("PassR", "PASSR") && !equal_nocase("pass", "passr"));
 static_assert(starts_nocase("VTASKS_today", "vtasks") && !starts_nocase("vt", "vtasks"));

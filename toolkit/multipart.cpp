@@ -4,7 +4,6 @@
 // header parser and the file-name helpers it uses.
 #include "toolkit/multipart.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -24,17 +23,8 @@ namespace {
 
 constexpr size_t kHeaderLine = 8192;
 
-bool is_space(int c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
 void perror_out(const std::string& what) {
   err() << what << ": " << std::strerror(errno) << "\n";
-}
-
-void forget_upload(const std::string& path) {
-  auto& ups = reqctx().uploads;
-  ups.erase(std::remove(ups.begin(), ups.end(), path), ups.end());
 }
 
 // The temporary folder of uploads: <home>/tmp, or /tmp without a home.
@@ -162,7 +152,7 @@ class MultipartReader {
   void drop_file() {
     close_file();
     ::unlink(path_.c_str());
-    forget_upload(path_);
+    take_upload(path_);  // deleted here: no longer one to remove at the end
     current().value.reset();
   }
 

@@ -26,10 +26,6 @@ namespace kiv {
 
 namespace {
 
-bool is_space(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
 std::string logindir() {
   const RequestContext& c = reqctx();
   return c.logindir.empty() ? c.nvhome + "/login" : c.logindir;
@@ -224,7 +220,7 @@ int change_account(std::string login, std::string password, std::string confirm,
 // plain security reads login_config for this: custom security never
 // consults it.
 bool registration_allows(const std::string& login) {
-  if (statloginfile(reqctx().nvhome + "/client/config/login_config") != 0) return true;
+  if (statloginfile(login_config_path()) != 0) return true;
   std::optional<loginvals> v = script_loginvals();
   if (!v) return false;
   if (!equal_nocase(*v->reg, "SYSTEM") || findlogin(login, v->authfile) == 0) return true;
@@ -319,8 +315,7 @@ int new_account(std::string login, std::string password, std::string confirm, in
 }  // namespace
 
 std::optional<std::string> script_name_text() {
-  const RequestContext& c = reqctx();
-  std::optional<std::string> s = c.script_name ? c.script_name : inherited_env("SCRIPT_NAME");
+  std::optional<std::string> s = request_env("SCRIPT_NAME");
   if (!s || s->empty()) return std::nullopt;
   return s;
 }
@@ -346,16 +341,17 @@ FileLock lock_login(std::string_view login) {
 }
 
 std::optional<std::string> getuserlogin() {
-  const RequestContext& c = reqctx();
-  std::optional<std::string> u = c.remote_user ? c.remote_user : inherited_env("REMOTE_USER");
+  std::optional<std::string> u = request_env("REMOTE_USER");
   if (!u || u->empty()) return std::nullopt;
   return u->substr(0, u->find('/'));
 }
 
 // ---- login configuration ----
 
+std::string login_config_path() { return reqctx().nvhome + "/client/config/login_config"; }
+
 FilePtr openlogin_conigfile() {
-  std::string path = reqctx().nvhome + "/client/config/login_config";
+  const std::string path = login_config_path();
   FilePtr f = open_file(path, "r");
   if (!f) {
     errmsg("Cannot open file '%s' for reading. errno=%d\n", path, errno);

@@ -42,6 +42,9 @@ struct loginvals {
   std::optional<std::string> reg, auth, authfile;
 };
 
+// The login configuration, <home>/client/config/login_config: security is on
+// for the home when the file exists.
+std::string login_config_path();
 // The open login_config; ends the process with status 0 (after its message)
 // when it cannot be opened.
 FilePtr openlogin_conigfile();

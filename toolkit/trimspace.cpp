@@ -2,15 +2,10 @@
 // Done in place: the object-file reader trims every value it reads. Most
 // values have nothing to trim, so that case costs one look at each end and
 // one search for a double blank.
+#include "toolkit/kivtext.h"
 #include "toolkit/rowcol.h"
 
 namespace kiv {
-
-namespace {
-bool is_space(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-}  // namespace
 
 std::optional<std::string_view> trimspace_view(std::string_view text) {
   size_t end = text.size();
