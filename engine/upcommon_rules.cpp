@@ -19,20 +19,11 @@ namespace {
 
 // A field's VALUE and where it came from; an empty text (configuration)
 // for an absent object or value.
-struct FieldValue {
-  std::string text;
-  Origin origin = Origin::config;
-};
-
-FieldValue field(const objlist& list, std::string_view name) {
-  for (const kivobj* o = list.find(name); o; o = objlist::next_named(o))
-    if (o->has(attr::VALUE)) return {o->value(), o->origin(attr::VALUE)};
-  return {};
-}
+objattr_text field(const objlist& list, std::string_view name) { return objattr(list, name, "VALUE"); }
 
 // A value built from fields keeps the mark of the first field that has one,
 // so that pages escape it as they would escape the field.
-Origin mark_of(const FieldValue& a, const FieldValue& b) {
+Origin mark_of(const objattr_text& a, const objattr_text& b) {
   if (a.origin != Origin::config) return a.origin;
   return b.origin;
 }
@@ -49,12 +40,12 @@ void apply_pair(objlist& list, std::string_view pair) {
     return;
   }
   kivtrace("n2=%s", source);
-  FieldValue v;
+  objattr_text v;
   size_t bar = source.find('|');
   if (bar != std::string_view::npos) {
     kivtrace("Pipe Type");
-    FieldValue a = field(list, source.substr(0, bar));
-    FieldValue b = field(list, source.substr(bar + 1));
+    objattr_text a = field(list, source.substr(0, bar));
+    objattr_text b = field(list, source.substr(bar + 1));
     v.text = a.text + b.text;
     v.origin = mark_of(a, b);
   } else {
@@ -135,7 +126,7 @@ int signature(objlist& list) {
   }
   std::optional<std::string> text = up_readfile(path);
   if (!text || text->empty()) return 0;
-  FieldValue problem = field(list, "problem");
+  objattr_text problem = field(list, "problem");
   if (problem.text.empty()) {
     adduniqobj(&list, "problem.VALUE", *text);
     return 0;
