@@ -21,13 +21,6 @@ namespace {
 // for an absent object or value.
 objattr_text field(const objlist& list, std::string_view name) { return objattr(list, name, "VALUE"); }
 
-// A value built from fields keeps the mark of the first field that has one,
-// so that pages escape it as they would escape the field.
-Origin mark_of(const objattr_text& a, const objattr_text& b) {
-  if (a.origin != Origin::config) return a.origin;
-  return b.origin;
-}
-
 void apply_pair(objlist& list, std::string_view pair) {
   kivtrace("auto_match:pair=%s", pair);
   size_t eq = pair.find('=');
@@ -47,7 +40,9 @@ void apply_pair(objlist& list, std::string_view pair) {
     objattr_text a = field(list, source.substr(0, bar));
     objattr_text b = field(list, source.substr(bar + 1));
     v.text = a.text + b.text;
-    v.origin = mark_of(a, b);
+    // Marked as the first field that is marked, so that pages escape the
+    // joined value as they would escape the field.
+    v.origin = origin_of_both(a.origin, b.origin);
   } else {
     kivtrace("Single Type");
     v = field(list, source);
