@@ -19,22 +19,14 @@ namespace kiv {
 
 namespace {
 
-findhandle make_findhandle(const dbconnection& c, const packet* rec, std::string order) {
-  findhandle h;
-  h.rec = rec;
-  h.host = c.host;
-  h.timeout = c.timeout;
-  h.database = c.database;
-  h.table = c.table;
-  h.order = std::move(order);
-  return h;
-}
-
 // The steps find and row2formfind share once their criteria are built.
 int run_find(objlist& list, const dbconnection& c, const packet& criteria, std::string order) {
   primary_func(list);
   join_func(list);
-  findhandle h = make_findhandle(c, &criteria, std::move(order));
+  findhandle h;
+  set_connection(h, c);
+  h.rec = &criteria;
+  h.order = std::move(order);
   const findreply reply = handle_find(h);
   if (reply.errflag) {
     errmsg("Find operation failed\n");

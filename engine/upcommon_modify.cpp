@@ -167,11 +167,8 @@ int change_case(objlist& list, Change kind) {
   if (run_hook(list, Hook::pre_modify, fresh.get(), &old) != 0) return 1;  // its message is shown
 
   modifyhandle h;
-  h.host = c->host;
-  h.timeout = c->timeout;
+  set_connection(h, *c);
   h.new_ = fresh.get();
-  h.database = c->database;
-  h.table = c->table;
   h.all = &old;
   const int flag = handle_modify(h);
   if (flag != 0) {
@@ -304,11 +301,8 @@ int gmodify(objlist& list) {
   attach_files(list, kAttachCaseFolder);
   const std::unique_ptr<packet> fresh = modify_obj2db(list);
   modifyhandle h;
-  h.host = c->host;
-  h.timeout = c->timeout;
+  set_connection(h, *c);
   h.new_ = fresh.get();
-  h.database = c->database;
-  h.table = c->table;
   h.all = &old;
   kivtrace("MODIFY befor\n");
   const int flag = handle_modify(h);

@@ -52,10 +52,7 @@ int delete_(objlist& list) {
   std::unique_ptr<packet> rec = obj2db(list);
   primary_func(list);
   deletehandle h;
-  h.database = c->database;
-  h.table = c->table;
-  h.host = c->host;
-  h.timeout = c->timeout;
+  set_connection(h, *c);
   h.rec = rec.get();
   if (handle_delete(h) != 0) {
     errmsg("Delete operation failed\n");

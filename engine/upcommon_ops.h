@@ -30,6 +30,16 @@ struct dbconnection {
 // object\n" or "Missing table name object\n", and none.
 std::optional<dbconnection> connection_objects(const objlist& list);
 
+// Gives the handle of an operation (addhandle, findhandle, modifyhandle,
+// deletehandle) the connection: host, timeout, database and table.
+template <class Handle>
+void set_connection(Handle& h, const dbconnection& c) {
+  h.host = c.host;
+  h.timeout = c.timeout;
+  h.database = c.database;
+  h.table = c.table;
+}
+
 // ---- add ----
 
 // A new case, in this order: primary_func and the connection objects (-1);
