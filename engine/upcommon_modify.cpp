@@ -73,9 +73,15 @@ std::string old_value(const objlist& list, const packet& old, std::string_view f
   return getvaluebykey(old.data, old.keys, column).value_or(std::string());
 }
 
-bool has_dbkey(const objlist& list, std::string_view field) {
-  return !objtext(list, std::string(field) + ".DBKEY").empty();
+// True when `field` has a DBKEY; false after `missing` when it has none.
+bool keyed(const objlist& list, std::string_view field, std::string_view missing) {
+  if (!objtext(list, std::string(field) + ".DBKEY").empty()) return true;
+  errmsg(missing);
+  return false;
 }
+
+// id_num needs a DBKEY unless row_number names the row instead.
+bool id_keyed(const objlist& list) { return row_number_set() || keyed(list, "id_num", "No OBJ_IDNUM found\n"); }
 
 // The user's login, or none after the two messages of an unknown user.
 std::optional<std::string> known_login() {
@@ -190,22 +196,9 @@ int respond(objlist& list) { return change_case(list, Change::respond); }
 int pre_modify(objlist& list, packet& old) {
   const std::optional<std::string> login = known_login();
   if (!login) return -1;
-  if (!row_number_set() && !has_dbkey(list, "id_num")) {
-    errmsg("No OBJ_IDNUM found\n");
+  if (!id_keyed(list) || !keyed(list, "submitted_by", "No OBJ_SUB_BY found\n") ||
+      !keyed(list, "problem", "No OBJ_PROBLEM found\n") || !keyed(list, "case_num", "No OBJ_CASENUM found\n"))
     return -1;
-  }
-  if (!has_dbkey(list, "submitted_by")) {
-    errmsg("No OBJ_SUB_BY found\n");
-    return -1;
-  }
-  if (!has_dbkey(list, "problem")) {
-    errmsg("No OBJ_PROBLEM found\n");
-    return -1;
-  }
-  if (!has_dbkey(list, "case_num")) {
-    errmsg("No OBJ_CASENUM found\n");
-    return -1;
-  }
   packet shown;
   if (form_record(list, "pre_modify: Bad record format \n", shown) != 0) return -1;
   if (!locked_record(old)) return -1;
@@ -240,18 +233,9 @@ int post_modify(const modifyhandle&, int, objlist&) { return 0; }
 int pre_respond(objlist& list, packet& old) {
   signature(list);
   if (!known_login()) return -1;
-  if (!row_number_set() && !has_dbkey(list, "id_num")) {
-    errmsg("No OBJ_IDNUM found\n");
+  if (!id_keyed(list) || !keyed(list, "problem", "No OBJ_PROBLEM found\n") ||
+      !keyed(list, "case_num", "No OBJ_CASENUM found\n"))
     return -1;
-  }
-  if (!has_dbkey(list, "problem")) {
-    errmsg("No OBJ_PROBLEM found\n");
-    return -1;
-  }
-  if (!has_dbkey(list, "case_num")) {
-    errmsg("No OBJ_CASENUM found\n");
-    return -1;
-  }
   const std::string casenum = objtext(list, "case_num.VALUE");
   if (casenum.empty()) {
     errmsg("Illogical condition: case # cant be empty\n");
@@ -287,10 +271,7 @@ int gmodify(objlist& list) {
   primary_func(list);
   if (enforce(&list) != 0 || blankform(&list) != 0) return -1;
   kivtrace("Modify\n");
-  if (!row_number_set() && !has_dbkey(list, "id_num")) {
-    errmsg("No OBJ_IDNUM found\n");
-    return -1;
-  }
+  if (!id_keyed(list)) return -1;
   kivtrace("BEFORE pre_modifyr\n");
   packet old;
   if (form_record(list, "pre_modify: Bad record format \n", old) != 0) return -1;
