@@ -138,6 +138,12 @@ bool take_old_row_number(objlist& list, const packet& old, std::string_view pref
   return true;
 }
 
+// The refusal of a form that names another case number than the stored one.
+void refuse_other_case(std::string_view stored, std::string_view sent) {
+  errmsg("You can't change case.");
+  errmsg("This case is '%s'and you trying to change it to '%s'", stored, sent);
+}
+
 // A modify keeps the stored case's number: the attachments go into that
 // case's folder and the row keeps it. A form without a number takes the
 // stored one; a form that names another is refused with the messages of a
@@ -150,8 +156,7 @@ bool keep_case_number(objlist& list, const packet& old) {
     return true;
   }
   if (sent == stored) return true;
-  errmsg("You can't change case.");
-  errmsg("This case is '%s'and you trying to change it to '%s'", stored, sent);
+  refuse_other_case(stored, sent);
   return false;
 }
 
@@ -251,8 +256,7 @@ int pre_respond(objlist& list, packet& old) {
   if (catresolution(&list, old_value(list, old, "resolution")) != 0) return -1;
   const std::string oldcase = old_value(list, old, "case_num");
   if (casenum != oldcase) {
-    errmsg("You can't change case.");
-    errmsg("This case is '%s'and you trying to change it to '%s'", oldcase, casenum);
+    refuse_other_case(oldcase, casenum);
     return -1;
   }
   if (enforce(&list) != 0 || blankform(&list) != 0) return -1;
