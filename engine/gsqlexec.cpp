@@ -181,9 +181,7 @@ std::optional<std::string> lookup(objlist& list, const Lookup& l) {
     std::string value = getcol(row, i).value_or(std::string());
     if (!name.empty() && !value.empty()) setobjvalue(list, name, value, Origin::record);
   }
-  std::string address = objtext(list, l.address_key);
-  if (address.empty()) return std::nullopt;
-  return address;
+  return getvalfromlist(&list, l.address_key);
 }
 
 }  // namespace
