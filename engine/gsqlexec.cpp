@@ -4,13 +4,13 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 
 #include "data/dbdriver.h"
 #include "data/mailrecords.h"
 #include "data/sql_pars.h"
 #include "data/webhandle_db.h"
 #include "engine/objtext.h"
+#include "engine/upcommon_ops.h"
 #include "engine/upfile.h"
 #include "platform/exit.h"
 #include "toolkit/kivcontext.h"
@@ -71,26 +71,13 @@ int gsqlexec(objlist& list, std::string_view dataset, std::string_view sql) {
     errmsg("dataset name is NULL");
     throw Exit{0};
   }
-  std::optional<std::string> host = getvalfromlist(&list, "dbserver_hostname.VALUE");
-  if (!host) {
-    errmsg("Missing dbhost name object\n");
-    return -1;
-  }
-  std::optional<std::string> timeout = getvalfromlist(&list, "network_timeout.VALUE");
-  if (!timeout) {
-    errmsg("Missing timeout name object\n");
-    return -1;
-  }
-  std::optional<std::string> database = getvalfromlist(&list, "db_name.VALUE");
-  if (!database) {
-    errmsg("Missing database name object\n");
-    return -1;
-  }
+  const std::optional<dbconnection> c = connection_objects(list, false);
+  if (!c) return -1;
   if (sql.empty()) {
     errmsg("SQL Error: Query is blank\n");
     return 1;
   }
-  int rc = kivodbcexec(nullptr, std::atoi(timeout->c_str()), *database, std::string(sql));
+  int rc = kivodbcexec(nullptr, c->timeout, c->database, std::string(sql));
   if (rc != 0) {
     errmsg("SQL Error: '%s'\n", driver_results().odbcerror);
     return rc;
@@ -181,9 +168,7 @@ std::optional<std::string> lookup(objlist& list, const Lookup& l) {
     std::string value = getcol(row, i).value_or(std::string());
     if (!name.empty() && !value.empty()) setobjvalue(list, name, value, Origin::record);
   }
-  std::string address = objtext(list, l.address_key);
-  if (address.empty()) return std::nullopt;
-  return address;
+  return getvalfromlist(&list, l.address_key);
 }
 
 }  // namespace

@@ -22,11 +22,8 @@ namespace {
 
 addhandle make_addhandle(const dbconnection& c, const packet* rec) {
   addhandle h;
+  set_connection(h, c);
   h.rec = rec;
-  h.host = c.host;
-  h.timeout = c.timeout;
-  h.database = c.database;
-  h.table = c.table;
   return h;
 }
 

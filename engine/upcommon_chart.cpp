@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
 #include <unistd.h>
 #include <vector>
 
@@ -21,9 +20,6 @@ namespace kiv {
 
 namespace {
 
-// Names tried after the first one before giving up.
-constexpr int kMaxTries = 1000;
-
 constexpr std::string_view kBlank = "Blank";
 
 int three_way(int a, int b) { return a < b ? -1 : a > b ? 1 : 0; }
@@ -33,24 +29,17 @@ int three_way(int a, int b) { return a < b ? -1 : a > b ? 1 : 0; }
 chartfile gen_chartfile(std::time_t now) {
   const std::string base =
       sformat("%s/tmp/chartfile.%d", reqctx().nvhome, static_cast<long long>(now));
+  const numbered_file f = create_numbered(base);
   chartfile made;
-  for (int n = 0; n <= kMaxTries; ++n) {
-    made.path = n == 0 ? base : sformat("%s.%d", base, n);
-    int fd = ::open(made.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-      if (errno == EEXIST) continue;
-      return made;
-    }
-    made.file.reset(::fdopen(fd, "w"));
-    if (!made.file) {
-      int e = errno;
-      ::close(fd);
-      ::unlink(made.path.c_str());
-      errno = e;
-    }
-    return made;
+  made.path = f.path;
+  if (f.fd < 0) return made;
+  made.file.reset(::fdopen(f.fd, "w"));
+  if (!made.file) {
+    int e = errno;
+    ::close(f.fd);
+    ::unlink(made.path.c_str());
+    errno = e;
   }
-  errno = EEXIST;
   return made;
 }
 

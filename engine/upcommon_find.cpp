@@ -19,22 +19,15 @@ namespace kiv {
 
 namespace {
 
-findhandle make_findhandle(const dbconnection& c, const packet* rec, std::string order) {
-  findhandle h;
-  h.rec = rec;
-  h.host = c.host;
-  h.timeout = c.timeout;
-  h.database = c.database;
-  h.table = c.table;
-  h.order = std::move(order);
-  return h;
-}
-
-// The steps find and row2formfind share once their criteria are built.
-int run_find(objlist& list, const dbconnection& c, const packet& criteria, std::string order) {
+// The steps find and row2formfind share once their criteria are built. No
+// order is passed on as " ", no ordering.
+int run_find(objlist& list, const dbconnection& c, const packet& criteria, const std::string& order) {
   primary_func(list);
   join_func(list);
-  findhandle h = make_findhandle(c, &criteria, std::move(order));
+  findhandle h;
+  set_connection(h, c);
+  h.rec = &criteria;
+  h.order = order.empty() ? std::string(" ") : order;
   const findreply reply = handle_find(h);
   if (reply.errflag) {
     errmsg("Find operation failed\n");
@@ -91,7 +84,7 @@ int find(objlist& list) {
     return 1;
   }
   const std::unique_ptr<packet> criteria = obj2db(list);
-  return run_find(list, *c, *criteria, order.empty() ? std::string(" ") : order);
+  return run_find(list, *c, *criteria, order);
 }
 
 int row2formfind(objlist& list, std::string_view record) {
@@ -109,7 +102,7 @@ int row2formfind(objlist& list, std::string_view record) {
   packet criteria;
   criteria.keys = getrow(record, 1).value_or(std::string());
   criteria.data = getrow(record, 2).value_or(std::string());
-  return run_find(list, *c, criteria, order.empty() ? std::string(" ") : order);
+  return run_find(list, *c, criteria, order);
 }
 
 int post_find(findhandle& handle, const findreply& reply, objlist& list) {

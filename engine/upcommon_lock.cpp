@@ -2,11 +2,10 @@
 // with the record as the database holds it now.
 #include "engine/upcommon_lock.h"
 
-#include <cstdlib>
-
 #include "data/dbdriver.h"
 #include "data/sql_pars.h"
 #include "data/webhandle_db.h"
+#include "engine/upcommon_ops.h"
 #include "platform/exit.h"
 #include "platform/state.h"
 #include "toolkit/kivcgitrace.h"
@@ -20,19 +19,6 @@ constexpr std::string_view kChanged =
     "Error: You are trying to update a record in the database that has <br>been modified since the time that "
     "you have selected the record. <br>To resolve this error, please try your update operation again from the "
     "beginning.\n";
-
-// The connection objects in the order they are read, with the message of a
-// missing one.
-struct Connection {
-  const char* key;
-  const char* missing;
-};
-constexpr Connection kConnection[] = {
-    {"dbserver_hostname.VALUE", "Missing dbhost name object\n"},
-    {"network_timeout.VALUE", "Missing timeout name object\n"},
-    {"db_name.VALUE", "Missing database name object\n"},
-    {"db_table_name.VALUE", "Missing table name object\n"},
-};
 
 [[noreturn]] void refuse(std::string_view message) {
   errmsg(message);
@@ -77,14 +63,11 @@ int spacestrcmp(std::string_view a, std::string_view b) {
 int check_lock(const objlist& list) {
   kivtrace("check_lock enter\n");
   reset_lockrecord();  // no record of an earlier check stands for this one
-  std::string conn[4];
-  for (size_t i = 0; i < 4; ++i) {
-    conn[i] = getvalfromlist(&list, kConnection[i].key).value_or(std::string());
-    if (conn[i].empty()) refuse(kConnection[i].missing);
-  }
-  const int timeout = std::atoi(conn[1].c_str());
-  const std::string& database = conn[2];
-  const std::string& table = conn[3];
+  const std::optional<dbconnection> conn = connection_objects(list);
+  if (!conn) throw Exit{-1};  // after the missing object's message
+  const int timeout = conn->timeout;
+  const std::string& database = conn->database;
+  const std::string& table = conn->table;
 
   kivtrace("BEFORE pre_modifyr\n");
   std::string rec = getvalfromlist(&list, "row2form_rec.VALUE").value_or(std::string());

@@ -73,9 +73,15 @@ std::string old_value(const objlist& list, const packet& old, std::string_view f
   return getvaluebykey(old.data, old.keys, column).value_or(std::string());
 }
 
-bool has_dbkey(const objlist& list, std::string_view field) {
-  return !objtext(list, std::string(field) + ".DBKEY").empty();
+// True when `field` has a DBKEY; false after `missing` when it has none.
+bool keyed(const objlist& list, std::string_view field, std::string_view missing) {
+  if (!objtext(list, std::string(field) + ".DBKEY").empty()) return true;
+  errmsg(missing);
+  return false;
 }
+
+// id_num needs a DBKEY unless row_number names the row instead.
+bool id_keyed(const objlist& list) { return row_number_set() || keyed(list, "id_num", "No OBJ_IDNUM found\n"); }
 
 // The user's login, or none after the two messages of an unknown user.
 std::optional<std::string> known_login() {
@@ -132,6 +138,12 @@ bool take_old_row_number(objlist& list, const packet& old, std::string_view pref
   return true;
 }
 
+// The refusal of a form that names another case number than the stored one.
+void refuse_other_case(std::string_view stored, std::string_view sent) {
+  errmsg("You can't change case.");
+  errmsg("This case is '%s'and you trying to change it to '%s'", stored, sent);
+}
+
 // A modify keeps the stored case's number: the attachments go into that
 // case's folder and the row keeps it. A form without a number takes the
 // stored one; a form that names another is refused with the messages of a
@@ -144,8 +156,7 @@ bool keep_case_number(objlist& list, const packet& old) {
     return true;
   }
   if (sent == stored) return true;
-  errmsg("You can't change case.");
-  errmsg("This case is '%s'and you trying to change it to '%s'", stored, sent);
+  refuse_other_case(stored, sent);
   return false;
 }
 
@@ -167,11 +178,8 @@ int change_case(objlist& list, Change kind) {
   if (run_hook(list, Hook::pre_modify, fresh.get(), &old) != 0) return 1;  // its message is shown
 
   modifyhandle h;
-  h.host = c->host;
-  h.timeout = c->timeout;
+  set_connection(h, *c);
   h.new_ = fresh.get();
-  h.database = c->database;
-  h.table = c->table;
   h.all = &old;
   const int flag = handle_modify(h);
   if (flag != 0) {
@@ -193,22 +201,9 @@ int respond(objlist& list) { return change_case(list, Change::respond); }
 int pre_modify(objlist& list, packet& old) {
   const std::optional<std::string> login = known_login();
   if (!login) return -1;
-  if (!row_number_set() && !has_dbkey(list, "id_num")) {
-    errmsg("No OBJ_IDNUM found\n");
+  if (!id_keyed(list) || !keyed(list, "submitted_by", "No OBJ_SUB_BY found\n") ||
+      !keyed(list, "problem", "No OBJ_PROBLEM found\n") || !keyed(list, "case_num", "No OBJ_CASENUM found\n"))
     return -1;
-  }
-  if (!has_dbkey(list, "submitted_by")) {
-    errmsg("No OBJ_SUB_BY found\n");
-    return -1;
-  }
-  if (!has_dbkey(list, "problem")) {
-    errmsg("No OBJ_PROBLEM found\n");
-    return -1;
-  }
-  if (!has_dbkey(list, "case_num")) {
-    errmsg("No OBJ_CASENUM found\n");
-    return -1;
-  }
   packet shown;
   if (form_record(list, "pre_modify: Bad record format \n", shown) != 0) return -1;
   if (!locked_record(old)) return -1;
@@ -243,18 +238,9 @@ int post_modify(const modifyhandle&, int, objlist&) { return 0; }
 int pre_respond(objlist& list, packet& old) {
   signature(list);
   if (!known_login()) return -1;
-  if (!row_number_set() && !has_dbkey(list, "id_num")) {
-    errmsg("No OBJ_IDNUM found\n");
+  if (!id_keyed(list) || !keyed(list, "problem", "No OBJ_PROBLEM found\n") ||
+      !keyed(list, "case_num", "No OBJ_CASENUM found\n"))
     return -1;
-  }
-  if (!has_dbkey(list, "problem")) {
-    errmsg("No OBJ_PROBLEM found\n");
-    return -1;
-  }
-  if (!has_dbkey(list, "case_num")) {
-    errmsg("No OBJ_CASENUM found\n");
-    return -1;
-  }
   const std::string casenum = objtext(list, "case_num.VALUE");
   if (casenum.empty()) {
     errmsg("Illogical condition: case # cant be empty\n");
@@ -270,8 +256,7 @@ int pre_respond(objlist& list, packet& old) {
   if (catresolution(&list, old_value(list, old, "resolution")) != 0) return -1;
   const std::string oldcase = old_value(list, old, "case_num");
   if (casenum != oldcase) {
-    errmsg("You can't change case.");
-    errmsg("This case is '%s'and you trying to change it to '%s'", oldcase, casenum);
+    refuse_other_case(oldcase, casenum);
     return -1;
   }
   if (enforce(&list) != 0 || blankform(&list) != 0) return -1;
@@ -290,10 +275,7 @@ int gmodify(objlist& list) {
   primary_func(list);
   if (enforce(&list) != 0 || blankform(&list) != 0) return -1;
   kivtrace("Modify\n");
-  if (!row_number_set() && !has_dbkey(list, "id_num")) {
-    errmsg("No OBJ_IDNUM found\n");
-    return -1;
-  }
+  if (!id_keyed(list)) return -1;
   kivtrace("BEFORE pre_modifyr\n");
   packet old;
   if (form_record(list, "pre_modify: Bad record format \n", old) != 0) return -1;
@@ -304,11 +286,8 @@ int gmodify(objlist& list) {
   attach_files(list, kAttachCaseFolder);
   const std::unique_ptr<packet> fresh = modify_obj2db(list);
   modifyhandle h;
-  h.host = c->host;
-  h.timeout = c->timeout;
+  set_connection(h, *c);
   h.new_ = fresh.get();
-  h.database = c->database;
-  h.table = c->table;
   h.all = &old;
   kivtrace("MODIFY befor\n");
   const int flag = handle_modify(h);

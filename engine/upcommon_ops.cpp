@@ -29,9 +29,9 @@ constexpr ConnectionObject kConnection[] = {
 
 }  // namespace
 
-std::optional<dbconnection> connection_objects(const objlist& list) {
+std::optional<dbconnection> connection_objects(const objlist& list, bool with_table) {
   std::string text[4];
-  for (size_t i = 0; i < 4; ++i) {
+  for (size_t i = 0; i < (with_table ? 4 : 3); ++i) {
     text[i] = objtext(list, kConnection[i].key);
     if (text[i].empty()) {
       errmsg(kConnection[i].missing);
@@ -52,10 +52,7 @@ int delete_(objlist& list) {
   std::unique_ptr<packet> rec = obj2db(list);
   primary_func(list);
   deletehandle h;
-  h.database = c->database;
-  h.table = c->table;
-  h.host = c->host;
-  h.timeout = c->timeout;
+  set_connection(h, *c);
   h.rec = rec.get();
   if (handle_delete(h) != 0) {
     errmsg("Delete operation failed\n");

@@ -24,11 +24,22 @@ struct dbconnection {
 };
 
 // Reads dbserver_hostname, network_timeout (a whole number as atoi reads
-// it), db_name and db_table_name (each object.VALUE), in this order. The
-// first one missing or empty stops the reading: "Missing dbhost name
-// object\n", "Missing timeout name object\n", "Missing database name
-// object\n" or "Missing table name object\n", and none.
-std::optional<dbconnection> connection_objects(const objlist& list);
+// it), db_name and, when `with_table`, db_table_name (each object.VALUE), in
+// this order. The first one missing or empty stops the reading: "Missing
+// dbhost name object\n", "Missing timeout name object\n", "Missing database
+// name object\n" or "Missing table name object\n", and none. Without the
+// table (a free statement names its own) `table` stays empty.
+std::optional<dbconnection> connection_objects(const objlist& list, bool with_table = true);
+
+// Gives the handle of an operation (addhandle, findhandle, modifyhandle,
+// deletehandle) the connection: host, timeout, database and table.
+template <class Handle>
+void set_connection(Handle& h, const dbconnection& c) {
+  h.host = c.host;
+  h.timeout = c.timeout;
+  h.database = c.database;
+  h.table = c.table;
+}
 
 // ---- add ----
 

@@ -13,11 +13,6 @@ namespace kiv {
 
 namespace {
 
-std::optional<std::string> unless_empty(std::string text) {
-  if (text.empty()) return std::nullopt;
-  return text;
-}
-
 // The title a sort menu holds: the menu's selected item when the VALUE still
 // carries the item list ("chosen^@item^@...^$"), else the VALUE itself.
 std::string chosen_title(const objlist& list, int menu) {
@@ -30,8 +25,8 @@ std::string chosen_title(const objlist& list, int menu) {
 
 int join_func(const objlist& list) {
   Settings& s = settings();
-  s.join_condition = unless_empty(objtext(list, "join_condition", "VALUE"));
-  s.distinct_condition = unless_empty(objtext(list, "distinct_condition", "VALUE"));
+  s.join_condition = getvalfromlist(&list, "join_condition.VALUE");
+  s.distinct_condition = getvalfromlist(&list, "distinct_condition.VALUE");
   return 0;
 }
 
@@ -67,8 +62,8 @@ int sql_control(objlist& list) {
 int primary_func(const objlist& list) {
   Settings& s = settings();
   s.row_number_value.reset();
-  s.row_number = unless_empty(objtext(list, "row_number", "VALUE"));
-  if (s.row_number) s.row_number_value = unless_empty(objtext(list, *s.row_number, "VALUE"));
+  s.row_number = getvalfromlist(&list, "row_number.VALUE");
+  if (s.row_number) s.row_number_value = getvalfromlist(&list, *s.row_number + ".VALUE");
   return 0;
 }
 
@@ -85,7 +80,8 @@ std::optional<std::string> getsortlist(const objlist& list) {
     if (!order.empty()) order += ", ";
     order += *column;
   }
-  return unless_empty(std::move(order));
+  if (order.empty()) return std::nullopt;
+  return order;
 }
 
 }  // namespace kiv

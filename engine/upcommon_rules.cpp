@@ -19,23 +19,7 @@ namespace {
 
 // A field's VALUE and where it came from; an empty text (configuration)
 // for an absent object or value.
-struct FieldValue {
-  std::string text;
-  Origin origin = Origin::config;
-};
-
-FieldValue field(const objlist& list, std::string_view name) {
-  for (const kivobj* o = list.find(name); o; o = objlist::next_named(o))
-    if (o->has(attr::VALUE)) return {o->value(), o->origin(attr::VALUE)};
-  return {};
-}
-
-// A value built from fields keeps the mark of the first field that has one,
-// so that pages escape it as they would escape the field.
-Origin mark_of(const FieldValue& a, const FieldValue& b) {
-  if (a.origin != Origin::config) return a.origin;
-  return b.origin;
-}
+objattr_text field(const objlist& list, std::string_view name) { return objattr(list, name, "VALUE"); }
 
 void apply_pair(objlist& list, std::string_view pair) {
   kivtrace("auto_match:pair=%s", pair);
@@ -49,14 +33,16 @@ void apply_pair(objlist& list, std::string_view pair) {
     return;
   }
   kivtrace("n2=%s", source);
-  FieldValue v;
+  objattr_text v;
   size_t bar = source.find('|');
   if (bar != std::string_view::npos) {
     kivtrace("Pipe Type");
-    FieldValue a = field(list, source.substr(0, bar));
-    FieldValue b = field(list, source.substr(bar + 1));
+    objattr_text a = field(list, source.substr(0, bar));
+    objattr_text b = field(list, source.substr(bar + 1));
     v.text = a.text + b.text;
-    v.origin = mark_of(a, b);
+    // Marked as the first field that is marked, so that pages escape the
+    // joined value as they would escape the field.
+    v.origin = origin_of_both(a.origin, b.origin);
   } else {
     kivtrace("Single Type");
     v = field(list, source);
@@ -135,7 +121,7 @@ int signature(objlist& list) {
   }
   std::optional<std::string> text = up_readfile(path);
   if (!text || text->empty()) return 0;
-  FieldValue problem = field(list, "problem");
+  objattr_text problem = field(list, "problem");
   if (problem.text.empty()) {
     adduniqobj(&list, "problem.VALUE", *text);
     return 0;

@@ -32,10 +32,20 @@ std::string& last_name() {
   return name;
 }
 
+bool contains(const std::string& line, std::string_view part) {
+  return line.find(part) != std::string::npos;
+}
+
+// A new empty file of mode 0600 opened for writing, never through a link;
+// -1 with errno set (EEXIST when the name is taken).
+int open_exclusive(const std::string& path) {
+  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+}
+
 }  // namespace
 
 int create_exclusive(const std::string& path) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  const int fd = open_exclusive(path);
   if (fd >= 0) {
     ::close(fd);
     return 1;
@@ -43,25 +53,27 @@ int create_exclusive(const std::string& path) {
   return errno == EEXIST ? 0 : -1;
 }
 
-namespace {
-
-bool contains(const std::string& line, std::string_view part) {
-  return line.find(part) != std::string::npos;
+numbered_file create_numbered(const std::string& base) {
+  numbered_file made;
+  for (int n = 0; n <= kMaxTries; ++n) {
+    made.path = n == 0 ? base : sformat("%s.%d", base, n);
+    made.fd = open_exclusive(made.path);
+    if (made.fd >= 0 || errno != EEXIST) return made;
+  }
+  errno = EEXIST;
+  return made;
 }
-
-}  // namespace
 
 std::string gen_tmpdatafile(std::time_t now) {
   const std::string base = sformat("%s/tmp/tmp_datafile.%d.%d", reqctx().nvhome,
                                    static_cast<long long>(now), static_cast<int>(getpid()));
-  std::string name = base;
+  const numbered_file f = create_numbered(base);
   std::string made;
-  for (int n = 0; n <= kMaxTries; ++n) {
-    if (n > 0) name = sformat("%s.%d", base, n);
-    int r = create_exclusive(name);
-    if (r == 0) continue;
-    made = name;  // made, or failing for a reason the caller's write will report
-    break;
+  if (f.fd >= 0) {
+    ::close(f.fd);
+    made = f.path;
+  } else if (errno != EEXIST) {
+    made = f.path;  // failing for a reason the caller's write will report
   }
   last_name() = made;
   return made;

@@ -11,6 +11,17 @@
 
 namespace kiv {
 
+// A file made new for writing: `base`, else "<base>.<n>" with the first free
+// n from 1 to 1000 when the name is taken; created exclusively and never
+// through a link (mode 0600), so that no two callers share one. `fd` is open
+// for writing, or -1 (errno set; EEXIST when every name was taken) with
+// `path` the name last tried.
+struct numbered_file {
+  std::string path;
+  int fd = -1;
+};
+numbered_file create_numbered(const std::string& base);
+
 // A new scratch data file "<home>/tmp/tmp_datafile.<time>.<pid>", created
 // empty and exclusively (mode 0600) so that no two callers share one: when
 // that name is taken (a second call within the same second), ".<n>" is added
@@ -23,7 +34,7 @@ std::string gen_tmpdatafile(std::time_t now);
 const std::string& last_tmpdatafile();
 
 // Creates `path` empty and exclusively (mode 0600, never through a link),
-// the step every scratch file name is tried with. 1: made; 0: the name is
+// as create_numbered makes each name it tries. 1: made; 0: the name is
 // taken; -1: it cannot be made for another reason (errno says why).
 int create_exclusive(const std::string& path);
 

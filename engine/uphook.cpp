@@ -7,6 +7,7 @@
 #include <map>
 #include <vector>
 
+#include "engine/objtext.h"
 #include "engine/upclock.h"
 #include "platform/process.h"
 #include "toolkit/kivcgitrace.h"
@@ -131,10 +132,9 @@ const HookObject& hookobject(Hook hook) { return kHooks[static_cast<int>(hook)];
 
 // The attribute of the first object of that name that has it, when it came
 // from the configuration; empty otherwise.
-std::string configured(const objlist& list, std::string_view name, int n) {
-  for (kivobj* o = list.find(name); o; o = objlist::next_named(o))
-    if (o->has(n)) return o->origin(n) == Origin::config ? o->attr(n) : std::string();
-  return std::string();
+std::string configured(const objlist& list, std::string_view name, std::string_view attribute) {
+  objattr_text a = objattr(list, name, attribute);
+  return a.origin == Origin::config ? std::move(a.text) : std::string();
 }
 
 }  // namespace
@@ -166,8 +166,8 @@ std::string_view hookname(Hook hook) { return hookobject(hook).name; }
 
 int run_hook(const objlist& list, Hook hook, const packet* newpkt, const packet* oldpkt) {
   const HookObject& h = hookobject(hook);
-  if (configured(list, h.name, attr::VALUE) != "ON") return 0;
-  const std::string command = configured(list, h.name, attr::TITLE);
+  if (configured(list, h.name, "VALUE") != "ON") return 0;
+  const std::string command = configured(list, h.name, "TITLE");
   if (command.empty()) {
     errmsg(h.missing);
     return 0;

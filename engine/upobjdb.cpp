@@ -25,20 +25,17 @@ void endrow(std::string& row) {
 }
 
 // A VALUE that a packet can carry: non-empty and not a menu's item list.
-bool usable(const std::string& value) {
-  return !value.empty() && value.find(kRowEnd) == std::string::npos;
-}
+bool usable(std::string_view value) { return !value.empty() && value.find(kRowEnd) == std::string_view::npos; }
 
 std::unique_ptr<packet> build_packet(const objlist& list, bool only_usable) {
   auto p = std::make_unique<packet>();
   for (const kivobj& o : list) {
     const std::string& key = o.attr(attr::DBKEY);
     if (key.empty()) continue;
-    bool take = usable(o.value());
-    if (only_usable && !take) continue;
+    if (only_usable && !usable(o.value())) continue;
     p->keys += key;
     p->keys += kColSep;
-    addcol(p->data, take ? packetvalue(o.value()) : std::string());
+    addcol(p->data, packetcolumn(o.value()));
   }
   endrow(p->data);
   endrow(p->keys);
@@ -73,6 +70,11 @@ std::string packetvalue(std::string_view value) {
   }
   if (v == kEmptyCol) v.resize(1);
   return v;
+}
+
+std::string packetcolumn(std::string_view value) {
+  std::string v = usable(value) ? packetvalue(value) : std::string();
+  return v.empty() ? std::string(kEmptyCol) : v;
 }
 
 std::unique_ptr<packet> obj2db(const objlist& list) { return build_packet(list, false); }

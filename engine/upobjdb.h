@@ -23,6 +23,11 @@ namespace kiv {
 // "a^^b") reach the criteria parser unchanged.
 std::string packetvalue(std::string_view value);
 
+// The column a packet gives a VALUE: "^^" for an empty VALUE, for one that
+// still holds a menu's item list (any VALUE containing "^$") and for one
+// that packetvalue leaves empty; else packetvalue's text.
+std::string packetcolumn(std::string_view value);
+
 // A new packet of one data row with a column for every object that has a
 // DBKEY, in list order. An empty VALUE, and a VALUE that still holds a menu's
 // item list (any VALUE containing "^$"), travel as "^^"; other values as

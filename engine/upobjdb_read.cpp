@@ -6,6 +6,7 @@
 
 #include <functional>
 
+#include "engine/objtext.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/rowcol.h"
 
@@ -90,10 +91,8 @@ int readrecord(objlist& list, std::string_view record, bool db2obj_message, cons
     }
     std::string value = getvaluebykey(values, names, name).value_or("");
     std::string type = getvalfromlist(&list, name + ".TYPE").value_or("");
-    std::optional<attrview> oldv = getattrfromlist(&list, name + ".VALUE");
-    std::string old = oldv ? std::string(oldv->text) : std::string();
-    Origin old_origin = oldv ? oldv->origin : Origin::config;
-    if (std::optional<NewValue> v = rule(Column{name, value, type, old, old_origin})) setvalue(list, name, *v);
+    const objattr_text old = objattr(list, name, "VALUE");
+    if (std::optional<NewValue> v = rule(Column{name, value, type, old.text, old.origin})) setvalue(list, name, *v);
   }
   return 0;
 }

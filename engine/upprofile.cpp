@@ -41,13 +41,6 @@ bool valid_login(const std::string& login) {
   return false;
 }
 
-// One profile column: the value as a packet carries it.
-std::string profile_value(const std::string& value) {
-  if (value.empty() || value.find(kRowEnd) != std::string::npos) return std::string(kEmptyCol);
-  std::string v = packetvalue(value);
-  return v.empty() ? std::string(kEmptyCol) : v;
-}
-
 }  // namespace
 
 std::optional<std::string> getdefuser(std::string login, int flag) {
@@ -98,7 +91,7 @@ int adduserdefaults(const objlist& list) {
     if (name.empty()) continue;
     names += name;
     names += kColSep;
-    values += profile_value(getvalfromlist(&list, name + ".VALUE").value_or(""));
+    values += packetcolumn(getvalfromlist(&list, name + ".VALUE").value_or(""));
     values += kColSep;
   }
   // A user_fields row of empty columns makes no profile: a text without rows

@@ -26,13 +26,6 @@ namespace {
 // The VALUE of the object `name`, empty when none has one.
 std::string value_of(const objlist* list, std::string_view name) { return objtext(*list, name, "VALUE"); }
 
-// Where the VALUE that value_of reads came from.
-Origin value_origin(const objlist* list, std::string_view name) {
-  for (kivobj* o = list->find(name); o; o = objlist::next_named(o))
-    if (o->has(attr::VALUE)) return o->origin(attr::VALUE);
-  return Origin::config;
-}
-
 // The request's action as the start-up took it; none outside a request.
 std::optional<std::string> request_action() {
   const std::string& a = reqctx().action;
@@ -116,7 +109,7 @@ int timestamp(objlist* list, std::string_view field) {
   }
   const bool stamp = stamp_rule(list, field);
   std::string text = filtertwolines(value_of(list, field));
-  Origin origin = value_origin(list, field);
+  Origin origin = objattr(*list, field, "VALUE").origin;
   if (stamp) {
     text += stampline(*list);
     if (origin == Origin::config) origin = Origin::request;
