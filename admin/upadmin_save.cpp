@@ -11,6 +11,7 @@
 #include "admin/upadmin.h"
 #include "platform/state.h"
 #include "platform/exit.h"
+#include "platform/output.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivobjfile.h"
 #include "toolkit/kivsettings.h"
@@ -67,20 +68,6 @@ bool read_current(const std::string& path, std::optional<std::string>& text) {
   close_quietly(fd);
   if (!ok) return false;
   text = std::move(bytes);
-  return true;
-}
-
-bool write_all(int fd, std::string_view text) {
-  while (!text.empty()) {
-    ssize_t n = ::write(fd, text.data(), text.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) {
-      errno = EIO;
-      return false;
-    }
-    text.remove_prefix(static_cast<size_t>(n));
-  }
   return true;
 }
 

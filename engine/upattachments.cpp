@@ -19,6 +19,7 @@
 #include "engine/upobjdb.h"
 #include "platform/exit.h"
 #include "platform/flavour.h"
+#include "platform/output.h"
 #include "toolkit/kivcgi.h"
 #include "toolkit/kivcgimisc.h"
 #include "toolkit/kivcgitrace.h"
@@ -130,17 +131,6 @@ bool lock_case_folder(FileLock& lock, const std::string& folder, bool& created) 
   }
   errno = EAGAIN;
   return false;
-}
-
-// Writes all of `text` to the descriptor; false (errno set) when it cannot.
-bool write_all(int fd, std::string_view text) {
-  while (!text.empty()) {
-    ssize_t n = ::write(fd, text.data(), text.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    text.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
 }
 
 // Copies the upload at `from` into the new file at `to`; the bytes copied,
