@@ -22,6 +22,7 @@
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivfmt.h"
 #include "toolkit/kivsettings.h"
+#include "toolkit/kivtext.h"
 
 namespace kiv {
 
@@ -327,8 +328,6 @@ int smtpsendmail(std::string_view host, std::string_view sender, std::span<const
 
 std::string rfc_date(std::time_t t) {
   static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   std::tm lt{};
   localtime_r(&t, &lt);
   // The zone from the local time's own offset, east positive, in hours and
@@ -341,7 +340,7 @@ std::string rfc_date(std::time_t t) {
     long a = offset < 0 ? -offset : offset;
     zone = sformat("%c%02ld%02ld", offset < 0 ? '-' : '+', a / 60, a % 60);
   }
-  return sformat("%s, %d %s %d %02d:%02d:%02d %s\n", kDays[lt.tm_wday % 7], lt.tm_mday, kMonths[lt.tm_mon % 12],
+  return sformat("%s, %d %s %d %02d:%02d:%02d %s\n", kDays[lt.tm_wday % 7], lt.tm_mday, kMonthNames[lt.tm_mon % 12],
                  lt.tm_year + 1900, lt.tm_hour, lt.tm_min, lt.tm_sec, zone);
 }
 

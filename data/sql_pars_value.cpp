@@ -91,12 +91,10 @@ bool date_tail_ok(std::string_view tail) {
 }
 
 const char* month_name(long month, bool upper) {
-  static const char* const lower_names[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   static const char* const upper_names[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
                                             "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
   if (month < 1 || month > 12) return nullptr;
-  return (upper ? upper_names : lower_names)[month - 1];
+  return (upper ? upper_names : kMonthNames)[month - 1];
 }
 
 using sqlpars::Conv;

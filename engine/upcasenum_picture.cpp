@@ -9,6 +9,7 @@
 #include "engine/upcommon.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivfmt.h"
+#include "toolkit/kivtext.h"
 #include "toolkit/rowcol.h"
 
 namespace kiv {

@@ -30,9 +30,4 @@ std::time_t engine_now();
 // A moment as the local broken-down time (localtime_r).
 std::tm local_time(std::time_t t);
 
-// The months' English abbreviations, "Jan" to "Dec", which dates and labels
-// carry whatever locale the process has.
-inline constexpr const char* kMonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                                "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-
 }  // namespace kiv

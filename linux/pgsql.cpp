@@ -212,11 +212,9 @@ std::string& touserdate(std::string& date) {
   std::istringstream in(date);
   std::string skip, month, day, time, year;
   if (!(in >> skip >> month >> day >> time >> year)) return date;
-  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   int number = 13;
   for (int m = 0; m < 12; ++m) {
-    if (starts_nocase(month, kMonths[m])) {
+    if (starts_nocase(month, kMonthNames[m])) {
       number = m + 1;
       break;
     }

@@ -101,4 +101,9 @@ static_assert(!equal_nocase("\xC4", "\xE4"));  // no locale folds bytes above 12
 static_assert(compare_nocase("open", "Open") == 0 && compare_nocase("Closed", "open") < 0 &&
               compare_nocase("ab", "AB c") < 0 && compare_nocase("_", "a") < 0 && compare_nocase("\xE4", "z") > 0);
 
+// The months' English abbreviations, "Jan" to "Dec", which dates, labels
+// and mail headers carry whatever locale the process has.
+inline constexpr const char* kMonthNames[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
 }  // namespace kiv
