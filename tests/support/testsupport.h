@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -68,6 +69,21 @@ std::string read_file(const std::string& path);
 // it, whatever the speed of the machine.
 bool waits_for_lock(pid_t pid, const std::string& path,
                     std::chrono::milliseconds limit = std::chrono::seconds(20));
+
+// What a child process reported: the kiv::Exit status its work ended with
+// (none when it returned), the one line of text it gave back and its page.
+struct ChildRun {
+  std::optional<int> status;
+  std::string result;
+  std::string page;
+};
+
+// Runs `fn` in a child process whose page goes into a string, as the
+// unprivileged user "nobody" when `unprivileged` and this process is root
+// (for tests that need folder permissions to hold); the status, the text
+// `fn` gives back and the page return through a pipe. Throws when the child
+// fails.
+ChildRun in_child(const std::function<std::string()>& fn, bool unprivileged);
 
 // Base fixture: page output and standard error go into strings; every piece
 // of process-wide state (each holder registers its own reset, see
