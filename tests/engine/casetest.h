@@ -6,13 +6,13 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <memory>
 #include <string>
 
 #include "engine/upcommon.h"
+#include "enginetest.h"
 #include "tests/data/dbroad.h"
 #include "toolkit/kivcontext.h"
 #include "toolkit/kivfmt.h"
@@ -60,9 +60,7 @@ class CaseHome : public kivtest::DbRoadTest {
 
   // A shell script in the home; its path is the command.
   std::string script(const std::string& name, const std::string& body) {
-    const std::string p = home_.write("client/bin/" + name, "#!/bin/sh\n" + body);
-    ::chmod(p.c_str(), 0755);
-    return p;
+    return enginetest::script(home_, name, body);
   }
   // A hook object switched on with a script of this body.
   void hook(const std::string& object, const std::string& body) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -37,8 +38,22 @@ inline std::unique_ptr<kiv::objlist> objects(const std::vector<Attr>& attrs) {
   return list;
 }
 
+// The attributes of `a`, then those of `b`.
+inline std::vector<Attr> operator+(std::vector<Attr> a, const std::vector<Attr>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
 inline std::string value(const kiv::objlist& list, const std::string& name) {
   return kiv::getvalfromlist(&list, name + ".VALUE").value_or("");
+}
+
+// A shell script written into the home's client/bin and made executable;
+// its path is the command.
+inline std::string script(const kivtest::TempDir& home, const std::string& name, const std::string& body) {
+  const std::string p = home.write("client/bin/" + name, "#!/bin/sh\n" + body);
+  ::chmod(p.c_str(), 0755);
+  return p;
 }
 
 // A fixture whose home folder is a fresh temporary folder, traversable by

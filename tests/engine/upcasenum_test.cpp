@@ -70,11 +70,6 @@ std::vector<Attr> picture(const std::string& separator, const std::string& items
   return more;
 }
 
-std::vector<Attr> with(std::vector<Attr> a, const std::vector<Attr>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
 }  // namespace
 
 TEST_F(CaseNumbers, CounterFileAfterEachKindOfNumber) {
@@ -127,12 +122,12 @@ TEST_F(CaseNumbers, CounterFileAfterEachKindOfNumber) {
        "DEFAULT\t100\nYEAR\t2\n"},
       {"the example: Software maps to SW",
        "DEFAULT\t100\nSW\t7\n",
-       with(picture("-", "category-YEAR", {{"category.VALUE", "Software"}}), kPrefixMap),
+       picture("-", "category-YEAR", {{"category.VALUE", "Software"}}) + kPrefixMap,
        {"SW-2023-7"},
        "DEFAULT\t100\nSW\t8\n"},
       {"mapping miss: the item vanishes",
        "DEFAULT\t100\n",
-       with(picture("-", "category-YEAR", {{"category.VALUE", "Network"}}), kPrefixMap),
+       picture("-", "category-YEAR", {{"category.VALUE", "Network"}}) + kPrefixMap,
        {"2023-100"},
        "DEFAULT\t101\n"},
       {"mapping without the prefix object",
@@ -298,8 +293,8 @@ TEST_F(CaseNumbers, TraceOfAPictureNumber) {
   reqctx().kivdebug = 1;
   write_counter("DEFAULT\t100\nSW\t7\n");
   auto list =
-      objects(with(picture("-", "category-dept-YEAR", {{"category.VALUE", "Software"}, {"dept.VALUE", "IT"}}),
-                   with(kPrefixMap, {{"dept-prefix.TITLE", "HR^$"}, {"dept-prefix.VALUE", "H^$"}})));
+      objects(picture("-", "category-dept-YEAR", {{"category.VALUE", "Software"}, {"dept.VALUE", "IT"}}) +
+              kPrefixMap + std::vector<Attr>{{"dept-prefix.TITLE", "HR^$"}, {"dept-prefix.VALUE", "H^$"}});
   EXPECT_EQ(casenum_manage(*list), "SW-2023-7");
   auto trace = [](const std::string& line) { return "<PRE>\n" + line + "</PRE>\n"; };
   EXPECT_EQ(page(), trace("MRFILE='" + counter() + "'") + trace("SEPARATOR=-\n") +
