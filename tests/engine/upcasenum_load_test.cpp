@@ -63,13 +63,7 @@ class CounterLoad : public kivtest::KivTest {
   void write_counter(const std::string& text) const {
     std::ofstream(counter(), std::ios::binary) << text;
   }
-  bool lock_free() const {
-    int fd = ::open((counter() + ".lock").c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return true;
-    const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-    ::close(fd);
-    return free;
-  }
+  bool lock_free() const { return kivtest::lock_free(counter() + ".lock"); }
 
   MemoryHome home_;
 };

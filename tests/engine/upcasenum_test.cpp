@@ -4,9 +4,6 @@
 // a picture number, and the lock: a held lock waited for and given up, a
 // leftover lock file that holds nothing, and a rewrite that fails.
 #include <gtest/gtest.h>
-#include <sys/file.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <ctime>
@@ -46,13 +43,7 @@ class CaseNumbers : public enginetest::HomeTest {
   void write_counter(const std::string& text) { home_.write("client/config/case_num", text); }
   std::string read_counter() const { return kivtest::read_file(counter()); }
   // True when nobody holds the counter's lock.
-  bool lock_free() const {
-    int fd = ::open((counter() + ".lock").c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return true;
-    const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-    ::close(fd);
-    return free;
-  }
+  bool lock_free() const { return kivtest::lock_free(counter() + ".lock"); }
 
   struct Retz {
     ~Retz() { tzset(); }

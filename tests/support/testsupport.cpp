@@ -1,7 +1,9 @@
 // Shared test helpers (see testsupport.h).
 #include "testsupport.h"
 
+#include <fcntl.h>
 #include <grp.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -90,6 +92,14 @@ bool waits_for_lock(pid_t pid, const std::string& path, std::chrono::millisecond
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   return false;
+}
+
+bool lock_free(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return true;
+  const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+  ::close(fd);
+  return free;
 }
 
 ChildRun in_child(const std::function<std::string()>& fn, bool unprivileged) {

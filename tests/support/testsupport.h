@@ -70,6 +70,10 @@ std::string read_file(const std::string& path);
 bool waits_for_lock(pid_t pid, const std::string& path,
                     std::chrono::milliseconds limit = std::chrono::seconds(20));
 
+// True when nobody holds an flock on the lock file at `path` (or there is
+// no such file); the file is never made.
+bool lock_free(const std::string& path);
+
 // What a child process reported: the kiv::Exit status its work ended with
 // (none when it returned), the one line of text it gave back and its page.
 struct ChildRun {
