@@ -21,7 +21,6 @@ using enginetest::Attr;
 using enginetest::entries;
 using enginetest::objects;
 using kivtest::exit_status;
-using kivtest::ScopedEnv;
 namespace fs = std::filesystem;
 
 namespace {
@@ -34,7 +33,6 @@ class CaseNumbers : public enginetest::HomeTest {
  protected:
   void SetUp() override {
     HomeTest::SetUp();
-    tzset();
     fs::create_directories(path("client/config"));
     engineclock().now = kMoment;
     engineclock().counter_wait = 200ms;
@@ -45,10 +43,7 @@ class CaseNumbers : public enginetest::HomeTest {
   // True when nobody holds the counter's lock.
   bool lock_free() const { return kivtest::lock_free(counter() + ".lock"); }
 
-  struct Retz {
-    ~Retz() { tzset(); }
-  } retz_;
-  ScopedEnv tz_{"TZ", "UTC0"};
+  kivtest::ScopedTz tz_{"UTC0"};
 };
 
 const std::vector<Attr> kPrefixMap = {{"case_num-map.VALUE", "ON"},

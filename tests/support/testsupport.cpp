@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -31,6 +32,16 @@ ScopedEnv::~ScopedEnv() {
     setenv(name_.c_str(), old_->c_str(), 1);
   else
     unsetenv(name_.c_str());
+}
+
+ScopedTz::ScopedTz(const std::string& zone) {
+  tz_.emplace("TZ", zone);
+  tzset();
+}
+
+ScopedTz::~ScopedTz() {
+  tz_.reset();
+  tzset();
 }
 
 TempDir::TempDir() {

@@ -46,6 +46,19 @@ class ScopedEnv {
   std::optional<std::string> old_;
 };
 
+// Sets the time zone (TZ, read again through tzset) for its lifetime; the
+// zone before is set and read again afterwards.
+class ScopedTz {
+ public:
+  explicit ScopedTz(const std::string& zone);
+  ~ScopedTz();
+  ScopedTz(const ScopedTz&) = delete;
+  ScopedTz& operator=(const ScopedTz&) = delete;
+
+ private:
+  std::optional<ScopedEnv> tz_;
+};
+
 // A fresh folder under the build's temporary area, removed at the end.
 class TempDir {
  public:
