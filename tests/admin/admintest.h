@@ -106,12 +106,7 @@ class AdminTest : public kivtest::KivTest {
     return t;
   }
   // The names of the files in the home's tmp folder.
-  std::vector<std::string> backups() const {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(home_.path() / "tmp")) names.push_back(e.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+  std::vector<std::string> backups() const { return kivtest::entries(path("tmp")); }
 
   // up_admin with this action word (none: the request has none) and the state
   // line's template.

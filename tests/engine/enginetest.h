@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -71,14 +70,7 @@ class HomeTest : public kivtest::KivTest {
 };
 
 using kivtest::ChildRun;
+using kivtest::entries;
 using kivtest::in_child;
-
-// The names in a folder, sorted.
-inline std::vector<std::string> entries(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 }  // namespace enginetest

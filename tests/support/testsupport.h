@@ -75,6 +75,9 @@ class TempDir {
 
 std::string read_file(const std::string& path);
 
+// The names in a folder, sorted.
+std::vector<std::string> entries(const std::string& folder);
+
 // Waits until the process `pid` is blocked on an flock of the file at
 // `path`, as the kernel's list of locks shows it (/proc/locks); true then.
 // False when the process ends first (it is left to its parent to reap) or
