@@ -45,8 +45,9 @@ ScopedTz::~ScopedTz() {
   tzset();
 }
 
-TempDir::TempDir() {
-  fs::path base = fs::temp_directory_path();
+TempDir::TempDir() : TempDir(fs::temp_directory_path()) {}
+
+TempDir::TempDir(const fs::path& base) {
   std::string templ = (base / "kivtest.XXXXXX").string();
   char* made = mkdtemp(templ.data());
   if (!made) throw std::runtime_error("mkdtemp failed");

@@ -59,10 +59,12 @@ class ScopedTz {
   std::optional<ScopedEnv> tz_;
 };
 
-// A fresh folder under the build's temporary area, removed at the end.
+// A fresh folder under the build's temporary area (or under `base`), removed
+// at the end.
 class TempDir {
  public:
   TempDir();
+  explicit TempDir(const fs::path& base);
   ~TempDir();
   const fs::path& path() const { return path_; }
   std::string str() const { return path_.string(); }
