@@ -92,9 +92,7 @@ class CaseHome : public RecordTest {
     kiv::adduniqobj(objs_.get(), name + ".VALUE", value, kiv::Origin::request);
   }
   void config(const std::string& key, const std::string& text) { kiv::adduniqobj(objs_.get(), key, text); }
-  std::string value(const std::string& name) const {
-    return kiv::getvalfromlist(objs_.get(), name + ".VALUE").value_or("");
-  }
+  std::string value(const std::string& name) const { return enginetest::value(*objs_, name); }
 
   // A shell script in the home; its path is the command.
   std::string script(const std::string& name, const std::string& body) {
