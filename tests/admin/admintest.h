@@ -56,9 +56,8 @@ inline std::ostream& operator<<(std::ostream& o, const Ended& e) {
   return o << (e.exited ? "exit " : "return ") << e.status;
 }
 
-using kivtest::exit_status;
-
 using kivtest::ChildRun;
+using kivtest::exit_status;
 
 // Runs `fn` in a child process (kivtest::in_child), as the unprivileged user
 // "nobody" when `unprivileged` and this process is root.

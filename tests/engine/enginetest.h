@@ -1,8 +1,8 @@
-// Helpers of the engine tests: a home folder with the settings pointing at
-// it, object lists built from (name, attribute, text) lines, and runs of a
-// piece of engine code in a child process (kivtest::in_child, as the
-// unprivileged user "nobody" where a test needs folder permissions to hold
-// under root).
+// Helpers of the engine tests: a home folder with the request context
+// pointing at it, object lists built from (name, attribute, text) lines and
+// joined, shell scripts written into the home, and the shared runs in a child
+// process (kivtest::in_child, as the unprivileged user "nobody" where a test
+// needs folder permissions to hold under root).
 #pragma once
 
 #include <gtest/gtest.h>
