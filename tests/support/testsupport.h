@@ -1,6 +1,7 @@
 // Shared test helpers: a fixture that captures page and console output and
-// resets the process-wide state, scoped environment variables, and
-// temporary folders.
+// resets the process-wide state, scoped environment variables and time
+// zones, temporary folders and their listings, probes of file locks, and
+// runs of a piece of code in a child process.
 #pragma once
 
 #include <gtest/gtest.h>
