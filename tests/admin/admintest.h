@@ -6,9 +6,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <grp.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -59,53 +56,18 @@ inline std::ostream& operator<<(std::ostream& o, const Ended& e) {
   return o << (e.exited ? "exit " : "return ") << e.status;
 }
 
+using kivtest::ChildRun;
 using kivtest::exit_status;
 
-// What a child process reported: how its work ended and its page.
-struct ChildRun {
-  std::optional<int> status;  // kiv::Exit status, none when it returned
-  std::string page;
-};
-
-// Runs `fn` in a child process, as the unprivileged user "nobody" when
-// `unprivileged` and this process is root, and reports back through a pipe.
+// Runs `fn` in a child process (kivtest::in_child), as the unprivileged user
+// "nobody" when `unprivileged` and this process is root.
 inline ChildRun in_child(const std::function<void()>& fn, bool unprivileged) {
-  int fds[2];
-  if (::pipe(fds) != 0) throw std::runtime_error("pipe");
-  pid_t pid = ::fork();
-  if (pid < 0) throw std::runtime_error("fork");
-  if (pid == 0) {
-    ::close(fds[0]);
-    kiv::StringSink sink;
-    kiv::set_out(&sink);
-    if (unprivileged && ::geteuid() == 0) {
-      if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
-    }
-    std::optional<int> st = exit_status(fn);
-    std::string report = (st ? std::to_string(*st) : std::string("none")) + "\n" + sink.text();
-    size_t done = 0;
-    while (done < report.size()) {
-      ssize_t n = ::write(fds[1], report.data() + done, report.size() - done);
-      if (n <= 0) break;
-      done += static_cast<size_t>(n);
-    }
-    ::_exit(0);
-  }
-  ::close(fds[1]);
-  std::string text;
-  char buf[4096];
-  ssize_t n;
-  while ((n = ::read(fds[0], buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
-  ::close(fds[0]);
-  int wst = 0;
-  ::waitpid(pid, &wst, 0);
-  if (!WIFEXITED(wst) || WEXITSTATUS(wst) != 0) throw std::runtime_error("child failed");
-  ChildRun r;
-  size_t nl = text.find('\n');
-  std::string head = text.substr(0, nl);
-  if (head != "none") r.status = std::stoi(head);
-  r.page = text.substr(nl + 1);
-  return r;
+  return kivtest::in_child(
+      [&] {
+        fn();
+        return std::string();
+      },
+      unprivileged);
 }
 
 // The template shows one value of each list, and one that all three hold.
@@ -143,12 +105,7 @@ class AdminTest : public kivtest::KivTest {
     return t;
   }
   // The names of the files in the home's tmp folder.
-  std::vector<std::string> backups() const {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(home_.path() / "tmp")) names.push_back(e.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+  std::vector<std::string> backups() const { return kivtest::entries(path("tmp")); }
 
   // up_admin with this action word (none: the request has none) and the state
   // line's template.

@@ -20,11 +20,6 @@ std::vector<Attr> rule(const std::string& name, const std::string& value, const 
   return {{name + ".VALUE", value}, {name + ".TITLE", title}, {name + ".CONTROL", control}};
 }
 
-std::vector<Attr> operator+(std::vector<Attr> a, const std::vector<Attr>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
 class Rules : public kivtest::KivTest {};
 
 const std::string kRule = "maillist_category^@status^$:1";

@@ -26,11 +26,6 @@ using kivtest::SmtpPeer;
 
 namespace {
 
-std::vector<Attr> operator+(std::vector<Attr> a, const std::vector<Attr>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
 // A case on the form: the fields (with their DBKEYs) and the addresses.
 std::vector<Attr> a_case() {
   return {{"case_num.DBKEY", "case_num"},         {"case_num.VALUE", "12", Origin::request},

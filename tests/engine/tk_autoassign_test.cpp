@@ -22,11 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<Attr> operator+(std::vector<Attr> a, const std::vector<Attr>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
 // Two assignment rules on the status Open: alice and bob.
 const std::vector<Attr> kRules = {{"autoassign_status^$:1.VALUE", "Open^$"},
                                   {"autoassign_status^$:1.TITLE", "alice^@bob^$"},

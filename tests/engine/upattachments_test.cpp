@@ -76,12 +76,7 @@ class Attachments : public kivtest::KivTest {
   }
 
   // Names in a case folder, sorted.
-  std::vector<std::string> names(const std::string& name) const {
-    std::vector<std::string> v;
-    for (const auto& e : fs::directory_iterator(folder(name))) v.push_back(e.path().filename().string());
-    std::sort(v.begin(), v.end());
-    return v;
-  }
+  std::vector<std::string> names(const std::string& name) const { return kivtest::entries(folder(name)); }
 
   // A fresh object list for the next request on the same tree.
   void next_request() {

@@ -27,28 +27,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A home on a memory file system where there is one: the test is about
-// the lock, and on a disk the syncs of thousands of rewrites would take
-// the time. Elsewhere the usual temporary folder.
-class MemoryHome {
- public:
-  MemoryHome() {
-    std::string templ =
-        (fs::is_directory("/dev/shm") ? std::string("/dev/shm") : fs::temp_directory_path().string()) +
-        "/kivload.XXXXXX";
-    if (!::mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = templ;
-  }
-  ~MemoryHome() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const std::string& str() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 class CounterLoad : public kivtest::KivTest {
  protected:
   void SetUp() override {
@@ -63,15 +41,12 @@ class CounterLoad : public kivtest::KivTest {
   void write_counter(const std::string& text) const {
     std::ofstream(counter(), std::ios::binary) << text;
   }
-  bool lock_free() const {
-    int fd = ::open((counter() + ".lock").c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return true;
-    const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-    ::close(fd);
-    return free;
-  }
+  bool lock_free() const { return kivtest::lock_free(counter() + ".lock"); }
 
-  MemoryHome home_;
+  // A home on a memory file system where there is one: the test is about
+  // the lock, and on a disk the syncs of thousands of rewrites would take
+  // the time. Elsewhere the usual temporary folder.
+  kivtest::TempDir home_{fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path()};
 };
 
 constexpr const char* kKeys[] = {"DEFAULT", "SW", "HW", "1234"};

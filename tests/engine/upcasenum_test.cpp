@@ -4,9 +4,6 @@
 // a picture number, and the lock: a held lock waited for and given up, a
 // leftover lock file that holds nothing, and a rewrite that fails.
 #include <gtest/gtest.h>
-#include <sys/file.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <ctime>
@@ -24,7 +21,6 @@ using enginetest::Attr;
 using enginetest::entries;
 using enginetest::objects;
 using kivtest::exit_status;
-using kivtest::ScopedEnv;
 namespace fs = std::filesystem;
 
 namespace {
@@ -37,7 +33,6 @@ class CaseNumbers : public enginetest::HomeTest {
  protected:
   void SetUp() override {
     HomeTest::SetUp();
-    tzset();
     fs::create_directories(path("client/config"));
     engineclock().now = kMoment;
     engineclock().counter_wait = 200ms;
@@ -46,18 +41,9 @@ class CaseNumbers : public enginetest::HomeTest {
   void write_counter(const std::string& text) { home_.write("client/config/case_num", text); }
   std::string read_counter() const { return kivtest::read_file(counter()); }
   // True when nobody holds the counter's lock.
-  bool lock_free() const {
-    int fd = ::open((counter() + ".lock").c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return true;
-    const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-    ::close(fd);
-    return free;
-  }
+  bool lock_free() const { return kivtest::lock_free(counter() + ".lock"); }
 
-  struct Retz {
-    ~Retz() { tzset(); }
-  } retz_;
-  ScopedEnv tz_{"TZ", "UTC0"};
+  kivtest::ScopedTz tz_{"UTC0"};
 };
 
 const std::vector<Attr> kPrefixMap = {{"case_num-map.VALUE", "ON"},
@@ -68,11 +54,6 @@ std::vector<Attr> picture(const std::string& separator, const std::string& items
   more.push_back({"case_num-picture.VALUE", separator});
   more.push_back({"case_num-picture.TITLE", items});
   return more;
-}
-
-std::vector<Attr> with(std::vector<Attr> a, const std::vector<Attr>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
 }
 
 }  // namespace
@@ -127,12 +108,12 @@ TEST_F(CaseNumbers, CounterFileAfterEachKindOfNumber) {
        "DEFAULT\t100\nYEAR\t2\n"},
       {"the example: Software maps to SW",
        "DEFAULT\t100\nSW\t7\n",
-       with(picture("-", "category-YEAR", {{"category.VALUE", "Software"}}), kPrefixMap),
+       picture("-", "category-YEAR", {{"category.VALUE", "Software"}}) + kPrefixMap,
        {"SW-2023-7"},
        "DEFAULT\t100\nSW\t8\n"},
       {"mapping miss: the item vanishes",
        "DEFAULT\t100\n",
-       with(picture("-", "category-YEAR", {{"category.VALUE", "Network"}}), kPrefixMap),
+       picture("-", "category-YEAR", {{"category.VALUE", "Network"}}) + kPrefixMap,
        {"2023-100"},
        "DEFAULT\t101\n"},
       {"mapping without the prefix object",
@@ -298,8 +279,8 @@ TEST_F(CaseNumbers, TraceOfAPictureNumber) {
   reqctx().kivdebug = 1;
   write_counter("DEFAULT\t100\nSW\t7\n");
   auto list =
-      objects(with(picture("-", "category-dept-YEAR", {{"category.VALUE", "Software"}, {"dept.VALUE", "IT"}}),
-                   with(kPrefixMap, {{"dept-prefix.TITLE", "HR^$"}, {"dept-prefix.VALUE", "H^$"}})));
+      objects(picture("-", "category-dept-YEAR", {{"category.VALUE", "Software"}, {"dept.VALUE", "IT"}}) +
+              kPrefixMap + std::vector<Attr>{{"dept-prefix.TITLE", "HR^$"}, {"dept-prefix.VALUE", "H^$"}});
   EXPECT_EQ(casenum_manage(*list), "SW-2023-7");
   auto trace = [](const std::string& line) { return "<PRE>\n" + line + "</PRE>\n"; };
   EXPECT_EQ(page(), trace("MRFILE='" + counter() + "'") + trace("SEPARATOR=-\n") +

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "engine/upcommon_chart.h"
+#include "enginetest.h"
 #include "platform/flavour.h"
 #include "support/testsupport.h"
 #include "toolkit/kivcontext.h"
@@ -31,11 +32,10 @@ std::string found(std::initializer_list<std::pair<const char*, const char*>> row
   return text;
 }
 
-class Charts : public kivtest::KivTest {
+class Charts : public enginetest::HomeTest {
  protected:
   void SetUp() override {
-    KivTest::SetUp();
-    reqctx().nvhome = home_.str();
+    HomeTest::SetUp();
     fs::create_directories(home_.path() / "tmp");
   }
 
@@ -49,8 +49,6 @@ class Charts : public kivtest::KivTest {
     f.file.reset();
     return read_file(f.path);
   }
-
-  kivtest::TempDir home_;
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 // the fetched record kept for the update.
 #include <gtest/gtest.h>
 
+#include "casetest.h"
 #include "engine/upcommon_lock.h"
 #include "support/testsupport.h"
 #include "tests/data/dbroad.h"
@@ -21,14 +22,13 @@ constexpr const char* kChanged =
     "that you have selected the record. <br>To resolve this error, please try your update operation again from "
     "the beginning.\n</PRE>\n";
 
-class RecordLock : public kivtest::DbRoadTest {
+class RecordLock : public casetest::RecordTest {
  protected:
-  RecordLock() : DbRoadTest(kivtest::Road::sqlite) {}
+  RecordLock() : RecordTest(kivtest::Road::sqlite) {}
 
   void SetUp() override {
-    DbRoadTest::SetUp();
+    RecordTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    for (const std::string& s : kivtest::schema_statements()) exec(s);
     exec("insert into cases (id_num, case_num, status, submitted_by, title, problem) values "
          "(1, '1001', 'Open', 'alice', 'Printer in room 12', 'It jams.\r\nEvery morning.')");
     exec("insert into cases (id_num, case_num, status, submitted_by) values (2, '1002', 'Open', 'bob')");
@@ -39,28 +39,6 @@ class RecordLock : public kivtest::DbRoadTest {
   }
 
   void set(const std::string& name, const std::string& text) { adduniqobj(&list_, name + ".VALUE", text); }
-
-  // The record as the form was built from it: names, then values.
-  std::string shown(int id) {
-    std::string data = rows(sformat("select * from cases where id_num=%d", id));
-    return driver_results().odbckey.value_or("") + data;
-  }
-
-  // The shown record with one column's value replaced, or (`drop`) without
-  // that column.
-  static std::string with(const std::string& rec, const std::string& column, const std::string& value,
-                          bool drop = false) {
-    const std::string keys = *getrow(rec, 1), data = *getrow(rec, 2);
-    const int at = getindex(keys, column);
-    std::string k, d;
-    for (int i = 1; i <= getcolcount(keys); ++i) {
-      if (drop && i == at) continue;
-      std::string v = i == at ? value : getcol(data, i).value_or("");
-      k += (k.empty() ? "" : "^@") + *getcol(keys, i);
-      d += (d.empty() ? "" : "^@") + (v.empty() ? std::string("^^") : v);
-    }
-    return k + "^$" + d + "^$";
-  }
 
   std::optional<int> check() {
     return exit_status([&] { result_ = check_lock(list_); });

@@ -5,6 +5,7 @@
 #include "engine/title2var.h"
 #include "engine/upcommon.h"
 #include "engine/upcommon_rules.h"
+#include "enginetest.h"
 #include "support/testsupport.h"
 #include "toolkit/kivcontext.h"
 #include "toolkit/kivsettings.h"
@@ -13,12 +14,8 @@ using namespace kiv;
 
 namespace {
 
-class CaseRules : public kivtest::KivTest {
+class CaseRules : public enginetest::HomeTest {
  protected:
-  void SetUp() override {
-    KivTest::SetUp();
-    reqctx().nvhome = home_.str();
-  }
   void set(const std::string& name, const std::string& text, Origin origin = Origin::config) {
     adduniqobj(&list_, name.find('.') == std::string::npos ? name + ".VALUE" : name, text, origin);
   }
@@ -27,7 +24,6 @@ class CaseRules : public kivtest::KivTest {
   }
   bool traced(const std::string& line) const { return page().find(line) != std::string::npos; }
 
-  kivtest::TempDir home_;
   objlist list_;
 };
 

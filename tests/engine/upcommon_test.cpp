@@ -195,14 +195,12 @@ TEST_F(StartUp, WindowsBuildWithoutHomeWorksUnderItsDefault) {
   std::string before, after;
   objholder h;
   {
-    ScopedEnv utc("TZ", "UTC");
-    tzset();
+    kivtest::ScopedTz utc("UTC");
     h = get_prog_param();
     before = getdate1();  // still month first
     loadobj(h);
     after = getdate1();
   }
-  tzset();
   std::filesystem::current_path(old);
   ASSERT_TRUE(h);
   EXPECT_EQ(getvalfromlist(h.get(), "dateformat.VALUE"), "dmy");
@@ -245,8 +243,7 @@ TEST_F(DatesAndTimes, Texts) {
       {915321598, "01/02/1999", "02/01/1999", "11:59:58 PM", "11:59 PM", "23:59"},
   };
   {
-    ScopedEnv utc("TZ", "UTC");
-    tzset();
+    kivtest::ScopedTz utc("UTC");
     for (const Case& c : cases) {
       settings().dateformat = "mdy";
       EXPECT_EQ(getdate1(c.t), c.mdy);
@@ -257,7 +254,6 @@ TEST_F(DatesAndTimes, Texts) {
       EXPECT_EQ(gettime4(c.t), c.t4);
     }
   }
-  tzset();
 }
 
 // Stamp lines and TIME are read back by other programs, so their words stay
@@ -274,8 +270,7 @@ TEST_F(DatesAndTimes, WordsStayEnglishUnderAnotherLocale) {
   std::string d, t2, t3, t4;
   {
     ScopedEnv locpath("LOCPATH", dir.str());
-    ScopedEnv utc("TZ", "UTC");
-    tzset();
+    kivtest::ScopedTz utc("UTC");
     const std::string before = std::setlocale(LC_ALL, nullptr);
     ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr);
     const std::time_t t = 1709647629;  // 5 March 2024, 14:07:09
@@ -286,7 +281,6 @@ TEST_F(DatesAndTimes, WordsStayEnglishUnderAnotherLocale) {
     d = getdate1(t), t2 = gettime2(t), t3 = gettime3(t), t4 = gettime4(t);
     std::setlocale(LC_ALL, before.c_str());
   }
-  tzset();
   EXPECT_STREQ(local_words, "");  // the locale really differs
   EXPECT_EQ(d, "03/05/2024");
   EXPECT_EQ(t2, "02:07:09 PM");

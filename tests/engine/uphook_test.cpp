@@ -3,7 +3,6 @@
 // hook objects switched on and off, the refusal of a pre-hook, and the time
 // limit. The commands are shell scripts written into the test's home.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -43,9 +42,7 @@ class Hooks : public enginetest::HomeTest {
  protected:
   // A script in the home; its path is the command.
   std::string script(const std::string& name, const std::string& body) {
-    const std::string p = home_.write("client/bin/" + name, "#!/bin/sh\n" + body);
-    ::chmod(p.c_str(), 0755);
-    return p;
+    return enginetest::script(home_, name, body);
   }
   // A script that writes its environment into `dump` and ends with `status`.
   std::string dumper() { return script("dump", "/usr/bin/env -0 >" + dump() + "\n"); }

@@ -27,15 +27,10 @@ class Stamps : public kivtest::KivTest {
  protected:
   void SetUp() override {
     KivTest::SetUp();
-    tzset();
     engineclock().now = kMoment;
     reqctx().action = "up_add";
   }
-  // Declared before the TZ below, so it runs after TZ is restored.
-  struct Retz {
-    ~Retz() { tzset(); }
-  } retz_;
-  ScopedEnv tz_{"TZ", "UTC0"};
+  kivtest::ScopedTz tz_{"UTC0"};
   ScopedEnv user_{"REMOTE_USER", "bob"};
 };
 

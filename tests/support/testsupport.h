@@ -1,6 +1,7 @@
 // Shared test helpers: a fixture that captures page and console output and
-// resets the process-wide state, scoped environment variables, and
-// temporary folders.
+// resets the process-wide state, scoped environment variables and time
+// zones, temporary folders and their listings, probes of file locks, and
+// runs of a piece of code in a child process.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -45,10 +47,25 @@ class ScopedEnv {
   std::optional<std::string> old_;
 };
 
-// A fresh folder under the build's temporary area, removed at the end.
+// Sets the time zone (TZ, read again through tzset) for its lifetime; the
+// zone before is set and read again afterwards.
+class ScopedTz {
+ public:
+  explicit ScopedTz(const std::string& zone);
+  ~ScopedTz();
+  ScopedTz(const ScopedTz&) = delete;
+  ScopedTz& operator=(const ScopedTz&) = delete;
+
+ private:
+  std::optional<ScopedEnv> tz_;
+};
+
+// A fresh folder under the build's temporary area (or under `base`), removed
+// at the end.
 class TempDir {
  public:
   TempDir();
+  explicit TempDir(const fs::path& base);
   ~TempDir();
   const fs::path& path() const { return path_; }
   std::string str() const { return path_.string(); }
@@ -61,6 +78,9 @@ class TempDir {
 
 std::string read_file(const std::string& path);
 
+// The names in a folder, sorted.
+std::vector<std::string> entries(const std::string& folder);
+
 // Waits until the process `pid` is blocked on an flock of the file at
 // `path`, as the kernel's list of locks shows it (/proc/locks); true then.
 // False when the process ends first (it is left to its parent to reap) or
@@ -68,6 +88,25 @@ std::string read_file(const std::string& path);
 // it, whatever the speed of the machine.
 bool waits_for_lock(pid_t pid, const std::string& path,
                     std::chrono::milliseconds limit = std::chrono::seconds(20));
+
+// True when nobody holds an flock on the lock file at `path` (or there is
+// no such file); the file is never made.
+bool lock_free(const std::string& path);
+
+// What a child process reported: the kiv::Exit status its work ended with
+// (none when it returned), the one line of text it gave back and its page.
+struct ChildRun {
+  std::optional<int> status;
+  std::string result;
+  std::string page;
+};
+
+// Runs `fn` in a child process whose page goes into a string, as the
+// unprivileged user "nobody" when `unprivileged` and this process is root
+// (for tests that need folder permissions to hold); the status, the text
+// `fn` gives back and the page return through a pipe. Throws when the child
+// fails.
+ChildRun in_child(const std::function<std::string()>& fn, bool unprivileged);
 
 // Base fixture: page output and standard error go into strings; every piece
 // of process-wide state (each holder registers its own reset, see
