@@ -12,7 +12,7 @@
 #include "platform/process.h"
 #include "support/services.h"
 #include "support/testsupport.h"
-#include "tests/linux/httpserver.h"
+#include "support/httpserver.h"
 #include "toolkit/security.h"
 
 using namespace kiv;

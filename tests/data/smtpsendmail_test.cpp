@@ -305,11 +305,9 @@ TEST_F(Smtp, DateZoneFromTheLocalOffset) {
       {"XXX-14", 1700000000, "Wed, 15 Nov 2023 12:13:20 +1400\n"},
   };
   for (const Case& c : cases) {
-    kivtest::ScopedEnv tz("TZ", c.tz);
-    tzset();
+    kivtest::ScopedTz tz(c.tz);
     EXPECT_EQ(rfc_date(c.t), c.date) << c.tz;
   }
-  tzset();
 }
 
 namespace {

@@ -11,7 +11,7 @@
 
 #include <thread>
 
-#include "httpserver.h"
+#include "support/httpserver.h"
 #include "linuxtest.h"
 #include "support/services.h"
 #include "tests/tools/toolrun.h"
