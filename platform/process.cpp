@@ -349,6 +349,13 @@ Result run_shell(const std::string& command, const Options& options) {
 
 bool unsafe_variable(std::string_view name) {
   if (name.starts_with("LD_") || name.starts_with("BASH_")) return true;
+  // Interpreters read these at their start: a search path for modules, or
+  // options that load code before the script runs (PERL5OPT=-M..., a
+  // NODE_OPTIONS --require, a JAVA_TOOL_OPTIONS -javaagent).
+  for (std::string_view p : {"PYTHON", "PERL5", "RUBY", "NODE_"})
+    if (name.starts_with(p)) return true;
+  for (std::string_view n : {"PERLLIB", "JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS"})
+    if (name == n) return true;
   // HTTP_PROXY is the web server's copy of a request's "Proxy:" header, and
   // a child's HTTP library would take it as its proxy; the others change how
   // the C library loads code or reads its locale data.

@@ -82,9 +82,11 @@ std::vector<std::string> safe_environment();
 // True for the names of those variables: LD_*, BASH_* (exported functions
 // included), IFS, ENV, BASH_ENV, SHELLOPTS, BASHOPTS, PS4, CDPATH,
 // GLOBIGNORE, the C library's GCONV_PATH, GLIBC_TUNABLES, LOCPATH, NLSPATH,
-// HOSTALIASES, RESOLV_HOST_CONF, MALLOC_TRACE, and HTTP_PROXY (a request's
-// "Proxy:" header under CGI). A caller that adds variables of its own to an environment
-// checks their names here.
+// HOSTALIASES, RESOLV_HOST_CONF, MALLOC_TRACE, HTTP_PROXY (a request's
+// "Proxy:" header under CGI), and the start-up variables of interpreters
+// that a hook script may be written in: PYTHON*, PERL5*, PERLLIB, RUBY*,
+// NODE_*, JAVA_TOOL_OPTIONS and _JAVA_OPTIONS. A caller that adds variables
+// of its own to an environment checks their names here.
 bool unsafe_variable(std::string_view name);
 
 // What ended a child, for a message: "exit status 3", "signal 9",

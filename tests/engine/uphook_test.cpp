@@ -136,6 +136,10 @@ TEST_F(Hooks, NamesThatNeverReachTheCommand) {
   } cases[] = {
       {"PATH", true},  {"LD_PRELOAD", true}, {"BASH_ENV", true}, {"BASH_FUNC_x%%", true}, {"IFS", true},
       {"ENV", true},   {"x=y", true},        {"1st", true},      {"notakey", false},     {"status", true},
+      // Interpreters' start-up variables: a hook written in Python, Perl,
+      // Ruby, Node or Java would load code from them before its own.
+      {"PYTHONPATH", true}, {"PYTHONSTARTUP", true}, {"PERL5OPT", true}, {"PERL5LIB", true}, {"PERLLIB", true},
+      {"RUBYOPT", true},    {"NODE_OPTIONS", true},  {"JAVA_TOOL_OPTIONS", true}, {"_JAVA_OPTIONS", true},
   };
   std::vector<Attr> attrs;
   std::string keys, data;

@@ -348,13 +348,14 @@ TEST_F(SecureDecision, SecureFrontPassesOnlyTheCgiVariablesAndItsOwn) {
   for (const std::string& e : env)
     for (const char* name : foreign) EXPECT_FALSE(e.starts_with(std::string(name) + "=")) << e;
 
-  // The ordinary front keeps what it was given, without the loader's
-  // variables.
+  // The ordinary front keeps what it was given, without the loader's and
+  // the interpreters' start-up variables.
   const std::vector<std::string> plain = kivexec::command_environment(kivexec::front_config(false));
   EXPECT_EQ(plain[0], "KIVACTION=label");
-  for (const char* kept : {"ODBCINI=/tmp/evil", "PYTHONPATH=/tmp/evil", "HTTP_USER_AGENT=Browser/1.0"})
+  for (const char* kept : {"ODBCINI=/tmp/evil", "PGPASSFILE=/tmp/evil", "HTTP_USER_AGENT=Browser/1.0"})
     EXPECT_NE(std::find(plain.begin(), plain.end(), kept), plain.end()) << kept;
   for (const std::string& e : plain) {
+    EXPECT_FALSE(e.starts_with("PYTHONPATH=")) << e;
     EXPECT_FALSE(e.starts_with("LD_PRELOAD=")) << e;
     EXPECT_FALSE(e.starts_with("HTTP_PROXY=")) << e;
   }

@@ -70,9 +70,12 @@ TEST(Process, SafeEnvironmentDropsLoaderAndShellControls) {
   for (const char* name : {"LD_PRELOAD=", "BASH_FUNC_", "\nIFS=", "BASH_ENV=", "PS4="})
     EXPECT_EQ(all.find(name), std::string::npos) << name;
   for (const char* name : {"SHELLOPTS", "BASHOPTS", "GLOBIGNORE", "CDPATH", "ENV", "HTTP_PROXY", "GCONV_PATH",
-                           "GLIBC_TUNABLES", "LOCPATH", "NLSPATH", "HOSTALIASES", "RESOLV_HOST_CONF", "MALLOC_TRACE"})
+                           "GLIBC_TUNABLES", "LOCPATH", "NLSPATH", "HOSTALIASES", "RESOLV_HOST_CONF", "MALLOC_TRACE",
+                           "PYTHONPATH", "PYTHONHOME", "PERL5OPT", "PERL5LIB", "PERLLIB", "RUBYOPT", "RUBYLIB",
+                           "NODE_OPTIONS", "NODE_PATH", "JAVA_TOOL_OPTIONS", "_JAVA_OPTIONS"})
     EXPECT_TRUE(process::unsafe_variable(name)) << name;
-  for (const char* name : {"PATH", "HTTP_HOST", "status", "NEW_status", "TMPDIR"})
+  for (const char* name : {"PATH", "HTTP_HOST", "status", "NEW_status", "TMPDIR", "PERL", "NODE", "JAVA_HOME",
+                           "python_version"})
     EXPECT_FALSE(process::unsafe_variable(name)) << name;
 }
 
