@@ -47,7 +47,8 @@ bool has_control(std::string_view text) {
 }
 
 // A header text: each run of CR and LF becomes one blank, so that no text
-// starts a header line of its own.
+// starts a header line of its own, and every other control byte (the rest of
+// C0, DEL) one blank each, so that none reaches a mail reader's display.
 std::string header_text(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -59,7 +60,8 @@ std::string header_text(std::string_view text) {
       continue;
     }
     in_break = false;
-    out += c;
+    const unsigned char u = static_cast<unsigned char>(c);
+    out += u < 0x20 || u == 0x7f ? ' ' : c;
   }
   return out;
 }

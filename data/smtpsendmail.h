@@ -19,7 +19,8 @@ namespace kiv {
 //
 // The body goes with every line end written as CR LF and a point that begins
 // a line doubled, so no text ends the mail early. Header texts have each run
-// of CR and LF folded to one blank. Recipients holding a control character
+// of CR and LF folded to one blank and every other control byte (C0, DEL)
+// written as a blank. Recipients holding a control character
 // are skipped (traced); a sender holding one is refused.
 //
 // Result: 0 the server accepted the mail; 1 no socket, a host that does not
