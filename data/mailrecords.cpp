@@ -151,6 +151,14 @@ int pc_mail_records(std::string_view recipients, std::string_view fieldlist, std
 
   // The Linux builds carry no MAPI: there every mail goes by SMTP.
   const bool mapi = mailtype == "MAPI" && platform() == Platform::windows;
+  // A mail to more recipients than any notification needs is a list gone
+  // wrong (or made so): it is not sent, and says so as a failed send does.
+  if (list.size() > kMaxRecipients) {
+    kivtrace("pc_mail_records: %d recipients, more than %d: the mail is not sent\n",
+             static_cast<long long>(list.size()), static_cast<long long>(kMaxRecipients));
+    out() << (mapi ? "mapi mail failed to send mail.\n" : "smtp mail failed to send mail.\n");
+    return 0;
+  }
   if (!mapi) {
     kivtrace("Use SMTP for MAIL.");
     kivtrace("Mailhost=%s Sender=%s Count=%d", host, sender, static_cast<int>(list.size()));

@@ -53,8 +53,12 @@ struct MailState {
 MailState& mailstate();
 void reset_mailstate();
 
+// The most recipients one mail goes to.
+inline constexpr size_t kMaxRecipients = 100;
+
 // Sends the rows as one mail. `recipients` are addresses separated by ","
-// (empty pieces skipped, blanks around each cut); `fieldlist` one row of
+// (empty pieces skipped, blanks around each cut; more than kMaxRecipients
+// and the mail is not sent, with the failed send's line); `fieldlist` one row of
 // column names, or no field list when empty or beginning with a blank; then
 // `labels` is one row of labels (label i for field i), else the body
 // template. `rows` are the records, `keys` their column names. `mailtype`

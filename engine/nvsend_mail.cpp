@@ -13,6 +13,7 @@
 #include "engine/upobjdb.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivsettings.h"
+#include "toolkit/kivtext.h"
 
 namespace kiv {
 
@@ -25,6 +26,19 @@ void show(objlist& list, std::string_view text, Origin origin) {
 std::string setting(const objlist& list, const char* key, const char* fallback) {
   std::string v = objtext(list, key);
   return v.empty() ? fallback : v;
+}
+
+// An address field a request filled holds one address: its text up to the
+// first ",". The rest is dropped (traced), so that one form field cannot
+// mail a list of strangers; addresses the configuration or a record gave
+// keep their lists.
+void one_request_address(objlist& list, std::string_view field) {
+  const objattr_text a = objattr(list, field, "VALUE");
+  const size_t comma = a.text.find(',');
+  if (a.origin != Origin::request || comma == std::string::npos) return;
+  const std::string first(trim_blanks(std::string_view(a.text).substr(0, comma)));
+  kivtrace("nv_sendmail: %s holds more than one address; only '%s' is mailed\n", field, first);
+  setobjvalue(list, field, first, Origin::request);
 }
 
 // In the three-table model: the addresses from the users and staff tables.
@@ -59,6 +73,8 @@ int nvsend_mail(objlist& list) {
     return 0;
   }
 
+  one_request_address(list, "sub_e_mail");
+  one_request_address(list, "sa_e_mail");
   MailState& ms = mailstate();
   const std::string subject_template = objtext(list, "mailmsg_subject.TITLE");
   const std::string fieldlist = objtext(list, "mailmsg_body.VALUE");

@@ -10,7 +10,9 @@ namespace kiv {
 
 // Sends the notification mails of the case on the list, when
 // mail_notification.VALUE is exactly "ON":
-// - the addresses: sub_e_mail, sa_e_mail, others_e_mail; in the three-table
+// - the addresses: sub_e_mail, sa_e_mail, others_e_mail (a request's value
+//   of sub_e_mail or sa_e_mail is cut to its first address, before any ",";
+//   configured and stored lists stay whole); in the three-table
 //   model the users and staff tables give the submitter's and the staff
 //   member's when the form has none, and for every case while the
 //   assignment command runs (multiassignflag);

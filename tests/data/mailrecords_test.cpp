@@ -130,6 +130,14 @@ TEST_F(MailRecords, AFailedDeliveryIsShownAndStillGivesZero) {
   EXPECT_EQ(mailstate().smtperror, "Sendmail error: go away");
 }
 
+TEST_F(MailRecords, MoreThanAHundredRecipientsAreNotSent) {
+  std::string list;
+  for (int i = 0; i < 101; ++i) list += "u" + std::to_string(i) + "@x.test,";
+  EXPECT_EQ(mail(list, kRow), 0);
+  EXPECT_EQ(page(), "smtp mail failed to send mail.\n");
+  EXPECT_FALSE(peer_.connected());
+}
+
 // The Linux builds carry no MAPI: the mail goes by SMTP.
 TEST_F(MailRecords, LinuxFlavourSendsMapiMailBySmtp) {
   set_platform(Platform::linux);
@@ -221,11 +229,19 @@ TEST_F(Mapi, LibraryThatDoesNotLoadOrLacksAnEntryPoint) {
   }
 }
 
-TEST_F(Mapi, ManyRecipients) {
+// A hundred recipients go; one more and the mail is not sent at all, with
+// the failed send's line, rather than cut to some of its recipients.
+TEST_F(Mapi, AtMostAHundredRecipients) {
   std::string list;
-  for (int i = 0; i < 300; ++i) list += "u" + std::to_string(i) + "@x.test,";
+  for (int i = 0; i < 100; ++i) list += "u" + std::to_string(i) + "@x.test,";
   EXPECT_EQ(pc_mail_records(list, "", "{case_num}", kRow, kKeys, "s", 0, "MAPI", "", "P", ""), 0);
   std::string l = log();
-  EXPECT_NE(l.find(" recipients=300\n"), std::string::npos);
-  EXPECT_NE(l.find(" recipient class=1 name='u299@x.test'"), std::string::npos);
+  EXPECT_NE(l.find(" recipients=100\n"), std::string::npos);
+  EXPECT_NE(l.find(" recipient class=1 name='u99@x.test'"), std::string::npos);
+  EXPECT_EQ(page(), "");
+
+  std::filesystem::remove(dir_.str() + "/mapi.log");
+  EXPECT_EQ(pc_mail_records(list + "one@more.test", "", "{case_num}", kRow, kKeys, "s", 0, "MAPI", "", "P", ""), 0);
+  EXPECT_EQ(page(), "mapi mail failed to send mail.\n");
+  EXPECT_FALSE(std::filesystem::exists(dir_.str() + "/mapi.log"));
 }

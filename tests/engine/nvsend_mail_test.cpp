@@ -142,12 +142,23 @@ TEST_F(Trigger, DefaultsAndOnlyCustomRecipients) {
   EXPECT_EQ(body_of(mails[0]), "Case 7");
 }
 
-// No fixed table holds the recipients: 250 of them all get the mail, and the
-// shown list keeps every one of them, far past 2,048 characters.
-TEST_F(Trigger, ManyRecipientsAndALongShownList) {
+// The RCPT addresses of one SMTP session, joined by ",".
+std::string rcpts_of(const std::string& session) {
+  std::string rcpts;
+  for (size_t at = 0; (at = session.find("RCPT TO:  ", at)) != std::string::npos; at += 10) {
+    const size_t end = session.find("\r\n", at);
+    rcpts += (rcpts.empty() ? "" : ",") + session.substr(at + 10, end - at - 10);
+  }
+  return rcpts;
+}
+
+// No fixed table holds the recipients: a hundred of them all get the mail,
+// and the shown list keeps every one of them, far past 2,048 characters. One
+// more, and the mail is not sent (the failed send says so) rather than cut.
+TEST_F(Trigger, AHundredRecipientsAndALongShownList) {
   std::string row, shown = "sue@x.test";
-  for (int i = 0; i < 250; ++i) {
-    const std::string who = "recipient" + std::to_string(i) + "@x.test";
+  for (int i = 0; i < 99; ++i) {
+    const std::string who = "recipient-number-" + std::to_string(i) + "@x.test";
     row += (i ? "^@" : "") + who;
     shown += "," + who;
   }
@@ -157,13 +168,51 @@ TEST_F(Trigger, ManyRecipientsAndALongShownList) {
   EXPECT_EQ(value(*list, "showmaillist"), shown);
   std::vector<std::string> mails = peer_.sessions();
   ASSERT_EQ(mails.size(), 1u);
-  std::string rcpts;
-  for (size_t at = 0; (at = mails[0].find("RCPT TO:  ", at)) != std::string::npos; at += 10) {
-    const size_t end = mails[0].find("\r\n", at);
-    rcpts += (rcpts.empty() ? "" : ",") + mails[0].substr(at + 10, end - at - 10);
+  EXPECT_EQ(rcpts_of(mails[0]), shown);
+  EXPECT_NE(mails[0].find("recipient-number-98@x.test\r\nDATA\r\n"), std::string::npos);
+  EXPECT_EQ(page(), "");
+
+  send(a_case() + kMailOn +
+       std::vector<Attr>{{"maillist_status^$:1.VALUE", "Open^$"},
+                         {"maillist_status^$:1.TITLE", row + "^@one@more.test^$"}});
+  EXPECT_EQ(peer_.sessions().size(), 1u);
+  EXPECT_EQ(page(), "smtp mail failed to send mail.\n");
+}
+
+// An address field that a request filled mails its first address only; the
+// configuration's lists and a record's value keep all of theirs.
+TEST_F(Trigger, OneAddressPerRequestField) {
+  struct Case {
+    const char* what;
+    std::vector<Attr> attrs;
+    std::string rcpts;
+  } cases[] = {
+      {"a request's list in sub_e_mail",
+       {{"sub_e_mail.VALUE", " sue@x.test , mallory@x.test,eve@x.test", Origin::request}},
+       "sue@x.test"},
+      {"a request's list in sa_e_mail, named by STAFF",
+       {{"sa_e_mail.VALUE", "sam@x.test,eve@x.test", Origin::request},
+        {"maillist_status^$:1.VALUE", "Open^$"},
+        {"maillist_status^$:1.TITLE", "STAFF^$"}},
+       "sue@x.test,sam@x.test"},
+      {"a list from a record", {{"sub_e_mail.VALUE", "r1@x.test,r2@x.test", Origin::record}}, "r1@x.test,r2@x.test"},
+      {"the configuration's list",
+       {{"others_e_mail.VALUE", "o1@x.test,o2@x.test"}},
+       "sue@x.test,o1@x.test,o2@x.test"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SmtpPeer peer;
+    mailstate().smtp_port = peer.port();
+    peer.start();
+    std::vector<Attr> attrs = a_case() + kMailOn;
+    for (const Attr& a : c.attrs) attrs.push_back(a);  // later ones win
+    auto list = enginetest::objects(attrs);
+    EXPECT_EQ(nvsend_mail(*list), 0);
+    std::vector<std::string> mails = peer.sessions();
+    ASSERT_EQ(mails.size(), 1u);
+    EXPECT_EQ(rcpts_of(mails[0]), c.rcpts);
   }
-  EXPECT_EQ(rcpts, shown);
-  EXPECT_NE(mails[0].find("recipient249@x.test\r\nDATA\r\n"), std::string::npos);
 }
 
 TEST_F(Trigger, NobodyToMail) {
