@@ -42,6 +42,25 @@ std::string required(const objlist* list, std::string_view object) {
   return v;
 }
 
+// The number of labels: bc_label_qnt as a whole number from 1 to
+// kLabelsMax, in plain decimal. Anything else is refused as a missing
+// quantity is: the printer never gets a count it cannot mean.
+std::string label_quantity(const objlist* list) {
+  const std::string v = required(list, "bc_label_qnt");
+  long n = 0;
+  bool number = v.size() <= 9;
+  for (char c : v) {
+    if (c < '0' || c > '9') number = false;
+    if (number) n = n * 10 + (c - '0');
+  }
+  if (!number || n < 1 || n > kLabelsMax) {
+    kivtrace("bc_label_qnt '%s' is not a number of labels from 1 to %d\n", v, static_cast<long long>(kLabelsMax));
+    errmsg("%s is blank", "bc_label_qnt");
+    throw Exit{1};
+  }
+  return std::to_string(n);
+}
+
 // Runs a tool; its standard output (up to kToolOutputMax bytes) goes into
 // the page escaped, where the command interpreter used to put it as it was.
 process::Result run_tool(const std::vector<std::string>& argv, process::Options& options) {
@@ -106,7 +125,7 @@ int code_label(int count, const std::vector<std::string>& words, exlist* list) {
   const std::string format = required(l, "bc_label_format");
   const std::string header = required(l, "bc_label_header");
   const std::string label = required(l, "bc_label");
-  const std::string quantity = required(l, "bc_label_qnt");
+  const std::string quantity = label_quantity(l);
   const std::string path = sformat("%s/client/config/%s", reqctx().nvhome, format);
   kivtrace("CMD=%s", sformat("tagwriter -f %s -b %s -q %s -l \"%s\" -d %s ", path, label, quantity, header, port));
   process::Options options;

@@ -23,6 +23,9 @@ inline constexpr std::chrono::seconds kReaderWaitMax{600};
 inline constexpr std::chrono::seconds kReaderSilence{12};
 inline constexpr std::chrono::seconds kReadingTime{60};
 
+// The most labels one request prints.
+inline constexpr long kLabelsMax = 9999;
+
 // tagwriter's limit: the process layer's default.
 inline constexpr std::chrono::seconds kLabelLimit{60};
 
@@ -35,8 +38,9 @@ inline constexpr std::size_t kToolOutputMax = 64 * 1024;
 std::chrono::seconds reader_limit(const std::string& timeout);
 
 // Prints a label: needs bc_printer_port, bc_label_format, bc_label_header,
-// bc_label and bc_label_qnt ("<name> is blank", status 1, in that order),
-// runs tagwriter from an argument vector (each value one argument), shows
+// bc_label and bc_label_qnt ("<name> is blank", status 1, in that order;
+// a quantity that is not a whole number from 1 to kLabelsMax is refused as
+// a blank one, and goes to the tool in plain decimal), runs tagwriter from an argument vector (each value one argument), shows
 // its standard output escaped and then the page words[1]. A tool that could
 // not start, ended non-zero or was killed at its limit is reported and gives
 // 1; else the page's status. Fewer than two words: "Wrong usage: code_label

@@ -277,16 +277,46 @@ TEST_P(Barcode, HostileValuesArriveAsOneArgumentEach) {
   for (const std::string& v : values) {
     fs::remove(path("args"));
     EXPECT_EQ(run(code_label, {state("bc_printer_port.VALUE", "/dev/ttyS9"), {"bc_label_header.VALUE", v},
-                               {"bc_label.VALUE", v}, {"bc_label_qnt.VALUE", v}},
+                               {"bc_label.VALUE", v}, {"bc_label_qnt.VALUE", "3"}},
                   {"code_label", "label.html"}),
               0)
         << v << "\n" << page();
     const std::string format = path("client/config/label.fmt");
     EXPECT_EQ(kivtest::read_file(path("args")),
-              "-f\n" + format + "\n-b\n" + v + "\n-q\n" + v + "\n-l\n" + v + "\n-d\n/dev/ttyS9\n")
+              "-f\n" + format + "\n-b\n" + v + "\n-q\n3\n-l\n" + v + "\n-d\n/dev/ttyS9\n")
         << v;
   }
   for (const char* f : {"p1", "p2", "p3", "p4"}) EXPECT_FALSE(exists(f)) << f;
+}
+
+// The quantity is a number of labels from 1 to 9999; any other text is
+// refused as a blank one before the tool starts, and a number reaches the
+// tool in plain decimal.
+TEST_P(Barcode, LabelQuantityFromOneTo9999) {
+  script_tool("tagwriter", "for a in \"$@\"; do printf '%s\\n' \"$a\"; done >\"$NVHOME/args\"\n");
+  struct Case {
+    const char* given;
+    const char* passed;  // nullptr: refused
+  } cases[] = {
+      {"1", "1"},        {"9999", "9999"},  {"0042", "42"},    {"0", nullptr},         {"10000", nullptr},
+      {"2147483647", nullptr}, {"99999999999999999999", nullptr}, {"-1", nullptr}, {"+5", nullptr},
+      {"5 ", nullptr},   {"1e3", nullptr},  {"3;reboot", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.given);
+    fs::remove(path("args"));
+    const std::optional<int> r = run(code_label, {state("bc_printer_port.VALUE", "/dev/ttyS9"), {"bc_label_header.VALUE", "H"},
+                                                  {"bc_label.VALUE", "B"}, {"bc_label_qnt.VALUE", c.given}},
+                                     {"code_label", "label.html"});
+    if (!c.passed) {
+      EXPECT_EQ(r, 1);
+      EXPECT_EQ(page(), "<PRE>\nbc_label_qnt is blank</PRE>\n");
+      EXPECT_FALSE(exists("args"));
+      continue;
+    }
+    EXPECT_EQ(r, 0) << page();
+    EXPECT_NE(kivtest::read_file(path("args")).find(std::string("\n-q\n") + c.passed + "\n-l\n"), std::string::npos);
+  }
 }
 
 TEST_P(Barcode, IntakeShowsTheReadersTableEscaped) {
