@@ -99,6 +99,35 @@ std::optional<std::string> case_folder(const std::string& root, const std::strin
   return folder;
 }
 
+// The most attachments one request may store: attachment_max_per_request
+// (a whole number above 0), else kAttachMaxPerRequest.
+int attachments_allowed(const objlist& list) {
+  const std::string v = objtext(list, "attachment_max_per_request.VALUE");
+  if (v.empty()) return kAttachMaxPerRequest;
+  long long n = 0;
+  for (char c : v) {
+    if (c < '0' || c > '9' || n > INT_MAX / 10) {
+      n = 0;
+      break;
+    }
+    n = n * 10 + (c - '0');
+  }
+  if (n < 1 || n > INT_MAX) {
+    kivtrace("attachment_max_per_request '%s' is no number above 0: %d holds", v,
+             static_cast<long long>(kAttachMaxPerRequest));
+    return kAttachMaxPerRequest;
+  }
+  return static_cast<int>(n);
+}
+
+// The attachment fields (kind 1) that carry a value.
+int attachments_given(const objlist& list) {
+  int n = 0;
+  for (const kivobj& field : list)
+    if (itisattachfield(field.name()) == 1 && field.has(attr::VALUE)) ++n;
+  return n;
+}
+
 // 0 "attachment is not defined", -1 disabled, 1 on.
 int attach_switch(const objlist& list) {
   std::string on = objtext(list, "attach_control.VALUE");
@@ -347,6 +376,16 @@ std::time_t getmodtime(const std::string& path) {
 
 int attach_files(objlist& list, int into) {
   if (attach_switch(list) != 1) return 0;
+  // Every attachment costs files and time: a request past the limit stores
+  // none of them, and its operation goes no further.
+  const int allowed = attachments_allowed(list);
+  if (const int given = attachments_given(list); given > allowed) {
+    kivtrace("attach_files: %d attachments, %d allowed", static_cast<long long>(given),
+             static_cast<long long>(allowed));
+    errmsg("Too many attachments in one request\n");
+    errmsg("Maximum number of attachments is %d", static_cast<long long>(allowed));
+    throw Exit{0};
+  }
   const std::string user = getuserlogin().value_or("Unknown");
   std::string casenum = objtext(list, "case_num.VALUE");
   if (casenum.empty()) {

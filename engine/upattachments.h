@@ -78,6 +78,10 @@ int writebreakbufline(const objlist& list, std::string_view text, std::FILE* fil
 // The modification time of the file in seconds; 0 when it cannot be read.
 std::time_t getmodtime(const std::string& path);
 
+// The most attachments one request stores unless attachment_max_per_request
+// says otherwise.
+inline constexpr int kAttachMaxPerRequest = 20;
+
 // Stores every attachment field (kind 1) that has a VALUE, in list order, in
 // the case's folder under attachdir.VALUE, numbered after the highest number
 // there, with its size, user (the login, or "Unknown") and description
@@ -85,6 +89,11 @@ std::time_t getmodtime(const std::string& path);
 // with the first attachment and locked (flock on the folder) from its
 // numbering to the last file written, so that concurrent requests never
 // share a number; a folder made for nothing is removed again.
+// A request with more such fields than attachment_max_per_request.VALUE (a
+// whole number above 0; kAttachMaxPerRequest without one) stores none: it
+// ends the process with status 0 after "Too many attachments in one
+// request\n" and "Maximum number of attachments is %d", before any file or
+// folder is made, so the operation that called it stores nothing either.
 // 0 when done or attachments are off (attach_control.VALUE not "ON"); 1 when
 // the case number or attachdir is missing, and after "Bad attachment file
 // name\n" for a case number that gives no plain folder name. Ends the process

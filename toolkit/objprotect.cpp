@@ -24,6 +24,7 @@ constexpr std::string_view kNames[] = {
     "assigned_state",             // status names and the date format
     "attachdir",                  // paths, links and templates
     "attachhead",                 // texts written into typed-in attachments
+    "attachment_max_per_request", // the most attachments of one request
     "attachtail",
     "auto_match",                 // rules that copy and stamp fields
     "bc_label_format",            // bar-code tool settings

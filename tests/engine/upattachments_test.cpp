@@ -230,6 +230,48 @@ TEST_F(Attachments, NoValueLeavesNoFolderAndAMissingRootEndsTheRequest) {
   EXPECT_FALSE(fs::exists(root()));
 }
 
+// A request stores at most twenty attachments, or as many as
+// attachment_max_per_request says; one more and it stores none, before any
+// folder or file is made. Fields without a value do not count.
+TEST_F(Attachments, AtMostSoManyPerRequest) {
+  struct Case {
+    const char* what;
+    const char* max;  // "" leaves it absent
+    int fields;
+    bool stored;
+  } cases[] = {
+      {"twenty by default", "", 20, true},
+      {"twenty-one by default", "", 21, false},
+      {"three configured", "3", 3, true},
+      {"four of three", "3", 4, false},
+      {"a limit that is no number", "many", 21, false},
+      {"a limit of 0", "0", 20, true},
+      {"a raised limit", "25", 25, true},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    next_request();
+    const std::string casenum = std::to_string(++n);
+    set("case_num", casenum);
+    set("attachment_max_per_request", c.max);
+    for (int i = 1; i <= c.fields; ++i) set("attach" + std::to_string(i), "text " + std::to_string(i));
+    set("attach99filename", "a.txt");  // no value: no attachment
+    clear_output();
+    const std::optional<int> ended = exit_status([&] { EXPECT_EQ(attach_files(*list_), 0); });
+    if (c.stored) {
+      EXPECT_EQ(ended, std::nullopt) << page();
+      EXPECT_EQ(names(casenum).size(), static_cast<size_t>(3 * c.fields));
+      continue;
+    }
+    EXPECT_EQ(ended, 0);
+    const int allowed = std::string(c.max) == "3" ? 3 : 20;
+    EXPECT_EQ(page(), "<PRE>\nToo many attachments in one request\n</PRE>\n<PRE>\nMaximum number of attachments is " +
+                          std::to_string(allowed) + "</PRE>\n");
+    EXPECT_FALSE(fs::exists(folder(casenum)));
+  }
+}
+
 TEST_F(Attachments, ListingGivesOneRowPerNumberInOrder) {
   set_platform(Platform::linux);
   set("case_num", "1234.3");

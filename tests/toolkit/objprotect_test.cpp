@@ -63,7 +63,7 @@ TEST(ProtectedObjects, KindsOfConfiguration) {
       {"category-prefix", true},     {"case_num-picture", true},   {"XXXheadlistXXXX", true},
       {"open_state", true},          {"dateformat", true},         {"smtp_option", true},
       {"enforce_fields", true},      {"enforce_on_profile", true}, {"date_closed_flag", true},
-      {"bc_submit_default_keys", true},
+      {"bc_submit_default_keys", true}, {"attachment_max_per_request", true},
       // field objects and the controls pages post
       {"problem", false},            {"status", false},            {"assigned_to", false},
       {"hidedatafile", false},       {"row2form_rec", false},      {"select_range", false},
