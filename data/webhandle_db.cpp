@@ -15,6 +15,7 @@
 #include "platform/exit.h"
 #include "platform/output.h"
 #include "toolkit/kivcgitrace.h"
+#include "toolkit/kivpath.h"
 #include "toolkit/kivsettings.h"
 #include "toolkit/rowcol.h"
 
@@ -62,6 +63,8 @@ void initp() {
   DriverResults& r = driver_results();
   closeodbcfile();
   removeodbcfile();
+  // Scratch files of calls that were killed are cleared now and then.
+  remove_stale_files(reqctx().nvhome + "/tmp", "odbcfile.", kStaleFileAge, kOdbcSweepMarker);
   r.odbcfilename = sformat("%s/tmp/odbcfile.%d.%d", reqctx().nvhome,
                            static_cast<long long>(std::time(nullptr)), static_cast<int>(::getpid()));
   r.odbcfile_errno = 0;

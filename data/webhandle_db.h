@@ -45,9 +45,15 @@ DriverResults& driver_results();
 // removed.
 void reset_driver_results();
 
-// Starts a driver call: creates the scratch file "<home>/tmp/odbcfile.<time>.<pid>"
-// (home = reqctx().nvhome), drops the previous odbcdata and odbckey and
-// empties odbcerror. When the file cannot be created it prints
+// The file under the home's tmp whose modification time says when the
+// scratch files of killed calls were last cleared.
+inline constexpr std::string_view kOdbcSweepMarker = ".odbcfile-swept";
+
+// Starts a driver call: removes scratch files of earlier calls older than an
+// hour (regular files only; the tmp folder is looked through at most once an
+// hour, as kOdbcSweepMarker records), creates the scratch file
+// "<home>/tmp/odbcfile.<time>.<pid>" (home = reqctx().nvhome), drops the
+// previous odbcdata and odbckey and empties odbcerror. When the file cannot be created it prints
 // "Cannot open tmp file '%s'. errno=%d\n" and ends the process with status -1.
 void initp();
 

@@ -3,6 +3,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -142,6 +144,63 @@ AtomicWritten write_file_atomic(const std::string& path, std::string_view conten
     return fail("cannot sync folder");
   }
   return r;
+}
+
+namespace {
+
+// True when the entry `name` of the open folder is a regular file (never
+// what a link names) last changed before `before`.
+bool old_file(int dir, const char* name, std::time_t before) {
+  struct stat st;
+  return ::fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) && st.st_mtime < before;
+}
+
+// False when the marker says the folder was looked through since `since`;
+// else the marker is renewed (made when missing) and the answer is true. A
+// marker that cannot be renewed (a link stands there, the folder is not
+// writable) does not stop the sweep.
+bool sweep_due(int dir, std::string_view marker, std::time_t since) {
+  const std::string name(marker);
+  struct stat st;
+  if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) && st.st_mtime >= since)
+    return false;
+  const int fd = ::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
+  if (fd >= 0) {
+    ::futimens(fd, nullptr);
+    ::close(fd);
+  }
+  return true;
+}
+
+}  // namespace
+
+int remove_stale_files(const std::string& folder, std::string_view prefix, std::chrono::seconds age,
+                       std::string_view marker) {
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return 0;
+  const std::time_t before = std::time(nullptr) - static_cast<std::time_t>(age.count());
+  if (!marker.empty() && !sweep_due(dir, marker, before)) {
+    ::close(dir);
+    return 0;
+  }
+  // The listing reads through a copy of the descriptor; `dir` stays for the
+  // checks and removals by name.
+  const int listing = ::dup(dir);
+  DIR* d = listing >= 0 ? ::fdopendir(listing) : nullptr;
+  if (!d) {
+    if (listing >= 0) ::close(listing);
+    ::close(dir);
+    return 0;
+  }
+  int removed = 0;
+  while (const dirent* e = ::readdir(d)) {
+    const std::string_view name(e->d_name);
+    if (!name.starts_with(prefix) || name == marker) continue;
+    if (old_file(dir, e->d_name, before) && ::unlinkat(dir, e->d_name, 0) == 0) ++removed;
+  }
+  ::closedir(d);
+  ::close(dir);
+  return removed;
 }
 
 bool replaceable_file(const std::string& path) {

@@ -1,7 +1,9 @@
-// Checks for path parts that come from a request or a record, and the safe
-// rewrite of a file (temporary file beside it, synced, renamed over it).
+// Checks for path parts that come from a request or a record, the safe
+// rewrite of a file (temporary file beside it, synced, renamed over it), and
+// the removal of the stale files a killed writer leaves behind.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -62,6 +64,26 @@ struct AtomicWritten {
 // sync failed.
 AtomicWritten write_file_atomic(const std::string& path, std::string_view content, std::string* error = nullptr,
                                 const AtomicWrite& how = {});
+
+// Removes the litter a writer that was killed left in `folder`: every entry
+// whose name begins with `prefix` and that is a regular file last changed
+// more than `age` ago. Links, folders and anything else stay; entries are
+// looked at and removed by name inside the opened folder, so nothing is
+// followed through a link. The number removed (0 when the folder cannot be
+// read).
+//
+// With a `marker` (a name inside the folder that does not begin with
+// `prefix`), the folder is looked through at most once per `age`: a regular
+// file of that name changed less than `age` ago says it was done lately, and
+// otherwise the marker is renewed first. For folders that grow with the
+// data, where reading every entry on every call would cost more than it
+// saves.
+int remove_stale_files(const std::string& folder, std::string_view prefix, std::chrono::seconds age,
+                       std::string_view marker = {});
+
+// The age past which a writer's own scratch or temporary file is litter: no
+// request runs that long.
+inline constexpr std::chrono::seconds kStaleFileAge{3600};
 
 // True when `path` names a regular file or nothing; else false with errno
 // set (ELOOP for a link, EISDIR for a folder, EINVAL for anything else).

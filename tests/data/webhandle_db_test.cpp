@@ -3,6 +3,8 @@
 // a back end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 
 #include "data/dbdriver.h"
@@ -58,6 +60,34 @@ TEST_F(DriverResultsTest, ScratchFileNamedByHomeTimeAndProcessAndReadBack) {
   ASSERT_TRUE(readback_odbcfile());
   EXPECT_EQ(driver_results().odbcdata, "a^@^$");
   EXPECT_FALSE(fs::exists(name));
+}
+
+// The scratch files of calls that were killed: the next call clears those
+// an hour old (regular files only, never through a link), looking through
+// tmp at most once an hour.
+TEST_F(DriverResultsTest, StaleScratchFilesOfKilledCallsGo) {
+  auto aged = [](const std::string& p) {
+    fs::last_write_time(p, fs::file_time_type::clock::now() - std::chrono::hours(2));
+  };
+  aged(home_.write("tmp/odbcfile.1700000000.4242", ""));
+  home_.write("tmp/odbcfile.1800000000.4343", "a call under way");
+  aged(home_.write("tmp/tmp_datafile.1.2", "another writer's"));
+  const std::string victim = home_.write("victim", "keep");
+  aged(victim);
+  fs::create_symlink(victim, home_.str() + "/tmp/odbcfile.link");
+  initp();
+  const std::string own = fs::path(driver_results().odbcfilename).filename().string();
+  std::vector<std::string> left{std::string(kOdbcSweepMarker), "odbcfile.1800000000.4343", "odbcfile.link", own,
+                                "tmp_datafile.1.2"};
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(kivtest::entries(home_.str() + "/tmp"), left);
+  EXPECT_EQ(kivtest::read_file(victim), "keep");
+  removeodbcfile();
+  // Swept lately: the next calls in the hour do not look.
+  aged(home_.write("tmp/odbcfile.1700000001.4444", ""));
+  initp();
+  removeodbcfile();
+  EXPECT_TRUE(fs::exists(home_.str() + "/tmp/odbcfile.1700000001.4444"));
 }
 
 TEST_F(DriverResultsTest, ErrorTextIsBounded) {

@@ -81,6 +81,12 @@ std::vector<std::string> entries(const std::string& folder) {
   return names;
 }
 
+std::vector<std::string> entries_but(const std::string& folder, std::string_view skipped) {
+  std::vector<std::string> names = entries(folder);
+  std::erase(names, std::string(skipped));
+  return names;
+}
+
 namespace {
 
 // True when /proc/locks holds a blocked request ("->") of `pid` on the inode.

@@ -13,6 +13,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/exit.h"
@@ -80,6 +81,8 @@ std::string read_file(const std::string& path);
 
 // The names in a folder, sorted.
 std::vector<std::string> entries(const std::string& folder);
+// The same without the entry named `skipped` (a marker a folder may hold).
+std::vector<std::string> entries_but(const std::string& folder, std::string_view skipped);
 
 // Waits until the process `pid` is blocked on an flock of the file at
 // `path`, as the kernel's list of locks shows it (/proc/locks); true then.

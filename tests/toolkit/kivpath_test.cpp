@@ -1,4 +1,4 @@
-// Path-part checks and the atomic rewrite.
+// Path-part checks, the atomic rewrite and the sweep of stale files.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -152,4 +152,56 @@ TEST(Path, AtomicCreateNeverReplaces) {
   int n = 0;
   for (auto& e : std::filesystem::directory_iterator(d.path())) (void)e, ++n;
   EXPECT_EQ(n, 3);
+}
+
+namespace {
+
+// Makes a file (or what a link names) look `hours` old.
+void age(const std::string& path, int hours) {
+  std::filesystem::last_write_time(path, std::filesystem::file_time_type::clock::now() - std::chrono::hours(hours));
+}
+
+}  // namespace
+
+// A killed writer's leftovers go: only regular files of the writer's prefix
+// older than the age, never a link (nor what it names), a folder, a fresh
+// file, or a file of another name.
+TEST(Path, StaleFilesOfAKilledWriter) {
+  namespace fs = std::filesystem;
+  kivtest::TempDir d;
+  const std::string f = d.str() + "/config";
+  for (const char* name : {"case_num.tmpAAAAAA", "case_num", "tk_obj.tmpBBBBBB"})
+    age(d.write(std::string("config/") + name, "x"), 2);
+  d.write("config/case_num.tmpCCCCCC", "fresh");
+  fs::create_directory(f + "/case_num.tmpdir");
+  age(f + "/case_num.tmpdir", 2);
+  const std::string victim = d.write("victim", "keep");
+  age(victim, 2);
+  fs::create_symlink(victim, f + "/case_num.tmplink");
+  EXPECT_EQ(remove_stale_files(f, "case_num.tmp", kStaleFileAge), 1);
+  EXPECT_EQ(kivtest::entries(f), (std::vector<std::string>{"case_num", "case_num.tmpCCCCCC", "case_num.tmpdir",
+                                                           "case_num.tmplink", "tk_obj.tmpBBBBBB"}));
+  EXPECT_EQ(kivtest::read_file(victim), "keep");
+  EXPECT_EQ(remove_stale_files(d.str() + "/missing", "case_num.tmp", kStaleFileAge), 0);
+}
+
+// With a marker, a folder is looked through at most once per age.
+TEST(Path, StaleFilesAtMostOncePerAgeWithAMarker) {
+  namespace fs = std::filesystem;
+  kivtest::TempDir d;
+  const std::string tmp = d.str() + "/tmp";
+  age(d.write("tmp/odbcfile.1.2", ""), 2);
+  EXPECT_EQ(remove_stale_files(tmp, "odbcfile.", kStaleFileAge, ".swept"), 1);
+  EXPECT_EQ(kivtest::entries(tmp), std::vector<std::string>{".swept"});
+  age(d.write("tmp/odbcfile.3.4", ""), 2);
+  EXPECT_EQ(remove_stale_files(tmp, "odbcfile.", kStaleFileAge, ".swept"), 0);  // swept lately
+  age(tmp + "/.swept", 2);
+  EXPECT_EQ(remove_stale_files(tmp, "odbcfile.", kStaleFileAge, ".swept"), 1);
+  // A marker that is a link is not written through; the folder is swept all
+  // the same.
+  fs::remove(tmp + "/.swept");
+  fs::create_symlink(d.str() + "/elsewhere", tmp + "/.swept");
+  age(d.write("tmp/odbcfile.5.6", ""), 2);
+  EXPECT_EQ(remove_stale_files(tmp, "odbcfile.", kStaleFileAge, ".swept"), 1);
+  EXPECT_FALSE(fs::exists(d.str() + "/elsewhere"));
 }
