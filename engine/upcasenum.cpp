@@ -9,6 +9,8 @@
 #include <map>
 #include <vector>
 
+#include <unistd.h>
+
 #include "engine/upclock.h"
 #include "platform/exit.h"
 #include "platform/state.h"
@@ -24,10 +26,12 @@ namespace kiv {
 
 namespace {
 
-// The counter locks this process holds, by lock-file path. One instance per
-// process; a reset (tests) drops them all.
+// The counter locks this process holds, by lock-file path, and how many
+// time-based numbers it has handed out. One instance per process; a reset
+// (tests) drops them all.
 struct CounterLocks {
   std::map<std::string, FileLock, std::less<>> held;
+  long long fallbacks = 0;
 };
 
 void reset_counterlocks();
@@ -38,7 +42,10 @@ CounterLocks& counterlocks() {
   return locks;
 }
 
-void reset_counterlocks() { counterlocks().held.clear(); }
+void reset_counterlocks() {
+  counterlocks().held.clear();
+  counterlocks().fallbacks = 0;
+}
 
 // Drops a lock taken by openlock when it goes out of scope, also when the
 // process is being ended by kiv::Exit.
@@ -144,8 +151,41 @@ bool all_digits(std::string_view s) {
   return true;
 }
 
-// The fallback number: the current time in seconds.
-std::string time_number() { return sformat("%d", static_cast<long long>(engine_now())); }
+// The fallback number, digits only: the current time in seconds (ten
+// digits), then this process's id in seven (no process id has more), so
+// that processes that fall back in the same second, as adds that all waited
+// out one held lock do, get numbers of their own. From this process's second
+// fallback on, the count of its fallbacks follows (a batch add draws many
+// numbers in one process and one second). The fixed widths keep every
+// number distinct: its length and its parts tell the time, the process and
+// the count apart.
+std::string time_number() {
+  const long long count = ++counterlocks().fallbacks;
+  std::string number =
+      sformat("%010d%07d", static_cast<long long>(engine_now()), static_cast<long long>(::getpid()));
+  if (count > 1) number += std::to_string(count);
+  kivtrace("case number %s from the time in seconds and the process id%s\n", number,
+           count > 1 ? " and a running count" : "");
+  return number;
+}
+
+// The counter's own bounds on what it adds: words of at most
+// kCounterWordMax characters, and at most kCounterLines lines. A line past
+// them is refused (traced); lines already there stay in use.
+enum class Room { ok, too_long, full };
+
+Room room_for(const Table& t, std::string_view key, std::string_view number) {
+  if (key.size() > kCounterWordMax || number.size() > kCounterWordMax) {
+    kivtrace("case number file: the key '%s' or its number '%s' is longer than %d characters: no line added\n", key,
+             number, static_cast<long long>(kCounterWordMax));
+    return Room::too_long;
+  }
+  if (t.size() >= kCounterLines) {
+    kivtrace("case number file: %d lines already: no line added for '%s'\n", static_cast<long long>(t.size()), key);
+    return Room::full;
+  }
+  return Room::ok;
+}
 
 bool read_table(const std::string& path, Table& t) {
   std::string text;
@@ -155,6 +195,12 @@ bool read_table(const std::string& path, Table& t) {
 }
 
 bool write_table(const std::string& path, const Table& t) {
+  // A rewrite that was killed leaves its temporary file; the next one, under
+  // the same lock, clears what is old.
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  remove_stale_files(folder, name + ".tmp", kStaleFileAge);
   std::string why;
   if (write_file_atomic(path, format_table(t), &why)) return true;
   kivtrace("case number file '%s' not rewritten: %s", path, why);
@@ -212,7 +258,7 @@ std::string getmrnum(std::string_view prefix, const std::string& path) {
     e.number = successor(e.number);
   }
   if (!number) {
-    if (use_default) return time_number();
+    if (use_default || room_for(t, key, "2") != Room::ok) return time_number();
     t.push_back({key, "2"});
     number = "1";
   }
@@ -253,6 +299,16 @@ std::string sub_getmrnum(std::string_view parent, const std::string& path) {
     e.number = e.number.substr(0, point) + "." + successor(running);
   }
   if (!number) {
+    switch (room_for(t, key, key + ".2")) {
+      case Room::ok:
+        break;
+      case Room::too_long:  // no case number the counter could have made
+        errmsg("sub_getmrnum: case number is not defined \n");
+        throw Exit{0};
+      case Room::full:
+        errmsg("sub_getmrnum:Cannot open case number file <%s> \n", path);
+        throw Exit{0};
+    }
     t.push_back({key, key + ".2"});
     number = std::string(parent) + ".1";
   }

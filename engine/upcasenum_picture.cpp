@@ -7,6 +7,7 @@
 #include "engine/upcasenum.h"
 #include "engine/upclock.h"
 #include "engine/upcommon.h"
+#include "platform/exit.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivfmt.h"
 #include "toolkit/kivtext.h"
@@ -85,7 +86,13 @@ std::optional<std::string> getproductprefix(std::string_view value, std::string_
 
 std::string casenum_manage(const objlist& list) {
   const std::string parent = objtext(list, "parent_case_num", "VALUE");
-  if (!parent.empty()) return sub_casenum_manage(parent);
+  if (!parent.empty()) {
+    if (!stored_parent(list, parent)) {
+      errmsg("sub_getmrnum: case number is not defined \n");
+      throw Exit{0};
+    }
+    return sub_casenum_manage(parent);
+  }
 
   const std::string path = casenum_path();
   kivtrace("MRFILE='%s'", path);

@@ -1,18 +1,24 @@
 // Case numbers: the counter file's exact bytes after plain, picture and
 // sub-case numbers (the clock and the home fixed), whole-key matching and
-// the kinds of line, the failures with their messages and ends, the trace of
-// a picture number, and the lock: a held lock waited for and given up, a
-// leftover lock file that holds nothing, and a rewrite that fails.
+// the kinds of line, the counter's bounds and a parent's shape, the failures
+// with their messages and ends, the trace of a picture number, and the lock:
+// a held lock waited for and given up with numbers that are all different, a
+// leftover lock file that holds nothing, a rewrite that fails, and the
+// temporary files of a killed rewrite.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <ctime>
+#include <set>
+
+#include <unistd.h>
 
 #include "engine/upcasenum.h"
 #include "engine/upclock.h"
 #include "enginetest.h"
 #include "platform/flavour.h"
 #include "toolkit/kivcontext.h"
+#include "toolkit/kivfmt.h"
 #include "toolkit/kivlock.h"
 
 using namespace kiv;
@@ -27,7 +33,13 @@ namespace {
 
 // 1700000000 is Tuesday 11/14/2023 in UTC, day 318 of the year.
 constexpr std::time_t kMoment = 1700000000;
-const std::string kTimeNumber = "1700000000";
+
+// The time-based number of a process: the moment, then its id in seven
+// digits, then (from its second such number on) their count.
+std::string time_number(long long pid, int nth = 1) {
+  return sformat("1700000000%07d", pid) + (nth > 1 ? std::to_string(nth) : std::string());
+}
+const std::string kTimeNumber = time_number(::getpid());
 
 class CaseNumbers : public enginetest::HomeTest {
  protected:
@@ -141,26 +153,6 @@ TEST_F(CaseNumbers, CounterFileAfterEachKindOfNumber) {
        picture("-", "category-YEAR", {{"category.VALUE", "Soft ware\nx"}}),
        {"Soft ware\nx-2023-1", "Soft ware\nx-2023-2"},
        "DEFAULT\t100\nSoft_ware_x\t3\n"},
-      {"sub-cases of 1234",
-       "DEFAULT\t100\n",
-       {{"parent_case_num.VALUE", "1234"}},
-       {"1234.1", "1234.2"},
-       "DEFAULT\t100\n1234\t1234.3\n"},
-      {"three sub-cases of 1234.1",
-       "DEFAULT\t100\n1234\t1234.2\n",
-       {{"parent_case_num.VALUE", "1234.1"}},
-       {"1234.1.1", "1234.1.2", "1234.1.3"},
-       "DEFAULT\t100\n1234\t1234.2\n1234.1\t1234.1.4\n"},
-      {"a parent holding / and -",
-       "DEFAULT\t100\n",
-       {{"parent_case_num.VALUE", "12/10/2024-7"}},
-       {"12/10/2024-7.1", "12/10/2024-7.2"},
-       "DEFAULT\t100\n12/10/2024-7\t12/10/2024-7.3\n"},
-      {"a parent holding a blank",
-       "DEFAULT\t100\n",
-       {{"parent_case_num.VALUE", "12/10/2024 7"}},
-       {"12/10/2024 7.1", "12/10/2024 7.2"},
-       "DEFAULT\t100\n12/10/2024_7\t12/10/2024_7.3\n"},
   };
   for (const Case& c : cases) {
     write_counter(c.file);
@@ -213,6 +205,20 @@ TEST_F(CaseNumbers, WholeKeysAndKindsOfLine) {
        "DEFAULT\t12abc\nN\t-3\n",
        {{false, "", "12abc"}, {false, "N", "-3"}},
        "DEFAULT\t13\nN\t-2\n"},
+      {"sub-cases of 1234", "DEFAULT\t100\n", {{true, "1234", "1234.1"}, {true, "1234", "1234.2"}},
+       "DEFAULT\t100\n1234\t1234.3\n"},
+      {"three sub-cases of 1234.1",
+       "DEFAULT\t100\n1234\t1234.2\n",
+       {{true, "1234.1", "1234.1.1"}, {true, "1234.1", "1234.1.2"}, {true, "1234.1", "1234.1.3"}},
+       "DEFAULT\t100\n1234\t1234.2\n1234.1\t1234.1.4\n"},
+      {"a parent holding / and -",
+       "DEFAULT\t100\n",
+       {{true, "12/10/2024-7", "12/10/2024-7.1"}, {true, "12/10/2024-7", "12/10/2024-7.2"}},
+       "DEFAULT\t100\n12/10/2024-7\t12/10/2024-7.3\n"},
+      {"a parent holding a blank",
+       "DEFAULT\t100\n",
+       {{true, "12/10/2024 7", "12/10/2024 7.1"}, {true, "12/10/2024 7", "12/10/2024 7.2"}},
+       "DEFAULT\t100\n12/10/2024_7\t12/10/2024_7.3\n"},
   };
   for (const Case& c : cases) {
     write_counter(c.file);
@@ -223,28 +229,60 @@ TEST_F(CaseNumbers, WholeKeysAndKindsOfLine) {
   EXPECT_EQ(page(), "");
 }
 
-TEST_F(CaseNumbers, NoFixedLimits) {
+// The counter adds lines only within its own bounds: words of at most 31
+// characters, 10,000 lines. A key past them gets the time-based number (a
+// parent ends the request) and no line; lines already there stay in use,
+// whatever their size, and a number grows past 31 digits.
+TEST_F(CaseNumbers, TheCountersBounds) {
   std::string file;
   for (int i = 0; i < 10001; ++i) file += "k" + std::to_string(i) + "\t" + std::to_string(i) + "\n";
   const std::string longkey(40, 'L');
-  write_counter(file + longkey + "\t12345678901234567890123456789012\n");
+  file += longkey + "\t12345678901234567890123456789012\n" + longkey + "\t" + longkey + ".9\n";
+  write_counter(file);
   EXPECT_EQ(getmrnum(longkey, counter()), "12345678901234567890123456789012");
-  EXPECT_EQ(getmrnum(longkey, counter()), "12345678901234567890123456789013");
   EXPECT_EQ(getmrnum("k10000", counter()), "10000");
+  EXPECT_EQ(sub_getmrnum(longkey, counter()), longkey + ".9");
+  const std::string full = read_counter();
+  EXPECT_NE(full.find("k10000\t10001\n" + longkey + "\t12345678901234567890123456789013\n" + longkey + "\t" +
+                      longkey + ".10\n"),
+            std::string::npos);
+  // The file is full: a new key is refused.
+  EXPECT_EQ(getmrnum("SW", counter()), kTimeNumber);
+  EXPECT_EQ(exit_status([&] { sub_getmrnum("1234", counter()); }), 0);
+  EXPECT_EQ(page(), "<PRE>\nsub_getmrnum:Cannot open case number file <" + counter() + "> \n</PRE>\n");
+  EXPECT_EQ(read_counter(), full);
+  EXPECT_TRUE(lock_free());
+
+  // A key of 31 characters is the longest a line takes.
+  write_counter("DEFAULT\t100\n");
+  clear_output();
+  const std::string k31(31, 'K');
+  EXPECT_EQ(getmrnum(k31, counter()), "1");
+  EXPECT_EQ(getmrnum(k31 + "X", counter()), time_number(::getpid(), 2));
   // A picture of 31 field items gives a key far longer than 31 characters.
   std::vector<Attr> attrs;
-  std::string items, key;
+  std::string items;
   for (int i = 1; i <= 31; ++i) {
     items += (i > 1 ? "-f" : "f") + std::to_string(i);
-    key += (i > 1 ? "-v" : "v") + std::to_string(i);
     attrs.push_back({"f" + std::to_string(i) + ".VALUE", "v" + std::to_string(i)});
   }
   auto list = objects(picture("-", items, attrs));
-  EXPECT_EQ(casenum_manage(*list), key + "-1");
-  const std::string after = read_counter();
-  EXPECT_TRUE(after.starts_with("k0\t0\nk1\t1\n"));
-  EXPECT_NE(after.find("k10000\t10001\n" + longkey + "\t12345678901234567890123456789014\n" + key + "\t2\n"), std::string::npos)
-      << after.substr(after.size() - 300);
+  EXPECT_TRUE(casenum_manage(*list).ends_with("-" + time_number(::getpid(), 3)));
+  // A parent line holds the parent and "<parent>.2": 29 characters fit.
+  EXPECT_EQ(sub_getmrnum(std::string(29, 'P'), counter()), std::string(29, 'P') + ".1");
+  EXPECT_EQ(exit_status([&] { sub_getmrnum(std::string(30, 'P'), counter()); }), 0);
+  EXPECT_EQ(page(), "<PRE>\nsub_getmrnum: case number is not defined \n</PRE>\n");
+  EXPECT_EQ(read_counter(), "DEFAULT\t100\n" + k31 + "\t2\n" + std::string(29, 'P') + "\t" + std::string(29, 'P') + ".2\n");
+}
+
+// A parent is taken only in the shape a counter key has: no blank or
+// control character, and room in its line for "<parent>.2".
+TEST_F(CaseNumbers, ParentShape) {
+  for (const char* good : {"1000", "1234.1", "SW-2023-7", "12/10/2024-7", "<b>x</b>"})
+    EXPECT_TRUE(parent_shape(good)) << good;
+  for (const char* bad : {"", "12 7", "12\n7", "a\tb", "x\x7f"}) EXPECT_FALSE(parent_shape(bad)) << bad;
+  EXPECT_TRUE(parent_shape(std::string(29, '9')));
+  EXPECT_FALSE(parent_shape(std::string(30, '9')));
 }
 
 TEST_F(CaseNumbers, FailuresAndTheirEnds) {
@@ -291,8 +329,7 @@ TEST_F(CaseNumbers, TraceOfAPictureNumber) {
                         trace("PIC ITEM=YEAR\n") + trace("Total Prefix=SW\n") +
                         trace("Case number using PICTURE=7\n") + trace("DO USE PICTURE ret=SW-2023-7\n"));
   clear_output();
-  adduniqobj(list.get(), "parent_case_num.VALUE", "SW-2023-7");
-  EXPECT_EQ(casenum_manage(*list), "SW-2023-7.1");
+  EXPECT_EQ(sub_casenum_manage("SW-2023-7"), "SW-2023-7.1");
   EXPECT_EQ(page(), trace("SUB_CASE_MANAGE MRFILE='" + counter() + "'") +
                         trace("SUB_CASE_MANAGE  ret=SW-2023-7.1\n"));
   clear_output();
@@ -312,9 +349,13 @@ TEST_F(CaseNumbers, HeldLockIsWaitedForThenGivenUp) {
     set_platform(flavour);
     clear_output();
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(getmrnum("", counter()), kTimeNumber);
+    const std::string number = getmrnum("", counter());
+    EXPECT_EQ(number, time_number(::getpid(), flavour == Platform::windows ? 1 : 2));
     EXPECT_GE(std::chrono::steady_clock::now() - start, 200ms);
-    EXPECT_EQ(page(), "<PRE>\nLOCK1</PRE>\n");
+    EXPECT_EQ(page(), "<PRE>\nLOCK1</PRE>\n<PRE>\ncase number " + number +
+                          " from the time in seconds and the process id" +
+                          (flavour == Platform::windows ? "" : " and a running count") +
+                          "\n</PRE>\n");
     EXPECT_EQ(read_counter(), "DEFAULT\t100\n");
     clear_output();
     EXPECT_EQ(exit_status([&] { sub_getmrnum("1234", counter()); }), 0);
@@ -322,6 +363,46 @@ TEST_F(CaseNumbers, HeldLockIsWaitedForThenGivenUp) {
   }
   other.release();
   EXPECT_EQ(getmrnum("", counter()), "100");
+}
+
+// Adds that all wait out one held lock, in processes of their own and in
+// one process (a batch), each get a number of their own, in the same second.
+TEST_F(CaseNumbers, NumbersOfAHeldLockAreAllDifferent) {
+  write_counter("DEFAULT\t100\n");
+  FileLock other;
+  ASSERT_TRUE(other.acquire(counter() + ".lock"));
+  std::set<std::string> numbers;
+  for (int i = 0; i < 4; ++i) {
+    enginetest::ChildRun child = enginetest::in_child([&] { return getmrnum("", counter()); }, false);
+    EXPECT_EQ(child.status, std::nullopt);
+    EXPECT_EQ(child.result.size(), 17u) << child.result;
+    EXPECT_TRUE(child.result.starts_with("1700000000")) << child.result;
+    numbers.insert(child.result);
+  }
+  for (int i = 0; i < 3; ++i) numbers.insert(getmrnum("", counter()));
+  EXPECT_EQ(numbers.size(), 7u);
+  EXPECT_TRUE(numbers.count(time_number(::getpid(), 3)));
+  EXPECT_EQ(read_counter(), "DEFAULT\t100\n");
+}
+
+// A rewrite that was killed left its temporary file; the next rewrite
+// clears it once it is an hour old, and only regular files of its own name.
+TEST_F(CaseNumbers, StaleTemporaryFilesOfTheCounterGo) {
+  write_counter("DEFAULT\t100\n");
+  auto aged = [](const std::string& p) {
+    fs::last_write_time(p, fs::file_time_type::clock::now() - std::chrono::hours(2));
+  };
+  aged(home_.write("client/config/case_num.tmpAb12Cd", "DEFAULT\t7\n"));
+  home_.write("client/config/case_num.tmpEf34Gh", "fresh");
+  aged(home_.write("client/config/tk_obj.tmpIj56Kl", "another writer's"));
+  const std::string victim = home_.write("victim", "keep");
+  aged(victim);
+  fs::create_symlink(victim, counter() + ".tmpLINK01");
+  EXPECT_EQ(getmrnum("", counter()), "100");
+  EXPECT_EQ(entries(path("client/config")),
+            (std::vector<std::string>{"case_num", "case_num.lock", "case_num.tmpEf34Gh", "case_num.tmpLINK01",
+                                      "tk_obj.tmpIj56Kl"}));
+  EXPECT_EQ(kivtest::read_file(victim), "keep");
 }
 
 TEST_F(CaseNumbers, LeftoverLockFileHoldsNothing) {
@@ -351,7 +432,7 @@ TEST_F(CaseNumbers, FailedRewriteHandsOutNoCounterNumber) {
   enginetest::ChildRun sub = enginetest::in_child([&] { return sub_getmrnum("1234", counter()); }, true);
   fs::permissions(path("client/config"), fs::perms(0755));
   EXPECT_EQ(plain.status, std::nullopt);
-  EXPECT_EQ(plain.result, kTimeNumber);
+  EXPECT_TRUE(plain.result.starts_with("1700000000") && plain.result.size() == 17) << plain.result;
   EXPECT_EQ(plain.page, "<PRE>\nCannot open case number file <" + counter() + "> \n</PRE>\n");
   EXPECT_EQ(sub.status, 0);
   EXPECT_EQ(sub.page, "<PRE>\nsub_getmrnum:Cannot open case number file <" + counter() + "> \n</PRE>\n");

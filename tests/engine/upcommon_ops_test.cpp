@@ -71,6 +71,49 @@ TEST_P(CaseOps, AddRunsItsStepsInOrder) {
   EXPECT_EQ(rows("select id_num, case_num from cases order by id_num"), "1^@1000^$2^@1001^$");
 }
 
+// A form names the parent of a new case: only a stored case's number is
+// one. Any other text ends the add before a number is drawn or a line is
+// added to the counter, and stores nothing.
+TEST_P(CaseOps, SubCasesOfStoredCasesOnly) {
+  ASSERT_EQ(add_case("alice", "Parent."), 0) << page();
+  struct Case {
+    const char* what;
+    std::string parent;
+    const char* number;  // nullptr: refused
+  } cases[] = {
+      {"a stored case", "1000", "1000.1"},
+      {"a stored sub-case", "1000.1", "1000.1.1"},
+      {"the first again", "1000", "1000.2"},
+      {"no such case", "999", nullptr},
+      {"markup", "<b>x</b>", nullptr},
+      {"quotes", "1000'or'1'='1", nullptr},
+      {"a blank", "1000 ", nullptr},
+      {"far too long", std::string(10240, '7'), nullptr},
+  };
+  int stored = 1;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    reload();
+    clear_output();
+    fill("bob", "A part of it.");
+    form("parent_case_num", c.parent);
+    const std::string before = counter();
+    std::optional<int> result;
+    const std::optional<int> ended = exit_status([&] { result = add(list()); });
+    if (!c.number) {
+      EXPECT_EQ(ended, 0);
+      EXPECT_EQ(page(), "<PRE>\nsub_getmrnum: case number is not defined \n</PRE>\n");
+      EXPECT_EQ(counter(), before);
+      continue;
+    }
+    EXPECT_EQ(result, 0) << page();
+    ++stored;
+    EXPECT_EQ(rows(sformat("select case_num from cases where id_num=%d", stored)), std::string(c.number) + "^$");
+  }
+  EXPECT_EQ(rows("select count(*) from cases"), sformat("%d^$", stored));
+  EXPECT_EQ(counter(), "DEFAULT\t1001\n1000\t1000.3\n1000.1\t1000.1.2\n");
+}
+
 TEST_P(CaseOps, PreAddStatusRulesAndRefusals) {
   struct Case {
     const char* what;
