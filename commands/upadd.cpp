@@ -12,6 +12,7 @@
 #include "engine/upfile.h"
 #include "engine/upobjdb.h"
 #include "engine/upprofile.h"
+#include "engine/upstamp.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivcontext.h"
 #include "toolkit/objprotect.h"
@@ -130,6 +131,12 @@ int up_add(int count, const std::vector<std::string>& words, exlist* list) {
   objholder objs = handler_begin(count, {2, "Wrong usage: upadd templatefile\n"}, list, RequestCopy::all);
   // Without the case objects the add says which connection object it lacks.
   if (!objs) objs = std::make_unique<objlist>();
+  // A value the record could not carry as typed stops the add before
+  // anything is drawn or stored.
+  if (check_separators(list, *objs) != 0) {
+    errmsg(kSubmitError);
+    return 1;
+  }
   // The count is the number of words (the callers split the command line
   // into them); a third word is only read when it is there.
   const bool three = count == 3 && words.size() == 3;

@@ -13,7 +13,10 @@ namespace kiv {
 // mode: 2, or 4 and more, the standard add (the case engine's add); 3 with
 // "-g" the plain add (gadd); 3 with any other word the batch add. Fewer than
 // 2 words: "Wrong usage: upadd templatefile\n", status 2. `list` may be null
-// (the dispatcher's console mode).
+// (the dispatcher's console mode). In every mode a form value that holds a
+// row/column separator ("^@", "^$", "^^") stops the add first:
+// "Invalid characters in '%s'\n" (check_separators), "Submit Error: \n",
+// status 1, nothing stored.
 //
 // Standard and plain add: a failed add shows "Submit Error: \n" and gives 1;
 // else the submitter's user profile is written from the form

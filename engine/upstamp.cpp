@@ -12,6 +12,7 @@
 #include "engine/upclock.h"
 #include "engine/upcommon.h"
 #include "engine/upflags.h"
+#include "engine/upobjdb.h"
 #include "toolkit/kivcontext.h"
 #include "toolkit/kivcgi.h"
 #include "toolkit/kivcgitrace.h"
@@ -164,14 +165,33 @@ int enforce(const objlist* list) {
     errmsg("'%s' can't be blank\n", title);
     return -1;
   };
+  // Blank is what the record would store as no value.
+  auto blank = [](std::string_view value) { return packetcolumn(value) == kEmptyCol; };
   const std::string required = value_of(list, "enforce_fields");
   if (!required.empty()) {
     for (const std::string& name : names_of(required))
-      if (value_of(list, name).empty()) return refuse(getvalfromlist(list, name + ".TITLE").value_or(""));
+      if (blank(value_of(list, name))) return refuse(getvalfromlist(list, name + ".TITLE").value_or(""));
     return 0;
   }
   for (const kivobj& o : *list)
-    if (o.has(attr::DBKEY) && o.has(attr::ENFORCE) && !o.has(attr::VALUE)) return refuse(o.attr(attr::TITLE));
+    if (o.has(attr::DBKEY) && o.has(attr::ENFORCE) && blank(o.value())) return refuse(o.attr(attr::TITLE));
+  return 0;
+}
+
+int check_separators(const exlist* req, const objlist& list) {
+  if (!req) return 0;
+  for (const exdata& n : req->nodes) {
+    if (n.source != ExSource::form || n.name.empty()) continue;
+    const size_t dot = n.name.find('.');
+    if (dot != std::string::npos && std::string_view(n.name).substr(dot + 1) != "VALUE") continue;
+    const std::string_view v = n.value;
+    if (v.find(kColSep) == v.npos && v.find(kRowEnd) == v.npos && v.find(kEmptyCol) == v.npos) continue;
+    const std::string name = n.name.substr(0, dot);
+    const std::string title = objtext(list, name, "TITLE");
+    kivtrace("request variable '%s' holds a row/column separator\n", n.name);
+    errmsg("Invalid characters in '%s'\n", title.empty() ? name : title);
+    return -1;
+  }
   return 0;
 }
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "toolkit/kivexfile.h"
 #include "toolkit/kivobj.h"
 
 namespace kiv {
@@ -58,12 +59,24 @@ int catresolution(objlist* list, std::string_view oldresolution);
 // "blankform: Blank form".
 int blankform(const objlist* list);
 
-// 0 when every required field has a VALUE: the non-empty names of the row
-// enforce_fields.VALUE when that object has a value (a text that is not a
-// row then requires nothing), else every object with a DBKEY and an ENFORCE
-// attribute. The first that lacks one gives "'%s' can't be blank\n" with its
-// TITLE and -1; no list gives "enforce head is NULL\n" and -1.
+// 0 when every required field has a value as its packet column would carry
+// it (packetcolumn gives more than "^^": a value of separators only, or a
+// menu's item list with nothing chosen, is blank): the non-empty names of
+// the row enforce_fields.VALUE when that object has a value (a text that is
+// not a row then requires nothing), else every object with a DBKEY and an
+// ENFORCE attribute. The first that lacks one gives "'%s' can't be
+// blank\n" with its TITLE and -1; no list gives "enforce head is NULL\n"
+// and -1.
 int enforce(const objlist* list);
+
+// The values a request gives fields must be plain text: row/column text has
+// no escape, so "^@", "^$" or "^^" in one would store another value than
+// the one typed, or none. Looks at every form variable of the request that
+// sets a VALUE ("<name>.VALUE" or "<name>"); the first that holds one of the
+// three gives "Invalid characters in '%s'\n" with the TITLE of the object of
+// that name (the name itself when it has none) and -1. 0 when none does, or
+// without a request.
+int check_separators(const exlist* req, const objlist& list);
 
 // Puts one line per extra problem field in front of problem.VALUE: every
 // object, in list order, whose NAME holds both ":" and "problem" (a numbered

@@ -194,6 +194,16 @@ TEST_F(Stamps, RequiredFields) {
       {"ENFORCE without a DBKEY is not looked at",
        {{"d.ENFORCE", "1"}, {"e.DBKEY", "e"}, {"e.ENFORCE", "1"}, {"e.VALUE", "v"}},
        0, ""},
+      // Blank is what the record would carry as no value.
+      {"a value of separators only is blank",
+       {{"enforce_fields.VALUE", "a^@b^$"}, {"a.VALUE", "^$"}, {"a.TITLE", "A"}, {"b.VALUE", "y"}},
+       -1, "<PRE>\n'A' can't be blank\n</PRE>\n"},
+      {"a row end anywhere is blank", {{"enforce_fields.VALUE", "a^$"}, {"a.VALUE", "x^$y"}, {"a.TITLE", "A"}},
+       -1, "<PRE>\n'A' can't be blank\n</PRE>\n"},
+      {"a menu's item list with nothing chosen is blank",
+       {{"d.DBKEY", "d"}, {"d.ENFORCE", "1"}, {"d.TITLE", "Dept"}, {"d.VALUE", "IT^@HR^$"}},
+       -1, "<PRE>\n'Dept' can't be blank\n</PRE>\n"},
+      {"a lone caret is a value", {{"enforce_fields.VALUE", "a^$"}, {"a.VALUE", "^"}}, 0, ""},
   };
   for (const Case& c : cases) {
     clear_output();
@@ -204,6 +214,39 @@ TEST_F(Stamps, RequiredFields) {
   clear_output();
   EXPECT_EQ(enforce(nullptr), -1);
   EXPECT_EQ(page(), "<PRE>\nenforce head is NULL\n</PRE>\n");
+}
+
+// A request's value that holds a row/column separator is refused by the
+// field's title; other attributes, the state file's and the start-up's
+// values, and lone carets are left alone.
+TEST_F(Stamps, SeparatorsInRequestValues) {
+  auto list = objects({{"submitted_by.TITLE", "Your <name>"}, {"problem.TITLE", "Problem"}});
+  struct Case {
+    const char* what;
+    std::string name, value;
+    ExSource source;
+    std::string refused;  // the title named; "" for none
+  } cases[] = {
+      {"^$ in a field", "submitted_by.VALUE", "^$", ExSource::form, "Your &#60;name&#62;"},
+      {"^@ inside a text", "problem.VALUE", "a^@b", ExSource::form, "Problem"},
+      {"^^ inside a text", "problem", "x^^y", ExSource::form, "Problem"},
+      {"an object without a title", "nosuch.VALUE", "a^$", ExSource::form, "nosuch"},
+      {"^^ at the end", "problem.VALUE", "^a ^ b^^", ExSource::form, "Problem"},
+      {"a lone caret and others", "problem.VALUE", "2^3 ^ a^b", ExSource::form, ""},
+      {"another attribute", "problem.TITLE", "a^@b", ExSource::form, ""},
+      {"the state file's value", "problem.VALUE", "a^@b", ExSource::statefile, ""},
+      {"the start-up's value", "problem.VALUE", "a^@b", ExSource::startup, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    clear_output();
+    exlist req;
+    req.nodes.push_back(formexdatanode("KIVACTION", "add"));
+    req.nodes.push_back(formexdatanode(c.name, c.value, c.source));
+    EXPECT_EQ(check_separators(&req, *list), c.refused.empty() ? 0 : -1);
+    EXPECT_EQ(page(), c.refused.empty() ? "" : "<PRE>\nInvalid characters in '" + c.refused + "'\n</PRE>\n");
+  }
+  EXPECT_EQ(check_separators(nullptr, *list), 0);
 }
 
 TEST_F(Stamps, BlankForm) {
