@@ -40,8 +40,9 @@ std::chrono::seconds reader_limit(const std::string& timeout);
 // Prints a label: needs bc_printer_port, bc_label_format, bc_label_header,
 // bc_label and bc_label_qnt ("<name> is blank", status 1, in that order;
 // a quantity that is not a whole number from 1 to kLabelsMax is refused as
-// a blank one, and goes to the tool in plain decimal), runs tagwriter from an argument vector (each value one argument), shows
-// its standard output escaped and then the page words[1]. A tool that could
+// a blank one, and goes to the tool in plain decimal), runs tagwriter from
+// an argument vector (each value one argument), shows its standard output
+// escaped and then the page words[1]. A tool that could
 // not start, ended non-zero or was killed at its limit is reported and gives
 // 1; else the page's status. Fewer than two words: "Wrong usage: code_label
 // templatefile flags\n", status 2. A missing setting ends the process.

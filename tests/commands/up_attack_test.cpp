@@ -240,7 +240,8 @@ TEST_F(UpAttack, EachAttackIsRefusedOrDefused) {
          aged(home_.write("client/config/case_num.tmpKILLED", "DEFAULT\t7\n"));
          aged(home_.write("tmp/odbcfile.1700000000.4242", ""));
          // Not swept within the hour (the cases before swept it).
-         if (fs::exists(path("tmp/" + std::string(kOdbcSweepMarker)))) aged(path("tmp/" + std::string(kOdbcSweepMarker)));
+         const std::string marker = path("tmp/" + std::string(kOdbcSweepMarker));
+         if (fs::exists(marker)) aged(marker);
        },
        add_form(), 0, {"<strong id=\"case_num\">1000</strong>"}, 1,
        [&] {

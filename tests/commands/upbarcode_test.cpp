@@ -305,9 +305,10 @@ TEST_P(Barcode, LabelQuantityFromOneTo9999) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.given);
     fs::remove(path("args"));
-    const std::optional<int> r = run(code_label, {state("bc_printer_port.VALUE", "/dev/ttyS9"), {"bc_label_header.VALUE", "H"},
-                                                  {"bc_label.VALUE", "B"}, {"bc_label_qnt.VALUE", c.given}},
-                                     {"code_label", "label.html"});
+    const std::optional<int> r =
+        run(code_label, {state("bc_printer_port.VALUE", "/dev/ttyS9"), {"bc_label_header.VALUE", "H"},
+                         {"bc_label.VALUE", "B"}, {"bc_label_qnt.VALUE", c.given}},
+            {"code_label", "label.html"});
     if (!c.passed) {
       EXPECT_EQ(r, 1);
       EXPECT_EQ(page(), "<PRE>\nbc_label_qnt is blank</PRE>\n");

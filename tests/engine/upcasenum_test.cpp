@@ -272,7 +272,8 @@ TEST_F(CaseNumbers, TheCountersBounds) {
   EXPECT_EQ(sub_getmrnum(std::string(29, 'P'), counter()), std::string(29, 'P') + ".1");
   EXPECT_EQ(exit_status([&] { sub_getmrnum(std::string(30, 'P'), counter()); }), 0);
   EXPECT_EQ(page(), "<PRE>\nsub_getmrnum: case number is not defined \n</PRE>\n");
-  EXPECT_EQ(read_counter(), "DEFAULT\t100\n" + k31 + "\t2\n" + std::string(29, 'P') + "\t" + std::string(29, 'P') + ".2\n");
+  const std::string p29(29, 'P');
+  EXPECT_EQ(read_counter(), "DEFAULT\t100\n" + k31 + "\t2\n" + p29 + "\t" + p29 + ".2\n");
 }
 
 // A parent is taken only in the shape a counter key has: no blank or
