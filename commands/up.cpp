@@ -188,11 +188,16 @@ std::string statefile_path(std::string_view home, std::string_view name) {
 
 int up_main(int argc, const char* const argv[], std::string_view states) {
   UploadsRemoved uploads;
+  int status;
   try {
-    return inherited_env("SCRIPT_NAME") ? cgi_main(states) : console_main(argc, argv);
+    status = inherited_env("SCRIPT_NAME") ? cgi_main(states) : console_main(argc, argv);
   } catch (const Exit& e) {
-    return e.status;
+    status = e.status;
   }
+  // A refusal page that began with the installation's error head ends with
+  // its foot, however the request ended.
+  end_error_page();
+  return status;
 }
 
 }  // namespace kiv

@@ -70,7 +70,7 @@ void initp() {
   r.odbcfile_errno = 0;
   r.odbcfilep = create_scratch(r.odbcfilename);
   if (!r.odbcfilep) {
-    out() << sformat("Cannot open tmp file '%s'. errno=%d\n", r.odbcfilename, errno);
+    pagef("Cannot open tmp file '%s'. errno=%d\n", r.odbcfilename, errno);
     r.odbcfilename.clear();
     throw Exit{-1};
   }

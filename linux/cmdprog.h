@@ -30,6 +30,8 @@ inline int command_main(int argc, char** argv, handler_fn handler) {
     // The installation's error texts (client/config/errors.txt) lie under
     // the home the front passed on, also for the usage message.
     start_home(default_home());
+    // The page goes to the browser through the front.
+    reqctx().web_page = true;
     const std::vector<std::string> words(argv, argv + argc);
     status = handler(argc, words, list);
   } catch (const Exit& e) {

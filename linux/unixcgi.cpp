@@ -358,8 +358,11 @@ int unixcgiinit() {
   kivtrace("Start Printing ALL INPUTS");
   printexdata(list);
   kivtrace("Finish Printing ALL INPUTS");
-  // What the start-up wrote precedes the command's page.
+  // What the start-up wrote precedes the command's page, which the command
+  // writes itself from here (past out()): no message of the front begins
+  // the page any more.
   flush_all();
+  reqctx().header_end.reset();
   return runcommand(exdatarecords(list), config);
 }
 
@@ -370,10 +373,12 @@ int upcgi_main() {
   int status = 0;
   try {
     out() << "Content-type: text/html\n\n";
+    content_type_written();
     status = unixcgiinit();
   } catch (const Exit& e) {
     status = e.status;
   }
+  end_error_page();
   // The command has ended: what it did not take of the request's uploads
   // goes, as at the end of any request.
   remove_saved_uploads();

@@ -68,9 +68,32 @@ FdSink& stdout_sink() { return fd_sink<1>(); }
 FdSink& stderr_sink() { return fd_sink<2>(); }
 Sink* g_out = nullptr;
 Sink* g_err = nullptr;
+
+// The page as out() gives it: counts what passes and hands it to the sink
+// that stands behind it (a test's, else standard output's).
+class PageSink : public Sink {
+ public:
+  void write(std::string_view text) override {
+    bytes_ += text.size();
+    target().write(text);
+  }
+  void flush() override { target().flush(); }
+  size_t bytes() const { return bytes_; }
+
+ private:
+  static Sink& target() { return g_out ? *g_out : stdout_sink(); }
+  size_t bytes_ = 0;
+};
+
+PageSink& page_sink() {
+  static PageSink* const s = new PageSink;
+  return *s;
+}
 }  // namespace
 
-Sink& out() { return g_out ? *g_out : stdout_sink(); }
+Sink& out() { return page_sink(); }
+
+size_t page_bytes() { return page_sink().bytes(); }
 
 Sink& err() {
   if (g_err) return *g_err;

@@ -62,6 +62,11 @@ class StringSink : public Sink {
 Sink& out();
 Sink& err();
 
+// How many bytes the process has written to the page so far, through out()
+// whichever sink stands behind it: a request tells by it whether anything
+// followed its content-type line.
+size_t page_bytes();
+
 // Replace a stream; nullptr restores the file descriptor writer.
 // The caller keeps ownership of the sink.
 void set_out(Sink* s);

@@ -216,13 +216,7 @@ bool reserved_name(std::string_view name, const std::optional<std::string>& grou
   return name == value || name == "mm_" + value;
 }
 
-// A value longer than the field limit ends the request; fields whose names
-// begin with "attach" (attachment descriptions) have no limit.
-void hold_field_limit(const std::string& name, const std::optional<std::string>& value, int limit) {
-  const size_t size = value ? value->size() : 0;
-  if (size == 0 || starts_nocase(name, "attach") ||
-      static_cast<unsigned long>(size) <= static_cast<unsigned>(limit))
-    return;
+[[noreturn]] void field_too_large(const std::string& name, size_t size, long long limit) {
   errmsg("Data size per field exceeded\n");
   errmsg("Please reduce the amount of data and try again.\n");
   errmsg(kDashes);
@@ -230,6 +224,24 @@ void hold_field_limit(const std::string& name, const std::optional<std::string>&
   errmsg(kDashes);
   errmsg("Maximum field size is %d bytes", limit);
   refuse(Refusal::field_too_large);
+}
+
+// A value longer than the field limit ends the request. Fields whose names
+// begin with "attach" (attachments and their descriptions) are not held to
+// the field limit: an attachment typed into the form is held to the limit
+// of an uploaded file (ATTACHMENTMAXLEN, when the state file sets one), so
+// that a typed text is no way around it. The path of a file the request
+// uploaded is not its content and is not measured.
+void hold_field_limit(const std::string& name, const std::optional<std::string>& value, int limit) {
+  const size_t size = value ? value->size() : 0;
+  if (size == 0) return;
+  if (starts_nocase(name, "attach")) {
+    const long max = reqctx().attachmentmaxlen;
+    if (max <= 0 || size <= static_cast<unsigned long>(max) || is_saved_upload(*value)) return;
+    field_too_large(name, size, max);
+  }
+  if (static_cast<unsigned long>(size) <= static_cast<unsigned>(limit)) return;
+  field_too_large(name, size, limit);
 }
 
 // Adds the form entries to the list in request order, each held to the
@@ -270,7 +282,8 @@ void pick_action(Startup& s, const form_entries& entries) {
   c.logindir = logindir_of(s.list);
   const std::string* action = parmval(entries, "KIVACTION");
   if (!action || action->empty()) {
-    out() << "Illogical condition NO KIVACTION is defined";
+    // Through errmsg, so that the installation may word it (errors.txt).
+    errmsg("Illogical condition NO KIVACTION is defined");
     refuse(Refusal::no_action);
   }
   c.action = *action;
@@ -345,11 +358,15 @@ SecurityResult login_step(Startup& s, const std::string& action) {
 }
 
 // After a password change or a new account: the identity and a new key.
+// Every key the login had before ends (a password change shuts out whoever
+// held one; an account made anew under an old name inherits none of its
+// sessions); only the new key is valid.
 SecurityResult account_done(Startup& s, const std::optional<std::string>& login) {
   std::string name = login.value_or(std::string());
   trimspace(name);
   bool add = !name.empty() && (s.flavour.identity_always || !getnodeval(&s.list, "nv_remote_user"));
   if (add) add_startup_node(s.list, "nv_remote_user", name);
+  if (!name.empty() && end_login_sessions(name) != 0) refuse(Refusal::session_record);
   new_session(name);
   return {name};
 }
@@ -386,9 +403,10 @@ SecurityResult account_step(Startup& s, const std::string& action, int force) {
   return account_done(s, login);
 }
 
-// Logout: a marker named by the key makes it invalid for good. Only a key of
-// the system's shape that has a session names a marker; it is created
-// without touching an existing file.
+// Logout: a marker named by the key makes it invalid for good, and every
+// other key of its login ends with it (a sign-out on one machine leaves no
+// session open on another). Only a key of the system's shape that has a
+// session names a marker; it is created without touching an existing file.
 void logout_step(Startup& s) {
   kivtrace("DEBUG3: KIVACTION1=logout");
   RequestContext& c = reqctx();
@@ -402,6 +420,8 @@ void logout_step(Startup& s) {
     refuse(Refusal::logout_marker);
   }
   ::close(fd);
+  const std::optional<std::string> login = session_record_login(key);
+  if (login && end_login_sessions(*login) != 0) refuse(Refusal::logout_marker);
 }
 
 void session_step(Startup& s, const std::string& action) {
@@ -541,6 +561,19 @@ int switch_to_state_user(const exlist& list) {
   return r;
 }
 
+// ---- the content-type line ----
+
+// The content-type line. While logins are on (login_config exists) every
+// page carries a session key (or stands in a signed-in road), and none may
+// be kept by the browser or a cache: Back after a sign-out asks the help
+// desk again, which refuses the ended key, instead of showing the page.
+void write_content_type() {
+  const std::string& home = start_home({});
+  const bool secured = !home.empty() && statloginfile(login_config_path()) == 0;
+  out() << (secured ? "Content-type: text/html\nCache-Control: no-store\n\n" : "Content-type: text/html\n\n");
+  content_type_written();
+}
+
 // ---- the end of a refused request ----
 
 // A refused request keeps none of its uploads; in the Windows flavour some
@@ -559,9 +592,10 @@ exlist* unixcgiinit(const std::string& statefile) {
   const StartupFlavour& flavour = startup_flavour();
   RequestContext& c = reqctx();
   Startup s{flavour, startup_list()};
+  c.web_page = true;
   try {
     if (flavour.trace_from_env && inherited_env("KIVDEBUG")) c.kivdebug = 1;
-    if (flavour.header) out() << "Content-type: text/html\n\n";
+    if (flavour.header) write_content_type();
     const std::string path = statefile_of(flavour, statefile);
     if (path.empty()) {
       out() << "No States File\n";

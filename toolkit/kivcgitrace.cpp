@@ -24,8 +24,72 @@ std::string html_escape(std::string_view text) {
   return r;
 }
 
+namespace {
+
+bool path_char(char c) {
+  const unsigned char u = static_cast<unsigned char>(c);
+  return (u >= '0' && u <= '9') || (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || c == '.' || c == '_' ||
+         c == '-' || u >= 128;
+}
+
+// The text with the home folder "NVHOME" wherever it stands as a path of
+// its own or the start of one (not inside a longer name). A home of one
+// character ("/") names no place worth hiding.
+std::string hide_home(std::string_view text) {
+  if (!reqctx().web_page) return std::string(text);
+  std::string_view home = reqctx().nvhome;
+  while (home.size() > 1 && home.back() == '/') home.remove_suffix(1);
+  if (home.size() <= 1) return std::string(text);
+  std::string r;
+  size_t from = 0;
+  for (size_t at = text.find(home); at != std::string_view::npos; at = text.find(home, at + 1)) {
+    const size_t end = at + home.size();
+    const bool starts = at == 0 || !path_char(text[at - 1]);
+    const bool ends = end == text.size() || text[end] == '/' || !path_char(text[end]);
+    if (at < from || !starts || !ends) continue;
+    r.append(text.substr(from, at - from));
+    r += "NVHOME";
+    from = end;
+  }
+  r.append(text.substr(from));
+  return r;
+}
+
+std::string tk_file(std::string_view name) {
+  return reqctx().nvhome + "/client/kivhtml/tk/" + std::string(name);
+}
+
+// The text of an installation file of the error page, written as it stands.
+void write_frame_file(std::string_view name) {
+  if (reqctx().nvhome.empty()) return;
+  std::string text;
+  if (read_whole_file(tk_file(name), text)) out() << text;
+}
+
+}  // namespace
+
+std::string page_escape(std::string_view text) { return html_escape(hide_home(text)); }
+
+void content_type_written() { reqctx().header_end = page_bytes(); }
+
+void begin_error_page() {
+  RequestContext& c = reqctx();
+  if (c.error_page || !c.header_end || page_bytes() != *c.header_end) return;
+  c.error_page = true;
+  write_frame_file("errhead.html");
+}
+
+void end_error_page() {
+  RequestContext& c = reqctx();
+  if (!c.error_page) return;
+  c.error_page = false;
+  c.header_end.reset();
+  write_frame_file("errfoot.html");
+}
+
 void pagef_v(std::string_view format, std::span<const FmtArg> args) {
-  out() << vformat(format, args, html_escape);
+  begin_error_page();
+  out() << vformat(format, args, page_escape);
 }
 
 int kivtrace_v(std::string_view format, std::span<const FmtArg> args) {
@@ -85,8 +149,9 @@ bool installation_text(std::string_view format) {
 }  // namespace
 
 int errmsg_v(std::string_view format, std::span<const FmtArg> args) {
+  begin_error_page();
   if (installation_text(format)) return 0;
-  out() << "<PRE>\n" << vformat(format, args, html_escape) << "</PRE>\n";
+  out() << "<PRE>\n" << vformat(format, args, page_escape) << "</PRE>\n";
   out().flush();
   return 0;
 }

@@ -45,4 +45,22 @@ void pagef(std::string_view format, const A&... a) {
 // HTML escape for message arguments: & < > " ' become character references.
 std::string html_escape(std::string_view text);
 
+// A message argument as a page shows it: in a page that goes to a browser
+// (the request context's web_page), where the text names the home folder or
+// a path under it, the home stands as "NVHOME" (a page never tells where the
+// installation lies); then HTML-escaped. The trace file and console runs
+// keep the paths as they are.
+std::string page_escape(std::string_view text);
+
+// The frame of a refusal page. The content-type line is written
+// (content_type_written records where the page stood then); when a message
+// (errmsg, pagef) is the first thing that follows it, the installation's
+// error head <home>/client/kivhtml/tk/errhead.html is written before it, as
+// it stands (no markers are read in it), once a request; end_error_page
+// then writes errfoot.html beside it at the end of the request. Either file
+// may be missing: then nothing is written in its place.
+void content_type_written();
+void begin_error_page();
+void end_error_page();
+
 }  // namespace kiv

@@ -78,6 +78,17 @@ struct RequestContext {
   // bron and broff.
   bool bron = false;
 
+  // The page's length (page_bytes) just after the start-up wrote the
+  // content-type line; none: this request wrote none. A message that finds
+  // the page still at that length begins the page, and first writes the
+  // installation's error head (error_page: written, so the foot ends it).
+  std::optional<size_t> header_end;
+  bool error_page = false;
+  // The page goes to a browser: set by the CGI start-up and by a Linux
+  // command program's start. Its messages then never show where the home
+  // lies (page_escape); a console run shows its paths to the administrator.
+  bool web_page = false;
+
   // The request variable list the start-up built (readexdata's answer).
   exlist* request_vars = nullptr;
 

@@ -25,14 +25,6 @@ constexpr size_t kMacroLine = 10240;
 
 std::string_view upto_nul(std::string_view s) { return s.substr(0, s.find('\0')); }
 
-// The first node of that name; nameless nodes match nothing.
-exdata* find_node(exlist* list, std::string_view name) {
-  if (name.empty()) return nullptr;
-  for (exdata& n : list->nodes)
-    if (n.name == name) return &n;
-  return nullptr;
-}
-
 void record_state(exdata& target, const exdata& incoming) {
   if (incoming.source != ExSource::statefile) return;
   target.in_state = true;
@@ -40,6 +32,36 @@ void record_state(exdata& target, const exdata& incoming) {
 }
 
 }  // namespace
+
+void exlist::sync_index() const {
+  if (indexed_ > nodes.size() || (indexed_ > 0 && nodes[indexed_ - 1].name != last_indexed_)) {
+    index_.clear();
+    indexed_ = 0;
+  }
+  if (indexed_ == nodes.size()) return;
+  for (; indexed_ < nodes.size(); ++indexed_)
+    if (!nodes[indexed_].name.empty()) index_.try_emplace(nodes[indexed_].name, indexed_);
+  last_indexed_ = nodes[indexed_ - 1].name;
+}
+
+const exdata* exlist::find(std::string_view name) const {
+  if (name.empty()) return nullptr;
+  sync_index();
+  auto it = index_.find(name);
+  if (it == index_.end()) return nullptr;
+  const exdata& n = nodes[it->second];
+  if (n.name == name) return &n;
+  // The nodes were replaced behind the index: it is made again.
+  index_.clear();
+  indexed_ = 0;
+  sync_index();
+  it = index_.find(name);
+  return it == index_.end() ? nullptr : &nodes[it->second];
+}
+
+exdata* exlist::find(std::string_view name) {
+  return const_cast<exdata*>(static_cast<const exlist*>(this)->find(name));
+}
 
 exdata formexdatanode(std::string_view name, std::string_view value, ExSource source) {
   exdata n;
@@ -59,7 +81,7 @@ int addexdatanode(exlist* list, exdata node) {
   if (node.source == ExSource::statefile) node.state_value = node.value;
   const bool multi = node.name.starts_with("mm_");
   if (multi) node.name.erase(0, 3);
-  exdata* same = find_node(list, node.name);
+  exdata* same = list->find(node.name);
   if (!same) {
     list->nodes.push_back(std::move(node));
     return 0;
@@ -84,7 +106,7 @@ int adduniqexdatanode(exlist* list, exdata node) {
   if (!list) return 0;
   brows2data(node);
   if (node.source == ExSource::statefile) node.state_value = node.value;
-  exdata* same = find_node(list, node.name);
+  exdata* same = list->find(node.name);
   if (!same) {
     list->nodes.push_back(std::move(node));
     return 0;
@@ -96,25 +118,15 @@ int adduniqexdatanode(exlist* list, exdata node) {
 }
 
 std::optional<std::string> getnodeval(const exlist* list, std::string_view name) {
-  if (!list) return std::nullopt;
-  for (const exdata& n : list->nodes) {
-    if (n.namelen() > 0 && n.name == name) {
-      if (n.valuelen() == 0) return std::nullopt;
-      return n.value;
-    }
-  }
-  return std::nullopt;
+  const exdata* n = list ? list->find(name) : nullptr;
+  if (!n || n->valuelen() == 0) return std::nullopt;
+  return n->value;
 }
 
 std::optional<std::string> getstateval(const exlist* list, std::string_view name) {
-  if (!list) return std::nullopt;
-  for (const exdata& n : list->nodes) {
-    if (n.namelen() > 0 && n.name == name) {
-      if (!n.in_state || n.state_value.empty()) return std::nullopt;
-      return n.state_value;
-    }
-  }
-  return std::nullopt;
+  const exdata* n = list ? list->find(name) : nullptr;
+  if (!n || !n->in_state || n->state_value.empty()) return std::nullopt;
+  return n->state_value;
 }
 
 bool is_state_setting(std::string_view name) {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace kiv {
@@ -32,9 +33,34 @@ struct exdata {
 
 // The list in insertion order; nodes[0] is the first node. "No list" is a
 // null pointer (or a list without nodes).
+//
+// Beside the nodes stands an index from each name to the position of its
+// first node, so that the add rules and the lookups cost the same however
+// long the list is (a request may carry a hundred thousand fields). The
+// index follows the nodes by itself as they are appended, also by a
+// push_back of the caller's, and is made again when the nodes were
+// replaced (fewer of them, or another name where its last one stood). A
+// node renamed in place before the last is not seen; no caller renames one
+// (the add rules keep every node's name).
 struct exlist {
   std::vector<exdata> nodes;
   bool empty() const { return nodes.empty(); }
+
+  // The first node of that name, or nullptr; nameless nodes match nothing.
+  exdata* find(std::string_view name);
+  const exdata* find(std::string_view name) const;
+
+ private:
+  struct NameHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  };
+  // Takes the nodes appended since the last look into the index; starts
+  // over when the nodes were replaced by fewer ones.
+  void sync_index() const;
+  mutable std::unordered_map<std::string, size_t, NameHash, std::equal_to<>> index_;
+  mutable size_t indexed_ = 0;
+  mutable std::string last_indexed_;  // the name of nodes[indexed_ - 1]
 };
 
 // A node of the texts up to their first NUL.

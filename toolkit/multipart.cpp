@@ -14,6 +14,7 @@
 #include "platform/output.h"
 #include "toolkit/kivcgiclient.h"
 #include "toolkit/kivcgitrace.h"
+#include "toolkit/kivexfile.h"
 #include "toolkit/kivtext.h"
 #include "toolkit/rowcol.h"
 
@@ -71,6 +72,13 @@ std::FILE* create_upload(const std::string& base, std::string& path) {
   throw Exit{1};
 }
 
+// A form name that the start-up reads as the request's action or menu
+// trigger (found without regard to case), or that names a setting of the
+// state file: no file part may carry one.
+bool names_control(std::string_view name) {
+  return equal_nocase(name, "KIVACTION") || equal_nocase(name, "MENUTRIG") || is_state_setting(name);
+}
+
 // Standard input is always binary here; the step stays for the message.
 int set_binary_input(std::FILE*) { return 0; }
 
@@ -110,6 +118,7 @@ class MultipartReader {
 
   // One byte of the current part's data.
   void data_byte(char c) {
+    if (dropped_) return;
     if (file_) {
       long max = reqctx().attachmentmaxlen;
       if (max > 0 && count_ >= max) too_large(max);
@@ -167,6 +176,7 @@ class MultipartReader {
     }
     count_ = 0;
     file_part_ = false;
+    dropped_ = false;
     if (current().name) {
       list_.emplace_back();
       cur_ = list_.size() - 1;
@@ -251,6 +261,16 @@ class MultipartReader {
     std::optional<std::string> name = header_attribute(groups, "name");
     if (file_) end_part();  // a second disposition line: the empty file part ends
     if (name && name->empty()) name.reset();
+    dropped_ = false;
+    if (filename && name && names_control(*name)) {
+      // An upload named like the action or a setting would make the path of
+      // its saved copy the request's action (shown in the refusal) or a
+      // setting's value: the part is read past and gives no entry.
+      kivtrace("parse_multipart: the file part '%s' names the action or a setting: dropped\n", *name);
+      file_part_ = true;
+      dropped_ = true;
+      return;
+    }
     if (filename && name) {
       file_part_ = true;
       std::string base = name->substr(0, name->find('.'));
@@ -279,6 +299,7 @@ class MultipartReader {
   std::string buffer_;
   long count_ = 0;
   bool file_part_ = false;
+  bool dropped_ = false;  // the part's bytes are read past
   std::FILE* file_ = nullptr;
   std::string path_;
 };

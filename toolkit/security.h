@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -157,22 +158,50 @@ int write_pass_history_file(const std::string& login, const pass_history& histor
 
 // ---- session keys ----
 
+// The clock of sessions: the moment a key is used at, against which a key
+// left unused expires. One instance per process; programs keep the system
+// clock, tests fix the moment.
+struct SessionClock {
+  std::optional<std::time_t> now;  // none: the system clock
+};
+SessionClock& sessionclock();
+std::time_t session_now();
+
+// The default time a session key may stay unused before it expires: 8 hours.
+inline constexpr long kSessionIdleMinutes = 480;
+// How long a key may stay unused, in seconds: the value of the line
+// session_idle_minutes= of login_config (a positive number of minutes),
+// else kSessionIdleMinutes.
+long session_idle_seconds();
+
 // The session-key check when the script requires a password.
 int checksecurity();
 // Makes a new session key bound to `login` by a session record under the
 // home and keeps it in the request context (published as skey); 0, or 1
 // (after the message) when the record cannot be written.
 int generateskey(const std::string& login);
+// Ends every session key of `login` made so far (a sign-out, a password
+// change, an account made anew): each is refused from then on as a
+// logged-out key is. A key made afterwards (the password change's new one)
+// is valid. 0, or 1 when the login's sessions cannot be ended (its record
+// under the home cannot be written).
+int end_login_sessions(const std::string& login);
 // 0 when the request context's key has the system's shape, is not logged
-// out and has a session record; the key (published as skey) and its login
-// then go into the context.
+// out, has a session record, has not been ended by its login and has been
+// used within the idle time; the key (published as skey) and its login then
+// go into the context, and the key counts as used now. A logged-out, ended
+// or expired key is refused with the logged-out messages.
 int checkskey();
 // True when `key` has the shape of a session key: 18 or 20 digits with the
 // fixed digits in place.
 bool skey_shape(std::string_view key);
 // The login a key is bound to: none when the key has not the shape, is
-// logged out or has no session record. No messages.
+// logged out, ended or expired, or has no session record. No messages; a
+// key found valid counts as used now.
 std::optional<std::string> session_login(std::string_view key);
+// The login a key's session record names, whether or not the key is still
+// valid (a sign-out ends that login's keys); none without a record.
+std::optional<std::string> session_record_login(std::string_view key);
 // The request's REMOTE_USER (the start-up's, else the web server's) up to
 // its first "/", or none when it is unset or empty.
 std::optional<std::string> getuserlogin();

@@ -10,6 +10,7 @@
 #include <set>
 
 #include "admintest.h"
+#include "support/services.h"
 #include "toolkit/kivfmt.h"
 #include "toolkit/kivobjfile.h"
 
@@ -200,7 +201,7 @@ TEST_F(Save, NoBackupFolderNoSave) {
 // In a sticky folder another user's file cannot be renamed over: the live
 // file stays whole and no temporary file or backup is left behind.
 TEST_F(Save, RefusedRenameLeavesTheFileAlone) {
-  if (::geteuid() != 0) GTEST_SKIP() << "needs root to make a file another user cannot replace";
+  KIV_NEED_SERVICE(::geteuid() != 0 ? "needs root to make a file another user cannot replace" : "");
   for (const char* d : {"", "client"}) fs::permissions(path(d), fs::perms(0755));
   ::chmod(path("client/config").c_str(), 01777);
   fs::permissions(path("tmp"), fs::perms(0777));

@@ -185,6 +185,9 @@ TEST_F(SampleHome, EveryTemplatePrintsWithoutTheEnginesLeftovers) {
   for (const char* folder : {"tk", "admin"}) {
     for (const auto& e : fs::directory_iterator(home_.path() / "client" / "kivhtml" / folder)) {
       SCOPED_TRACE(e.path().string());
+      // The include folder, and the frame of refusal pages, written as it
+      // stands, are no templates.
+      if (!e.is_regular_file() || e.path().filename().string().starts_with("err")) continue;
       const std::string text = kivtest::read_file(e.path().string());
       clear_output();
       ASSERT_EQ(printhtml(objs.get(), e.path().string()), 0);
@@ -199,7 +202,47 @@ TEST_F(SampleHome, EveryTemplatePrintsWithoutTheEnginesLeftovers) {
       EXPECT_TRUE(out.ends_with("</html>\n")) << out;
     }
   }
-  EXPECT_EQ(pages, 12);
+  EXPECT_EQ(pages, 14);
+}
+
+// Every page of the signed-in road says who is signed in and how to sign
+// out (the line hides itself while nobody is), and is asked for again when
+// the browser would show it from its memory (session.inc, at the address
+// the line gives); the pages before the sign-in, and the Linux station's,
+// have no such line.
+TEST_F(SamplePages, TheSignedInRoadShowsTheUserAndTheSignOut) {
+  const std::set<std::string> before_signin = {"login.html", "newaccount.html", "logout.html", "intake.html",
+                                               "label.html", "errhead.html", "errfoot.html"};
+  int pages = 0;
+  for (const auto& e : fs::directory_iterator(kTemplates)) {
+    const std::string name = e.path().filename().string();
+    if (!e.is_regular_file() || before_signin.contains(name)) continue;
+    SCOPED_TRACE(name);
+    const std::string text = kivtest::read_file(e.path().string());
+    EXPECT_NE(text.find("LIBB{session.inc}LIBE\n<p class=\"session\" data-user=\"EB{REMOTE_USER}EE\" "
+                        "data-here=\"kepa.cgi?KIVACTION="),
+              std::string::npos);
+    EXPECT_NE(text.find("<a id=\"signout\" href=\"kepa.cgi?KIVACTION=logout&\">"), std::string::npos);
+    ++pages;
+  }
+  EXPECT_EQ(pages, 6);
+  EXPECT_NE(kivtest::read_file((kTemplates / "lib" / "session.inc").string()).find("e.persisted"), std::string::npos);
+}
+
+// The frame of a refusal page: errhead.html and errfoot.html make one page
+// with its charset, the stylesheet, the site bar, a way back to the form and
+// a real link onward (no script needed). No marker is read in them, so they
+// hold none.
+TEST_F(SamplePages, TheRefusalFrameIsAWholeStyledPage) {
+  const std::string head = kivtest::read_file((kTemplates / "errhead.html").string());
+  const std::string foot = kivtest::read_file((kTemplates / "errfoot.html").string());
+  const std::string page = head + "<PRE>\nA refusal\n</PRE>\n" + foot;
+  for (const char* part : {"<!DOCTYPE html>", "<meta charset=\"utf-8\">", "<link rel=\"stylesheet\" href=\"/kiv.css\">",
+                           "<header class=\"bar\">", "<title>", "href=\"javascript:history.back()\"",
+                           "href=\"/cgi-bin/kepa.cgi?KIVACTION=start\"", "href=\"/\"", "</html>\n"})
+    EXPECT_NE(page.find(part), std::string::npos) << part;
+  EXPECT_EQ(marker_left(page), std::nullopt);
+  EXPECT_FALSE(head.ends_with("</html>\n"));
 }
 
 TEST_F(SamplePages, TheUserOfTheRequestIsPrintedAsText) {
@@ -207,7 +250,7 @@ TEST_F(SamplePages, TheUserOfTheRequestIsPrintedAsText) {
   const std::string escaped = "ann&#38;co&#34;&#60;b&#62;&#39;";
   kivtest::ScopedEnv remote_user("REMOTE_USER", user);
   objlist objs;
-  for (const char* name : {"start.html", "changepassword.html"}) {
+  for (const char* name : {"start.html", "changepassword.html", "accountmade.html", "passwordchanged.html"}) {
     SCOPED_TRACE(name);
     const std::string path = (kTemplates / name).string();
     const size_t shown = count_of(kivtest::read_file(path), "EB{REMOTE_USER}EE");

@@ -2,12 +2,16 @@
 // with scripts/demo: the index page, the start page, the add form and its
 // menus, cases submitted from it and a refused one, the administration and
 // its chart settings save (kept over a rerun of scripts/demo, as the cases
-// are), the refusals of requests that may not pass, and with logins on a new
-// account, a password change, a login, a logout, a page without its session
-// and a wrong password. Every page, the refusals too, is checked for what a
-// person would notice (a marker left in the page, "No object value for", a
-// link whose action swallowed the page, a script or loading error, a page
-// wider than a phone) and photographed at a desktop's and a phone's width.
+// are), the refusals of requests that may not pass (each a styled page in
+// the sample's words, with a way back and a real link onward), the sign-in
+// page while logins are off, and with logins on the road from the index
+// page's main button through the sign-in to a signed-in start page, a new
+// account, a password change, a logout after which Back shows no signed-in
+// page, a page without its session and a wrong password. Every page, the
+// refusals too, is checked for what a person would notice (a marker left in
+// the page, "No object value for", a link whose action swallowed the page, a
+// script or loading error, a page wider than a phone) and photographed at a
+// desktop's and a phone's width.
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
@@ -59,9 +63,11 @@ function watch(p) {
 }
 
 // Checks every document loaded since the last check and the page as it
-// stands, then photographs it as `name`. A bare page is one of the program's
-// own message pages, printed without a head: it needs no title.
-async function checkPage(name, { bare = false } = {}) {
+// stands, then photographs it as `name`. A refusal is framed by the
+// installation's error head and foot, which are written as they stand: its
+// links carry no key, and it must show the frame (the stylesheet's site bar,
+// the reason, a way back and a real link onward).
+async function checkPage(name, { refusal = false } = {}) {
   await page.waitForLoadState('load');
   assert.ok(documents.length > 0, `${name}: no page was loaded`);
   for (const d of documents.splice(0)) {
@@ -69,7 +75,7 @@ async function checkPage(name, { bare = false } = {}) {
     assert.ok(!body.includes('No object value for'), `${name}: "No object value for" in ${d.url}`);
     assert.ok(!kOpenMarker.test(body), `${name}: a marker is left in ${d.url}: ${body.match(kOpenMarker)?.[0]}`);
     assert.ok(!kCloseMarker.test(body), `${name}: a marker end is left in ${d.url}: ${body.match(kCloseMarker)?.[0]}`);
-    if (d.url.includes('/cgi-bin/')) {
+    if (d.url.includes('/cgi-bin/') && !refusal) {
       // Every action link got its session key, so none swallowed the page.
       for (const m of body.matchAll(/KIVACTION=([^&"<>\s]*)(.{0,12})/g)) {
         assert.ok(m[2].startsWith('&amp;skey='), `${name}: the link of action '${m[1]}' has no key in ${d.url}`);
@@ -77,7 +83,14 @@ async function checkPage(name, { bare = false } = {}) {
     }
   }
   assert.deepEqual(problems.splice(0), [], `${name}: the browser reported problems`);
-  if (!bare) assert.ok((await page.title()).length > 0, `${name}: the page has no title`);
+  assert.ok((await page.title()).length > 0, `${name}: the page has no title`);
+  if (refusal) {
+    assert.equal(await page.$eval('header.bar', (e) => getComputedStyle(e).display), 'flex', `${name}: no styled site bar`);
+    assert.ok(await page.isVisible('#reason pre'), `${name}: no reason shown`);
+    assert.equal(await page.getAttribute('#back', 'href'), 'javascript:history.back()', `${name}: no way back`);
+    assert.match(await page.getAttribute('#startpage', 'href'), /^\/($|cgi-bin\/kepa\.cgi\?KIVACTION=start$)/,
+      `${name}: no real link onward`);
+  }
   // Nothing runs off the side of a phone's screen.
   await page.setViewportSize(phone);
   const wide = await page.evaluate(() => document.documentElement.scrollWidth);
@@ -145,6 +158,11 @@ describe('users and staff', () => {
     assert.equal(await page.textContent('h1'), 'Welcome to the help desk');
     // Nobody is signed in: the line of the signed-in user is hidden.
     assert.equal(await page.isVisible('.session'), false);
+    // The sign-in page says that logins are off and offers no form.
+    await page.goto(`${kepa}?KIVACTION=login`);
+    await checkPage('login-while-off');
+    assert.match(await page.textContent('#logins-off'), /Logins are off in this help desk/);
+    assert.equal(await page.$('#loginform'), null);
   });
 
   test('the add form shows its fields and the items of its menus', async () => {
@@ -219,12 +237,20 @@ describe('users and staff', () => {
     await page.$eval('#problem', (e) => e.removeAttribute('required'));
     await report('Carol Example', 'carol@example.org', 'Software', 'Normal', '');
     await page.waitForLoadState('load');
-    await checkPage('add-refused', { bare: true });
-    const refused = await page.textContent('body');
+    await checkPage('add-refused', { refusal: true });
+    // The engine's messages, in the sample's words (client/config/errors.txt).
+    const refused = await page.textContent('#reason');
     assert.match(refused, /'Problem' can't be blank/);
-    assert.match(refused, /Submit Error/);
-    assert.doesNotMatch(refused, /Your case number is/);
+    assert.match(refused, /The form is not complete, so nothing was stored\./);
+    assert.match(refused, /Your problem was not reported\. Go back to the form/);
+    assert.doesNotMatch(refused, /Pre submit failed|Submit Error/);
+    assert.doesNotMatch(await page.textContent('body'), /Your case number is/);
     assert.equal(count(), before + 2);
+    // The way back leads to the form.
+    await page.click('#back');
+    await page.waitForURL(/KIVACTION=addform/);
+    assert.ok(await page.isVisible('#addform'));
+    documents.length = 0;
   });
 
   test('values of a request are shown as text, not as markup', async () => {
@@ -237,7 +263,14 @@ describe('users and staff', () => {
 
   test('requests that may not pass are refused', async () => {
     const none = await fetchPlain(kepa);
-    assert.match(none.body, /Illogical condition NO KIVACTION is defined/);
+    assert.match(none.body, /This address does not say what the help desk should do\./);
+    // The refusal is a styled page whose real link leads to the start page.
+    await page.goto(kepa);
+    await checkPage('no-action-refused', { refusal: true });
+    await page.click('#startpage');
+    await page.waitForURL(/KIVACTION=start/);
+    await checkPage('refusal-to-start');
+    assert.equal(await page.textContent('h1'), 'Welcome to the help desk');
     const unbound = await fetchPlain(`${kepa}?KIVACTION=ChartsSettings`);
     assert.match(unbound.body, /No command for action 'ChartsSettings'/);
     const form = await fetchPlain(`${kepa}?KIVACTION=evil&evil=up_admin+charts.html`);
@@ -295,12 +328,15 @@ describe('logins', () => {
   });
   after(() => fs.rmSync(configFile('login_config'), { force: true }));
 
-  test('a new account signs in, changes its password, signs out, and a wrong password is refused', async () => {
+  test('the index leads to the sign-in; a new account, a password change, a sign-in and a sign-out take effect', async () => {
+    // The index page's main button leads to the sign-in, not to a page that
+    // would refuse for want of a key.
     await page.goto(`${base}/`);
-    documents.length = 0;
-    await page.click('#signin');
+    await checkPage('index-logins-on');
+    await page.click('#open');
     await page.waitForURL(/KIVACTION=login/);
     await checkPage('login');
+    assert.equal(await page.$('#logins-off'), null);
     await page.click('#newaccount');
     await page.waitForURL(/KIVACTION=vnewaccount/);
     await checkPage('newaccount');
@@ -309,8 +345,10 @@ describe('logins', () => {
     await page.fill('#confirmpass', 'Tulip-42-garden');
     await page.click('#submit');
     await page.waitForSelector('h1');
-    await checkPage('account-start');
+    await checkPage('account-made');
+    assert.equal(await page.textContent('h1'), 'Your account is made');
     assert.equal(await page.textContent('.session strong'), 'ann');
+    assert.ok(await page.isVisible('#signout'));
     assert.ok(fs.existsSync(path.join(home, 'login', 'ann')));
 
     // A password change, from the link of the signed-in user.
@@ -318,36 +356,62 @@ describe('logins', () => {
     await page.waitForURL(/KIVACTION=vchangepassword/);
     await checkPage('changepassword');
     assert.equal(await page.inputValue('#login'), 'ann');
+    assert.equal(await page.textContent('.session strong'), 'ann');
     await page.fill('#oldpassword', 'Tulip-42-garden');
     await page.fill('#password', 'Quince-17-orchard');
     await page.fill('#confirmpass', 'Quince-17-orchard');
     await page.click('#submit');
     await page.waitForSelector('.session strong');
     await checkPage('password-changed');
+    assert.equal(await page.textContent('h1'), 'Your password is changed');
 
-    // The key of the session rides on every link.
+    // The key of the session rides on every link; every page of the road
+    // shows who is signed in.
     await page.click('#report');
     await page.waitForURL(/KIVACTION=addform/);
     await checkPage('add-signed-in');
     assert.match(page.url(), /skey=\d{20}/);
+    assert.equal(await page.textContent('.session strong'), 'ann');
+    assert.ok(await page.isVisible('#signout'));
 
     // A page without the session's key is refused, in the sample's wording
     // (client/config/errors.txt), which leads back to the index page.
     await page.goto(`${kepa}?KIVACTION=start`);
-    await checkPage('session-refused', { bare: true });
-    assert.match(await page.textContent('body'), /This operation encountered an error\.\s*Your session may have ended/);
-    assert.equal(await page.getAttribute('a', 'href'), '/');
+    await checkPage('session-refused', { refusal: true });
+    assert.match(await page.textContent('#reason'), /This operation encountered an error\.\s*Your session may have ended/);
+    assert.equal(await page.getAttribute('#reason a', 'href'), '/');
 
-    await page.goto(`${kepa}?KIVACTION=login`);
+    // From the index page's main button to a signed-in start page.
+    await page.goto(`${base}/`);
+    documents.length = 0;
+    await page.click('#open');
+    await page.waitForURL(/KIVACTION=login/);
+    await checkPage('login-from-index');
     await page.fill('#login', 'ann');
     await page.fill('#password', 'Quince-17-orchard');
     await page.click('#submit');
     await page.waitForSelector('.session strong');
+    await checkPage('signed-in-start');
+    assert.equal(await page.textContent('h1'), 'Welcome to the help desk');
+    assert.equal(await page.textContent('.session strong'), 'ann');
     const key = new URL(await page.getAttribute('#signout', 'href'), page.url()).searchParams.get('skey');
+
+    // The sign-out, from the add form; Back shows no signed-in page: the
+    // browser kept none (or asks the help desk again for the one it kept),
+    // and the help desk refuses the ended session.
+    await page.click('#report');
+    await page.waitForURL(/KIVACTION=addform/);
+    await checkPage('add-before-logout');
     await page.click('#signout');
     await page.waitForURL(/KIVACTION=logout/);
     await checkPage('logout');
     assert.equal(await page.textContent('h1'), 'You are signed out');
+    await page.goBack();
+    await page.waitForSelector('#reason');
+    const back = await page.textContent('body');
+    assert.doesNotMatch(back, /Signed in as|Report a problem \*/);
+    assert.match(back, /Your account has been logged out of the system/);
+    await checkPage('back-after-logout', { refusal: true });
     const old = await fetchPlain(`${kepa}?KIVACTION=start&skey=${key}`);
     assert.match(old.body, /Your account has been logged out of the system/);
 
@@ -357,10 +421,10 @@ describe('logins', () => {
     await page.fill('#password', 'not the password');
     await page.click('#submit');
     await page.waitForLoadState('load');
-    await checkPage('login-refused', { bare: true });
-    const refused = await page.textContent('body');
+    await checkPage('login-refused', { refusal: true });
+    const refused = await page.textContent('#reason');
     assert.match(refused, /Invalid login or password\./);
-    assert.match(refused, /Security check failed/);
-    assert.doesNotMatch(refused, /Welcome to the help desk/);
+    assert.match(refused, /You are not signed in\. Check the login and the password/);
+    assert.doesNotMatch(await page.textContent('body'), /Welcome to the help desk/);
   });
 });

@@ -83,7 +83,7 @@ TEST_P(UpAdd, ModesByWordCount) {
   // A refused add shows the engine's messages and its own, and no page.
   EXPECT_EQ(run({"up_add", "added.html"}, {{"submitted_by.VALUE", "ann"}}), 1);
   EXPECT_TRUE(shows("'Problem' can't be blank\n")) << page();
-  EXPECT_TRUE(shows("Submit Error: \n")) << page();
+  EXPECT_TRUE(shows("Your problem was not reported.")) << page();  // "Submit Error:" as the sample words it
   EXPECT_FALSE(shows("<html")) << page();
   EXPECT_EQ(rows("select count(*) from cases"), "4^$");
 }
@@ -146,7 +146,7 @@ TEST_P(UpAdd, BatchStopsAtTheFirstRowThatFails) {
                                      "submitted_by^@problem^$ann^@one^$bob^@two^$^^^@three^$dan^@four^$");
   EXPECT_EQ(run({"up_add", "added.html", file}), 1);
   EXPECT_TRUE(shows("'Your name' can't be blank\n")) << page();
-  EXPECT_TRUE(shows("Submit Error: \n")) << page();
+  EXPECT_TRUE(shows("Your problem was not reported.")) << page();
   EXPECT_EQ(rows("select submitted_by from cases order by id_num"), "ann^$bob^$");
 
   // A row that does not match the header is no case either.

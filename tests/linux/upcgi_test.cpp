@@ -11,6 +11,7 @@
 #include <grp.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,6 +25,7 @@
 #include "linux/unixcgi.h"
 #include "linuxtest.h"
 #include "platform/process.h"
+#include "support/services.h"
 #include "support/testsupport.h"
 #include "toolkit/kivcontext.h"
 
@@ -457,9 +459,10 @@ std::vector<std::string> tree(const std::string& folder) {
 }
 
 TEST(SecureFront, SetUserIdCopyReadsNoneOfItsCallersChoices) {
-  if (const std::string why = suid_missing(); !why.empty()) GTEST_SKIP() << why;
-  if (fs::exists(std::string(kivexec::fixed_statefile())))
-    GTEST_SKIP() << "this machine has an installation at " << kivexec::fixed_statefile();
+  KIV_NEED_SERVICE(suid_missing());
+  KIV_NEED_SERVICE(fs::exists(std::string(kivexec::fixed_statefile()))
+                       ? "this machine has an installation at " + std::string(kivexec::fixed_statefile())
+                       : std::string());
 
   Home home;
   fs::permissions(home.path(), fs::perms(0777));
@@ -472,23 +475,34 @@ TEST(SecureFront, SetUserIdCopyReadsNoneOfItsCallersChoices) {
   SuidCopy front(kUpcgi, "upcgi");
   const AsNobody r = run_as_nobody({front.path()}, hostile_env(home, "KIVACTION=label"), front.dir() + "/out");
   EXPECT_EQ(r.status, 1) << r.out;
-  EXPECT_TRUE(has(r.out, "Cannot open file:" + std::string(kivexec::fixed_statefile()) + " errno=2")) << r.out;
+  // The fixed state file lies in the fixed home, which a page names NVHOME.
+  EXPECT_TRUE(has(r.out, "Cannot open file:NVHOME/client/config/prog_states errno=2")) << r.out;
   EXPECT_FALSE(has(r.out, "<PRE>\nUSER")) << "traced although KIVDEBUG came from the caller: " << r.out;
   EXPECT_EQ(tree(home.path()), before) << "the front touched a file of the caller's home";
 }
 
-// A front built with its fixed state file in the build folder, which root
-// owns, runs set-user-ID over a state file of root's: the command runs as
-// USER with the stream, while the caller's variables count for nothing; a
-// missing or root USER and a state file others may write are refused.
+// A front built with its fixed state file in a home that the test makes,
+// root's alone up to the root folder wherever the checkout lies, runs
+// set-user-ID over a state file of root's: the command runs as USER with the
+// stream, while the caller's variables count for nothing; a missing or root
+// USER and a state file others may write are refused.
 TEST(SecureFront, SetUserIdFrontOverRootsStateFile) {
-  if (const std::string why = suid_missing(); !why.empty()) GTEST_SKIP() << why;
+  KIV_NEED_SERVICE(suid_missing());
   const fs::path states = KIV_SECURE_STATES;
   const fs::path secure_home = states.parent_path().parent_path().parent_path();
   fs::remove_all(secure_home);
   fs::create_directories(states.parent_path());
-  for (fs::path p = states.parent_path(); p != secure_home.parent_path(); p = p.parent_path())
+  for (fs::path p = states.parent_path(); p != secure_home.parent_path(); p = p.parent_path()) {
+    ::chown(p.c_str(), 0, 0);
     fs::permissions(p, fs::perms(0755));
+  }
+  // The folders above the home are the machine's: they must be root's alone.
+  for (fs::path p = secure_home.parent_path();; p = p.parent_path()) {
+    struct stat st {};
+    ASSERT_EQ(::lstat(p.c_str(), &st), 0) << p;
+    ASSERT_TRUE(st.st_uid == 0 && !(st.st_mode & (S_IWGRP | S_IWOTH))) << p << " is not root's alone";
+    if (p == p.root_path()) break;
+  }
   Home caller;
   fs::permissions(caller.path(), fs::perms(0777));
   caller.state_lines("echo=cat\nUSER=0\n");

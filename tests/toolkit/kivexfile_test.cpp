@@ -128,6 +128,43 @@ TEST_F(ExData, StateValuesAreNotReplacedByTheForm) {
   EXPECT_EQ(getstateval(nullptr, "FIRST"), std::nullopt);
 }
 
+// A request of 120,000 fields (its names unique but for repeats and
+// multiple choices) gives the list the add rules give, in request order;
+// the lookups find each name's first node, also after nodes were appended
+// or the nodes replaced behind the list's index.
+TEST_F(ExData, ALongRequestKeepsTheOrderAndTheMergeRules) {
+  exlist l = read_state("FIELDMAXLEN=65536\n");
+  const int unique = 100000;
+  for (int i = 0; i < unique; ++i) add_list_node(l, formexdatanode("f" + std::to_string(i) + ".VALUE", "v"));
+  for (int i = 0; i < 10000; ++i) {
+    add_list_node(l, formexdatanode("f" + std::to_string(i * 7) + ".VALUE", "r" + std::to_string(i)));
+    add_list_node(l, formexdatanode("mm_pick", std::to_string(i % 3)));
+  }
+  ASSERT_EQ(l.nodes.size(), static_cast<size_t>(unique + 2));
+  EXPECT_EQ(l.nodes[1].name, "f0.VALUE");
+  EXPECT_EQ(l.nodes[unique].name, "f99999.VALUE");
+  EXPECT_EQ(l.nodes[unique + 1].name, "pick");
+  EXPECT_EQ(getnodeval(&l, "f0.VALUE"), "r0");
+  EXPECT_EQ(getnodeval(&l, "f69993.VALUE"), "r9999");
+  EXPECT_EQ(getnodeval(&l, "f69994.VALUE"), "v");
+  const std::string pick = *getnodeval(&l, "pick");
+  EXPECT_EQ(pick.size(), 10000u * 2 - 1);
+  EXPECT_TRUE(pick.starts_with("0,1,2,0,")) << pick.substr(0, 20);
+  EXPECT_EQ(getstateval(&l, "FIELDMAXLEN"), "65536");
+
+  // Nodes appended by hand are found; so are the nodes that replaced the
+  // list's, fewer or as many.
+  l.nodes.push_back(formexdatanode("late", "1"));
+  EXPECT_EQ(getnodeval(&l, "late"), "1");
+  l.nodes = {formexdatanode("a", "1"), formexdatanode("b", "2")};
+  EXPECT_EQ(getnodeval(&l, "b"), "2");
+  EXPECT_EQ(getnodeval(&l, "late"), std::nullopt);
+  l.nodes = {formexdatanode("b", "3"), formexdatanode("c", "4")};
+  EXPECT_EQ(getnodeval(&l, "b"), "3");
+  addexdatanode(&l, formexdatanode("c", "5"));
+  EXPECT_EQ(dump(l), "b=3;c=5;");
+}
+
 TEST_F(ExData, AddOrReplaceRule) {
   exlist l = read_state("A=1\nB=2\n");
   adduniqexdatanode(&l, formexdatanode("B", "&#62;"));

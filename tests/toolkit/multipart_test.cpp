@@ -108,6 +108,22 @@ TEST_F(Multipart, FieldNamesCannotLeaveTheTmpFolder) {
   EXPECT_EQ(list[3].name, "a/b:c");
 }
 
+// A file part named like the action, the menu trigger or a setting would
+// make its saved copy's path the request's action (shown in a page) or a
+// setting's value: it is read past, gives no entry and leaves no file. A
+// field of those names is kept.
+TEST_F(Multipart, UploadsNeverNameTheActionOrASetting) {
+  form_entries list = run(file("KIVACTION", "a.txt", "one") + file("kivaction", "b.txt", "two") +
+                          file("MenuTrig", "c", "3") + file("FIELDMAXLEN", "d", "4") +
+                          file("logindir.VALUE", "e", "5") + field("KIVACTION", "start") +
+                          file("attach1.VALUE", "f.txt", "kept") + kEnd);
+  EXPECT_EQ(pairs(list), (Pairs{{"KIVACTION", "start"},
+                                {"attach1filename.VALUE", "f.txt"},
+                                {"attach1.VALUE", tmp("attach1")},
+                                {std::nullopt, std::nullopt}}));
+  EXPECT_EQ(kivtest::entries(path("tmp")), (std::vector<std::string>{"attach1." + std::to_string(getpid())}));
+}
+
 TEST_F(Multipart, DataThatLooksLikeADelimiterIsKept) {
   const std::string tricky = "x\r\n--C\r\n-\n--\r\r\n-A-\n-\r";
   form_entries list = run(field("t", tricky) + kEnd);

@@ -126,3 +126,75 @@ TEST_F(Trace, ErrmsgWithoutErrorsFileTracesAndShowsMessage) {
                      "/client/config/errors.txt'</PRE>\n<PRE>\nOops 7\n</PRE>\n";
   EXPECT_EQ(page(), want);
 }
+
+// A refusal that is the first thing after the content-type line begins the
+// page with the installation's error head, as it stands, once; the foot ends
+// the request. Messages of a page already begun, and pages of a request that
+// wrote no content-type line, get neither.
+TEST_F(Trace, TheFirstMessageOfARequestIsFramedByTheErrorHeadAndFoot) {
+  TempDir home;
+  home.write("client/kivhtml/tk/errhead.html", "<head MB{x}ME>\n");
+  home.write("client/kivhtml/tk/errfoot.html", "<foot>\n");
+  home.write("client/config/errors.txt", "Reworded|In other words.\n");
+  reqctx().nvhome = home.str();
+  struct Case {
+    const char* what;
+    const char* before;  // written after the content-type line
+    bool header;
+    std::string page;
+  } cases[] = {
+      {"a refusal", "", true,
+       "<head MB{x}ME>\n<PRE>\nRefused\n</PRE>\n<PRE>\n" + std::string(kDashes) + "In other words.\n" + kDashes +
+           "</PRE>\nNo command for action 'x'\n<foot>\n"},
+      {"a page already begun", "<html>", true,
+       "<html><PRE>\nRefused\n</PRE>\n<PRE>\n" + std::string(kDashes) + "In other words.\n" + kDashes +
+           "</PRE>\nNo command for action 'x'\n"},
+      {"no request", "", false,
+       "<PRE>\nRefused\n</PRE>\n<PRE>\n" + std::string(kDashes) + "In other words.\n" + kDashes +
+           "</PRE>\nNo command for action 'x'\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    reqctx().header_end.reset();
+    if (c.header) content_type_written();
+    out() << c.before;
+    errmsg("Refused\n");
+    errmsg("Reworded %d\n", 1);
+    pagef("No command for action '%s'\n", "x");
+    end_error_page();
+    end_error_page();  // once a request
+    EXPECT_EQ(page(), c.page);
+    clear_output();
+  }
+  // Without the files the messages stand alone.
+  std::filesystem::remove_all(home.path() / "client/kivhtml");
+  reqctx().header_end.reset();
+  content_type_written();
+  errmsg("Alone\n");
+  end_error_page();
+  EXPECT_EQ(page(), "<PRE>\nAlone\n</PRE>\n");
+}
+
+// The page of a web request never shows where the home lies: the home
+// stands as NVHOME where it names the home or begins a path, never inside a
+// longer name. The console sees the paths.
+TEST_F(Trace, PagesOfWebRequestsNameTheHomeNVHOME) {
+  reqctx().nvhome = "/srv/desk";
+  const std::pair<std::string, std::string> cases[] = {
+      {"/srv/desk", "NVHOME"},
+      {"/srv/desk/tmp/KIVACTION.42", "NVHOME/tmp/KIVACTION.42"},
+      {"file /srv/desk/client/x and /srv/desk", "file NVHOME/client/x and NVHOME"},
+      {"/srv/desktop/a /srv/desk2 x/srv/desk", "/srv/desktop/a /srv/desk2 x/srv/desk"},
+      {"</srv/desk>", "&#60;NVHOME&#62;"},
+  };
+  for (const auto& [text, shown] : cases) {
+    reqctx().web_page = false;
+    EXPECT_EQ(page_escape(text), html_escape(text)) << text;
+    reqctx().web_page = true;
+    EXPECT_EQ(page_escape(text), shown) << text;
+  }
+  errmsg("Cannot open file:%s errno=%d\n", "/srv/desk/client/config/kepa_states", 2);
+  pagef("No command for action '%s'\n", "/srv/desk/tmp/KIVACTION.7");
+  EXPECT_EQ(page(), "<PRE>\nCannot open file:NVHOME/client/config/kepa_states errno=2\n</PRE>\n"
+                    "No command for action 'NVHOME/tmp/KIVACTION.7'\n");
+}
