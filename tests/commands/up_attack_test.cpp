@@ -223,7 +223,7 @@ TEST_F(UpAttack, EachAttackIsRefusedOrDefused) {
        1, {"bc_label_qnt is blank"}, 0, [&] { EXPECT_FALSE(fs::exists(path("printed"))); }},
       {"8: separators as the required values", "", "", nullptr,
        add_form({{"submitted_by.VALUE", "^$"}, {"problem.VALUE", "^$"}}), 1,
-       {"Invalid characters in 'Your name'\n", "Submit Error: \n"}, 0,
+       {"Invalid characters in 'Your name'\n", "Your problem was not reported."}, 0,
        [&] { EXPECT_EQ(counter(), "DEFAULT\t1000\n"); }},
       {"8: a separator inside a value", "", "", nullptr, add_form({{"problem.VALUE", "a^@b"}}), 1,
        {"Invalid characters in 'Problem'\n"}, 0, nullptr},
