@@ -46,24 +46,6 @@ bool has_control(std::string_view text) {
   return false;
 }
 
-// A header text: each run of CR and LF becomes one blank, so that no text
-// starts a header line of its own.
-std::string header_text(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  bool in_break = false;
-  for (char c : text) {
-    if (c == '\r' || c == '\n') {
-      if (!in_break) out += ' ';
-      in_break = true;
-      continue;
-    }
-    in_break = false;
-    out += c;
-  }
-  return out;
-}
-
 // The body as it travels: CR LF, a lone CR and a lone LF all become CR LF,
 // and a point that begins a line is doubled (the server takes one away), so
 // that only the end of data ends the mail.

@@ -1,7 +1,9 @@
 // Shared fixture of the administration tests: a home with the three object
 // files, an administration template that shows where each value came from,
-// runs of up_admin with an action word, a listing of everything under the
-// home (to see that nothing was written) and runs in a child process (as an
+// runs of up_admin with an action word as an administrator the web server let
+// in, posting from the site's own page with the version of the files as they
+// are (unless a test says otherwise), a listing of everything under the home
+// (to see that nothing was written) and runs in a child process (as an
 // unprivileged user where the test needs permissions to hold).
 #pragma once
 
@@ -21,6 +23,7 @@
 #include "platform/output.h"
 #include "support/testsupport.h"
 #include "toolkit/kivcontext.h"
+#include "toolkit/kivexfile.h"
 #include "toolkit/kivsettings.h"
 
 namespace admintest {
@@ -107,20 +110,49 @@ class AdminTest : public kivtest::KivTest {
   // The names of the files in the home's tmp folder.
   std::vector<std::string> backups() const { return kivtest::entries(path("tmp")); }
 
+  // The version of the object files as they lie on disk now, as a page
+  // printed from them carries it.
+  std::string version() const {
+    auto file = [&](const std::string& rel) -> std::optional<std::string> {
+      if (!exists(rel)) return std::nullopt;
+      return read(rel);
+    };
+    return kiv::objfiles_version(file("client/config/tk_obj"), file("client/config/ce_obj"));
+  }
+
   // up_admin with this action word (none: the request has none) and the state
-  // line's template.
+  // line's template. Unless `send_version_` is off, a form without
+  // admin_version.VALUE gets the current version().
   Ended run(std::optional<std::string> action, kiv::exlist* form = nullptr,
             const std::string& templ = "page.html") {
     kiv::reqctx().action = action.value_or(std::string());
+    kiv::exlist sent = form ? *form : kiv::exlist();
+    if (send_version_ && !kiv::getnodeval(&sent, "admin_version.VALUE"))
+      kiv::addexdatanode(&sent, kiv::formexdatanode("admin_version.VALUE", version()));
     int result = 0;
-    std::optional<int> st = exit_status([&] { result = kiv::up_admin(2, {"up_admin", templ}, form); });
+    std::optional<int> st = exit_status([&] { result = kiv::up_admin(2, {"up_admin", templ}, &sent); });
     return st ? exited(*st) : returned(result);
   }
 
+  // A form of these fields, in this order.
+  static kiv::exlist form_of(const std::vector<std::pair<std::string, std::string>>& fields) {
+    kiv::exlist form;
+    for (const auto& [name, value] : fields) kiv::addexdatanode(&form, kiv::formexdatanode(name, value));
+    return form;
+  }
+
+  bool send_version_ = true;
   kivtest::TempDir home_;
   kivtest::ScopedEnv nvhome_{"NVHOME", home_.str()};
   kivtest::ScopedEnv path_{"PATH", "/usr/bin:/bin"};
   kivtest::ScopedEnv debug_{"KIVDEBUG", std::nullopt};
+  // An administrator the web server checked, posting from the site's page.
+  kivtest::ScopedEnv auth_{"AUTH_TYPE", "Basic"};
+  kivtest::ScopedEnv user_{"REMOTE_USER", "admin"};
+  kivtest::ScopedEnv method_{"REQUEST_METHOD", "POST"};
+  kivtest::ScopedEnv host_{"HTTP_HOST", "helpdesk.example:8080"};
+  kivtest::ScopedEnv origin_{"HTTP_ORIGIN", std::nullopt};
+  kivtest::ScopedEnv referer_{"HTTP_REFERER", std::nullopt};
 };
 
 // Puts an operation into a row (or a step into its kind) for the life of the
