@@ -6,6 +6,7 @@
 #include <array>
 
 #include "admin/upadmin_charts.h"
+#include "admin/upadmin_fields.h"
 
 namespace kiv {
 
@@ -15,20 +16,28 @@ using S = AdminSaves;
 using T = AdminThen;
 using P = AdminPage;
 
+// The operations as the table calls them (the action word is not used).
+void add_flat(std::string_view) { addflatfield(0); }
+void add_menu(std::string_view) { addmenufield(0); }
+void mod_flat(std::string_view) { addflatfield(1); }
+void mod_menu(std::string_view) { addmenufield(1); }
+void mod_field(std::string_view) { modfield(); }
+void del_field(std::string_view) { delfield(); }
+
 // clang-format off
 AdminAction kActions[] = {
     {"mod_database_settings", "moddatabasesettings", nullptr, S::tk},
     {"DatabaseSort", "getsortmenu"},
     {"mod_sort", "modsortmenu", nullptr, S::tk},
-    {"add_flat_field", "addflatfield add", nullptr, S::tk},
-    {"add_menu_field", "addmenufield add", nullptr, S::tk},
+    {"add_flat_field", "addflatfield add", add_flat, S::tk},
+    {"add_menu_field", "addmenufield add", add_menu, S::tk},
     {"List Fields", "", nullptr, S::none, T::field_list},
     {"Modify Field", "", nullptr, S::none, T::field_list},
     {"Delete Field", "", nullptr, S::none, T::field_list},
-    {"modfield", "modfield", nullptr, S::none, T::none, P::modfield, "modfield\n"},
-    {"mod_menu_field", "addmenufield modify", nullptr, S::tk, T::field_list},
-    {"mod_flat_field", "addflatfield modify", nullptr, S::tk, T::field_list},
-    {"delfield", "delfield", nullptr, S::tk, T::field_list},
+    {"modfield", "modfield", mod_field, S::none, T::none, P::modfield, "modfield\n"},
+    {"mod_menu_field", "addmenufield modify", mod_menu, S::tk, T::field_list},
+    {"mod_flat_field", "addflatfield modify", mod_flat, S::tk, T::field_list},
+    {"delfield", "delfield", del_field, S::tk, T::field_list},
     {"InternationalDateFormat", "getdateformat"},
     {"mod_format", "moddateformat", nullptr, S::tk},
     {"StatusOpen", "getopenstatus"},
@@ -92,8 +101,11 @@ AdminAction kActions[] = {
 };
 // clang-format on
 
-// The steps after the saves, by AdminThen; none is built yet.
-std::array<admin_step, kAdminSteps> kSteps = {};
+// The steps after the saves, by AdminThen; the list of objects is not built
+// yet.
+void field_list() { listdbfields(1); }
+void plain_field_list() { listdbfields(0); }
+std::array<admin_step, kAdminSteps> kSteps = {nullptr, field_list, plain_field_list, nullptr};
 
 AdminAction* find_row(std::string_view word) {
   for (AdminAction& a : kActions)

@@ -77,34 +77,48 @@ inline ChildRun in_child(const std::function<void()>& fn, bool unprivileged) {
 inline constexpr const char* kPage =
     "tk=MB{tkonly.VALUE}ME ce=MB{ceonly.VALUE}ME form=MB{formonly.VALUE}ME all=MB{color.VALUE}ME\n";
 
-class AdminTest : public kivtest::KivTest {
+// A test with a home of its own.
+class HomeTest : public kivtest::KivTest {
+ protected:
+  kivtest::TempDir home_;
+};
+
+// The administration over a home: `Base` holds the home (home_), such as
+// HomeTest, or a database road's fixture whose home the tests point their
+// connection objects at.
+template <class Base>
+class AdminFixture : public Base {
+ public:
+  using Base::Base;
+
  protected:
   void SetUp() override {
-    KivTest::SetUp();
+    Base::SetUp();
+    if (this->IsSkipped() || this->HasFatalFailure()) return;
     kiv::reset_admin();
-    home_.write("client/config/tk_obj", object("tkonly", "fromtk") + object("color", "tkred"));
-    home_.write("client/config/ce_obj", object("ceonly", "fromce") + object("color", "cered"));
-    home_.write("client/config/admin_obj", object("formonly", "fromadmin") + object("color", "adminblue"));
-    home_.write("client/kivhtml/admin/page.html", kPage);
-    fs::create_directories(home_.path() / "tmp");
-    kiv::reqctx().nvhome = home_.str();
+    this->home_.write("client/config/tk_obj", object("tkonly", "fromtk") + object("color", "tkred"));
+    this->home_.write("client/config/ce_obj", object("ceonly", "fromce") + object("color", "cered"));
+    this->home_.write("client/config/admin_obj", object("formonly", "fromadmin") + object("color", "adminblue"));
+    this->home_.write("client/kivhtml/admin/page.html", kPage);
+    fs::create_directories(this->home_.path() / "tmp");
+    kiv::reqctx().nvhome = this->home_.str();
   }
   void TearDown() override {
     kiv::reset_admin();
-    KivTest::TearDown();
+    Base::TearDown();
   }
 
-  std::string path(const std::string& rel) const { return (home_.path() / rel).string(); }
-  void write(const std::string& rel, const std::string& text) const { home_.write(rel, text); }
+  std::string path(const std::string& rel) const { return (this->home_.path() / rel).string(); }
+  void write(const std::string& rel, const std::string& text) const { this->home_.write(rel, text); }
   std::string read(const std::string& rel) const { return kivtest::read_file(path(rel)); }
-  bool exists(const std::string& rel) const { return fs::exists(home_.path() / rel); }
+  bool exists(const std::string& rel) const { return fs::exists(this->home_.path() / rel); }
 
   // Every file under the home with its content.
   std::map<std::string, std::string> tree() const {
     std::map<std::string, std::string> t;
-    for (const auto& e : fs::recursive_directory_iterator(home_.path()))
+    for (const auto& e : fs::recursive_directory_iterator(this->home_.path()))
       if (e.is_regular_file())
-        t[fs::relative(e.path(), home_.path()).string()] = kivtest::read_file(e.path().string());
+        t[fs::relative(e.path(), this->home_.path()).string()] = kivtest::read_file(e.path().string());
     return t;
   }
   // The names of the files in the home's tmp folder.
@@ -142,8 +156,7 @@ class AdminTest : public kivtest::KivTest {
   }
 
   bool send_version_ = true;
-  kivtest::TempDir home_;
-  kivtest::ScopedEnv nvhome_{"NVHOME", home_.str()};
+  kivtest::ScopedEnv nvhome_{"NVHOME", this->home_.str()};
   kivtest::ScopedEnv path_{"PATH", "/usr/bin:/bin"};
   kivtest::ScopedEnv debug_{"KIVDEBUG", std::nullopt};
   // An administrator the web server checked, posting from the site's page.
@@ -154,6 +167,8 @@ class AdminTest : public kivtest::KivTest {
   kivtest::ScopedEnv origin_{"HTTP_ORIGIN", std::nullopt};
   kivtest::ScopedEnv referer_{"HTTP_REFERER", std::nullopt};
 };
+
+using AdminTest = AdminFixture<HomeTest>;
 
 // Puts an operation into a row (or a step into its kind) for the life of the
 // object, and the one before back afterwards.
