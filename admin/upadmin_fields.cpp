@@ -106,9 +106,9 @@ std::string choices_of(std::string_view value) {
   return row;
 }
 
-// One row of the field list, for the page: the title "*" when there is
-// none, "Yes" or "No" for the required switch, and the type.
-void list_row(std::string& text, kivobj& o, std::string_view type) {
+}  // namespace
+
+void append_field_row(std::string& text, kivobj& o, std::string_view type) {
   if (!o.has(attr::TITLE)) modattrib(&o, attr::TITLE, "*");
   modattrib(&o, attr::ENFORCE, o.attr(attr::ENFORCE) == "1" ? "Yes" : "No");
   modattrib(&o, attr::TYPE, type);
@@ -117,8 +117,6 @@ void list_row(std::string& text, kivobj& o, std::string_view type) {
     text += n == attr::ENFORCE ? kRowEnd : kColSep;
   }
 }
-
-}  // namespace
 
 bool is_dynamic_field(std::string_view name) { return name.substr(0, 10) == kDynamicPrefix.substr(0, 10); }
 
@@ -161,8 +159,8 @@ void listdbfields(int flag) {
   std::string text = "name^@title^@type^@enforce^$";
   for (kivobj& o : *admin().tk_obj) {
     if (o.name() == "id_num") continue;
-    if (flag == 1 && is_dynamic_field(o.name())) list_row(text, o, "DYNAMIC");
-    if (o.has(attr::DBKEY)) list_row(text, o, o.attr(attr::TYPE) == "MENU" ? "MENU" : "TEXT");
+    if (flag == 1 && is_dynamic_field(o.name())) append_field_row(text, o, "DYNAMIC");
+    if (o.has(attr::DBKEY)) append_field_row(text, o, o.attr(attr::TYPE) == "MENU" ? "MENU" : "TEXT");
   }
   adduniqobj(admin().tk_obj.get(), "admin_alldbfields.VALUE", text);
 }

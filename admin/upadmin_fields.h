@@ -14,7 +14,10 @@
 // (settings, hooks, rules) are never changed by these pages.
 #pragma once
 
+#include <string>
 #include <string_view>
+
+#include "toolkit/kivobj.h"
 
 namespace kiv {
 
@@ -46,6 +49,11 @@ void addmenufield(int modify);
 // flag 1 also every dynamic menu field (TYPE "DYNAMIC"). The objects get
 // these values in memory, for the page.
 void listdbfields(int flag);
+
+// Appends the row of one field to a field list: NAME, TITLE ("*" put on the
+// object when it has none), `type` and ENFORCE ("Yes" for "1", else "No",
+// put on the object too), each made safe for row/column text.
+void append_field_row(std::string& list, kivobj& field, std::string_view type);
 
 // The field form filled from the field dbkey_name names, and the template of
 // the modify page chosen ("database/mod_flat_field.html" or

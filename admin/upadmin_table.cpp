@@ -7,6 +7,7 @@
 
 #include "admin/upadmin_charts.h"
 #include "admin/upadmin_fields.h"
+#include "admin/upadmin_settings.h"
 
 namespace kiv {
 
@@ -23,12 +24,16 @@ void mod_flat(std::string_view) { addflatfield(1); }
 void mod_menu(std::string_view) { addmenufield(1); }
 void mod_field(std::string_view) { modfield(); }
 void del_field(std::string_view) { delfield(); }
+template <void (*op)()>
+void plain(std::string_view) {
+  op();
+}
 
 // clang-format off
 AdminAction kActions[] = {
-    {"mod_database_settings", "moddatabasesettings", nullptr, S::tk},
-    {"DatabaseSort", "getsortmenu"},
-    {"mod_sort", "modsortmenu", nullptr, S::tk},
+    {"mod_database_settings", "moddatabasesettings", plain<moddatabasesettings>, S::tk},
+    {"DatabaseSort", "getsortmenu", plain<getsortmenu>},
+    {"mod_sort", "modsortmenu", plain<modsortmenu>, S::tk},
     {"add_flat_field", "addflatfield add", add_flat, S::tk},
     {"add_menu_field", "addmenufield add", add_menu, S::tk},
     {"List Fields", "", nullptr, S::none, T::field_list},
@@ -38,22 +43,22 @@ AdminAction kActions[] = {
     {"mod_menu_field", "addmenufield modify", mod_menu, S::tk, T::field_list},
     {"mod_flat_field", "addflatfield modify", mod_flat, S::tk, T::field_list},
     {"delfield", "delfield", del_field, S::tk, T::field_list},
-    {"InternationalDateFormat", "getdateformat"},
-    {"mod_format", "moddateformat", nullptr, S::tk},
-    {"StatusOpen", "getopenstatus"},
-    {"mod_openstatus", "modopenstatus", nullptr, S::tk},
-    {"StatusAssigned", "getassignedstatus"},
-    {"mod_assignedstatus", "modassignedstatus", nullptr, S::tk},
-    {"mod_closedstatus", "modclosedstatus", nullptr, S::tk},
-    {"StatusNonClosed", "getnonclosedstatus"},
-    {"mod_nonclosedstatus", "modnonclosedstatus", nullptr, S::tk},
-    {"Security Settings", "listsecurityfields"},
+    {"InternationalDateFormat", "getdateformat", plain<getdateformat>},
+    {"mod_format", "moddateformat", plain<moddateformat>, S::tk},
+    {"StatusOpen", "getopenstatus", plain<getopenstatus>},
+    {"mod_openstatus", "modopenstatus", plain<modopenstatus>, S::tk},
+    {"StatusAssigned", "getassignedstatus", plain<getassignedstatus>},
+    {"mod_assignedstatus", "modassignedstatus", plain<modassignedstatus>, S::tk},
+    {"mod_closedstatus", "modclosedstatus", plain<modclosedstatus>, S::tk},
+    {"StatusNonClosed", "getnonclosedstatus", plain<getnonclosedstatus>},
+    {"mod_nonclosedstatus", "modnonclosedstatus", plain<modnonclosedstatus>, S::tk},
+    {"Security Settings", "listsecurityfields", plain<listsecurityfields>},
     {"ChartsSettings", "", nullptr, S::none, T::none, P::ce},
     {"mod_chartssettings", "modchartssettings", modchartssettings, S::ce, T::none, P::ce},
-    {"ChartsFields", "getchartmenu"},
-    {"mod_chartsfield", "modchartmenu", nullptr, S::tk},
-    {"MailNotificationGeneral", "getmailgeneral", nullptr, S::none, T::plain_field_list},
-    {"mod_mailgeneral", "modmailgeneral", nullptr, S::tk},
+    {"ChartsFields", "getchartmenu", plain<getchartmenu>},
+    {"mod_chartsfield", "modchartmenu", plain<modchartmenu>, S::tk},
+    {"MailNotificationGeneral", "getmailgeneral", plain<getmailgeneral>, S::none, T::plain_field_list},
+    {"mod_mailgeneral", "modmailgeneral", plain<modmailgeneral>, S::tk},
     {"NewNotificationRule", "new mail rule form", nullptr, S::none, T::plain_field_list},
     {"Create New Mail Rule", "save_new_mail_trig create", nullptr, S::tk},
     {"Modify E-Mail Rule", "save_new_mail_trig modify", nullptr, S::tk},
@@ -69,10 +74,10 @@ AdminAction kActions[] = {
     {"DeleteGetObject", "load object into form"},
     {"ModGetObject", "load object into form"},
     {"mod_emailinterfacegeneral", "e-mail interface settings", nullptr, S::tk},
-    {"setupcolorbottom", "getcolor", nullptr, S::none, T::none, P::admin, "setuocolorbottom"},
-    {"setupcolortop", "getcolor", nullptr, S::none, T::none, P::admin, "setuocolorbottom"},
-    {"Change Color", "adminchangecolor", nullptr, S::tk_then_ce, T::none, P::admin, "adminchangecolor"},
-    {"mod_paths", "modpaths", nullptr, S::tk},
+    {"setupcolorbottom", "getcolor", plain<getcolor>, S::none, T::none, P::admin, "setuocolorbottom"},
+    {"setupcolortop", "getcolor", plain<getcolor>, S::none, T::none, P::admin, "setuocolorbottom"},
+    {"Change Color", "adminchangecolor", plain<adminchangecolor>, S::tk_then_ce, T::none, P::admin, "adminchangecolor"},
+    {"mod_paths", "modpaths", plain<modpaths>, S::tk},
     {"mod_autoassigngeneral", "auto-assign general settings", nullptr, S::tk},
     {"NewAutoAssignRule", "new auto-assign rule form", nullptr, S::none, T::plain_field_list},
     {"Create New Auto-Assign Rule", "save_new_autoassign_trig create", nullptr, S::tk},

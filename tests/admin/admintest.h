@@ -34,6 +34,14 @@ inline std::string object(const std::string& name, const std::string& value) {
   return "OBJECT{\n\tNAME=" + name + "\n\tVALUE=" + value + "\n};\n";
 }
 
+// An object block of these attribute lines, in this order, as the
+// administration writes it.
+inline std::string block(const std::vector<std::pair<std::string, std::string>>& attrs) {
+  std::string b = "OBJECT{\n";
+  for (const auto& [word, value] : attrs) b += "\t" + word + "=" + value + "\n";
+  return b + "};\n";
+}
+
 // True when `s` is `before`, a run of digits (and points, where allowed), then
 // `after`: names that hold a process id or a time.
 inline bool numbered(const std::string& s, const std::string& before, const std::string& after,

@@ -16,12 +16,6 @@ using kivtest::Road;
 
 namespace {
 
-std::string block(const std::vector<std::pair<std::string, std::string>>& attrs) {
-  std::string b = "OBJECT{\n";
-  for (const auto& [word, value] : attrs) b += "\t" + word + "=" + value + "\n";
-  return b + "};\n";
-}
-
 class FieldTest : public AdminFixture<kivtest::DbRoadTest>, public ::testing::WithParamInterface<Road> {
  protected:
   FieldTest() : AdminFixture(GetParam()) {}
@@ -137,7 +131,9 @@ TEST_P(Fields, DynamicMenusKeepToNameAndRows) {
   // Its modify form shows the rows again.
   clear_output();
   EXPECT_EQ(field("modfield", {{"dbkey_name.VALUE", "dynamic-menu_room"}}), returned(0));
-  EXPECT_EQ(page(), "menu name=dynamic-menu_room title= enforce=0 value=[***Ground&#10;Kitchen&#10;Hall&#10;***First&#10;Lab]\n");
+  EXPECT_EQ(page(),
+            "menu name=dynamic-menu_room title= enforce=0 "
+            "value=[***Ground&#10;Kitchen&#10;Hall&#10;***First&#10;Lab]\n");
 }
 
 // Every refusal ends with status 0 and its message, before anything is
