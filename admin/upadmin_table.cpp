@@ -7,6 +7,7 @@
 
 #include "admin/upadmin_charts.h"
 #include "admin/upadmin_fields.h"
+#include "admin/upadmin_rules.h"
 #include "admin/upadmin_settings.h"
 
 namespace kiv {
@@ -27,6 +28,10 @@ void del_field(std::string_view) { delfield(); }
 template <void (*op)()>
 void plain(std::string_view) {
   op();
+}
+template <void (*op)(int), int flag>
+void flagged(std::string_view) {
+  op(flag);
 }
 
 // clang-format off
@@ -59,13 +64,13 @@ AdminAction kActions[] = {
     {"mod_chartsfield", "modchartmenu", plain<modchartmenu>, S::tk},
     {"MailNotificationGeneral", "getmailgeneral", plain<getmailgeneral>, S::none, T::plain_field_list},
     {"mod_mailgeneral", "modmailgeneral", plain<modmailgeneral>, S::tk},
-    {"NewNotificationRule", "new mail rule form", nullptr, S::none, T::plain_field_list},
-    {"Create New Mail Rule", "save_new_mail_trig create", nullptr, S::tk},
-    {"Modify E-Mail Rule", "save_new_mail_trig modify", nullptr, S::tk},
-    {"ListMailObject", "list of mail rules"},
-    {"ModGetMailObject", "getmailobject", nullptr, S::none, T::plain_field_list},
-    {"DelGetMailObject", "getmailobject", nullptr, S::none, T::plain_field_list},
-    {"Delete E-Mail Rule", "delete mail rule", nullptr, S::tk_itself},
+    {"NewNotificationRule", "new mail rule form", plain<getnewmailrule>, S::none, T::plain_field_list},
+    {"Create New Mail Rule", "save_new_mail_trig create", flagged<save_new_mail_trig, 0>, S::tk},
+    {"Modify E-Mail Rule", "save_new_mail_trig modify", flagged<save_new_mail_trig, 1>, S::tk},
+    {"ListMailObject", "list of mail rules", plain<listmailrules>},
+    {"ModGetMailObject", "getmailobject", plain<getmailobject>, S::none, T::plain_field_list},
+    {"DelGetMailObject", "getmailobject", plain<getmailobject>, S::none, T::plain_field_list},
+    {"Delete E-Mail Rule", "delete mail rule", plain<deletemailrule>, S::tk_itself},
     {"Create Object", "create object", nullptr, S::tk},
     {"AdvancedListObject", "list of objects"},
     {"Modify Object", "modify object", nullptr, S::tk, T::object_list},
@@ -79,30 +84,30 @@ AdminAction kActions[] = {
     {"Change Color", "adminchangecolor", plain<adminchangecolor>, S::tk_then_ce, T::none, P::admin, "adminchangecolor"},
     {"mod_paths", "modpaths", plain<modpaths>, S::tk},
     {"mod_autoassigngeneral", "auto-assign general settings", nullptr, S::tk},
-    {"NewAutoAssignRule", "new auto-assign rule form", nullptr, S::none, T::plain_field_list},
-    {"Create New Auto-Assign Rule", "save_new_autoassign_trig create", nullptr, S::tk},
-    {"ListAutoAssignObject", "list of auto-assign rules"},
-    {"ModGetAutoAssignObject", "getautoassignobject"},
-    {"DelGetAutoAssignObject", "getautoassignobject"},
-    {"Modify Auto-Assign Rule", "save_new_autoassign_trig modify", nullptr, S::tk},
-    {"Delete Auto-Assign Rule", "delete auto-assign rule", nullptr, S::tk_itself},
+    {"NewAutoAssignRule", "new auto-assign rule form", plain<getnewautoassignrule>, S::none, T::plain_field_list},
+    {"Create New Auto-Assign Rule", "save_new_autoassign_trig create", flagged<save_new_autoassign_trig, 0>, S::tk},
+    {"ListAutoAssignObject", "list of auto-assign rules", plain<listautoassignrules>},
+    {"ModGetAutoAssignObject", "getautoassignobject", plain<getautoassignobject>},
+    {"DelGetAutoAssignObject", "getautoassignobject", plain<getautoassignobject>},
+    {"Modify Auto-Assign Rule", "save_new_autoassign_trig modify", flagged<save_new_autoassign_trig, 1>, S::tk},
+    {"Delete Auto-Assign Rule", "delete auto-assign rule", plain<deleteautoassignrule>, S::tk_itself},
     {"mod_workflowgeneral", "workflow general settings", nullptr, S::tk},
-    {"NewWorkflowRule", "new workflow rule form", nullptr, S::none, T::plain_field_list},
-    {"Create New Workflow Rule", "save_new_workflow_trig create", nullptr, S::tk},
-    {"ListWorkflowObject", "list of workflow rules"},
-    {"ModGetWorkflowObject", "getworkflowobject"},
-    {"DelGetWorkflowObject", "getworkflowobject"},
-    {"Modify Workflow Rule", "save_new_workflow_trig modify", nullptr, S::tk},
-    {"Delete Workflow Rule", "delete workflow rule", nullptr, S::tk_itself},
+    {"NewWorkflowRule", "new workflow rule form", plain<getnewworkflowrule>, S::none, T::plain_field_list},
+    {"Create New Workflow Rule", "save_new_workflow_trig create", flagged<save_new_workflow_trig, 0>, S::tk},
+    {"ListWorkflowObject", "list of workflow rules", plain<listworkflowrules>},
+    {"ModGetWorkflowObject", "getworkflowobject", plain<getworkflowobject>},
+    {"DelGetWorkflowObject", "getworkflowobject", plain<getworkflowobject>},
+    {"Modify Workflow Rule", "save_new_workflow_trig modify", flagged<save_new_workflow_trig, 1>, S::tk},
+    {"Delete Workflow Rule", "delete workflow rule", plain<deleteworkflowrule>, S::tk_itself},
     {"AlarmsGeneral", "alarm general settings form", nullptr, S::none, T::plain_field_list},
     {"mod_alarmsgeneral", "alarm general settings", nullptr, S::tk},
-    {"NewAlarmRule", "new alarm rule form", nullptr, S::none, T::plain_field_list},
-    {"Create Alarm Rule", "save_new_alarm_trig create", nullptr, S::tk},
-    {"ListAlarmObject", "list of alarm rules"},
-    {"ModGetAlarmObject", "load alarm rule into form"},
-    {"DelGetAlarmObject", "load alarm rule into form"},
-    {"Modify Alarm Trigger", "save_new_alarm_trig modify", nullptr, S::tk},
-    {"Delete Alarm Rule", "delete alarm rule", nullptr, S::tk_itself},
+    {"NewAlarmRule", "new alarm rule form", plain<getnewalarmrule>, S::none, T::plain_field_list},
+    {"Create Alarm Rule", "save_new_alarm_trig create", flagged<save_new_alarm_trig, 0>, S::tk},
+    {"ListAlarmObject", "list of alarm rules", plain<listalarmrules>},
+    {"ModGetAlarmObject", "getalarmobject", plain<getalarmobject>},
+    {"DelGetAlarmObject", "getalarmobject", plain<getalarmobject>},
+    {"Modify Alarm Trigger", "save_new_alarm_trig modify", flagged<save_new_alarm_trig, 1>, S::tk},
+    {"Delete Alarm Rule", "delete alarm rule", plain<deletealarmrule>, S::tk_itself},
 };
 // clang-format on
 
