@@ -95,7 +95,8 @@ int getmaxalarmlist();
 int getrulenumber(std::string_view name);
 
 // An HTML multiple choice "mm_<name>" of the menu's items (each non-empty
-// column of `choices`, escaped); none for empty choices.
+// column of `choices` once, escaped: the selected item of the first column
+// is not offered twice); none for empty choices.
 std::optional<std::string> makemultinode(std::string_view name, std::string_view choices);
 
 // The same with the rule's accepted values of the field picked first, in the

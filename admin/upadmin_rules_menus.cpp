@@ -3,6 +3,7 @@
 // words for the lists, the time of an alarm rule, and the removal of an
 // object from tk_obj.
 #include <string>
+#include <vector>
 
 #include "admin/upadmin.h"
 #include "admin/upadmin_rules.h"
@@ -26,6 +27,23 @@ void append_option(std::string& html, std::string_view item, bool selected) {
   html += selected ? "<option selected>" : "<option>";
   html += data2brows(item);
   html += "</option>";
+}
+
+// The items a menu offers: its columns in order, each once. The first column
+// is the menu's selected item, which is also one of the items when the menu
+// has a default; it is offered where it stands among them.
+std::vector<std::string> menu_items(std::string_view choices) {
+  const int count = getcolcount(choices);
+  std::vector<std::string> items;
+  std::string selected = getcol(choices, 1).value_or(std::string());
+  for (int i = 2; i <= count; ++i) {
+    std::string item = getcol(choices, i).value_or(std::string());
+    if (item.empty()) continue;
+    if (item == selected) selected.clear();
+    items.push_back(std::move(item));
+  }
+  if (!selected.empty()) items.insert(items.begin(), std::move(selected));
+  return items;
 }
 
 // A menu field of tk_obj, as the rule forms offer it: a field (DBKEY) of
@@ -93,11 +111,7 @@ std::optional<std::string> makemultinode(std::string_view name, std::string_view
   kivtrace("makemultinode statrt");
   if (choices.empty()) return std::nullopt;
   std::string html = select_open(name);
-  const int count = getcolcount(choices);
-  for (int i = 1; i <= count; ++i) {
-    std::string item = getcol(choices, i).value_or(std::string());
-    if (!item.empty()) append_option(html, item, false);
-  }
+  for (const std::string& item : menu_items(choices)) append_option(html, item, false);
   html += "</select>";
   kivtrace("makemultinode ret=%s", html);
   return html;
@@ -120,9 +134,8 @@ std::optional<std::string> makemultimailnode(std::string_view name, std::string_
     append_option(html, pick, true);
     ++written;
   }
-  for (int i = 1; i <= count; ++i) {
-    std::string item = getcol(choices, i).value_or(std::string());
-    if (item.empty() || (written > 0 && rowhasvalue(picked, item))) continue;
+  for (const std::string& item : menu_items(choices)) {
+    if (written > 0 && rowhasvalue(picked, item)) continue;
     append_option(html, item, false);
   }
   html += "</select>";

@@ -64,7 +64,7 @@ std::string bars(std::string s) {
 }
 
 const std::string kMenus =
-    "<table><tr><td><b>Category</b></td><td><select name=\"mm_category\" multiple size=\"5\"><option>Other</option>"
+    "<table><tr><td><b>Category</b></td><td><select name=\"mm_category\" multiple size=\"5\">"
     "<option>Hardware</option><option>Network</option><option>Other</option></select></td></tr><tr><td><b>*</b>"
     "</td><td><select name=\"mm_priority\" multiple size=\"5\"><option>Low</option><option>High</option></select>"
     "</td></tr></table>";
@@ -150,7 +150,7 @@ TEST_F(Rules, CreateListGetModifyAndDeleteEachKind) {
     // first and selected.
     const std::string menus =
         "<table><tr><td><b>Category</b></td><td><select name=\"mm_category\" multiple size=\"5\"><option selected>"
-        "Hardware</option><option selected>Network</option><option>Other</option><option>Other</option></select>"
+        "Hardware</option><option selected>Network</option><option>Other</option></select>"
         "</td></tr><tr><td><b>*</b></td><td><select name=\"mm_priority\" multiple size=\"5\"><option selected>High"
         "</option><option>Low</option></select></td></tr></table>";
     const std::string to = k.name == "mail"         ? "ann,bob|||"
@@ -415,4 +415,24 @@ TEST_F(Rules, ListsShowTheirOwnRulesOnly) {
   ASSERT_EQ(act("ListWorkflowObject", {}, "list.html"), returned(0));
   EXPECT_EQ(page(), "admin_workflow_rule^@admin_workflow_name^@admin_workflow^$priority:High\n^@"
                     "workflow_priority|$:1^@^$\n");
+}
+
+// A menu's selected item (its first column) is offered once: where it stands
+// among the items, or first when it is none of them.
+TEST_F(Rules, MenusOfferEachItemOnce) {
+  struct Case {
+    std::string choices, options;
+  } cases[] = {
+      {"Other^@Hardware^@Other^$", "<option>Hardware</option><option>Other</option>"},
+      {"^^^@a^@b^$", "<option>a</option><option>b</option>"},
+      {"Gone^@a^@b^$", "<option>Gone</option><option>a</option><option>b</option>"},
+      {"a^$", "<option>a</option>"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(makemultinode("f", c.choices), "<select name=\"mm_f\" multiple size=\"5\">" + c.options + "</select>")
+        << c.choices;
+  EXPECT_EQ(makemultinode("f", ""), std::nullopt);
+  EXPECT_EQ(makemultimailnode("f", "Other^@Hardware^@Other^$", "maillist_g^@f^$:1", "x^$Other^@Gone^$"),
+            "<select name=\"mm_f\" multiple size=\"5\"><option selected>Other</option><option selected>Gone</option>"
+            "<option>Hardware</option></select>");
 }
