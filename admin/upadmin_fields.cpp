@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "admin/upadmin.h"
 #include "admin/upadmin_form.h"
@@ -96,12 +97,11 @@ std::string keep_selection(const std::string& old, std::string items) {
 
 // A menu's row without its first column (the selected item): its choices.
 std::string choices_of(std::string_view value) {
-  const int count = getcolcount(value);
+  const std::vector<std::string_view> cols = columns_of(value);
   std::string row;
-  for (int i = 2; i <= count; ++i) {
-    std::string col = getcol(value, i).value_or(std::string());
-    row += col.empty() ? std::string(kEmptyCol) : col;
-    row += i == count ? kRowEnd : kColSep;
+  for (size_t i = 1; i < cols.size(); ++i) {
+    row += cols[i].empty() ? kEmptyCol : cols[i];
+    row += i + 1 == cols.size() ? kRowEnd : kColSep;
   }
   return row;
 }

@@ -1,14 +1,18 @@
 // What the editors of the administration share: the submitted form's values
-// (admin_obj), values put back into the form for the page, and the stop of
-// an operation that finds a required value missing.
+// (admin_obj), values put back into the form for the page, the stop of an
+// operation that finds a required value missing, and the columns of a row
+// read in one pass.
 #pragma once
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "admin/upadmin.h"
 #include "platform/exit.h"
 #include "toolkit/kivcgitrace.h"
+#include "toolkit/kivhtml_rows.h"
+#include "toolkit/rowcol.h"
 
 namespace kiv {
 
@@ -44,6 +48,13 @@ inline formtext required(std::string_view key, std::string_view missing) {
   formtext v = formval(key);
   if (v.empty()) refuse(missing);
   return v;
+}
+
+// The columns of one row as getcol gives them (views into it, "^^" empty),
+// in one pass; none for a text that is not a row (getcolcount 0).
+inline std::vector<std::string_view> columns_of(std::string_view row) {
+  if (getcolcount(row) <= 0) return {};
+  return row_columns(row);
 }
 
 }  // namespace kiv

@@ -2,10 +2,12 @@
 // a rule form shows (every item and title escaped), a rule's criteria in
 // words for the lists, the time of an alarm rule, and the removal of an
 // object from tk_obj.
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "admin/upadmin.h"
+#include "admin/upadmin_form.h"
 #include "admin/upadmin_rules.h"
 #include "engine/maillist.h"
 #include "toolkit/kivcgimisc.h"
@@ -32,17 +34,16 @@ void append_option(std::string& html, std::string_view item, bool selected) {
 // The items a menu offers: its columns in order, each once. The first column
 // is the menu's selected item, which is also one of the items when the menu
 // has a default; it is offered where it stands among them.
-std::vector<std::string> menu_items(std::string_view choices) {
-  const int count = getcolcount(choices);
-  std::vector<std::string> items;
-  std::string selected = getcol(choices, 1).value_or(std::string());
-  for (int i = 2; i <= count; ++i) {
-    std::string item = getcol(choices, i).value_or(std::string());
-    if (item.empty()) continue;
-    if (item == selected) selected.clear();
-    items.push_back(std::move(item));
+std::vector<std::string_view> menu_items(std::string_view choices) {
+  const std::vector<std::string_view> cols = columns_of(choices);
+  std::vector<std::string_view> items;
+  std::string_view selected = cols.empty() ? std::string_view() : cols[0];
+  for (size_t i = 1; i < cols.size(); ++i) {
+    if (cols[i].empty()) continue;
+    if (cols[i] == selected) selected = {};
+    items.push_back(cols[i]);
   }
-  if (!selected.empty()) items.insert(items.begin(), std::move(selected));
+  if (!selected.empty()) items.insert(items.begin(), selected);
   return items;
 }
 
@@ -80,11 +81,12 @@ std::string criteria_lines(std::string_view rule, std::string_view rulevalue, La
   std::string text;
   std::optional<std::string> criteria = trigname2rec(rule);
   if (!criteria) return text;
-  const int count = getcolcount(*criteria);
-  kivtrace("COUNT=%d", count);
-  for (int i = 1; i <= count; ++i) {
-    std::string nameitem = getcol(*criteria, i).value_or(std::string());
-    std::string vitem = row2commalist(getrow(rulevalue, i).value_or(std::string())).value_or(std::string());
+  const std::vector<std::string_view> names = columns_of(*criteria);
+  kivtrace("COUNT=%d", static_cast<int>(names.size()));
+  for (size_t i = 0; i < names.size(); ++i) {
+    const std::string nameitem(names[i]);
+    std::string vitem =
+        row2commalist(getrow(rulevalue, static_cast<int>(i) + 1).value_or(std::string())).value_or(std::string());
     kivtrace("nameitem=%s vitem=%s", nameitem, vitem);
     text += label(nameitem);
     text += ':';
@@ -111,7 +113,7 @@ std::optional<std::string> makemultinode(std::string_view name, std::string_view
   kivtrace("makemultinode statrt");
   if (choices.empty()) return std::nullopt;
   std::string html = select_open(name);
-  for (const std::string& item : menu_items(choices)) append_option(html, item, false);
+  for (std::string_view item : menu_items(choices)) append_option(html, item, false);
   html += "</select>";
   kivtrace("makemultinode ret=%s", html);
   return html;
@@ -126,15 +128,16 @@ std::optional<std::string> makemultimailnode(std::string_view name, std::string_
   std::optional<std::string> criteria = trigname2rec(rule);
   const int at = criteria ? getindex(*criteria, name) : 0;
   const std::string picked = at > 0 ? getrow(rulevalue, at).value_or(std::string()) : std::string();
-  const int count = getcolcount(choices);
+  const std::vector<std::string_view> picks = columns_of(picked);
+  // As many of the rule's values as the menu has columns.
+  const size_t count = std::min(picks.size(), static_cast<size_t>(getcolcount(choices)));
   int written = 0;
-  for (int i = 1; i <= count; ++i) {
-    std::string pick = getcol(picked, i).value_or(std::string());
-    if (pick.empty()) continue;
-    append_option(html, pick, true);
+  for (size_t i = 0; i < count; ++i) {
+    if (picks[i].empty()) continue;
+    append_option(html, picks[i], true);
     ++written;
   }
-  for (const std::string& item : menu_items(choices)) {
+  for (std::string_view item : menu_items(choices)) {
     if (written > 0 && rowhasvalue(picked, item)) continue;
     append_option(html, item, false);
   }
@@ -144,11 +147,8 @@ std::optional<std::string> makemultimailnode(std::string_view name, std::string_
 }
 
 int rowhasvalue(std::string_view row, std::string_view value) {
-  const int count = getcolcount(row);
-  for (int i = 1; i <= count; ++i) {
-    std::string col = getcol(row, i).value_or(std::string());
+  for (std::string_view col : columns_of(row))
     if (!col.empty() && col == value) return 1;
-  }
   return 0;
 }
 

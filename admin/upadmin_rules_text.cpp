@@ -2,6 +2,7 @@
 // row/column text and back, the row of field titles, and the stored form of
 // mail texts. Texts that go into row/column text are made safe with
 // packetvalue, so that none of them can shift a row or a column.
+#include "admin/upadmin_form.h"
 #include "admin/upadmin_rules.h"
 #include "engine/upobjdb.h"
 #include "toolkit/kivcgitrace.h"
@@ -54,11 +55,9 @@ std::string commalist2row(std::string_view text) {
 }
 
 std::optional<std::string> row2commalist(std::string_view row) {
-  const int count = getcolcount(row);
-  if (count <= 0) return std::nullopt;
+  if (getcolcount(row) <= 0) return std::nullopt;
   std::string list;
-  for (int i = 1; i <= count; ++i) {
-    std::string col = getcol(row, i).value_or(std::string());
+  for (std::string_view col : columns_of(row)) {
     if (col.empty()) continue;
     list += col;
     list += ',';
@@ -110,18 +109,20 @@ std::optional<std::string> lines2kivrec(std::string_view text) {
 std::optional<std::string> rows2lines(std::string_view text) {
   if (text.empty()) return std::nullopt;
   if (text.find(kRowEnd) == std::string_view::npos) return std::string(text);
-  const int rows = getrowcount(text);
-  kivtrace("rowcount=%d\n", rows);
+  kivtrace("rowcount=%d\n", getrowcount(text));
   std::string lines;
-  for (int j = 1; j <= rows; ++j) {
-    kivtrace("j=%d\n", j);
-    const std::string row = getrow(text, j).value_or(std::string());
-    const int cols = getcolcount(row);
-    for (int i = 1; i <= cols; ++i) {
-      kivtrace("i=%d\n", i);
-      std::string col = getcol(row, i).value_or(std::string());
+  int j = 0;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find(kRowEnd, start);
+    end = end == std::string_view::npos ? text.size() : end + kRowEnd.size();
+    kivtrace("j=%d\n", ++j);
+    const std::vector<std::string_view> cols = columns_of(text.substr(start, end - start));
+    start = end;
+    for (size_t i = 0; i < cols.size(); ++i) {
+      kivtrace("i=%d\n", static_cast<int>(i) + 1);
+      std::string_view col = cols[i];
       if (col.empty()) continue;
-      if (i == 1) lines += "***";
+      if (i == 0) lines += "***";
       lines += col;
       lines += '\n';
     }
@@ -134,11 +135,9 @@ std::optional<std::string> rows2lines(std::string_view text) {
 }
 
 std::string row2lines(std::string_view text) {
-  const int count = getcolcount(text);
-  if (count <= 0) return std::string(text);
+  if (getcolcount(text) <= 0) return std::string(text);
   std::string lines;
-  for (int i = 1; i <= count; ++i) {
-    std::string item = getcol(text, i).value_or(std::string());
+  for (std::string_view item : columns_of(text)) {
     kivtrace("ITEM='%s'", item);
     if (item.empty()) continue;
     lines += item;

@@ -103,9 +103,7 @@ bool scheme_key(std::string_view s) {
 // prints these colours into its markup, so nothing else may pass.
 bool colour_table(std::string_view s) {
   if (getrowcount(s) != 1 || !s.ends_with(kRowEnd)) return false;
-  const int count = getcolcount(s);
-  for (int i = 1; i <= count; ++i) {
-    std::string col = getcol(s, i).value_or(std::string());
+  for (std::string_view col : columns_of(s)) {
     size_t dash = col.find('-');
     if (dash == std::string::npos || !scheme_key(col.substr(0, dash)) || !hex6(col.substr(dash + 1))) return false;
   }

@@ -227,7 +227,8 @@ TEST_F(Rules, TheGeneralMessageAndARuleOnTheAssigneeAlone) {
                                          {"mailmsg_body.VALUE", "General\r\nbody\r\n"}}),
             returned(0));
   EXPECT_EQ(read("client/config/tk_obj"),
-            kCases + block({{"NAME", "maillist_assigned_to^$:1"}, {"VALUE", "bob, the staff^$"}, {"TITLE", "STAFF^$"}}));
+            kCases + block({{"NAME", "maillist_assigned_to^$:1"}, {"VALUE", "bob, the staff^$"},
+                            {"TITLE", "STAFF^$"}}));
   clear_output();
   ASSERT_EQ(act("ModGetMailObject", {{"admin_mail_name.VALUE", "maillist_assigned_to|$:1"}}), returned(0));
   EXPECT_EQ(page(), "to=STAFF||| s=Case {case_num} b=General&#10;body&#10; a=bob, the staff t=:\nmenus=" + kMenus +
