@@ -219,7 +219,8 @@ TEST_F(Rules, RuleNumbers) {
 
 // A rule whose body is the general one sends the general message: no
 // CONTROL, no message object, whatever subject was sent; with no general
-// body every mail rule gets its own message. A rule on assigned_to alone.
+// body every mail rule gets its own message, its subject kept on one line.
+// A rule on assigned_to alone.
 TEST_F(Rules, TheGeneralMessageAndARuleOnTheAssigneeAlone) {
   ASSERT_EQ(act("Create New Mail Rule", {{"assigned_to.VALUE", "bob, the staff"},
                                          {"mailmsg_receiver.VALUE", "STAFF"},
@@ -239,14 +240,15 @@ TEST_F(Rules, TheGeneralMessageAndARuleOnTheAssigneeAlone) {
   clear_output();
   ASSERT_EQ(act("Create New Mail Rule", {{"mm_priority", "Low"},
                                          {"mailmsg_receiver.VALUE", "ann"},
-                                         {"mailmsg_subject.VALUE", "S"},
+                                         {"mailmsg_subject.VALUE", "S\r\n\r\nnext"},
                                          {"mailmsg_body.VALUE", "General\nbody\n"}}),
             returned(0));
   EXPECT_EQ(read("client/config/tk_obj"),
             without +
                 block({{"NAME", "maillist_priority^$:1"}, {"VALUE", "Low^$"}, {"CONTROL", "message_priority^$:1"},
                        {"TITLE", "ann^$"}}) +
-                block({{"NAME", "message_priority^$:1"}, {"CONTROL", "S"}, {"TITLE", "General{n}\\\nbody{n}"}}));
+                block({{"NAME", "message_priority^$:1"}, {"CONTROL", "S next"},
+                       {"TITLE", "General{n}\\\nbody{n}"}}));
 }
 
 TEST_F(Rules, AlarmDayRangeAndTime) {
