@@ -1,7 +1,10 @@
-// The administration frame: up_admin loads the three object lists, finds the
-// request's action word in the action table, runs its operation with the
-// object files it writes locked from load to save, saves, runs the step that
-// follows and prints the answer page over the page chain.
+// The administration frame: up_admin checks that an administrator the web
+// server let in is asking (and, for a change, from this site's own pages),
+// loads the three object lists, finds the request's action word in the
+// action table, refuses a change made from a page another save overtook,
+// runs the operation with the object files it writes locked from load to
+// save, saves, runs the step that follows and prints the answer page over
+// the page chain.
 #include "admin/upadmin.h"
 
 #include <array>
@@ -12,15 +15,79 @@
 #include "engine/uphandler.h"
 #include "platform/exit.h"
 #include "toolkit/kivcgitrace.h"
+#include "toolkit/kivcontext.h"
+#include "toolkit/kivexfile.h"
 #include "toolkit/kivhtml.h"
 #include "toolkit/kivpath.h"
 #include "toolkit/kivsettings.h"
+#include "toolkit/kivtext.h"
 
 namespace kiv {
 
 static_assert(std::is_same_v<decltype(&up_admin), handler_fn>, "up_admin is a command handler");
 
 namespace {
+
+bool writes_files(const AdminAction& row) { return row.saves != AdminSaves::none; }
+
+std::string inherited(std::string_view name) { return inherited_env(name).value_or(std::string()); }
+
+// The host and port an Origin ("http://host:port") or a Referer
+// ("http://host:port/path?query") names; none when it names no host.
+std::optional<std::string_view> named_host(std::string_view url, bool path_follows) {
+  size_t scheme = url.find("://");
+  if (scheme == std::string_view::npos) return std::nullopt;
+  std::string_view rest = url.substr(scheme + 3);
+  if (path_follows) rest = rest.substr(0, rest.find_first_of("/?#"));
+  if (rest.empty()) return std::nullopt;
+  return rest;
+}
+
+// The administration is for the administrator the web server let in: a
+// request that reached the program without the server's login check is
+// refused before anything is read.
+void check_administrator() {
+  if (!inherited("AUTH_TYPE").empty() && !inherited("REMOTE_USER").empty()) return;
+  errmsg(kAdminNeedsLogin);
+  throw Exit{-1};
+}
+
+// A change comes by POST, and when the browser says which page sent it
+// (Origin, or else Referer), that page is one of this site's: another site
+// cannot make an administrator's browser save a setting.
+void check_own_page() {
+  bool ok = inherited("REQUEST_METHOD") == "POST";
+  const std::string host = inherited("HTTP_HOST");
+  if (ok) {
+    const std::string origin = inherited("HTTP_ORIGIN");
+    const std::string referer = inherited("HTTP_REFERER");
+    const std::string& from = origin.empty() ? referer : origin;
+    if (!from.empty()) {
+      std::optional<std::string_view> named = named_host(from, origin.empty());
+      ok = named && !host.empty() && equal_nocase(*named, host);
+    }
+  }
+  if (ok) return;
+  errmsg(kAdminOwnPages);
+  throw Exit{-1};
+}
+
+// The first object file the row writes.
+std::string_view first_file_of(const AdminAction& row) { return row.saves == AdminSaves::ce ? "ce_obj" : "tk_obj"; }
+
+// A change is made on the files its page was printed from: the form sends
+// back the page's admin_version, which must be the files' version now.
+void check_version(const AdminAction& row, const exlist* list) {
+  const std::string now = admin_version();
+  const std::string sent = getnodeval(list, "admin_version.VALUE").value_or(std::string());
+  if (sent == now) return;
+  // Name the file that changed, where the version tells.
+  std::string_view file = first_file_of(row);
+  if (sent.size() == now.size() && sent.compare(0, 16, now, 0, 16) == 0) file = "ce_obj";
+  else if (sent.size() == now.size()) file = "tk_obj";
+  errmsg(kObjFileChanged, reqctx().nvhome + "/client/config/" + std::string(file));
+  throw Exit{-1};
+}
 
 // Prints "<home>/client/kivhtml/admin/<template>"; a name that would lead out
 // of that folder is refused as a template that cannot be opened.
@@ -78,7 +145,8 @@ void load_lists() {
   if (!form || !tk) throw Exit{-1};
 }
 
-int run_action(const AdminAction& row, const std::string& templ) {
+int run_action(const AdminAction& row, const std::string& templ, const exlist* list) {
+  if (writes_files(row)) check_version(row, list);
   if (!row.trace.empty()) kivtrace(row.trace);
   if (row.run) row.run(row.word);
   save_files_of(row);
@@ -97,6 +165,7 @@ int run_action(const AdminAction& row, const std::string& templ) {
 
 int showadminpage(const objlist* /*list*/, const std::string& templ) {
   AdminState& s = admin();
+  if (s.admin_obj) adduniqobj(s.admin_obj.get(), "admin_version.VALUE", admin_version());
   std::array<const objlist*, 3> chain{};
   size_t n = 0;
   for (const objlist* l : {s.tk_obj.get(), s.ce_obj.get(), s.admin_obj.get()})
@@ -105,11 +174,17 @@ int showadminpage(const objlist* /*list*/, const std::string& templ) {
 }
 
 int showcepage(const objlist* list, const std::string& templ) {
-  const objlist* one[] = {list};
-  return print_admin_template(std::span<const objlist* const>(one, list ? 1 : 0), templ);
+  objlist version;
+  adduniqobj(&version, "admin_version.VALUE", admin_version());
+  std::array<const objlist*, 2> chain{};
+  size_t n = 0;
+  if (list) chain[n++] = list;
+  chain[n++] = &version;
+  return print_admin_template(std::span<const objlist* const>(chain.data(), n), templ);
 }
 
 int up_admin(int /*count*/, const std::vector<std::string>& words, exlist* list) {
+  check_administrator();
   AdminState& s = admin();
   s.admin_obj = get_prog_param();
   s.modfield_template.clear();
@@ -120,6 +195,7 @@ int up_admin(int /*count*/, const std::vector<std::string>& words, exlist* list)
   // from load to save; a row not built yet is answered as an unknown word.
   const AdminAction* row = word.empty() ? nullptr : find_admin_action(word);
   if (row && !admin_action_built(*row)) row = nullptr;
+  if (row && writes_files(*row)) check_own_page();
   LockScope locks;
   if (row) lock_files_of(*row);
 
@@ -134,7 +210,7 @@ int up_admin(int /*count*/, const std::vector<std::string>& words, exlist* list)
   // A word no built action answers gets the ordinary page; the dispatcher
   // ends the request with 0 after it, as after every administration page.
   if (!row) return showadminpage(s.admin_obj.get(), templ);
-  return run_action(*row, templ);
+  return run_action(*row, templ, list);
 }
 
 }  // namespace kiv

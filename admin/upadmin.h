@@ -24,10 +24,14 @@ namespace kiv {
 // not used. Gives the result of the page print (0, or 1 when the template
 // cannot be read), also for a word no built action answers, which gets the
 // ordinary page; the dispatcher ends the request with 0 after any of them.
-// Ends the process itself (kiv::Exit) when admin_obj or tk_obj cannot be
-// loaded (-1), without an action word (0, "No KIVACTION is defined\n"), when
-// an operation finds a form value missing (0, before anything is written)
-// and when a save fails (see saveobjfile).
+// Ends the process itself (kiv::Exit): before anything is loaded, -1 for a
+// request without a login the web server checked (kAdminNeedsLogin) and for
+// a writing action (one whose row saves a file) that is not a POST from this
+// site's own pages (kAdminOwnPages); -1 when admin_obj or tk_obj cannot be
+// loaded; 0 without an action word ("No KIVACTION is defined\n"); -1 with
+// kObjFileChanged for a writing action whose form lacks the current
+// admin_version.VALUE; 0 when an operation finds a form value missing
+// (before anything is written); and when a save fails (see saveobjfile).
 int up_admin(int count, const std::vector<std::string>& words, exlist* list);
 
 // What the administration knows of an object file it may write back: the
@@ -67,11 +71,13 @@ objlist* loadceobj();
 
 // Prints "<home>/client/kivhtml/admin/<template>" over the page chain tk_obj,
 // ce_obj (when loaded), admin_obj, so that a tk_obj value wins over a ce_obj
-// value over a form value. `list` is not used. 0, or 1 when the template
-// cannot be read (or would lie outside the administration templates).
+// value over a form value; admin_obj's admin_version.VALUE is set to the
+// files' version first. `list` is not used. 0, or 1 when the template cannot
+// be read (or would lie outside the administration templates).
 int showadminpage(const objlist* list, const std::string& templ);
 
-// The same template printed over `list` alone (the chart settings, ce_obj).
+// The same template printed over `list` alone (the chart settings, ce_obj),
+// and behind it a list holding nothing but the page's admin_version.
 int showcepage(const objlist* list, const std::string& templ);
 
 // Writes `list` back as the object file "<home>/client/config/<name>" in the
@@ -101,6 +107,23 @@ int saveobjfile(const objlist* list, std::string_view name);
 // guards it); -1 then, else 0.
 int lock_objfile(std::string_view name);
 void unlock_objfiles();
+
+// The version of the object files a page was printed from: 32 hexadecimal
+// digits, a digest of the tk_obj bytes and one of the ce_obj bytes (sixteen
+// zeros for a file that does not exist). Every page carries the request's in
+// admin_version.VALUE; a writing action is refused unless its form sends
+// back the version of the files as they are now, so that a page another
+// save overtook cannot overwrite that change.
+std::string objfiles_version(const std::optional<std::string>& tk, const std::optional<std::string>& ce);
+// The version of the files as this request loaded or last saved them.
+std::string admin_version();
+
+// The refusals of the administrator check, each with status -1: no login
+// that the web server checked (AUTH_TYPE and REMOTE_USER), and a change that
+// did not come by POST from a page of this site (HTTP_ORIGIN, or else
+// HTTP_REFERER, naming another host than HTTP_HOST).
+inline constexpr std::string_view kAdminNeedsLogin = "The administration needs a login checked by the web server\n";
+inline constexpr std::string_view kAdminOwnPages = "The administration takes changes only from its own pages\n";
 
 // The message of a save refused because the file changed since it was loaded.
 inline constexpr std::string_view kObjFileChanged =

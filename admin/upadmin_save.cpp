@@ -3,6 +3,7 @@
 // still the one loaded, a synced temporary file, a backup under the home's
 // tmp folder and an atomic rename over the live file.
 #include <cerrno>
+#include <cstdint>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -182,7 +183,34 @@ objholder load_remembered(std::string_view name) {
   return readkivobj(*text);
 }
 
+// FNV-1a over the bytes, as 16 hexadecimal digits; 16 zeros for no file.
+std::string file_digest(const std::optional<std::string>& text) {
+  if (!text) return std::string(16, '0');
+  std::uint64_t h = 14695981039346656037ull;
+  for (char c : *text) {
+    h ^= static_cast<unsigned char>(c);
+    h *= 1099511628211ull;
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out(16, '0');
+  for (int i = 15; i >= 0; --i, h >>= 4) out[static_cast<size_t>(i)] = kHex[h & 15];
+  return out;
+}
+
 }  // namespace
+
+std::string objfiles_version(const std::optional<std::string>& tk, const std::optional<std::string>& ce) {
+  return file_digest(tk) + file_digest(ce);
+}
+
+std::string admin_version() {
+  const auto& files = admin().files;
+  auto text_of = [&](std::string_view name) -> std::optional<std::string> {
+    auto it = files.find(name);
+    return it == files.end() ? std::nullopt : it->second.text;
+  };
+  return objfiles_version(text_of("tk_obj"), text_of("ce_obj"));
+}
 
 AdminState& admin() {
   static AdminState s;

@@ -46,26 +46,6 @@ bool has_control(std::string_view text) {
   return false;
 }
 
-// A header text: each run of CR and LF becomes one blank, so that no text
-// starts a header line of its own, and every other control byte (the rest of
-// C0, DEL) one blank each, so that none reaches a mail reader's display.
-std::string header_text(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  bool in_break = false;
-  for (char c : text) {
-    if (c == '\r' || c == '\n') {
-      if (!in_break) out += ' ';
-      in_break = true;
-      continue;
-    }
-    in_break = false;
-    const unsigned char u = static_cast<unsigned char>(c);
-    out += u < 0x20 || u == 0x7f ? ' ' : c;
-  }
-  return out;
-}
-
 // The body as it travels: CR LF, a lone CR and a lone LF all become CR LF,
 // and a point that begins a line is doubled (the server takes one away), so
 // that only the end of data ends the mail.

@@ -21,21 +21,9 @@ std::string_view kind_word(int mode) {
 
 char separator(int mode) { return mode == kMailMode ? ',' : ' '; }
 
-// The criteria row inside a rule NAME, or none when the NAME lacks its "_"
-// or the ":" after it.
-std::optional<std::string> criteria_row(std::string_view name) {
-  size_t underscore = name.find('_');
-  if (underscore == std::string_view::npos) return std::nullopt;
-  size_t colon = name.find(':', underscore + 1);
-  if (colon == std::string_view::npos) return std::nullopt;
-  std::string row(name.substr(underscore + 1, colon - underscore - 1));
-  if (row.find(kRowEnd) == std::string::npos) row += kRowEnd;
-  return row;
-}
-
 // Every criterion of the rule object holds on the record.
 bool rule_matches(const objlist& list, const kivobj& rule) {
-  std::optional<std::string> criteria = criteria_row(rule.name());
+  std::optional<std::string> criteria = trigname2rec(rule.name());
   if (!criteria) return false;
   const int count = getcolcount(*criteria);
   if (count <= 0) return false;
@@ -87,13 +75,24 @@ std::string mail_recipient(const std::string& word) {
 
 }  // namespace
 
+std::optional<std::string> trigname2rec(std::string_view name) {
+  size_t underscore = name.find('_');
+  if (underscore == std::string_view::npos) return std::nullopt;
+  size_t colon = name.find(':', underscore + 1);
+  if (colon == std::string_view::npos) return std::nullopt;
+  std::string row(name.substr(underscore + 1, colon - underscore - 1));
+  if (row.find(kRowEnd) == std::string::npos) row += kRowEnd;
+  kivtrace("trigname2rec: ret='%s'\n", row);
+  return row;
+}
+
 int getmailtrigcount(std::string_view rule) {
-  std::optional<std::string> criteria = criteria_row(rule);
+  std::optional<std::string> criteria = trigname2rec(rule);
   return criteria ? getcolcount(*criteria) : 0;
 }
 
 std::optional<std::string> getmailtrig(std::string_view rule, int i) {
-  std::optional<std::string> criteria = criteria_row(rule);
+  std::optional<std::string> criteria = trigname2rec(rule);
   if (!criteria) return std::nullopt;
   return getcol(*criteria, i);
 }

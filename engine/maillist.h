@@ -21,6 +21,12 @@ inline constexpr int kMailMode = 0;
 inline constexpr int kAssignMode = 1;
 inline constexpr int kWorkflowMode = 2;
 
+// The criteria row inside a rule NAME: the text after its first "_" up to
+// the first ":" after that, with "^$" added when the text holds none (a name
+// the administration made already ends its criteria with "^$"). None when
+// the NAME lacks either. Traced.
+std::optional<std::string> trigname2rec(std::string_view name);
+
 // The number of criteria fields named by a rule NAME: the columns of the text
 // after its first "_" up to the first ":" after that ("^$" added when the
 // text has none). 0 when the NAME lacks either.

@@ -185,6 +185,26 @@ void objlist::unlink_name(kivobj* node) {
   if (!it->second) index_.erase(it);
 }
 
+std::unique_ptr<kivobj> objlist::take(const kivobj* node) {
+  if (node->owner_ != this || node->is_head()) return nullptr;
+  const size_t at = node->seq_;
+  assert(at < nodes_.size() && nodes_[at].get() == node);
+  std::unique_ptr<kivobj> out = std::move(nodes_[at]);
+  unlink_name(out.get());
+  nodes_.erase(nodes_.begin() + static_cast<std::ptrdiff_t>(at));
+  // The namesakes' chains are ordered by position, which the renumbering
+  // keeps.
+  for (size_t i = at; i < nodes_.size(); ++i) nodes_[i]->seq_ = i;
+  out->owner_ = nullptr;
+  out->seq_ = 0;
+  return out;
+}
+
+std::unique_ptr<kivobj> removeobj(objlist* list, const kivobj* node) {
+  if (!list || !node) return nullptr;
+  return list->take(node);
+}
+
 kivobj* addobj(objlist* list, std::unique_ptr<kivobj> node) {
   if (!list || !node) return nullptr;
   if (node->name() == kHeadName) {

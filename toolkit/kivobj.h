@@ -111,8 +111,9 @@ class kivobj {
 };
 
 // An object list: the head object, then the objects in the order they were
-// read or added. Objects keep their address for the life of the list.
-// Lookups by name go through an index that follows every append and rename.
+// read or added. Objects keep their address for the life of the list, or
+// until removeobj takes them out. Lookups by name go through an index that
+// follows every append, rename and removal.
 class objlist {
  public:
   objlist();  // a list holding its head object
@@ -154,8 +155,10 @@ class objlist {
 
  private:
   friend kivobj* addobj(objlist* list, std::unique_ptr<kivobj> node);
+  friend std::unique_ptr<kivobj> removeobj(objlist* list, const kivobj* node);
   friend class kivobj;
   kivobj* append(std::unique_ptr<kivobj> node);
+  std::unique_ptr<kivobj> take(const kivobj* node);
   void link_name(kivobj* node);
   void unlink_name(kivobj* node);
 
@@ -175,6 +178,14 @@ std::unique_ptr<kivobj> getnewobj();
 // like the list's head is refused (traced, nullptr): the head's name
 // belongs to the head alone.
 kivobj* addobj(objlist* list, std::unique_ptr<kivobj> node);
+
+// Takes the object out of the list and gives it to the caller, who may keep
+// it (its address stays valid) or add it to a list again; the objects behind
+// it move up one place and the name index forgets it, so that a lookup of its
+// name finds its next namesake. nullptr, nothing changed, for an absent list
+// or object, an object of another list and the list's head. A loop over the
+// list that removes the object it stands on must not step past the next one.
+std::unique_ptr<kivobj> removeobj(objlist* list, const kivobj* node);
 
 // modattrib/castattrib by attribute word; 0, or -1 for a word other than
 // NAME .. HELP (nothing changed).

@@ -1,5 +1,6 @@
 // Small text helpers: white space, the cut of blanks at a text's ends, a
-// number read as scanf reads "%d", and case-blind comparisons. The system compares some words without regard to case
+// number read as scanf reads "%d", line breaks folded out of a one-line text,
+// and case-blind comparisons. The system compares some words without regard to case
 // (KIVACTION and MENUTRIG, security actions, login_config keys, header names,
 // database type words, sort types, month names, format keys, chart values);
 // these are ASCII comparisons, whatever locale the process runs in, so a
@@ -7,6 +8,7 @@
 #pragma once
 
 #include <climits>
+#include <string>
 #include <string_view>
 
 namespace kiv {
@@ -100,6 +102,27 @@ static_assert(contains_nocase("oldPassword.VALUE", "pass") && !contains_nocase("
 static_assert(!equal_nocase("\xC4", "\xE4"));  // no locale folds bytes above 127
 static_assert(compare_nocase("open", "Open") == 0 && compare_nocase("Closed", "open") < 0 &&
               compare_nocase("ab", "AB c") < 0 && compare_nocase("_", "a") < 0 && compare_nocase("\xE4", "z") > 0);
+
+// A text that must stay on one line (a mail header, a mail subject kept in an
+// object file): each run of CR and LF becomes one blank, so that no text
+// starts a header line of its own, and every other control byte (the rest of
+// C0, DEL) one blank each, so that none reaches a mail reader's display.
+inline std::string header_text(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  bool in_break = false;
+  for (char c : text) {
+    if (c == '\r' || c == '\n') {
+      if (!in_break) out += ' ';
+      in_break = true;
+      continue;
+    }
+    in_break = false;
+    const unsigned char u = static_cast<unsigned char>(c);
+    out += u < 0x20 || u == 0x7f ? ' ' : c;
+  }
+  return out;
+}
 
 // The months' English abbreviations, "Jan" to "Dec", which dates, labels
 // and mail headers carry whatever locale the process has.

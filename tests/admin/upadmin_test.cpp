@@ -228,37 +228,49 @@ TEST_F(Frame, ModfieldPrintsTheTemplateItChose) {
 }
 
 // The object file a row writes is locked before it is loaded: a second
-// request waits, then loads what the first one saved. Show actions never wait.
-TEST_F(Frame, WritersWaitForTheLockAndLoadTheSavedFile) {
+// request waits, then loads the file as the holder left it. A writer whose
+// page the holder's save overtook is refused; one whose page is still
+// current saves. Show actions never wait.
+TEST_F(Frame, WritersWaitForTheLockAndLoadTheFileAsTheHolderLeftIt) {
   Plug op("mod_paths", set_tkonly);
   std::string lockpath = path("client/config/tk_obj.lock");
-  int fd = ::open(lockpath.c_str(), O_RDWR | O_CREAT, 0644);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  for (bool holder_saves : {false, true}) {
+    SCOPED_TRACE(holder_saves ? "the holder saves meanwhile" : "the holder saves nothing");
+    int fd = ::open(lockpath.c_str(), O_RDWR | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    const std::string before = read("client/config/tk_obj");
 
-  pid_t writer = ::fork();
-  ASSERT_GE(writer, 0);
-  if (writer == 0) {
-    StringSink sink;
-    set_out(&sink);
-    exlist form;
-    addexdatanode(&form, formexdatanode("tkonly.VALUE", "submitted"));
-    ::_exit(run("mod_paths", &form) == returned(0) ? 0 : 1);
+    pid_t writer = ::fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+      StringSink sink;
+      set_out(&sink);
+      exlist form = form_of({{"tkonly.VALUE", "submitted"}});
+      Ended e = run("mod_paths", &form);
+      bool refused = e == exited(-1) && sink.text().find("changed by someone else") != std::string::npos;
+      ::_exit(e == returned(0) ? 0 : refused ? 3 : 1);
+    }
+    EXPECT_EQ(run("ChartsSettings"), returned(0));  // not held up by the lock
+    ::usleep(300 * 1000);
+    int status = 0;
+    EXPECT_EQ(::waitpid(writer, &status, WNOHANG), 0) << "the writer did not wait for the lock";
+
+    // The holder saves meanwhile, as another administrator's request would.
+    if (holder_saves) write("client/config/tk_obj", before + object("other", "change"));
+    ::flock(fd, LOCK_UN);
+    ::close(fd);
+    ASSERT_EQ(::waitpid(writer, &status, 0), writer);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    std::string saved = read("client/config/tk_obj");
+    if (holder_saves) {
+      EXPECT_EQ(WEXITSTATUS(status), 3) << "the overtaken page was not refused";
+      EXPECT_EQ(saved, before + object("other", "change"));
+    } else {
+      EXPECT_EQ(WEXITSTATUS(status), 0);
+      EXPECT_NE(saved.find("VALUE=submitted"), std::string::npos) << saved;
+    }
   }
-  EXPECT_EQ(run("ChartsSettings"), returned(0));  // not held up by the lock
-  ::usleep(300 * 1000);
-  int status = 0;
-  EXPECT_EQ(::waitpid(writer, &status, WNOHANG), 0) << "the writer did not wait for the lock";
-
-  // The holder saves meanwhile, as another administrator's request would.
-  write("client/config/tk_obj", read("client/config/tk_obj") + object("other", "change"));
-  ::flock(fd, LOCK_UN);
-  ::close(fd);
-  ASSERT_EQ(::waitpid(writer, &status, 0), writer);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  std::string saved = read("client/config/tk_obj");
-  EXPECT_NE(saved.find("VALUE=submitted"), std::string::npos) << saved;
-  EXPECT_NE(saved.find("NAME=other\n\tVALUE=change"), std::string::npos) << saved;
 }
 
 namespace {
@@ -320,4 +332,117 @@ TEST_F(Frame, AnOperationThatWritesTkObjItselfIsSavedOnceUnderTheLock) {
   EXPECT_EQ(read("client/config/tk_obj"), "OBJECT{\n\tNAME=tkonly\n\tVALUE=fromtk\n};\n");
   EXPECT_EQ(backups().size(), 1u);
   EXPECT_FALSE(lock_taken("tk_obj"));
+}
+
+// Nothing is read for a request that reached the program without the web
+// server's login check, whatever its word.
+TEST_F(Frame, OnlyAnAdministratorTheWebServerCheckedIsServed) {
+  Plug op("mod_paths", set_tkonly);
+  struct Case {
+    std::optional<std::string> auth, user;
+  } cases[] = {
+      {std::nullopt, "admin"}, {"Basic", std::nullopt}, {"", "admin"}, {"Basic", ""}, {std::nullopt, std::nullopt}};
+  auto before = content();
+  for (const Case& c : cases) {
+    kivtest::ScopedEnv auth("AUTH_TYPE", c.auth), user("REMOTE_USER", c.user);
+    for (const char* word : {"ChartsSettings", "mod_paths", "Nonsense"}) {
+      clear_output();
+      EXPECT_EQ(run(word), exited(-1)) << word;
+      EXPECT_EQ(page(), "<PRE>\nThe administration needs a login checked by the web server\n</PRE>\n") << word;
+    }
+  }
+  EXPECT_EQ(content(), before);
+}
+
+// A change comes by POST; when the browser names the page that sent it
+// (Origin, else Referer), that page is this site's. Show words take a GET.
+TEST_F(Frame, ChangesComeByPostFromTheSitesOwnPages) {
+  Plug op("mod_paths", set_tkonly);
+  struct Case {
+    const char* what;
+    std::string method;
+    std::optional<std::string> origin, referer;
+    bool saved;
+  } cases[] = {
+      {"a GET", "GET", std::nullopt, std::nullopt, false},
+      {"a HEAD", "HEAD", std::nullopt, std::nullopt, false},
+      {"a foreign origin", "POST", "http://evil.example", std::nullopt, false},
+      {"an origin of another port", "POST", "http://helpdesk.example:8081", std::nullopt, false},
+      {"an opaque origin", "POST", "null", std::nullopt, false},
+      {"a foreign referer", "POST", std::nullopt, "http://evil.example/helpdesk.example:8080/", false},
+      {"the site's origin, a foreign referer", "POST", "http://HelpDesk.example:8080", "http://evil.example/", true},
+      {"the site's referer", "POST", std::nullopt, "https://helpdesk.example:8080/cgi-bin/up.cgi?KIVACTION=x", true},
+      {"neither sent", "POST", std::nullopt, std::nullopt, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    kivtest::ScopedEnv method("REQUEST_METHOD", c.method), origin("HTTP_ORIGIN", c.origin),
+        referer("HTTP_REFERER", c.referer);
+    const std::string tk = read("client/config/tk_obj");
+    exlist form = form_of({{"tkonly.VALUE", std::string("by ") + c.what}});
+    clear_output();
+    if (c.saved) {
+      EXPECT_EQ(run("mod_paths", &form), returned(0));
+      EXPECT_NE(read("client/config/tk_obj").find(c.what), std::string::npos);
+    } else {
+      EXPECT_EQ(run("mod_paths", &form), exited(-1));
+      EXPECT_EQ(page(), "<PRE>\nThe administration takes changes only from its own pages\n</PRE>\n");
+      EXPECT_EQ(read("client/config/tk_obj"), tk);
+    }
+    clear_output();
+    EXPECT_EQ(run("ChartsSettings"), returned(0)) << "a show word";
+  }
+}
+
+// Every page carries the version of the files it was printed from; a change
+// needs the version of the files as they are now, so a page that another
+// save overtook cannot overwrite that save.
+TEST_F(Frame, AChangeNeedsTheVersionOfTheFilesAsTheyAreNow) {
+  Plug op("mod_paths", set_tkonly);
+  Plug ce_op("mod_chartssettings", set_ceonly);
+  write("client/kivhtml/admin/version.html", "v=MB{admin_version.VALUE}ME\n");
+  EXPECT_EQ(run("ChartsSettings", nullptr, "version.html"), returned(0));
+  EXPECT_EQ(page(), "v=" + version() + "\n");
+  clear_output();
+  EXPECT_EQ(run("Nonsense", nullptr, "version.html"), returned(0));
+  const std::string shown = version();
+  EXPECT_EQ(page(), "v=" + shown + "\n");
+  EXPECT_EQ(shown.size(), 32u);
+
+  send_version_ = false;
+  const std::string tk_path = path("client/config/tk_obj"), ce_path = path("client/config/ce_obj");
+  struct Case {
+    const char* what;
+    std::optional<std::string> sent;
+    const char* word;
+    std::string named;
+  } cases[] = {
+      {"no version", std::nullopt, "mod_paths", tk_path},
+      {"no version, a chart save", std::nullopt, "mod_chartssettings", ce_path},
+      {"an empty one", "", "mod_paths", tk_path},
+      {"a made-up one", "12345", "mod_chartssettings", ce_path},
+      {"tk_obj changed", "0" + shown.substr(1), "mod_chartssettings", tk_path},
+      {"ce_obj changed", shown.substr(0, 31) + (shown[31] == '0' ? "1" : "0"), "mod_paths", ce_path},
+  };
+  auto before = content();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    exlist form = form_of({{"tkonly.VALUE", "x"}, {"ceonly.VALUE", "x"}});
+    if (c.sent) addexdatanode(&form, formexdatanode("admin_version.VALUE", *c.sent));
+    clear_output();
+    EXPECT_EQ(run(c.word, &form), exited(-1));
+    EXPECT_EQ(page(), "<PRE>\n" + sformat(kObjFileChanged, c.named) + "</PRE>\n");
+    EXPECT_EQ(content(), before);
+  }
+
+  // The current version saves, and the answer page carries the new one.
+  exlist form = form_of({{"tkonly.VALUE", "saved"}, {"admin_version.VALUE", shown}});
+  clear_output();
+  EXPECT_EQ(run("mod_paths", &form, "version.html"), returned(0));
+  EXPECT_EQ(page(), "op;v=" + version() + "\n");
+  EXPECT_NE(version(), shown);
+  // The page of before is now overtaken.
+  clear_output();
+  EXPECT_EQ(run("mod_paths", &form, "version.html"), exited(-1));
+  EXPECT_EQ(page(), "<PRE>\n" + sformat(kObjFileChanged, tk_path) + "</PRE>\n");
 }

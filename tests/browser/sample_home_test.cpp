@@ -1,9 +1,12 @@
 // The sample installation (install/home) as the programs read it: the case
 // screen's settings and fields against the table of the schema, the counter
 // file, every action of the two state files reaching a built command with a
-// template that exists (and the administration only through admin_states),
-// and every template printed over the case objects without a marker left, a
-// table stand-in, a swallowing link or a head element that the engine drops.
+// template that exists (and the administration only through admin_states,
+// which binds every built administration word), every template printed over
+// the case objects without a marker left, a table stand-in, a swallowing link
+// or a head element that the engine drops, with the colour scheme in its bar,
+// and every administration form that changes a file posting the version of
+// the files its page was printed from.
 // The pages that show the user of the request (REMOTE_USER, which the web
 // server or the login step sets and whose name a person chose) show it as
 // text: every character that HTML gives a meaning, "&" among them, is
@@ -176,6 +179,74 @@ TEST_F(SampleHome, EveryActionReachesABuiltCommandAndItsTemplate) {
   EXPECT_EQ(getstateval(&*linux_states, "bc_label_format.VALUE"), "label.fmt");
 }
 
+namespace {
+
+// The text of a template outside its tables (TB{ ... }TE), whose bodies are
+// written once per row, or not at all without a table value.
+std::string outside_tables(std::string text) {
+  for (size_t open = text.find("TB{"); open != std::string::npos; open = text.find("TB{", open)) {
+    size_t close = text.find("}TE", open);
+    text.erase(open, close == std::string::npos ? std::string::npos : close + 3 - open);
+  }
+  return text;
+}
+
+}  // namespace
+
+// Every word of the action table that is built has its page in admin_states.
+TEST_F(SampleHome, AdminStatesBindsEveryBuiltAdministrationWord) {
+  std::optional<exlist> states = file2ex(config("admin_states"));
+  ASSERT_TRUE(states);
+  int built = 0;
+  for (const AdminAction& row : admin_actions()) {
+    if (!admin_action_built(row)) continue;
+    ++built;
+    std::optional<std::string> line = getstateval(&*states, row.word);
+    ASSERT_TRUE(line) << "'" << row.word << "' is built but admin_states does not bind it";
+    const std::vector<std::string> words = split_command(*line);
+    ASSERT_EQ(words.size(), 2u) << row.word;
+    EXPECT_EQ(words[0], "up_admin");
+    EXPECT_TRUE(fs::exists(home_.path() / "client" / "kivhtml" / "admin" / words[1])) << words[1];
+  }
+  // The chart settings, the fields, the general settings and the four rule
+  // editors.
+  EXPECT_EQ(built, 60);
+}
+
+// A form that changes an object file posts, and carries the version of the
+// files its page was printed from; every such word of admin_states has one.
+TEST_F(SampleHome, EveryWritingFormPostsAndCarriesTheVersion) {
+  std::optional<exlist> states = file2ex(config("admin_states"));
+  ASSERT_TRUE(states);
+  std::set<std::string> posted;
+  for (const auto& e : fs::recursive_directory_iterator(home_.path() / "client" / "kivhtml" / "admin")) {
+    if (!e.is_regular_file()) continue;
+    const std::string text = kivtest::read_file(e.path().string());
+    for (size_t at = text.find("<form"); at != std::string::npos; at = text.find("<form", at + 1)) {
+      const size_t end = text.find("</form>", at);
+      ASSERT_NE(end, std::string::npos) << e.path();
+      const std::string form = text.substr(at, end - at);
+      const std::string mark = "name=\"KIVACTION\" value=\"";
+      const size_t v = form.find(mark);
+      ASSERT_NE(v, std::string::npos) << e.path() << ": a form without its action";
+      const std::string word = form.substr(v + mark.size(), form.find('"', v + mark.size()) - v - mark.size());
+      const AdminAction* row = find_admin_action(word);
+      ASSERT_NE(row, nullptr) << e.path() << ": " << word;
+      if (row->saves == AdminSaves::none) continue;
+      SCOPED_TRACE(e.path().string() + ": " + word);
+      EXPECT_NE(form.substr(0, form.find('>')).find("method=\"post\""), std::string::npos);
+      EXPECT_NE(form.find("HB{admin_version.VALUE}HE"), std::string::npos);
+      posted.insert(word);
+    }
+  }
+  for (const exdata& node : states->nodes) {
+    const AdminAction* row = find_admin_action(node.name);
+    if (row && row->saves != AdminSaves::none) {
+      EXPECT_TRUE(posted.contains(node.name)) << node.name;
+    }
+  }
+}
+
 TEST_F(SampleHome, EveryTemplatePrintsWithoutTheEnginesLeftovers) {
   kivtest::ScopedEnv key("skey", "12209385011111111111");
   objholder objs = get_prog_param();
@@ -183,11 +254,13 @@ TEST_F(SampleHome, EveryTemplatePrintsWithoutTheEnginesLeftovers) {
   ASSERT_TRUE(objs);
   int pages = 0;
   for (const char* folder : {"tk", "admin"}) {
-    for (const auto& e : fs::directory_iterator(home_.path() / "client" / "kivhtml" / folder)) {
-      SCOPED_TRACE(e.path().string());
+    for (const auto& e : fs::recursive_directory_iterator(home_.path() / "client" / "kivhtml" / folder)) {
       // The include folder, and the frame of refusal pages, written as it
       // stands, are no templates.
-      if (!e.is_regular_file() || e.path().filename().string().starts_with("err")) continue;
+      if (!e.is_regular_file() || e.path().parent_path().filename() == "lib" ||
+          e.path().filename().string().starts_with("err"))
+        continue;
+      SCOPED_TRACE(e.path().string());
       const std::string text = kivtest::read_file(e.path().string());
       clear_output();
       ASSERT_EQ(printhtml(objs.get(), e.path().string()), 0);
@@ -198,11 +271,15 @@ TEST_F(SampleHome, EveryTemplatePrintsWithoutTheEnginesLeftovers) {
       EXPECT_EQ(text.find("<head>"), std::string::npos) << "the engine drops a head written in lower case";
       EXPECT_NE(out.find("<HEAD>"), std::string::npos);
       // Each link's action ends at its "&", so each got the key.
-      EXPECT_EQ(count_of(out, "&amp;skey=12209385011111111111&"), count_of(text, "KIVACTION="));
+      EXPECT_EQ(count_of(out, "&amp;skey=12209385011111111111&"), count_of(outside_tables(text), "KIVACTION="));
       EXPECT_TRUE(out.ends_with("</html>\n")) << out;
+      // The bar takes the colour of the scheme.
+      EXPECT_NE(out.find("<header class=\"bar\"><svg class=\"bar-colour\" aria-hidden=\"true\"><rect "
+                         "width=\"100%\" height=\"100%\" fill=\"#1f4e79\"/></svg>"),
+                std::string::npos);
     }
   }
-  EXPECT_EQ(pages, 14);
+  EXPECT_EQ(pages, 71);
 }
 
 // Every page of the signed-in road says who is signed in and how to sign

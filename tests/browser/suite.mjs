@@ -318,6 +318,233 @@ describe('administration', () => {
   });
 });
 
+// The administration's settings pages and rule editors: every page styled,
+// fields added against the case table, status names and colours reaching the
+// help desk's pages, rules written under their names, and a page that another
+// save overtook refused.
+describe('administration pages', () => {
+  const tkObj = () => fs.readFileSync(configFile('tk_obj'), 'utf8');
+  const backupsOf = (name) => fs.readdirSync(path.join(home, 'tmp')).filter((f) => f.startsWith(`${name}.`));
+  const admin = async (word, name) => {
+    await page.goto(`${up}?KIVACTION=${encodeURIComponent(word)}`);
+    await checkPage(name);
+  };
+  // Submits the form of the button and waits for the page it leads to.
+  const submit = async (button) => {
+    await Promise.all([page.waitForNavigation(), page.click(button)]);
+    await page.waitForLoadState('load');
+  };
+
+  test('every page of the administration is styled and complete', async () => {
+    await page.goto(`${up}?KIVACTION=admin`);
+    await checkPage('admin-pages');
+    const links = await page.$$eval('ul.links a', (as) => as.map((a) => [a.id, a.getAttribute('href')]));
+    assert.ok(links.length >= 18, `${links.length} links on the administration page`);
+    for (const [id, href] of links) {
+      if (id === 'security') continue;  // with logins on, below
+      await page.goto(new URL(href, `${up}`).toString());
+      await checkPage(`admin-${id}`);
+      assert.ok((await page.textContent('h1')).length > 0, id);
+      assert.doesNotMatch(await page.textContent('body'), /not built yet|Cannot open/, id);
+    }
+    for (const word of ['NewNotificationRule', 'NewAutoAssignRule', 'NewWorkflowRule', 'NewAlarmRule',
+      'DatabaseSettings']) {
+      await admin(word, `admin-${word}`);
+    }
+    // No page shows the database password.
+    assert.doesNotMatch(await page.content(), /odbc_pass\.VALUE" value=/);
+  });
+
+  test('a field is added once its column exists, and a menu gains a choice', async () => {
+    await admin('List Fields', 'fields');
+    const names = await page.$$eval('#fields td.name', (tds) => tds.map((t) => t.textContent));
+    assert.ok(names.includes('case_num') && !names.includes('id_num'), names.join(','));
+
+    const addFlat = async (name, shot) => {
+      await admin('newfield', `${shot}-form`);
+      await page.fill('#flat_name', name);
+      await page.fill('#flat_title', 'Room');
+      await submit('#add_flat');
+      await checkPage(shot, { refusal: true });
+    };
+    const before = tkObj();
+    const tkBackups = backupsOf('tk_obj').length;
+    // A field without its column, and a name that is no column name, are
+    // refused and change nothing.
+    await addFlat('nosuch', 'field-no-column');
+    assert.match(await page.innerText('body'), /The case table has no column of that name/);
+    await addFlat('Room', 'field-bad-name');
+    assert.match(await page.textContent('body'), /Bad field name 'Room'/);
+    assert.equal(tkObj(), before);
+    assert.equal(backupsOf('tk_obj').length, tkBackups);
+
+    sql('alter table cases add column room varchar(80)');
+    await admin('newfield', 'field-form');
+    await page.fill('#flat_name', 'room');
+    await page.fill('#flat_title', 'Room');
+    await submit('#add_flat');
+    await page.waitForSelector('#saved');
+    await checkPage('field-added');
+    assert.match(tkObj(), /\tNAME=room\n\tDBKEY=room\n\tTITLE=Room\n/);
+    assert.equal(backupsOf('tk_obj').length, tkBackups + 1);
+
+    // A case sent with the new field keeps its value.
+    const sent = await page.request.post(kepa, { form: { KIVACTION: 'add', 'submitted_by.VALUE': 'Dan Example',
+      'problem.VALUE': 'The projector flickers.', 'room.VALUE': '12' } });
+    assert.match(await sent.text(), /Your case number is/);
+    assert.equal(sql("select room from cases where submitted_by = 'Dan Example'"), '12\n');
+
+    // A new choice of a menu shows on the add form at once; the default stays.
+    await page.goto(`${up}?KIVACTION=modfield&dbkey_name.VALUE=category`);
+    await checkPage('field-category');
+    const choices = await page.inputValue('#choices');
+    await page.fill('#choices', `${choices.trimEnd()}\nPrinters`);
+    await submit('#save');
+    await page.waitForSelector('#saved');
+    await checkPage('field-category-saved');
+    await page.goto(`${kepa}?KIVACTION=addform`);
+    await checkPage('add-with-printers');
+    const items = await page.$$eval('#category option', (os) => os.map((o) => o.textContent.trim()));
+    assert.deepEqual(items, ['Other', 'Hardware', 'Software', 'Network', 'Account', 'Printers']);
+    assert.equal(await page.$eval('#category', (s) => s.value.trim()), 'Other');
+  });
+
+  test('a status name and a colour reach the help desk', async () => {
+    // The status menu gains the new name, the open status takes it.
+    await page.goto(`${up}?KIVACTION=modfield&dbkey_name.VALUE=status`);
+    await checkPage('field-status');
+    await page.fill('#choices', `New\n${(await page.inputValue('#choices')).trimEnd()}`);
+    await submit('#save');
+    const tkBackups = backupsOf('tk_obj').length;
+    const ceBackups = backupsOf('ce_obj').length;
+    await admin('StatusOpen', 'status-open');
+    assert.equal(await page.inputValue('#status'), 'Open');
+    await page.fill('#status', 'New');
+    await submit('#save');
+    await page.waitForSelector('#saved');
+    await checkPage('status-open-saved');
+    assert.match(tkObj(), /\tNAME=open_state\n\tVALUE=New\n/);
+
+    await admin('setupcolortop', 'colors');
+    assert.equal(await page.inputValue('#admin_color'), '#1f4e79');
+    await page.fill('#admin_color', '#aa3300');
+    await submit('#save');
+    await page.waitForSelector('#saved');
+    await checkPage('colors-saved');
+    assert.match(tkObj(), /\tNAME=color_scheme\n\tVALUE=header-aa3300\^\$\n/);
+    assert.match(fs.readFileSync(configFile('ce_obj'), 'utf8'), /\tNAME=color_scheme\n\tVALUE=header-aa3300\^\$\n/);
+    assert.equal(backupsOf('tk_obj').length, tkBackups + 2);
+    assert.equal(backupsOf('ce_obj').length, ceBackups + 1);
+
+    await page.goto(`${kepa}?KIVACTION=start`);
+    await checkPage('start-coloured');
+    assert.equal(await page.$eval('.bar-colour rect', (r) => r.getAttribute('fill')), '#aa3300');
+    assert.equal(await page.$eval('.bar-colour rect', (r) => getComputedStyle(r).fill), 'rgb(170, 51, 0)');
+    await page.click('#report');
+    await page.waitForURL(/KIVACTION=addform/);
+    await page.fill('#submitted_by', 'Eve Example');
+    await page.fill('#problem', 'The scanner is slow.');
+    await page.click('#submit');
+    await page.waitForSelector('#added');
+    await checkPage('added-new');
+    assert.equal((await page.textContent('#status')).trim(), 'New');
+  });
+
+  test('mail and assignment rules are written, listed, modified and deleted', async () => {
+    await admin('NewNotificationRule', 'mail-rule-new');
+    await page.selectOption('select[name=mm_category]', ['Hardware', 'Network']);
+    await page.fill('#receiver', 'ann@example.org,bob@example.org');
+    await page.fill('#subject', 'Hardware case {case_num}');
+    await page.fill('#body', 'A hardware case came in.\nSee {case_num}.');
+    await submit('#save');
+    await page.waitForSelector('#saved');
+    await checkPage('mail-rule-saved');
+    const rule = 'maillist_category^$:1';
+    let tk = tkObj();
+    assert.ok(tk.includes(`\tNAME=${rule}\n\tVALUE=Hardware^@Network^$\n\tCONTROL=message_category^$:1\n` +
+      '\tTITLE=ann@example.org^@bob@example.org^$\n'), tk);
+    assert.ok(tk.includes('\tNAME=message_category^$:1\n\tCONTROL=Hardware case {case_num}\n' +
+      '\tTITLE=A hardware case came in.{n}\\\nSee {case_num}.\n'), tk);
+
+    await admin('NewAutoAssignRule', 'assign-rule-new');
+    await page.selectOption('select[name=mm_category]', ['Hardware']);
+    await page.fill('#receiver', 'bob');
+    await submit('#save');
+    await page.waitForSelector('#saved');
+    await checkPage('assign-rule-saved');
+    assert.ok(tkObj().includes('\tNAME=autoassign_category^$:1\n\tVALUE=Hardware^$\n\tTITLE=bob^$\n'));
+    await page.click('#list');
+    await checkPage('assign-rules');
+    assert.match(await page.textContent('#rules'), /Category:Hardware\s+bob/);
+
+    await admin('ListMailObject', 'mail-rules');
+    assert.match(await page.textContent('#rules'), /Category:Hardware,Network\s+ann@example.org,bob@example.org/);
+    await Promise.all([page.waitForNavigation(), page.click('#rules a.modify')]);
+    await checkPage('mail-rule-modify');
+    assert.equal(await page.inputValue('#receiver'), 'ann@example.org,bob@example.org');
+    assert.deepEqual(await page.$$eval('select[name=mm_category] option:checked', (os) => os.map((o) => o.textContent)),
+      ['Hardware', 'Network']);
+    await page.fill('#receiver', 'carol@example.org');
+    await submit('#save');
+    await page.waitForSelector('#saved');
+    await checkPage('mail-rule-modified');
+    tk = tkObj();
+    assert.ok(tk.includes('\tTITLE=carol@example.org^$\n'), tk);
+    assert.equal(tk.match(/NAME=message_/g).length, 1, 'no old message object stays');
+
+    await page.click('#list');
+    await checkPage('mail-rules-after');
+    await Promise.all([page.waitForNavigation(), page.click('#rules a.delete')]);
+    await checkPage('mail-rule-delete');
+    await submit('#delete');
+    await page.waitForSelector('#saved');
+    await checkPage('mail-rule-deleted');
+    tk = tkObj();
+    assert.doesNotMatch(tk, /NAME=maillist_|NAME=message_/);
+    assert.match(tk, /NAME=autoassign_category/);
+  });
+
+  test('a page that another save overtook cannot overwrite it, and a GET changes nothing', async () => {
+    const other = await context.newPage();
+    watch(other);
+    try {
+      await other.goto(`${up}?KIVACTION=StatusOpen`);
+      await admin('StatusOpen', 'status-first');
+      await page.fill('#status', 'Open');
+      await submit('#save');
+      await page.waitForSelector('#saved');
+      await checkPage('status-first-saved');
+      const saved = tkObj();
+      assert.match(saved, /\tNAME=open_state\n\tVALUE=Open\n/);
+      await other.fill('#status', 'Reopened');
+      await Promise.all([other.waitForNavigation(), other.click('#save')]);
+      assert.match(await other.innerText('body'), /Someone else saved a change after this\s+page was loaded; nothing was saved/);
+      assert.equal(tkObj(), saved);
+    } finally {
+      await other.close();
+      documents.length = 0;
+      problems.length = 0;
+    }
+    const saved = tkObj();
+    await page.goto(`${up}?KIVACTION=mod_openstatus&open_state.VALUE=Evil`);
+    await checkPage('status-by-get', { refusal: true });
+    assert.match(await page.innerText('body'), /The administration takes changes only\s+from its own pages/);
+    assert.equal(tkObj(), saved);
+  });
+
+  test('the security page, with logins on', async () => {
+    fs.writeFileSync(configFile('login_config'),
+      'kepa.cgi_REG=self\nkepa.cgi_AUTH=PASSR\nup.cgi_REG=self\nup.cgi_AUTH=NONE\n');
+    try {
+      await admin('Security Settings', 'security');
+      const rows = await page.$$eval('#security tbody tr', (trs) => trs.map((t) => t.cells[0].textContent));
+      assert.ok(rows.includes('room') && !rows.includes('id_num'), rows.join(','));
+    } finally {
+      fs.rmSync(configFile('login_config'), { force: true });
+    }
+  });
+});
+
 describe('logins', () => {
   // Logins are switched on as the README says: login_config in the home, and
   // a rerun of the demo, after which the index offers the sign-in.

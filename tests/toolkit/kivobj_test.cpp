@@ -1,5 +1,5 @@
 // The object store: keys, lookups along a list, setting and casting, the
-// name index under appends and renames, and the dump.
+// name index under appends, renames and removals, and the dump.
 #include <gtest/gtest.h>
 
 #include "support/testsupport.h"
@@ -180,7 +180,7 @@ std::optional<std::string> walk(const objlist& l, const std::string& key) {
   return std::nullopt;
 }
 
-TEST_F(ObjStore, IndexAgreesWithAWalkUnderAppendsAndRenames) {
+TEST_F(ObjStore, IndexAgreesWithAWalkUnderAppendsRenamesAndRemovals) {
   const char* names[] = {"a", "b", "c", ""};
   const char* words[] = {"NAME", "VALUE", "TITLE"};
   unsigned seed = 12345;
@@ -194,8 +194,9 @@ TEST_F(ObjStore, IndexAgreesWithAWalkUnderAppendsAndRenames) {
       std::string name = names[pick(4)], word = words[pick(3)];
       std::string text = pick(4) ? std::string(names[pick(3)]) : std::string();
       if (word != "NAME" && !text.empty()) text += std::to_string(step);
-      switch (pick(4)) {
+      switch (pick(5)) {
         case 0: adduniqobj(&l, name + "." + word, text); break;
+        case 3: if (l.size() > 1) removeobj(&l, &l[1 + pick(static_cast<unsigned>(l.size() - 1))]); break;
         case 1: {
           auto o = getnewobj();
           modattrib(o.get(), attr::NAME, name);
@@ -213,6 +214,37 @@ TEST_F(ObjStore, IndexAgreesWithAWalkUnderAppendsAndRenames) {
         }
     }
   }
+}
+
+// A removed object leaves the list and its index; the objects behind it
+// move up; the caller keeps it and may add it again. The head, objects of
+// another list and absent ones are not removed.
+TEST_F(ObjStore, RemovalTakesTheObjectOutOfListAndIndex) {
+  kivobj* a1 = add({{attr::NAME, "a"}, {attr::VALUE, "first"}});
+  add({{attr::NAME, "b"}, {attr::VALUE, "b"}});
+  add({{attr::NAME, "a"}, {attr::VALUE, "second"}});
+  std::unique_ptr<kivobj> taken = removeobj(&list_, a1);
+  ASSERT_EQ(taken.get(), a1);
+  EXPECT_EQ(taken->value(), "first");
+  EXPECT_EQ(names(list_), (std::vector<std::string>{std::string(kHeadName), "b", "a"}));
+  EXPECT_EQ(get("a.VALUE"), "second");
+  EXPECT_EQ(list_.find("a"), &list_[2]);
+  // Renames and appends after a removal keep the index right.
+  modattrib(&list_[1], attr::NAME, "a");
+  EXPECT_EQ(get("a.VALUE"), "b");
+  kivobj* back = addobj(&list_, std::move(taken));
+  EXPECT_EQ(back, a1);
+  EXPECT_EQ(names(list_), (std::vector<std::string>{std::string(kHeadName), "a", "a", "a"}));
+  EXPECT_EQ(removeobj(&list_, list_.find("a"))->value(), "b");
+  EXPECT_EQ(get("a.VALUE"), "second");
+
+  objlist other;
+  EXPECT_EQ(removeobj(&other, a1), nullptr);
+  EXPECT_EQ(removeobj(&list_, &list_[0]), nullptr);
+  EXPECT_EQ(removeobj(&list_, nullptr), nullptr);
+  EXPECT_EQ(removeobj(nullptr, a1), nullptr);
+  EXPECT_EQ(list_.size(), 3u);
+  EXPECT_EQ(list_[0].name(), kHeadName);
 }
 
 TEST_F(ObjStore, EmptyValueUncoversTheNextNamesake) {
