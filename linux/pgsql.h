@@ -1,6 +1,7 @@
 // The PostgreSQL driver: the driver interface's back end of the Linux
 // programs, on the PostgreSQL client library (libpq). Like the ODBC layer it
-// connects for every call, runs one statement and leaves its results in
+// connects for every call (the calls of one record operation share one
+// connection), runs one statement and leaves its results in
 // driver_results(); column names keep their case here.
 #pragma once
 
