@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "data/sql_pars.h"
 #include "data/webhandle_db.h"
 #include "platform/state.h"
 #include "toolkit/kivcgitrace.h"
@@ -225,6 +226,8 @@ int pq_exec(const std::string& dbName, const std::string& statement) {
 
 std::string infostatement(const std::string& statement) {
   if (statement.find("and") == std::string::npos) return statement;
+  // The generator's describe already yields no rows.
+  if (statement.ends_with(std::string(" and ") + kNoRows)) return statement;
   size_t from = statement.find("from ");
   if (from == std::string::npos) return statement;
   size_t comma = statement.find(',', from + 5);

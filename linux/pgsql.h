@@ -30,7 +30,8 @@ int pq_exec(const std::string& dbName, const std::string& statement);
 int pq_infoexec(const std::string& dbName, const std::string& statement);
 
 // The statement pq_infoexec runs: a join ("... from t1,t2 ... and ...") gets
-// " and t1.id_num=0" so that describing it yields no rows.
+// " and t1.id_num=0" so that describing it yields no rows, unless it ends in
+// the generator's condition that is never true (kNoRows) already.
 std::string infostatement(const std::string& statement);
 
 // A date text of the server's "Postgres" style ("Thu Mar 01 10:00:00 2001 UTC")
