@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cstring>
 #include <ctime>
 #include <vector>
@@ -64,8 +65,9 @@ struct OdbcConn {
   int exitCode = 0;
   // The statement, for the error messages.
   std::string statement;
-  // A reused buffer for text values.
+  // Reused buffers: the pieces of a text value, and the row being written.
   std::string valbuf;
+  std::string rowbuf;
 };
 
 // The I/O record: only the statement and the output stream matter; the rest
@@ -559,7 +561,10 @@ Value fetch_value(OdbcConn& c, SQLHSTMT stmt, SQLUSMALLINT i, const OdbcColumn& 
       // and its driver cuts them to 32 bits without a word when asked to.
       SQLBIGINT n = 0;
       Value v = get_fixed(c, stmt, i, SQL_C_SBIGINT, n);
-      if (v.text) v.text = sformat("%lld", static_cast<long long>(n));
+      if (v.text) {
+        char digits[24];
+        v.text->assign(digits, std::to_chars(digits, digits + sizeof digits, static_cast<long long>(n)).ptr);
+      }
       return v;
     }
     case SQL_FLOAT:
@@ -600,23 +605,27 @@ Value fetch_value(OdbcConn& c, SQLHSTMT stmt, SQLUSMALLINT i, const OdbcColumn& 
   }
 }
 
-// Writes the current row to the scratch file. False when a value could not
-// be fetched.
+// Writes the current row to the scratch file, in one piece: its values as
+// addd writes them (an empty value as nothing), the separators and the row
+// end. False when a value could not be fetched.
 bool putrow(OdbcConn& c, SQLHSTMT stmt) {
   int mss = settings().mssqlflag;
   bool trim = mss == 1 || mss == 2 || mss == 4;
+  std::string& row = c.rowbuf;
+  row.clear();
   for (size_t k = 0; k < c.columns.size(); ++k) {
     Value v = fetch_value(c, stmt, static_cast<SQLUSMALLINT>(k + 1), c.columns[k]);
     if (v.failed) return false;
     if (!v.text) {
-      addd(kEmptyCol);
+      row += kEmptyCol;
     } else {
       if (trim) trimspace(*v.text);
-      addd(*v.text);
+      row += *v.text;
     }
-    if (k + 1 < c.columns.size()) addd(kColSep);
+    if (k + 1 < c.columns.size()) row += kColSep;
   }
-  dollard();
+  row += kRowEnd;
+  addd(row);
   return true;
 }
 

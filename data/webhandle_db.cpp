@@ -34,6 +34,8 @@ void reset_driver_results() {
 
 namespace {
 
+constexpr size_t kScratchBuffer = 64 * 1024;
+
 // Opens the scratch file for reading and writing, truncated. It is private to
 // this process: created with mode 0600 and never through a symbolic link.
 FilePtr create_scratch(const std::string& path) {
@@ -44,7 +46,10 @@ FilePtr create_scratch(const std::string& path) {
     int e = errno;
     ::close(fd);
     errno = e;
+    return nullptr;
   }
+  // A result of many rows goes out in few writes.
+  std::setvbuf(f, nullptr, _IOFBF, kScratchBuffer);
   return FilePtr(f);
 }
 
