@@ -3,13 +3,17 @@
 // for a fixed time after a warm-up, every answer checked to be the whole
 // page. Prints one table row per request and concurrency: requests per
 // second, mean, median and 95th percentile of the latency in milliseconds.
+// The requests: floor (a bare C CGI program), start (the start page),
+// addform (the add form), add (an add), insertfloor (a C CGI program that
+// connects, inserts one case and disconnects: the floor under an add).
 //
-// usage: node request_load.mjs <base URL> <road> [seconds per run]
+// usage: node request_load.mjs <base URL> <label> [seconds per run] [request...]
+// (default requests: floor start addform add)
 import http from 'node:http';
 
-const [base, road, secondsArg] = process.argv.slice(2);
+const [base, road, secondsArg, ...chosen] = process.argv.slice(2);
 if (!base || !road) {
-  console.error('usage: node request_load.mjs <base URL> <road> [seconds per run]');
+  console.error('usage: node request_load.mjs <base URL> <label> [seconds per run] [request...]');
   process.exit(2);
 }
 const seconds = Number(secondsArg ?? 5);
@@ -28,12 +32,21 @@ const addBody = new URLSearchParams({
   'sa_e_mail.VALUE': '',
 }).toString();
 
-const requests = [
-  { name: 'trivial CGI (floor)', url: `${base}/cgi-bin/bare.cgi`, expect: /<html><body><\/body><\/html>/ },
-  { name: 'start page', url: `${kepa}?KIVACTION=start`, expect: /Welcome to the help desk[\s\S]*<\/html>/ },
-  { name: 'add form', url: `${kepa}?KIVACTION=addform`, expect: /id="addform"[\s\S]*<\/html>/ },
-  { name: 'add', url: kepa, body: addBody, expect: /id="case_num">\d+<\/strong>[\s\S]*<\/html>/ },
-];
+const all = {
+  floor: { name: 'trivial CGI (floor)', url: `${base}/cgi-bin/bare.cgi`, expect: /<html><body><\/body><\/html>/ },
+  start: { name: 'start page', url: `${kepa}?KIVACTION=start`, expect: /Welcome to the help desk[\s\S]*<\/html>/ },
+  addform: { name: 'add form', url: `${kepa}?KIVACTION=addform`, expect: /id="addform"[\s\S]*<\/html>/ },
+  add: { name: 'add', url: kepa, body: addBody, expect: /id="case_num">\d+<\/strong>[\s\S]*<\/html>/ },
+  insertfloor: { name: 'insert CGI (floor)', url: `${base}/cgi-bin/insert.cgi`,
+    expect: /<html><body>inserted<\/body><\/html>/ },
+};
+const names = chosen.length ? chosen : ['floor', 'start', 'addform', 'add'];
+const unknown = names.filter((n) => !all[n]);
+if (unknown.length) {
+  console.error(`request_load: no request ${unknown.join(', ')}`);
+  process.exit(2);
+}
+const requests = names.map((n) => all[n]);
 
 function send(agent, r) {
   return new Promise((resolve, reject) => {
@@ -83,7 +96,7 @@ const num = (x, d = 1) => x.toFixed(d).padStart(8);
 for (const r of requests) {
   for (const clients of [1, 8]) {
     const s = await run(r, clients);
-    console.log(`| ${pad(road, 10)} | ${pad(r.name, 20)} | ${String(clients).padStart(2)} | ${num(s.rate)} | `
+    console.log(`| ${pad(road, 18)} | ${pad(r.name, 20)} | ${String(clients).padStart(2)} | ${num(s.rate)} | `
       + `${num(s.mean, 2)} | ${num(s.p50, 2)} | ${num(s.p95, 2)} | ${String(s.n).padStart(6)} |`);
   }
 }

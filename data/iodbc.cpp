@@ -2,6 +2,9 @@
 // fill the connection record, connect with a connection text, run the
 // statement, fetch its rows into the scratch file by column type (or, for a
 // describe, write the one row of type names), disconnect, read the rows back.
+// Inside a record operation (OperationConnection) a call that went well keeps
+// its connection, and the next call to the same data source, user and
+// password runs on it instead of connecting again.
 // The environment is allocated with SQLAllocEnv, so that the driver manager
 // treats this program as an ODBC 2 application (2.x states, SQL_DATE types).
 // The driver manager is loaded at the first call (data/odbcdm.h); when it
@@ -10,6 +13,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cstring>
 #include <ctime>
 #include <vector>
@@ -18,6 +22,7 @@
 #include "data/odbcdm.h"
 #include "data/webhandle_db.h"
 #include "platform/output.h"
+#include "platform/state.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivsettings.h"
 #include "toolkit/rowcol.h"
@@ -60,8 +65,9 @@ struct OdbcConn {
   int exitCode = 0;
   // The statement, for the error messages.
   std::string statement;
-  // A reused buffer for text values.
+  // Reused buffers: the pieces of a text value, and the row being written.
   std::string valbuf;
+  std::string rowbuf;
 };
 
 // The I/O record: only the statement and the output stream matter; the rest
@@ -301,6 +307,83 @@ void odbc_shutdown(OdbcConn& c) {
   c.henv = SQL_NULL_HENV;
 }
 
+// ---- the connection kept for a record operation ---------------------------
+
+// A connection that a call of a record operation left open: its handles, what
+// the driver offers on it, and the values it was made with, which the next
+// call must share to run on it. The login time-out is not among them: it
+// counts only while connecting, and the statement time-out is set on each
+// statement.
+struct KeptConnection {
+  OdbcConn conn;
+  bool open = false;
+};
+
+void reset_kept_connection();
+
+KeptConnection& kept_connection() {
+  static KeptConnection k;
+  KIV_REGISTER_RESET(&reset_kept_connection);
+  return k;
+}
+
+void close_kept_connection() {
+  KeptConnection& k = kept_connection();
+  if (!k.open) return;
+  odbc_shutdown(k.conn);
+  k = KeptConnection{};
+}
+
+void reset_kept_connection() { close_kept_connection(); }
+
+bool same_login(const OdbcConn& a, const OdbcConn& b) {
+  return a.dm == b.dm && a.pDSN == b.pDSN && a.pDB == b.pDB && a.pUID == b.pUID && a.pPWD == b.pPWD;
+}
+
+// Moves the kept connection into the call's record when the call may use it;
+// one it may not use is closed. True when the call runs on it.
+bool take_kept_connection(OdbcConn& c) {
+  KeptConnection& k = kept_connection();
+  if (!k.open) return false;
+  if (!connection_shared() || !same_login(k.conn, c)) {
+    close_kept_connection();
+    return false;
+  }
+  c.henv = k.conn.henv;
+  c.hdbc = k.conn.hdbc;
+  c.moreResults = k.conn.moreResults;
+  c.setConnectOption = k.conn.setConnectOption;
+  c.setStmtOption = k.conn.setStmtOption;
+  c.firstConnect = 0;
+  c.driverConnect = k.conn.driverConnect;
+  k = KeptConnection{};
+  return true;
+}
+
+// After a call: keeps its connection for the next call of the record
+// operation when the call went well, else disconnects.
+void keep_or_shutdown(OdbcConn& c, bool went_well) {
+  if (!went_well || !connection_shared()) {
+    odbc_shutdown(c);
+    return;
+  }
+  KeptConnection& k = kept_connection();
+  k.conn.dm = c.dm;
+  k.conn.pDSN = c.pDSN;
+  k.conn.pDB = c.pDB;
+  k.conn.pUID = c.pUID;
+  k.conn.pPWD = c.pPWD;
+  k.conn.henv = c.henv;
+  k.conn.hdbc = c.hdbc;
+  k.conn.moreResults = c.moreResults;
+  k.conn.setConnectOption = c.setConnectOption;
+  k.conn.setStmtOption = c.setStmtOption;
+  k.conn.driverConnect = c.driverConnect;
+  k.open = true;
+  c.henv = SQL_NULL_HENV;
+  c.hdbc = SQL_NULL_HDBC;
+}
+
 // One trace line per field of both records. The password is never shown.
 void trace_records(const OdbcConn& c, const OdbcIo& io) {
   if (!reqctx().kivdebug) return;
@@ -421,22 +504,36 @@ Value get_fixed(OdbcConn& c, SQLHSTMT stmt, SQLUSMALLINT i, SQLSMALLINT ctype, T
   return Value{std::string(), false};
 }
 
+// The first piece a text value is fetched in: room for a value as long as
+// the column's precision (two characters a byte for binary columns), at most
+// kFirstPiece bytes. A driver may fill or pad whatever length it is given, so
+// a value is never offered more room than it is likely to need; a longer one
+// comes in a second piece of the length the driver tells.
+constexpr size_t kFirstPiece = 256;
+
+size_t first_piece(const OdbcColumn& col) {
+  SQLULEN chars = col.precision;
+  if (col.type == SQL_BINARY || col.type == SQL_VARBINARY || col.type == SQL_LONGVARBINARY) chars *= 2;
+  if (chars == 0 || chars >= kFirstPiece) return kFirstPiece;
+  return std::max<size_t>(static_cast<size_t>(chars) + 1, 16);
+}
+
 // A value fetched as text, in as many pieces as it takes.
 Value get_text(OdbcConn& c, SQLHSTMT stmt, SQLUSMALLINT i, const OdbcColumn& col) {
   std::string& buf = c.valbuf;
-  size_t want = std::clamp<size_t>(static_cast<size_t>(std::min<SQLULEN>(col.precision, 65536)) * 2 + 1, 256, 65537);
-  if (buf.size() < want) buf.assign(want, '\0');
+  size_t piece = first_piece(col);
+  if (buf.size() < piece) buf.resize(piece);
   std::string v;
   for (;;) {
     SQLLEN ind = 0;
-    SQLRETURN rc = c.dm->SQLGetData(stmt, i, SQL_C_CHAR, buf.data(), static_cast<SQLLEN>(buf.size()), &ind);
+    SQLRETURN rc = c.dm->SQLGetData(stmt, i, SQL_C_CHAR, buf.data(), static_cast<SQLLEN>(piece), &ind);
     if (rc == SQL_NO_DATA) break;
     if (!ok(rc)) {
       odbc_reporterrors(c, rc, stmt);
       return Value{std::nullopt, true};
     }
     if (ind == SQL_NULL_DATA) return Value{};
-    size_t room = buf.size() - 1;
+    size_t room = piece - 1;
     bool whole = rc == SQL_SUCCESS || (ind != SQL_NO_TOTAL && static_cast<size_t>(ind) <= room);
     size_t got = room;
     if (ind != SQL_NO_TOTAL && whole) got = std::min(static_cast<size_t>(ind), room);
@@ -446,10 +543,10 @@ Value get_text(OdbcConn& c, SQLHSTMT stmt, SQLUSMALLINT i, const OdbcColumn& col
       if (rc == SQL_SUCCESS_WITH_INFO) odbc_reporterrors(c, rc, stmt);
       break;
     }
-    // Cut off: what is left comes with the next call, into a buffer that can
-    // take it when the driver told its length.
-    size_t left = ind == SQL_NO_TOTAL ? buf.size() * 2 : static_cast<size_t>(ind) - got + 1;
-    if (left > buf.size()) buf.assign(left, '\0');
+    // Cut off: what is left comes with the next call, in one piece when the
+    // driver told its length, else in pieces twice as long each time.
+    piece = ind == SQL_NO_TOTAL ? piece * 2 : static_cast<size_t>(ind) - got + 1;
+    if (buf.size() < piece) buf.resize(piece);
   }
   return Value{std::move(v), false};
 }
@@ -464,7 +561,10 @@ Value fetch_value(OdbcConn& c, SQLHSTMT stmt, SQLUSMALLINT i, const OdbcColumn& 
       // and its driver cuts them to 32 bits without a word when asked to.
       SQLBIGINT n = 0;
       Value v = get_fixed(c, stmt, i, SQL_C_SBIGINT, n);
-      if (v.text) v.text = sformat("%lld", static_cast<long long>(n));
+      if (v.text) {
+        char digits[24];
+        v.text->assign(digits, std::to_chars(digits, digits + sizeof digits, static_cast<long long>(n)).ptr);
+      }
       return v;
     }
     case SQL_FLOAT:
@@ -505,23 +605,27 @@ Value fetch_value(OdbcConn& c, SQLHSTMT stmt, SQLUSMALLINT i, const OdbcColumn& 
   }
 }
 
-// Writes the current row to the scratch file. False when a value could not
-// be fetched.
+// Writes the current row to the scratch file, in one piece: its values as
+// addd writes them (an empty value as nothing), the separators and the row
+// end. False when a value could not be fetched.
 bool putrow(OdbcConn& c, SQLHSTMT stmt) {
   int mss = settings().mssqlflag;
   bool trim = mss == 1 || mss == 2 || mss == 4;
+  std::string& row = c.rowbuf;
+  row.clear();
   for (size_t k = 0; k < c.columns.size(); ++k) {
     Value v = fetch_value(c, stmt, static_cast<SQLUSMALLINT>(k + 1), c.columns[k]);
     if (v.failed) return false;
     if (!v.text) {
-      addd(kEmptyCol);
+      row += kEmptyCol;
     } else {
       if (trim) trimspace(*v.text);
-      addd(*v.text);
+      row += *v.text;
     }
-    if (k + 1 < c.columns.size()) addd(kColSep);
+    if (k + 1 < c.columns.size()) row += kColSep;
   }
-  dollard();
+  row += kRowEnd;
+  addd(row);
   return true;
 }
 
@@ -685,18 +789,25 @@ int odbc_call(const char* what, int timeout, const std::string& database, const 
   odbc_init(c, io, timeout, database, statement);
   int result = 0;
   c.dm = odbcdm::driver_manager();
+  bool reused = c.dm && take_kept_connection(c);
   if (!c.dm) {
     report_unloaded(statement);
     result = -2;
-  } else if (!odbc_startup(c)) {
+  } else if (!reused && !odbc_startup(c)) {
     kivtrace("Bad startup\n");
     result = -2;
   } else {
+    if (reused) {
+      count_connection_reused();
+      kivtrace("on the connection of the operation's earlier call\n");
+    } else {
+      count_connection_opened();
+    }
     if ((describe ? odbc_infosql(c, io) : odbc_execsql(c, io)) != 0) {
       kivtrace("Bad Exec\n");
       result = -3;
     }
-    odbc_shutdown(c);
+    keep_or_shutdown(c, result == 0);
     if (describe) {
       if (!readback_odbcfile() && result == 0) result = -3;
       const DriverResults& r = driver_results();
@@ -735,12 +846,14 @@ int kivodbcinfo(const char*, int timeout, const std::string& database, const std
   return odbc_call("kivodbcinfo", timeout, database, statement, true);
 }
 
+void close_kept() { close_kept_connection(); }
+
 }  // namespace kiv::iodbc
 
 namespace kiv {
 
 const DbDriver& odbc_driver() {
-  static const DbDriver d{"odbc", &iodbc::kivodbcexec, &iodbc::kivodbcinfo};
+  static const DbDriver d{"odbc", &iodbc::kivodbcexec, &iodbc::kivodbcinfo, &iodbc::close_kept};
   return d;
 }
 

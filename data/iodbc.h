@@ -21,6 +21,9 @@ int kivodbcexec(const char* host, int timeout, const std::string& database,
 int kivodbcinfo(const char* host, int timeout, const std::string& database,
                 const std::string& statement);
 
+// Closes the connection kept for the calls of a record operation, if any.
+void close_kept();
+
 // True when a value can stand in a connection text as it is: it holds no
 // ";", "{" or "}" and neither begins nor ends with a blank. Drivers differ in
 // how (and whether) they read braced values, so no value is braced.

@@ -133,12 +133,14 @@ std::optional<dbconfig_node> mk_dbconfig_node(const std::string& database, const
                                               std::optional<std::string_view> keys) {
   if (!sql_table_ok(table)) return std::nullopt;
   const std::optional<std::string>& join = settings().join_condition;
+  // The describe needs the result's columns only: a condition that is never
+  // true keeps the driver from fetching the table's rows with them.
   std::string statement;
   if (set(join)) {
     if (!sqlpars::join_ok(*join)) return std::nullopt;
-    statement = sformat("select * from %s where %s", table, *join);
+    statement = sformat("select * from %s where (%s) and %s", table, *join, kNoRows);
   } else {
-    statement = sformat("select * from %s", table);
+    statement = sformat("select * from %s where %s", table, kNoRows);
   }
   if (kivodbcinfo(nullptr, 15, database, statement) != 0) return std::nullopt;
   const DriverResults& r = driver_results();
@@ -161,11 +163,15 @@ int gen_insert_query(const std::string& database, const std::string& table, std:
                      std::string_view keys) {
   std::optional<dbconfig_node> node = mk_dbconfig_node(database, table, keys);
   if (!node) return relation_failed("gen_insert_query", table);
+  return gen_insert_query(*node, data, keys);
+}
+
+int gen_insert_query(const dbconfig_node& node, std::string_view data, std::string_view keys) {
   SqlBuffers& b = sqlbuf();
   b.dateop = 0;
   bool access = settings().mssqlflag == 0;
   std::string attr_list, values;
-  for (const dbconfig_column& col : node->columns) {
+  for (const dbconfig_column& col : node.columns) {
     std::string value;
     bool bare = col.type == kIntColumn || col.type == kFloatColumn;
     if (col.name == kIdNum) {
@@ -191,7 +197,7 @@ int gen_insert_query(const std::string& database, const std::string& table, std:
     attr_list += col.name;
     values += (bare && !access) ? value : sformat("'%s'", value);
   }
-  b.query = sformat("insert into %s (%s) values (%s)", table, attr_list, values);
+  b.query = sformat("insert into %s (%s) values (%s)", node.table, attr_list, values);
   return 0;
 }
 

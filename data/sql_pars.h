@@ -46,10 +46,15 @@ struct dbconfig_node {
   int index_of(std::string_view name) const;
 };
 
-// Describes a table through the driver ("select * from %s", or with the join
-// condition "select * from %s where %s"). With a key row, count is the
-// number of described columns; without, 0. None when the table cannot be
-// described, or when the table text or the join condition is refused.
+// The condition of a describe: never true, so that no row comes with the
+// columns.
+inline constexpr const char* kNoRows = "1 = 0";
+
+// Describes a table through the driver ("select * from %s where 1 = 0", or
+// with the join condition "select * from %s where (%s) and 1 = 0"): the
+// columns of the result, and no row. With a key row, count is the number of
+// described columns; without, 0. None when the table cannot be described, or
+// when the table text or the join condition is refused.
 std::optional<dbconfig_node> mk_dbconfig_node(const std::string& database, const std::string& table,
                                               std::optional<std::string_view> keys);
 
@@ -59,6 +64,9 @@ std::optional<dbconfig_node> mk_dbconfig_node(const std::string& database, const
 // an update or delete without a condition (the reason is in the page).
 int gen_insert_query(const std::string& database, const std::string& table, std::string_view data,
                      std::string_view keys);
+// The insert statement of a table described already (`node`, with its key
+// row): the same statement, without a describe of its own.
+int gen_insert_query(const dbconfig_node& node, std::string_view data, std::string_view keys);
 int gen_retrieve_query(const std::string& database, const std::string& table, std::string_view criteria,
                        std::string_view keys, const std::optional<std::string>& order);
 int gen_modify_query(const std::string& database, const std::string& table, std::string_view alldata,

@@ -35,6 +35,8 @@ void reset_driver_results() {
 
 namespace {
 
+constexpr size_t kScratchBuffer = 64 * 1024;
+
 // Opens the scratch file for reading and writing, truncated. It is private to
 // this process: created with mode 0600 and never through a symbolic link.
 FilePtr create_scratch(const std::string& path) {
@@ -45,7 +47,10 @@ FilePtr create_scratch(const std::string& path) {
     int e = errno;
     ::close(fd);
     errno = e;
+    return nullptr;
   }
+  // A result of many rows goes out in few writes.
+  std::setvbuf(f, nullptr, _IOFBF, kScratchBuffer);
   return FilePtr(f);
 }
 

@@ -1,9 +1,11 @@
 // The four record operations and their entry points. A record operation
 // checks its arguments in a fixed order, has the generator write the
-// statement into sqlbuf().query and runs it through the driver; an add first
-// draws the next id_num from the table's maximum, under a lock in the home so
-// that two adds never draw the same id. The entry points show failures in the
-// page. Nothing is rolled back.
+// statement into sqlbuf().query and runs it through the driver, all its
+// statements on one connection; an add draws the next id_num from the
+// table's maximum and inserts its row under a lock in the home, so that two
+// adds never draw the same id, while the connection and the table's
+// description come before the lock and run side by side with other adds. The
+// entry points show failures in the page. Nothing is rolled back.
 #include "data/webhandle_db_ops.h"
 
 #include <cerrno>
@@ -141,22 +143,36 @@ dberr db_add(std::string_view host, int timeout, const std::string& database, co
   // A row-number column identifies the rows: no id is drawn (and none left
   // over from an earlier add is written).
   bool draw = !(settings().row_number && !settings().row_number->empty());
+  // The lock file is opened before any statement runs (an add that could not
+  // take it fails at once), and locked only while an id is drawn and its row
+  // inserted: no other add can draw the same maximum in between.
   FileLock lock;
-  if (draw) {
-    std::string path = idnum_lockfile();
-    if (!lock.acquire(path)) {
-      int error = errno;
-      return failure(-3, sformat("Can't lock file <%s> errno=%d\n", path, error), std::string("Fix the problem"));
-    }
-  } else {
-    sqlbuf().idnum.clear();
-  }
+  const std::string lockpath = idnum_lockfile();
+  auto lock_failure = [&] {
+    int error = errno;
+    return failure(-3, sformat("Can't lock file <%s> errno=%d\n", lockpath, error), std::string("Fix the problem"));
+  };
+  if (draw && !lock.open(lockpath)) return lock_failure();
+  if (!draw) sqlbuf().idnum.clear();
+  OperationConnection shared;
   for (const std::string& t : tables) {
-    if (draw)
+    std::optional<dbconfig_node> node = mk_dbconfig_node(database, t, keys);
+    if (!node) {
+      kivtrace("db_add: table='%s' RELATION FAILED\n", t);
+      // The maximum comes before the insert: a table it cannot be read from
+      // fails as its query does.
+      if (draw)
+        if (std::optional<dberr> e = draw_idnum(timeout, database, t)) return *e;
+      return cant_generate();
+    }
+    if (draw) {
+      if (!lock.lock()) return lock_failure();
       if (std::optional<dberr> e = draw_idnum(timeout, database, t)) return *e;
-    if (gen_insert_query(database, t, data, keys) != 0) return cant_generate();
+    }
+    if (gen_insert_query(*node, data, keys) != 0) return cant_generate();
     kivtrace("db_add: insert start table='%s' query='%s'\n", t, sqlbuf().query);
     if (std::optional<dberr> e = run(timeout, database)) return *e;
+    lock.unlock();
     kivtrace("db_add: insert end table='%s'\n", t);
   }
   return dberrCreate();
@@ -170,6 +186,8 @@ dberr db_find(std::string_view host, int timeout, const std::string& database, c
   if (std::optional<dberr> e = check_names(database, table)) return *e;
   if (std::optional<dberr> e = check_keys(keys)) return *e;
   if (criteria.empty()) return failure(-2, "NO criteria", std::string("add criteria"));
+  // The describe and the statement on one connection.
+  OperationConnection shared;
   if (gen_retrieve_query(database, table, criteria, keys, order) != 0) return cant_generate();
   kivtrace("db_find: query='%s'\n", sqlbuf().query);
   if (std::optional<dberr> e = run(timeout, database)) return *e;
@@ -189,6 +207,8 @@ dberr db_modify(std::string_view host, int timeout, const std::string& database,
   if (newrec.keys.empty()) return failure(-3, "NO new record key", std::string("add new record key"));
   if (all.keys.empty()) return failure(-4, "NO allrecords key", std::string("add allrecords key"));
   if (all.data.empty()) return failure(-5, "NO allrecords data", std::string("add allrecords data"));
+  // The describe and the statement on one connection.
+  OperationConnection shared;
   if (gen_modify_query(database, table, all.data, all.keys, newrec.data, newrec.keys) != 0) return cant_generate();
   kivtrace("db_modify: query='%s'\n", sqlbuf().query);
   if (std::optional<dberr> e = run(timeout, database)) return *e;
@@ -203,6 +223,8 @@ dberr db_delete(std::string_view host, int timeout, const std::string& database,
   if (std::optional<dberr> e = check_keys(keys)) return *e;
   if (data.empty()) return failure(-2, "NO allrecords", std::string("add allrecords"));
   if (rows.empty() || rows.front() == 0) return failure(-2, "NO d_array", std::string("add d_array"));
+  // The describe and the statement on one connection.
+  OperationConnection shared;
   if (gen_delete_query(database, table, data, keys) != 0) return cant_generate();
   kivtrace("db_delete: query='%s'\n", sqlbuf().query);
   if (std::optional<dberr> e = run(timeout, database)) return *e;

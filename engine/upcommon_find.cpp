@@ -117,13 +117,12 @@ int post_find(findhandle& handle, const findreply& reply, objlist& list) {
     return chart_result(reply, list);
   }
   const std::string result = *reply.keys + *reply.data;
-  const std::string path = gen_tmpdatafile();
-  if (path.empty() || up_writefile(path, result) != 0) {
-    const int e = errno;
-    if (!path.empty()) std::remove(path.c_str());
-    errmsg("Cannot write file <%s> errno=%d \n", path, e);
+  const written_file file = write_tmpdatafile(result);
+  if (!file.written) {
+    errmsg("Cannot write file <%s> errno=%d \n", file.path, errno);
     return -1;
   }
+  const std::string& path = file.path;
   adduniqobj(&list, "findresult.VALUE", result, Origin::record);
   adduniqobj(&list, "hidedatafile.VALUE", path);
   adduniqobj(&list, "findresultnum.VALUE", count);

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "platform/flavour.h"
+#include "platform/output.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivfmt.h"
 #include "toolkit/kivhtml.h"
@@ -42,6 +43,12 @@ int open_exclusive(const std::string& path) {
   return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
 }
 
+// The name of a scratch data file made at `now`, before a number is added.
+std::string tmpdatafile_base(std::time_t now) {
+  return sformat("%s/tmp/tmp_datafile.%d.%d", reqctx().nvhome, static_cast<long long>(now),
+                 static_cast<int>(getpid()));
+}
+
 }  // namespace
 
 int create_exclusive(const std::string& path) {
@@ -65,9 +72,7 @@ numbered_file create_numbered(const std::string& base) {
 }
 
 std::string gen_tmpdatafile(std::time_t now) {
-  const std::string base = sformat("%s/tmp/tmp_datafile.%d.%d", reqctx().nvhome,
-                                   static_cast<long long>(now), static_cast<int>(getpid()));
-  const numbered_file f = create_numbered(base);
+  const numbered_file f = create_numbered(tmpdatafile_base(now));
   std::string made;
   if (f.fd >= 0) {
     ::close(f.fd);
@@ -80,6 +85,24 @@ std::string gen_tmpdatafile(std::time_t now) {
 }
 
 std::string gen_tmpdatafile() { return gen_tmpdatafile(std::time(nullptr)); }
+
+written_file write_tmpdatafile(std::string_view text) {
+  const numbered_file f = create_numbered(tmpdatafile_base(std::time(nullptr)));
+  written_file made;
+  made.path = f.fd >= 0 || errno != EEXIST ? f.path : std::string();
+  last_name() = made.path;
+  if (f.fd < 0) return made;
+  const bool whole = write_all(f.fd, text);
+  const int write_error = errno;
+  const bool closed = ::close(f.fd) == 0;
+  made.written = whole && closed;
+  if (!made.written) {
+    const int e = whole ? errno : write_error;
+    ::unlink(f.path.c_str());
+    errno = e;
+  }
+  return made;
+}
 
 const std::string& last_tmpdatafile() { return last_name(); }
 

@@ -33,6 +33,18 @@ std::string gen_tmpdatafile();
 std::string gen_tmpdatafile(std::time_t now);
 const std::string& last_tmpdatafile();
 
+// A new scratch data file, named and made as gen_tmpdatafile makes it, that
+// holds `text`, written through the descriptor that made it. Nothing reads it
+// before the page that names it is printed, and nothing is lost when a crash
+// takes it, so it is neither copied nor synced. `path` is the name as
+// gen_tmpdatafile gives it; `written` false (errno set, no file left behind)
+// when it could not be made or written whole.
+struct written_file {
+  std::string path;
+  bool written = false;
+};
+written_file write_tmpdatafile(std::string_view text);
+
 // Creates `path` empty and exclusively (mode 0600, never through a link),
 // as create_numbered makes each name it tries. 1: made; 0: the name is
 // taken; -1: it cannot be made for another reason (errno says why).
@@ -64,6 +76,7 @@ std::optional<std::string> up_readfile(const std::string& path);
 // <%s> errno=%d \n" when the text does not all reach the disk (the old file
 // is left as it was).
 int up_writefile(const std::string& path, std::string_view text);
+
 
 // Copies the export template to `copy` line by line, with the line holding
 // "<title>" moved to just after the first line holding "TB{" (and an empty

@@ -1,7 +1,9 @@
 // The PostgreSQL driver on libpq. Each call connects to the named database
 // with the library's defaults and environment, asks for the "Postgres" date
 // style (the form touserdate reads), runs exactly one statement, writes the
-// key row and the rows into the scratch file, and closes the connection.
+// key row and the rows into the scratch file, and closes the connection;
+// inside a record operation (OperationConnection) a call that went well
+// leaves it open for the next call to the same database.
 #include "linux/pgsql.h"
 
 #include <libpq-fe.h>
@@ -12,7 +14,9 @@
 #include <string_view>
 #include <vector>
 
+#include "data/sql_pars.h"
 #include "data/webhandle_db.h"
+#include "platform/state.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivtext.h"
 #include "toolkit/rowcol.h"
@@ -90,6 +94,56 @@ PGconn* pq_connect(const std::string& dbName) {
   return conn;
 }
 
+// The connection a call of a record operation left open (OperationConnection)
+// and the database it is connected to.
+struct KeptConnection {
+  PGconn* conn = nullptr;
+  std::string database;
+};
+
+void close_kept_connection();
+
+KeptConnection& kept_connection() {
+  static KeptConnection k;
+  KIV_REGISTER_RESET(&close_kept_connection);
+  return k;
+}
+
+void close_kept_connection() {
+  KeptConnection& k = kept_connection();
+  exit_nicely(k.conn);
+  k = KeptConnection{};
+}
+
+// The connection of a call: the kept one when this call may use it (inside a
+// record operation, to the same database), else a new one; a kept one that
+// cannot be used is closed. Null (odbcerror filled) when connecting fails.
+PGconn* pq_take(const std::string& dbName) {
+  KeptConnection& k = kept_connection();
+  if (k.conn && connection_shared() && k.database == dbName && PQstatus(k.conn) == CONNECTION_OK) {
+    PGconn* conn = k.conn;
+    k = KeptConnection{};
+    count_connection_reused();
+    kivtrace("on the connection of the operation's earlier call\n");
+    return conn;
+  }
+  close_kept_connection();
+  PGconn* conn = pq_connect(dbName);
+  if (conn) count_connection_opened();
+  return conn;
+}
+
+// After a call: keeps its connection for the next call of the record
+// operation when the call went well, else closes it.
+void pq_give_back(PGconn* conn, const std::string& dbName, bool went_well) {
+  if (!went_well || !connection_shared()) {
+    exit_nicely(conn);
+    return;
+  }
+  close_kept_connection();
+  kept_connection() = KeptConnection{conn, dbName};
+}
+
 // Runs the statement as one statement: the extended protocol refuses a text
 // of several.
 PGresult* pq_run(PGconn* conn, const std::string& statement) {
@@ -152,7 +206,7 @@ int pq_call(const char* what, int (*step)(const std::string&, const std::string&
 }  // namespace
 
 int pq_exec(const std::string& dbName, const std::string& statement) {
-  PGconn* conn = pq_connect(dbName);
+  PGconn* conn = pq_take(dbName);
   if (!conn) return -1;
   PGresult* res = pq_run(conn, statement);
   ExecStatusType st = PQresultStatus(res);
@@ -166,12 +220,14 @@ int pq_exec(const std::string& dbName, const std::string& statement) {
     result = -1;
   }
   PQclear(res);
-  exit_nicely(conn);
+  pq_give_back(conn, dbName, result == 0);
   return result;
 }
 
 std::string infostatement(const std::string& statement) {
   if (statement.find("and") == std::string::npos) return statement;
+  // The generator's describe already yields no rows.
+  if (statement.ends_with(std::string(" and ") + kNoRows)) return statement;
   size_t from = statement.find("from ");
   if (from == std::string::npos) return statement;
   size_t comma = statement.find(',', from + 5);
@@ -182,7 +238,7 @@ std::string infostatement(const std::string& statement) {
 
 int pq_infoexec(const std::string& dbName, const std::string& statement) {
   std::string sql = infostatement(statement);
-  PGconn* conn = pq_connect(dbName);
+  PGconn* conn = pq_take(dbName);
   if (!conn) return -1;
   PGresult* res = pq_run(conn, sql);
   int result = 0;
@@ -199,7 +255,7 @@ int pq_infoexec(const std::string& dbName, const std::string& statement) {
     dollard();
   }
   PQclear(res);
-  exit_nicely(conn);
+  pq_give_back(conn, dbName, result == 0);
   return result;
 }
 
@@ -236,7 +292,7 @@ int kivodbcinfo(const char*, int, const std::string& database, const std::string
 }
 
 const DbDriver& pgsql_driver() {
-  static const DbDriver d{"pgsql", &kivodbcexecute, &kivodbcinfo};
+  static const DbDriver d{"pgsql", &kivodbcexecute, &kivodbcinfo, &close_kept_connection};
   return d;
 }
 

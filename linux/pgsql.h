@@ -1,6 +1,7 @@
 // The PostgreSQL driver: the driver interface's back end of the Linux
 // programs, on the PostgreSQL client library (libpq). Like the ODBC layer it
-// connects for every call, runs one statement and leaves its results in
+// connects for every call (the calls of one record operation share one
+// connection), runs one statement and leaves its results in
 // driver_results(); column names keep their case here.
 #pragma once
 
@@ -29,7 +30,8 @@ int pq_exec(const std::string& dbName, const std::string& statement);
 int pq_infoexec(const std::string& dbName, const std::string& statement);
 
 // The statement pq_infoexec runs: a join ("... from t1,t2 ... and ...") gets
-// " and t1.id_num=0" so that describing it yields no rows.
+// " and t1.id_num=0" so that describing it yields no rows, unless it ends in
+// the generator's condition that is never true (kNoRows) already.
 std::string infostatement(const std::string& statement);
 
 // A date text of the server's "Postgres" style ("Thu Mar 01 10:00:00 2001 UTC")

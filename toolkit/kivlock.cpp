@@ -14,23 +14,57 @@ FileLock& FileLock::operator=(FileLock&& other) noexcept {
   if (this != &other) {
     release();
     fd_ = other.fd_;
+    locked_ = other.locked_;
     other.fd_ = -1;
+    other.locked_ = false;
   }
   return *this;
 }
 
 void FileLock::release() {
+  locked_ = false;
   if (fd_ < 0) return;
   ::close(fd_);
   fd_ = -1;
 }
 
+namespace {
+
+int open_lockfile(const std::string& path, mode_t mode) {
+  return ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, mode);
+}
+
+}  // namespace
+
 bool FileLock::acquire(const std::string& path, std::optional<std::chrono::milliseconds> wait,
                        mode_t mode) {
   release();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, mode);
+  int fd = open_lockfile(path, mode);
   if (fd < 0) return false;
   return lock_descriptor(fd, wait);
+}
+
+bool FileLock::open(const std::string& path, mode_t mode) {
+  release();
+  fd_ = open_lockfile(path, mode);
+  return fd_ >= 0;
+}
+
+bool FileLock::lock(std::optional<std::chrono::milliseconds> wait) {
+  if (locked_) return true;
+  if (fd_ < 0) {
+    errno = EBADF;
+    return false;
+  }
+  int fd = fd_;
+  fd_ = -1;
+  return lock_descriptor(fd, wait);
+}
+
+void FileLock::unlock() {
+  if (!locked_) return;
+  ::flock(fd_, LOCK_UN);
+  locked_ = false;
 }
 
 bool FileLock::acquire_folder(const std::string& folder, std::optional<std::chrono::milliseconds> wait) {
@@ -59,6 +93,7 @@ bool FileLock::lock_descriptor(int fd, std::optional<std::chrono::milliseconds> 
     while (::flock(fd, LOCK_EX) != 0)
       if (errno != EINTR) return fail();
     fd_ = fd;
+    locked_ = true;
     return true;
   }
   // A bounded wait: try without blocking, then again every few milliseconds
@@ -67,6 +102,7 @@ bool FileLock::lock_descriptor(int fd, std::optional<std::chrono::milliseconds> 
   for (;;) {
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
       fd_ = fd;
+      locked_ = true;
       return true;
     }
     if (errno == EINTR) continue;

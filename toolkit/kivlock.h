@@ -21,7 +21,10 @@ class FileLock {
   FileLock() = default;
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
-  FileLock(FileLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  FileLock(FileLock&& other) noexcept : fd_(other.fd_), locked_(other.locked_) {
+    other.fd_ = -1;
+    other.locked_ = false;
+  }
   FileLock& operator=(FileLock&& other) noexcept;
   ~FileLock() { release(); }
 
@@ -43,7 +46,18 @@ class FileLock {
   // set, whenever the lock is not held.
   bool acquire_folder(const std::string& folder, std::optional<std::chrono::milliseconds> wait = std::nullopt);
 
-  bool held() const { return fd_ >= 0; }
+  // The two halves of acquire, for a caller that must learn before its other
+  // work whether the lock can be had, but holds it for a short part of that
+  // work only: open() opens (creating it) the lock file as acquire does,
+  // without locking it; lock() takes the lock on it, waiting as acquire does;
+  // unlock() gives the lock up and keeps the file open for the next lock().
+  // Each is false, with errno set, when it fails (a failed lock() closes the
+  // file).
+  bool open(const std::string& path, mode_t mode = 0644);
+  bool lock(std::optional<std::chrono::milliseconds> wait = std::nullopt);
+  void unlock();
+
+  bool held() const { return locked_; }
   // The descriptor of the lock file, or -1.
   int fd() const { return fd_; }
   // Drops the lock (closing the file); nothing when none is held.
@@ -55,6 +69,7 @@ class FileLock {
   bool lock_descriptor(int fd, std::optional<std::chrono::milliseconds> wait);
 
   int fd_ = -1;
+  bool locked_ = false;
 };
 
 // Makes a rename or a new entry in `folder` durable: opens the folder and

@@ -15,6 +15,7 @@
 #include "tests/data/fakedriver.h"
 #include "tests/data/odbcconfig.h"
 #include "toolkit/kivcontext.h"
+#include "toolkit/kivfmt.h"
 #include "toolkit/kivsettings.h"
 
 using namespace kiv;
@@ -128,6 +129,23 @@ TEST_P(Odbc, NamesLowerCasedAndWholeAndLongValuesWhole) {
   ASSERT_EQ(exec("update kiv_case set note = '" + big + "' where id_num = 1"), 0) << r().odbcerror;
   ASSERT_EQ(exec("select note from kiv_case where id_num = 1"), 0) << r().odbcerror;
   EXPECT_EQ(r().odbcdata, big + "^$");
+}
+
+// Text values come in pieces whose first is short: values on either side of
+// its length, after a long one and before short ones, come back whole.
+TEST_P(Odbc, TextValuesOfEveryLengthComeBackWhole) {
+  ASSERT_EQ(exec("create table kiv_len (n integer, code varchar(8), note text)"), 0) << r().odbcerror;
+  std::string expected, values;
+  const size_t lengths[] = {1, 255, 256, 257, 5000, 2, 70000, 3};
+  for (size_t i = 0; i < std::size(lengths); ++i) {
+    std::string note(lengths[i], static_cast<char>('a' + i));
+    note.back() = 'Z';
+    values += (values.empty() ? "" : ", ") + sformat("(%d, 'c%d', '%s')", i, i, note);
+    expected += sformat("%d^@c%d^@%s^$", i, i, note);
+  }
+  ASSERT_EQ(exec("insert into kiv_len values " + values), 0) << r().odbcerror;
+  ASSERT_EQ(exec("select n, code, note from kiv_len order by n"), 0) << r().odbcerror;
+  EXPECT_TRUE(r().odbcdata == expected) << "the values differ from what was stored";
 }
 
 TEST_P(Odbc, TrimsValuesForMssqlOracleAndDb2) {

@@ -1,6 +1,7 @@
 // The database handles on a road to a database: add, find, modify and delete
 // round trips into the sample schema, with the id each add draws, a list of
-// tables, a row-number column, duplicate rows, a driver failure, and many
+// tables, a row-number column, duplicate rows, a driver failure, one
+// connection per operation, an add's statements on a full table, and many
 // processes adding at once. A suite instantiates the cases for the roads its
 // programs take (the data suite the two ODBC roads, the Linux suite libpq).
 #pragma once
@@ -10,8 +11,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
+#include <functional>
+
+#include "data/dbdriver.h"
 #include "data/webhandle_db_ops.h"
 #include "tests/data/dbroad.h"
+#include "toolkit/kivlock.h"
 #include "toolkit/kivcontext.h"
 #include "toolkit/kivfmt.h"
 #include "toolkit/rowcol.h"
@@ -67,6 +73,28 @@ class Handles : public DbRoadTest, public ::testing::WithParamInterface<Road> {
   static std::string value(const findreply& r, const std::string& column, int row = 1) {
     return getvaluebykey(getrow(r.data.value_or(""), row).value_or(""), r.keys.value_or(""), column)
         .value_or("(none)");
+  }
+
+  // The statements a traced run sent through the driver interface, in order.
+  static std::vector<std::string> traced_statements(const std::string& page) {
+    std::vector<std::string> found;
+    for (const char* head : {"<PRE>\nkivodbcexec statement='", "<PRE>\nkivodbcinfo statement='"}) {
+      for (size_t at = page.find(head); at != std::string::npos; at = page.find(head, at + 1)) {
+        const size_t start = at + std::strlen(head);
+        const size_t end = page.find("'\n</PRE>", start);
+        if (end == std::string::npos) break;
+        found.push_back(unescape(page.substr(start, end - start)));
+      }
+    }
+    return found;
+  }
+
+  static std::string unescape(std::string text) {
+    const std::pair<const char*, const char*> refs[] = {
+        {"&#34;", "\""}, {"&#39;", "'"}, {"&#60;", "<"}, {"&#62;", ">"}, {"&#38;", "&"}};
+    for (const auto& [ref, ch] : refs)
+      for (size_t p = text.find(ref); p != std::string::npos; p = text.find(ref, p + 1)) text.replace(p, 5, ch);
+    return text;
   }
 
   static constexpr const char* kAddKeys =
@@ -209,9 +237,76 @@ TEST_P(Handles, DriverFailureCarriesTheDriversText) {
   EXPECT_FALSE(e.hint.has_value());
 }
 
-// Many processes add at once: each row gets an id of its own.
+// A record operation runs its describe and its statements on one connection
+// (an add's maximum too, for every table of its list); a lone statement
+// connects for itself.
+TEST_P(Handles, EachOperationConnectsOnce) {
+  exec("create table cases_copy (id_num integer, case_num varchar(40), title varchar(255))");
+  auto connections = [](const std::function<void()>& step) {
+    const long before = driver_connections().opened;
+    step();
+    return driver_connections().opened - before;
+  };
+  EXPECT_EQ(connections([&] { EXPECT_EQ(add("C-1^@Open^@ann^@t^@p^@^^^@^^^$"), 0) << page(); }), 1);
+  EXPECT_EQ(connections([&] { EXPECT_EQ(add("C-2^@Open^@ann^@t^@p^@^^^@^^^$", "cases,cases_copy"), 0); }), 1);
+  findreply found;
+  EXPECT_EQ(connections([&] { found = find("id_num^$", "1^$"); }), 1);
+  ASSERT_TRUE(found.data.has_value()) << page();
+  packet old{*found.data, *found.keys}, changed{"New title^$", "title^$"};
+  modifyhandle m;
+  m.database = dsn_;
+  m.table = "cases";
+  m.all = &old;
+  m.new_ = &changed;
+  EXPECT_EQ(connections([&] { EXPECT_EQ(handle_modify(m), 0) << page(); }), 1);
+  packet gone{"2^$", "id_num^$"};
+  deletehandle d;
+  d.database = dsn_;
+  d.table = "cases";
+  d.rec = &gone;
+  EXPECT_EQ(connections([&] { EXPECT_EQ(handle_delete(d), 0) << page(); }), 1);
+  EXPECT_EQ(connections([&] {
+              rows("select id_num from cases");
+              rows("select id_num from cases_copy");
+            }),
+            2);
+  EXPECT_FALSE(connection_shared());
+  EXPECT_EQ(rows("select id_num, title from cases"), "1^@New title^$");
+  // A failed call does not leave its connection to the next.
+  EXPECT_EQ(connections([&] { EXPECT_EQ(add("C-3^@Open^@ann^@t^@p^@^^^@^^^$", "cases,nosuch"), 1); }), 2);
+  EXPECT_EQ(rows("select count(*) from cases"), "2^$");
+}
+
+// The statements of an add read no more rows of a table of many cases than
+// of an empty one: the describe reads none, the maximum one.
+TEST_P(Handles, AddStatementsReadNoRowsOfTheTable) {
+  std::string values;
+  for (int i = 1; i <= 300; ++i) values += sformat("%s(%d, 'X-%d')", i > 1 ? ", " : "", i, i);
+  exec("insert into cases (id_num, case_num) values " + values);
+  reqctx().kivdebug = 1;
+  clear_output();
+  ASSERT_EQ(add("C-1^@Open^@ann^@t^@p^@^^^@^^^$"), 0) << page();
+  reqctx().kivdebug = 0;
+  std::vector<std::string> selects;
+  for (const std::string& s : traced_statements(page()))
+    if (s.starts_with("select")) selects.push_back(s);
+  // The describe and the maximum.
+  ASSERT_EQ(selects.size(), 2u) << page();
+  for (const std::string& s : selects) {
+    const std::string got = rows(s);
+    EXPECT_FALSE(got.starts_with("FAILED")) << s << ": " << got;
+    EXPECT_LE(getrowcount(got), 1) << s;
+  }
+  EXPECT_EQ(rows("select id_num from cases where case_num = 'C-1'"), "301^$");
+}
+
+// Many processes add at once: each row gets an id of its own. The lock
+// guards only the draw of the id and the insert: while it is held, every
+// add gets as far as its own connection and its table's description.
 TEST_P(Handles, ConcurrentAddsDrawDistinctIds) {
   constexpr int kProcesses = 12;
+  FileLock held;
+  ASSERT_TRUE(held.acquire(idnum_lockfile()));
   std::vector<pid_t> children;
   for (int i = 1; i <= kProcesses; ++i) {
     pid_t pid = ::fork();
@@ -222,6 +317,20 @@ TEST_P(Handles, ConcurrentAddsDrawDistinctIds) {
     }
     children.push_back(pid);
   }
+  if (pg()) {
+    // Each waits for the lock on a connection of its own.
+    const std::string waiting =
+        "select count(*) from pg_stat_activity where datname = '" + db_ + "' and pid <> pg_backend_pid()";
+    std::string count;
+    for (int tries = 0; tries < 600 && count != std::to_string(kProcesses) + "^$"; ++tries) {
+      if (tries) ::usleep(100 * 1000);
+      ASSERT_EQ(kivodbcexec(nullptr, 0, admin_, waiting), 0) << driver_results().odbcerror;
+      count = driver_results().odbcdata.value_or("");
+    }
+    EXPECT_EQ(count, std::to_string(kProcesses) + "^$") << "adds that wait for the lock before they connect";
+  }
+  // The children share the lock's open file: unlock, not only close it.
+  held.unlock();
   for (pid_t pid : children) {
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);

@@ -140,3 +140,32 @@ TEST(FileLockTest, FolderLocks) {
   ASSERT_EQ(::waitpid(waiter, &st, 0), waiter);
   EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 3) << st;
 }
+
+TEST(FileLockTest, OpenedFirstLockedLater) {
+  kivtest::TempDir d;
+  const std::string path = d.str() + "/x.lock";
+  FileLock lock;
+  ASSERT_TRUE(lock.open(path));
+  EXPECT_FALSE(lock.held());
+  // Opened is not locked: another process takes the lock meanwhile.
+  pid_t holder = hold_in_child(path);
+  EXPECT_FALSE(lock.lock(100ms));
+  EXPECT_EQ(errno, EWOULDBLOCK);
+  end_child(holder);
+  ASSERT_TRUE(lock.open(path));
+  ASSERT_TRUE(lock.lock());
+  EXPECT_TRUE(lock.held());
+  FileLock other;
+  EXPECT_FALSE(other.acquire(path, 50ms));
+  // Unlocked, the file stays open and is locked again at the next lock().
+  lock.unlock();
+  EXPECT_FALSE(lock.held());
+  EXPECT_TRUE(other.acquire(path, 1s));
+  other.release();
+  EXPECT_TRUE(lock.lock(1s));
+  // A lock file that cannot be opened fails before anything is locked.
+  EXPECT_FALSE(lock.open(d.str() + "/none/x.lock"));
+  EXPECT_EQ(errno, ENOENT);
+  EXPECT_FALSE(lock.held());
+  EXPECT_FALSE(lock.lock());
+}
