@@ -477,12 +477,18 @@ SecurityResult security_step(Startup& s) {
 }
 
 // The request's login from its session, when the step did not decide it:
-// the login a valid key is bound to.
+// the login a valid key is bound to. The key stays the request's too, also
+// for the actions that need none (the password change form): their pages
+// carry it on, so that their links, the sign-out's among them, stay in the
+// session instead of leaving it with NOKEY.
 void identity_from_session(exlist& list) {
   RequestContext& c = reqctx();
   if (c.session_login.empty()) {
     std::string key = request_skey(list);
-    if (std::optional<std::string> login = session_login(key)) c.session_login = *login;
+    if (std::optional<std::string> login = session_login(key)) {
+      c.session_login = *login;
+      c.session_key = key;
+    }
   }
   if (!c.session_login.empty()) add_startup_node(list, "nv_remote_user", c.session_login);
 }

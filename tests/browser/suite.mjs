@@ -80,6 +80,13 @@ async function checkPage(name, { refusal = false } = {}) {
       for (const m of body.matchAll(/KIVACTION=([^&"<>\s]*)(.{0,12})/g)) {
         assert.ok(m[2].startsWith('&amp;skey='), `${name}: the link of action '${m[1]}' has no key in ${d.url}`);
       }
+      // A page that shows a signed-in user keeps the session on every link,
+      // the sign-out's too: none leaves it with NOKEY.
+      if (/class="session" data-user="[^"]+"/.test(body)) {
+        for (const m of body.matchAll(/KIVACTION=([^&"<>\s]*)&amp;skey=(\w*)/g)) {
+          assert.match(m[2], /^\d{20}$/, `${name}: the link of action '${m[1]}' leaves the session in ${d.url}`);
+        }
+      }
     }
   }
   assert.deepEqual(problems.splice(0), [], `${name}: the browser reported problems`);
