@@ -569,14 +569,9 @@ int switch_to_state_user(const exlist& list) {
 
 // ---- the content-type line ----
 
-// The content-type line. While logins are on (login_config exists) every
-// page carries a session key (or stands in a signed-in road), and none may
-// be kept by the browser or a cache: Back after a sign-out asks the help
-// desk again, which refuses the ended key, instead of showing the page.
+// The content-type line of the request's home.
 void write_content_type() {
-  const std::string& home = start_home({});
-  const bool secured = !home.empty() && statloginfile(login_config_path()) == 0;
-  out() << (secured ? "Content-type: text/html\nCache-Control: no-store\n\n" : "Content-type: text/html\n\n");
+  out() << content_type_header(start_home({}));
   content_type_written();
 }
 
@@ -721,6 +716,14 @@ std::string filtertwolines(std::string_view text) {
     r += text[i];
   }
   return r;
+}
+
+// While logins are on every page carries a session key (or stands in a
+// signed-in road), and none may be kept: Back after a sign-out asks the help
+// desk again, which refuses the ended key, instead of showing the page.
+std::string_view content_type_header(const std::string& home) {
+  const bool secured = !home.empty() && statloginfile(home + "/client/config/login_config") == 0;
+  return secured ? "Content-type: text/html\nCache-Control: no-store\n\n" : "Content-type: text/html\n\n";
 }
 
 int statloginfile(const std::string& path) {
