@@ -62,13 +62,14 @@ std::string label_quantity(const objlist* list) {
 }
 
 // Runs a tool; its standard output (up to kToolOutputMax bytes) goes into
-// the page escaped, where the command interpreter used to put it as it was.
+// the page escaped, where the command interpreter used to put it as it was,
+// and with the home as NVHOME, as a message's paths are.
 process::Result run_tool(const std::vector<std::string>& argv, process::Options& options) {
   options.env = process::safe_environment();
   options.capture_output = true;
   options.capture_limit = kToolOutputMax;
   process::Result r = process::run(argv, options);
-  if (!r.output.empty()) out() << html_escape(r.output);
+  if (!r.output.empty()) out() << page_escape(r.output);
   if (r.cut)
     kivtrace("%s wrote more than %d bytes; the rest is not shown\n", argv[0], static_cast<long long>(kToolOutputMax));
   return r;

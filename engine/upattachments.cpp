@@ -374,8 +374,8 @@ std::time_t getmodtime(const std::string& path) {
   return st.st_mtime;
 }
 
-int attach_files(objlist& list, int into) {
-  if (attach_switch(list) != 1) return 0;
+void hold_attachment_limit(const objlist& list) {
+  if (attach_switch(list) != 1) return;
   // Every attachment costs files and time: a request past the limit stores
   // none of them, and its operation goes no further.
   const int allowed = attachments_allowed(list);
@@ -386,6 +386,11 @@ int attach_files(objlist& list, int into) {
     errmsg("Maximum number of attachments is %d", static_cast<long long>(allowed));
     throw Exit{0};
   }
+}
+
+int attach_files(objlist& list, int into) {
+  if (attach_switch(list) != 1) return 0;
+  hold_attachment_limit(list);
   const std::string user = getuserlogin().value_or("Unknown");
   std::string casenum = objtext(list, "case_num.VALUE");
   if (casenum.empty()) {

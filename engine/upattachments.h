@@ -82,6 +82,16 @@ std::time_t getmodtime(const std::string& path);
 // says otherwise.
 inline constexpr int kAttachMaxPerRequest = 20;
 
+// Ends the process with status 0 after "Too many attachments in one
+// request\n" and "Maximum number of attachments is %d" when attachments are
+// on (attach_control.VALUE "ON") and more attachment fields (kind 1) have a
+// VALUE than attachment_max_per_request.VALUE allows (a whole number above
+// 0; kAttachMaxPerRequest without one). The operations that store
+// attachments call it before their first step (a hook, a case number, an
+// assignment), so that a refused request changes nothing; attach_files
+// calls it too.
+void hold_attachment_limit(const objlist& list);
+
 // Stores every attachment field (kind 1) that has a VALUE, in list order, in
 // the case's folder under attachdir.VALUE, numbered after the highest number
 // there, with its size, user (the login, or "Unknown") and description
@@ -89,11 +99,8 @@ inline constexpr int kAttachMaxPerRequest = 20;
 // with the first attachment and locked (flock on the folder) from its
 // numbering to the last file written, so that concurrent requests never
 // share a number; a folder made for nothing is removed again.
-// A request with more such fields than attachment_max_per_request.VALUE (a
-// whole number above 0; kAttachMaxPerRequest without one) stores none: it
-// ends the process with status 0 after "Too many attachments in one
-// request\n" and "Maximum number of attachments is %d", before any file or
-// folder is made, so the operation that called it stores nothing either.
+// A request with more such fields than hold_attachment_limit allows stores
+// none: the process ends there, before any file or folder is made.
 // 0 when done or attachments are off (attach_control.VALUE not "ON"); 1 when
 // the case number or attachdir is missing, and after "Bad attachment file
 // name\n" for a case number that gives no plain folder name. Ends the process

@@ -57,6 +57,9 @@ int pre_add(objlist* list) {
 int post_add(objlist&) { return 0; }
 
 int add(objlist& list) {
+  // Too many attachments stop the add before its hooks, assignment and
+  // case number.
+  hold_attachment_limit(list);
   primary_func(list);
   std::optional<dbconnection> c = connection_objects(list);
   if (!c) return -1;
@@ -88,6 +91,7 @@ int add(objlist& list) {
 }
 
 int gadd(objlist& list) {
+  hold_attachment_limit(list);
   if (enforce(&list) != 0 || blankform(&list) != 0) return -1;
   std::optional<dbconnection> c = connection_objects(list);
   if (!c) return -1;

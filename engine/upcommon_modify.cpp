@@ -164,6 +164,9 @@ enum class Change { modify, respond };
 
 // The steps modify and respond share around their pre-steps.
 int change_case(objlist& list, Change kind) {
+  // Too many attachments stop the change before its lock check, assignment
+  // and hooks.
+  hold_attachment_limit(list);
   primary_func(list);
   std::optional<dbconnection> c = connection_objects(list);
   if (!c) return -1;
@@ -272,6 +275,7 @@ int post_respond(const modifyhandle&, int, objlist&) { return 0; }
 
 int gmodify(objlist& list) {
   kivtrace("Gmodify\n");
+  hold_attachment_limit(list);
   primary_func(list);
   if (enforce(&list) != 0 || blankform(&list) != 0) return -1;
   kivtrace("Modify\n");

@@ -13,6 +13,7 @@
 #include "platform/exit.h"
 #include "platform/flavour.h"
 #include "platform/output.h"
+#include "toolkit/kivcgitrace.h"
 #include "toolkit/kivcontext.h"
 #include "toolkit/kiv_malloc.h"
 
@@ -30,13 +31,17 @@ inline int command_main(int argc, char** argv, handler_fn handler) {
     // The installation's error texts (client/config/errors.txt) lie under
     // the home the front passed on, also for the usage message.
     start_home(default_home());
-    // The page goes to the browser through the front.
+    // The page goes to the browser through the front, which wrote its
+    // content-type line and nothing after it: a refusal that is the first
+    // thing the command writes is framed as the front's own are.
     reqctx().web_page = true;
+    content_type_written();
     const std::vector<std::string> words(argv, argv + argc);
     status = handler(argc, words, list);
   } catch (const Exit& e) {
     status = e.status;
   }
+  end_error_page();
   flush_all();
   return status;
 }

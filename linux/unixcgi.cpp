@@ -326,8 +326,9 @@ int commandread2out(std::string_view piece) {
   return f.page_gone ? -1 : 0;
 }
 
-int unixcgiinit() {
-  const FrontConfig config = front_config(running_secure());
+int unixcgiinit() { return unixcgiinit(front_config(running_secure())); }
+
+int unixcgiinit(const FrontConfig& config) {
   if (config.secure) {
     const std::string reason = untrusted_reason(config.statefile);
     // A missing state file is reported by the start-up in its own words.
@@ -372,9 +373,12 @@ int upcgi_main() {
   install(SIGPIPE, sigpipe);
   int status = 0;
   try {
-    out() << "Content-type: text/html\n\n";
+    // The header goes first, before any message; its home is the fixed one
+    // of a secure front, else the one the start-up takes (NVHOME).
+    const FrontConfig config = front_config(running_secure());
+    out() << content_type_header(config.secure ? config.home : start_home({}));
     content_type_written();
-    status = unixcgiinit();
+    status = unixcgiinit(config);
   } catch (const Exit& e) {
     status = e.status;
   }

@@ -144,10 +144,14 @@ int commandread2out(std::string_view piece);
 // copied to its end, -1 when reading it failed; ends the process (kiv::Exit)
 // on the start-up's failures and on the tail's own.
 int unixcgiinit();
+// The same with the front's configuration already taken.
+int unixcgiinit(const FrontConfig& config);
 
-// The program upcgi: "Content-type: text/html\n\n" first, then
-// unixcgiinit(); its exit status. However it ends, the uploads the request
-// saved and the command did not move are removed.
+// The program upcgi: the content-type line first ("Content-type:
+// text/html\n\n", with "Cache-Control: no-store" while logins are on in its
+// home: content_type_header), then unixcgiinit(); its exit status. However
+// it ends, the uploads the request saved and the command did not move are
+// removed.
 int upcgi_main();
 
 }  // namespace kiv::kivexec

@@ -477,12 +477,18 @@ SecurityResult security_step(Startup& s) {
 }
 
 // The request's login from its session, when the step did not decide it:
-// the login a valid key is bound to.
+// the login a valid key is bound to. The key stays the request's too, also
+// for the actions that need none (the password change form): their pages
+// carry it on, so that their links, the sign-out's among them, stay in the
+// session instead of leaving it with NOKEY.
 void identity_from_session(exlist& list) {
   RequestContext& c = reqctx();
   if (c.session_login.empty()) {
     std::string key = request_skey(list);
-    if (std::optional<std::string> login = session_login(key)) c.session_login = *login;
+    if (std::optional<std::string> login = session_login(key)) {
+      c.session_login = *login;
+      c.session_key = key;
+    }
   }
   if (!c.session_login.empty()) add_startup_node(list, "nv_remote_user", c.session_login);
 }
@@ -563,14 +569,9 @@ int switch_to_state_user(const exlist& list) {
 
 // ---- the content-type line ----
 
-// The content-type line. While logins are on (login_config exists) every
-// page carries a session key (or stands in a signed-in road), and none may
-// be kept by the browser or a cache: Back after a sign-out asks the help
-// desk again, which refuses the ended key, instead of showing the page.
+// The content-type line of the request's home.
 void write_content_type() {
-  const std::string& home = start_home({});
-  const bool secured = !home.empty() && statloginfile(login_config_path()) == 0;
-  out() << (secured ? "Content-type: text/html\nCache-Control: no-store\n\n" : "Content-type: text/html\n\n");
+  out() << content_type_header(start_home({}));
   content_type_written();
 }
 
@@ -715,6 +716,14 @@ std::string filtertwolines(std::string_view text) {
     r += text[i];
   }
   return r;
+}
+
+// While logins are on every page carries a session key (or stands in a
+// signed-in road), and none may be kept: Back after a sign-out asks the help
+// desk again, which refuses the ended key, instead of showing the page.
+std::string_view content_type_header(const std::string& home) {
+  const bool secured = !home.empty() && statloginfile(home + "/client/config/login_config") == 0;
+  return secured ? "Content-type: text/html\nCache-Control: no-store\n\n" : "Content-type: text/html\n\n";
 }
 
 int statloginfile(const std::string& path) {

@@ -40,5 +40,10 @@ std::optional<std::string> getusergrp(const std::string& path, const std::string
 std::string filtertwolines(std::string_view text);
 // 0 when the file exists, else non-zero.
 int statloginfile(const std::string& path);
+// The content-type line of a page of the home `home`: "Content-type:
+// text/html\n\n", with "Cache-Control: no-store\n" before its blank line
+// while logins are on there (<home>/client/config/login_config exists), so
+// that no page of a session is kept by the browser or a cache.
+std::string_view content_type_header(const std::string& home);
 
 }  // namespace kiv

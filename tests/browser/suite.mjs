@@ -80,6 +80,13 @@ async function checkPage(name, { refusal = false } = {}) {
       for (const m of body.matchAll(/KIVACTION=([^&"<>\s]*)(.{0,12})/g)) {
         assert.ok(m[2].startsWith('&amp;skey='), `${name}: the link of action '${m[1]}' has no key in ${d.url}`);
       }
+      // A page that shows a signed-in user keeps the session on every link,
+      // the sign-out's too: none leaves it with NOKEY.
+      if (/class="session" data-user="[^"]+"/.test(body)) {
+        for (const m of body.matchAll(/KIVACTION=([^&"<>\s]*)&amp;skey=(\w*)/g)) {
+          assert.match(m[2], /^\d{20}$/, `${name}: the link of action '${m[1]}' leaves the session in ${d.url}`);
+        }
+      }
     }
   }
   assert.deepEqual(problems.splice(0), [], `${name}: the browser reported problems`);
@@ -584,6 +591,21 @@ describe('logins', () => {
     await checkPage('changepassword');
     assert.equal(await page.inputValue('#login'), 'ann');
     assert.equal(await page.textContent('.session strong'), 'ann');
+    // A wrong current password is refused in plain words, with the way
+    // back to the form.
+    await page.fill('#oldpassword', 'not the password');
+    await page.fill('#password', 'Quince-17-orchard');
+    await page.fill('#confirmpass', 'Quince-17-orchard');
+    await page.click('#submit');
+    await page.waitForSelector('#reason');
+    await checkPage('password-change-refused', { refusal: true });
+    const unchanged = await page.textContent('#reason');
+    assert.match(unchanged, /Invalid login or password\./);
+    assert.match(unchanged, /Your password was not changed\./);
+    assert.doesNotMatch(unchanged, /Can't change account/);
+    await page.click('#back');
+    await page.waitForURL(/KIVACTION=vchangepassword/);
+    documents.length = 0;
     await page.fill('#oldpassword', 'Tulip-42-garden');
     await page.fill('#password', 'Quince-17-orchard');
     await page.fill('#confirmpass', 'Quince-17-orchard');
@@ -653,5 +675,20 @@ describe('logins', () => {
     assert.match(refused, /Invalid login or password\./);
     assert.match(refused, /You are not signed in\. Check the login and the password/);
     assert.doesNotMatch(await page.textContent('body'), /Welcome to the help desk/);
+
+    // A new account under a login that is taken says so, and that none
+    // was made.
+    await page.goto(`${kepa}?KIVACTION=vnewaccount`);
+    await checkPage('newaccount-again');
+    await page.fill('#login', 'ann');
+    await page.fill('#password', 'Plum-99-meadow');
+    await page.fill('#confirmpass', 'Plum-99-meadow');
+    await page.click('#submit');
+    await page.waitForSelector('#reason');
+    await checkPage('account-refused', { refusal: true });
+    const taken = await page.textContent('#reason');
+    assert.match(taken, /Login 'ann' already belongs to another user/);
+    assert.match(taken, /No account was made\./);
+    assert.doesNotMatch(taken, /Can't create new account/);
   });
 });

@@ -227,6 +227,23 @@ TEST_F(SampleRequest, AttacksOnTheRequestRoad) {
        1,
        {kRefusedKey},
        {"Welcome to the help desk"}},
+      // The password change form needs no key, and its page gave its links
+      // none: its sign-out said "You are signed out" and left the session
+      // open. A valid key rides on its links as on every signed-in page.
+      {"the sign-out link of the password change form",
+       [](SampleRequest& t) {
+         t.logins_on();
+         const std::string key = t.new_account("ann", "Tulip-42-garden");
+         t.send(get("KIVACTION=vchangepassword&skey=" + key));
+         EXPECT_TRUE(t.shown("<a id=\"signout\" href=\"kepa.cgi?KIVACTION=logout&amp;skey=" + key + "&\">"))
+             << t.page();
+         t.send(get("KIVACTION=logout&skey=" + t.key_of_page()));
+         EXPECT_TRUE(t.shown("<h1>You are signed out</h1>")) << t.page();
+         return get("KIVACTION=start&skey=" + key);
+       },
+       1,
+       {kRefusedKey},
+       {"Welcome to the help desk"}},
       {"a signed-in page the browser would keep",
        [](SampleRequest& t) {
          t.logins_on();

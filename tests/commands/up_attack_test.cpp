@@ -210,9 +210,16 @@ TEST_F(UpAttack, EachAttackIsRefusedOrDefused) {
          ASSERT_EQ(mails.size(), 1u);
          EXPECT_EQ(rcpts_of(mails[0]), "a0@x.test");
        }},
-      {"6: 21 typed attachments", attach_on, "", nullptr, add_form(attachments), 0,
-       {"Too many attachments in one request\n", "Maximum number of attachments is 20"}, 0,
-       [&] { EXPECT_TRUE(fs::is_empty(path("attach"))); }},
+      // Refused before the add's first step: no hook runs, no number is
+      // drawn.
+      {"6: 21 typed attachments",
+       attach_on + "OBJECT{\n\tNAME=tk_pre_add\n\tVALUE=ON\n\tTITLE=touch " + path("hooked") + "\n};\n", "", nullptr,
+       add_form(attachments), 0, {"Too many attachments in one request\n", "Maximum number of attachments is 20"}, 0,
+       [&] {
+         EXPECT_TRUE(fs::is_empty(path("attach")));
+         EXPECT_EQ(counter(), "DEFAULT\t1000\n");
+         EXPECT_FALSE(fs::exists(path("hooked")));
+       }},
       {"7: a label count of 2147483647", "", label_on,
        [&] {
          home_.write("client/bin/tagwriter", "#!/bin/sh\ntouch " + path("printed") + "\n");

@@ -206,6 +206,16 @@ TEST_P(Barcode, ToolOutputIsEscapedAndCapped) {
   EXPECT_EQ(count(page(), "&#60;"), static_cast<int>(kToolOutputMax));
   EXPECT_EQ(page().find('<'), page().find("<html>")) << "raw tool output in the page";
   EXPECT_TRUE(shown("Printed 1 labels of [B]"));
+
+  // Nor does a page tell where the home lies when a tool names a path in it.
+  reqctx().web_page = true;
+  script_tool("tagwriter", "echo \"cannot read $0\"\n");
+  EXPECT_EQ(run(code_label, {state("bc_printer_port.VALUE", "/dev/ttyS9"), {"bc_label_header.VALUE", "H"},
+                             {"bc_label.VALUE", "B"}, {"bc_label_qnt.VALUE", "1"}},
+                {"code_label", "label.html"}),
+            0);
+  EXPECT_TRUE(shown("cannot read NVHOME/client/bin/tagwriter\n")) << page();
+  EXPECT_FALSE(shown(home())) << page();
 }
 
 // With the trace on, the tools' command lines as the command interpreter

@@ -32,8 +32,10 @@ struct ProgramRun {
   std::string out;
 };
 
-// Runs a program with its standard input on a file holding `stream`.
-ProgramRun run_on(const std::string& program, const std::string& stream, const kivtest::TempDir& dir) {
+// Runs a program with its standard input on a file holding `stream`, and
+// the variables `more` in its environment.
+ProgramRun run_on(const std::string& program, const std::string& stream, const kivtest::TempDir& dir,
+                  const std::vector<std::string>& more = {}) {
   ProgramRun r;
   const std::string in = dir.write("stream", stream);
   const std::string out = dir.write("out", "");
@@ -45,6 +47,7 @@ ProgramRun run_on(const std::string& program, const std::string& stream, const k
   std::vector<std::string> args{program};
   std::vector<char*> argv{args[0].data(), nullptr};
   std::vector<std::string> env{"PATH=/usr/bin:/bin"};
+  env.insert(env.end(), more.begin(), more.end());
   linuxtest::add_sanitizer_env(env);
   std::vector<char*> envp;
   for (auto& e : env) envp.push_back(e.data());
@@ -76,6 +79,19 @@ TEST(CommandPrograms, ReadTheStreamFirstThenRefuseTooFewWords) {
                               " templatefile flags\n";
     EXPECT_EQ(r.out, "<PRE>\n" + usage + "</PRE>\n") << name;
   }
+}
+
+// A command's refusal is the first thing of its page after the front's
+// content-type line: the installation's error head and foot frame it, as
+// they frame the front's own.
+TEST(CommandPrograms, ARefusalIsFramedByTheInstallationsErrorPage) {
+  kivtest::TempDir dir;
+  dir.write("client/kivhtml/tk/errhead.html", "<head>\n");
+  dir.write("client/kivhtml/tk/errfoot.html", "<foot>\n");
+  const ProgramRun r = run_on(kLinux + "codelabel", kivexec::exdatarecord("KIVACTION", "label", 0), dir,
+                              {"NVHOME=" + dir.str()});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "<head>\n<PRE>\nWrong usage: code_label templatefile flags\n</PRE>\n<foot>\n");
 }
 
 // What every request pays for: the front links no database library at

@@ -228,6 +228,15 @@ TEST_F(Upcgi, CommandWordsAndRefusals) {
   }
 }
 
+// While logins are on no page of the front may be kept by the browser or a
+// cache, so that Back after a sign-out shows none: its one header says so,
+// before the command's page.
+TEST_F(Upcgi, PagesAreNotKeptWhileLoginsAreOn) {
+  home.write("client/config/login_config", "upcgi_REG=self\nupcgi_AUTH=NONE\n");
+  process::Result r = upcgi_get(home, "KIVACTION=words");
+  EXPECT_EQ(r.output, "Content-type: text/html\nCache-Control: no-store\n\n[a][b]") << r.errors;
+}
+
 TEST_F(Upcgi, TraceShowsTheCommandAndItsInputsBeforeItsPage) {
   process::Result r = upcgi_get(home, "KIVACTION=words", {"KIVDEBUG=1", "KIVTRACE_FILE=" + home.path("debug.txt")});
   ASSERT_TRUE(r.ok()) << r.errors;
