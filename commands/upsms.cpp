@@ -158,15 +158,17 @@ void clear_value(objlist& list, const std::string& name) {
 }
 
 // Runs one statement under a dataset: its _key and _data objects cleared
-// first, the scratch data file it left removed after. gsqlexec's result.
+// first, the scratch data file it left removed after (hidedatafile is
+// cleared before, so what it holds afterwards is the statement's file).
+// gsqlexec's result.
 int run_dataset(objlist& list, const std::string& dataset, const std::string& sql) {
   clear_value(list, dataset + "_key");
   clear_value(list, dataset + "_data");
-  const std::string before = last_tmpdatafile();
+  clear_value(list, "hidedatafile");
   const int rc = gsqlexec(list, dataset, sql);
-  const std::string& after = last_tmpdatafile();
-  if (!after.empty() && after != before) {
-    std::remove(after.c_str());
+  const std::string left = objtext(list, "hidedatafile.VALUE");
+  if (!left.empty()) {
+    if (hidedatafile_path(left)) std::remove(left.c_str());
     clear_value(list, "hidedatafile");
   }
   return rc;
