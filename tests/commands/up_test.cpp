@@ -9,6 +9,7 @@
 
 #include "admin/upadmin.h"
 #include "commands/up.h"
+#include "commands/upsms.h"
 #include "commands/upstartup.h"
 #include "platform/process.h"
 #include "toolkit/kivcontext.h"
@@ -35,6 +36,7 @@ TEST(CommandTable, WordsInOrderComparedWithCase) {
   EXPECT_EQ(find_handler("up_confirmfind"), &up_confirmfind);
   EXPECT_NE(find_handler("tksearch"), nullptr);
   EXPECT_EQ(find_handler("up_admin"), &up_admin);
+  EXPECT_EQ(find_handler("up_sms"), &up_sms);
   // Other case, a prefix, the two plain form pages and the empty word are
   // not command words.
   for (const char* word : {"UP_STARTUP", "Up_startup", "up_startup ", "up_start", "up_cs", "up_cf", ""})
