@@ -2,9 +2,9 @@
 // with scripts/demo: the index page, the start page, the add form and its
 // menus, cases submitted from it and a refused one, the administration and
 // its chart settings save (kept over a rerun of scripts/demo, as the cases
-// are), the refusals of requests that may not pass, and with logins on a new
-// account, a password change, a login, a logout, a page without its session
-// and a wrong password. Every page, the refusals too, is checked for what a
+// are), a computer's inventory, the refusals of requests that may not pass,
+// and with logins on a new account, a password change, a login, a logout, a
+// page without its session and a wrong password. Every page, the refusals too, is checked for what a
 // person would notice (a marker left in the page, "No object value for", a
 // link whose action swallowed the page, a script or loading error, a page
 // wider than a phone) and photographed at a desktop's and a phone's width.
@@ -60,8 +60,11 @@ function watch(p) {
 
 // Checks every document loaded since the last check and the page as it
 // stands, then photographs it as `name`. A bare page is one of the program's
-// own message pages, printed without a head: it needs no title.
-async function checkPage(name, { bare = false } = {}) {
+// own message pages, printed without a head: it needs no title. `longLine`
+// names the one refusal line such a page may hold that is longer than a
+// phone's screen (a bare page has no viewport and no stylesheet to wrap it):
+// that line must be all the page is wider for.
+async function checkPage(name, { bare = false, longLine = null } = {}) {
   await page.waitForLoadState('load');
   assert.ok(documents.length > 0, `${name}: no page was loaded`);
   for (const d of documents.splice(0)) {
@@ -81,7 +84,12 @@ async function checkPage(name, { bare = false } = {}) {
   // Nothing runs off the side of a phone's screen.
   await page.setViewportSize(phone);
   const wide = await page.evaluate(() => document.documentElement.scrollWidth);
-  assert.ok(wide <= phone.width, `${name}: ${wide} pixels wide on a phone`);
+  if (longLine === null) {
+    assert.ok(wide <= phone.width, `${name}: ${wide} pixels wide on a phone`);
+  } else {
+    const lines = (await page.textContent('body')).split('\n').filter((l) => l.trim() !== '');
+    assert.deepEqual(lines, [longLine], `${name}: ${wide} pixels wide on a phone with more than its refusal`);
+  }
   await page.screenshot({ path: path.join(shots, `${name}-phone.png`), fullPage: true });
   await page.setViewportSize(desktop);
   await page.screenshot({ path: path.join(shots, `${name}-desktop.png`), fullPage: true });
@@ -282,6 +290,63 @@ describe('administration', () => {
     await page.goto(`${up}?KIVACTION=ChartsSettings`);
     await checkPage('charts-reloaded');
     assert.equal(await page.inputValue('#pictmpdir'), 'tmp/chart pictures');
+  });
+});
+
+describe('inventory', () => {
+  // The computer inventory, from the administration page, over the sample
+  // inventory that scripts/demo made (db/inventory.db).
+  const classes = ['Computer_System_DATA', 'Processor_DATA', 'PC_Memory_DATA', 'Logical_Disk_DATA', 'Network_DATA',
+    'Operating_System_DATA', 'Sound_Device_DATA'];
+  // The form page offers the view as a menu; the inventory page, which
+  // shows the view it answers, as two choices.
+  const ask = async (host, view) => {
+    await page.fill('#smshost', host);
+    if (await page.$('#smstype')) await page.selectOption('#smstype', view);
+    else await page.check(`#view input[value=${view}]`);
+    await page.click('#submit');
+    await page.waitForLoadState('load');
+  };
+
+  test("a computer's hardware and software are shown, and an unknown computer is refused", async () => {
+    await page.goto(`${up}?KIVACTION=admin`);
+    documents.length = 0;
+    await page.click('#inventory');
+    await page.waitForURL(/KIVACTION=inventoryform/);
+    await checkPage('inventory-form');
+
+    await ask('PC-0001', 'hardware');
+    await page.waitForSelector('#host');
+    await checkPage('inventory-hardware');
+    assert.equal(await page.textContent('#host'), 'PC-0001');
+    assert.equal(await page.isVisible('#software'), false);
+    assert.equal(await page.isChecked('#view input[value=hardware]'), true);
+    for (const c of classes) assert.equal(await page.isVisible(`#${c}`), true, `${c} is not shown`);
+    // The two disks are one table with one separator row between them.
+    assert.equal(await page.$$eval('#Logical_Disk_DATA td[colspan="2"]', (es) => es.length), 1);
+    assert.match(await page.textContent('#Logical_Disk_DATA .summary'), /deviceid0:C:.*-{15}.*deviceid0:D:/s);
+    // Summaries only for the classes that have summary columns.
+    assert.equal((await page.textContent('#Sound_Device_DATA .summary')).trim(), '');
+    assert.match(await page.textContent('#Sound_Device_DATA .scroll'), /High Definition Audio Device/);
+    for (const c of classes.filter((c) => c !== 'Sound_Device_DATA'))
+      assert.notEqual((await page.textContent(`#${c} .summary`)).trim(), '', `${c} has no summary`);
+
+    await ask('PC-0001', 'software');
+    await page.waitForSelector('#host');
+    await checkPage('inventory-software');
+    assert.equal(await page.isChecked('#view input[value=software]'), true);
+    for (const c of classes) assert.equal(await page.isVisible(`#${c}`), false, `${c} is shown`);
+    const products = await page.$$eval('#software tr', (rs) => rs.slice(1).map((r) => r.cells[0].textContent.trim()));
+    assert.deepEqual(products, ['Accounts', 'Browser', 'Fonts & <Symbols>', 'Text Editor', 'Zip Tool']);
+    assert.equal(await page.$('#software symbols'), null);
+
+    for (const host of ['PC-9999', "PC-0001' or '1'='1"]) {
+      await page.goto(`${up}?KIVACTION=inventoryform`);
+      await ask(host, 'hardware');
+      const refusal = `SMS:The SMS database did not return any information on host '${host}'`;
+      await checkPage(host === 'PC-9999' ? 'inventory-unknown' : 'inventory-injected', { bare: true, longLine: refusal });
+      assert.equal((await page.textContent('body')).trim(), refusal);
+    }
   });
 });
 
