@@ -334,11 +334,17 @@ TEST(SmsSummaryTable, TwentyClassesFoundByExactName) {
   EXPECT_TRUE(sms_summary_columns("Video_DATA"));
 }
 
-TEST(SmsPageParts, NamesAndValuesAreEscaped) {
+TEST(SmsPageParts, NamesAndValuesAreEscapedAndShownWhole) {
   EXPECT_EQ(sms_property_table("a<b^$", "x&y^$"),
             std::string("<table border=\"1\"><tr>") + kHead + "Property</b></font></td>" + kHead +
                 "Value</b></font></td></tr><tr><td> a&#60;b </td> <td>x&#38;y</td></tr></table>");
+  // A value of any length is shown whole.
+  const std::string long_value(10000, 'v');
+  const std::string table = sms_property_table("name0^$", long_value + "^$");
+  EXPECT_NE(table.find("<td>" + long_value + "</td></tr></table>"), std::string::npos);
   const std::string_view cols[] = {"name0"};
+  EXPECT_NE(sms_summary("name0^$", long_value + "^$", cols).find("name0:" + long_value + "<br><br></font>"),
+            std::string::npos);
   EXPECT_EQ(sms_summary("name0^$", "\"q\"^$^^^$", cols),
             "<font size=\"1\" face=\"Verdana, Arial, Helvetica\">name0:&#34;q&#34;<br>---------------<br>"
             "name0: <br><br></font>");

@@ -153,6 +153,16 @@ TEST_P(UpTrans, UsageAndAnUnknownSource) {
   EXPECT_EQ(r.errors, "Wrong usage: up_trans db_remot_host\n");
   EXPECT_EQ(r.output, "");
 
+  // A connection object missing from the configuration fails the run.
+  const std::string objs = kivtest::read_file(home_.str() + "/client/config/tk_obj");
+  const std::string timeout = "OBJECT{\n\tNAME=network_timeout\n\tVALUE=30\n};\n";
+  ASSERT_NE(objs.find(timeout), std::string::npos);
+  home_.write("client/config/tk_obj", std::string(objs).erase(objs.find(timeout), timeout.size()));
+  r = run({source_});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, "<PRE>\nMissing timeout name object\n</PRE>\n");
+  home_.write("client/config/tk_obj", objs);
+
   r = run({"no_such_source"});
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(r.output.starts_with("Find all records\n")) << r.output;
