@@ -10,7 +10,10 @@
 #include "commands/tksearch.h"
 #include "commands/upadd.h"
 #include "commands/upbarcode.h"
+#include "commands/upsms.h"
 #include "commands/upstartup.h"
+#include "engine/upconvert.h"
+#include "engine/upprofile.h"
 #include "platform/exit.h"
 #include "platform/output.h"
 #include "toolkit/kivcgi.h"
@@ -46,7 +49,7 @@ constexpr std::array<command_entry, 25> kCommands{{
     {"up_tree", nullptr},
     {"up_gsql", nullptr},
     {"up_cal", nullptr},
-    {"up_sms", nullptr},
+    {"up_sms", up_sms},
     {"tksearch", tksearch_handler},
     {"code__label", code_label},
     {"code_label", code_label},
@@ -104,24 +107,15 @@ int cgi_main(std::string_view states) {
 
 // ---- console ----
 
-std::string program_name(std::string_view argv0) {
-  size_t cut = argv0.rfind('/');
-  if (cut == std::string_view::npos) cut = argv0.rfind('\\');
-  return std::string(cut == std::string_view::npos ? argv0 : argv0.substr(cut + 1));
-}
-
-// The modes whose work is not in this build yet say so and fail.
-int not_built(std::string_view what) {
-  err() << what << " is not built yet\n";
-  return 1;
-}
-
+// The console modes by the two words: the conversions end with 1 when
+// anything in them failed, so that a script sees it.
 int two_words(std::string_view first, std::string_view second) {
   if (first == "convert") {
-    if (second == "users" || second == "staff") return not_built("Converting profiles into tables");
+    if (second == "users") return convertprofiles(kUserProfile) == 0 ? 0 : 1;
+    if (second == "staff") return convertprofiles(kStaffProfile) == 0 ? 0 : 1;
     out() << "Wrong convert syntax\n";
   } else if (first == "merge") {
-    return not_built("Merging resolution texts into problem texts");
+    return merge_problem_resolution() == 0 ? 0 : 1;
   } else {
     out() << "Nothing to do\n";
   }
@@ -129,15 +123,8 @@ int two_words(std::string_view first, std::string_view second) {
 }
 
 int console_main(int argc, const char* const argv[]) {
-  RequestContext& c = reqctx();
   const std::string argv0 = argc > 0 && argv[0] ? argv[0] : "";
-  std::string name = program_name(argv0);
-  if (name.find('.') == std::string::npos) name += ".exe";
-  c.script_name = name;
-  publish_environment();
-  kivtrace("SCRIPTNAME=%s env=%s\n", name, "SCRIPT_NAME=" + name);
-  c.nvhome = getproducthome().home;
-  publish_environment();
+  console_start(argv0);
   if (argc == 1) {
     out() << argv0 << ":Version: 5.8.0\n";
     return 0;
@@ -158,6 +145,23 @@ struct UploadsRemoved {
 }  // namespace
 
 std::span<const command_entry> command_table() { return kCommands; }
+
+std::string program_name(std::string_view argv0) {
+  size_t cut = argv0.rfind('/');
+  if (cut == std::string_view::npos) cut = argv0.rfind('\\');
+  return std::string(cut == std::string_view::npos ? argv0 : argv0.substr(cut + 1));
+}
+
+void console_start(std::string_view argv0) {
+  RequestContext& c = reqctx();
+  std::string name = program_name(argv0);
+  if (name.find('.') == std::string::npos) name += ".exe";
+  c.script_name = name;
+  publish_environment();
+  kivtrace("SCRIPTNAME=%s env=%s\n", name, "SCRIPT_NAME=" + name);
+  c.nvhome = getproducthome().home;
+  publish_environment();
+}
 
 handler_fn find_handler(std::string_view word) {
   const command_entry* e = find_entry(word);

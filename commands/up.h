@@ -42,6 +42,17 @@ handler_fn find_handler(std::string_view word);
 // one), at most kMaxCommandWords words.
 std::vector<std::string> split_command(std::string_view line);
 
+// The name a program gives itself from argv[0]: the text after its last
+// "/", or when there is none after its last backslash, or all of it.
+std::string program_name(std::string_view argv0);
+
+// The start of a console program of the Windows flavour (up without a web
+// server, up_trans): SCRIPT_NAME becomes the program's name, with ".exe"
+// when it holds no point (the registry key of the home is named after it),
+// and the home is looked up (getproducthome, which ends the process with 1
+// when there is none) and kept in the request context; both are published.
+void console_start(std::string_view argv0);
+
 // "<home>/client/config/<name>".
 std::string statefile_path(std::string_view home, std::string_view name);
 

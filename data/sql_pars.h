@@ -120,6 +120,9 @@ std::unique_ptr<char[]> kivmalloc(size_t size);
 // refusal into the page and answers false.
 // A list of table names separated by "," (each may carry an alias).
 bool sql_table_ok(std::string_view tables);
+// One table name alone, by the rule a single name of a table list follows
+// (no list, no alias, no schema part); refused with "Bad table name '%s'\n".
+bool sql_single_table_ok(std::string_view name);
 // One column name.
 bool sql_column_ok(std::string_view name);
 // An order list: column names, each optionally followed by asc or desc.

@@ -339,6 +339,12 @@ bool sql_table_ok(std::string_view tables) {
   return false;
 }
 
+bool sql_single_table_ok(std::string_view name) {
+  if (name_ok(name)) return true;
+  errmsg("Bad table name '%s'\n", name);
+  return false;
+}
+
 bool sql_column_ok(std::string_view name) {
   if (name_ok(name)) return true;
   errmsg("Bad column name '%s'\n", name);

@@ -24,6 +24,9 @@ struct EngineFlags {
   // 1 while a command has its own error page: find leaves its "No record to
   // display" message out.
   int finderror = 0;
+  // Set by the record transfer's handler from its argument: the ODBC data
+  // source the records are read from (the system's remote host).
+  std::string remotehost;
 };
 
 EngineFlags& engineflags();

@@ -2,7 +2,7 @@
 // with scripts/demo: the index page, the start page, the add form and its
 // menus, cases submitted from it and a refused one, the administration and
 // its chart settings save (kept over a rerun of scripts/demo, as the cases
-// are), the refusals of requests that may not pass (each a styled page in
+// are), a computer's inventory, the refusals of requests that may not pass (each a styled page in
 // the sample's words, with a way back and a real link onward), the sign-in
 // page while logins are off, and with logins on the road from the index
 // page's main button through the sign-in to a signed-in start page, a new
@@ -548,6 +548,63 @@ describe('administration pages', () => {
       assert.ok(rows.includes('room') && !rows.includes('id_num'), rows.join(','));
     } finally {
       fs.rmSync(configFile('login_config'), { force: true });
+    }
+  });
+});
+
+describe('inventory', () => {
+  // The computer inventory, from the administration page, over the sample
+  // inventory that scripts/demo made (db/inventory.db).
+  const classes = ['Computer_System_DATA', 'Processor_DATA', 'PC_Memory_DATA', 'Logical_Disk_DATA', 'Network_DATA',
+    'Operating_System_DATA', 'Sound_Device_DATA'];
+  // The form page offers the view as a menu; the inventory page, which
+  // shows the view it answers, as two choices.
+  const ask = async (host, view) => {
+    await page.fill('#smshost', host);
+    if (await page.$('#smstype')) await page.selectOption('#smstype', view);
+    else await page.check(`#view input[value=${view}]`);
+    await page.click('#submit');
+    await page.waitForLoadState('load');
+  };
+
+  test("a computer's hardware and software are shown, and an unknown computer is refused", async () => {
+    await page.goto(`${up}?KIVACTION=admin`);
+    documents.length = 0;
+    await page.click('#inventory');
+    await page.waitForURL(/KIVACTION=inventoryform/);
+    await checkPage('inventory-form');
+
+    await ask('PC-0001', 'hardware');
+    await page.waitForSelector('#host');
+    await checkPage('inventory-hardware');
+    assert.equal(await page.textContent('#host'), 'PC-0001');
+    assert.equal(await page.isVisible('#software'), false);
+    assert.equal(await page.isChecked('#view input[value=hardware]'), true);
+    for (const c of classes) assert.equal(await page.isVisible(`#${c}`), true, `${c} is not shown`);
+    // The two disks are one table with one separator row between them.
+    assert.equal(await page.$$eval('#Logical_Disk_DATA td[colspan="2"]', (es) => es.length), 1);
+    assert.match(await page.textContent('#Logical_Disk_DATA .summary'), /deviceid0:C:.*-{15}.*deviceid0:D:/s);
+    // Summaries only for the classes that have summary columns.
+    assert.equal((await page.textContent('#Sound_Device_DATA .summary')).trim(), '');
+    assert.match(await page.textContent('#Sound_Device_DATA .scroll'), /High Definition Audio Device/);
+    for (const c of classes.filter((c) => c !== 'Sound_Device_DATA'))
+      assert.notEqual((await page.textContent(`#${c} .summary`)).trim(), '', `${c} has no summary`);
+
+    await ask('PC-0001', 'software');
+    await page.waitForSelector('#host');
+    await checkPage('inventory-software');
+    assert.equal(await page.isChecked('#view input[value=software]'), true);
+    for (const c of classes) assert.equal(await page.isVisible(`#${c}`), false, `${c} is shown`);
+    const products = await page.$$eval('#software tr', (rs) => rs.slice(1).map((r) => r.cells[0].textContent.trim()));
+    assert.deepEqual(products, ['Accounts', 'Browser', 'Fonts & <Symbols>', 'Text Editor', 'Zip Tool']);
+    assert.equal(await page.$('#software symbols'), null);
+
+    for (const host of ['PC-9999', "PC-0001' or '1'='1"]) {
+      await page.goto(`${up}?KIVACTION=inventoryform`);
+      await ask(host, 'hardware');
+      const refusal = `SMS:The SMS database did not return any information on host '${host}'`;
+      await checkPage(host === 'PC-9999' ? 'inventory-unknown' : 'inventory-injected', { refusal: true });
+      assert.ok((await page.textContent('#reason')).includes(refusal), await page.textContent('#reason'));
     }
   });
 });

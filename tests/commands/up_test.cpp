@@ -9,6 +9,7 @@
 
 #include "admin/upadmin.h"
 #include "commands/up.h"
+#include "commands/upsms.h"
 #include "commands/upstartup.h"
 #include "platform/process.h"
 #include "toolkit/kivcontext.h"
@@ -35,6 +36,7 @@ TEST(CommandTable, WordsInOrderComparedWithCase) {
   EXPECT_EQ(find_handler("up_confirmfind"), &up_confirmfind);
   EXPECT_NE(find_handler("tksearch"), nullptr);
   EXPECT_EQ(find_handler("up_admin"), &up_admin);
+  EXPECT_EQ(find_handler("up_sms"), &up_sms);
   // Other case, a prefix, the two plain form pages and the empty word are
   // not command words.
   for (const char* word : {"UP_STARTUP", "Up_startup", "up_startup ", "up_start", "up_cs", "up_cf", ""})
@@ -71,10 +73,15 @@ TEST_F(Dispatcher, ConsoleModes) {
     int status;
     std::string out, err;
   } cases[] = {
-      {{"up", "convert", "users"}, 1, "", "Converting profiles into tables is not built yet\n"},
-      {{"up", "convert", "staff"}, 1, "", "Converting profiles into tables is not built yet\n"},
+      // The conversions run; in this home there is nothing they can work
+      // on, and they say so and fail.
+      {{"up", "convert", "users"}, 1, "<PRE>\nCan't open dir='" + home() + "/users/*.*' errno=2. \n</PRE>\n", ""},
+      {{"up", "convert", "staff"}, 1, "<PRE>\nCan't open dir='" + home() + "/staff/*.*' errno=2. \n</PRE>\n", ""},
       {{"up", "convert", "Users"}, 0, "Wrong convert syntax\n", ""},
-      {{"up", "merge", "x"}, 1, "", "Merging resolution texts into problem texts is not built yet\n"},
+      {{"up", "merge", "x"}, 1,
+       "Finding Records\n<PRE>\nNVHOME=" + home() +
+           "</PRE>\n<PRE>\nMissing dbhost name object\n</PRE>\n<PRE>\nError finding records\n</PRE>\n",
+       ""},
       {{"up", "other", "x"}, 0, "Nothing to do\n", ""},
       // Any other count is the add of one record without a request; these
       // case objects name no database.

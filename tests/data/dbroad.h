@@ -50,9 +50,10 @@ inline void PrintTo(const Road& road, std::ostream* os) { *os << road_label(road
 
 inline std::string road_name(const ::testing::TestParamInfo<Road>& p) { return road_label(p.param); }
 
-// The statements of the sample installation's schema, comments left out.
-inline std::vector<std::string> schema_statements() {
-  std::string text = read_file(std::string(KIV_SOURCE_DIR) + "/install/home/db/schema.sql");
+// The statements of an SQL file of the sample installation's kind (one
+// statement ends at each ";", lines that begin with "--" are comments).
+inline std::vector<std::string> sql_file_statements(const std::string& path) {
+  std::string text = read_file(path);
   std::string sql;
   size_t start = 0;
   while (start < text.size()) {
@@ -69,6 +70,11 @@ inline std::vector<std::string> schema_statements() {
     start = semi + 1;
   }
   return statements;
+}
+
+// The statements of the sample installation's schema, comments left out.
+inline std::vector<std::string> schema_statements() {
+  return sql_file_statements(std::string(KIV_SOURCE_DIR) + "/install/home/db/schema.sql");
 }
 
 class DbRoadTest : public KivTest {
