@@ -484,16 +484,23 @@ describe('administration pages', () => {
     assert.equal(await page.inputValue('#receiver'), 'ann@example.org,bob@example.org');
     assert.deepEqual(await page.$$eval('select[name=mm_category] option:checked', (os) => os.map((o) => o.textContent)),
       ['Hardware', 'Network']);
-    await page.fill('#receiver', 'carol@example.org');
+    // Recipients too long for a phone's line wrap, in the list and on the
+    // delete confirmation.
+    const recipients = 'carol@example.org,dave.longname@example.org,erin@example.org';
+    await page.fill('#receiver', recipients);
     await submit('#save');
     await page.waitForSelector('#saved');
     await checkPage('mail-rule-modified');
     tk = tkObj();
-    assert.ok(tk.includes('\tTITLE=carol@example.org^$\n'), tk);
+    assert.ok(tk.includes(`\tTITLE=${recipients.replaceAll(',', '^@')}^$\n`), tk);
     assert.equal(tk.match(/NAME=message_/g).length, 1, 'no old message object stays');
 
     await page.click('#list');
     await checkPage('mail-rules-after');
+    await page.setViewportSize(phone);
+    assert.ok(await page.$eval('#rules', (t) => t.parentElement.scrollWidth <= t.parentElement.clientWidth),
+      'the list of rules runs off the side of a phone');
+    await page.setViewportSize(desktop);
     await Promise.all([page.waitForNavigation(), page.click('#rules a.delete')]);
     await checkPage('mail-rule-delete');
     await submit('#delete');
