@@ -550,6 +550,21 @@ describe('administration pages', () => {
       fs.rmSync(configFile('login_config'), { force: true });
     }
   });
+
+  test('a field goes only once the administrator confirms it, and its column stays', async () => {
+    await admin('List Fields', 'fields-with-room');
+    const withRoom = tkObj();
+    const deleteRoom = '#fields tr:has(td.name:text-is("room")) button';
+    page.once('dialog', (d) => d.dismiss());
+    await page.click(deleteRoom);
+    assert.equal(tkObj(), withRoom);
+    page.once('dialog', (d) => d.accept());
+    await submit(deleteRoom);
+    await page.waitForSelector('#saved');
+    await checkPage('field-deleted');
+    assert.doesNotMatch(tkObj(), /\tNAME=room\n/);
+    assert.equal(sql("select room from cases where submitted_by = 'Dan Example'"), '12\n');
+  });
 });
 
 describe('logins', () => {
