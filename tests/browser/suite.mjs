@@ -551,6 +551,24 @@ describe('administration pages', () => {
     }
   });
 
+  test('a field marked required on its page is required of a new case', async () => {
+    const report = (fields) => page.request.post(kepa, { form: { KIVACTION: 'add',
+      'submitted_by.VALUE': 'Fay Example', 'problem.VALUE': 'The mouse sticks.', ...fields } });
+    const required = async (value) => {
+      await page.goto(`${up}?KIVACTION=modfield&dbkey_name.VALUE=sub_e_mail`);
+      await checkPage(`email-${value}`);
+      await page.check(`input[name="enforce.VALUE"][value="${value}"]`);
+      await submit('#save');
+      await page.waitForSelector('#saved');
+    };
+    await required('1');
+    assert.match(await page.textContent('#fields'), /sub_e_mail\s*Your e-mail address\s*TEXT\s*Yes/);
+    assert.match(await (await report({})).text(), /'Your e-mail address' can't be blank/);
+    assert.match(await (await report({ 'sub_e_mail.VALUE': 'fay@example.org' })).text(), /Your case number is/);
+    await required('0');
+    assert.match(await (await report({})).text(), /Your case number is/);
+  });
+
   test('a field goes only once the administrator confirms it, and its column stays', async () => {
     await admin('List Fields', 'fields-with-room');
     const withRoom = tkObj();
