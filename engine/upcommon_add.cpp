@@ -15,6 +15,7 @@
 #include "engine/upstamp.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivsettings.h"
+#include "toolkit/rowcol.h"
 
 namespace kiv {
 
@@ -27,12 +28,16 @@ addhandle make_addhandle(const dbconnection& c, const packet* rec) {
   return h;
 }
 
-// The status of a new case: none or any text holding the open state's name
-// (a menu that still holds its items, "Open - urgent") is the open state.
+// The status of a new case: none, the status menu's row that nothing was
+// chosen from (a form value never holds the row markers: they are refused),
+// or any text holding the open state's name ("Open - urgent") is the open
+// state. The row counts also when the menu does not offer the open state,
+// so that a renamed open state never leaves a new case without a status.
 void new_status(objlist& list) {
   const std::string& open = settings().openstate;
   const std::string status = objtext(list, "status.VALUE");
-  if (status.empty() || (!open.empty() && status.find(open) != std::string::npos))
+  const bool unchosen_menu = status.ends_with(kRowEnd);
+  if (status.empty() || unchosen_menu || (!open.empty() && status.find(open) != std::string::npos))
     adduniqobj(&list, "status.VALUE", open);
 }
 

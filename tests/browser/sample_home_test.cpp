@@ -107,11 +107,12 @@ TEST_F(SampleHome, TheCaseScreenMatchesTheTableAndSwitchesItsExtrasOff) {
   // Every field is a column of the table under its own name; menus are rows
   // whose selected item is one of their items.
   const std::set<std::string> columns = schema_columns();
-  std::set<std::string> fields;
+  std::set<std::string> fields, required;
   for (const kivobj& o : *objs) {
     const std::string dbkey = o.attr(attr::DBKEY);
     if (dbkey.empty()) continue;
     fields.insert(o.name());
+    if (o.attr(attr::ENFORCE) == "1") required.insert(o.name());
     EXPECT_EQ(dbkey, o.name());
     EXPECT_TRUE(columns.contains(dbkey)) << dbkey << " is not a column of the schema";
     EXPECT_FALSE(o.attr(attr::TITLE).empty()) << o.name();
@@ -129,7 +130,10 @@ TEST_F(SampleHome, TheCaseScreenMatchesTheTableAndSwitchesItsExtrasOff) {
   EXPECT_EQ(fields, (std::set<std::string>{"id_num", "case_num", "submitted_by", "sub_e_mail", "category",
                                            "priority", "status", "problem", "resolution", "assigned_to",
                                            "sa_e_mail", "date_closed"}));
-  EXPECT_EQ(value_of(objs.get(), "enforce_fields.VALUE"), "submitted_by^@problem^$");
+  // The required fields are the fields' own ENFORCE, which the field pages
+  // edit: an enforce_fields list would take the place of every ENFORCE.
+  EXPECT_EQ(required, (std::set<std::string>{"submitted_by", "problem"}));
+  EXPECT_EQ(value_of(objs.get(), "enforce_fields.VALUE"), "");
   EXPECT_EQ(value_of(objs.get(), "problem_timestamp.VALUE"), "1");
   for (const char* sw : {"mail_notification", "autoassign_control", "workflow_control", "attach_control",
                          "tk_pre_add", "tk_post_add", "tk_pre_modify", "tk_post_modify"})

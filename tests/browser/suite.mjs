@@ -417,11 +417,7 @@ describe('administration pages', () => {
   });
 
   test('a status name and a colour reach the help desk', async () => {
-    // The status menu gains the new name, the open status takes it.
-    await page.goto(`${up}?KIVACTION=modfield&dbkey_name.VALUE=status`);
-    await checkPage('field-status');
-    await page.fill('#choices', `New\n${(await page.inputValue('#choices')).trimEnd()}`);
-    await submit('#save');
+    // The open status takes a name the status menu does not offer.
     const tkBackups = backupsOf('tk_obj').length;
     const ceBackups = backupsOf('ce_obj').length;
     await admin('StatusOpen', 'status-open');
@@ -491,16 +487,23 @@ describe('administration pages', () => {
     assert.equal(await page.inputValue('#receiver'), 'ann@example.org,bob@example.org');
     assert.deepEqual(await page.$$eval('select[name=mm_category] option:checked', (os) => os.map((o) => o.textContent)),
       ['Hardware', 'Network']);
-    await page.fill('#receiver', 'carol@example.org');
+    // Recipients too long for a phone's line wrap, in the list and on the
+    // delete confirmation.
+    const recipients = 'carol@example.org,dave.longname@example.org,erin@example.org';
+    await page.fill('#receiver', recipients);
     await submit('#save');
     await page.waitForSelector('#saved');
     await checkPage('mail-rule-modified');
     tk = tkObj();
-    assert.ok(tk.includes('\tTITLE=carol@example.org^$\n'), tk);
+    assert.ok(tk.includes(`\tTITLE=${recipients.replaceAll(',', '^@')}^$\n`), tk);
     assert.equal(tk.match(/NAME=message_/g).length, 1, 'no old message object stays');
 
     await page.click('#list');
     await checkPage('mail-rules-after');
+    await page.setViewportSize(phone);
+    assert.ok(await page.$eval('#rules', (t) => t.parentElement.scrollWidth <= t.parentElement.clientWidth),
+      'the list of rules runs off the side of a phone');
+    await page.setViewportSize(desktop);
     await Promise.all([page.waitForNavigation(), page.click('#rules a.delete')]);
     await checkPage('mail-rule-delete');
     await submit('#delete');
@@ -549,6 +552,39 @@ describe('administration pages', () => {
     } finally {
       fs.rmSync(configFile('login_config'), { force: true });
     }
+  });
+
+  test('a field marked required on its page is required of a new case', async () => {
+    const report = (fields) => page.request.post(kepa, { form: { KIVACTION: 'add',
+      'submitted_by.VALUE': 'Fay Example', 'problem.VALUE': 'The mouse sticks.', ...fields } });
+    const required = async (value) => {
+      await page.goto(`${up}?KIVACTION=modfield&dbkey_name.VALUE=sub_e_mail`);
+      await checkPage(`email-${value}`);
+      await page.check(`input[name="enforce.VALUE"][value="${value}"]`);
+      await submit('#save');
+      await page.waitForSelector('#saved');
+    };
+    await required('1');
+    assert.match(await page.textContent('#fields'), /sub_e_mail\s*Your e-mail address\s*TEXT\s*Yes/);
+    assert.match(await (await report({})).text(), /'Your e-mail address' can't be blank/);
+    assert.match(await (await report({ 'sub_e_mail.VALUE': 'fay@example.org' })).text(), /Your case number is/);
+    await required('0');
+    assert.match(await (await report({})).text(), /Your case number is/);
+  });
+
+  test('a field goes only once the administrator confirms it, and its column stays', async () => {
+    await admin('List Fields', 'fields-with-room');
+    const withRoom = tkObj();
+    const deleteRoom = '#fields tr:has(td.name:text-is("room")) button';
+    page.once('dialog', (d) => d.dismiss());
+    await page.click(deleteRoom);
+    assert.equal(tkObj(), withRoom);
+    page.once('dialog', (d) => d.accept());
+    await submit(deleteRoom);
+    await page.waitForSelector('#saved');
+    await checkPage('field-deleted');
+    assert.doesNotMatch(tkObj(), /\tNAME=room\n/);
+    assert.equal(sql("select room from cases where submitted_by = 'Dan Example'"), '12\n');
   });
 });
 

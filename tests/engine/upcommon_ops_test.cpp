@@ -122,17 +122,22 @@ TEST_P(CaseOps, PreAddStatusRulesAndRefusals) {
     int result;
     const char* stored;  // the stored status, nullptr when nothing is stored
     const char* message;
+    const char* open = nullptr;  // the open state, when not the sample's
   } cases[] = {
       {"no status sent", nullptr, "p", 0, "Open", nullptr},
       {"an empty status", "", "p", 0, "Open", nullptr},
       {"a status holding the open state", "Open - urgent", "p", 0, "Open", nullptr},
       {"another status", "Pending", "p", 0, "Pending", nullptr},
       {"a required field empty", "Open", "", -1, nullptr, "'Problem' can't be blank\n"},
+      // The status menu's row, nothing chosen from it, is no status of its
+      // own, also when the open state is none of the menu's items.
+      {"no status sent, an open state the menu lacks", nullptr, "p", 0, "New", nullptr, "New"},
   };
   int stored = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     reload();
+    if (c.open) settings().openstate = c.open;
     clear_output();
     form("submitted_by", "alice");
     form("problem", c.problem);
