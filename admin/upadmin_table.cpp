@@ -7,6 +7,7 @@
 
 #include "admin/upadmin_charts.h"
 #include "admin/upadmin_fields.h"
+#include "admin/upadmin_objects.h"
 #include "admin/upadmin_rules.h"
 #include "admin/upadmin_settings.h"
 
@@ -71,13 +72,13 @@ AdminAction kActions[] = {
     {"ModGetMailObject", "getmailobject", plain<getmailobject>, S::none, T::plain_field_list},
     {"DelGetMailObject", "getmailobject", plain<getmailobject>, S::none, T::plain_field_list},
     {"Delete E-Mail Rule", "delete mail rule", plain<deletemailrule>, S::tk_itself},
-    {"Create Object", "create object", nullptr, S::tk},
-    {"AdvancedListObject", "list of objects"},
-    {"Modify Object", "modify object", nullptr, S::tk, T::object_list},
-    {"Delete Object", "delete object", nullptr, S::tk_itself, T::object_list},
-    {"GetObject", "load object into form"},
-    {"DeleteGetObject", "load object into form"},
-    {"ModGetObject", "load object into form"},
+    {"Create Object", "createobject", plain<createobject>, S::tk},
+    {"AdvancedListObject", "listallobjects", plain<listallobjects>},
+    {"Modify Object", "modifyobject", plain<modifyobject>, S::tk, T::object_list},
+    {"Delete Object", "deleteobject", plain<deleteobject>, S::tk_itself, T::object_list},
+    {"GetObject", "getobject", plain<getobject>},
+    {"DeleteGetObject", "getobject", plain<getobject>},
+    {"ModGetObject", "getobject", plain<getobject>},
     {"mod_emailinterfacegeneral", "e-mail interface settings", nullptr, S::tk},
     {"setupcolorbottom", "getcolor", plain<getcolor>, S::none, T::none, P::admin, "setuocolorbottom"},
     {"setupcolortop", "getcolor", plain<getcolor>, S::none, T::none, P::admin, "setuocolorbottom"},
@@ -111,11 +112,10 @@ AdminAction kActions[] = {
 };
 // clang-format on
 
-// The steps after the saves, by AdminThen; the list of objects is not built
-// yet.
+// The steps after the saves, by AdminThen.
 void field_list() { listdbfields(1); }
 void plain_field_list() { listdbfields(0); }
-std::array<admin_step, kAdminSteps> kSteps = {nullptr, field_list, plain_field_list, nullptr};
+std::array<admin_step, kAdminSteps> kSteps = {nullptr, field_list, plain_field_list, listallobjects};
 
 AdminAction* find_row(std::string_view word) {
   for (AdminAction& a : kActions)
