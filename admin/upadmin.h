@@ -117,6 +117,10 @@ void unlock_objfiles();
 std::string objfiles_version(const std::optional<std::string>& tk, const std::optional<std::string>& ce);
 // The version of the files as this request loaded or last saved them.
 std::string admin_version();
+// The half of a version that one file's bytes give (16 hexadecimal digits,
+// zeros for a file that does not exist), for a page that shows another file
+// than the object files and must not overwrite a change made after it.
+std::string file_version(const std::optional<std::string>& text);
 
 // The refusals of the administrator check, each with status -1: no login
 // that the web server checked (AUTH_TYPE and REMOTE_USER), and a change that

@@ -196,6 +196,11 @@ void modfield() {
   }
 }
 
+void check_new_field(std::string_view name) {
+  if (!new_field_name_ok(name, false)) refuse("Bad field name '%s'\n", name);
+  check_column(name);
+}
+
 void delfield() {
   formtext name = required("dbkey_name.VALUE", "Missing field name object\n");
   objlist* tk = admin().tk_obj.get();

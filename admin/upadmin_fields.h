@@ -62,6 +62,12 @@ void append_field_row(std::string& list, kivobj& field, std::string_view type);
 // dynamic menu's rows with "***" before each first column.
 void modfield();
 
+// The checks a new field passes, for an editor that makes an object a field
+// (gives it a DBKEY): its name as the field editor may create one ("Bad
+// field name '%s'\n"), then its column in the case table (the column
+// check's messages). Each refusal ends the process with status 0.
+void check_new_field(std::string_view name);
+
 // Removes the field dbkey_name names from tk_obj; an unknown name, id_num and
 // an object that is no field change nothing.
 void delfield();

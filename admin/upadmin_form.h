@@ -1,9 +1,12 @@
 // What the editors of the administration share: the submitted form's values
 // (admin_obj), values put back into the form for the page, the stop of an
-// operation that finds a required value missing, and the columns of a row
-// read in one pass.
+// operation that finds a required value missing, the values an object file
+// can keep, the objects that hold passwords, and the columns of a row read
+// in one pass.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,6 +50,31 @@ template <class... A>
 inline formtext required(std::string_view key, std::string_view missing) {
   formtext v = formval(key);
   if (v.empty()) refuse(missing);
+  return v;
+}
+
+// The objects whose VALUE is a password. No page is given their values (a
+// form shows their box empty), and a form that leaves the box empty keeps
+// the stored password.
+inline constexpr std::array<std::string_view, 3> kPasswordObjects = {"odbc_pass", "tkemaild_pop_password",
+                                                                     "mail_sender_password"};
+inline bool is_password_object(std::string_view name) {
+  return std::find(kPasswordObjects.begin(), kPasswordObjects.end(), name) != kPasswordObjects.end();
+}
+
+// An object file keeps a value on one line: a form value holding a carriage
+// return or a line feed is refused before anything changes, "Error: %s
+// can't hold a line break\n" naming `what` (an attribute word or an object
+// name).
+inline void refuse_line_break(const formtext& v, std::string_view what) {
+  if (v.text.find_first_of("\r\n") != std::string::npos) refuse("Error: %s can't hold a line break\n", what);
+}
+
+// The value as the object-file reader gives it back (white space cut at the
+// ends, runs of blanks folded), so that what is stored, and shown after the
+// save, is what the file holds.
+inline formtext as_stored(formtext v) {
+  trimspace(v.text);
   return v;
 }
 

@@ -199,6 +199,8 @@ std::string file_digest(const std::optional<std::string>& text) {
 
 }  // namespace
 
+std::string file_version(const std::optional<std::string>& text) { return file_digest(text); }
+
 std::string objfiles_version(const std::optional<std::string>& tk, const std::optional<std::string>& ce) {
   return file_digest(tk) + file_digest(ce);
 }

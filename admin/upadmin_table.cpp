@@ -1,12 +1,13 @@
-// The administration's action table as data: 72 words in matching order.
-// Operations that belong to editors not built yet have no `run`; the frame
-// answers their words as unknown words until they are plugged in.
+// The administration's action table as data: 72 words in matching order,
+// each with the operation it runs.
 #include "admin/upadmin_table.h"
 
 #include <array>
 
 #include "admin/upadmin_charts.h"
 #include "admin/upadmin_fields.h"
+#include "admin/upadmin_mailsettings.h"
+#include "admin/upadmin_objects.h"
 #include "admin/upadmin_rules.h"
 #include "admin/upadmin_settings.h"
 
@@ -71,19 +72,19 @@ AdminAction kActions[] = {
     {"ModGetMailObject", "getmailobject", plain<getmailobject>, S::none, T::plain_field_list},
     {"DelGetMailObject", "getmailobject", plain<getmailobject>, S::none, T::plain_field_list},
     {"Delete E-Mail Rule", "delete mail rule", plain<deletemailrule>, S::tk_itself},
-    {"Create Object", "create object", nullptr, S::tk},
-    {"AdvancedListObject", "list of objects"},
-    {"Modify Object", "modify object", nullptr, S::tk, T::object_list},
-    {"Delete Object", "delete object", nullptr, S::tk_itself, T::object_list},
-    {"GetObject", "load object into form"},
-    {"DeleteGetObject", "load object into form"},
-    {"ModGetObject", "load object into form"},
-    {"mod_emailinterfacegeneral", "e-mail interface settings", nullptr, S::tk},
+    {"Create Object", "createobject", plain<createobject>, S::tk},
+    {"AdvancedListObject", "listallobjects", plain<listallobjects>},
+    {"Modify Object", "modifyobject", plain<modifyobject>, S::tk, T::object_list},
+    {"Delete Object", "deleteobject", plain<deleteobject>, S::tk_itself, T::object_list},
+    {"GetObject", "getobject", plain<getobject>},
+    {"DeleteGetObject", "getobject", plain<getobject>},
+    {"ModGetObject", "getobject", plain<getobject>},
+    {"mod_emailinterfacegeneral", "modemailinterface", plain<modemailinterface>, S::tk},
     {"setupcolorbottom", "getcolor", plain<getcolor>, S::none, T::none, P::admin, "setuocolorbottom"},
     {"setupcolortop", "getcolor", plain<getcolor>, S::none, T::none, P::admin, "setuocolorbottom"},
     {"Change Color", "adminchangecolor", plain<adminchangecolor>, S::tk_then_ce, T::none, P::admin, "adminchangecolor"},
     {"mod_paths", "modpaths", plain<modpaths>, S::tk},
-    {"mod_autoassigngeneral", "auto-assign general settings", nullptr, S::tk},
+    {"mod_autoassigngeneral", "modautoassigngeneral", plain<modautoassigngeneral>, S::tk},
     {"NewAutoAssignRule", "new auto-assign rule form", plain<getnewautoassignrule>, S::none, T::plain_field_list},
     {"Create New Auto-Assign Rule", "save_new_autoassign_trig create", flagged<save_new_autoassign_trig, 0>, S::tk},
     {"ListAutoAssignObject", "list of auto-assign rules", plain<listautoassignrules>},
@@ -91,7 +92,7 @@ AdminAction kActions[] = {
     {"DelGetAutoAssignObject", "getautoassignobject", plain<getautoassignobject>},
     {"Modify Auto-Assign Rule", "save_new_autoassign_trig modify", flagged<save_new_autoassign_trig, 1>, S::tk},
     {"Delete Auto-Assign Rule", "delete auto-assign rule", plain<deleteautoassignrule>, S::tk_itself},
-    {"mod_workflowgeneral", "workflow general settings", nullptr, S::tk},
+    {"mod_workflowgeneral", "modworkflowgeneral", plain<modworkflowgeneral>, S::tk},
     {"NewWorkflowRule", "new workflow rule form", plain<getnewworkflowrule>, S::none, T::plain_field_list},
     {"Create New Workflow Rule", "save_new_workflow_trig create", flagged<save_new_workflow_trig, 0>, S::tk},
     {"ListWorkflowObject", "list of workflow rules", plain<listworkflowrules>},
@@ -99,8 +100,8 @@ AdminAction kActions[] = {
     {"DelGetWorkflowObject", "getworkflowobject", plain<getworkflowobject>},
     {"Modify Workflow Rule", "save_new_workflow_trig modify", flagged<save_new_workflow_trig, 1>, S::tk},
     {"Delete Workflow Rule", "delete workflow rule", plain<deleteworkflowrule>, S::tk_itself},
-    {"AlarmsGeneral", "alarm general settings form", nullptr, S::none, T::plain_field_list},
-    {"mod_alarmsgeneral", "alarm general settings", nullptr, S::tk},
+    {"AlarmsGeneral", "getalarmsgeneral", plain<getalarmsgeneral>, S::none, T::plain_field_list},
+    {"mod_alarmsgeneral", "modalarmsgeneral", plain<modalarmsgeneral>, S::tk},
     {"NewAlarmRule", "new alarm rule form", plain<getnewalarmrule>, S::none, T::plain_field_list},
     {"Create Alarm Rule", "save_new_alarm_trig create", flagged<save_new_alarm_trig, 0>, S::tk},
     {"ListAlarmObject", "list of alarm rules", plain<listalarmrules>},
@@ -111,11 +112,10 @@ AdminAction kActions[] = {
 };
 // clang-format on
 
-// The steps after the saves, by AdminThen; the list of objects is not built
-// yet.
+// The steps after the saves, by AdminThen.
 void field_list() { listdbfields(1); }
 void plain_field_list() { listdbfields(0); }
-std::array<admin_step, kAdminSteps> kSteps = {nullptr, field_list, plain_field_list, nullptr};
+std::array<admin_step, kAdminSteps> kSteps = {nullptr, field_list, plain_field_list, listallobjects};
 
 AdminAction* find_row(std::string_view word) {
   for (AdminAction& a : kActions)

@@ -2,7 +2,9 @@
 // with scripts/demo: the index page, the start page, the add form and its
 // menus, cases submitted from it and a refused one, the administration and
 // its chart settings save (kept over a rerun of scripts/demo, as the cases
-// are), a computer's inventory, the refusals of requests that may not pass (each a styled page in
+// are), its settings pages and editors (the object editor and the alarm
+// message, kept over a rerun too), a computer's inventory, the refusals of
+// requests that may not pass (each a styled page in
 // the sample's words, with a way back and a real link onward), the sign-in
 // page while logins are off, and with logins on the road from the index
 // page's main button through the sign-in to a signed-in start page, a new
@@ -642,6 +644,187 @@ describe('inventory', () => {
       await checkPage(host === 'PC-9999' ? 'inventory-unknown' : 'inventory-injected', { refusal: true });
       assert.ok((await page.textContent('#reason')).includes(refusal), await page.textContent('#reason'));
     }
+  });
+});
+
+// The object editor, the e-mail interface, the switches of automatic
+// assignment and workflow, and the alarm settings, after the rule editors'
+// steps (whose assignment rule sends Hardware cases to bob): every page
+// styled, tk_obj holding each change where the object stands, refusals
+// readable, no page carrying the mailbox password, and the alarm message
+// kept over a rerun of the demo.
+describe('object editor and general rule settings', () => {
+  const tkObj = () => fs.readFileSync(configFile('tk_obj'), 'utf8');
+  const alarmFile = path.join(home, 'client', 'kivhtml', 'tk', 'tkemaild_alarmres');
+  const backupsOf = (name) => fs.readdirSync(path.join(home, 'tmp')).filter((f) => f.startsWith(`${name}.`));
+  const open = async (query, name) => {
+    await page.goto(`${up}?KIVACTION=${query}`);
+    await checkPage(name);
+  };
+  const submit = async (button, on = page) => {
+    await Promise.all([on.waitForNavigation(), on.click(button)]);
+    await on.waitForLoadState('load');
+  };
+  const listed = () => page.$$eval('#objects td.name a', (as) => as.map((a) => a.textContent));
+
+  test('objects are listed, opened, changed, created and deleted', async () => {
+    await open('AdvancedListObject', 'objects');
+    const names = await listed();
+    assert.ok(names.includes('problem_timestamp'), names.join(','));
+    assert.ok(!names.includes('XXXheadlistXXXX'));
+    assert.ok(!names.some((n) => /^(maillist|autoassign|workflow|alarmlist|message)_.*:/.test(n)), names.join(','));
+    assert.match(tkObj(), /NAME=autoassign_category\^\$:1\n/, 'the rule editors left their rule');
+
+    await submit('#objects a.open:text-is("problem_timestamp")');
+    await checkPage('object-view');
+    assert.equal(await page.textContent('#value'), '1');
+    await submit('#modify');
+    await checkPage('object-modify');
+    assert.equal(await page.inputValue('#value'), '1');
+    const before = tkObj();
+    const saves = backupsOf('tk_obj').length;
+    await page.fill('#value', '0');
+    await submit('#save');
+    await checkPage('object-modified');
+    assert.equal(tkObj(), before.replace('\tNAME=problem_timestamp\n\tVALUE=1\n', '\tNAME=problem_timestamp\n\tVALUE=0\n'));
+    assert.equal(backupsOf('tk_obj').length, saves + 1);
+    assert.deepEqual(await listed(), names);
+
+    const create = async (name, value, shot, options) => {
+      await open('newobject', `${shot}-form`);
+      await page.fill('#admin_name', name);
+      await page.fill('#value', value);
+      await submit('#create');
+      await checkPage(shot, options);
+    };
+    await create('demo_note', 'hello', 'object-created');
+    assert.equal(await page.textContent('#saved #name'), 'demo_note');
+    assert.equal(await page.textContent('#value'), 'hello');
+    assert.ok(tkObj().endsWith('};\nOBJECT{\n\tNAME=demo_note\n\tVALUE=hello\n};\n'), tkObj().slice(-200));
+    const created = tkObj();
+    await create('demo_note', 'again', 'object-exists', { refusal: true });
+    assert.match(await page.innerText('#reason'), /Error: object 'demo_note' already exists/);
+    await create('a.b', 'dotted', 'object-bad-name', { refusal: true });
+    assert.match(await page.innerText('#reason'), /Error: object name 'a\.b' may hold only letters, digits, '_', '-' and ':'/);
+    assert.equal(tkObj(), created);
+
+    await open('AdvancedListObject', 'objects-with-note');
+    assert.equal((await listed()).at(-1), 'demo_note');
+    await submit('#objects tr:has(a.open:text-is("demo_note")) a.delete');
+    await checkPage('object-delete');
+    assert.equal(await page.textContent('#name'), 'demo_note');
+    await submit('#delete');
+    await checkPage('object-deleted');
+    assert.ok(!(await listed()).includes('demo_note'));
+    assert.doesNotMatch(tkObj(), /NAME=demo_note/);
+  });
+
+  test('a modify page that another save overtook is refused', async () => {
+    const other = await context.newPage();
+    watch(other);
+    try {
+      await other.goto(`${up}?KIVACTION=ModGetObject&admin_name.VALUE=attach_control`);
+      await open('ModGetObject&admin_name.VALUE=attach_control', 'object-first');
+      await page.fill('#title', 'Attachments');
+      await submit('#save');
+      await checkPage('object-first-saved');
+      const saved = tkObj();
+      assert.match(saved, /\tNAME=attach_control\n\tVALUE=OFF\n\tTITLE=Attachments\n/);
+      await other.fill('#title', 'Files');
+      await submit('#save', other);
+      assert.match(await other.innerText('body'), /Someone else saved a change after this\s+page was loaded; nothing was saved/);
+      assert.equal(tkObj(), saved);
+    } finally {
+      await other.close();
+      documents.length = 0;
+      problems.length = 0;
+    }
+  });
+
+  test('the e-mail interface keeps its password out of every page', async () => {
+    const secret = 'Pop-Secret-77';
+    await open('emailinterface', 'email-interface');
+    await page.fill('#checkfreq', '5');
+    await page.fill('#pop_server', 'pop.example.org');
+    await page.fill('#pop_user', 'helpdesk');
+    await page.fill('#pop_password', secret);
+    await page.fill('#subject_return', '[returned]');
+    await submit('#save');
+    await page.waitForSelector('#saved');
+    await checkPage('email-interface-saved');
+    let tk = tkObj();
+    for (const [name, value] of [['checkfreq', '5'], ['pop_server', 'pop.example.org'], ['pop_user', 'helpdesk'],
+      ['pop_password', secret], ['subject_return', '[returned]']]) {
+      assert.ok(tk.includes(`\tNAME=tkemaild_${name}\n\tVALUE=${value}\n`), name);
+    }
+    assert.equal(await page.inputValue('#pop_server'), 'pop.example.org');
+    assert.doesNotMatch(await page.content(), new RegExp(secret));
+    for (const [query, shot] of [['emailinterface', 'email-interface-again'], ['AdvancedListObject', 'objects-secret'],
+      ['GetObject&admin_name.VALUE=tkemaild_pop_password', 'object-password'],
+      ['ModGetObject&admin_name.VALUE=tkemaild_pop_password', 'object-password-modify']]) {
+      await open(query, shot);
+      assert.doesNotMatch(await page.content(), new RegExp(secret), shot);
+    }
+    // Left empty, the password box keeps the stored password.
+    await open('emailinterface', 'email-interface-keep');
+    await page.fill('#pop_server', 'mail.example.org');
+    await submit('#save');
+    await page.waitForSelector('#saved');
+    await checkPage('email-interface-kept');
+    tk = tkObj();
+    assert.ok(tk.includes('\tNAME=tkemaild_pop_server\n\tVALUE=mail.example.org\n'));
+    assert.ok(tk.includes(`\tNAME=tkemaild_pop_password\n\tVALUE=${secret}\n`));
+  });
+
+  test('automatic assignment assigns by the rules while it is on; workflow is switched', async () => {
+    const choose = async (word, name, value, shot) => {
+      await open(word, `${shot}-form`);
+      await page.check(`input[name="${name}.VALUE"][value="${value}"]`);
+      await submit('#save');
+      await page.waitForSelector('#saved');
+      await checkPage(shot);
+      assert.ok(tkObj().includes(`\tNAME=${name}\n\tVALUE=${value}\n`), `${name} ${value}`);
+      assert.ok(await page.isChecked(`input[name="${name}.VALUE"][value="${value}"]`));
+    };
+    await choose('autoassigngeneral', 'autoassign_control', 'ON', 'autoassign-on');
+    await page.goto(`${kepa}?KIVACTION=addform`);
+    await checkPage('add-to-assign');
+    await page.fill('#submitted_by', 'Fay Example');
+    await page.fill('#problem', 'The keyboard is dead.');
+    await page.selectOption('#category', 'Hardware');
+    await page.click('#submit');
+    await page.waitForSelector('#added');
+    await checkPage('added-assigned');
+    assert.equal(sql("select assigned_to from cases where problem like 'The keyboard is dead.%'"), 'bob\n');
+    await choose('autoassigngeneral', 'autoassign_control', 'CARD', 'autoassign-card');
+    await choose('autoassigngeneral', 'autoassign_control', 'OFF', 'autoassign-off');
+    await choose('workflowgeneral', 'workflow_control', 'ON', 'workflow-on');
+    await choose('workflowgeneral', 'workflow_control', 'OFF', 'workflow-off');
+  });
+
+  test('the alarm message is saved whole and kept over a rerun of the demo', async () => {
+    const sample = fs.readFileSync(alarmFile, 'utf8');
+    await open('AlarmsGeneral', 'alarms');
+    assert.equal(await page.inputValue('#alarm_message'), sample.replace(/\r\n/g, '\n'));
+    assert.ok(await page.isChecked('input[name="weekend_no_alarms.VALUE"][value="OFF"]'));
+    assert.ok(await page.isChecked('input[name="alarm_control.VALUE"][value="OFF"]'));
+    const text = 'A case waits for an answer.\nPlease look at it today.';
+    await page.fill('#alarm_message', text);
+    await page.check('input[name="alarm_control.VALUE"][value="ON"]');
+    await submit('#save');
+    await page.waitForSelector('#saved');
+    await checkPage('alarms-saved');
+    // The start-up takes a form's CR LF line ends as LF.
+    assert.equal(fs.readFileSync(alarmFile, 'utf8'), text);
+    assert.match(tkObj(), /\tNAME=alarm_control\n\tVALUE=ON\n/);
+    assert.deepEqual(fs.readdirSync(path.dirname(alarmFile)).filter((f) => f.startsWith('tkemaild_alarmres')),
+      ['tkemaild_alarmres']);
+
+    rerunDemo();
+    assert.equal(fs.readFileSync(alarmFile, 'utf8'), text);
+    await open('AlarmsGeneral', 'alarms-after-rerun');
+    assert.equal(await page.inputValue('#alarm_message'), text);
+    assert.ok(await page.isChecked('input[name="alarm_control.VALUE"][value="ON"]'));
   });
 });
 
