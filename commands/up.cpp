@@ -10,6 +10,7 @@
 #include "commands/tksearch.h"
 #include "commands/upadd.h"
 #include "commands/upbarcode.h"
+#include "commands/upfind.h"
 #include "commands/upstartup.h"
 #include "platform/exit.h"
 #include "platform/output.h"
@@ -35,7 +36,7 @@ constexpr std::array<command_entry, 25> kCommands{{
     {"up_confirmfind", up_confirmfind},
     {"up_confirmprint", nullptr},
     {"up_df", nullptr},
-    {"up_find", nullptr},
+    {"up_find", up_find},
     {"up_getdf", nullptr},
     {"up_modify", nullptr},
     {"up_print", nullptr},

@@ -9,6 +9,7 @@
 
 #include "admin/upadmin.h"
 #include "commands/up.h"
+#include "commands/upfind.h"
 #include "commands/upstartup.h"
 #include "platform/process.h"
 #include "toolkit/kivcontext.h"
@@ -33,6 +34,7 @@ TEST(CommandTable, WordsInOrderComparedWithCase) {
                        "code__label", "code_label", "code__intake", "code_intake", "up_admin"}));
   EXPECT_EQ(find_handler("up_startup"), &up_startup);
   EXPECT_EQ(find_handler("up_confirmfind"), &up_confirmfind);
+  EXPECT_EQ(find_handler("up_find"), &up_find);
   EXPECT_NE(find_handler("tksearch"), nullptr);
   EXPECT_EQ(find_handler("up_admin"), &up_admin);
   // Other case, a prefix, the two plain form pages and the empty word are
@@ -118,7 +120,7 @@ TEST_F(Dispatcher, RequestsAndRefusals) {
       // Command words are compared with case; a word of a command not in
       // this build is refused like a word outside the table.
       {"KIVACTION=shout", -1, "Unknown command 'UP_STARTUP' for action 'shout'\n"},
-      {"KIVACTION=unbuilt", -1, "Unknown command 'up_find' for action 'unbuilt'\n"},
+      {"KIVACTION=unbuilt", -1, "Unknown command 'up_tree' for action 'unbuilt'\n"},
       {"KIVACTION=unknown", -1, "Unknown command 'up_nothing' for action 'unknown'\n"},
       {"KIVACTION=search", -1, "Can't open command " },
       // A setting of the state file is no action.
