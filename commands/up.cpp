@@ -10,7 +10,9 @@
 #include "commands/tksearch.h"
 #include "commands/upadd.h"
 #include "commands/upbarcode.h"
+#include "commands/upconfirmprint.h"
 #include "commands/upfind.h"
+#include "commands/upgsql.h"
 #include "commands/upstartup.h"
 #include "platform/exit.h"
 #include "platform/output.h"
@@ -32,9 +34,9 @@ constexpr std::array<command_entry, 25> kCommands{{
     {"up_startup", up_startup},
     {"up_add", up_add},
     {"up_assign", nullptr},
-    {"up_chart", nullptr},
+    {"up_chart", up_chart},
     {"up_confirmfind", up_confirmfind},
-    {"up_confirmprint", nullptr},
+    {"up_confirmprint", up_confirmprint},
     {"up_df", nullptr},
     {"up_find", up_find},
     {"up_getdf", nullptr},
@@ -45,7 +47,7 @@ constexpr std::array<command_entry, 25> kCommands{{
     {"up_sedf", nullptr},
     {"up_delete", nullptr},
     {"up_tree", nullptr},
-    {"up_gsql", nullptr},
+    {"up_gsql", up_gsql},
     {"up_cal", nullptr},
     {"up_sms", nullptr},
     {"tksearch", tksearch_handler},

@@ -24,6 +24,10 @@ struct EngineFlags {
   // 1 while a command has its own error page: find leaves its "No record to
   // display" message out.
   int finderror = 0;
+  // The error-page flag: 1 while a query page (up_gsql, and the command that
+  // puts a record onto its form) has an error page to show in place of the
+  // message of a failed query.
+  int errorpageflag = 0;
 };
 
 EngineFlags& engineflags();

@@ -9,7 +9,9 @@
 
 #include "admin/upadmin.h"
 #include "commands/up.h"
+#include "commands/upconfirmprint.h"
 #include "commands/upfind.h"
+#include "commands/upgsql.h"
 #include "commands/upstartup.h"
 #include "platform/process.h"
 #include "toolkit/kivcontext.h"
@@ -35,6 +37,9 @@ TEST(CommandTable, WordsInOrderComparedWithCase) {
   EXPECT_EQ(find_handler("up_startup"), &up_startup);
   EXPECT_EQ(find_handler("up_confirmfind"), &up_confirmfind);
   EXPECT_EQ(find_handler("up_find"), &up_find);
+  EXPECT_EQ(find_handler("up_confirmprint"), &up_confirmprint);
+  EXPECT_EQ(find_handler("up_gsql"), &up_gsql);
+  EXPECT_EQ(find_handler("up_chart"), &up_chart);
   EXPECT_NE(find_handler("tksearch"), nullptr);
   EXPECT_EQ(find_handler("up_admin"), &up_admin);
   // Other case, a prefix, the two plain form pages and the empty word are
