@@ -5,7 +5,9 @@
 // second, mean, median and 95th percentile of the latency in milliseconds.
 // The requests: floor (a bare C CGI program), start (the start page),
 // addform (the add form), add (an add), insertfloor (a C CGI program that
-// connects, inserts one case and disconnects: the floor under an add).
+// connects, inserts one case and disconnects: the floor under an add), list
+// (the list page of a find of every case), confirm (the confirmation of 100
+// rows ticked on that list, whose scratch file KIV_BENCH_DATAFILE names).
 //
 // usage: node request_load.mjs <base URL> <label> [seconds per run] [request...]
 // (default requests: floor start addform add)
@@ -32,11 +34,21 @@ const addBody = new URLSearchParams({
   'sa_e_mail.VALUE': '',
 }).toString();
 
+// 100 rows ticked on the list page, every tenth of the first thousand.
+const confirmBody = new URLSearchParams([
+  ['KIVACTION', 'confirmprint'],
+  ['hidedatafile.VALUE', process.env.KIV_BENCH_DATAFILE ?? ''],
+  ...Array.from({ length: 100 }, (_, i) => [`selrow_${10 * i + 1}.VALUE`, 'on']),
+]).toString();
+
 const all = {
   floor: { name: 'trivial CGI (floor)', url: `${base}/cgi-bin/bare.cgi`, expect: /<html><body><\/body><\/html>/ },
   start: { name: 'start page', url: `${kepa}?KIVACTION=start`, expect: /Welcome to the help desk[\s\S]*<\/html>/ },
   addform: { name: 'add form', url: `${kepa}?KIVACTION=addform`, expect: /id="addform"[\s\S]*<\/html>/ },
   add: { name: 'add', url: kepa, body: addBody, expect: /id="case_num">\d+<\/strong>[\s\S]*<\/html>/ },
+  list: { name: 'list page', url: kepa, body: 'KIVACTION=find', expect: /id="found"[\s\S]*<\/html>/ },
+  confirm: { name: 'confirm 100 rows', url: kepa, body: confirmBody,
+    expect: /You picked <strong>100<\/strong>[\s\S]*<\/html>/ },
   insertfloor: { name: 'insert CGI (floor)', url: `${base}/cgi-bin/insert.cgi`,
     expect: /<html><body>inserted<\/body><\/html>/ },
 };

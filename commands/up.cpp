@@ -10,6 +10,9 @@
 #include "commands/tksearch.h"
 #include "commands/upadd.h"
 #include "commands/upbarcode.h"
+#include "commands/upconfirmprint.h"
+#include "commands/upfind.h"
+#include "commands/upgsql.h"
 #include "commands/upsms.h"
 #include "commands/upstartup.h"
 #include "engine/upconvert.h"
@@ -34,11 +37,11 @@ constexpr std::array<command_entry, 25> kCommands{{
     {"up_startup", up_startup},
     {"up_add", up_add},
     {"up_assign", nullptr},
-    {"up_chart", nullptr},
+    {"up_chart", up_chart},
     {"up_confirmfind", up_confirmfind},
-    {"up_confirmprint", nullptr},
+    {"up_confirmprint", up_confirmprint},
     {"up_df", nullptr},
-    {"up_find", nullptr},
+    {"up_find", up_find},
     {"up_getdf", nullptr},
     {"up_modify", nullptr},
     {"up_print", nullptr},
@@ -47,7 +50,7 @@ constexpr std::array<command_entry, 25> kCommands{{
     {"up_sedf", nullptr},
     {"up_delete", nullptr},
     {"up_tree", nullptr},
-    {"up_gsql", nullptr},
+    {"up_gsql", up_gsql},
     {"up_cal", nullptr},
     {"up_sms", up_sms},
     {"tksearch", tksearch_handler},

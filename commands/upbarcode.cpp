@@ -208,6 +208,12 @@ int code_intake(int count, const std::vector<std::string>& words, exlist* list) 
   // of an unfinished scan.
   if (!r.ok() || rows < 2) return no_data(files, errors);
 
+  // The result file is handed on as the request's own scratch file.
+  if (!write_ownerfile(files.result)) {
+    errmsg("Can't write file '%s' errno=%d\n", ownerfile_path(files.result), errno);
+    ::unlink(files.result.c_str());
+    return 1;
+  }
   adduniqobj(l, "hidedatafile.VALUE", files.result);
   // The table's own markup is the program's; every scanned cell in it is
   // escaped by barcodetable.

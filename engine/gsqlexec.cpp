@@ -28,15 +28,13 @@ constexpr std::string_view kMenuList = "menulist_";
 int file_table(objlist& list, const std::string& d, const std::string& keys, const std::string& rows) {
   std::string all = keys + rows;
   kivtrace("DATA '%s' = '%s'", d, all);
-  std::string path = gen_tmpdatafile();
-  if (path.empty()) {
-    errmsg("Cannot write file <%s> errno=%d \n", reqctx().nvhome + "/tmp/tmp_datafile", errno);
+  const written_file file = write_tmpdatafile(all);
+  if (!file.written) {
+    const int e = errno;
+    errmsg("Cannot write file <%s> errno=%d \n", file.path.empty() ? reqctx().nvhome + "/tmp/tmp_datafile" : file.path, e);
     return -1;
   }
-  if (up_writefile(path, all) != 0) {
-    std::remove(path.c_str());
-    return -1;
-  }
+  const std::string& path = file.path;
   setobjvalue(list, d + "_data", rows, Origin::record);
   setobjvalue(list, d, all, Origin::record);
   setobjvalue(list, "findresult", all, Origin::record);

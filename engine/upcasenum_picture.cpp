@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/objtext.h"
+#include "engine/title2var.h"
 #include "engine/upcasenum.h"
 #include "engine/upclock.h"
 #include "engine/upcommon.h"
@@ -77,7 +78,7 @@ std::optional<std::string> getproductprefix(std::string_view value, std::string_
     errmsg("Missing %s-prefix VALUES for %s-prefix object\n", field, field);
     return std::nullopt;
   }
-  std::string prefix = getcol(prefixes, getindex(titles, value)).value_or(std::string());
+  std::string prefix = title2var(value, titles, prefixes).value_or(std::string());
   if (!prefix.empty()) return prefix;
   kivtrace("Inconsistent %s-prefix object \n", field);
   kivtrace("No map for '%s' in the %s-prefix object \n", value, field);

@@ -27,6 +27,7 @@ int three_way(int a, int b) { return a < b ? -1 : a > b ? 1 : 0; }
 }  // namespace
 
 chartfile gen_chartfile(std::time_t now) {
+  sweep_scratchfiles();
   const std::string base =
       sformat("%s/tmp/chartfile.%d", reqctx().nvhome, static_cast<long long>(now));
   const numbered_file f = create_numbered(base);

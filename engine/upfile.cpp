@@ -11,11 +11,13 @@
 #include "platform/flavour.h"
 #include "platform/output.h"
 #include "toolkit/kivcgitrace.h"
+#include "toolkit/kivcontext.h"
 #include "toolkit/kivfmt.h"
 #include "toolkit/kivhtml.h"
 #include "toolkit/kivio.h"
 #include "toolkit/kivpath.h"
 #include "toolkit/kivsettings.h"
+#include "toolkit/security.h"
 
 namespace kiv {
 
@@ -27,6 +29,10 @@ constexpr size_t kExportLine = 10240;
 
 // Names tried after the first one before giving up.
 constexpr int kMaxTries = 1000;
+
+// The ending of an owner file's name, and the most an owner file may hold.
+constexpr std::string_view kOwnerSuffix = ".owner";
+constexpr off_t kOwnerMax = 4096;
 
 std::string& last_name() {
   static std::string name;
@@ -87,24 +93,89 @@ std::string gen_tmpdatafile(std::time_t now) {
 std::string gen_tmpdatafile() { return gen_tmpdatafile(std::time(nullptr)); }
 
 written_file write_tmpdatafile(std::string_view text) {
+  sweep_scratchfiles();
   const numbered_file f = create_numbered(tmpdatafile_base(std::time(nullptr)));
   written_file made;
   made.path = f.fd >= 0 || errno != EEXIST ? f.path : std::string();
   last_name() = made.path;
   if (f.fd < 0) return made;
   const bool whole = write_all(f.fd, text);
-  const int write_error = errno;
+  int error = errno;
   const bool closed = ::close(f.fd) == 0;
-  made.written = whole && closed;
+  if (whole && !closed) error = errno;
+  made.written = whole && closed && write_ownerfile(f.path);
   if (!made.written) {
-    const int e = whole ? errno : write_error;
+    if (whole && closed) error = errno;
     ::unlink(f.path.c_str());
-    errno = e;
+    errno = error;
   }
   return made;
 }
 
+std::string ownerfile_path(std::string_view path) {
+  std::string owner(path);
+  owner += kOwnerSuffix;
+  return owner;
+}
+
+bool write_ownerfile(const std::string& path) {
+  const std::string owner = ownerfile_path(path);
+  const std::optional<std::string> login = getuserlogin();
+  if (!login) {
+    if (::unlink(owner.c_str()) != 0 && errno != ENOENT) return false;
+    return true;
+  }
+  // A stale owner file of an earlier file of this name goes first, so the
+  // new one is made exclusively.
+  ::unlink(owner.c_str());
+  const int fd = open_exclusive(owner);
+  if (fd < 0) return false;
+  const bool whole = write_all(fd, *login + "\n");
+  int error = errno;
+  const bool closed = ::close(fd) == 0;
+  if (whole && closed) return true;
+  if (whole) error = errno;
+  ::unlink(owner.c_str());
+  errno = error;
+  return false;
+}
+
+int sweep_scratchfiles() {
+  static constexpr std::string_view kPrefixes[] = {"tmp_datafile.", "out.", "chartfile."};
+  return remove_stale_files(reqctx().nvhome + "/tmp", {.prefixes = kPrefixes,
+                                                       .age = kScratchFileAge,
+                                                       .marker = kScratchSweepMarker,
+                                                       .interval = kScratchSweepInterval,
+                                                       .companion = kOwnerSuffix});
+}
+
 const std::string& last_tmpdatafile() { return last_name(); }
+
+namespace {
+
+// Whose scratch file `path` is: its owner file's login, none when it has no
+// owner file; false when the owner file cannot be read as one (a link, no
+// regular file, unreadable, too long to be a login's).
+bool scratch_owner(const std::string& path, std::optional<std::string>& owner) {
+  owner.reset();
+  const std::string name = ownerfile_path(path);
+  const int fd = ::open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return errno == ENOENT;
+  struct stat st {};
+  std::string text;
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kOwnerMax;
+  if (ok) {
+    text.resize(static_cast<size_t>(st.st_size));
+    ok = ::read(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  }
+  ::close(fd);
+  if (!ok || !text.ends_with('\n')) return false;
+  text.pop_back();
+  owner = std::move(text);
+  return true;
+}
+
+}  // namespace
 
 std::optional<std::string> hidedatafile_path(std::string_view value) {
   const std::string& home = reqctx().nvhome;
@@ -120,13 +191,24 @@ std::optional<std::string> hidedatafile_path(std::string_view value) {
     while (end > 0 && value[end - 1] == '/') --end;
     folder = value.substr(0, end == 0 ? 1 : end);
   }
-  const bool scratch = name.starts_with("tmp_datafile.") || name.starts_with("out.");
+  const bool scratch = (name.starts_with("tmp_datafile.") || name.starts_with("out.")) && !name.ends_with(kOwnerSuffix);
   if (!scratch || !safe_name(name) || value.find('\\') != std::string_view::npos ||
       lexical_normal(folder) != lexical_normal(home + "/tmp")) {
     kivtrace("hidedatafile '%s' is not a scratch data file", value);
     return std::nullopt;
   }
-  return std::string(value);
+  if (is_saved_upload(value)) {
+    kivtrace("hidedatafile '%s' is an upload of this request", value);
+    return std::nullopt;
+  }
+  const std::string path(value);
+  std::optional<std::string> owner;
+  const std::optional<std::string> login = getuserlogin();
+  if (!scratch_owner(path, owner) || owner != login) {
+    kivtrace("hidedatafile '%s' is not the scratch file of '%s'", value, login.value_or(std::string()));
+    return std::nullopt;
+  }
+  return path;
 }
 
 int statfile(const std::string& path) {

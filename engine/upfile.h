@@ -4,6 +4,7 @@
 // reading and writing a whole file, and the export copy of a template.
 #pragma once
 
+#include <chrono>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -34,16 +35,43 @@ std::string gen_tmpdatafile(std::time_t now);
 const std::string& last_tmpdatafile();
 
 // A new scratch data file, named and made as gen_tmpdatafile makes it, that
-// holds `text`, written through the descriptor that made it. Nothing reads it
-// before the page that names it is printed, and nothing is lost when a crash
-// takes it, so it is neither copied nor synced. `path` is the name as
-// gen_tmpdatafile gives it; `written` false (errno set, no file left behind)
-// when it could not be made or written whole.
+// holds `text`, written through the descriptor that made it, and bound to
+// the request that made it by its owner file (write_ownerfile). Nothing
+// reads it before the page that names it is printed, and nothing is lost
+// when a crash takes it, so it is neither copied nor synced. Making one
+// first sweeps the old scratch files (sweep_scratchfiles). `path` is the
+// name as gen_tmpdatafile gives it; `written` false (errno set, neither the
+// file nor its owner file left behind) when it could not be made, written
+// whole or bound. The caller says so in its own words.
 struct written_file {
   std::string path;
   bool written = false;
 };
 written_file write_tmpdatafile(std::string_view text);
+
+// The owner file of a scratch data file: "<path>.owner".
+std::string ownerfile_path(std::string_view path);
+
+// Binds the scratch file `path` to the request: "<path>.owner" gets the
+// request's login (getuserlogin) and a line end, made new, never through a
+// link (mode 0600). A request without a login leaves no owner file (one
+// that stands there is removed). False with errno set when it cannot be
+// written.
+bool write_ownerfile(const std::string& path);
+
+// How old a scratch file of tmp gets before the sweep removes it; and how
+// often the sweep looks through the folder at most, which the marker
+// kScratchSweepMarker under tmp records.
+inline constexpr std::chrono::seconds kScratchFileAge{24 * 3600};
+inline constexpr std::chrono::seconds kScratchSweepInterval{3600};
+inline constexpr std::string_view kScratchSweepMarker = ".scratch-swept";
+
+// Removes the scratch files that nothing else removes: the regular files
+// "tmp_datafile.*", "out.*" and "chartfile.*" of "<home>/tmp" last changed
+// more than kScratchFileAge ago, each with its owner file; never through a
+// link, and nothing else of tmp. The folder is looked through at most once
+// per kScratchSweepInterval. The number of files removed.
+int sweep_scratchfiles();
 
 // Creates `path` empty and exclusively (mode 0600, never through a link),
 // as create_numbered makes each name it tries. 1: made; 0: the name is
@@ -51,9 +79,13 @@ written_file write_tmpdatafile(std::string_view text);
 int create_exclusive(const std::string& path);
 
 // The path of a scratch data file that a request names (hidedatafile.VALUE),
-// when it is one: a file directly in "<home>/tmp" whose name is a plain name
-// beginning with "tmp_datafile." (gen_tmpdatafile) or "out." (the bar-code
-// reader's result file). Any other path is refused: none.
+// when it is one and the request's own: a file directly in "<home>/tmp"
+// whose name is a plain name beginning with "tmp_datafile." (gen_tmpdatafile)
+// or "out." (the bar-code reader's result file), no owner file itself, and
+// none of this request's uploads; whose owner file names the request's
+// login, or, for a request without a login, that has no owner file. Any
+// other path is refused: none (the callers treat it as a file that cannot
+// be read).
 std::optional<std::string> hidedatafile_path(std::string_view value);
 
 // 0 when the path exists, else -1.

@@ -27,6 +27,10 @@ struct EngineFlags {
   // Set by the record transfer's handler from its argument: the ODBC data
   // source the records are read from (the system's remote host).
   std::string remotehost;
+  // The error-page flag: 1 while a query page (up_gsql, and the command that
+  // puts a record onto its form) has an error page to show in place of the
+  // message of a failed query.
+  int errorpageflag = 0;
 };
 
 EngineFlags& engineflags();

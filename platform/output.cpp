@@ -49,6 +49,33 @@ void FdSink::flush() {
   buf_.clear();
 }
 
+FileSink::~FileSink() { close(); }
+
+void FileSink::write(std::string_view text) {
+  if (fd_ < 0 || error_ != 0) return;
+  if (buf_.capacity() < kBufferSize) buf_.reserve(kBufferSize);
+  if (buf_.size() + text.size() > kBufferSize) flush();
+  if (text.size() >= kBufferSize) {
+    if (error_ == 0 && !write_all(fd_, text)) error_ = errno;
+    return;
+  }
+  buf_.append(text);
+  if (buf_.size() == kBufferSize) flush();
+}
+
+void FileSink::flush() {
+  if (fd_ >= 0 && error_ == 0 && !buf_.empty() && !write_all(fd_, buf_)) error_ = errno;
+  buf_.clear();
+}
+
+int FileSink::close() {
+  if (fd_ < 0) return error_;
+  flush();
+  if (::close(fd_) != 0 && error_ == 0) error_ = errno;
+  fd_ = -1;
+  return error_;
+}
+
 namespace {
 // The writers on descriptors 1 and 2: made on first use (no file is read),
 // and never destroyed. They live as long as the process: at its exit they
@@ -108,7 +135,11 @@ Sink& err() {
   return u;
 }
 
-void set_out(Sink* s) { g_out = s; }
+Sink* set_out(Sink* s) {
+  Sink* before = g_out;
+  g_out = s;
+  return before;
+}
 void set_err(Sink* s) { g_err = s; }
 
 void flush_all() {

@@ -45,6 +45,30 @@ class FdSink : public Sink {
   std::string buf_;
 };
 
+// A buffered writer on a file the caller opened, for pages written into
+// files (an export), where a lost byte is a broken file: held and written as
+// FdSink holds and writes, through write_all, but the first failed write is
+// kept, and close() reports it (or the close's own failure). Nothing more is
+// written after a failure. The descriptor is the sink's: close() (or the
+// destructor) closes it.
+class FileSink : public Sink {
+ public:
+  explicit FileSink(int fd) : fd_(fd) {}
+  ~FileSink() override;
+  FileSink(const FileSink&) = delete;
+  FileSink& operator=(const FileSink&) = delete;
+  void write(std::string_view text) override;
+  void flush() override;
+  // Flushes and closes the file: 0, or the errno of the first failed write
+  // or of the close. A second call gives the first one's answer.
+  int close();
+
+ private:
+  int fd_;
+  int error_ = 0;
+  std::string buf_;
+};
+
 // Collects everything written; used by tests.
 class StringSink : public Sink {
  public:
@@ -68,8 +92,9 @@ Sink& err();
 size_t page_bytes();
 
 // Replace a stream; nullptr restores the file descriptor writer.
-// The caller keeps ownership of the sink.
-void set_out(Sink* s);
+// The caller keeps ownership of the sink. set_out gives the sink that stood
+// there before (nullptr for the descriptor writer), to be put back.
+Sink* set_out(Sink* s);
 void set_err(Sink* s);
 
 // Flush both streams (before a child process writes to the same descriptors,

@@ -176,10 +176,16 @@ bool sweep_due(int dir, std::string_view marker, std::time_t since) {
 
 int remove_stale_files(const std::string& folder, std::string_view prefix, std::chrono::seconds age,
                        std::string_view marker) {
+  const std::string_view prefixes[] = {prefix};
+  return remove_stale_files(folder, {.prefixes = prefixes, .age = age, .marker = marker, .interval = age});
+}
+
+int remove_stale_files(const std::string& folder, const StaleFiles& which) {
   const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir < 0) return 0;
-  const std::time_t before = std::time(nullptr) - static_cast<std::time_t>(age.count());
-  if (!marker.empty() && !sweep_due(dir, marker, before)) {
+  const std::time_t now = std::time(nullptr);
+  const std::time_t before = now - static_cast<std::time_t>(which.age.count());
+  if (!which.marker.empty() && !sweep_due(dir, which.marker, now - static_cast<std::time_t>(which.interval.count()))) {
     ::close(dir);
     return 0;
   }
@@ -192,11 +198,22 @@ int remove_stale_files(const std::string& folder, std::string_view prefix, std::
     ::close(dir);
     return 0;
   }
+  const auto swept = [&](std::string_view name) {
+    for (std::string_view p : which.prefixes)
+      if (name.starts_with(p)) return name != which.marker;
+    return false;
+  };
   int removed = 0;
   while (const dirent* e = ::readdir(d)) {
-    const std::string_view name(e->d_name);
-    if (!name.starts_with(prefix) || name == marker) continue;
-    if (old_file(dir, e->d_name, before) && ::unlinkat(dir, e->d_name, 0) == 0) ++removed;
+    if (!swept(e->d_name) || !old_file(dir, e->d_name, before) || ::unlinkat(dir, e->d_name, 0) != 0) continue;
+    ++removed;
+    if (which.companion.empty()) continue;
+    std::string side(e->d_name);
+    side += which.companion;
+    struct stat st;
+    if (::fstatat(dir, side.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+        ::unlinkat(dir, side.c_str(), 0) == 0)
+      ++removed;
   }
   ::closedir(d);
   ::close(dir);

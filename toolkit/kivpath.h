@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <span>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -80,6 +81,20 @@ AtomicWritten write_file_atomic(const std::string& path, std::string_view conten
 // saves.
 int remove_stale_files(const std::string& folder, std::string_view prefix, std::chrono::seconds age,
                        std::string_view marker = {});
+
+// The same sweep over the entries beginning with any of `prefixes`, its
+// marker (when given) renewed at most once per `interval`, which may be
+// shorter than `age`; an entry removed takes the regular file
+// "<name><companion>" with it (when a companion is given), whatever that
+// one's age, so a file and its side file go together.
+struct StaleFiles {
+  std::span<const std::string_view> prefixes;
+  std::chrono::seconds age{};
+  std::string_view marker{};
+  std::chrono::seconds interval{};
+  std::string_view companion{};
+};
+int remove_stale_files(const std::string& folder, const StaleFiles& which);
 
 // The age past which a writer's own scratch or temporary file is litter: no
 // request runs that long.

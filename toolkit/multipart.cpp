@@ -35,7 +35,9 @@ std::string upload_folder() {
 }
 
 // The field name up to its first point, reduced to characters that are safe
-// in a file name.
+// in a file name. A base that would name an upload like one of the scratch
+// files of tmp (a found selection, a reader's result, a chart) gets
+// "upload_" before it, so that no upload passes for a scratch file.
 std::string upload_base(std::string_view name) {
   std::string base(name.substr(0, name.find('.')));
   for (char& c : base) {
@@ -44,7 +46,9 @@ std::string upload_base(std::string_view name) {
               c == '_' || c == '-';
     if (!ok) c = '_';
   }
-  return base.empty() ? std::string("upload") : base;
+  if (base.empty()) return std::string("upload");
+  if (base == "tmp_datafile" || base == "out" || base == "chartfile") return "upload_" + base;
+  return base;
 }
 
 // Creates a new file for an upload: <tmp>/<base>.<pid>, or with ".<n>"

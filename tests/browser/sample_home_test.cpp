@@ -13,8 +13,10 @@
 // escaped, in element text and in attribute values alike.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
+#include <vector>
 
 #include "admin/upadmin_table.h"
 #include "commands/up.h"
@@ -143,7 +145,9 @@ TEST_F(SampleHome, TheCaseScreenMatchesTheTableAndSwitchesItsExtrasOff) {
 }
 
 // Each action reaches a command that is built, with its template; only
-// admin_states binds the administration, and only rows it can answer. The
+// admin_states binds the administration, and only rows it can answer; it
+// binds other commands too (the export), whose templates lie under tk. An
+// action line may hold more words than the command and its template. The
 // Linux front's prog_states binds command programs (their build is checked
 // with the Linux programs) and names the label format file, which the
 // sample holds too.
@@ -153,7 +157,7 @@ TEST_F(SampleHome, EveryActionReachesABuiltCommandAndItsTemplate) {
     bool admin, linux_road;
     int actions;  // at least
   } files[] = {{"kepa_states", "tk", false, false, 3},
-               {"admin_states", "admin", true, false, 3},
+               {"admin_states", "tk", true, false, 3},
                {"prog_states", "tk", false, true, 2}};
   for (const StateFile& f : files) {
     std::optional<exlist> list = file2ex(config(f.name));
@@ -167,17 +171,17 @@ TEST_F(SampleHome, EveryActionReachesABuiltCommandAndItsTemplate) {
       const std::vector<std::string> words = split_command(node.value);
       if (is_state_setting(node.name) || node.name.ends_with(".VALUE") || words.empty()) continue;
       ++actions;
+      const bool admin = words[0] == "up_admin";
       if (!f.linux_road) {
         EXPECT_NE(find_handler(words[0]), nullptr);
         // The administration, and the inventory (it names users and their
         // addresses), only behind the administrator's password.
-        EXPECT_TRUE(f.admin || (words[0] != "up_admin" && words[0] != "up_sms"));
+        if (!f.admin) {
+          EXPECT_FALSE(admin || words[0] == "up_sms");
+        }
       }
-      ASSERT_EQ(words.size(), 2u);
-      // The administration's pages lie in its own folder; the commands that
-      // only admin_states binds (the inventory) print from the case pages'.
-      const std::string folder = words[0] == "up_admin" ? f.folder : "tk";
-      EXPECT_TRUE(fs::exists(home_.path() / "client" / "kivhtml" / folder / words[1]));
+      ASSERT_GE(words.size(), 2u);
+      EXPECT_TRUE(fs::exists(home_.path() / "client" / "kivhtml" / (admin ? "admin" : f.folder) / words[1]));
       const AdminAction* row = find_admin_action(node.name);
       EXPECT_TRUE(!row || admin_action_built(*row)) << "a save that is not built yet";
     }
@@ -198,6 +202,48 @@ std::string outside_tables(std::string text) {
     text.erase(open, close == std::string::npos ? std::string::npos : close + 3 - open);
   }
   return text;
+}
+
+// The tables of a template: the object each one shows and its body.
+struct TemplateTable {
+  std::string object, body;
+};
+
+std::vector<TemplateTable> template_tables(const std::string& text) {
+  std::vector<TemplateTable> tables;
+  for (size_t open = text.find("TB{"); open != std::string::npos; open = text.find("TB{", open + 3)) {
+    const size_t close = text.find("}TE", open);
+    const std::string body = text.substr(open, close == std::string::npos ? std::string::npos : close - open);
+    const size_t name = body.find("TNB{");
+    const size_t end = body.find("}TNE");
+    if (name != std::string::npos && end != std::string::npos)
+      tables.push_back({body.substr(name + 4, end - name - 4), body});
+  }
+  return tables;
+}
+
+// A small result for a table: the columns its body names, then two rows.
+constexpr int kFixtureRows = 2;
+std::string fixture_result(const std::string& body) {
+  std::vector<std::string> columns;
+  for (const char* code : {"CB{", "LCB{", "ACB{"}) {
+    for (size_t at = body.find(code); at != std::string::npos; at = body.find(code, at + 1)) {
+      if (std::string(code) == "CB{" && at > 0 && (body[at - 1] == 'L' || body[at - 1] == 'A')) continue;
+      const size_t from = at + std::string(code).size();
+      std::string column = body.substr(from, body.find('}', from) - from);
+      if (!column.empty() && (column[0] == '?' || column[0] == '!')) column.erase(0, 1);
+      if (column == "rec_serial_num" || column == "total_recs_num" || column == "rec_data") continue;
+      if (std::find(columns.begin(), columns.end(), column) == columns.end()) columns.push_back(column);
+    }
+  }
+  std::string header, rows;
+  for (const std::string& c : columns) header += (header.empty() ? "" : "^@") + c;
+  for (int r = 1; r <= kFixtureRows; ++r) {
+    std::string row;
+    for (size_t i = 0; i < columns.size(); ++i) row += (row.empty() ? "" : "^@") + std::string("v") + std::to_string(r);
+    rows += row + "^$";
+  }
+  return header + "^$" + rows;
 }
 
 }  // namespace
@@ -270,6 +316,14 @@ TEST_F(SampleHome, EveryTemplatePrintsWithoutTheEnginesLeftovers) {
         continue;
       SCOPED_TRACE(e.path().string());
       const std::string text = kivtest::read_file(e.path().string());
+      // Each table shows a small result of the columns it names; what a
+      // find sets beside its result stands too.
+      size_t links = count_of(outside_tables(text), "KIVACTION=");
+      for (const TemplateTable& t : template_tables(text)) {
+        adduniqobj(objs.get(), t.object + ".VALUE", fixture_result(t.body), Origin::record);
+        links += kFixtureRows * count_of(t.body, "KIVACTION=");
+      }
+      adduniqobj(objs.get(), "findresultnum.VALUE", std::to_string(kFixtureRows));
       clear_output();
       ASSERT_EQ(printhtml(objs.get(), e.path().string()), 0);
       const std::string out = page();
@@ -279,7 +333,14 @@ TEST_F(SampleHome, EveryTemplatePrintsWithoutTheEnginesLeftovers) {
       EXPECT_EQ(text.find("<head>"), std::string::npos) << "the engine drops a head written in lower case";
       EXPECT_NE(out.find("<HEAD>"), std::string::npos);
       // Each link's action ends at its "&", so each got the key.
-      EXPECT_EQ(count_of(out, "&amp;skey=12209385011111111111&"), count_of(outside_tables(text), "KIVACTION="));
+      EXPECT_EQ(count_of(out, "&amp;skey=12209385011111111111&"), links);
+      // The tables' rows are printed, each cell a value of the fixture.
+      for (const TemplateTable& t : template_tables(text)) {
+        if (t.body.find("CB{") != std::string::npos) {
+          EXPECT_NE(out.find("v" + std::to_string(kFixtureRows)), std::string::npos) << t.object;
+        }
+      }
+      EXPECT_EQ(out.find("No data for"), std::string::npos);
       EXPECT_TRUE(out.ends_with("</html>\n")) << out;
       // The bar takes the colour of the scheme.
       EXPECT_NE(out.find("<header class=\"bar\"><svg class=\"bar-colour\" aria-hidden=\"true\"><rect "
@@ -287,7 +348,7 @@ TEST_F(SampleHome, EveryTemplatePrintsWithoutTheEnginesLeftovers) {
                 std::string::npos);
     }
   }
-  EXPECT_EQ(pages, 87);
+  EXPECT_EQ(pages, 94);
 }
 
 // Every page of the signed-in road says who is signed in and how to sign
@@ -297,9 +358,11 @@ TEST_F(SampleHome, EveryTemplatePrintsWithoutTheEnginesLeftovers) {
 // the administration's computer inventory (behind the web server's password)
 // have no such line.
 TEST_F(SamplePages, TheSignedInRoadShowsTheUserAndTheSignOut) {
-  const std::set<std::string> before_signin = {"login.html", "newaccount.html", "logout.html",  "intake.html",
-                                               "label.html", "errhead.html",    "errfoot.html", "inventory.html",
-                                               "inventory_form.html"};
+  // The export page is written into files read without the help desk.
+  const std::set<std::string> before_signin = {"login.html",     "newaccount.html",    "logout.html",
+                                               "intake.html",    "label.html",         "errhead.html",
+                                               "errfoot.html",   "inventory.html",     "inventory_form.html",
+                                               "export.html"};
   int pages = 0;
   for (const auto& e : fs::directory_iterator(kTemplates)) {
     const std::string name = e.path().filename().string();
@@ -312,7 +375,7 @@ TEST_F(SamplePages, TheSignedInRoadShowsTheUserAndTheSignOut) {
     EXPECT_NE(text.find("<a id=\"signout\" href=\"kepa.cgi?KIVACTION=logout&\">"), std::string::npos);
     ++pages;
   }
-  EXPECT_EQ(pages, 6);
+  EXPECT_EQ(pages, 12);
   EXPECT_NE(kivtest::read_file((kTemplates / "lib" / "session.inc").string()).find("e.persisted"), std::string::npos);
 }
 

@@ -270,6 +270,78 @@ describe('users and staff', () => {
     assert.equal(await page.$('#bold'), null);
   });
 
+  // Finding cases: the search form, the list of cases found, the cases
+  // picked from it by ticks and a range, the stored query of the start page,
+  // the chart by one field, and a search that finds nothing.
+  test('cases are found, picked, counted and charted', async () => {
+    sql("insert into cases (id_num, case_num, status, category, priority, submitted_by, problem) values " +
+      "(800, 'S-800', 'Closed', 'Software', 'Low', 'Sam Example', 'An old case.')");
+    await page.goto(`${kepa}?KIVACTION=start`);
+    await checkPage('start-to-search');
+    await page.click('#search');
+    await page.waitForURL(/KIVACTION=search/);
+    await checkPage('search');
+    // A menu's first choice is none, since a chosen item is a criterion.
+    for (const id of ['status', 'category', 'priority', 'sort']) {
+      assert.equal(await page.$eval(`#${id}`, (s) => s.value), '', id);
+    }
+    assert.ok((await page.$$eval('#sort option', (os) => os.map((o) => o.textContent.trim()))).includes('Status'));
+    await Promise.all([page.waitForNavigation(), page.click('#find')]);
+    await checkPage('found');
+    const listed = await page.$$eval('#found td.name', (tds) => tds.map((t) => t.textContent));
+    const stored = sql('select case_num from cases').trim().split('\n');
+    assert.deepEqual([...listed].sort(), [...stored].sort());
+    assert.equal((await page.textContent('#count strong')).trim(), String(stored.length));
+    assert.ok(listed.length >= 3, listed.join(','));
+
+    // Two ticks and a range: exactly those cases, each once, in the order
+    // they were picked; the next page takes the same selection.
+    const boxes = await page.$$('#found input[type=checkbox]');
+    await boxes[0].check();
+    await boxes[2].check();
+    await page.fill('#select_range', '2,3');
+    await Promise.all([page.waitForNavigation(), page.click('#confirm')]);
+    await checkPage('confirmprint');
+    const picked = () => page.$$eval('#picked td.name', (tds) => tds.map((t) => t.textContent));
+    assert.deepEqual(await picked(), [listed[0], listed[2], listed[1]]);
+    assert.equal((await page.textContent('#count strong')).trim(), '3');
+    await Promise.all([page.waitForNavigation(), page.click('#reload')]);
+    await checkPage('confirmprint-again');
+    assert.deepEqual(await picked(), [listed[0], listed[2], listed[1]]);
+
+    // The stored query of the start page: the cases of each status.
+    await page.goto(`${kepa}?KIVACTION=start`);
+    documents.length = 0;
+    await page.click('#stats');
+    await page.waitForURL(/KIVACTION=stats/);
+    await checkPage('stats');
+    const counts = await page.$$eval('#counts tbody tr', (trs) => trs.map((t) => `${t.cells[0].textContent}|${t.cells[1].textContent}`));
+    assert.deepEqual(counts.sort(), sql('select status, count(*) from cases group by status').trim().split('\n').sort());
+
+    // The chart by status: one bar a status, as long as its count.
+    await page.goto(`${kepa}?KIVACTION=search`);
+    await checkPage('search-to-chart');
+    await page.selectOption('#sort', { label: 'Status' });
+    await Promise.all([page.waitForNavigation(), page.click('#chart')]);
+    await checkPage('chart');
+    const bars = await page.$$eval('#chart .chart-row', (rs) => rs.map((r) =>
+      `${r.querySelector('.chart-label').textContent.toLowerCase()}|${r.querySelector('meter').value}`));
+    assert.deepEqual(bars.sort(),
+      sql('select lower(status), count(*) from cases group by lower(status)').trim().split('\n').sort());
+    assert.ok(bars.length >= 2, bars.join(','));
+
+    // A search that finds nothing: the page that says so, and the way back.
+    await page.goto(`${kepa}?KIVACTION=search`);
+    await checkPage('search-for-nothing');
+    await page.fill('#case_num', 'no such case');
+    await Promise.all([page.waitForNavigation(), page.click('#find')]);
+    await checkPage('finderror');
+    assert.equal(await page.textContent('h1'), 'No case found');
+    await page.click('#again');
+    await page.waitForURL(/KIVACTION=search/);
+    await checkPage('search-again');
+  });
+
   test('requests that may not pass are refused', async () => {
     const none = await fetchPlain(kepa);
     assert.match(none.body, /This address does not say what the help desk should do\./);
@@ -290,6 +362,30 @@ describe('users and staff', () => {
 });
 
 describe('administration', () => {
+  // The export of the open cases: its totals and a line per case in the
+  // page, and a page per case under the home's export folder.
+  test('the open cases are exported one page each', async () => {
+    await page.goto(`${up}?KIVACTION=admin`);
+    await checkPage('admin-to-export');
+    await page.click('#export');
+    await page.waitForURL(/KIVACTION=export/);
+    await checkPage('export', { refusal: true });
+    const report = await page.textContent('#reason');
+    const open = sql("select coalesce(case_num, '') from cases where status like '%Open%'").trim().split('\n');
+    assert.match(report, new RegExp(`Total Cases=${open.length}\\b`));
+    const numbered = open.filter((c) => c !== '');
+    assert.ok(numbered.length >= 2, open.join(','));
+    for (const c of numbered) {
+      assert.match(report, new RegExp(`Count=\\d+ Case num=${c}\\n`));
+      const file = path.join(home, 'export', `${c}.html`);
+      assert.ok(fs.existsSync(file), file);
+      const text = fs.readFileSync(file, 'utf8');
+      assert.match(text, new RegExp(`<h1>Case ${c}</h1>`));
+      assert.match(text, /<td>Open<\/td>/);
+    }
+    assert.deepEqual(fs.readdirSync(path.join(home, 'export')).sort(), numbered.map((c) => `${c}.html`).sort());
+  });
+
   test('the chart settings are changed, saved and shown saved', async () => {
     await page.goto(`${kepa}?KIVACTION=start`);
     documents.length = 0;
@@ -966,5 +1062,29 @@ describe('logins', () => {
     assert.match(taken, /Login 'ann' already belongs to another user/);
     assert.match(taken, /No account was made\./);
     assert.doesNotMatch(taken, /Can't create new account/);
+  });
+
+  // A found list is its account's own: another account's key cannot name it.
+  test("a selection is its account's own", async () => {
+    const account = async (login) => {
+      const made = await page.request.post(kepa, { form: { KIVACTION: 'newuser', 'login.VALUE': login,
+        'password.VALUE': 'Plum-58-harbour', 'confirmpass.VALUE': 'Plum-58-harbour' } });
+      const key = (await made.text()).match(/skey=(\d{20})/)?.[1];
+      assert.ok(key, `no key for ${login}`);
+      return key;
+    };
+    const dora = await account('dora');
+    const eve = await account('eve');
+    const found = await page.request.post(kepa, { form: { KIVACTION: 'find', skey: dora } });
+    const file = (await found.text()).match(/NAME="hidedatafile\.VALUE" VALUE="([^"]+)"/)?.[1];
+    assert.ok(file, 'no scratch file on the list page');
+    const confirm = (key) => `${kepa}?KIVACTION=confirmprint&skey=${key}&hidedatafile.VALUE=${encodeURIComponent(file)}` +
+      '&select_all.VALUE=1';
+    await page.goto(confirm(eve));
+    await checkPage('selection-of-another', { refusal: true });
+    assert.match(await page.textContent('#reason'), /No data for object 'hidedatafile' from file \S*tmp_datafile\./);
+    await page.goto(confirm(dora));
+    await checkPage('selection-of-its-own');
+    assert.ok((await page.$$('#picked tbody tr')).length >= 1);
   });
 });

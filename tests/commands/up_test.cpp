@@ -9,6 +9,9 @@
 
 #include "admin/upadmin.h"
 #include "commands/up.h"
+#include "commands/upconfirmprint.h"
+#include "commands/upfind.h"
+#include "commands/upgsql.h"
 #include "commands/upsms.h"
 #include "commands/upstartup.h"
 #include "platform/process.h"
@@ -34,6 +37,10 @@ TEST(CommandTable, WordsInOrderComparedWithCase) {
                        "code__label", "code_label", "code__intake", "code_intake", "up_admin"}));
   EXPECT_EQ(find_handler("up_startup"), &up_startup);
   EXPECT_EQ(find_handler("up_confirmfind"), &up_confirmfind);
+  EXPECT_EQ(find_handler("up_find"), &up_find);
+  EXPECT_EQ(find_handler("up_confirmprint"), &up_confirmprint);
+  EXPECT_EQ(find_handler("up_gsql"), &up_gsql);
+  EXPECT_EQ(find_handler("up_chart"), &up_chart);
   EXPECT_NE(find_handler("tksearch"), nullptr);
   EXPECT_EQ(find_handler("up_admin"), &up_admin);
   EXPECT_EQ(find_handler("up_sms"), &up_sms);
@@ -125,7 +132,7 @@ TEST_F(Dispatcher, RequestsAndRefusals) {
       // Command words are compared with case; a word of a command not in
       // this build is refused like a word outside the table.
       {"KIVACTION=shout", -1, "Unknown command 'UP_STARTUP' for action 'shout'\n"},
-      {"KIVACTION=unbuilt", -1, "Unknown command 'up_find' for action 'unbuilt'\n"},
+      {"KIVACTION=unbuilt", -1, "Unknown command 'up_tree' for action 'unbuilt'\n"},
       {"KIVACTION=unknown", -1, "Unknown command 'up_nothing' for action 'unknown'\n"},
       {"KIVACTION=search", -1, "Can't open command " },
       // A setting of the state file is no action.

@@ -333,14 +333,18 @@ TEST_P(Barcode, LabelQuantityFromOneTo9999) {
 TEST_P(Barcode, IntakeShowsTheReadersTableEscaped) {
   kivtest::Pty reader;
   std::thread scanner(scan, std::ref(reader), "K1\rT1\rV<b>one</b>\rK2\rT2&3\r");
+  // The result file goes on as the login's own scratch file.
+  reqctx().remote_user = "ann";
   const auto r = run(code_intake, {state("bc_reader_port.VALUE", reader.name())}, {"code_intake", "intake.html"});
   scanner.join();
   ASSERT_EQ(r, 0) << page();
   const std::vector<std::string> files = tmp_files();
-  ASSERT_EQ(files.size(), 1u) << "the error file is removed once read";
+  ASSERT_EQ(files.size(), 2u) << "the error file is removed once read";
   EXPECT_TRUE(files[0].starts_with("out." + std::to_string(::getpid()) + ".")) << files[0];
   const std::string result = path("tmp/" + files[0]);
   EXPECT_EQ(kivtest::read_file(result), "case_num^@item^@note^$K1^@T1^@V<b>one</b>^$K2^@T2&3^@^^^$");
+  EXPECT_EQ(files[1], files[0] + ".owner");
+  EXPECT_EQ(kivtest::read_file(result + ".owner"), "ann\n");
   reqctx().nvhome = home();
   EXPECT_EQ(hidedatafile_path(result), result);
   const std::string cell = "<td> <font color=\"000000\">";

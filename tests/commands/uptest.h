@@ -7,11 +7,14 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "commands/up.h"
+#include "engine/uphandler.h"
+#include "toolkit/kivcontext.h"
 #include "support/testsupport.h"
 #include "tests/engine/casetest.h"
 #include "toolkit/cgitest.h"
@@ -89,5 +92,45 @@ inline kiv::exlist form(std::vector<std::pair<std::string, std::string>> vars) {
   for (auto& [name, value] : vars) list.nodes.push_back(kiv::formexdatanode(name, value));
   return list;
 }
+
+// The commands of found cases (find, selection, query macros, chart) over
+// the sample installation on each database road: cases put straight into
+// the table, templates of the test's own, objects appended to tk_obj, and a
+// handler run over a request of form fields with or without a login.
+class FoundCases : public CommandCaseHome, public ::testing::WithParamInterface<kivtest::Road> {
+ protected:
+  FoundCases() : CommandCaseHome(GetParam()) {}
+
+  void add_case(int id, const std::string& case_num, const std::string& status, const std::string& who = "ann") {
+    const std::string number = case_num.empty() ? "null" : "'" + case_num + "'";
+    exec("insert into cases (id_num, case_num, status, submitted_by, problem) values (" + std::to_string(id) + ", " +
+         number + ", '" + status + "', '" + who + "', 'Problem " + std::to_string(id) + "')");
+  }
+  // A page template under client/kivhtml/tk; its path.
+  std::string page_template(const std::string& name, const std::string& text) {
+    return home_.write("client/kivhtml/tk/" + name, text);
+  }
+  // More configuration: objects appended to tk_obj.
+  void configure(const std::string& blocks) {
+    home_.write("client/config/tk_obj", kivtest::read_file(path("client/config/tk_obj")) + blocks);
+  }
+  // The handler with these words over a request of these form fields, as
+  // `login` (none: a request without one); the status it ends with.
+  int run(kiv::handler_fn handler, std::vector<std::string> words,
+          std::vector<std::pair<std::string, std::string>> fields = {},
+          std::optional<std::string> login = std::nullopt) {
+    clear_output();
+    kiv::reqctx().remote_user = std::move(login);
+    kiv::exlist req = uptest::form(std::move(fields));
+    int status = 99;
+    std::optional<int> ended = kivtest::exit_status(
+        [&] { status = handler(static_cast<int>(words.size()), words, &req); });
+    return ended ? *ended : status;
+  }
+  bool shows(const std::string& text) const { return page().find(text) != std::string::npos; }
+  // The names of the home's tmp folder, sorted.
+  std::vector<std::string> tmp_files() const { return kivtest::entries(path("tmp")); }
+};
+
 
 }  // namespace uptest

@@ -34,6 +34,12 @@ class Files : public kivtest::KivTest {
   TempDir home_;
 };
 
+mode_t mode_of(const std::string& path) {
+  struct stat st {};
+  ::lstat(path.c_str(), &st);
+  return st.st_mode & 0777;
+}
+
 }  // namespace
 
 TEST_F(Files, ScratchNamesAreUniqueAndCreatedExclusively) {
@@ -95,6 +101,108 @@ TEST_F(Files, HidedatafileNamesOnlyScratchFiles) {
   EXPECT_FALSE(hidedatafile_path(tmp("tmp_datafile.1.2")));
 }
 
+// A scratch file a request names is taken only when it is the request's
+// own: its owner file names the request's login, or, without a login, it
+// has none. Owner files and this request's uploads are never taken.
+TEST_F(Files, HidedatafileIsTheRequestsOwn) {
+  const std::string ann = home_.write("tmp/tmp_datafile.1.1", "x^$");
+  home_.write("tmp/tmp_datafile.1.1.owner", "ann\n");
+  const std::string bob = home_.write("tmp/tmp_datafile.2.2", "x^$");
+  home_.write("tmp/tmp_datafile.2.2.owner", "bob\n");
+  const std::string nobody = home_.write("tmp/tmp_datafile.3.3", "x^$");
+  const std::string reader = home_.write("tmp/out.4.5.0", "x^$");
+  home_.write("tmp/out.4.5.0.owner", "ann\n");
+  const std::string linked = home_.write("tmp/tmp_datafile.6.6", "x^$");
+  fs::create_symlink(home_.path() / "tmp/tmp_datafile.1.1.owner", linked + ".owner");
+  const std::string upload = home_.write("tmp/tmp_datafile.7.7", "x^$");
+  reqctx().uploads.push_back(upload);
+  const std::string outside = home_.write("users/tmp_datafile.8.8", "x^$");
+  home_.write("users/tmp_datafile.8.8.owner", "ann\n");
+  struct Case {
+    const char* what;
+    std::string path;
+    std::optional<std::string> login;
+    bool accepted;
+  } cases[] = {
+      {"the login's own file", ann, "ann", true},
+      {"the login's own reader result", reader, "ann", true},
+      {"a login taken up to its first /", ann, "ann/DOMAIN", true},
+      {"another login's file", bob, "ann", false},
+      {"a login's file for a request without one", ann, std::nullopt, false},
+      {"an ownerless file with a login", nobody, "ann", false},
+      {"an ownerless file without a login", nobody, std::nullopt, true},
+      {"an owner file", ann + ".owner", "ann", false},
+      {"an owner file that is a link", linked, "ann", false},
+      {"this request's upload", upload, std::nullopt, false},
+      {"a file outside tmp", outside, "ann", false},
+  };
+  for (const Case& c : cases) {
+    reqctx().remote_user = c.login;
+    EXPECT_EQ(hidedatafile_path(c.path).has_value(), c.accepted) << c.what;
+  }
+}
+
+// The scratch data file of a find or a selection is bound to the request:
+// its owner file names the login, and a request without one leaves none.
+TEST_F(Files, ScratchFilesAreWrittenWithTheirOwners) {
+  reqctx().remote_user = "ann";
+  const written_file a = write_tmpdatafile("k^$v^$");
+  ASSERT_TRUE(a.written);
+  EXPECT_EQ(kivtest::read_file(a.path), "k^$v^$");
+  EXPECT_EQ(kivtest::read_file(a.path + ".owner"), "ann\n");
+  EXPECT_EQ(mode_of(a.path + ".owner"), 0600u);
+  EXPECT_EQ(hidedatafile_path(a.path), a.path);
+  reqctx().remote_user.reset();
+  const written_file b = write_tmpdatafile("k^$");
+  ASSERT_TRUE(b.written);
+  EXPECT_FALSE(fs::exists(b.path + ".owner"));
+  EXPECT_EQ(hidedatafile_path(b.path), b.path);
+  // A stale owner file at the name of a new file goes.
+  home_.write("tmp/stale.owner", "bob\n");
+  EXPECT_TRUE(write_ownerfile(tmp("stale")));
+  EXPECT_FALSE(fs::exists(tmp("stale.owner")));
+  // Without a tmp folder nothing is left behind.
+  fs::remove_all(home_.path() / "tmp");
+  EXPECT_FALSE(write_tmpdatafile("k^$").written);
+}
+
+// The sweep of old scratch files: a day's files go with their owner files;
+// younger files, links, other files of tmp and the object-file backups stay;
+// the folder is looked through at most once an hour.
+TEST_F(Files, OldScratchFilesAreSwept) {
+  const auto aged = [&](const std::string& name, int hours) {
+    const std::string p = home_.write("tmp/" + name, "x");
+    fs::last_write_time(p, fs::file_time_type::clock::now() - std::chrono::hours(hours));
+    return p;
+  };
+  for (const char* old : {"tmp_datafile.1.1", "tmp_datafile.1.1.owner", "out.2.3.0", "chartfile.4", "chartfile.4.1"})
+    aged(old, 25);
+  aged("tmp_datafile.5.5", 25);
+  aged("tmp_datafile.5.5.owner", 1);  // goes with its file, whatever its age
+  for (const char* kept : {"tmp_datafile.6.6", "tmp_datafile.6.6.owner", "out.7.8.0", "chartfile.9"}) aged(kept, 23);
+  for (const char* other : {"ce_obj.1700000000", "tk_obj.1700000000", "odbcfile.1.2", "export.9", "attach1.9"})
+    aged(other, 25);
+  const std::string target = aged("target", 25);
+  fs::create_symlink(target, tmp("tmp_datafile.10.10"));
+  fs::create_directory(tmp("chartfile.11"));
+  EXPECT_EQ(sweep_scratchfiles(), 7);
+  EXPECT_EQ(kivtest::entries(home_.str() + "/tmp"),
+            (std::vector<std::string>{".scratch-swept", "attach1.9", "ce_obj.1700000000", "chartfile.11",
+                                      "chartfile.9", "export.9", "odbcfile.1.2", "out.7.8.0", "target",
+                                      "tk_obj.1700000000", "tmp_datafile.10.10", "tmp_datafile.6.6",
+                                      "tmp_datafile.6.6.owner"}));
+  // Looked through lately: an old file waits for the next hour's sweep.
+  aged("tmp_datafile.12.12", 25);
+  EXPECT_EQ(sweep_scratchfiles(), 0);
+  fs::last_write_time(tmp(".scratch-swept"), fs::file_time_type::clock::now() - std::chrono::minutes(61));
+  EXPECT_EQ(sweep_scratchfiles(), 1);
+  // Making a scratch file sweeps.
+  aged("tmp_datafile.13.13", 25);
+  fs::remove(tmp(".scratch-swept"));
+  ASSERT_TRUE(write_tmpdatafile("k^$").written);
+  EXPECT_FALSE(fs::exists(tmp("tmp_datafile.13.13")));
+}
+
 TEST_F(Files, StatFile) {
   EXPECT_EQ(statfile(home_.str()), 0);
   EXPECT_NE(statfile(tmp("none")), 0);
@@ -117,12 +225,6 @@ TEST_F(Files, ShortReadFailsOnlyInTheLinuxFlavour) {
   clear_output();
   EXPECT_FALSE(up_readfile(home_.str()));
   EXPECT_EQ(page(), "<PRE>\nup_readfile: read error for '" + home_.str() + "' errno=21\n</PRE>\n");
-}
-
-mode_t mode_of(const std::string& path) {
-  struct stat st {};
-  ::lstat(path.c_str(), &st);
-  return st.st_mode & 0777;
 }
 
 TEST_F(Files, WriteWholeFiles) {

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -95,6 +96,44 @@ TEST(Output, SinksCanBeReplaced) {
   set_out(nullptr);
   EXPECT_EQ(s.text(), "x");
   EXPECT_NE(&out(), &s);
+}
+
+// A page written into a file says when the file did not take it: the first
+// failed write (a full disk) or a failed close, where the descriptor writer
+// would go on silently.
+TEST(Output, FileSinkReportsAFileThatDidNotTakeThePage) {
+  char name[] = "/tmp/kiv-filesink-XXXXXX";
+  const int fd = ::mkstemp(name);
+  ASSERT_GE(fd, 0);
+  kiv::FileSink good(fd);
+  good << "<html>" << std::string(40000, 'x') << "</html>";
+  EXPECT_EQ(good.close(), 0);
+  EXPECT_EQ(good.close(), 0);
+  std::FILE* f = std::fopen(name, "rb");
+  ASSERT_NE(f, nullptr);
+  std::fseek(f, 0, SEEK_END);
+  EXPECT_EQ(std::ftell(f), 40013);
+  std::fclose(f);
+  std::remove(name);
+
+  const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+  if (full < 0) GTEST_SKIP() << "no /dev/full";
+  kiv::FileSink lost(full);
+  lost << "a page";
+  lost.flush();
+  lost << std::string(20000, 'y');
+  EXPECT_EQ(lost.close(), ENOSPC);
+
+  // Put in place of the page and back again.
+  kiv::StringSink page;
+  kiv::set_out(&page);
+  kiv::FileSink file(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+  kiv::Sink* before = kiv::set_out(&file);
+  kiv::out() << "into the file";
+  EXPECT_EQ(kiv::set_out(before), &file);
+  kiv::out() << "into the page";
+  EXPECT_EQ(page.text(), "into the page");
+  kiv::set_out(nullptr);
 }
 
 TEST(Flavour, SetAndRead) {

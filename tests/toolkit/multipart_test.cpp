@@ -108,6 +108,19 @@ TEST_F(Multipart, FieldNamesCannotLeaveTheTmpFolder) {
   EXPECT_EQ(list[3].name, "a/b:c");
 }
 
+// An upload named like a scratch file of tmp (a found selection, a reader's
+// result, a chart) would pass for one on the next page: its base gets
+// "upload_" before it.
+TEST_F(Multipart, UploadsNeverPassForScratchFiles) {
+  form_entries list = run(file("tmp_datafile.VALUE", "a", "1") + file("out", "b", "2") +
+                          file("chartfile", "c", "3") + file("outbox", "d", "4") + kEnd);
+  ASSERT_EQ(list.size(), 9u);
+  EXPECT_EQ(list[1].value, tmp("upload_tmp_datafile"));
+  EXPECT_EQ(list[3].value, tmp("upload_out"));
+  EXPECT_EQ(list[5].value, tmp("upload_chartfile"));
+  EXPECT_EQ(list[7].value, tmp("outbox"));
+}
+
 // A file part named like the action, the menu trigger or a setting would
 // make its saved copy's path the request's action (shown in a page) or a
 // setting's value: it is read past, gives no entry and leaves no file. A

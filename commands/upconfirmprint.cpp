@@ -1,0 +1,69 @@
+// The confirmation page of a selection of found rows.
+#include "commands/upconfirmprint.h"
+
+#include <cerrno>
+#include <memory>
+#include <optional>
+
+#include "commands/upgsql.h"
+#include "commands/upskeleton.h"
+#include "engine/objtext.h"
+#include "engine/upcommon_select.h"
+#include "engine/upfile.h"
+#include "toolkit/kivcgitrace.h"
+#include "toolkit/kivcontext.h"
+#include "toolkit/rowcol.h"
+
+namespace kiv {
+
+namespace {
+
+// The three objects every producer of a data file sets, as they stand.
+struct Selection {
+  objattr_text file, rows, count;
+};
+
+Selection kept(const objlist& list) {
+  return {objattr(list, "hidedatafile", "VALUE"), objattr(list, "findresult", "VALUE"),
+          objattr(list, "findresultnum", "VALUE")};
+}
+
+void restore(objlist& list, const Selection& s) {
+  setobjvalue(list, "hidedatafile", s.file.text, s.file.origin);
+  setobjvalue(list, "findresult", s.rows.text, s.rows.origin);
+  setobjvalue(list, "findresultnum", s.count.text, s.count.origin);
+}
+
+}  // namespace
+
+int up_confirmprint(int count, const std::vector<std::string>& words, exlist* list) {
+  objholder objs =
+      handler_begin(count, {2, "Wrong usage: up_confirmprint templatefile\n"}, list, RequestCopy::all);
+  if (!objs) objs = std::make_unique<objlist>();
+  objlist& l = *objs;
+  const std::optional<std::string> rows = filter_data(l);
+  if (!rows) {
+    errmsg("Please, check your record selection and try again.");
+    return 1;
+  }
+  const int found = getrowcount(*rows);
+  if (found < 2) {
+    errmsg("No record has been selected.\nPlease make a selection.");
+    return 0;
+  }
+  const written_file file = write_tmpdatafile(*rows);
+  if (!file.written) {
+    const int e = errno;
+    errmsg("Can't write file '%s' errno=%d\n", file.path.empty() ? reqctx().nvhome + "/tmp/tmp_datafile" : file.path, e);
+    return 0;
+  }
+  setobjvalue(l, "hidedatafile", file.path, Origin::config);
+  setobjvalue(l, "findresult", *rows, Origin::record);
+  setobjvalue(l, "findresultnum", std::to_string(found - 1), Origin::config);
+  const Selection selection = kept(l);
+  runsqlqueries(l);
+  restore(l, selection);
+  return handler_page(objs.get(), words);
+}
+
+}  // namespace kiv

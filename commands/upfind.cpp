@@ -1,0 +1,167 @@
+// The find command: search and show, and the export of found cases into one
+// HTML file each.
+#include "commands/upfind.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+
+#include "commands/upskeleton.h"
+#include "engine/objtext.h"
+#include "engine/upattachments.h"
+#include "engine/upcommon_ops.h"
+#include "engine/upcommon_query.h"
+#include "engine/upfile.h"
+#include "engine/upflags.h"
+#include "engine/upobjdb.h"
+#include "platform/output.h"
+#include "toolkit/kivcgitrace.h"
+#include "toolkit/kivcontext.h"
+#include "toolkit/kivfmt.h"
+#include "toolkit/kivhtml.h"
+#include "toolkit/kivpath.h"
+#include "toolkit/rowcol.h"
+
+namespace kiv {
+
+namespace {
+
+// A template name a configuration object gives: relative, each of its parts
+// a plain name.
+bool template_name(std::string_view name) {
+  if (name.empty() || name.front() == '/') return false;
+  size_t start = 0;
+  while (true) {
+    const size_t slash = name.find('/', start);
+    const std::string_view part = name.substr(start, slash == std::string_view::npos ? name.npos : slash - start);
+    if (!safe_name(part)) return false;
+    if (slash == std::string_view::npos) return true;
+    start = slash + 1;
+  }
+}
+
+// The rows of a table, each with its "^$", in one pass.
+std::vector<std::string_view> table_rows(std::string_view text) {
+  std::vector<std::string_view> rows;
+  size_t start = 0;
+  for (size_t end = text.find(kRowEnd); end != std::string_view::npos; end = text.find(kRowEnd, start)) {
+    rows.push_back(text.substr(start, end + kRowEnd.size() - start));
+    start = end + kRowEnd.size();
+  }
+  return rows;
+}
+
+// Prints the export copy over the objects into `path`, replacing the file
+// there (never through a link); the page's sink is back when it returns.
+// False after the message of what failed, with no file left at the path.
+bool print_case_file(const objlist& list, const std::string& copy, const std::string& path) {
+  int fd = -1;
+  if (replaceable_file(path)) fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    const int e = errno;
+    errmsg("%s: %s\n", path, std::strerror(e));
+    return false;
+  }
+  out().flush();
+  FileSink file(fd);
+  Sink* page = set_out(&file);
+  const int printed = printhtml(&list, copy);
+  set_out(page);
+  int error = file.close();
+  if (printed != 0 && error == 0) error = EIO;
+  if (error == 0) return true;
+  ::unlink(path.c_str());
+  errmsg("Can't write file '%s' errno=%d\n", path, error);
+  return false;
+}
+
+// One found case into its file; false when it was not written (after the
+// message saying why).
+bool export_case(objlist& list, const std::string& header, std::string_view row, const std::string& casenum,
+                 const std::string& templ, const std::string& folder) {
+  setobjvalue(list, "case_num", casenum, Origin::record);
+  addattachdata(list);
+  setobjvalue(list, "findresult", header + std::string(row), Origin::record);
+  const std::optional<std::string> name = attachfolder_part(casenum);
+  const std::string path = name ? folder + "/" + *name + ".html" : std::string();
+  if (!name || !path_under(folder, path)) {
+    errmsg("Bad case number '%s': no export file\n", casenum);
+    return false;
+  }
+  const std::string copy = sformat("%s/tmp/export.%d", reqctx().nvhome, static_cast<int>(::getpid()));
+  if (fixexportform(templ, copy) != 0) {
+    const int e = errno;
+    errmsg("Can't make the export form '%s' of '%s' errno=%d\n", copy, templ, e);
+    return false;
+  }
+  const bool written = print_case_file(list, copy, path);
+  ::unlink(copy.c_str());
+  return written;
+}
+
+int export_cases(objlist& list, const std::vector<std::string>& words) {
+  writeblankpage(list);
+  for (size_t i = 3; i + 1 < words.size(); i += 2) adduniqobj(&list, words[i] + ".VALUE", words[i + 1]);
+  if (find(list) != 0) {
+    errmsg("No records found\n");
+    return 1;
+  }
+  const std::string result = objtext(list, "findresult.VALUE");
+  const std::vector<std::string_view> rows = table_rows(result);
+  const int cases = rows.empty() ? 0 : static_cast<int>(rows.size()) - 1;
+  errmsg("Total Cases=%d\n", cases);
+  if (rows.empty()) return 0;
+  const std::string header(rows[0]);
+  const int column = getindex(header, "case_num");
+  const std::string templ = page_path(words[1]);
+  const std::string& folder = words[2];
+  bool failed = false;
+  for (int n = 1; n <= cases; ++n) {
+    const std::string casenum = getcol(rows[n], column).value_or(std::string());
+    if (casenum.empty()) continue;
+    errmsg("Count=%d Case num=%s\n", n, casenum);
+    if (!export_case(list, header, rows[n], casenum, templ, folder)) failed = true;
+  }
+  return failed ? 1 : 0;
+}
+
+}  // namespace
+
+std::optional<std::string> finderror_page(const objlist& list) {
+  const std::string folder = page_path("");
+  const std::string named = objtext(list, "error_template.VALUE");
+  if (!named.empty()) {
+    const std::string path = page_path(named);
+    if (template_name(named) && path_under(folder, path)) {
+      if (statfile(path) == 0) return path;
+    } else {
+      kivtrace("error_template '%s' is no template name: not used\n", named);
+    }
+  }
+  const std::string standard = page_path("finderror.html");
+  if (statfile(standard) == 0) return standard;
+  return std::nullopt;
+}
+
+int up_find(int count, const std::vector<std::string>& words, exlist* list) {
+  EngineFlags& flags = engineflags();
+  flags.finderror = 0;
+  const bool exporting = count >= 3 && words.size() >= 3;
+  objholder objs = handler_begin(count, {2, "Wrong usage: upfind templatefile\n"}, list,
+                                 exporting ? RequestCopy::none : RequestCopy::all);
+  if (!objs) objs = std::make_unique<objlist>();
+  if (exporting) return export_cases(*objs, words);
+  const std::optional<std::string> errorpage = finderror_page(*objs);
+  flags.finderror = errorpage ? 1 : 0;
+  sql_control(*objs);
+  if (find(*objs) == 0) return handler_page(objs.get(), words);
+  if (errorpage)
+    printhtml(objs.get(), *errorpage);
+  else
+    errmsg("No records found\n");
+  return 1;
+}
+
+}  // namespace kiv

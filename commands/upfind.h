@@ -1,0 +1,49 @@
+// The find command: the search a submitted form describes, shown through a
+// template (or an error page of the installation's choosing when nothing is
+// found); and, given an output folder and filter words instead of a form,
+// the export of every found case into an HTML file of its own.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "toolkit/kivexfile.h"
+#include "toolkit/kivobj.h"
+
+namespace kiv {
+
+// up_find <template>: the search. The request goes onto the objects (the
+// form's values are the criteria), the stored query of sql_control applies,
+// and the find runs. Found: the page of the template, whose status is the
+// request's. Not found (or a failed find): the error page
+// (finderror_page) printed over the objects, without the find's own "No
+// record to display\n" (engineflags().finderror), or without one "No
+// records found\n"; status 1.
+//
+// up_find <template> <folder> [<field> <value>]...: the export. The form is
+// cleared (writeblankpage), each pair sets <field>.VALUE (a last field
+// without a value is left out), and the find runs without the request or a
+// stored query ("No records found\n", status 1, when it fails). The page
+// then says "Total Cases=%d\n", and for each found case with a case number
+// "Count=%d Case num=%s\n" (its place among the found rows, from 1): the
+// case alone becomes findresult.VALUE (with its attachments loaded) and the
+// export copy of the template (fixexportform) is printed into
+// "<folder>/<case>.html", the case number made a file name by the rule of
+// the attachment folders ("/" and "\" as "-", attachfolder_part). A case
+// whose number makes no plain file name, whose copy cannot be made, or
+// whose file cannot be opened, written or closed is reported in the page
+// with the path and leaves no file; the export goes on, and ends with
+// status 1 when any case was not written, else 0. The page comes back after
+// each case: descriptor 1 is never moved.
+//
+// Fewer than 2 words: "Wrong usage: upfind templatefile\n", status 2.
+int up_find(int count, const std::vector<std::string>& words, exlist* list);
+
+// The error page of a search that found nothing: the template
+// error_template.VALUE names, when that is a relative name of plain parts
+// lying under "<home>/client/kivhtml/tk" and the file exists; otherwise
+// "<home>/client/kivhtml/tk/finderror.html" when it exists; otherwise none.
+std::optional<std::string> finderror_page(const objlist& list);
+
+}  // namespace kiv

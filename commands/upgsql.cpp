@@ -1,0 +1,101 @@
+// The query macro loop, the stored-query page and the chart page.
+#include "commands/upgsql.h"
+
+#include <memory>
+
+#include "commands/upskeleton.h"
+#include "engine/gsqlexec.h"
+#include "engine/objtext.h"
+#include "engine/upcommon_ops.h"
+#include "engine/upcommon_query.h"
+#include "engine/upfile.h"
+#include "engine/upflags.h"
+#include "toolkit/kivcgitrace.h"
+#include "toolkit/kivfmt.h"
+#include "toolkit/kivhtml.h"
+#include "toolkit/rowcol.h"
+
+namespace kiv {
+
+namespace {
+
+constexpr std::string_view kMacroPrefix = "query_";
+
+// The header row of chartresult.VALUE, as the chart file's records are read
+// when they are sorted by count.
+constexpr std::string_view kChartHeader = "title^@value^$";
+
+// The chart file's records as a table for a page: the header row, then the
+// records without the file's closing line end. Empty when the file cannot
+// be read (its message shown).
+std::string chart_table(const std::string& path) {
+  std::optional<std::string> text = up_readfile(path);
+  if (!text) return std::string();
+  while (!text->empty() && (text->back() == '\n' || text->back() == '\r')) text->pop_back();
+  return std::string(kChartHeader) + *text;
+}
+
+}  // namespace
+
+int runsqlqueries(objlist& list) {
+  int result = 0;
+  for (int n = 1;; ++n) {
+    const std::string slot = objtext(list, sformat("sqlquery%d.VALUE", n));
+    if (slot.empty()) break;
+    std::string text = slot;
+    if (slot.starts_with(kMacroPrefix)) {
+      text = objtext(list, slot, "VALUE");
+      if (text.empty()) {
+        errmsg("Wrong syntax for macro sqlquery%d\n", n);
+        continue;
+      }
+    }
+    const size_t eq = text.find('=');
+    if (eq == std::string::npos) {
+      errmsg("Wrong syntax for sqlquery%d\n", n);
+      continue;
+    }
+    kivtrace("sqlquery%d: dataset '%s'\n", n, text.substr(0, eq));
+    result = gsqlexec(list, std::string_view(text).substr(0, eq), std::string_view(text).substr(eq + 1));
+  }
+  return result;
+}
+
+int up_gsql(int count, const std::vector<std::string>& words, exlist* list) {
+  EngineFlags& flags = engineflags();
+  flags.errorpageflag = 0;
+  objholder objs = handler_begin(count, {2, "Wrong usage: upgsql templatefile\n"}, list, RequestCopy::none);
+  if (!objs) objs = std::make_unique<objlist>();
+  std::string errorpage = page_path("finderror.html");
+  flags.errorpageflag = statfile(errorpage) == 0 ? 1 : 0;
+  if (count > 2 && words.size() > 2) {
+    errorpage = page_path(words[2]);
+    flags.errorpageflag = 1;
+  }
+  ex2obj(list, objs.get());
+  if (runsqlqueries(*objs) != 0) {
+    if (flags.errorpageflag)
+      printhtml(objs.get(), errorpage);
+    else
+      errmsg("No records found\n");
+    return 1;
+  }
+  return handler_page(objs.get(), words);
+}
+
+int up_chart(int count, const std::vector<std::string>& words, exlist* list) {
+  objholder objs = handler_begin(count, {2, "Wrong usage: upfind templatefile\n"}, list, RequestCopy::none);
+  if (!objs) objs = std::make_unique<objlist>();
+  engineflags().chartflag = 1;
+  ex2obj(list, objs.get());
+  sql_control(*objs);
+  if (find(*objs) != 0) {
+    errmsg("No records found\n");
+    return 1;
+  }
+  const std::string chart = objtext(*objs, "chartfile.VALUE");
+  if (!chart.empty()) adduniqobj(objs.get(), "chartresult.VALUE", chart_table(chart), Origin::record);
+  return handler_page(objs.get(), words);
+}
+
+}  // namespace kiv
