@@ -10,6 +10,8 @@
 #include "commands/tksearch.h"
 #include "commands/upadd.h"
 #include "commands/upbarcode.h"
+#include "commands/upcal.h"
+#include "commands/updf.h"
 #include "commands/upsms.h"
 #include "commands/upstartup.h"
 #include "engine/upconvert.h"
@@ -37,18 +39,18 @@ constexpr std::array<command_entry, 25> kCommands{{
     {"up_chart", nullptr},
     {"up_confirmfind", up_confirmfind},
     {"up_confirmprint", nullptr},
-    {"up_df", nullptr},
+    {"up_df", up_df},
     {"up_find", nullptr},
-    {"up_getdf", nullptr},
+    {"up_getdf", up_getdf},
     {"up_modify", nullptr},
     {"up_print", nullptr},
     {"up_respond", nullptr},
     {"up_row2form", nullptr},
-    {"up_sedf", nullptr},
+    {"up_sedf", up_sedf},
     {"up_delete", nullptr},
     {"up_tree", nullptr},
     {"up_gsql", nullptr},
-    {"up_cal", nullptr},
+    {"up_cal", up_cal},
     {"up_sms", up_sms},
     {"tksearch", tksearch_handler},
     {"code__label", code_label},

@@ -192,8 +192,8 @@ describe('users and staff', () => {
     // support team's, whose defaults the configuration gives.
     assert.equal(await page.getAttribute('#addform input[name=KIVACTION]', 'value'), 'add');
     const names = await page.$$eval('#addform [name]', (es) => es.map((e) => e.getAttribute('name')));
-    assert.deepEqual(names.sort(), ['KIVACTION', 'category.VALUE', 'priority.VALUE', 'problem.VALUE', 'skey',
-      'sub_e_mail.VALUE', 'submitted_by.VALUE']);
+    assert.deepEqual(names.sort(), ['KIVACTION', 'category.VALUE', 'date_open.VALUE', 'priority.VALUE',
+      'problem.VALUE', 'skey', 'sub_e_mail.VALUE', 'submitted_by.VALUE']);
   });
 
   test('a case is submitted from the add form, kept with its menu values and numbered', async () => {

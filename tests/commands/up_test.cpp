@@ -9,6 +9,8 @@
 
 #include "admin/upadmin.h"
 #include "commands/up.h"
+#include "commands/upcal.h"
+#include "commands/updf.h"
 #include "commands/upsms.h"
 #include "commands/upstartup.h"
 #include "platform/process.h"
@@ -37,6 +39,10 @@ TEST(CommandTable, WordsInOrderComparedWithCase) {
   EXPECT_NE(find_handler("tksearch"), nullptr);
   EXPECT_EQ(find_handler("up_admin"), &up_admin);
   EXPECT_EQ(find_handler("up_sms"), &up_sms);
+  EXPECT_EQ(find_handler("up_df"), &up_df);
+  EXPECT_EQ(find_handler("up_getdf"), &up_getdf);
+  EXPECT_EQ(find_handler("up_sedf"), &up_sedf);
+  EXPECT_EQ(find_handler("up_cal"), &up_cal);
   // Other case, a prefix, the two plain form pages and the empty word are
   // not command words.
   for (const char* word : {"UP_STARTUP", "Up_startup", "up_startup ", "up_start", "up_cs", "up_cf", ""})
