@@ -23,6 +23,9 @@ constexpr std::string_view kProfileUsage = "Wrong usage: up_df templatefile\n";
 
 std::string login_or_empty() { return getuserlogin().value_or(std::string()); }
 
+// The flag of a command line: its third word, empty without one.
+std::string flag_of(const std::vector<std::string>& words) { return words.size() > 2 ? words[2] : std::string(); }
+
 // The profile of a login of that kind when it has one with text; none
 // otherwise (a missing or unreadable file, an invalid name).
 std::optional<std::string> profile_of(const std::string& login, int kind) {
@@ -80,7 +83,7 @@ void lay_profile(objlist& list, const std::string& profile) {
 }  // namespace
 
 int up_df(int count, const std::vector<std::string>& words, exlist* list) {
-  const std::string flag = words.size() > 2 ? words[2] : std::string();
+  const std::string flag = flag_of(words);
   const bool copied = flag == "-us" || flag == "-as";
   objholder objs = handler_begin(count, {3, kDfUsage}, list, copied ? RequestCopy::all : RequestCopy::none);
   if (!objs) return 1;
@@ -102,7 +105,7 @@ int up_getdf(int count, const std::vector<std::string>& words, exlist* list) {
   objholder objs = handler_begin(count, {3, kProfileUsage}, list, RequestCopy::none);
   if (!objs) return 1;
   objlist& l = *objs;
-  const int kind = words[2] == "-s" ? kStaffProfile : kUserProfile;
+  const int kind = flag_of(words) == "-s" ? kStaffProfile : kUserProfile;
   const std::string login = login_or_empty();
   if (std::optional<std::string> p = profile_of(login, kind)) {
     lay_profile(l, *p);
@@ -116,7 +119,7 @@ int up_sedf(int count, const std::vector<std::string>& words, exlist* list) {
   objholder objs = handler_begin(count, {3, kProfileUsage}, list, RequestCopy::all);
   if (!objs) return 1;
   objlist& l = *objs;
-  const std::string& flag = words[2];
+  const std::string flag = flag_of(words);
   const int kind = flag == "-s" || flag == "-sf" ? kStaffProfile : kUserProfile;
   const bool for_owner = flag == "-uf" || flag == "-sf";
   const std::string login = login_or_empty();

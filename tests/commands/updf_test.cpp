@@ -95,7 +95,8 @@ std::string profile(const std::vector<std::pair<std::string, std::string>>& valu
 // laid over the form and the staff member's only fills what is still empty.
 TEST_F(Defaults, CaseFormFromTheSubmitterAndTheAssignee) {
   home_.write("users/ann", "submitted_by^@sub_e_mail^@category^$ann^@ann@example.org^@Network^$");
-  home_.write("staff/sam", "assigned_to^@sa_e_mail^@sub_e_mail^@priority^$sam^@sam@example.org^@staff@example.org^@High^$");
+  home_.write("staff/sam",
+              "assigned_to^@sa_e_mail^@sub_e_mail^@priority^$sam^@sam@example.org^@staff@example.org^@High^$");
   EXPECT_EQ(run(up_df, {"up_df", "df.txt", "-ss"},
                 {{"nv_remote_user", "ann"}, {"submitted_by.VALUE", "ann"}, {"assigned_to.VALUE", "sam"},
                  {"problem.VALUE", "not copied"}, {"sa_e_mail.VALUE", "not copied"}}),
@@ -250,7 +251,8 @@ TEST_F(Defaults, SavesByFlagAndWhoseProfileItIs) {
     EXPECT_EQ(run(up_sedf, {"up_sedf", "defaultsaved.html", c.flag}, c.fields, c.login), c.status);
     std::vector<std::string> written;
     for (const char* folder : {"users", "staff"})
-      for (const std::string& name : kivtest::entries(path(folder))) written.push_back(std::string(folder) + "/" + name);
+      for (const std::string& name : kivtest::entries(path(folder)))
+        written.push_back(std::string(folder) + "/" + name);
     EXPECT_EQ(written, c.file.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.file});
     if (!c.file.empty()) {
       EXPECT_EQ(file(c.file), c.contents);
