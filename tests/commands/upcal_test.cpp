@@ -285,3 +285,12 @@ TEST_F(Calendar, EveryShownColumnIsKept) {
   EXPECT_EQ(getcol(record, 64), "<i>ann</i>");
   EXPECT_NE(cell.find("&#60;i&#62;ann&#60;/i&#62;"), std::string::npos) << cell;
 }
+
+// The fixed search values of _cal_static_filter narrow the month's cases.
+TEST_F(Calendar, FixedSearchValuesNarrowTheMonth) {
+  append_config("OBJECT{\n\tNAME=_cal_static_filter\n\tVALUE=category^$Network^$\n};\n");
+  add_case("K-1", "ann", "Open", "Network", "2/3/2000");
+  add_case("K-2", "bob", "Open", "Hardware", "2/3/2000");
+  ASSERT_EQ(calendar("2/15/2000"), 0) << page();
+  EXPECT_EQ(shown("cases5"), kHeader + "02/03/2000^@firebrick^@K-1^@ann^@Network^$");
+}
