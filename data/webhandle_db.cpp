@@ -82,6 +82,7 @@ void initp() {
   r.odbcdata.reset();
   r.odbckey.reset();
   r.odbcerror.clear();
+  r.dbms_name.clear();
 }
 
 int addd(std::string_view text) {

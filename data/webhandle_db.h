@@ -30,6 +30,11 @@ struct DriverResults {
   std::optional<std::string> odbckey;
   // The database's error messages of the last call; empty when none.
   std::string odbcerror;
+  // The name of the database product the last describe reached, as its
+  // driver reports it (ODBC's SQL_DBMS_NAME, such as "SQLite" or
+  // "PostgreSQL"); empty after any other call, and when the driver names
+  // none. The SQL generator writes dates in the form that database orders.
+  std::string dbms_name;
 
   // The scratch file of the current call: its path, and the open stream (null
   // once closed). `odbcfile_errno` is the error of the first write that did
