@@ -348,7 +348,7 @@ TEST_F(SampleHome, EveryTemplatePrintsWithoutTheEnginesLeftovers) {
                 std::string::npos);
     }
   }
-  EXPECT_EQ(pages, 94);
+  EXPECT_EQ(pages, 96);
 }
 
 // Every page of the signed-in road says who is signed in and how to sign

@@ -782,6 +782,7 @@ describe('object editor and general rule settings', () => {
     await page.fill('#value', '0');
     await submit('#save');
     await checkPage('object-modified');
+    assert.equal(await page.textContent('#saved #name'), 'problem_timestamp');
     assert.equal(tkObj(), before.replace('\tNAME=problem_timestamp\n\tVALUE=1\n', '\tNAME=problem_timestamp\n\tVALUE=0\n'));
     assert.equal(backupsOf('tk_obj').length, saves + 1);
     assert.deepEqual(await listed(), names);
@@ -811,6 +812,7 @@ describe('object editor and general rule settings', () => {
     assert.equal(await page.textContent('#name'), 'demo_note');
     await submit('#delete');
     await checkPage('object-deleted');
+    assert.match(await page.textContent('#saved'), /demo_note was deleted/);
     assert.ok(!(await listed()).includes('demo_note'));
     assert.doesNotMatch(tkObj(), /NAME=demo_note/);
   });
