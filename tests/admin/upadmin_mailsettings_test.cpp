@@ -203,7 +203,8 @@ TEST_F(MailSettings, TheAlarmPage) {
 
 // A save writes the message text as the file's whole content (beside it,
 // then renamed: no temporary file stays) and the switches into tk_obj; an
-// empty text leaves the file; the page after it carries the new version.
+// empty text leaves the file, and its page shows the text kept; the page
+// after a save carries the file's version.
 TEST_F(MailSettings, TheAlarmSaveReplacesTheMessageWhole) {
   write("client/config/tk_obj", kField);
   auto before = content();
@@ -213,6 +214,8 @@ TEST_F(MailSettings, TheAlarmSaveReplacesTheMessageWhole) {
             returned(0));
   EXPECT_EQ(read(kAlarmFile), "Case {case_num} waits.\n");
   EXPECT_EQ(read("client/config/tk_obj"), kField + object("alarm_control", "ON") + object("weekend_no_alarms", "OFF"));
+  // The page after it shows the text the file kept, not the empty box.
+  EXPECT_EQ(page(), "msg=[Case {case_num} waits.&#10;] ctl=ON wk=OFF v=" + alarm_version() + " fields=\n");
 
   const std::string text = "Late:\r\n  {case_num}\r\n";
   ASSERT_EQ(send("mod_alarmsgeneral", {{"alarm_message.VALUE", text}, {"alarm_message_version.VALUE", alarm_version()}},

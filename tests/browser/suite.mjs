@@ -918,6 +918,14 @@ describe('object editor and general rule settings', () => {
     assert.deepEqual(fs.readdirSync(path.dirname(alarmFile)).filter((f) => f.startsWith('tkemaild_alarmres')),
       ['tkemaild_alarmres']);
 
+    // Left empty, the box keeps the stored text, and the saved page shows it.
+    await page.fill('#alarm_message', '');
+    await submit('#save');
+    await page.waitForSelector('#saved');
+    await checkPage('alarms-saved-kept');
+    assert.equal(fs.readFileSync(alarmFile, 'utf8'), text);
+    assert.equal(await page.inputValue('#alarm_message'), text);
+
     rerunDemo();
     assert.equal(fs.readFileSync(alarmFile, 'utf8'), text);
     await open('AlarmsGeneral', 'alarms-after-rerun');
