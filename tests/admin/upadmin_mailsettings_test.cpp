@@ -337,3 +337,46 @@ TEST_F(MailSettings, SavesFromOnePageAtOnceLeaveOneWholeText) {
   EXPECT_EQ(refused, kSavers - 1);
   EXPECT_TRUE(read(kAlarmFile) == texts[static_cast<size_t>(saved)]);
 }
+
+// With tracing on, each operation traces its steps as they run: a switch
+// before and after its check, the alarm save once more for a text and once
+// for each switch it copies, the alarm page a stored weekend_no_alarms.
+TEST_F(MailSettings, TheOperationsTraceTheirSteps) {
+  reqctx().kivdebug = 1;
+  // The traces of these operations among all the page shows, in order.
+  auto own_traces = [](const std::string& shown) {
+    std::vector<std::string> lines;
+    std::istringstream in(shown);
+    for (std::string l; std::getline(in, l);)
+      if (l.starts_with("MODAUTO ") || l.starts_with("MODALARM ")) lines.push_back(l);
+    return lines;
+  };
+  using Lines = std::vector<std::string>;
+  struct Case {
+    std::string word;
+    Fields form;
+    std::string tk;
+    Lines traces;
+  } cases[] = {
+      {"mod_autoassigngeneral", {{"autoassign_control.VALUE", "ON"}}, kSwitches,
+       {"MODAUTO mod_autoassigngenral", "MODAUTO mod_autoassigngenral"}},
+      {"mod_autoassigngeneral", {}, kSwitches, {"MODAUTO mod_autoassigngenral"}},
+      {"mod_workflowgeneral", {{"workflow_control.VALUE", "ON"}}, kSwitches,
+       {"MODAUTO mod_workflowgenral", "MODAUTO mod_workflowgenral"}},
+      {"mod_workflowgeneral", {}, kSwitches, {"MODAUTO mod_workflowgenral"}},
+      {"mod_alarmsgeneral", {}, kField, {"MODALARM mod_alarmgngenral"}},
+      {"mod_alarmsgeneral",
+       {{"alarm_message.VALUE", "text"}, {"alarm_control.VALUE", "ON"}, {"weekend_no_alarms.VALUE", "ON"}}, kField,
+       {"MODALARM mod_alarmgngenral", "MODALARM mod_alarmgngenral", "MODALARM mod_control",
+        "MODALARM weekend_no_alarms"}},
+      {"AlarmsGeneral", {}, kField, {}},
+      {"AlarmsGeneral", {}, object("weekend_no_alarms", "ON") + kField, {"MODALARM weekend_no_alarms"}},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.word + " with " + std::to_string(c.form.size()) + " values");
+    write("client/config/tk_obj", c.tk);
+    if (c.word == "mod_alarmsgeneral") c.form.emplace_back("alarm_message_version.VALUE", alarm_version());
+    send(c.word, c.form, "alarm.html");
+    EXPECT_EQ(own_traces(page()), c.traces);
+  }
+}
