@@ -366,7 +366,7 @@ TEST_F(SampleHome, EveryTemplatePrintsWithoutTheEnginesLeftovers) {
                 std::string::npos);
     }
   }
-  EXPECT_EQ(pages, 98);
+  EXPECT_EQ(pages, 100);
 }
 
 // Every page of the signed-in road says who is signed in and how to sign

@@ -786,6 +786,7 @@ describe('object editor and general rule settings', () => {
     await page.fill('#value', '0');
     await submit('#save');
     await checkPage('object-modified');
+    assert.equal(await page.textContent('#saved #name'), 'problem_timestamp');
     assert.equal(tkObj(), before.replace('\tNAME=problem_timestamp\n\tVALUE=1\n', '\tNAME=problem_timestamp\n\tVALUE=0\n'));
     assert.equal(backupsOf('tk_obj').length, saves + 1);
     assert.deepEqual(await listed(), names);
@@ -815,6 +816,7 @@ describe('object editor and general rule settings', () => {
     assert.equal(await page.textContent('#name'), 'demo_note');
     await submit('#delete');
     await checkPage('object-deleted');
+    assert.match(await page.textContent('#saved'), /demo_note was deleted/);
     assert.ok(!(await listed()).includes('demo_note'));
     assert.doesNotMatch(tkObj(), /NAME=demo_note/);
   });
@@ -919,6 +921,14 @@ describe('object editor and general rule settings', () => {
     assert.match(tkObj(), /\tNAME=alarm_control\n\tVALUE=ON\n/);
     assert.deepEqual(fs.readdirSync(path.dirname(alarmFile)).filter((f) => f.startsWith('tkemaild_alarmres')),
       ['tkemaild_alarmres']);
+
+    // Left empty, the box keeps the stored text, and the saved page shows it.
+    await page.fill('#alarm_message', '');
+    await submit('#save');
+    await page.waitForSelector('#saved');
+    await checkPage('alarms-saved-kept');
+    assert.equal(fs.readFileSync(alarmFile, 'utf8'), text);
+    assert.equal(await page.inputValue('#alarm_message'), text);
 
     rerunDemo();
     assert.equal(fs.readFileSync(alarmFile, 'utf8'), text);
