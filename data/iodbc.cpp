@@ -809,7 +809,9 @@ void report_unloaded(const std::string& statement) {
 int odbc_call(const char* what, int timeout, const std::string& database, const std::string& statement,
               bool describe) {
   kivtrace("%s BEGIN----------------------------\n", what);
-  initp();
+  // A describe writes one row of column types and fetches no row: it needs
+  // no scratch file.
+  initp(describe ? CallRows::in_memory : CallRows::scratch_file);
   ScratchGuard guard;
   OdbcConn c;
   OdbcIo io;

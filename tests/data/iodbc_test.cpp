@@ -342,8 +342,14 @@ TEST_P(Odbc, IntegersKeepAllTheirDigits) {
   EXPECT_EQ(r().odbcdata, want);
 }
 
+// A call with rows stops the process when its scratch file cannot be made;
+// a describe writes no file and runs.
 TEST_P(Odbc, ScratchFileThatCannotBeMadeEndsTheProcess) {
+  ASSERT_EQ(exec("create table kiv_t (a integer)"), 0) << r().odbcerror;
   fs::remove_all(home_.path() / "tmp");
+  ASSERT_EQ(info("select * from kiv_t where 1 = 0"), 0) << r().odbcerror;
+  EXPECT_EQ(r().odbcdata, "INT^$");
+  EXPECT_EQ(page(), "");
   try {
     exec("select 1");
     FAIL() << "no exit";
