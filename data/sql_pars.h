@@ -99,6 +99,15 @@ struct ptree {
 // caret escapes the operator after it, "^^" is a literal caret.
 std::unique_ptr<ptree> parse(std::string_view criterion);
 
+// The criterion that matches exactly `text` and nothing else: "==", then the
+// text with a caret in front of each "^", "," and "-", so that parse reads
+// no alternative, range or escape in it ("a,b" and "x--" match only
+// themselves, "^y" only itself). None when the text holds "^@" or "^$",
+// which no row/column text can carry. As in every criterion, blanks at the
+// ends are cut and runs of blanks inside folded, and ==\"\" stays the
+// match of a NULL column.
+std::optional<std::string> literal_criterion(std::string_view text);
+
 // Frees a parsed criterion (the tree also goes with its last owner).
 inline void freeptree(std::unique_ptr<ptree>& tree) { tree.reset(); }
 
