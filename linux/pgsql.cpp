@@ -1,9 +1,10 @@
 // The PostgreSQL driver on libpq. Each call connects to the named database
 // with the library's defaults and environment, asks for the "Postgres" date
-// style (the form touserdate reads), runs exactly one statement, writes the
-// key row and the rows into the scratch file, and closes the connection;
-// inside a record operation (OperationConnection) a call that went well
-// leaves it open for the next call to the same database.
+// style (the form touserdate reads and turns into the configured order),
+// runs exactly one statement, writes the key row and the rows into the
+// scratch file, and closes the connection; inside a record operation
+// (OperationConnection) a call that went well leaves it open for the next
+// call to the same database.
 #include "linux/pgsql.h"
 
 #include <libpq-fe.h>
@@ -18,6 +19,7 @@
 #include "data/webhandle_db.h"
 #include "platform/state.h"
 #include "toolkit/kivcgitrace.h"
+#include "toolkit/kivsettings.h"
 #include "toolkit/kivtext.h"
 #include "toolkit/rowcol.h"
 
@@ -275,7 +277,13 @@ std::string& touserdate(std::string& date) {
       break;
     }
   }
-  date = sformat("%d/%s/%s", number, day, year);
+  // The date in the configured order, as the ODBC road and the generator
+  // read it; then the time of day unless it is midnight, without a fraction
+  // of a second, so that a record read and written again keeps its moment.
+  date = settings().dateformat == "dmy" ? sformat("%s/%d/%s", day, number, year)
+                                        : sformat("%d/%s/%s", number, day, year);
+  const std::string clock = time.substr(0, time.find('.'));
+  if (clock.find(':') != std::string::npos && clock != "00:00:00") date += " " + clock;
   return date;
 }
 
