@@ -297,3 +297,16 @@ TEST_F(Calendar, FixedSearchValuesNarrowTheMonth) {
   ASSERT_EQ(calendar("2/15/2000"), 0) << page();
   EXPECT_EQ(shown("cases5"), kHeader + "02/03/2000^@firebrick^@K-1^@ann^@Network^$");
 }
+
+// Under the day-first date format the month's range is written and read day
+// first, and its last day's case with a time of day is found.
+TEST_F(Calendar, DayFirstMonthTakesItsLastDay) {
+  append_config("OBJECT{\n\tNAME=dateformat\n\tVALUE=dmy\n};\n");
+  add_case("K-1", "ann", "Open", "Network", "31/1/2000 15:00");
+  add_case("K-2", "bob", "Open", "Network", "1/2/2000");
+  ASSERT_EQ(calendar("15/1/2000"), 0) << page();
+  EXPECT_EQ(shown("cases37"), kHeader + "31/01/2000 15:00:00^@firebrick^@K-1^@ann^@Network^$");
+  int filled = 0;
+  for (int c = 1; c <= 42; ++c) filled += shown(sformat("cases%d", c)) != "x^$";
+  EXPECT_EQ(filled, 1);
+}
