@@ -261,9 +261,32 @@ int pq_infoexec(const std::string& dbName, const std::string& statement) {
   return result;
 }
 
+namespace {
+
+bool digits(std::string_view text) {
+  if (text.empty()) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+// The server's date of the "Postgres, MDY" style: "03-05-2001".
+bool plain_date(std::string_view d) {
+  return d.size() >= 10 && d[2] == '-' && d[5] == '-' && digits(d.substr(0, 2)) && digits(d.substr(3, 2)) &&
+         digits(d.substr(6));
+}
+
+}  // namespace
+
 std::string& touserdate(std::string& date) {
   if (date == "Invalid Abstime") {
     date = kEmptyCol;
+    return date;
+  }
+  if (plain_date(date)) {
+    // A date column's "MM-DD-YYYY" of the month-first style.
+    const std::string month = date.substr(0, 2), day = date.substr(3, 2), year = date.substr(6);
+    date = settings().dateformat == "dmy" ? day + "/" + month + "/" + year : month + "/" + day + "/" + year;
     return date;
   }
   // The words after the first: month name, day, time, year; a zone may follow.

@@ -79,12 +79,12 @@ TEST_F(Pgsql, InsertGivesEmptyDataAndSelectGivesRowsWithNamesInTheirCase) {
   ASSERT_EQ(exec("select * from kiv_case order by id_num"), 0) << r().odbcerror;
   EXPECT_EQ(r().odbckey, kCaseKeys);
   // Dates come in the server's Postgres style: time-stamps read as the date
-  // and the time of day, plain dates pass as they come. NULL and empty texts
+  // and the time of day, plain dates as the date. NULL and empty texts
   // both read "^^".
   EXPECT_EQ(r().odbcdata,
-            "1^@First^@^^^@03-05-2001^@3/05/2001 10:30:00^@3/05/2001 10:30:00^@10:30:00^@1.5^@0.25^@12.50^@3^@"
+            "1^@First^@^^^@03/05/2001^@3/05/2001 10:30:00^@3/05/2001 10:30:00^@10:30:00^@1.5^@0.25^@12.50^@3^@"
             "9000000000^$"
-            "2^@^^^@x^@07-20-1969^@7/20/1969 20:17:00^@^^^@23:05:00^@-2.25^@0^@0.00^@-1^@0^$");
+            "2^@^^^@x^@07/20/1969^@7/20/1969 20:17:00^@^^^@23:05:00^@-2.25^@0^@0.00^@-1^@0^$");
 
   ASSERT_EQ(exec("select id_num from kiv_case where id_num = 99"), 0);
   EXPECT_EQ(r().odbckey, "id_num^$");
@@ -98,12 +98,12 @@ TEST_F(Pgsql, DatesKeepTheirFormWhateverTheEnvironmentAsks) {
   for (const char* style : {"ISO, YMD", "Postgres, DMY", "SQL, DMY"}) {
     kivtest::ScopedEnv env("PGDATESTYLE", style);
     ASSERT_EQ(exec("select opened, stamp, zoned from kiv_case where id_num = 1"), 0) << r().odbcerror;
-    EXPECT_EQ(r().odbcdata, "03-05-2001^@3/05/2001 10:30:00^@3/05/2001 10:30:00^$") << style;
+    EXPECT_EQ(r().odbcdata, "03/05/2001^@3/05/2001 10:30:00^@3/05/2001 10:30:00^$") << style;
   }
 }
 
-// A time stamp reads in the configured order with its time of day, and the
-// server takes that text back as the same moment: a case read, then stored
+// A time stamp reads in the configured order with its time of day, a date in
+// that order too, and the server takes the time stamp's text back as the same moment: a case read, then stored
 // again, keeps when it happened.
 TEST_F(Pgsql, TimeStampsKeepTheirTimeInTheConfiguredOrder) {
   make_cases();
@@ -115,13 +115,14 @@ TEST_F(Pgsql, TimeStampsKeepTheirTimeInTheConfiguredOrder) {
     const char* dateformat;
     const char* rows;
   } cases[] = {
-      {"", "3/05/2001 10:30:00^$3/05/2001^$3/05/2001 23:59:59^$"},
-      {"dmy", "05/3/2001 10:30:00^$05/3/2001^$05/3/2001 23:59:59^$"},
+      {"", "03/05/2001^@3/05/2001 10:30:00^$^^^@3/05/2001^$^^^@3/05/2001 23:59:59^$"},
+      {"dmy", "05/03/2001^@05/3/2001 10:30:00^$^^^@05/3/2001^$^^^@05/3/2001 23:59:59^$"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.dateformat);
     settings().dateformat = c.dateformat;
-    ASSERT_EQ(exec("select stamp from kiv_case where id_num in (1, 3, 4) order by id_num"), 0) << r().odbcerror;
+    ASSERT_EQ(exec("select opened, stamp from kiv_case where id_num in (1, 3, 4) order by id_num"), 0)
+        << r().odbcerror;
     EXPECT_EQ(r().odbcdata, c.rows);
   }
   settings().dateformat = "";
@@ -219,7 +220,8 @@ TEST(PgsqlDates, Touserdate) {
       {"Thu Xyz 01 10:00:00 2001", "13/01/2001 10:00:00"},
       {"Invalid Abstime", "^^"},
       {"2001-03-01", "2001-03-01"},
-      {"03-01-2001", "03-01-2001"},
+      {"03-01-2001", "03/01/2001"},  // a date column
+      {"03-01-01", "03-01-01"},
       {"Thu Mar 01 10:00:00", "Thu Mar 01 10:00:00"},
       {"", ""},
   };
@@ -233,6 +235,8 @@ TEST(PgsqlDates, Touserdate) {
   settings().dateformat = "dmy";
   std::string dmy = "Thu Mar 01 10:00:00 2001 PST";
   EXPECT_EQ(pgsql::touserdate(dmy), "01/3/2001 10:00:00");
+  std::string plain = "03-01-2001";
+  EXPECT_EQ(pgsql::touserdate(plain), "01/03/2001");
   settings().dateformat = "";
 }
 
