@@ -1138,6 +1138,8 @@ describe('logins', () => {
     await page.waitForSelector('#saved');
     await checkPage('mydefaults-saved');
     assert.equal(await page.textContent('#saved_submitted_by'), 'ann');
+    // The assignment the user's form has not is not listed as saved.
+    assert.equal(await page.isVisible('#saved_assigned_to'), false);
     assert.match(profileFile('users', 'ann'), /\^\$\^\^\^@\^\^\^@ann\^@ann@example\.org\^@Network\^@High\^@/);
 
     await page.click('#report');
@@ -1181,6 +1183,8 @@ describe('logins', () => {
     await page.waitForSelector('#saved');
     await checkPage('staffdefaults-saved');
     assert.equal(await page.textContent('#saved_assigned_to'), 'sam');
+    assert.equal(await page.isVisible('#saved_sa_e_mail'), true);
+    assert.equal(await page.isVisible('#saved_submitted_by'), false);
     assert.match(profileFile('staff', 'sam'), /\^@sam\^@sam@example\.org\^@/);
     assert.equal(fs.existsSync(path.join(home, 'users', 'sam')), false);
   });
