@@ -329,6 +329,13 @@ describe('users and staff', () => {
     assert.deepEqual(bars.sort(),
       sql('select lower(status), count(*) from cases group by lower(status)').trim().split('\n').sort());
     assert.ok(bars.length >= 2, bars.join(','));
+    // A chart without a field to count by says so in the sample's words.
+    await page.goto(`${kepa}?KIVACTION=search`);
+    await checkPage('search-to-chart-by-nothing');
+    await Promise.all([page.waitForNavigation(), page.click('#chart')]);
+    await checkPage('chart-by-nothing', { refusal: true });
+    assert.match(await page.textContent('#reason'), /Choose a field under "Sort or chart by"/);
+    assert.doesNotMatch(await page.textContent('#reason'), /No Chart Key define/);
 
     // A search that finds nothing: the page that says so, and the way back.
     await page.goto(`${kepa}?KIVACTION=search`);
@@ -369,8 +376,11 @@ describe('administration', () => {
     await checkPage('admin-to-export');
     await page.click('#export');
     await page.waitForURL(/KIVACTION=export/);
-    await checkPage('export', { refusal: true });
-    const report = await page.textContent('#reason');
+    await checkPage('export');
+    // A report of the administration, not a refusal.
+    assert.equal(await page.textContent('h1'), 'Export of the open cases');
+    assert.equal(await page.$('#reason'), null);
+    const report = await page.textContent('#report');
     const open = sql("select coalesce(case_num, '') from cases where status like '%Open%'").trim().split('\n');
     assert.match(report, new RegExp(`Total Cases=${open.length}\\b`));
     const numbered = open.filter((c) => c !== '');
@@ -384,6 +394,9 @@ describe('administration', () => {
       assert.match(text, /<td>Open<\/td>/);
     }
     assert.deepEqual(fs.readdirSync(path.join(home, 'export')).sort(), numbered.map((c) => `${c}.html`).sort());
+    await page.click('#admin');
+    await page.waitForURL(/KIVACTION=admin/);
+    await checkPage('export-to-admin');
   });
 
   test('the chart settings are changed, saved and shown saved', async () => {
