@@ -126,6 +126,12 @@ void modalarmsgeneral() {
     if (up_writefile(path, message.text) != 0) throw Exit{1};
     // The page after the save shows the file as it is now.
     setform("alarm_message_version.VALUE", file_version(upto_nul(message.text)));
+  } else {
+    // An empty box keeps the stored text: the page after the save shows
+    // that text, not the empty box, and the version it belongs to.
+    std::optional<std::string> kept = alarm_text_now(alarm_file());
+    if (kept && !kept->empty()) setform("alarm_message.VALUE", *kept, Origin::request);
+    setform("alarm_message_version.VALUE", file_version(kept));
   }
   if (!control.empty()) {
     kivtrace("MODALARM mod_control\n");

@@ -40,7 +40,9 @@ void getalarmsgeneral();
 // written only when it is still the one the page showed
 // (alarm_message_version), else kObjFileChanged with status -1; a failed
 // write ends the process with status 1 after up_writefile's message, tk_obj
-// unchanged. The file is written before the frame saves tk_obj.
+// unchanged. The file is written before the frame saves tk_obj. An empty
+// alarm_message leaves the file, and the page after the save is given the
+// text it keeps (read without a message) with its version.
 void modalarmsgeneral();
 
 }  // namespace kiv

@@ -10,7 +10,9 @@
 #include "commands/tksearch.h"
 #include "commands/upadd.h"
 #include "commands/upbarcode.h"
+#include "commands/upcal.h"
 #include "commands/upconfirmprint.h"
+#include "commands/updf.h"
 #include "commands/upfind.h"
 #include "commands/upgsql.h"
 #include "commands/upsms.h"
@@ -40,18 +42,18 @@ constexpr std::array<command_entry, 25> kCommands{{
     {"up_chart", up_chart},
     {"up_confirmfind", up_confirmfind},
     {"up_confirmprint", up_confirmprint},
-    {"up_df", nullptr},
+    {"up_df", up_df},
     {"up_find", up_find},
-    {"up_getdf", nullptr},
+    {"up_getdf", up_getdf},
     {"up_modify", nullptr},
     {"up_print", nullptr},
     {"up_respond", nullptr},
     {"up_row2form", nullptr},
-    {"up_sedf", nullptr},
+    {"up_sedf", up_sedf},
     {"up_delete", nullptr},
     {"up_tree", nullptr},
     {"up_gsql", up_gsql},
-    {"up_cal", nullptr},
+    {"up_cal", up_cal},
     {"up_sms", up_sms},
     {"tksearch", tksearch_handler},
     {"code__label", code_label},

@@ -485,6 +485,20 @@ std::string format_tm(const char* format, int year, int month, int day, int hour
 
 const char* date_format() { return settings().dateformat == "dmy" ? "%d/%m/%Y" : "%m/%d/%Y"; }
 
+// A time stamp as the rest of the system reads one: from 1970 on the date in
+// the configured order and, unless it is midnight, a blank and the time of
+// day "%H:%M:%S" (the form a sort by date and time, the calendar and the
+// generator read back, so a record read and written again keeps its time);
+// before 1970 the time of day alone, "%H:%M" (a time kept as a time stamp).
+// Fractions of a second are not shown.
+std::string timestamp_text(const TIMESTAMP_STRUCT& t) {
+  if (t.year < 1970) return format_tm("%H:%M", t.year, t.month, t.day, t.hour, t.minute, t.second);
+  const bool midnight = t.hour == 0 && t.minute == 0 && t.second == 0;
+  std::string format = date_format();
+  if (!midnight) format += " %H:%M:%S";
+  return format_tm(format.c_str(), t.year, t.month, t.day, t.hour, t.minute, t.second);
+}
+
 // One fetched value: none for NULL; `failed` when it could not be fetched.
 struct Value {
   std::optional<std::string> text;
@@ -590,9 +604,7 @@ Value fetch_value(OdbcConn& c, SQLHSTMT stmt, SQLUSMALLINT i, const OdbcColumn& 
     case SQL_TIMESTAMP: {
       TIMESTAMP_STRUCT t{};
       Value v = get_fixed(c, stmt, i, SQL_C_TIMESTAMP, t);
-      if (v.text)
-        v.text = format_tm(t.year >= 1970 ? date_format() : "%H:%M", t.year, t.month, t.day, t.hour,
-                           t.minute, t.second);
+      if (v.text) v.text = timestamp_text(t);
       return v;
     }
     case SQL_BIT: {
@@ -747,8 +759,23 @@ int odbc_execsql(OdbcConn& c, OdbcIo& io) {
   return result;
 }
 
+// The name of the database product behind the connection, as its driver
+// reports it (SQL_DBMS_NAME); empty when the driver does not say.
+std::string dbms_name(OdbcConn& c) {
+  std::vector<SQLCHAR> name(128, 0);
+  SQLSMALLINT len = 0;
+  SQLRETURN rc = c.dm->SQLGetInfo(c.hdbc, SQL_DBMS_NAME, name.data(), static_cast<SQLSMALLINT>(name.size() - 1), &len);
+  if (!ok(rc)) {
+    kivtrace("the driver does not name its database product\n");
+    return {};
+  }
+  return std::string(reinterpret_cast<const char*>(name.data()));
+}
+
 int odbc_infosql(OdbcConn& c, OdbcIo& io) {
   trace_records(c, io);
+  driver_results().dbms_name = dbms_name(c);
+  kivtrace("dbms=%s\n", driver_results().dbms_name);
   SQLHSTMT stmt = SQL_NULL_HSTMT;
   int result = 0;
   if (!run_statement(c, stmt)) {
@@ -782,7 +809,9 @@ void report_unloaded(const std::string& statement) {
 int odbc_call(const char* what, int timeout, const std::string& database, const std::string& statement,
               bool describe) {
   kivtrace("%s BEGIN----------------------------\n", what);
-  initp();
+  // A describe writes one row of column types and fetches no row: it needs
+  // no scratch file.
+  initp(describe ? CallRows::in_memory : CallRows::scratch_file);
   ScratchGuard guard;
   OdbcConn c;
   OdbcIo io;

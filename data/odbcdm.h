@@ -19,7 +19,7 @@ namespace kiv::odbcdm {
   X(SQLAllocEnv) X(SQLAllocConnect) X(SQLAllocStmt) X(SQLFreeEnv) X(SQLFreeConnect) X(SQLFreeStmt) \
   X(SQLDriverConnect) X(SQLConnect) X(SQLDisconnect) X(SQLGetFunctions) X(SQLSetConnectOption)     \
   X(SQLSetStmtOption) X(SQLError) X(SQLExecDirect) X(SQLNumResultCols) X(SQLRowCount)              \
-  X(SQLDescribeCol) X(SQLFetch) X(SQLGetData) X(SQLMoreResults)
+  X(SQLDescribeCol) X(SQLFetch) X(SQLGetData) X(SQLMoreResults) X(SQLGetInfo)
 #define KIV_ODBC_INSTALLER_CALLS(X) X(SQLGetPrivateProfileString)
 
 // The entry points, once the libraries are loaded: every one is set.

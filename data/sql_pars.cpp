@@ -147,6 +147,7 @@ std::optional<dbconfig_node> mk_dbconfig_node(const std::string& database, const
   dbconfig_node node;
   node.table = table;
   node.database = database;
+  node.dbms = r.dbms_name;
   std::string names = r.odbckey.value_or("");
   std::string types = r.odbcdata.value_or("");
   node.count = keys ? getcolcount(names) : 0;
@@ -169,6 +170,7 @@ int gen_insert_query(const std::string& database, const std::string& table, std:
 int gen_insert_query(const dbconfig_node& node, std::string_view data, std::string_view keys) {
   SqlBuffers& b = sqlbuf();
   b.dateop = 0;
+  b.dbms = node.dbms;
   bool access = settings().mssqlflag == 0;
   std::string attr_list, values;
   for (const dbconfig_column& col : node.columns) {
@@ -207,6 +209,7 @@ int gen_retrieve_query(const std::string& database, const std::string& table, st
   if (!node) return relation_failed("gen_retrieve_query", table);
   SqlBuffers& b = sqlbuf();
   b.dateop = 1;
+  b.dbms = node->dbms;
   if (!build_qualifier(*node, criteria, keys)) return -2;
   bool ordered = set(order) && order->front() != ' ';
   if (ordered && !sql_order_ok(*order)) return -2;
@@ -236,6 +239,7 @@ int gen_modify_query(const std::string& database, const std::string& table, std:
   if (!node) return relation_failed("gen_modify_query", table);
   SqlBuffers& b = sqlbuf();
   b.dateop = 0;
+  b.dbms = node->dbms;
   b.qualifier.clear();
   std::string setlist;
   for (const dbconfig_column& col : node->columns) {
@@ -273,6 +277,7 @@ int gen_delete_query(const std::string& database, const std::string& table, std:
   if (!node) return relation_failed("gen_delete_query", table);
   SqlBuffers& b = sqlbuf();
   b.dateop = 1;
+  b.dbms = node->dbms;
   if (!build_qualifier(*node, data, keys)) return -2;
   if (b.qualifier.empty()) {
     errmsg("Refused delete from %s without a condition\n", table);

@@ -21,6 +21,10 @@ struct SqlBuffers {
   std::string qualifier;  // the condition under construction
   std::string idnum;      // the next id_num as text, set by db_add; empty: none
   int dateop = 0;         // 1 while a select or delete condition is built
+  // The database product of the table the statement is written for, as its
+  // description found it (dbconfig_node::dbms): SQLite gets its dates as
+  // ISO text, every other database in the form of the database type.
+  std::string dbms;
 };
 
 SqlBuffers& sqlbuf();
@@ -38,6 +42,9 @@ struct dbconfig_column {
 struct dbconfig_node {
   std::string table;
   std::string database;
+  // The database product the describe reached, as its driver names it
+  // (DriverResults::dbms_name); empty when the driver names none.
+  std::string dbms;
   int count = 0;
   std::vector<dbconfig_column> columns;  // column i (from 1) is columns[i - 1]
 
@@ -92,6 +99,15 @@ struct ptree {
 // caret escapes the operator after it, "^^" is a literal caret.
 std::unique_ptr<ptree> parse(std::string_view criterion);
 
+// The criterion that matches exactly `text` and nothing else: "==", then the
+// text with a caret in front of each "^", "," and "-", so that parse reads
+// no alternative, range or escape in it ("a,b" and "x--" match only
+// themselves, "^y" only itself). None when the text holds "^@" or "^$",
+// which no row/column text can carry. As in every criterion, blanks at the
+// ends are cut and runs of blanks inside folded, and ==\"\" stays the
+// match of a NULL column.
+std::optional<std::string> literal_criterion(std::string_view text);
+
 // Frees a parsed criterion (the tree also goes with its last owner).
 inline void freeptree(std::unique_ptr<ptree>& tree) { tree.reset(); }
 
@@ -108,6 +124,12 @@ std::optional<std::string> num2str(std::string_view text);
 
 // A date (or time) value in the form of the database type, quoted while
 // sqlbuf().dateop is 1. None when it gives no value, and when it is refused.
+// For SQLite (sqlbuf().dbms) whatever the database type: a date as ISO text
+// "YYYY-MM-DD", "YYYY-MM-DD HH:MM:SS" with a time of day, a time alone as
+// "HH:MM:SS", quoted with apostrophes in a condition; the date read in the
+// configured order ("dmy": day first, else month first), or as an ISO date,
+// and refused unless it is a day of the calendar. SQLite compares texts, so
+// only these forms order as dates there.
 std::optional<std::string> oracle_date(std::string_view date);
 
 // The generator's allocator: a zero-filled block of `size` bytes. When

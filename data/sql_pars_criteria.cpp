@@ -219,6 +219,18 @@ ptree::~ptree() {
   free_links(std::move(right));
 }
 
+std::optional<std::string> literal_criterion(std::string_view text) {
+  if (text.find(kColSep) != std::string_view::npos || text.find(kRowEnd) != std::string_view::npos)
+    return std::nullopt;
+  std::string out = "==";
+  out.reserve(2 + 2 * text.size());
+  for (char c : text) {
+    if (c == '^' || c == ',' || c == '-') out += '^';
+    out += c;
+  }
+  return out;
+}
+
 // The tree is the one the rule "the part before the first unescaped comma,
 // or the rest" gives: the parts hang to the left of a chain of alternatives
 // that leans right, a,b,c being or(a, or(b, c)). The criterion is trimmed and

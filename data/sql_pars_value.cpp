@@ -4,6 +4,8 @@
 // Nothing from a row reaches a statement except through these.
 #include <array>
 #include <cctype>
+#include <optional>
+#include <string>
 
 #include "data/sql_pars.h"
 #include "data/sql_pars_impl.h"
@@ -145,14 +147,131 @@ Converted sybase_date(std::string_view date, const DateScan& d) {
   return value_of(sqlbuf().dateop ? "'" + form + "'" : form);
 }
 
+// ---- SQLite's ISO dates ----
+
+bool leap_year(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+int days_in_month(int month, int year) {
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && leap_year(year) ? 29 : kDays[month - 1];
+}
+
+// Reads digits at `i` (no sign, no blank); false when none are there.
+bool scan_digits(std::string_view s, size_t& i, int& out, size_t& count) {
+  const size_t start = i;
+  int v = 0;
+  while (i < s.size() && is_digit(s[i]) && i - start < 9) v = v * 10 + (s[i++] - '0');
+  count = i - start;
+  if (count == 0 || (i < s.size() && is_digit(s[i]))) return false;
+  out = v;
+  return true;
+}
+
+void skip_blanks(std::string_view s, size_t& i) {
+  while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+}
+
+// A time of day from `i` to the end: "H:M" or "H:M:S" (a fraction of a
+// second is dropped), optionally followed by AM or PM in any case, blanks
+// allowed around the parts; as "HH:MM:SS". None for anything else.
+std::optional<std::string> iso_time(std::string_view s, size_t i) {
+  int part[3] = {0, 0, 0};
+  size_t n = 0;
+  for (int k = 0; k < 3; ++k) {
+    if (k > 0) {
+      skip_blanks(s, i);
+      if (i >= s.size() || s[i] != ':') break;
+      ++i;
+      skip_blanks(s, i);
+    }
+    if (!scan_digits(s, i, part[k], n)) return std::nullopt;
+    if (k == 0 && (i >= s.size() || s.substr(i).find(':') == std::string_view::npos)) return std::nullopt;
+  }
+  if (i < s.size() && s[i] == '.') {
+    ++i;
+    while (i < s.size() && is_digit(s[i])) ++i;
+  }
+  skip_blanks(s, i);
+  int hour = part[0];
+  if (i < s.size()) {
+    const std::string_view half = s.substr(i);
+    const bool am = equal_nocase(half, "am"), pm = equal_nocase(half, "pm");
+    if (!am && !pm) return std::nullopt;
+    if (hour < 1 || hour > 12) return std::nullopt;
+    hour = hour % 12 + (pm ? 12 : 0);
+  }
+  if (hour > 23 || part[1] > 59 || part[2] > 59) return std::nullopt;
+  return sformat("%02d:%02d:%02d", hour, part[1], part[2]);
+}
+
+// The three numbers of a date at the start of `s` with the separator `sep`,
+// each as written; `i` past the third.
+bool scan_three(std::string_view s, char sep, size_t& i, int (&num)[3], size_t (&digits)[3]) {
+  for (int k = 0; k < 3; ++k) {
+    if (k > 0) {
+      skip_blanks(s, i);
+      if (i >= s.size() || s[i] != sep) return false;
+      ++i;
+    }
+    skip_blanks(s, i);
+    if (!scan_digits(s, i, num[k], digits[k])) return false;
+  }
+  return true;
+}
+
+// A date for SQLite as ISO text: an ISO date as given, or the three numbers
+// of "%d/%d/%d" in the configured order; a year of one or two digits read as
+// PostgreSQL reads it (00 to 69 this century, 70 to 99 the last). A time of
+// day may follow, after blanks or "@". None unless the date is a day of the
+// calendar and the time a time of day.
+std::optional<std::string> iso_date(std::string_view s) {
+  int num[3] = {0, 0, 0};
+  size_t digits[3] = {0, 0, 0};
+  size_t i = 0;
+  int year = 0, month = 0, day = 0;
+  if (scan_three(s, '-', i, num, digits) && digits[0] == 4) {
+    year = num[0], month = num[1], day = num[2];
+  } else {
+    i = 0;
+    if (!scan_three(s, '/', i, num, digits)) return std::nullopt;
+    const bool dmy = settings().dateformat == "dmy";
+    day = dmy ? num[0] : num[1];
+    month = dmy ? num[1] : num[0];
+    year = num[2];
+    if (digits[2] <= 2) year += year < 70 ? 2000 : 1900;
+  }
+  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > days_in_month(month, year))
+    return std::nullopt;
+  std::string iso = sformat("%04d-%02d-%02d", year, month, day);
+  skip_blanks(s, i);
+  if (i < s.size() && s[i] == '@') ++i;
+  skip_blanks(s, i);
+  if (i == s.size()) return iso;
+  std::optional<std::string> time = iso_time(s, i);
+  if (!time) return std::nullopt;
+  return iso + " " + *time;
+}
+
+// The value for a date column of SQLite, quoted in a condition.
+Converted sqlite_date(std::string_view date) {
+  const std::string_view d = trim_blanks(date);
+  std::optional<std::string> iso = iso_date(d);
+  if (!iso) iso = iso_time(d, 0);
+  if (!iso) return refused();
+  return value_of(sqlbuf().dateop ? "'" + *iso + "'" : *iso);
+}
+
+bool sqlite_dates() { return starts_nocase(sqlbuf().dbms, "SQLite"); }
+
 // A value that is no date is refused, in a condition and in an insert or
 // update alike: it is never written, and an update never turns it into NULL
 // silently. Blanks alone are no value.
 Converted date_value(std::string_view date) {
   if (trim_blanks(date).empty()) return no_value();
-  if (date.find(':') != std::string_view::npos) return oracle_time(date);
   int flag = settings().mssqlflag;
   if (flag == kOracle && date == "00/00/00") return no_value();
+  if (sqlite_dates()) return sqlite_date(date);
+  if (date.find(':') != std::string_view::npos) return oracle_time(date);
   // ORACLE and SYBASE read an "@" as a blank.
   std::string scanned(date);
   if (flag == kOracle || flag == kSybase)

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,6 +22,10 @@ inline constexpr size_t kOdbcErrorSize = 5120;
 // Spare room readodbcfile leaves beyond a file's text.
 inline constexpr size_t kOdbcDataSpare = 102400;
 
+// The scratch file's stream buffer: a result of many rows goes out in few
+// writes.
+inline constexpr size_t kScratchBuffer = 64 * 1024;
+
 struct DriverResults {
   // Rows of the last result in row/column text, no header row; none when the
   // last statement had no result columns (or the call failed early).
@@ -30,13 +35,27 @@ struct DriverResults {
   std::optional<std::string> odbckey;
   // The database's error messages of the last call; empty when none.
   std::string odbcerror;
+  // The name of the database product the last describe reached, as its
+  // driver reports it (ODBC's SQL_DBMS_NAME, such as "SQLite" or
+  // "PostgreSQL"); empty after any other call, and when the driver names
+  // none. The SQL generator writes dates in the form that database orders.
+  std::string dbms_name;
 
   // The scratch file of the current call: its path, and the open stream (null
-  // once closed). `odbcfile_errno` is the error of the first write that did
-  // not reach it (0 while every write did).
+  // once closed) with its buffer of kScratchBuffer bytes (made at the first
+  // call, kept for the next; it outlives the stream). `odbcfile_errno` is the
+  // error of the first write that did not reach it (0 while every write did).
   std::string odbcfilename;
+  std::unique_ptr<char[]> odbcfilebuf;
   FilePtr odbcfilep;
   int odbcfile_errno = 0;
+  // True once this process's first call has seen to the sweep of stale
+  // scratch files (kOdbcSweepMarker).
+  bool odbcfile_swept = false;
+  // A call without a scratch file (CallRows::in_memory) gathers its row text
+  // here.
+  bool rows_in_memory = false;
+  std::string odbcrows;
 };
 
 DriverResults& driver_results();
@@ -49,16 +68,23 @@ void reset_driver_results();
 // scratch files of killed calls were last cleared.
 inline constexpr std::string_view kOdbcSweepMarker = ".odbcfile-swept";
 
-// Starts a driver call: removes scratch files of earlier calls older than an
-// hour (regular files only; the tmp folder is looked through at most once an
-// hour, as kOdbcSweepMarker records), creates the scratch file
-// "<home>/tmp/odbcfile.<time>.<pid>" (home = reqctx().nvhome), drops the
-// previous odbcdata and odbckey and empties odbcerror. When the file cannot be created it prints
-// "Cannot open tmp file '%s'. errno=%d\n" and ends the process with status -1.
-void initp();
+// Where the row text of a driver call goes: into the scratch file, or, for
+// a describe, whose one row of column types is all it writes, into memory,
+// with no file made.
+enum class CallRows { scratch_file, in_memory };
 
-// Appends a text to the scratch file; an empty text writes nothing and gives
-// -1, otherwise 0.
+// Starts a driver call: at the process's first call, removes scratch files of
+// earlier calls older than an hour (regular files only; the tmp folder is
+// looked through at most once an hour, as kOdbcSweepMarker records); drops
+// the previous odbcdata and odbckey and empties odbcerror; and, unless the
+// rows stay in memory, creates the scratch file
+// "<home>/tmp/odbcfile.<time>.<pid>" (home = reqctx().nvhome). When the file
+// cannot be created it prints "Cannot open tmp file '%s'. errno=%d\n" and ends
+// the process with status -1.
+void initp(CallRows rows = CallRows::scratch_file);
+
+// Appends a text to the scratch file (or the call's rows in memory); an empty
+// text writes nothing and gives -1, otherwise 0.
 int addd(std::string_view text);
 
 // Appends the row end "^$" to the scratch file.
@@ -92,9 +118,13 @@ bool closeodbcfile();
 // Deletes the scratch file when there is one; the name is forgotten.
 void removeodbcfile();
 
-// Closes the scratch file, reads it into odbcdata and deletes it. False (and
-// odbcdata none) when the rows could not be written or read back whole; a
-// failed write is reported in odbcerror as "Cannot write tmp file '%s'. errno=%d\n".
+// Rows kept in memory become odbcdata as they are. Otherwise reads the
+// scratch file into odbcdata through its open stream (flushed, then read
+// from the start; no second open), closes it and deletes it. False (and
+// odbcdata none) when the rows could not be written or read back whole:
+// a failed write is reported in odbcerror as
+// "Cannot write tmp file '%s'. errno=%d\n"; a failed read through errmsg, as
+// readodbcfile reports its failures, or as "readodbcfile: can't read '%s' errno=%d\n".
 bool readback_odbcfile();
 
 }  // namespace kiv

@@ -184,10 +184,10 @@ void write_rows(const PGresult* res) {
 }
 
 // The common pattern of both operations.
-int pq_call(const char* what, int (*step)(const std::string&, const std::string&),
+int pq_call(const char* what, int (*step)(const std::string&, const std::string&), CallRows rows,
             const std::string& database, const std::string& statement) {
   kivtrace("%s BEGIN----------------------------\n", what);
-  initp();
+  initp(rows);
   if (step(database, statement) != 0) {
     closeodbcfile();
     removeodbcfile();
@@ -284,11 +284,11 @@ void exit_nicely(pg_conn* conn) {
 }
 
 int kivodbcexecute(const char*, int, const std::string& database, const std::string& statement) {
-  return pq_call("kivodbcexecute", &pq_exec, database, statement);
+  return pq_call("kivodbcexecute", &pq_exec, CallRows::scratch_file, database, statement);
 }
 
 int kivodbcinfo(const char*, int, const std::string& database, const std::string& statement) {
-  return pq_call("kivodbcinfo", &pq_infoexec, database, statement);
+  return pq_call("kivodbcinfo", &pq_infoexec, CallRows::in_memory, database, statement);
 }
 
 const DbDriver& pgsql_driver() {

@@ -203,7 +203,8 @@ TEST_F(MailSettings, TheAlarmPage) {
 
 // A save writes the message text as the file's whole content (beside it,
 // then renamed: no temporary file stays) and the switches into tk_obj; an
-// empty text leaves the file; the page after it carries the new version.
+// empty text leaves the file, and its page shows the text kept; the page
+// after a save carries the file's version.
 TEST_F(MailSettings, TheAlarmSaveReplacesTheMessageWhole) {
   write("client/config/tk_obj", kField);
   auto before = content();
@@ -213,6 +214,8 @@ TEST_F(MailSettings, TheAlarmSaveReplacesTheMessageWhole) {
             returned(0));
   EXPECT_EQ(read(kAlarmFile), "Case {case_num} waits.\n");
   EXPECT_EQ(read("client/config/tk_obj"), kField + object("alarm_control", "ON") + object("weekend_no_alarms", "OFF"));
+  // The page after it shows the text the file kept, not the empty box.
+  EXPECT_EQ(page(), "msg=[Case {case_num} waits.&#10;] ctl=ON wk=OFF v=" + alarm_version() + " fields=\n");
 
   const std::string text = "Late:\r\n  {case_num}\r\n";
   ASSERT_EQ(send("mod_alarmsgeneral", {{"alarm_message.VALUE", text}, {"alarm_message_version.VALUE", alarm_version()}},
@@ -333,4 +336,47 @@ TEST_F(MailSettings, SavesFromOnePageAtOnceLeaveOneWholeText) {
   ASSERT_GE(saved, 0);
   EXPECT_EQ(refused, kSavers - 1);
   EXPECT_TRUE(read(kAlarmFile) == texts[static_cast<size_t>(saved)]);
+}
+
+// With tracing on, each operation traces its steps as they run: a switch
+// before and after its check, the alarm save once more for a text and once
+// for each switch it copies, the alarm page a stored weekend_no_alarms.
+TEST_F(MailSettings, TheOperationsTraceTheirSteps) {
+  reqctx().kivdebug = 1;
+  // The traces of these operations among all the page shows, in order.
+  auto own_traces = [](const std::string& shown) {
+    std::vector<std::string> lines;
+    std::istringstream in(shown);
+    for (std::string l; std::getline(in, l);)
+      if (l.starts_with("MODAUTO ") || l.starts_with("MODALARM ")) lines.push_back(l);
+    return lines;
+  };
+  using Lines = std::vector<std::string>;
+  struct Case {
+    std::string word;
+    Fields form;
+    std::string tk;
+    Lines traces;
+  } cases[] = {
+      {"mod_autoassigngeneral", {{"autoassign_control.VALUE", "ON"}}, kSwitches,
+       {"MODAUTO mod_autoassigngenral", "MODAUTO mod_autoassigngenral"}},
+      {"mod_autoassigngeneral", {}, kSwitches, {"MODAUTO mod_autoassigngenral"}},
+      {"mod_workflowgeneral", {{"workflow_control.VALUE", "ON"}}, kSwitches,
+       {"MODAUTO mod_workflowgenral", "MODAUTO mod_workflowgenral"}},
+      {"mod_workflowgeneral", {}, kSwitches, {"MODAUTO mod_workflowgenral"}},
+      {"mod_alarmsgeneral", {}, kField, {"MODALARM mod_alarmgngenral"}},
+      {"mod_alarmsgeneral",
+       {{"alarm_message.VALUE", "text"}, {"alarm_control.VALUE", "ON"}, {"weekend_no_alarms.VALUE", "ON"}}, kField,
+       {"MODALARM mod_alarmgngenral", "MODALARM mod_alarmgngenral", "MODALARM mod_control",
+        "MODALARM weekend_no_alarms"}},
+      {"AlarmsGeneral", {}, kField, {}},
+      {"AlarmsGeneral", {}, object("weekend_no_alarms", "ON") + kField, {"MODALARM weekend_no_alarms"}},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.word + " with " + std::to_string(c.form.size()) + " values");
+    write("client/config/tk_obj", c.tk);
+    if (c.word == "mod_alarmsgeneral") c.form.emplace_back("alarm_message_version.VALUE", alarm_version());
+    send(c.word, c.form, "alarm.html");
+    EXPECT_EQ(own_traces(page()), c.traces);
+  }
 }

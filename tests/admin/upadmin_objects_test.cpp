@@ -340,3 +340,16 @@ TEST_F(ObjectEditor, AStalePageChangesNothing) {
     EXPECT_TRUE(backups().empty());
   }
 }
+
+// With tracing on, getobject traces the name, every object it passes up to
+// the first one of that name, and the match.
+TEST_F(ObjectEditor, GetObjectTracesItsWalk) {
+  reqctx().kivdebug = 1;
+  ASSERT_EQ(fresh("GetObject", {{"admin_name.VALUE", "twin"}}), returned(0));
+  std::string expect = "<PRE>\nKIVACTION='GetObject'\n</PRE>\n<PRE>\nNAME='twin'\n</PRE>\n";
+  for (const char* passed : {"dbserver_hostname", "network_timeout", "db_name", "db_table_name", "category",
+                             "maillist_category^$:1", "message_category^$:1", "twin"})
+    expect += sformat("<PRE>\nNedded Object='twin' Object Name='%s'\n</PRE>\n", passed);
+  expect += "<PRE>\nFound match\n</PRE>\n";
+  EXPECT_EQ(page().substr(0, expect.size()), expect);
+}

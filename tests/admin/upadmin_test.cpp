@@ -50,9 +50,9 @@ TEST_F(Frame, FormValuesLandInAdminObjBehindTheCaseAndChartObjects) {
   EXPECT_EQ(tree(), before);
 }
 
-// Only the exact word matches: another case, a blank before or after, or a
-// row whose operation is not built (none of the table's is) is answered
-// with the ordinary page and writes nothing.
+// Every row of the table is built. Only the exact word matches: another
+// case, or a blank before or after, is answered with the ordinary page and
+// writes nothing (as a row whose operation is not built would be).
 TEST_F(Frame, WordsMatchExactlyAndUnbuiltRowsAnswerAsUnknown) {
   auto table = admin_actions();
   ASSERT_EQ(table.size(), 72u);

@@ -9,7 +9,10 @@
 // page while logins are off, and with logins on the road from the index
 // page's main button through the sign-in to a signed-in start page, a new
 // account, a password change, a logout after which Back shows no signed-in
-// page, a page without its session and a wrong password. Every page, the
+// page, a page without its session and a wrong password; on that road a
+// user's and a staff member's defaults, the administration's forms for
+// other people's defaults and a case filled from them, and the month
+// calendar with its cases by day and status. Every page, the
 // refusals too, is checked for what a person would notice (a marker left in
 // the page, "No object value for", a link whose action swallowed the page, a
 // script or loading error, a page wider than a phone) and photographed at a
@@ -83,8 +86,9 @@ async function checkPage(name, { refusal = false } = {}) {
         assert.ok(m[2].startsWith('&amp;skey='), `${name}: the link of action '${m[1]}' has no key in ${d.url}`);
       }
       // A page that shows a signed-in user keeps the session on every link,
-      // the sign-out's too: none leaves it with NOKEY.
-      if (/class="session" data-user="[^"]+"/.test(body)) {
+      // the sign-out's too: none leaves it with NOKEY. The administration's
+      // user is the web server's, whose pages keep no session.
+      if (/class="session" data-user="[^"]+"/.test(body) && !d.url.includes('/cgi-bin/up.cgi')) {
         for (const m of body.matchAll(/KIVACTION=([^&"<>\s]*)&amp;skey=(\w*)/g)) {
           assert.match(m[2], /^\d{20}$/, `${name}: the link of action '${m[1]}' leaves the session in ${d.url}`);
         }
@@ -194,8 +198,8 @@ describe('users and staff', () => {
     // support team's, whose defaults the configuration gives.
     assert.equal(await page.getAttribute('#addform input[name=KIVACTION]', 'value'), 'add');
     const names = await page.$$eval('#addform [name]', (es) => es.map((e) => e.getAttribute('name')));
-    assert.deepEqual(names.sort(), ['KIVACTION', 'category.VALUE', 'priority.VALUE', 'problem.VALUE', 'skey',
-      'sub_e_mail.VALUE', 'submitted_by.VALUE']);
+    assert.deepEqual(names.sort(), ['KIVACTION', 'category.VALUE', 'date_open.VALUE', 'priority.VALUE',
+      'problem.VALUE', 'skey', 'sub_e_mail.VALUE', 'submitted_by.VALUE']);
   });
 
   test('a case is submitted from the add form, kept with its menu values and numbered', async () => {
@@ -795,6 +799,7 @@ describe('object editor and general rule settings', () => {
     await page.fill('#value', '0');
     await submit('#save');
     await checkPage('object-modified');
+    assert.equal(await page.textContent('#saved #name'), 'problem_timestamp');
     assert.equal(tkObj(), before.replace('\tNAME=problem_timestamp\n\tVALUE=1\n', '\tNAME=problem_timestamp\n\tVALUE=0\n'));
     assert.equal(backupsOf('tk_obj').length, saves + 1);
     assert.deepEqual(await listed(), names);
@@ -824,6 +829,7 @@ describe('object editor and general rule settings', () => {
     assert.equal(await page.textContent('#name'), 'demo_note');
     await submit('#delete');
     await checkPage('object-deleted');
+    assert.match(await page.textContent('#saved'), /demo_note was deleted/);
     assert.ok(!(await listed()).includes('demo_note'));
     assert.doesNotMatch(tkObj(), /NAME=demo_note/);
   });
@@ -928,6 +934,14 @@ describe('object editor and general rule settings', () => {
     assert.match(tkObj(), /\tNAME=alarm_control\n\tVALUE=ON\n/);
     assert.deepEqual(fs.readdirSync(path.dirname(alarmFile)).filter((f) => f.startsWith('tkemaild_alarmres')),
       ['tkemaild_alarmres']);
+
+    // Left empty, the box keeps the stored text, and the saved page shows it.
+    await page.fill('#alarm_message', '');
+    await submit('#save');
+    await page.waitForSelector('#saved');
+    await checkPage('alarms-saved-kept');
+    assert.equal(fs.readFileSync(alarmFile, 'utf8'), text);
+    assert.equal(await page.inputValue('#alarm_message'), text);
 
     rerunDemo();
     assert.equal(fs.readFileSync(alarmFile, 'utf8'), text);
@@ -1099,5 +1113,177 @@ describe('logins', () => {
     await page.goto(confirm(dora));
     await checkPage('selection-of-its-own');
     assert.ok((await page.$$('#picked tbody tr')).length >= 1);
+  });
+
+  // The defaults of users and staff, and the calendar, on the signed-in road.
+  const profileFile = (kind, login) => fs.readFileSync(path.join(home, kind, login), 'utf8');
+  // Today as the help desk writes dates: padded on the add form, unpadded in
+  // the calendar's cells.
+  const now = new Date();
+  const [month, day, year] = [now.getMonth() + 1, now.getDate(), now.getFullYear()];
+  const pad = (n) => String(n).padStart(2, '0');
+  const today = `${pad(month)}/${pad(day)}/${year}`;
+  const monthName = (m, y) => `${new Date(y, m - 1, 1).toLocaleString('en-US', { month: 'long' })} ${y}`;
+  const colours = { Open: 'firebrick', Pending: 'darkorange', Closed: 'seagreen' };
+  let annCase;
+
+  const signIn = async (login, password) => {
+    await page.goto(`${kepa}?KIVACTION=login`);
+    documents.length = 0;
+    await page.fill('#login', login);
+    await page.fill('#password', password);
+    await page.click('#submit');
+    await page.waitForSelector('.session strong');
+    await checkPage(`signed-in-${login}`);
+    assert.equal(await page.textContent('.session strong'), login);
+  };
+
+  test("a user's defaults fill in her next case", async () => {
+    await signIn('ann', 'Quince-17-orchard');
+    await page.click('#mydefaults');
+    await page.waitForURL(/KIVACTION=mydefaults/);
+    await checkPage('mydefaults');
+    assert.equal(await page.inputValue('#submitted_by'), 'ann');
+    await page.fill('#sub_e_mail', 'ann@example.org');
+    await page.selectOption('#category', { label: 'Network' });
+    await page.selectOption('#priority', { label: 'High' });
+    await page.click('#save');
+    await page.waitForSelector('#saved');
+    await checkPage('mydefaults-saved');
+    assert.equal(await page.textContent('#saved_submitted_by'), 'ann');
+    assert.match(profileFile('users', 'ann'), /\^\$\^\^\^@\^\^\^@ann\^@ann@example\.org\^@Network\^@High\^@/);
+
+    await page.click('#report');
+    await page.waitForURL(/KIVACTION=addform/);
+    await checkPage('add-with-defaults');
+    assert.equal(await page.inputValue('#submitted_by'), 'ann');
+    assert.equal(await page.inputValue('#sub_e_mail'), 'ann@example.org');
+    assert.equal(await page.$eval('#category', (s) => s.value.trim()), 'Network');
+    assert.equal(await page.$eval('#priority', (s) => s.value.trim()), 'High');
+    assert.equal(await page.getAttribute('#addform', 'action'), '/cgi-bin/kepa.cgi');
+    assert.equal(await page.inputValue('#addform input[name="date_open.VALUE"]'), today);
+    await page.fill('#problem', 'The VPN drops every hour.');
+    await page.click('#submit');
+    await page.waitForSelector('#added');
+    await checkPage('added-with-defaults');
+    annCase = (await page.textContent('#case_num')).trim();
+    assert.equal(sql(`select submitted_by, sub_e_mail, category, priority from cases where case_num = '${annCase}'`),
+      'ann|ann@example.org|Network|High\n');
+    await page.click('#signout');
+    await page.waitForURL(/KIVACTION=logout/);
+    documents.length = 0;
+  });
+
+  test("a staff member's defaults are saved under his login", async () => {
+    await page.goto(`${kepa}?KIVACTION=vnewaccount`);
+    documents.length = 0;
+    await page.fill('#login', 'sam');
+    await page.fill('#password', 'Birch-31-river');
+    await page.fill('#confirmpass', 'Birch-31-river');
+    await page.click('#submit');
+    await page.waitForSelector('#done');
+    await checkPage('account-sam');
+    await page.click('#tostart');
+    await page.waitForURL(/KIVACTION=start/);
+    await page.click('#staffdefaults');
+    await page.waitForURL(/KIVACTION=staffdefaults/);
+    await checkPage('staffdefaults');
+    assert.equal(await page.inputValue('#assigned_to'), 'sam');
+    await page.fill('#sa_e_mail', 'sam@example.org');
+    await page.click('#save');
+    await page.waitForSelector('#saved');
+    await checkPage('staffdefaults-saved');
+    assert.equal(await page.textContent('#saved_assigned_to'), 'sam');
+    assert.match(profileFile('staff', 'sam'), /\^@sam\^@sam@example\.org\^@/);
+    assert.equal(fs.existsSync(path.join(home, 'users', 'sam')), false);
+  });
+
+  test("the calendar shows this month's cases by day and status, and the months around it", async () => {
+    await page.click('a.brand');
+    await page.waitForURL(/KIVACTION=start/);
+    await page.click('#calendar');
+    await page.waitForURL(/KIVACTION=calendar/);
+    await checkPage('calendar');
+    assert.equal((await page.textContent('#month')).trim(), monthName(month, year));
+    // Today's cell holds the case ann added, and every case of the day has
+    // the colour of its status (black for a status without one).
+    const cell = `#calendar td[data-date="${month}/${day}/${year}"]`;
+    assert.equal((await page.textContent(`${cell} .daynum`)).trim(), String(day));
+    const entries = await page.$$eval(`${cell} a.entry`, (as) => as.map((a) => ({
+      num: a.querySelector('.num').textContent, colour: a.dataset.colour, shown: getComputedStyle(a).borderLeftColor,
+      href: a.getAttribute('href') })));
+    const rgb = { firebrick: 'rgb(178, 34, 34)', darkorange: 'rgb(255, 140, 0)', seagreen: 'rgb(46, 139, 87)',
+      black: 'rgb(0, 0, 0)' };
+    assert.ok(entries.some((e) => e.num === annCase), `case ${annCase} is not in today's cell`);
+    const statuses = new Set();
+    for (const e of entries) {
+      const status = sql(`select status from cases where case_num = '${e.num}'`).trim();
+      statuses.add(status);
+      assert.equal(e.colour, colours[status] ?? 'black', `case ${e.num} (${status})`);
+      assert.equal(e.shown, rgb[e.colour], `case ${e.num} is shown in ${e.shown}`);
+      assert.match(e.href, /KIVACTION=open&skey=\d{20}&case_num\.VALUE=/);
+    }
+    assert.ok(statuses.has('Open'), 'no case of today is Open');
+    // The other days of the month are empty, and so is the next month.
+    assert.equal(await page.$$eval('#calendar a.entry', (as) => as.length), entries.length);
+    await page.click('#nextmonth');
+    await page.waitForURL(/KIVACTION=calendar/);
+    await checkPage('calendar-next');
+    const next = month === 12 ? [1, year + 1] : [month + 1, year];
+    assert.equal((await page.textContent('#month')).trim(), monthName(...next));
+    assert.equal(await page.$$eval('#calendar a.entry', (as) => as.length), 0);
+    await page.click('#prevmonth');
+    await page.waitForURL(/KIVACTION=calendar/);
+    await checkPage('calendar-back');
+    assert.equal((await page.textContent('#month')).trim(), monthName(month, year));
+    assert.ok(await page.isVisible(`${cell} a.entry`));
+  });
+
+  test("the administration saves a user's and a staff member's defaults and fills a case from them", async () => {
+    const admin = async (name) => {
+      await page.goto(`${up}?KIVACTION=admin`);
+      await checkPage(name);
+    };
+    await admin('admin-defaults');
+    await page.fill('#ud_submitted_by', 'carol');
+    await page.fill('#ud_sub_e_mail', 'carol@example.org');
+    await page.selectOption('#ud_category', { label: 'Software' });
+    await page.selectOption('#ud_priority', { label: 'Urgent' });
+    await page.click('#save_userdefaults');
+    await page.waitForSelector('#saved');
+    await checkPage('admin-user-defaults-saved');
+    assert.match(profileFile('users', 'carol'), /\^@carol\^@carol@example\.org\^@Software\^@Urgent\^@/);
+
+    await admin('admin-defaults-staff');
+    await page.fill('#sd_assigned_to', 'tom');
+    await page.fill('#sd_sa_e_mail', 'tom@example.org');
+    await page.click('#save_staffdefaults');
+    await page.waitForSelector('#saved');
+    await checkPage('admin-staff-defaults-saved');
+    assert.match(profileFile('staff', 'tom'), /\^@tom\^@tom@example\.org\^@/);
+
+    await admin('admin-defaults-case');
+    await page.fill('#cd_submitted_by', 'carol');
+    await page.fill('#cd_assigned_to', 'tom');
+    await page.click('#open_casedefaults');
+    await page.waitForURL(/KIVACTION=casedefaults/);
+    await checkPage('admin-case-from-defaults');
+    assert.equal(await page.inputValue('#submitted_by'), 'carol');
+    assert.equal(await page.inputValue('#sub_e_mail'), 'carol@example.org');
+    assert.equal(await page.$eval('#category', (s) => s.value.trim()), 'Software');
+    assert.equal(await page.$eval('#priority', (s) => s.value.trim()), 'Urgent');
+    assert.equal(await page.inputValue('#addform input[name="date_open.VALUE"]'), today);
+    // The form posts to the administration that printed it.
+    assert.equal(await page.getAttribute('#addform', 'action'), '/cgi-bin/up.cgi');
+    await page.fill('#problem', 'A new laptop for Carol.');
+    await page.click('#submit');
+    await page.waitForSelector('#added');
+    await checkPage('admin-case-added');
+    assert.match(page.url(), /\/cgi-bin\/up\.cgi/);
+    const num = (await page.textContent('#case_num')).trim();
+    assert.equal(sql(`select submitted_by, sub_e_mail, category, priority from cases where case_num = '${num}'`),
+      'carol|carol@example.org|Software|Urgent\n');
+    assert.match(sql(`select date_open from cases where case_num = '${num}'`),
+      new RegExp(`^${year}-${pad(month)}-${pad(day)}`));
   });
 });

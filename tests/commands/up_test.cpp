@@ -9,7 +9,9 @@
 
 #include "admin/upadmin.h"
 #include "commands/up.h"
+#include "commands/upcal.h"
 #include "commands/upconfirmprint.h"
+#include "commands/updf.h"
 #include "commands/upfind.h"
 #include "commands/upgsql.h"
 #include "commands/upsms.h"
@@ -44,6 +46,10 @@ TEST(CommandTable, WordsInOrderComparedWithCase) {
   EXPECT_NE(find_handler("tksearch"), nullptr);
   EXPECT_EQ(find_handler("up_admin"), &up_admin);
   EXPECT_EQ(find_handler("up_sms"), &up_sms);
+  EXPECT_EQ(find_handler("up_df"), &up_df);
+  EXPECT_EQ(find_handler("up_getdf"), &up_getdf);
+  EXPECT_EQ(find_handler("up_sedf"), &up_sedf);
+  EXPECT_EQ(find_handler("up_cal"), &up_cal);
   // Other case, a prefix, the two plain form pages and the empty word are
   // not command words.
   for (const char* word : {"UP_STARTUP", "Up_startup", "up_startup ", "up_start", "up_cs", "up_cf", ""})

@@ -7,6 +7,7 @@
 
 #include "data/dbdriver.h"
 #include "data/iodbc.h"
+#include "data/sql_pars.h"
 #include "data/webhandle_db.h"
 #include "platform/exit.h"
 #include "support/services.h"
@@ -86,13 +87,44 @@ TEST_P(Odbc, InsertLeavesNoResultsAndSelectGivesRowsByType) {
   EXPECT_EQ(r().odbckey, "id_num^@title^@note^@opened^@stamp^@at^@amount^@price^$");
   // NUMERIC is text in PostgreSQL; the SQLite driver calls it DOUBLE.
   std::string p1 = pg() ? "12.50" : "12.500000", p2 = pg() ? "0.00" : "0.000000";
-  EXPECT_EQ(r().odbcdata, "1^@First^@^^^@03/05/2001^@03/05/2001^@10:30AM^@1.500000^@" + p1 + "^$" +
+  EXPECT_EQ(r().odbcdata, "1^@First^@^^^@03/05/2001^@03/05/2001 10:30:00^@10:30AM^@1.500000^@" + p1 + "^$" +
                               "2^@^@x^@07/20/1969^@20:17^@11:05PM^@-2.250000^@" + p2 + "^$");
   EXPECT_EQ(r().odbcerror, "");
 
   settings().dateformat = "dmy";
   ASSERT_EQ(exec("select opened, stamp from kiv_case where id_num = 1"), 0);
-  EXPECT_EQ(r().odbcdata, "05/03/2001^@05/03/2001^$");
+  EXPECT_EQ(r().odbcdata, "05/03/2001^@05/03/2001 10:30:00^$");
+}
+
+// A time stamp reads with its time of day (midnight as the date alone), and
+// what is read goes back into a time stamp as the same moment: a record read
+// and written again keeps its time.
+TEST_P(Odbc, TimeStampsKeepTheirTimeOfDay) {
+  ASSERT_EQ(exec("create table kiv_stamp (n integer, stamp timestamp)"), 0) << r().odbcerror;
+  struct Case {
+    const char* stored;
+    const char* read;
+  } cases[] = {
+      {"2001-03-05 00:00:00", "03/05/2001"},
+      {"2001-03-05 00:00:01", "03/05/2001 00:00:01"},
+      {"2001-03-05 12:00:00", "03/05/2001 12:00:00"},
+      {"2001-03-05 23:59:59", "03/05/2001 23:59:59"},
+      {"2001-03-05 10:30:00.250", "03/05/2001 10:30:00"},  // fractions are not shown
+  };
+  settings().mssqlflag = 1;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stored);
+    ASSERT_EQ(exec("delete from kiv_stamp"), 0);
+    ASSERT_EQ(exec(sformat("insert into kiv_stamp values (1, '%s')", c.stored)), 0) << r().odbcerror;
+    ASSERT_EQ(exec("select stamp from kiv_stamp"), 0) << r().odbcerror;
+    EXPECT_EQ(r().odbcdata, std::string(c.read) + "^$");
+    // Written again as the generator writes the text read.
+    sqlbuf().idnum.clear();
+    ASSERT_EQ(gen_insert_query(dsn_, "kiv_stamp", sformat("2^@%s^$", c.read), "n^@stamp^$"), 0) << page();
+    ASSERT_EQ(exec(sqlbuf().query), 0) << sqlbuf().query << "\n" << r().odbcerror;
+    ASSERT_EQ(exec("select stamp from kiv_stamp where n = 2"), 0) << r().odbcerror;
+    EXPECT_EQ(r().odbcdata, std::string(c.read) + "^$") << sqlbuf().query;
+  }
 }
 
 TEST_P(Odbc, SelectWithoutRowsKeepsTheColumnNames) {
@@ -310,8 +342,14 @@ TEST_P(Odbc, IntegersKeepAllTheirDigits) {
   EXPECT_EQ(r().odbcdata, want);
 }
 
+// A call with rows stops the process when its scratch file cannot be made;
+// a describe writes no file and runs.
 TEST_P(Odbc, ScratchFileThatCannotBeMadeEndsTheProcess) {
+  ASSERT_EQ(exec("create table kiv_t (a integer)"), 0) << r().odbcerror;
   fs::remove_all(home_.path() / "tmp");
+  ASSERT_EQ(info("select * from kiv_t where 1 = 0"), 0) << r().odbcerror;
+  EXPECT_EQ(r().odbcdata, "INT^$");
+  EXPECT_EQ(page(), "");
   try {
     exec("select 1");
     FAIL() << "no exit";

@@ -6,6 +6,7 @@
 #include "data/sql_pars.h"
 #include "support/testsupport.h"
 #include "toolkit/kivsettings.h"
+#include "toolkit/rowcol.h"
 
 using namespace kiv;
 
@@ -73,6 +74,40 @@ TEST(CriteriaParse, OperatorsCaretsAndBlanks) {
       {"==smith", "[==smith]"},
   };
   for (const Case& c : cases) EXPECT_EQ(dump(parse(c.criterion).get()), c.tree) << c.criterion;
+}
+
+// A text written as a literal criterion is matched exactly as it stands:
+// no alternative, range or escape is read in it. One that holds a row or
+// column end cannot be written.
+TEST_F(Criteria, ALiteralCriterionMatchesItsTextAlone) {
+  struct Case {
+    const char* text;
+    const char* criterion;
+    const char* condition;
+  } cases[] = {
+      {"ann", "==ann", "( name = 'ann' )"},
+      {"a,b", "==a^,b", "( name = 'a,b' )"},
+      {"x--", "==x^-^-", "( name = 'x--' )"},
+      {"--x", "==^-^-x", "( name = '--x' )"},
+      {"^y", "==^^y", "( name = '^y' )"},
+      {"y^", "==y^^", "( name = 'y^' )"},
+      {"a^,b", "==a^^^,b", "( name = 'a^,b' )"},
+      {"O'Brien", "==O'Brien", "( name = 'O''Brien' )"},
+      {"", "==", "( name = '' )"},
+  };
+  for (const Case& c : cases) {
+    const std::optional<std::string> criterion = literal_criterion(c.text);
+    ASSERT_TRUE(criterion) << c.text;
+    EXPECT_EQ(*criterion, c.criterion) << c.text;
+    EXPECT_EQ(cond(1, *criterion), c.condition) << c.text;
+    // It survives as one column of a row.
+    const std::string row = *criterion + "^$";
+    EXPECT_EQ(getcolcount(row), 1) << c.text;
+    EXPECT_EQ(getcol(row, 1), *criterion) << c.text;
+  }
+  EXPECT_EQ(cond(2, *literal_criterion("7")), "( n = 7 )");
+  EXPECT_EQ(cond(2, *literal_criterion("5--")), "REFUSED");
+  for (const char* text : {"a^@b", "a^$", "^$"}) EXPECT_EQ(literal_criterion(text), std::nullopt) << text;
 }
 
 TEST_F(Criteria, LeafAndRangeFormsOfEachColumnType) {

@@ -1,7 +1,9 @@
 // The four statements, byte for byte, for each database type, from tables
-// described by a real SQLite database; the select forms with joins, distinct
-// lists and orders; the update and delete row selections and their refusals.
-// The statements valid in SQLite are run there too.
+// described by a real SQLite and a real PostgreSQL database; the select forms
+// with joins, distinct lists and orders; the update and delete row
+// selections and their refusals. SQLite gets its dates as ISO text whatever
+// the database type, PostgreSQL each type's own form. The statements valid
+// in the database are run there too.
 #include <gtest/gtest.h>
 
 #include "data/sql_pars.h"
@@ -16,9 +18,13 @@ namespace {
 // column the table lacks.
 const char* kKeys = "title^@nosuch^@case_num^@amount^@opened^@date_first_sent_by_user^@date_closed^@id_num^$";
 
-class Statements : public kivtest::DbRoadTest {
+class Statements : public kivtest::DbRoadTest, public ::testing::WithParamInterface<kivtest::Road> {
  protected:
-  Statements() : DbRoadTest(kivtest::Road::sqlite) {}
+  Statements() : DbRoadTest(GetParam()) {}
+
+  // A date as the statement writes it: the database type's form, or on
+  // SQLite the ISO text.
+  std::string date(const std::string& form, const std::string& iso) const { return pg() ? form : iso; }
 
   void SetUp() override {
     DbRoadTest::SetUp();
@@ -52,25 +58,30 @@ class Statements : public kivtest::DbRoadTest {
 
 }  // namespace
 
-TEST_F(Statements, InsertForEachDatabaseType) {
+TEST_P(Statements, InsertForEachDatabaseType) {
   sqlbuf().idnum = "7";
   // title, nosuch, case_num, amount, opened, date_first_sent_by_user, date_closed, id_num
   std::string data = "O'Brien|x^@ignored^@C-1^@2.5^@3/5/2001^@3/1/2001^@^^^@99^$";
   const char* cols = "insert into cases (id_num, case_num, title, amount, opened, date_first_sent_by_user) values ";
   struct Case {
     int flag;
-    std::string values;
+    std::string values, dates;  // the dates: the database type's form
   } cases[] = {
-      {0, "('7', 'C-1', 'O''Brien0x7Cx', '2.5', '3/5/2001', '3/1/2001')"},
-      {1, "(7, 'C-1', 'O''Brien|x', 2.5, '3/5/2001', '3/1/2001')"},
-      {2, "(7, 'C-1', 'O''Brien|x', 2.5, '5-MAR-1', '1-MAR-1')"},
-      {3, "(7, 'C-1', 'O''Brien|x', 2.5, 'Mar 5 2001', 'Mar 1 2001')"},
-      {4, "(7, 'C-1', 'O''Brien|x', 2.5, '3/5/2001', '3/1/2001')"},
+      {0, "('7', 'C-1', 'O''Brien0x7Cx', '2.5', ", "'3/5/2001', '3/1/2001')"},
+      {1, "(7, 'C-1', 'O''Brien|x', 2.5, ", "'3/5/2001', '3/1/2001')"},
+      {2, "(7, 'C-1', 'O''Brien|x', 2.5, ", "'5-MAR-1', '1-MAR-1')"},
+      {3, "(7, 'C-1', 'O''Brien|x', 2.5, ", "'Mar 5 2001', 'Mar 1 2001')"},
+      {4, "(7, 'C-1', 'O''Brien|x', 2.5, ", "'3/5/2001', '3/1/2001')"},
   };
   for (const Case& c : cases) {
     settings().mssqlflag = c.flag;
-    EXPECT_EQ(insert(data), cols + c.values) << c.flag;
+    EXPECT_EQ(insert(data), cols + c.values + date(c.dates, "'2001-03-05', '2001-03-01')")) << c.flag;
     if (c.flag <= 1) exec(sqlbuf().query);
+  }
+  // SQLite orders the dates it was given as dates.
+  if (!pg()) {
+    EXPECT_EQ(rows("select opened from cases where opened between '2001-03-01' and '2001-03-31'"),
+              "03/05/2001^$03/05/2001^$");
   }
   EXPECT_EQ(rows("select id_num, title from cases order by title"), "7^@O'Brien0x7Cx^$7^@O'Brien|x^$");
 
@@ -84,7 +95,7 @@ TEST_F(Statements, InsertForEachDatabaseType) {
   EXPECT_EQ(insert("t^@^@C-2^@^^^@00/00/00^@^^^@^^^@^^^$"), "insert into cases (case_num, title) values ('C-2', 't')");
 }
 
-TEST_F(Statements, InsertRefusesValuesThatAreNotOfTheirType) {
+TEST_P(Statements, InsertRefusesValuesThatAreNotOfTheirType) {
   settings().mssqlflag = 1;
   sqlbuf().idnum = "1";
   sqlbuf().query = "untouched";
@@ -102,12 +113,13 @@ TEST_F(Statements, InsertRefusesValuesThatAreNotOfTheirType) {
       << page();
 }
 
-TEST_F(Statements, SelectFormsWithJoinDistinctAndOrder) {
+TEST_P(Statements, SelectFormsWithJoinDistinctAndOrder) {
   settings().mssqlflag = 1;
   // title, nosuch, case_num, amount, opened, date_first_sent_by_user, date_closed, id_num
   std::string crit = "smith^@x^@==C-1^@^^^@3/5/2001--3/9/2001^@^^^@^^^@^^^$";
   std::string cond = "(( case_num = 'C-1' )) and (( title LIKE '%smith%' )) and "
-                     "(( opened between '3/5/2001' and '3/9/2001' ))";
+                     "(( opened between " +
+                     date("'3/5/2001' and '3/9/2001'", "'2001-03-05' and '2001-03-09'") + " ))";
   std::string none = "^@^@^^^@ ^@^@^@^@^^^$";
   EXPECT_EQ(select("cases", crit), "select * from cases where " + cond);
   EXPECT_EQ(select("cases", crit, "case_num desc, id_num"), "select * from cases where " + cond +
@@ -146,7 +158,7 @@ TEST_F(Statements, SelectFormsWithJoinDistinctAndOrder) {
   EXPECT_EQ(select("cases", "^@^@^@^@^@^@^@1 or 1=1^$"), "FAILED -2");
 }
 
-TEST_F(Statements, UpdateSetsNamedColumnsAndSelectsItsRow) {
+TEST_P(Statements, UpdateSetsNamedColumnsAndSelectsItsRow) {
   settings().mssqlflag = 1;
   std::string allkeys = "id_num^@case_num^$", alldata = "7^@C-1^$";
   // The new key row names title, amount, opened, date_first_sent_by_user, case_num.
@@ -156,10 +168,12 @@ TEST_F(Statements, UpdateSetsNamedColumnsAndSelectsItsRow) {
             "update cases set case_num = '', title = 'O''Neil', amount = NULL, opened = NULL where (id_num=7)");
   exec(sqlbuf().query);
   EXPECT_EQ(update("cases", alldata, allkeys, "t^@2.5^@3/5/2001^@1/1/2000^@C-9^$", newkeys),
-            "update cases set case_num = 'C-9', title = 't', amount = 2.5, opened = '3/5/2001' where (id_num=7)");
+            "update cases set case_num = 'C-9', title = 't', amount = 2.5, opened = '" +
+                date("3/5/2001", "2001-03-05") + "' where (id_num=7)");
   settings().mssqlflag = 2;
   EXPECT_EQ(update("cases", alldata, allkeys, "t^@2.5^@3/5/2001^@1/1/2000^@C-9^$", newkeys),
-            "update cases set case_num = 'C-9', title = 't', amount = 2.5, opened = '5-MAR-1' where (id_num=7)");
+            "update cases set case_num = 'C-9', title = 't', amount = 2.5, opened = '" +
+                date("5-MAR-1", "2001-03-05") + "' where (id_num=7)");
   settings().mssqlflag = 1;
 
   // A configured row-number column selects the row by its own value, written
@@ -197,7 +211,7 @@ TEST_F(Statements, UpdateSetsNamedColumnsAndSelectsItsRow) {
             "update cases set opened = NULL where (id_num=7)");
 }
 
-TEST_F(Statements, DeleteNeedsACondition) {
+TEST_P(Statements, DeleteNeedsACondition) {
   settings().mssqlflag = 1;
   exec("insert into cases (id_num, case_num) values (7, 'C-1')");
   exec("insert into cases (id_num, case_num) values (8, 'C-2')");
@@ -214,7 +228,7 @@ TEST_F(Statements, DeleteNeedsACondition) {
   EXPECT_EQ(rows("select id_num from cases"), "8^$");
 }
 
-TEST_F(Statements, TableThatCannotBeDescribedLeavesTheQuery) {
+TEST_P(Statements, TableThatCannotBeDescribedLeavesTheQuery) {
   reqctx().kivdebug = 1;
   sqlbuf().query = "untouched";
   EXPECT_EQ(gen_insert_query(dsn_, "nosuch", "1^$", "id_num^$"), -1);
@@ -226,12 +240,17 @@ TEST_F(Statements, TableThatCannotBeDescribedLeavesTheQuery) {
   EXPECT_FALSE(mk_dbconfig_node(dsn_, "nosuch", std::string_view("id_num^$")).has_value());
 }
 
-TEST_F(Statements, DescriptionGivesColumnsInTableOrderWithTypes) {
+TEST_P(Statements, DescriptionGivesColumnsInTableOrderWithTypes) {
   std::optional<dbconfig_node> node = mk_dbconfig_node(dsn_, "cases", std::string_view(kKeys));
   ASSERT_TRUE(node.has_value());
   ASSERT_EQ(node->count, 7);
   std::string got;
   for (const dbconfig_column& c : node->columns) got += c.name + ":" + std::to_string(c.type) + " ";
   EXPECT_EQ(got, "id_num:3 case_num:4 title:4 amount:2 opened:1 date_first_sent_by_user:1 date_closed:1 ");
+  // The database product as its driver names it.
+  EXPECT_EQ(node->dbms, pg() ? "PostgreSQL" : "SQLite");
   EXPECT_EQ(mk_dbconfig_node(dsn_, "cases", std::nullopt)->count, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Roads, Statements, ::testing::Values(kivtest::Road::sqlite, kivtest::Road::postgres),
+                         kivtest::road_name);

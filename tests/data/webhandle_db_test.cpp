@@ -5,7 +5,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include "data/dbdriver.h"
 #include "data/webhandle_db.h"
@@ -56,10 +59,63 @@ TEST_F(DriverResultsTest, ScratchFileNamedByHomeTimeAndProcessAndReadBack) {
   EXPECT_EQ(addd(""), -1);
   EXPECT_EQ(addd("a"), 0);
   addd("^@");
+  // A value longer than the stream's buffer: the rows are read back whole
+  // after part of them went out before the rest.
+  const std::string big(70000, 'v');
+  addd(big);
+  dollard();
+  addd("z");
   dollard();
   ASSERT_TRUE(readback_odbcfile());
-  EXPECT_EQ(driver_results().odbcdata, "a^@^$");
+  EXPECT_EQ(driver_results().odbcdata, "a^@" + big + "^$z^$");
   EXPECT_FALSE(fs::exists(name));
+  EXPECT_FALSE(driver_results().odbcfilep);
+}
+
+// A describe's row stays in memory: no file is made, so a tmp folder that
+// cannot take one does not stop it.
+TEST_F(DriverResultsTest, RowsInMemoryNeedNoScratchFile) {
+  fs::remove_all(home_.path() / "tmp");
+  driver_results().odbcdata = "old";
+  initp(CallRows::in_memory);
+  EXPECT_FALSE(driver_results().odbcdata.has_value());
+  EXPECT_EQ(driver_results().odbcfilename, "");
+  addd("INT");
+  addd("^@");
+  addd("CHAR");
+  dollard();
+  ASSERT_TRUE(readback_odbcfile());
+  EXPECT_EQ(driver_results().odbcdata, "INT^@CHAR^$");
+  // The next call with rows writes its own file again.
+  fs::create_directories(home_.path() / "tmp");
+  initp();
+  addd("1");
+  dollard();
+  ASSERT_TRUE(readback_odbcfile());
+  EXPECT_EQ(driver_results().odbcdata, "1^$");
+  EXPECT_EQ(kivtest::entries(home_.str() + "/tmp"), std::vector<std::string>{});
+}
+
+// Rows that do not all reach the scratch file (here a file size limit) are
+// no result: the call says why in odbcerror and leaves no file behind.
+TEST_F(DriverResultsTest, RowsThatCannotBeWrittenAreReportedAndTheFileGoes) {
+  auto under_a_limit = [&] {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small{};
+    getrlimit(RLIMIT_FSIZE, &small);
+    small.rlim_cur = 1000;
+    setrlimit(RLIMIT_FSIZE, &small);
+    initp();
+    const std::string name = driver_results().odbcfilename;
+    addd(std::string(5000, 'x'));  // held in the stream until the read-back
+    dollard();
+    const bool read = readback_odbcfile();
+    const bool said = driver_results().odbcerror == "Cannot write tmp file '" + name + "'. errno=27\n";
+    const bool none = !driver_results().odbcdata.has_value();
+    const bool tidy = kivtest::entries(home_.str() + "/tmp") == std::vector<std::string>{std::string(kOdbcSweepMarker)};
+    _exit(!read && said && none && tidy ? 0 : 3);
+  };
+  EXPECT_EXIT(under_a_limit(), ::testing::ExitedWithCode(0), "");
 }
 
 // The scratch files of calls that were killed: the next call clears those
