@@ -206,8 +206,12 @@ std::optional<std::string> hidedatafile_path(std::string_view value) {
   size_t end = slash;
   while (end > 0 && path[end - 1] == '/') --end;
   const std::string_view folder = std::string_view(path).substr(0, end == 0 ? 1 : end);
+  // No ".." part of its own: a whole path is looked at past the home, which
+  // the installation may have named with one.
+  std::string_view own = value;
+  if (own.starts_with(home) && own.size() > home.size() && own[home.size()] == '/') own.remove_prefix(home.size());
   const bool scratch = (name.starts_with("tmp_datafile.") || name.starts_with("out.")) && !name.ends_with(kOwnerSuffix);
-  if (!scratch || !safe_name(name) || value.find('\\') != std::string_view::npos || has_parent_part(value) ||
+  if (!scratch || !safe_name(name) || value.find('\\') != std::string_view::npos || has_parent_part(own) ||
       lexical_normal(folder) != lexical_normal(home + "/tmp")) {
     kivtrace("hidedatafile '%s' is not a scratch data file", value);
     return std::nullopt;

@@ -117,6 +117,10 @@ TEST_F(Files, HidedatafileNamesOnlyScratchFiles) {
   reqctx().nvhome = home + "/";
   EXPECT_EQ(hidedatafile_value(tmp("tmp_datafile.1.2")), "tmp/tmp_datafile.1.2");
   EXPECT_EQ(hidedatafile_path("tmp/tmp_datafile.1.2"), home + "//tmp/tmp_datafile.1.2");
+  // A home named with a ".." part still has its scratch files.
+  reqctx().nvhome = home + "/client/..";
+  EXPECT_EQ(hidedatafile_path(home + "/client/../tmp/tmp_datafile.1.2"), home + "/client/../tmp/tmp_datafile.1.2");
+  EXPECT_FALSE(hidedatafile_path(home + "/client/../tmp/../tmp/tmp_datafile.1.2"));
   reqctx().nvhome = home;
   reqctx().nvhome.clear();
   EXPECT_FALSE(hidedatafile_path(tmp("tmp_datafile.1.2")));
