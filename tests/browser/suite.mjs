@@ -1103,13 +1103,23 @@ describe('logins', () => {
     const dora = await account('dora');
     const eve = await account('eve');
     const found = await page.request.post(kepa, { form: { KIVACTION: 'find', skey: dora } });
-    const file = (await found.text()).match(/NAME="hidedatafile\.VALUE" VALUE="([^"]+)"/)?.[1];
+    const list = await found.text();
+    const file = list.match(/NAME="hidedatafile\.VALUE" VALUE="([^"]+)"/)?.[1];
     assert.ok(file, 'no scratch file on the list page');
+    // The list names its file from the home, and shows nowhere where the
+    // home lies.
+    assert.match(file, /^tmp\/tmp_datafile\.\d+\.\d+$/);
+    assert.ok(!list.includes(home), 'the list page shows the home');
     const confirm = (key) => `${kepa}?KIVACTION=confirmprint&skey=${key}&hidedatafile.VALUE=${encodeURIComponent(file)}` +
       '&select_all.VALUE=1';
     await page.goto(confirm(eve));
     await checkPage('selection-of-another', { refusal: true });
-    assert.match(await page.textContent('#reason'), /No data for object 'hidedatafile' from file \S*tmp_datafile\./);
+    assert.match(await page.textContent('#reason'), /No data for object 'hidedatafile' from file tmp\/tmp_datafile\./);
+    // A path out of tmp is refused alike.
+    await page.goto(`${kepa}?KIVACTION=confirmprint&skey=${dora}&select_all.VALUE=1` +
+      `&hidedatafile.VALUE=${encodeURIComponent(file.replace('tmp/', 'tmp/../tmp/'))}`);
+    await checkPage('selection-through-dotdot', { refusal: true });
+    assert.match(await page.textContent('#reason'), /No data for object 'hidedatafile' from file tmp\/\.\.\/tmp\//);
     await page.goto(confirm(dora));
     await checkPage('selection-of-its-own');
     assert.ok((await page.$$('#picked tbody tr')).length >= 1);
