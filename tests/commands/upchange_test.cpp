@@ -75,7 +75,7 @@ TEST_P(ChangeCases, ACaseOpensForAChangeOrForViewing) {
   // even where the case has one.
   EXPECT_EQ(run(up_row2form, {"up_row2form", "case.html"}, {{"row2form_rec.VALUE", by_number("C1")}}), 0)
       << page();
-  EXPECT_EQ(page(), "[C1|Open^@Open^@Open^@Pending^@Closed^$|Network^@Other^@Hardware^@Software^@Network^@Account^@"
+  EXPECT_EQ(page(), "[C1|Open^@Open^@Open^@Assigned^@In progress^@Pending^@Closed^$|Network^@Other^@Hardware^@Software^@Network^@Account^@"
                     "Other^$|ann|03/05/2024|]\n");
   // With a closing-date switch configured it stays the stored one.
   configure("OBJECT{\n\tNAME=date_closed_flag\n\tVALUE=1\n};\n");
@@ -140,7 +140,7 @@ TEST_P(ChangeCases, TheStaffDefaultsFillTheEmptyFields) {
   add_case(1, "C1", "Open");
   home_.write("staff/sam", "assigned_to^@status^@db_table_name^$sam^@Closed^@nosuch^$");
   EXPECT_EQ(run(up_row2form, {"up_row2form", "case.html"}, {{"row2form_rec.VALUE", by_number("C1")}}, "sam"), 0);
-  EXPECT_EQ(page(), "[C1|Open^@Open^@Open^@Pending^@Closed^$|^@Other^@Hardware^@Software^@Network^@Account^@Other^$|"
+  EXPECT_EQ(page(), "[C1|Open^@Open^@Open^@Assigned^@In progress^@Pending^@Closed^$|^@Other^@Hardware^@Software^@Network^@Account^@Other^$|"
                     "ann|03/05/2024|sam]\n");
   EXPECT_EQ(rows("select count(*) from cases"), "1^$");
 }
