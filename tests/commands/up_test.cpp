@@ -9,11 +9,16 @@
 
 #include "admin/upadmin.h"
 #include "commands/up.h"
+#include "commands/upassign.h"
 #include "commands/upcal.h"
 #include "commands/upconfirmprint.h"
+#include "commands/updelete.h"
 #include "commands/updf.h"
 #include "commands/upfind.h"
 #include "commands/upgsql.h"
+#include "commands/upmodify.h"
+#include "commands/upprint.h"
+#include "commands/uprow2form.h"
 #include "commands/upsms.h"
 #include "commands/upstartup.h"
 #include "platform/process.h"
@@ -50,6 +55,12 @@ TEST(CommandTable, WordsInOrderComparedWithCase) {
   EXPECT_EQ(find_handler("up_getdf"), &up_getdf);
   EXPECT_EQ(find_handler("up_sedf"), &up_sedf);
   EXPECT_EQ(find_handler("up_cal"), &up_cal);
+  EXPECT_EQ(find_handler("up_assign"), &up_assign);
+  EXPECT_EQ(find_handler("up_delete"), &up_delete);
+  EXPECT_EQ(find_handler("up_modify"), &up_modify);
+  EXPECT_EQ(find_handler("up_print"), &up_print);
+  EXPECT_EQ(find_handler("up_respond"), &up_respond);
+  EXPECT_EQ(find_handler("up_row2form"), &up_row2form);
   // Other case, a prefix, the two plain form pages and the empty word are
   // not command words.
   for (const char* word : {"UP_STARTUP", "Up_startup", "up_startup ", "up_start", "up_cs", "up_cf", ""})
