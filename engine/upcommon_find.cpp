@@ -129,4 +129,13 @@ int post_find(findhandle& handle, const findreply& reply, objlist& list) {
   return 0;
 }
 
+void remove_find_file(objlist& list) {
+  const std::string path = objtext(list, "hidedatafile.VALUE");
+  if (!path.empty() && hidedatafile_path(path)) {
+    std::remove(ownerfile_path(path).c_str());
+    std::remove(path.c_str());
+  }
+  setobjvalue(list, "hidedatafile", "", Origin::config);
+}
+
 }  // namespace kiv
