@@ -331,3 +331,74 @@ TEST_F(Dumprow, ARangeOfTheLastDaysFindsTheirCases) {
 }
 
 }  // namespace
+
+namespace {
+
+// The percentage report of the found cases through the sample's template,
+// in this process under a fixed clock (the file is named by the day): one
+// file, its tables, no scratch file; a file that cannot be written.
+TEST_F(Dumprow, APercentageReportOfTheFoundCases) {
+  five_cases();
+  exec("update cases set category = 'Printer' where id_num in (1, 3)");
+  reset_reqctx();
+  kivtest::ScopedEnv home("NVHOME", home_.str());
+  kivtest::ScopedEnv script("SCRIPT_NAME", std::nullopt);
+  kivtest::ScopedTz tz("UTC");
+  engineclock().now = 1733832000;  // 12/10/2024 12:00 UTC
+  const std::vector<std::string> words = {"dumprow", "client/kivhtml/tk/percent_report.html", out_dir_, "status",
+                                          "Open"};
+  int status = 99;
+  EXPECT_EQ(kivtest::exit_status([&] { status = dumprow(words); }), std::nullopt);
+  EXPECT_EQ(status, 0) << page() << errors();
+  EXPECT_EQ(page(), "");
+  EXPECT_EQ(errors(), "");
+  EXPECT_EQ(exported(), std::vector<std::string>{"percent_report_export_12-10-2024.html"});
+  const std::string report = kivtest::read_file(out_dir_ + "/percent_report_export_12-10-2024.html");
+  EXPECT_NE(report.find("<p id=\"total\">Cases counted: 4</p>"), std::string::npos) << report;
+  EXPECT_NE(report.find("<tr><td>Open</td><td class=\"num\">4</td><td class=\"num\">100.00 %</td></tr>"),
+            std::string::npos)
+      << report;
+  EXPECT_NE(report.find("<tr><td>Blank</td><td class=\"num\">2</td><td class=\"num\">50.00 %</td></tr>\n"
+                        "<tr><td>Printer</td><td class=\"num\">2</td><td class=\"num\">50.00 %</td></tr>"),
+            std::string::npos)
+      << report;
+  EXPECT_EQ(report.find("TB{"), std::string::npos);
+  EXPECT_EQ(scratch_files(), std::vector<std::string>{});
+
+  // A file that cannot be written: told with its path, 1, nothing else
+  // written.
+  fs::remove(out_dir_ + "/percent_report_export_12-10-2024.html");
+  fs::create_directory(out_dir_ + "/percent_report_export_12-10-2024.html");
+  clear_output();
+  status = 99;
+  EXPECT_EQ(kivtest::exit_status([&] { status = dumprow(words); }), std::nullopt);
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(errors(), out_dir_ + "/percent_report_export_12-10-2024.html: Is a directory\n");
+  EXPECT_EQ(exported(), std::vector<std::string>{"percent_report_export_12-10-2024.html"});
+  EXPECT_EQ(scratch_files(), std::vector<std::string>{});
+}
+
+// As a program: "Percent" in the name also chooses the report; a template
+// that is missing writes no file.
+TEST_F(Dumprow, APercentageReportAsAProgram) {
+  five_cases();
+  fs::copy_file(path("client/kivhtml/tk/percent_report.html"), path("Percent.html"));
+  const process::Result r = run({"Percent.html", out_dir_, "status", "Closed"});
+  EXPECT_EQ(r.status, 0) << r.output << r.errors;
+  EXPECT_EQ(r.errors, "");
+  const std::vector<std::string> files = exported();
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_TRUE(files[0].starts_with("percent_report_export_") && files[0].ends_with(".html")) << files[0];
+  EXPECT_NE(kivtest::read_file(out_dir_ + "/" + files[0]).find("<td>Closed</td><td class=\"num\">1</td>"),
+            std::string::npos);
+
+  fs::remove_all(out_dir_);
+  fs::create_directories(out_dir_);
+  const process::Result missing = run({"percent_none.html", out_dir_});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.output.find("Cannot open html template file"), std::string::npos) << missing.output;
+  EXPECT_EQ(exported(), std::vector<std::string>{});
+  EXPECT_EQ(scratch_files(), std::vector<std::string>{});
+}
+
+}  // namespace

@@ -17,10 +17,13 @@
 #include "engine/upcommon_ops.h"
 #include "engine/upcommon_query.h"
 #include "engine/upobjdb.h"
+#include "engine/upreport.h"
 #include "toolkit/kivcgi.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivcontext.h"
 #include "toolkit/kivfmt.h"
+#include "toolkit/kivhtml.h"
+#include "toolkit/kivpath.h"
 #include "toolkit/kivtext.h"
 
 namespace kiv {
@@ -148,9 +151,30 @@ int dumprow(const std::vector<std::string>& words) {
 
 namespace {
 
-int percent_export(objlist& list, const std::string&, const std::string&) {
+// The percentage report of the found rows through "<home>/<template>" into
+// "<folder>/percent_report_export_<today as m-d-Y>.html", written whole.
+int percent_export(objlist& list, const std::string& templ, const std::string& folder) {
   remove_find_file(list);
-  err() << "The percentage report is not built\n";
+  const std::string data = objtext(list, "findresult.VALUE");
+  PercentReport(list, data);
+  setobjvalue(list, "printresult", data, Origin::record);
+  const std::tm today = local_time(engine_now());
+  const std::string path = sformat("%s/percent_report_export_%02d-%02d-%d.html", folder, today.tm_mon + 1,
+                                   today.tm_mday, today.tm_year + 1900);
+  StringSink page;
+  Sink* before = set_out(&page);
+  const int printed = printhtml(&list, reqctx().nvhome + "/" + templ);
+  set_out(before);
+  if (printed != 0) {
+    // The template's own message, and no file.
+    out() << page.text();
+    return 1;
+  }
+  AtomicWrite how;
+  how.durable = false;
+  if (write_file_atomic(path, page.text(), nullptr, how)) return 0;
+  const int e = errno;
+  err() << path << ": " << std::strerror(e) << "\n";
   return 1;
 }
 
