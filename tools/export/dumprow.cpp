@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <optional>
+#include <span>
 #include <sys/stat.h>
 
 #include "commands/up.h"
@@ -99,7 +101,32 @@ int check_folder(const std::string& folder) {
   return 1;
 }
 
-int percent_export(objlist& list, const std::string& templ, const std::string& folder);
+// The percentage report of the found rows through "<home>/<template>" into
+// "<folder>/percent_report_export_<today as m-d-Y>.html", written whole.
+int percent_export(objlist& list, const std::string& templ, const std::string& folder) {
+  remove_find_file(list);
+  const std::string data = objtext(list, "findresult.VALUE");
+  PercentReport(list, data);
+  setobjvalue(list, "printresult", data, Origin::record);
+  const std::tm today = local_time(engine_now());
+  const std::string path = sformat("%s/percent_report_export_%02d-%02d-%d.html", folder, today.tm_mon + 1,
+                                   today.tm_mday, today.tm_year + 1900);
+  StringSink page;
+  Sink* before = set_out(&page);
+  const int printed = printhtml(&list, reqctx().nvhome + "/" + templ);
+  set_out(before);
+  if (printed != 0) {
+    // The template's own message, and no file.
+    out() << page.text();
+    return 1;
+  }
+  AtomicWrite how;
+  how.durable = false;
+  if (write_file_atomic(path, page.text(), nullptr, how)) return 0;
+  const int e = errno;
+  err() << path << ": " << std::strerror(e) << "\n";
+  return 1;
+}
 
 }  // namespace
 
@@ -148,36 +175,5 @@ int dumprow(const std::vector<std::string>& words) {
   if (percent) return percent_export(list, templ, folder);
   return export_found_cases(list, page_path(templ), folder, console_say, console_say);
 }
-
-namespace {
-
-// The percentage report of the found rows through "<home>/<template>" into
-// "<folder>/percent_report_export_<today as m-d-Y>.html", written whole.
-int percent_export(objlist& list, const std::string& templ, const std::string& folder) {
-  remove_find_file(list);
-  const std::string data = objtext(list, "findresult.VALUE");
-  PercentReport(list, data);
-  setobjvalue(list, "printresult", data, Origin::record);
-  const std::tm today = local_time(engine_now());
-  const std::string path = sformat("%s/percent_report_export_%02d-%02d-%d.html", folder, today.tm_mon + 1,
-                                   today.tm_mday, today.tm_year + 1900);
-  StringSink page;
-  Sink* before = set_out(&page);
-  const int printed = printhtml(&list, reqctx().nvhome + "/" + templ);
-  set_out(before);
-  if (printed != 0) {
-    // The template's own message, and no file.
-    out() << page.text();
-    return 1;
-  }
-  AtomicWrite how;
-  how.durable = false;
-  if (write_file_atomic(path, page.text(), nullptr, how)) return 0;
-  const int e = errno;
-  err() << path << ": " << std::strerror(e) << "\n";
-  return 1;
-}
-
-}  // namespace
 
 }  // namespace kiv
