@@ -2,9 +2,10 @@
 // HTML file each.
 #include "commands/upfind.h"
 
+#include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <unistd.h>
 
@@ -27,6 +28,12 @@
 namespace kiv {
 
 namespace {
+
+template <class... A>
+void tell(Say say, std::string_view format, const A&... a) {
+  const std::array<FmtArg, sizeof...(A)> args{FmtArg(a)...};
+  say(format, args);
+}
 
 // A template name a configuration object gives: relative, each of its parts
 // a plain name.
@@ -53,74 +60,41 @@ std::vector<std::string_view> table_rows(std::string_view text) {
   return rows;
 }
 
-// Prints the export copy over the objects into `path`, replacing the file
-// there (never through a link); the page's sink is back when it returns.
-// False after the message of what failed, with no file left at the path.
-bool print_case_file(const objlist& list, const std::string& copy, const std::string& path) {
-  int fd = -1;
-  if (replaceable_file(path)) fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    const int e = errno;
-    errmsg("%s: %s\n", path, std::strerror(e));
+// Prints the export copy over the objects and writes the page whole into
+// `path` (write_file_atomic, not synced: an export is made again at will),
+// replacing what stands there and never writing through a link. False after
+// the message of what failed, with the path as it was.
+bool print_case_file(const objlist& list, const std::string& copy, const std::string& path, Say say) {
+  StringSink page;
+  Sink* before = set_out(&page);
+  const int printed = printhtml(&list, copy);
+  set_out(before);
+  if (printed != 0) {
+    tell(say, "Can't write file '%s' errno=%d\n", path, EIO);
     return false;
   }
-  out().flush();
-  FileSink file(fd);
-  Sink* page = set_out(&file);
-  const int printed = printhtml(&list, copy);
-  set_out(page);
-  int error = file.close();
-  if (printed != 0 && error == 0) error = EIO;
-  if (error == 0) return true;
-  ::unlink(path.c_str());
-  errmsg("Can't write file '%s' errno=%d\n", path, error);
+  AtomicWrite how;
+  how.durable = false;
+  if (write_file_atomic(path, page.text(), nullptr, how)) return true;
+  const int e = errno;
+  tell(say, "%s: %s\n", path, std::strerror(e));
   return false;
 }
 
 // One found case into its file; false when it was not written (after the
 // message saying why).
 bool export_case(objlist& list, const std::string& header, std::string_view row, const std::string& casenum,
-                 const std::string& templ, const std::string& folder) {
+                 const std::string& copy, const std::string& folder, Say say) {
   setobjvalue(list, "case_num", casenum, Origin::record);
   addattachdata(list);
   setobjvalue(list, "findresult", header + std::string(row), Origin::record);
   const std::optional<std::string> name = attachfolder_part(casenum);
   const std::string path = name ? folder + "/" + *name + ".html" : std::string();
   if (!name || !path_under(folder, path)) {
-    errmsg("Bad case number '%s': no export file\n", casenum);
+    tell(say, "Bad case number '%s': no export file\n", casenum);
     return false;
   }
-  const std::string copy = sformat("%s/tmp/export.%d", reqctx().nvhome, static_cast<int>(::getpid()));
-  if (fixexportform(templ, copy) != 0) {
-    const int e = errno;
-    errmsg("Can't make the export form '%s' of '%s' errno=%d\n", copy, templ, e);
-    return false;
-  }
-  const bool written = print_case_file(list, copy, path);
-  ::unlink(copy.c_str());
-  return written;
-}
-
-// The report lines of the cases found, one case after the other into its
-// file; false when any case was not written.
-bool export_found(objlist& list, const std::vector<std::string>& words) {
-  const std::string result = objtext(list, "findresult.VALUE");
-  const std::vector<std::string_view> rows = table_rows(result);
-  const int cases = rows.empty() ? 0 : static_cast<int>(rows.size()) - 1;
-  errmsg("Total Cases=%d\n", cases);
-  if (rows.empty()) return true;
-  const std::string header(rows[0]);
-  const int column = getindex(header, "case_num");
-  const std::string templ = page_path(words[1]);
-  const std::string& folder = words[2];
-  bool written = true;
-  for (int n = 1; n <= cases; ++n) {
-    const std::string casenum = getcol(rows[n], column).value_or(std::string());
-    if (casenum.empty()) continue;
-    errmsg("Count=%d Case num=%s\n", n, casenum);
-    if (!export_case(list, header, rows[n], casenum, templ, folder)) written = false;
-  }
-  return written;
+  return print_case_file(list, copy, path, say);
 }
 
 // A part of the export's own page, the installation's template of that
@@ -142,12 +116,42 @@ int export_cases(objlist& list, const std::vector<std::string>& words) {
   // The report lines are the page of an export that ran, not a refusal:
   // with the installation's head before them, the refusal frame stays out.
   const bool framed = print_report_part(list, kExportHead);
-  const bool written = export_found(list, words);
+  const int status = export_found_cases(list, page_path(words[1]), words[2], errmsg_v, errmsg_v);
   if (framed) print_report_part(list, kExportFoot);
-  return written ? 0 : 1;
+  return status;
 }
 
 }  // namespace
+
+int export_found_cases(objlist& list, const std::string& templ, const std::string& folder, Say progress, Say say) {
+  remove_find_file(list);
+  const std::string result = objtext(list, "findresult.VALUE");
+  const std::vector<std::string_view> rows = table_rows(result);
+  const int cases = rows.empty() ? 0 : static_cast<int>(rows.size()) - 1;
+  tell(progress, "Total Cases=%d\n", cases);
+  if (cases == 0) return 0;
+  const std::string header(rows[0]);
+  const int column = getindex(header, "case_num");
+  // One export copy for the whole run: every case is printed over it.
+  const std::string copy = sformat("%s/tmp/export.%d", reqctx().nvhome, static_cast<int>(::getpid()));
+  if (fixexportform(templ, copy) != 0) {
+    const int e = errno;
+    tell(say, "Can't make the export form '%s' of '%s' errno=%d\n", copy, templ, e);
+    return 1;
+  }
+  bool failed = false;
+  for (int n = 1; n <= cases; ++n) {
+    const std::string casenum = getcol(rows[n], column).value_or(std::string());
+    if (casenum.empty()) {
+      kivtrace("CONTINUE");
+      continue;
+    }
+    tell(progress, "Count=%d Case num=%s\n", n, casenum);
+    if (!export_case(list, header, rows[n], casenum, copy, folder, say)) failed = true;
+  }
+  ::unlink(copy.c_str());
+  return failed ? 1 : 0;
+}
 
 std::optional<std::string> finderror_page(const objlist& list) {
   const std::string folder = page_path("");

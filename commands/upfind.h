@@ -5,11 +5,13 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "toolkit/kivexfile.h"
+#include "toolkit/kivfmt.h"
 #include "toolkit/kivobj.h"
 
 namespace kiv {
@@ -28,19 +30,13 @@ namespace kiv {
 // stored query ("No records found\n", status 1, when it fails). The page
 // then says "Total Cases=%d\n", and for each found case with a case number
 // "Count=%d Case num=%s\n" (its place among the found rows, from 1): the
-// case alone becomes findresult.VALUE (with its attachments loaded) and the
-// export copy of the template (fixexportform) is printed into
-// "<folder>/<case>.html", the case number made a file name by the rule of
-// the attachment folders ("/" and "\" as "-", attachfolder_part). A case
-// whose number makes no plain file name, whose copy cannot be made, or
-// whose file cannot be opened, written or closed is reported in the page
-// with the path and leaves no file; the export goes on, and ends with
-// status 1 when any case was not written, else 0. The page comes back after
-// each case: descriptor 1 is never moved. Once the find has found cases,
-// the page's own head and foot (kExportHead, kExportFoot under
-// client/kivhtml/tk, printed over the objects when the installation has
-// them) frame the report lines, so that an export reads as a report; a find
-// that fails stays a refusal.
+// case alone becomes findresult.VALUE (with its attachments loaded) and
+// is written through the template into "<folder>/<case>.html"
+// (export_found_cases), every line and failure told in the page. Once the
+// find has found cases, the page's own head and foot (kExportHead,
+// kExportFoot under client/kivhtml/tk, printed over the objects when the
+// installation has them) frame the report lines, so that an export reads as
+// a report; a find that fails stays a refusal.
 //
 // Fewer than 2 words: "Wrong usage: upfind templatefile\n", status 2.
 int up_find(int count, const std::vector<std::string>& words, exlist* list);
@@ -49,6 +45,31 @@ int up_find(int count, const std::vector<std::string>& words, exlist* list);
 // after its last.
 inline constexpr std::string_view kExportHead = "exporthead.html";
 inline constexpr std::string_view kExportFoot = "exportfoot.html";
+
+// Where the lines of an export go: errmsg_v (the page) or a writer of the
+// console's standard error.
+using Say = int (*)(std::string_view format, std::span<const FmtArg> args);
+
+// The case export over what the find left in `list`: the scratch data file
+// the find filed (hidedatafile) is removed, as nothing reads it; then
+// "Total Cases=%d\n" (the found rows) goes to `progress`, and the template
+// at `templ` is copied once for the run (fixexportform, "<home>/tmp/
+// export.<pid>", removed at the end). The find result is walked once: a
+// row without a case number is passed over (trace "CONTINUE"); for each
+// other, "Count=%d Case num=%s\n" (its place among the found rows, from 1)
+// goes to `progress`, the case alone becomes findresult.VALUE with its
+// attachments loaded (addattachdata), and the copy printed over the objects
+// is written whole into "<folder>/<case>.html" (write_file_atomic, not
+// synced: what stands at the path is replaced, a link not followed, a
+// failed write leaves it as it was), the case number made a file name by
+// the rule of the attachment folders ("/" and "\" as "-",
+// attachfolder_part). A case whose number makes no plain file name, or
+// whose page cannot be printed or written, is told to `say` ("%s: %s\n" with
+// the path and the system's message for a file not written) and the export
+// goes on. 1 when the copy could not be made or any case was not written,
+// else 0. The page (out()) is never moved: each case is printed into a
+// buffer of its own.
+int export_found_cases(objlist& list, const std::string& templ, const std::string& folder, Say progress, Say say);
 
 // The error page of a search that found nothing: the template
 // error_template.VALUE names, when that is a relative name of plain parts

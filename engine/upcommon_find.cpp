@@ -128,4 +128,9 @@ int post_find(findhandle& handle, const findreply& reply, objlist& list) {
   return 0;
 }
 
+void remove_find_file(objlist& list) {
+  remove_tmpdatafile(objtext(list, "hidedatafile.VALUE"));
+  setobjvalue(list, "hidedatafile", "", Origin::config);
+}
+
 }  // namespace kiv

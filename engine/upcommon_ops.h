@@ -101,6 +101,12 @@ int pre_find(objlist& list);
 // number of rows. 0 done.
 int post_find(findhandle& handle, const findreply& reply, objlist& list);
 
+// Removes the scratch data file (and its owner file) a find filed in
+// hidedatafile.VALUE, for a run that shows no next page (a console run, an
+// export), and clears hidedatafile. A value that names no scratch data file
+// of the home (hidedatafile_path) is only cleared.
+void remove_find_file(objlist& list);
+
 // ---- modify and respond ----
 
 // Changes a case as its submitter, in this order: primary_func and the

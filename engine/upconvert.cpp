@@ -77,13 +77,6 @@ void set_profile_fields(objlist& list, bool staff, const std::string& today) {
   }
 }
 
-// Removes the scratch data file a find filed for a next page that a console
-// run never shows.
-void remove_find_file(objlist& list) {
-  remove_tmpdatafile(objtext(list, "hidedatafile.VALUE"));
-  setobjvalue(list, "hidedatafile", "", Origin::config);
-}
-
 // The one row of the case `id` as the database holds it now: its row and
 // the column names. `found` false when the case is gone; none when the
 // find failed (its message shown).

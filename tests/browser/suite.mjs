@@ -19,7 +19,7 @@
 // desktop's and a phone's width.
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
-import { execFileSync } from 'node:child_process';
+import { execFileSync, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
 import os from 'node:os';
@@ -401,6 +401,45 @@ describe('administration', () => {
     await page.click('#admin');
     await page.waitForURL(/KIVACTION=admin/);
     await checkPage('export-to-admin');
+  });
+
+  // The export tool over the same home, as its README command runs it: a
+  // page per open case and the percentage report, each a whole page that a
+  // phone shows without scrolling sideways.
+  test('dumprow writes the open cases and their percentage report', async () => {
+    const out = fs.mkdtempSync(path.join(os.tmpdir(), 'kiv-dumprow-'));
+    const dumprow = path.join(env('KIV_BROWSER_PROGRAMS'), '..', 'tools', 'dumprow');
+    const run = (...args) => spawnSync(dumprow, [...args], {
+      encoding: 'utf8',
+      env: { ...process.env, NVHOME: home, ODBCSYSINI: path.join(home, 'odbc'),
+        ODBCINI: path.join(home, 'odbc', 'odbc.ini') },
+    });
+    const found = sql("select coalesce(case_num, '') from cases where status like '%Open%'").trim().split('\n');
+    const open = found.filter((c) => c !== '');
+    const cases = run('export.html', out, 'status', 'Open');
+    assert.equal(cases.status, 0, cases.stdout + cases.stderr);
+    assert.match(cases.stderr, /^Total Cases=\d+\n/);
+    const report = run('client/kivhtml/tk/percent_report.html', out, 'status', 'Open');
+    assert.equal(report.status, 0, report.stdout + report.stderr);
+    const files = fs.readdirSync(out).sort();
+    const reportFile = files.find((f) => f.startsWith('percent_report_export_'));
+    assert.match(reportFile ?? '', /^percent_report_export_\d\d-\d\d-\d{4}\.html$/);
+    assert.deepEqual(files.filter((f) => f !== reportFile), open.map((c) => `${c}.html`).sort());
+    for (const [name, file] of [['dumprow-case', `${open[0]}.html`], ['dumprow-percent', reportFile]]) {
+      await page.goto(`file://${path.join(out, file)}`);
+      const text = await page.textContent('body');
+      assert.ok(!kOpenMarker.test(text) && !text.includes('No object value for'), `${name}: markers left`);
+      await page.setViewportSize(phone);
+      const wide = await page.evaluate(() => document.documentElement.scrollWidth);
+      assert.ok(wide <= phone.width, `${name}: ${wide} pixels wide on a phone`);
+      await page.screenshot({ path: path.join(shots, `${name}-phone.png`), fullPage: true });
+      await page.setViewportSize(desktop);
+    }
+    assert.equal(await page.textContent('#status td'), 'Open');
+    assert.match(await page.textContent('#total'), new RegExp(`Cases counted: ${found.length}\\b`));
+    documents.length = 0;
+    problems.length = 0;
+    fs.rmSync(out, { recursive: true, force: true });
   });
 
   test('the chart settings are changed, saved and shown saved', async () => {

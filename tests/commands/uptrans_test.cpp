@@ -136,6 +136,28 @@ TEST_P(UpTrans, EveryRecordIsAddedWithItsIdAsCaseNumber) {
   EXPECT_EQ(source_rows("select id_num, case_num from cases order by id_num"), "5^@K-5^$7^@K-7^$9^@K-9^$");
 }
 
+// A source whose dates are time stamps, as the sample's schema makes them:
+// each moment reaches the target with its time of day.
+TEST_P(UpTrans, TimeStampsKeepTheirTimes) {
+  const std::string stamped = kivtest::unique_name("kivstamped");
+  add_source(stamped, home_.str() + "/stamped.db");
+  const auto stamped_exec = [&](const std::string& sql) {
+    ASSERT_EQ(kivodbcexec(nullptr, 0, stamped, sql), 0) << sql << "\n" << driver_results().odbcerror;
+  };
+  stamped_exec("create table cases (id_num integer, case_num varchar(40), status varchar(40), problem text, "
+               "date_open timestamp, date_closed timestamp)");
+  stamped_exec("insert into cases values (3, 'T-3', 'Closed', 'Late.', '2024-12-10 23:59:58', '2024-12-11 00:00:01')");
+  stamped_exec("insert into cases values (4, 'T-4', 'Open', 'Noon.', '2023-01-02 12:30:15', null)");
+  const process::Result r = run({stamped});
+  EXPECT_EQ(r.status, 0) << r.output << r.errors;
+  EXPECT_EQ(r.output, "Find all records\nThere are 2 record(s) to be transfered\nadding record 1\nadding record 2\n");
+  const std::string moments = pg() ? "to_char(date_open, 'YYYY-MM-DD HH24:MI:SS'), "
+                                     "to_char(date_closed, 'YYYY-MM-DD HH24:MI:SS')"
+                                   : "cast(date_open as text), cast(date_closed as text)";
+  EXPECT_EQ(rows("select case_num, " + moments + " from cases order by id_num"),
+            "3^@2024-12-10 23:59:58^@2024-12-11 00:00:01^$4^@2023-01-02 12:30:15^@^^^$");
+}
+
 TEST_P(UpTrans, ARefusedRecordFailsTheRunAndTheOthersAreAdded) {
   add_source_case(1, "'K-1', 'Open', 'ann', 'First.', null, '12/10/2024', null, null");
   add_source_case(2, "'K-2', 'Open', 'bob', 'Second.', null, 'soon', null, null");
