@@ -15,4 +15,8 @@ namespace kiv {
 // when the driver manager cannot be loaded.
 std::string odbc_dsn_setting(std::string_view dsn, std::string_view key);
 
+// The same lookup in the driver manager's list of drivers (odbcinst.ini):
+// the value of `key` in the entry of the driver named `driver`.
+std::string odbc_driver_setting(std::string_view driver, std::string_view key);
+
 }  // namespace kiv

@@ -37,12 +37,27 @@ SourceEntry source_entry(std::string_view dsn) {
           odbc_dsn_setting(dsn, "Database")};
 }
 
-// Two Database settings name one database: the same text, or one file.
-bool same_database(const std::string& a, const std::string& b) {
-  if (a == b) return true;
+bool same_file(const std::string& a, const std::string& b) {
   struct stat sa {}, sb {};
   return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
          sa.st_ino == sb.st_ino;
+}
+
+// Two Database settings name one database: the same text, or one file.
+bool same_database(const std::string& a, const std::string& b) { return a == b || same_file(a, b); }
+
+// The library a Driver setting loads: a data source names its driver by an
+// entry of odbcinst.ini or by the library's path, and either way it is the
+// same driver.
+std::string driver_library(const std::string& driver) {
+  std::string library = odbc_driver_setting(driver, "Driver");
+  return library.empty() ? driver : library;
+}
+
+bool same_driver(const std::string& a, const std::string& b) {
+  if (equal_nocase(a, b)) return true;
+  const std::string la = driver_library(a), lb = driver_library(b);
+  return la == lb || same_file(la, lb);
 }
 
 }  // namespace
@@ -51,7 +66,7 @@ bool same_data_source(std::string_view a, std::string_view b) {
   if (equal_nocase(a, b)) return true;
   const SourceEntry ea = source_entry(a), eb = source_entry(b);
   if (ea.driver.empty() || ea.database.empty() || eb.driver.empty() || eb.database.empty()) return false;
-  return equal_nocase(ea.driver, eb.driver) && equal_nocase(ea.server, eb.server) && ea.port == eb.port &&
+  return same_driver(ea.driver, eb.driver) && equal_nocase(ea.server, eb.server) && ea.port == eb.port &&
          same_database(ea.database, eb.database);
 }
 

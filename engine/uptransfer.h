@@ -15,8 +15,9 @@ namespace kiv {
 // driver manager finds names without regard to case), or two odbc.ini
 // entries with the same Driver, Servername and Port whose Database is the
 // same text or names one file (the same device and inode, so that two paths
-// of one SQLite file count as one). Entries without a Driver or a Database
-// are not compared.
+// of one SQLite file count as one). A Driver named by its odbcinst.ini entry
+// and one named by the path of that entry's library are the same driver.
+// Entries without a Driver or a Database are not compared.
 bool same_data_source(std::string_view a, std::string_view b);
 
 // Finds every record of the source: trace "FIND\n"; the source data source,

@@ -771,6 +771,14 @@ describe('inventory', () => {
     assert.equal(await page.isVisible('#software'), false);
     assert.equal(await page.isChecked('#view input[value=hardware]'), true);
     for (const c of classes) assert.equal(await page.isVisible(`#${c}`), true, `${c} is not shown`);
+    // On a phone each property table fits its box: the long column names
+    // break, so the values beside them are in view without scrolling.
+    await page.setViewportSize(phone);
+    for (const c of classes) {
+      const [wide, box] = await page.$eval(`#${c} .scroll`, (e) => [e.scrollWidth, e.clientWidth]);
+      assert.ok(wide <= box, `${c}: its table is ${wide} pixels wide in a box of ${box} on a phone`);
+    }
+    await page.setViewportSize(desktop);
     // The two disks are one table with one separator row between them.
     assert.equal(await page.$$eval('#Logical_Disk_DATA td[colspan="2"]', (es) => es.length), 1);
     assert.match(await page.textContent('#Logical_Disk_DATA .summary'), /deviceid0:C:.*-{15}.*deviceid0:D:/s);

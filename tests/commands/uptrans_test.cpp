@@ -204,15 +204,25 @@ TEST_P(UpTrans, TheTargetUnderAnyNameIsRefused) {
   for (char& c : shouted) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   std::vector<std::string> names = {dsn_, shouted};
   const std::string alias = kivtest::unique_name("kivalias");
+  // A data source may name its driver by the library's path instead of its
+  // odbcinst.ini entry: the same driver still.
+  const std::string by_path = kivtest::unique_name("kivalias");
   if (pg()) {
     add_dsn(alias, kivtest::pg_dsn_attrs(db_));
+    std::map<std::string, std::string> attrs = kivtest::pg_dsn_attrs(db_);
+    attrs["Driver"] = kivtest::odbc_driver_dir() + "/psqlodbca.so";
+    add_dsn(by_path, attrs);
   } else {
     fs::create_symlink(home_.path() / "cases.db", home_.path() / "link.db");
     add_source(alias, home_.str() + "/link.db");
     const std::string other = kivtest::unique_name("kivalias");
     add_source(other, home_.str() + "/./cases.db");
     names.push_back(other);
+    add_dsn(by_path, {{"Driver", kivtest::odbc_driver_dir() + "/libsqlite3odbc.so"},
+                      {"Database", home_.str() + "/cases.db"},
+                      {"Timeout", "60000"}});
   }
+  names.push_back(by_path);
   names.push_back(alias);
   exec("insert into cases (id_num, case_num, problem) values (1, 'K-1', 'Kept once.')");
   for (const std::string& name : names) {
