@@ -17,6 +17,7 @@
 #include "commands/upgsql.h"
 #include "commands/upsms.h"
 #include "commands/upstartup.h"
+#include "commands/uptree.h"
 #include "engine/upconvert.h"
 #include "engine/upprofile.h"
 #include "platform/exit.h"
@@ -51,7 +52,7 @@ constexpr std::array<command_entry, 25> kCommands{{
     {"up_row2form", nullptr},
     {"up_sedf", up_sedf},
     {"up_delete", nullptr},
-    {"up_tree", nullptr},
+    {"up_tree", up_tree},
     {"up_gsql", up_gsql},
     {"up_cal", up_cal},
     {"up_sms", up_sms},

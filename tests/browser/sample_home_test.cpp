@@ -366,7 +366,7 @@ TEST_F(SampleHome, EveryTemplatePrintsWithoutTheEnginesLeftovers) {
                 std::string::npos);
     }
   }
-  EXPECT_EQ(pages, 100);
+  EXPECT_EQ(pages, 102);
 }
 
 // Every page of the signed-in road says who is signed in and how to sign
@@ -393,7 +393,7 @@ TEST_F(SamplePages, TheSignedInRoadShowsTheUserAndTheSignOut) {
     EXPECT_NE(text.find("<a id=\"signout\" href=\"kepa.cgi?KIVACTION=logout&\">"), std::string::npos);
     ++pages;
   }
-  EXPECT_EQ(pages, 16);
+  EXPECT_EQ(pages, 18);
   EXPECT_NE(kivtest::read_file((kTemplates / "lib" / "session.inc").string()).find("e.persisted"), std::string::npos);
 }
 

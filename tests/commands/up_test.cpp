@@ -16,6 +16,7 @@
 #include "commands/upgsql.h"
 #include "commands/upsms.h"
 #include "commands/upstartup.h"
+#include "commands/uptree.h"
 #include "platform/process.h"
 #include "toolkit/kivcontext.h"
 #include "uptest.h"
@@ -50,6 +51,7 @@ TEST(CommandTable, WordsInOrderComparedWithCase) {
   EXPECT_EQ(find_handler("up_getdf"), &up_getdf);
   EXPECT_EQ(find_handler("up_sedf"), &up_sedf);
   EXPECT_EQ(find_handler("up_cal"), &up_cal);
+  EXPECT_EQ(find_handler("up_tree"), &up_tree);
   // Other case, a prefix, the two plain form pages and the empty word are
   // not command words.
   for (const char* word : {"UP_STARTUP", "Up_startup", "up_startup ", "up_start", "up_cs", "up_cf", ""})
@@ -138,7 +140,7 @@ TEST_F(Dispatcher, RequestsAndRefusals) {
       // Command words are compared with case; a word of a command not in
       // this build is refused like a word outside the table.
       {"KIVACTION=shout", -1, "Unknown command 'UP_STARTUP' for action 'shout'\n"},
-      {"KIVACTION=unbuilt", -1, "Unknown command 'up_tree' for action 'unbuilt'\n"},
+      {"KIVACTION=unbuilt", -1, "Unknown command 'up_assign' for action 'unbuilt'\n"},
       {"KIVACTION=unknown", -1, "Unknown command 'up_nothing' for action 'unknown'\n"},
       {"KIVACTION=search", -1, "Can't open command " },
       // A setting of the state file is no action.
