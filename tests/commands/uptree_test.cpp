@@ -175,7 +175,12 @@ TEST_F(Tree, GroupsBlanksAndSlashes) {
   add_case(2, "N-1", "Open", "network");
   add_case(3, "B1", "Open", "");
   add_case(4, "H1", "Closed", "Hardware");
+  reqctx().kivdebug = 1;
   ASSERT_EQ(tree({{"sort_titles1_menu.VALUE", "Status"}, {"sort_titles2_menu.VALUE", "Category"}}), 0) << page();
+  // The traces name each level's column and its place, and each row's path.
+  for (const char* trace : {"SELECTED=1 key=status j=3\n", "SELECTED=2 key=category j=4\n",
+                            "SELECTED=3 key=case_num j=2\n", "PATh=/Open/Network/N-1\n", "PATh=/Open/Blank/B1\n"})
+    EXPECT_TRUE(shows(trace)) << trace << "\n" << page();
   const std::string c = code();
   EXPECT_NE(c.find("roothandle=newnode(\"Start Summary (4)\")\n"), std::string::npos) << c;
   EXPECT_NE(c.find("\tlevel1=insertnode(roothandle,newnode(\"Closed (1)\"))\n"
