@@ -1311,6 +1311,15 @@ describe('logins', () => {
     assert.equal(hard.leaves[0].name, 'T-950');
     assert.equal(new URL(hard.leaves[0].href, page.url()).searchParams.get('row2form_rec.VALUE'), 'case_num^$==T/950^$');
     assert.equal(await page.$('#tree b'), null);
+    // Every group open, as a person looks through them: the names wrap and
+    // nothing runs off the side of a phone's screen.
+    await page.$$eval('#tree details', (ds) => ds.forEach((d) => { d.open = true; }));
+    await page.setViewportSize(phone);
+    const wide = await page.evaluate(() => document.documentElement.scrollWidth);
+    assert.ok(wide <= phone.width, `the open tree is ${wide} pixels wide on a phone`);
+    await page.screenshot({ path: path.join(shots, 'tree-open-phone.png'), fullPage: true });
+    await page.setViewportSize(desktop);
+    await page.screenshot({ path: path.join(shots, 'tree-open-desktop.png'), fullPage: true });
   });
 
   test("the administration saves a user's and a staff member's defaults and fills a case from them", async () => {
