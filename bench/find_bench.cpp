@@ -26,6 +26,7 @@
 #include "data/webhandle_db.h"
 #include "engine/upcommon.h"
 #include "engine/upcommon_ops.h"
+#include "engine/upfile.h"
 #include "platform/output.h"
 #include "toolkit/kivcontext.h"
 #include "toolkit/kivfmt.h"
@@ -149,7 +150,7 @@ void run_find(benchmark::State& state, const std::string& dsn, std::string_view 
       state.SkipWithError(("found " + found + " cases").c_str());
       break;
     }
-    std::remove(file.c_str());
+    remove_tmpdatafile(file);
   }
   set_out(nullptr);
   state.counters["cases"] = rows;

@@ -214,7 +214,7 @@ int code_intake(int count, const std::vector<std::string>& words, exlist* list) 
     ::unlink(files.result.c_str());
     return 1;
   }
-  adduniqobj(l, "hidedatafile.VALUE", files.result);
+  adduniqobj(l, "hidedatafile.VALUE", hidedatafile_value(files.result));
   // The table's own markup is the program's; every scanned cell in it is
   // escaped by barcodetable.
   adduniqobj(l, "barcodedata.VALUE", barcodetable(result));

@@ -54,10 +54,11 @@ int code_label(int count, const std::vector<std::string>& words, exlist* list);
 // "err." with the same ending, both created exclusively. A tool that failed
 // or a result of fewer than two rows gives "No Data has been read from the
 // barcode reader\n" (with the error file's text) and status 1, and the
-// result file is removed; else hidedatafile.VALUE names it, barcodedata.VALUE
-// holds the table (every cell escaped), barcodedatacount.VALUE the number of
-// records and errmsg.VALUE the error text or "No Error", and the status is
-// the page's (words[1]). The error file is removed once read. Fewer than two
+// result file is removed; else hidedatafile.VALUE names it (by its path
+// relative to the home, hidedatafile_value), barcodedata.VALUE holds the
+// table (every cell escaped), barcodedatacount.VALUE the number of records
+// and errmsg.VALUE the error text or "No Error", and the status is the
+// page's (words[1]). The error file is removed once read. Fewer than two
 // words: "Wrong usage: code_intake templatefile flags\n", status 2. A
 // missing setting ends the process.
 int code_intake(int count, const std::vector<std::string>& words, exlist* list);

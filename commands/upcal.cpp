@@ -196,8 +196,11 @@ std::optional<std::string> find_month(objlist& list, MonthRef shown) {
     kivtrace("_cal_control.TITLE is EMPTY");
     stop("_cal_control.TITLE is EMPTY");
   }
+  // The range ends at the last second of the month's last day: a case of
+  // that day with a time of day is the month's too.
   const int days = month_of(shown).days;
-  const std::string range = sformat("%s--%s", first_day(shown), date_text(days, shown.month, shown.year));
+  const std::string range =
+      sformat("%s--%s 23:59:59", first_day(shown), date_text(days, shown.month, shown.year));
   kivtrace("up_cal: %s=%s\n", column, range);
   adduniqobj(&list, column + ".VALUE", range);
   sql_control(list);

@@ -26,8 +26,8 @@ namespace kiv {
 // number=%s" or "2Bad month number=%s" (1 to 12; 1 or 2 by the month's
 // place), "Bad year number=%s" (1900 to 3000).
 //
-// The month: its cases are found with the range from its first to its last
-// day as the criterion of the field _cal_control.TITLE names (with
+// The month: its cases are found with the range from its first day to the
+// end of its last (23:59:59) as the criterion of the field _cal_control.TITLE names (with
 // sql_control and the fixed values of _cal_static_filter.VALUE, a two-row
 // record, laid on with vdb2obj); a find that finds nothing leaves every cell
 // empty. Each case goes to the cell of its date (read as three numbers in

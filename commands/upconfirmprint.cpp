@@ -57,7 +57,7 @@ int up_confirmprint(int count, const std::vector<std::string>& words, exlist* li
     errmsg("Can't write file '%s' errno=%d\n", file.path.empty() ? reqctx().nvhome + "/tmp/tmp_datafile" : file.path, e);
     return 0;
   }
-  setobjvalue(l, "hidedatafile", file.path, Origin::config);
+  setobjvalue(l, "hidedatafile", hidedatafile_value(file.path), Origin::config);
   setobjvalue(l, "findresult", *rows, Origin::record);
   setobjvalue(l, "findresultnum", std::to_string(found - 1), Origin::config);
   const Selection selection = kept(l);

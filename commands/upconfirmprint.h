@@ -19,7 +19,8 @@ namespace kiv {
 // data file bound to the request (write_tmpdatafile; "Can't write file '%s'
 // errno=%d\n" and status 0 when it cannot be written), and
 // hidedatafile.VALUE, findresult.VALUE and findresultnum.VALUE become its
-// path, the rows and their number. Then the query macros (runsqlqueries);
+// path relative to the home (hidedatafile_value), the rows and their
+// number. Then the query macros (runsqlqueries);
 // a table-shaped one fills its own dataset objects, while those three stay
 // the selection's, so the next page acts on the rows picked. Last the page,
 // whose status is the request's. Fewer than 2 words: "Wrong usage:

@@ -46,24 +46,55 @@ void cast_field(objlist& list, const std::string& name, const std::string& value
   adduniqobj(&list, name + ".VALUE", value, Origin::record);
 }
 
+// The profile without the columns to which `taken` gives a value: the
+// fields another profile has filled already.
+std::string without_filled(const std::string& profile, const std::string& taken) {
+  const std::string names = getrow(profile, 1).value_or(std::string());
+  const std::string values = getrow(profile, 2).value_or(std::string());
+  const std::string taken_names = getrow(taken, 1).value_or(std::string());
+  const std::string taken_values = getrow(taken, 2).value_or(std::string());
+  std::string keys, data;
+  const int count = getcolcount(names);
+  for (int i = 1; i <= count; ++i) {
+    const std::string name = getcol(names, i).value_or(std::string());
+    if (!getvaluebykey(taken_values, taken_names, name).value_or(std::string()).empty()) continue;
+    const std::string value = getcol(values, i).value_or(std::string());
+    if (!keys.empty()) {
+      keys += kColSep;
+      data += kColSep;
+    }
+    keys += name.empty() ? kEmptyCol : std::string_view(name);
+    data += value.empty() ? kEmptyCol : std::string_view(value);
+  }
+  if (keys.empty()) return {};
+  return keys + std::string(kRowEnd) + data + std::string(kRowEnd);
+}
+
 // The submitter's and the assignee's profiles, named by the request alone:
-// nothing else of the request reaches the objects.
+// nothing else of the request reaches the objects. Of each name the last
+// non-empty variable counts; with none, no profile of that kind is read.
+// The staff member's profile fills only the fields still empty, and never
+// a field the user's profile filled (a menu, which always holds its items,
+// would otherwise take the staff member's choice in front).
 void submitter_and_assignee(objlist& list, const exlist* req) {
   std::string user, staff;
   if (req) {
     for (const exdata& node : req->nodes) {
       if (node.name == "nv_remote_user") {
         setobjvalue(list, "nv_remote_user", node.value, Origin::request);
-      } else if (node.name == "submitted_by.VALUE") {
+      } else if (node.name == "submitted_by.VALUE" && !node.value.empty()) {
         user = node.value;
-      } else if (node.name == "assigned_to.VALUE") {
+      } else if (node.name == "assigned_to.VALUE" && !node.value.empty()) {
         staff = node.value;
       }
     }
   }
   kivtrace("up_df: user='%s' staff='%s'\n", user, staff);
-  if (std::optional<std::string> p = profile_of(user, kUserProfile)) db2obj(list, *p);
-  if (std::optional<std::string> p = profile_of(staff, kStaffProfile)) catdefdb2obj(list, *p);
+  const std::optional<std::string> user_profile = profile_of(user, kUserProfile);
+  if (user_profile) db2obj(list, *user_profile);
+  std::optional<std::string> staff_profile = profile_of(staff, kStaffProfile);
+  if (staff_profile && user_profile) staff_profile = without_filled(*staff_profile, *user_profile);
+  if (staff_profile && !staff_profile->empty()) catdefdb2obj(list, *staff_profile);
 }
 
 // Each non-empty value of the profile onto the field its column names, in

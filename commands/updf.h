@@ -17,10 +17,10 @@ namespace kiv {
 //   -ss  the request is not copied onto the objects: nv_remote_user.VALUE
 //        takes the request variable nv_remote_user, and the request
 //        variables submitted_by.VALUE and assigned_to.VALUE name the user and
-//        the staff member (a later variable of a name replaces an earlier
-//        one, an empty one clears it). The user's profile goes onto the
-//        objects (db2obj), then the staff member's into the fields still
-//        empty (catdefdb2obj).
+//        the staff member (the last non-empty variable of each name). The
+//        user's profile goes onto the objects (db2obj), then the staff
+//        member's into the fields still empty (catdefdb2obj); a field the
+//        user's profile filled keeps that value, a menu included.
 //   -us  the request onto the objects (ex2obj), then the profile of the
 //        request's login (db2obj).
 //   -as  the request onto the objects, then the staff profile of

@@ -101,6 +101,37 @@ bool export_case(objlist& list, const std::string& header, std::string_view row,
   return written;
 }
 
+// The report lines of the cases found, one case after the other into its
+// file; false when any case was not written.
+bool export_found(objlist& list, const std::vector<std::string>& words) {
+  const std::string result = objtext(list, "findresult.VALUE");
+  const std::vector<std::string_view> rows = table_rows(result);
+  const int cases = rows.empty() ? 0 : static_cast<int>(rows.size()) - 1;
+  errmsg("Total Cases=%d\n", cases);
+  if (rows.empty()) return true;
+  const std::string header(rows[0]);
+  const int column = getindex(header, "case_num");
+  const std::string templ = page_path(words[1]);
+  const std::string& folder = words[2];
+  bool written = true;
+  for (int n = 1; n <= cases; ++n) {
+    const std::string casenum = getcol(rows[n], column).value_or(std::string());
+    if (casenum.empty()) continue;
+    errmsg("Count=%d Case num=%s\n", n, casenum);
+    if (!export_case(list, header, rows[n], casenum, templ, folder)) written = false;
+  }
+  return written;
+}
+
+// A part of the export's own page, the installation's template of that
+// name printed over the objects; false when the installation has none.
+bool print_report_part(const objlist& list, std::string_view name) {
+  const std::string path = page_path(name);
+  if (statfile(path) != 0) return false;
+  printhtml(&list, path);
+  return true;
+}
+
 int export_cases(objlist& list, const std::vector<std::string>& words) {
   writeblankpage(list);
   for (size_t i = 3; i + 1 < words.size(); i += 2) adduniqobj(&list, words[i] + ".VALUE", words[i + 1]);
@@ -108,23 +139,12 @@ int export_cases(objlist& list, const std::vector<std::string>& words) {
     errmsg("No records found\n");
     return 1;
   }
-  const std::string result = objtext(list, "findresult.VALUE");
-  const std::vector<std::string_view> rows = table_rows(result);
-  const int cases = rows.empty() ? 0 : static_cast<int>(rows.size()) - 1;
-  errmsg("Total Cases=%d\n", cases);
-  if (rows.empty()) return 0;
-  const std::string header(rows[0]);
-  const int column = getindex(header, "case_num");
-  const std::string templ = page_path(words[1]);
-  const std::string& folder = words[2];
-  bool failed = false;
-  for (int n = 1; n <= cases; ++n) {
-    const std::string casenum = getcol(rows[n], column).value_or(std::string());
-    if (casenum.empty()) continue;
-    errmsg("Count=%d Case num=%s\n", n, casenum);
-    if (!export_case(list, header, rows[n], casenum, templ, folder)) failed = true;
-  }
-  return failed ? 1 : 0;
+  // The report lines are the page of an export that ran, not a refusal:
+  // with the installation's head before them, the refusal frame stays out.
+  const bool framed = print_report_part(list, kExportHead);
+  const bool written = export_found(list, words);
+  if (framed) print_report_part(list, kExportFoot);
+  return written ? 0 : 1;
 }
 
 }  // namespace

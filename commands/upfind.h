@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "toolkit/kivexfile.h"
@@ -35,10 +36,19 @@ namespace kiv {
 // whose file cannot be opened, written or closed is reported in the page
 // with the path and leaves no file; the export goes on, and ends with
 // status 1 when any case was not written, else 0. The page comes back after
-// each case: descriptor 1 is never moved.
+// each case: descriptor 1 is never moved. Once the find has found cases,
+// the page's own head and foot (kExportHead, kExportFoot under
+// client/kivhtml/tk, printed over the objects when the installation has
+// them) frame the report lines, so that an export reads as a report; a find
+// that fails stays a refusal.
 //
 // Fewer than 2 words: "Wrong usage: upfind templatefile\n", status 2.
 int up_find(int count, const std::vector<std::string>& words, exlist* list);
+
+// The templates of the export's page, before its first report line and
+// after its last.
+inline constexpr std::string_view kExportHead = "exporthead.html";
+inline constexpr std::string_view kExportFoot = "exportfoot.html";
 
 // The error page of a search that found nothing: the template
 // error_template.VALUE names, when that is a relative name of plain parts

@@ -168,7 +168,7 @@ int run_dataset(objlist& list, const std::string& dataset, const std::string& sq
   const int rc = gsqlexec(list, dataset, sql);
   const std::string left = objtext(list, "hidedatafile.VALUE");
   if (!left.empty()) {
-    if (hidedatafile_path(left)) std::remove(left.c_str());
+    remove_tmpdatafile(left);
     clear_value(list, "hidedatafile");
   }
   return rc;

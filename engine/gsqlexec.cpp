@@ -34,11 +34,10 @@ int file_table(objlist& list, const std::string& d, const std::string& keys, con
     errmsg("Cannot write file <%s> errno=%d \n", file.path.empty() ? reqctx().nvhome + "/tmp/tmp_datafile" : file.path, e);
     return -1;
   }
-  const std::string& path = file.path;
   setobjvalue(list, d + "_data", rows, Origin::record);
   setobjvalue(list, d, all, Origin::record);
   setobjvalue(list, "findresult", all, Origin::record);
-  setobjvalue(list, "hidedatafile", path, Origin::config);
+  setobjvalue(list, "hidedatafile", hidedatafile_value(file.path), Origin::config);
   setobjvalue(list, "findresultnum", std::to_string(getrowcount(rows)), Origin::config);
   return 0;
 }

@@ -22,8 +22,8 @@ namespace kiv {
 //   menu row, D.VALUE := the column names followed by the rows;
 // - otherwise: D_key, D_data := the rows as they came, D := names and rows,
 //   a new scratch data file holding D.VALUE, findresult.VALUE := D.VALUE,
-//   hidedatafile.VALUE := the file's path, findresultnum.VALUE := the number
-//   of rows.
+//   hidedatafile.VALUE := its path relative to the home (hidedatafile_value),
+//   findresultnum.VALUE := the number of rows.
 // The "_key" object is set only when there are column names, the others only
 // when there are rows. Values from the database are marked as records.
 // 0 done; 1 an empty statement ("SQL Error: Query is blank\n"); -1 a missing

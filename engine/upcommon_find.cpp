@@ -122,9 +122,8 @@ int post_find(findhandle& handle, const findreply& reply, objlist& list) {
     errmsg("Cannot write file <%s> errno=%d \n", file.path, errno);
     return -1;
   }
-  const std::string& path = file.path;
   adduniqobj(&list, "findresult.VALUE", result, Origin::record);
-  adduniqobj(&list, "hidedatafile.VALUE", path);
+  adduniqobj(&list, "hidedatafile.VALUE", hidedatafile_value(file.path));
   adduniqobj(&list, "findresultnum.VALUE", count);
   return 0;
 }

@@ -96,8 +96,9 @@ int pre_find(objlist& list);
 // not take the chart whole. Otherwise the names row and the rows go into a
 // new scratch data file (gen_tmpdatafile), -1 after "Cannot write file <%s>
 // errno=%d \n" when it cannot be written (and no file is left); then
-// findresult.VALUE := that text, hidedatafile.VALUE := the file's path and
-// findresultnum.VALUE := the number of rows. 0 done.
+// findresult.VALUE := that text, hidedatafile.VALUE := the file's path
+// relative to the home (hidedatafile_value) and findresultnum.VALUE := the
+// number of rows. 0 done.
 int post_find(findhandle& handle, const findreply& reply, objlist& list);
 
 // ---- modify and respond ----

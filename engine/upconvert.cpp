@@ -80,8 +80,7 @@ void set_profile_fields(objlist& list, bool staff, const std::string& today) {
 // Removes the scratch data file a find filed for a next page that a console
 // run never shows.
 void remove_find_file(objlist& list) {
-  const std::string path = objtext(list, "hidedatafile.VALUE");
-  if (!path.empty() && hidedatafile_path(path)) std::remove(path.c_str());
+  remove_tmpdatafile(objtext(list, "hidedatafile.VALUE"));
   setobjvalue(list, "hidedatafile", "", Origin::config);
 }
 

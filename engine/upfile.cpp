@@ -177,31 +177,49 @@ bool scratch_owner(const std::string& path, std::optional<std::string>& owner) {
 
 }  // namespace
 
+namespace {
+
+// True when one of the path's parts is "..".
+bool has_parent_part(std::string_view path) {
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string_view::npos) end = path.size();
+    if (path.substr(start, end - start) == "..") return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+}  // namespace
+
 std::optional<std::string> hidedatafile_path(std::string_view value) {
   const std::string& home = reqctx().nvhome;
   if (home.empty() || value.empty()) return std::nullopt;
+  // A relative value is taken from the home, as the pages hand it on.
+  const std::string path = value.starts_with('/') ? std::string(value) : home + "/" + std::string(value);
   // The file's name is what follows the last "/"; its folder is what comes
   // before the run of "/" in front of the name ("/" itself for a name
-  // directly under the root, nothing for a path without one).
-  const size_t slash = value.rfind('/');
-  const std::string_view name = slash == std::string_view::npos ? value : value.substr(slash + 1);
-  std::string_view folder;
-  if (slash != std::string_view::npos) {
-    size_t end = slash;
-    while (end > 0 && value[end - 1] == '/') --end;
-    folder = value.substr(0, end == 0 ? 1 : end);
-  }
+  // directly under the root).
+  const size_t slash = path.rfind('/');
+  const std::string_view name = std::string_view(path).substr(slash + 1);
+  size_t end = slash;
+  while (end > 0 && path[end - 1] == '/') --end;
+  const std::string_view folder = std::string_view(path).substr(0, end == 0 ? 1 : end);
+  // No ".." part of its own: a whole path is looked at past the home, which
+  // the installation may have named with one.
+  std::string_view own = value;
+  if (own.starts_with(home) && own.size() > home.size() && own[home.size()] == '/') own.remove_prefix(home.size());
   const bool scratch = (name.starts_with("tmp_datafile.") || name.starts_with("out.")) && !name.ends_with(kOwnerSuffix);
-  if (!scratch || !safe_name(name) || value.find('\\') != std::string_view::npos ||
+  if (!scratch || !safe_name(name) || value.find('\\') != std::string_view::npos || has_parent_part(own) ||
       lexical_normal(folder) != lexical_normal(home + "/tmp")) {
     kivtrace("hidedatafile '%s' is not a scratch data file", value);
     return std::nullopt;
   }
-  if (is_saved_upload(value)) {
+  if (is_saved_upload(path)) {
     kivtrace("hidedatafile '%s' is an upload of this request", value);
     return std::nullopt;
   }
-  const std::string path(value);
   std::optional<std::string> owner;
   const std::optional<std::string> login = getuserlogin();
   if (!scratch_owner(path, owner) || owner != login) {
@@ -209,6 +227,24 @@ std::optional<std::string> hidedatafile_path(std::string_view value) {
     return std::nullopt;
   }
   return path;
+}
+
+std::string hidedatafile_value(std::string_view path) {
+  std::string_view home = reqctx().nvhome;
+  while (home.size() > 1 && home.ends_with('/')) home.remove_suffix(1);
+  if (!home.empty() && path.size() > home.size() && path.starts_with(home) && path[home.size()] == '/') {
+    size_t start = home.size();
+    while (start < path.size() && path[start] == '/') ++start;
+    return std::string(path.substr(start));
+  }
+  return std::string(path);
+}
+
+void remove_tmpdatafile(std::string_view value) {
+  const std::optional<std::string> path = hidedatafile_path(value);
+  if (!path) return;
+  ::unlink(path->c_str());
+  ::unlink(ownerfile_path(*path).c_str());
 }
 
 int statfile(const std::string& path) {

@@ -83,10 +83,24 @@ int create_exclusive(const std::string& path);
 // whose name is a plain name beginning with "tmp_datafile." (gen_tmpdatafile)
 // or "out." (the bar-code reader's result file), no owner file itself, and
 // none of this request's uploads; whose owner file names the request's
-// login, or, for a request without a login, that has no owner file. Any
-// other path is refused: none (the callers treat it as a file that cannot
+// login, or, for a request without a login, that has no owner file. The
+// value is the file's whole path, or a path relative to the home
+// (hidedatafile_value), checked alike; one with a ".." part is refused. Any
+// other value is refused: none (the callers treat it as a file that cannot
 // be read).
 std::optional<std::string> hidedatafile_path(std::string_view value);
+
+// The value under which a file of the home travels from page to page in
+// hidedatafile.VALUE: its path relative to the home ("tmp/tmp_datafile..."),
+// so that no page (a hidden field among them) shows where the home lies;
+// a path outside the home as it stands. hidedatafile_path turns it back
+// into the path.
+std::string hidedatafile_value(std::string_view path);
+
+// Removes the scratch data file that `value` names when it is the request's
+// own (hidedatafile_path), with its owner file; any other value is left
+// alone.
+void remove_tmpdatafile(std::string_view value);
 
 // 0 when the path exists, else -1.
 int statfile(const std::string& path);

@@ -1,9 +1,10 @@
 // The PostgreSQL driver on libpq. Each call connects to the named database
 // with the library's defaults and environment, asks for the "Postgres" date
-// style (the form touserdate reads), runs exactly one statement, writes the
-// key row and the rows into the scratch file, and closes the connection;
-// inside a record operation (OperationConnection) a call that went well
-// leaves it open for the next call to the same database.
+// style (the form touserdate reads and turns into the configured order),
+// runs exactly one statement, writes the key row and the rows into the
+// scratch file, and closes the connection; inside a record operation
+// (OperationConnection) a call that went well leaves it open for the next
+// call to the same database.
 #include "linux/pgsql.h"
 
 #include <libpq-fe.h>
@@ -18,6 +19,7 @@
 #include "data/webhandle_db.h"
 #include "platform/state.h"
 #include "toolkit/kivcgitrace.h"
+#include "toolkit/kivsettings.h"
 #include "toolkit/kivtext.h"
 #include "toolkit/rowcol.h"
 
@@ -259,9 +261,32 @@ int pq_infoexec(const std::string& dbName, const std::string& statement) {
   return result;
 }
 
+namespace {
+
+bool digits(std::string_view text) {
+  if (text.empty()) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+// The server's date of the "Postgres, MDY" style: "03-05-2001".
+bool plain_date(std::string_view d) {
+  return d.size() >= 10 && d[2] == '-' && d[5] == '-' && digits(d.substr(0, 2)) && digits(d.substr(3, 2)) &&
+         digits(d.substr(6));
+}
+
+}  // namespace
+
 std::string& touserdate(std::string& date) {
   if (date == "Invalid Abstime") {
     date = kEmptyCol;
+    return date;
+  }
+  if (plain_date(date)) {
+    // A date column's "MM-DD-YYYY" of the month-first style.
+    const std::string month = date.substr(0, 2), day = date.substr(3, 2), year = date.substr(6);
+    date = settings().dateformat == "dmy" ? day + "/" + month + "/" + year : month + "/" + day + "/" + year;
     return date;
   }
   // The words after the first: month name, day, time, year; a zone may follow.
@@ -275,7 +300,13 @@ std::string& touserdate(std::string& date) {
       break;
     }
   }
-  date = sformat("%d/%s/%s", number, day, year);
+  // The date in the configured order, as the ODBC road and the generator
+  // read it; then the time of day unless it is midnight, without a fraction
+  // of a second, so that a record read and written again keeps its moment.
+  date = settings().dateformat == "dmy" ? sformat("%s/%d/%s", day, number, year)
+                                        : sformat("%d/%s/%s", number, day, year);
+  const std::string clock = time.substr(0, time.find('.'));
+  if (clock.find(':') != std::string::npos && clock != "00:00:00") date += " " + clock;
   return date;
 }
 

@@ -34,9 +34,14 @@ int pq_infoexec(const std::string& dbName, const std::string& statement);
 // the generator's condition that is never true (kNoRows) already.
 std::string infostatement(const std::string& statement);
 
-// A date text of the server's "Postgres" style ("Thu Mar 01 10:00:00 2001 UTC")
-// becomes "3/01/2001"; "Invalid Abstime" becomes "^^"; other texts stay.
-// Changes the text in place and gives it back.
+// A time stamp of the server's "Postgres" style ("Thu Mar 01 10:00:00 2001
+// UTC") becomes the date in the configured order and its time of day:
+// "3/01/2001 10:00:00", or "01/3/2001 10:00:00" under the "dmy" date format
+// (the month's number, the day and the year as written); a time of
+// midnight is left out, a fraction of a second dropped. A date of that
+// style ("03-05-2001") becomes "03/05/2001", or "05/03/2001" day first.
+// "Invalid Abstime" becomes "^^"; other texts stay. Changes the text in place and gives it
+// back.
 std::string& touserdate(std::string& date);
 
 // Closes a connection.

@@ -328,9 +328,11 @@ TEST_F(SampleHome, EveryTemplatePrintsWithoutTheEnginesLeftovers) {
   for (const char* folder : {"tk", "admin"}) {
     for (const auto& e : fs::recursive_directory_iterator(home_.path() / "client" / "kivhtml" / folder)) {
       // The include folder, the frame of refusal pages, written as it
-      // stands, and the alarm message text are no templates.
-      if (!e.is_regular_file() || e.path().parent_path().filename() == "lib" ||
-          e.path().filename().string().starts_with("err") || e.path().extension() != ".html")
+      // stands, and the alarm message text are no templates; the export
+      // page's head and foot are one page together (below).
+      const std::string name = e.path().filename().string();
+      if (!e.is_regular_file() || e.path().parent_path().filename() == "lib" || name.starts_with("err") ||
+          name == "exporthead.html" || name == "exportfoot.html" || e.path().extension() != ".html")
         continue;
       SCOPED_TRACE(e.path().string());
       const std::string text = kivtest::read_file(e.path().string());
@@ -380,7 +382,7 @@ TEST_F(SamplePages, TheSignedInRoadShowsTheUserAndTheSignOut) {
   const std::set<std::string> before_signin = {"login.html",     "newaccount.html",    "logout.html",
                                                "intake.html",    "label.html",         "errhead.html",
                                                "errfoot.html",   "inventory.html",     "inventory_form.html",
-                                               "export.html"};
+                                               "export.html",    "exporthead.html",    "exportfoot.html"};
   int pages = 0;
   for (const auto& e : fs::directory_iterator(kTemplates)) {
     const std::string name = e.path().filename().string();
@@ -411,6 +413,28 @@ TEST_F(SamplePages, TheRefusalFrameIsAWholeStyledPage) {
     EXPECT_NE(page.find(part), std::string::npos) << part;
   EXPECT_EQ(marker_left(page), std::nullopt);
   EXPECT_FALSE(head.ends_with("</html>\n"));
+}
+
+// The export's page: exporthead.html and exportfoot.html, printed over the
+// objects around the export's lines, make one styled page of the
+// administration, with the colour of the scheme in its bar and a way back.
+TEST_F(SampleHome, TheExportPageIsAWholeStyledPage) {
+  kivtest::ScopedEnv key("skey", "12209385011111111111");
+  objholder objs = get_prog_param();
+  loadobj(objs);
+  ASSERT_TRUE(objs);
+  clear_output();
+  ASSERT_EQ(printhtml(objs.get(), (home_.path() / "client/kivhtml/tk/exporthead.html").string()), 0);
+  out() << "<PRE>\nTotal Cases=1\n</PRE>\n";
+  ASSERT_EQ(printhtml(objs.get(), (home_.path() / "client/kivhtml/tk/exportfoot.html").string()), 0);
+  const std::string out = page();
+  for (const char* part : {"<!DOCTYPE html>", "<HEAD>", "<meta charset=\"utf-8\">",
+                           "<link rel=\"stylesheet\" href=\"/kiv.css\">", "fill=\"#1f4e79\"", "<title>",
+                           "<div class=\"card report\" id=\"report\">\n<PRE>\nTotal Cases=1\n</PRE>\n</div>",
+                           "KIVACTION=admin&amp;skey=12209385011111111111&"})
+    EXPECT_NE(out.find(part), std::string::npos) << part;
+  EXPECT_EQ(marker_left(out), std::nullopt);
+  EXPECT_TRUE(out.ends_with("</html>\n")) << out;
 }
 
 TEST_F(SamplePages, TheUserOfTheRequestIsPrintedAsText) {

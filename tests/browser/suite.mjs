@@ -337,6 +337,13 @@ describe('users and staff', () => {
     assert.deepEqual(bars.sort(),
       sql('select lower(status), count(*) from cases group by lower(status)').trim().split('\n').sort());
     assert.ok(bars.length >= 2, bars.join(','));
+    // A chart without a field to count by says so in the sample's words.
+    await page.goto(`${kepa}?KIVACTION=search`);
+    await checkPage('search-to-chart-by-nothing');
+    await Promise.all([page.waitForNavigation(), page.click('#chart')]);
+    await checkPage('chart-by-nothing', { refusal: true });
+    assert.match(await page.textContent('#reason'), /Choose a field under "Sort or chart by"/);
+    assert.doesNotMatch(await page.textContent('#reason'), /No Chart Key define/);
 
     // A search that finds nothing: the page that says so, and the way back.
     await page.goto(`${kepa}?KIVACTION=search`);
@@ -377,8 +384,11 @@ describe('administration', () => {
     await checkPage('admin-to-export');
     await page.click('#export');
     await page.waitForURL(/KIVACTION=export/);
-    await checkPage('export', { refusal: true });
-    const report = await page.textContent('#reason');
+    await checkPage('export');
+    // A report of the administration, not a refusal.
+    assert.equal(await page.textContent('h1'), 'Export of the open cases');
+    assert.equal(await page.$('#reason'), null);
+    const report = await page.textContent('#report');
     const open = sql("select coalesce(case_num, '') from cases where status like '%Open%'").trim().split('\n');
     assert.match(report, new RegExp(`Total Cases=${open.length}\\b`));
     const numbered = open.filter((c) => c !== '');
@@ -392,6 +402,9 @@ describe('administration', () => {
       assert.match(text, /<td>Open<\/td>/);
     }
     assert.deepEqual(fs.readdirSync(path.join(home, 'export')).sort(), numbered.map((c) => `${c}.html`).sort());
+    await page.click('#admin');
+    await page.waitForURL(/KIVACTION=admin/);
+    await checkPage('export-to-admin');
   });
 
   test('the chart settings are changed, saved and shown saved', async () => {
@@ -1094,13 +1107,23 @@ describe('logins', () => {
     const dora = await account('dora');
     const eve = await account('eve');
     const found = await page.request.post(kepa, { form: { KIVACTION: 'find', skey: dora } });
-    const file = (await found.text()).match(/NAME="hidedatafile\.VALUE" VALUE="([^"]+)"/)?.[1];
+    const list = await found.text();
+    const file = list.match(/NAME="hidedatafile\.VALUE" VALUE="([^"]+)"/)?.[1];
     assert.ok(file, 'no scratch file on the list page');
+    // The list names its file from the home, and shows nowhere where the
+    // home lies.
+    assert.match(file, /^tmp\/tmp_datafile\.\d+\.\d+$/);
+    assert.ok(!list.includes(home), 'the list page shows the home');
     const confirm = (key) => `${kepa}?KIVACTION=confirmprint&skey=${key}&hidedatafile.VALUE=${encodeURIComponent(file)}` +
       '&select_all.VALUE=1';
     await page.goto(confirm(eve));
     await checkPage('selection-of-another', { refusal: true });
-    assert.match(await page.textContent('#reason'), /No data for object 'hidedatafile' from file \S*tmp_datafile\./);
+    assert.match(await page.textContent('#reason'), /No data for object 'hidedatafile' from file tmp\/tmp_datafile\./);
+    // A path out of tmp is refused alike.
+    await page.goto(`${kepa}?KIVACTION=confirmprint&skey=${dora}&select_all.VALUE=1` +
+      `&hidedatafile.VALUE=${encodeURIComponent(file.replace('tmp/', 'tmp/../tmp/'))}`);
+    await checkPage('selection-through-dotdot', { refusal: true });
+    assert.match(await page.textContent('#reason'), /No data for object 'hidedatafile' from file tmp\/\.\.\/tmp\//);
     await page.goto(confirm(dora));
     await checkPage('selection-of-its-own');
     assert.ok((await page.$$('#picked tbody tr')).length >= 1);
@@ -1142,6 +1165,8 @@ describe('logins', () => {
     await page.waitForSelector('#saved');
     await checkPage('mydefaults-saved');
     assert.equal(await page.textContent('#saved_submitted_by'), 'ann');
+    // The assignment the user's form has not is not listed as saved.
+    assert.equal(await page.isVisible('#saved_assigned_to'), false);
     assert.match(profileFile('users', 'ann'), /\^\$\^\^\^@\^\^\^@ann\^@ann@example\.org\^@Network\^@High\^@/);
 
     await page.click('#report');
@@ -1185,6 +1210,8 @@ describe('logins', () => {
     await page.waitForSelector('#saved');
     await checkPage('staffdefaults-saved');
     assert.equal(await page.textContent('#saved_assigned_to'), 'sam');
+    assert.equal(await page.isVisible('#saved_sa_e_mail'), true);
+    assert.equal(await page.isVisible('#saved_submitted_by'), false);
     assert.match(profileFile('staff', 'sam'), /\^@sam\^@sam@example\.org\^@/);
     assert.equal(fs.existsSync(path.join(home, 'users', 'sam')), false);
   });

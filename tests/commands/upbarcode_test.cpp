@@ -346,7 +346,7 @@ TEST_P(Barcode, IntakeShowsTheReadersTableEscaped) {
   EXPECT_EQ(files[1], files[0] + ".owner");
   EXPECT_EQ(kivtest::read_file(result + ".owner"), "ann\n");
   reqctx().nvhome = home();
-  EXPECT_EQ(hidedatafile_path(result), result);
+  EXPECT_EQ(hidedatafile_path("tmp/" + files[0]), result);
   const std::string cell = "<td> <font color=\"000000\">";
   const std::string table = "<center><table border=\"1\" bgcolor=\"c0c0c0\">"
                             "<tr>" + cell + "row #</td>" + cell + "case_num</td>" + cell + "item</td>" + cell +
@@ -355,7 +355,7 @@ TEST_P(Barcode, IntakeShowsTheReadersTableEscaped) {
                             "V&#60;b&#62;one&#60;/b&#62;</td></tr>"
                             "<tr>" + cell + "2</td>" + cell + "K2</td>" + cell + "T2&#38;3</td>" + cell +
                             "</td></tr></table></center>";
-  EXPECT_EQ(page(), "<html><body>\n<h1>Bar-code station</h1>\n<p>Read 2 records [" + result + "]</p>\n" + table +
+  EXPECT_EQ(page(), "<html><body>\n<h1>Bar-code station</h1>\n<p>Read 2 records [tmp/" + files[0] + "]</p>\n" + table +
                         "\n<p>Errors: [No Error]</p>\n</body></html>\n");
 }
 

@@ -149,7 +149,8 @@ TEST_F(Calendar, MonthGridsAndTheirNeighbours) {
 }
 
 // The month's cases in the cells of their days, in find order, each with its
-// colour; nothing of the month before, after, or a year later. The dates
+// colour, the last day's until its last second; nothing of the month before,
+// after, or a year later. The dates
 // are written and searched as each database orders them.
 TEST_P(CalendarRoads, CasesOfTheMonthInTheirCells) {
   edit_config("Closed^@seagreen^$", "Closed^@seagreen^$Held^@^^^$");
@@ -161,13 +162,15 @@ TEST_P(CalendarRoads, CasesOfTheMonthInTheirCells) {
   add_case("K-6", "fay", "Open", "Network", "3/1/2000");
   add_case("K-7", "gus", "Open", "Network", "2/15/2001");
   add_case("K-8", "hal", "Held", "Network", "2/29/2000");
+  add_case("K-9", "ian", "Open", "Network", "2/29/2000 15:00");
   reqctx().kivdebug = 0;
   ASSERT_EQ(calendar("2/15/2000"), 0) << page();
   EXPECT_EQ(shown("cases3"), kHeader + "02/01/2000^@black^@K-3^@carl^@^^^$");
   EXPECT_EQ(shown("cases5"), kHeader + "02/03/2000 10:00:00^@firebrick^@K-1^@ann^@Network^$"
                                        "02/03/2000^@darkorange^@K-2^@bob^@Hardware^$");
   EXPECT_EQ(shown("cases31"), kHeader + "02/29/2000^@seagreen^@K-4^@dan^@Account^$"
-                                        "02/29/2000^@black^@K-8^@hal^@Network^$");
+                                        "02/29/2000^@black^@K-8^@hal^@Network^$"
+                                        "02/29/2000 15:00:00^@firebrick^@K-9^@ian^@Network^$");
   int filled = 0;
   for (int c = 1; c <= 42; ++c) filled += shown(sformat("cases%d", c)) != "x^$";
   EXPECT_EQ(filled, 3);
@@ -293,4 +296,17 @@ TEST_F(Calendar, FixedSearchValuesNarrowTheMonth) {
   add_case("K-2", "bob", "Open", "Hardware", "2/3/2000");
   ASSERT_EQ(calendar("2/15/2000"), 0) << page();
   EXPECT_EQ(shown("cases5"), kHeader + "02/03/2000^@firebrick^@K-1^@ann^@Network^$");
+}
+
+// Under the day-first date format the month's range is written and read day
+// first, and its last day's case with a time of day is found.
+TEST_F(Calendar, DayFirstMonthTakesItsLastDay) {
+  append_config("OBJECT{\n\tNAME=dateformat\n\tVALUE=dmy\n};\n");
+  add_case("K-1", "ann", "Open", "Network", "31/1/2000 15:00");
+  add_case("K-2", "bob", "Open", "Network", "1/2/2000");
+  ASSERT_EQ(calendar("15/1/2000"), 0) << page();
+  EXPECT_EQ(shown("cases37"), kHeader + "31/01/2000 15:00:00^@firebrick^@K-1^@ann^@Network^$");
+  int filled = 0;
+  for (int c = 1; c <= 42; ++c) filled += shown(sformat("cases%d", c)) != "x^$";
+  EXPECT_EQ(filled, 1);
 }

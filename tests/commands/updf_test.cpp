@@ -96,14 +96,15 @@ std::string profile(const std::vector<std::pair<std::string, std::string>>& valu
 TEST_F(Defaults, CaseFormFromTheSubmitterAndTheAssignee) {
   home_.write("users/ann", "submitted_by^@sub_e_mail^@category^$ann^@ann@example.org^@Network^$");
   home_.write("staff/sam",
-              "assigned_to^@sa_e_mail^@sub_e_mail^@priority^$sam^@sam@example.org^@staff@example.org^@High^$");
+              "assigned_to^@sa_e_mail^@sub_e_mail^@priority^@category^$"
+              "sam^@sam@example.org^@staff@example.org^@High^@Hardware^$");
   EXPECT_EQ(run(up_df, {"up_df", "df.txt", "-ss"},
                 {{"nv_remote_user", "ann"}, {"submitted_by.VALUE", "ann"}, {"assigned_to.VALUE", "sam"},
                  {"problem.VALUE", "not copied"}, {"sa_e_mail.VALUE", "not copied"}}),
             0);
   EXPECT_EQ(shown("submitted_by"), "ann");
   EXPECT_EQ(shown("sub_e_mail"), "ann@example.org");  // the user's, not the staff member's
-  EXPECT_EQ(shown("category"), "Network^@" + kCategories);
+  EXPECT_EQ(shown("category"), "Network^@" + kCategories);  // the user's menu choice stays
   EXPECT_EQ(shown("priority"), "High^@" + kPriorities);
   EXPECT_EQ(shown("assigned_to"), "sam");
   EXPECT_EQ(shown("sa_e_mail"), "sam@example.org");
@@ -111,15 +112,16 @@ TEST_F(Defaults, CaseFormFromTheSubmitterAndTheAssignee) {
   EXPECT_EQ(shown("nv_remote_user"), "ann");
   EXPECT_EQ(shown("date_open"), "11/14/2023");
 
-  // A later variable of a name replaces an earlier one; an empty one clears
-  // it, and no profile of that kind is read.
+  // Of each name the last non-empty variable counts; with none, no profile
+  // of that kind is read.
   struct Case {
     const char* what;
     std::vector<std::string> users;
     const char* submitted_by;
   } cases[] = {
       {"the later one", {"bob", "ann"}, "ann"},
-      {"cleared", {"ann", ""}, ""},
+      {"an empty one after it", {"ann", ""}, "ann"},
+      {"only empty ones", {"", ""}, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

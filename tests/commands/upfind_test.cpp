@@ -7,6 +7,7 @@
 // never moved.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -15,6 +16,7 @@
 #include "commands/upfind.h"
 #include "engine/upflags.h"
 #include "support/testsupport.h"
+#include "toolkit/kivcgitrace.h"
 #include "uptest.h"
 
 using namespace kiv;
@@ -28,7 +30,10 @@ class UpFind : public uptest::FoundCases {
     FoundCases::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
     page_template("list.html", "[FB{findresultnum.VALUE}FE]TB{TNB{findresult}TNE<CB{case_num}CE CB{status}CE>}TE\n");
-    fs::remove(path("client/kivhtml/tk/finderror.html"));
+    // The sample's pages that frame an error or an export: each test
+    // brings its own.
+    for (const char* page : {"finderror.html", "exporthead.html", "exportfoot.html"})
+      fs::remove(path(std::string("client/kivhtml/tk/") + page));
   }
   static std::string message(const std::string& text) { return "<PRE>\n" + text + "</PRE>\n"; }
 };
@@ -147,7 +152,36 @@ TEST_P(UpFind, TheExportWritesOneFilePerCase) {
                         message("Bad case number '..': no export file\n"));
   EXPECT_EQ(kivtest::entries(out), (std::vector<std::string>{"2024-7.html", "C1.html"}));
 
+  // A copy of the template that cannot be made is reported and leaves no
+  // file.
+  fs::remove_all(out);
+  fs::create_directories(out);
+  EXPECT_EQ(run(up_find, {"up_find", "gone.html", out, "status", "Open"}), 1);
+  const std::string copy = path("tmp/export.") + std::to_string(::getpid());
+  const std::string cannot = "Can't make the export form '" + copy + "' of '" + path("client/kivhtml/tk/gone.html") +
+                             "' errno=2\n";
+  EXPECT_EQ(page(), message("Total Cases=3\n") + message("Count=1 Case num=C1\n") + message(cannot) +
+                        message("Count=3 Case num=2024/7\n") + message(cannot));
+  EXPECT_EQ(kivtest::entries(out), std::vector<std::string>{});
+
+  // In a page of the web, the installation's head and foot of the export
+  // frame its lines, so that they read as a report and not as a refusal;
+  // a find that fails is still a refusal.
+  page_template("errhead.html", "refused:\n");
+  page_template("exporthead.html", "report [FB{db_table_name.VALUE}FE]:\n");
+  page_template("exportfoot.html", "end of report\n");
+  content_type_written();
+  EXPECT_EQ(run(up_find, words), 0) << page();
+  EXPECT_EQ(page(), "report [cases]:\n" + message("Total Cases=3\n") + message("Count=1 Case num=C1\n") +
+                        message("Count=3 Case num=2024/7\n") + "end of report\n");
+  end_error_page();
+  content_type_written();
+  EXPECT_EQ(run(up_find, {"up_find", "export.html", out, "status", "Pending"}), 1);
+  EXPECT_EQ(page(), "refused:\n" + message(kNoDisplay) + message(kNotFound));
+  end_error_page();
+
   // Nothing found.
+  fs::remove(path("client/kivhtml/tk/errhead.html"));
   EXPECT_EQ(run(up_find, {"up_find", "export.html", out, "status", "Pending"}), 1);
   EXPECT_EQ(page(), message(kNoDisplay) + message(kNotFound));
 

@@ -165,6 +165,34 @@ TEST_P(Handles, AddFindModifyDeleteRoundTrip) {
   EXPECT_EQ(rows("select id_num from cases"), "1^$");
 }
 
+// A time stamp of a month's last day with a time of day lies in a range that
+// ends at that day's last second, and it is read with its time: written back
+// as read, it keeps its moment.
+TEST_P(Handles, TimeStampsKeepTheirTimeThroughFindAndModify) {
+  ASSERT_EQ(add("C-1^@Open^@ann^@Late^@p^@3/31/2001 15:00^@^^^$"), 0) << page();
+  ASSERT_EQ(add("C-2^@Open^@bob^@Next^@p^@4/1/2001^@^^^$"), 0) << page();
+  ASSERT_EQ(add("C-3^@Open^@carl^@First^@p^@3/1/2001^@^^^$"), 0) << page();
+  const std::string keys = "id_num^@case_num^@title^@date_open^$";
+  findreply month = find(keys, "^^^@^^^@^^^@3/1/2001--3/31/2001 23:59:59^$", "case_num");
+  ASSERT_EQ(month.errflag, 0) << page();
+  ASSERT_EQ(getrowcount(month.data.value_or("")), 2) << month.data.value_or("");
+  EXPECT_EQ(value(month, "case_num", 1), "C-1");
+  EXPECT_EQ(value(month, "case_num", 2), "C-3");
+  const std::string late = shown_date(3, 31, 2001) + " 15:00:00";
+  EXPECT_EQ(value(month, "date_open", 1), late);
+  EXPECT_EQ(value(month, "date_open", 2), shown_date(3, 1, 2001));
+
+  packet old{*getrow(*month.data, 1), *month.keys};
+  packet changed{"Later^@" + late + "^$", "title^@date_open^$"};
+  modifyhandle m;
+  m.database = dsn_;
+  m.table = "cases";
+  m.all = &old;
+  m.new_ = &changed;
+  ASSERT_EQ(handle_modify(m), 0) << page();
+  EXPECT_EQ(rows("select title, date_open from cases where case_num = 'C-1'"), "Later^@" + late + "^$");
+}
+
 TEST_P(Handles, InjectionThroughValuesIsRefused) {
   ASSERT_EQ(add("C-1^@Open^@ann^@t^@p^@3/5/2001^@^^^$"), 0) << page();
   ASSERT_EQ(add("C-2^@Open^@bob^@t^@p^@3/5/2001^@^^^$"), 0) << page();

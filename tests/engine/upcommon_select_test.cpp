@@ -114,6 +114,20 @@ TEST_F(Selection, ARefusedItemKeepsTheRowsBeforeIt) {
   EXPECT_EQ(page(), message("range '(3)-(1)' start row number is larger than end row number "));
 }
 
+// With tracing on, the selection says what it read, how many rows it
+// counted and each item of a typed range; an empty range says so.
+TEST_F(Selection, TheTraces) {
+  reqctx().kivdebug = 1;
+  EXPECT_EQ(select({{"select_range.VALUE", "2,4-5"}}), rows({2, 4, 5}));
+  for (const std::string& trace : {"data_filter='" + table_ + "'", std::string(" data_filter MAXROWCOUNT=10"),
+                                  std::string("TOCK=2"), std::string("TOCK=4-5")})
+    EXPECT_NE(page().find(trace), std::string::npos) << trace << "\n" << page();
+  clear_output();
+  auto list = objects({});
+  EXPECT_EQ(range2obj(*list, "", 10), 1);
+  EXPECT_NE(page().find("Bad Range NULL"), std::string::npos) << page();
+}
+
 TEST_F(Selection, FilesThatGiveNoRows) {
   const std::string none = "No data for object 'hidedatafile' from file ";
   const std::string other = home_.write("tmp/tmp_datafile.2.2", table_);

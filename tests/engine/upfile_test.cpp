@@ -81,7 +81,7 @@ TEST_F(Files, HidedatafileNamesOnlyScratchFiles) {
       {tmp("out.42"), true},
       {home_.str() + "/./tmp/tmp_datafile.1.2", true},
       {home_.str() + "//tmp//tmp_datafile.1.2", true},
-      {home_.str() + "/client/../tmp/tmp_datafile.1.2", true},
+      {home_.str() + "/client/../tmp/tmp_datafile.1.2", false},  // no ".." at all
       {tmp("../tmp_datafile.1.2"), false},
       {tmp("sub/../../tmp_datafile.1.2"), false},
       {tmp("tk_obj.1700000000"), false},  // an object file backup
@@ -90,13 +90,38 @@ TEST_F(Files, HidedatafileNamesOnlyScratchFiles) {
       {tmp("sub/tmp_datafile.1.2"), false},
       {home_.str() + "/tmp_datafile.1.2", false},
       {"/etc/tmp_datafile.1.2", false},
-      {"tmp/tmp_datafile.1.2", false},
       {tmp("tmp_datafile.1\\..\\x"), false},
       {tmp("tmp_datafile.1\n2"), false},
       {tmp(""), false},
       {"", false},
+      // A path relative to the home, as the pages hand it on, is checked
+      // alike; a name alone is not in tmp.
+      {"tmp/tmp_datafile.1700000000.42", true},
+      {"tmp//out.42", true},
+      {"./tmp/out.42", true},
+      {"tmp/tk_obj.1700000000", false},
+      {"tmp/tmp_datafile.1\\..\\x", false},
+      {"tmp/tmp_datafile.1\n2", false},
+      {"tmp/../tmp/tmp_datafile.1.2", false},
+      {"client/../tmp/tmp_datafile.1.2", false},
+      {"../tmp/tmp_datafile.1.2", false},
+      {"users/tmp_datafile.1.2", false},
+      {"tmp_datafile.1.2", false},
+      {"..", false},
   };
   for (const Case& c : cases) EXPECT_EQ(hidedatafile_path(c.value).has_value(), c.accepted) << c.value;
+  EXPECT_EQ(hidedatafile_path("tmp/tmp_datafile.1.2"), tmp("tmp_datafile.1.2"));
+  EXPECT_EQ(hidedatafile_value(tmp("tmp_datafile.1.2")), "tmp/tmp_datafile.1.2");
+  EXPECT_EQ(hidedatafile_value("/elsewhere/tmp_datafile.1.2"), "/elsewhere/tmp_datafile.1.2");
+  const std::string home = reqctx().nvhome;
+  reqctx().nvhome = home + "/";
+  EXPECT_EQ(hidedatafile_value(tmp("tmp_datafile.1.2")), "tmp/tmp_datafile.1.2");
+  EXPECT_EQ(hidedatafile_path("tmp/tmp_datafile.1.2"), home + "//tmp/tmp_datafile.1.2");
+  // A home named with a ".." part still has its scratch files.
+  reqctx().nvhome = home + "/client/..";
+  EXPECT_EQ(hidedatafile_path(home + "/client/../tmp/tmp_datafile.1.2"), home + "/client/../tmp/tmp_datafile.1.2");
+  EXPECT_FALSE(hidedatafile_path(home + "/client/../tmp/../tmp/tmp_datafile.1.2"));
+  reqctx().nvhome = home;
   reqctx().nvhome.clear();
   EXPECT_FALSE(hidedatafile_path(tmp("tmp_datafile.1.2")));
 }
@@ -135,11 +160,25 @@ TEST_F(Files, HidedatafileIsTheRequestsOwn) {
       {"an owner file that is a link", linked, "ann", false},
       {"this request's upload", upload, std::nullopt, false},
       {"a file outside tmp", outside, "ann", false},
+      {"the login's own file by its relative path", "tmp/tmp_datafile.1.1", "ann", true},
+      {"another login's file by its relative path", "tmp/tmp_datafile.2.2", "ann", false},
+      {"an ownerless file by its relative path, with a login", "tmp/tmp_datafile.3.3", "ann", false},
+      {"an owner file by its relative path", "tmp/tmp_datafile.1.1.owner", "ann", false},
+      {"this request's upload by its relative path", "tmp/tmp_datafile.7.7", std::nullopt, false},
+      {"a file outside tmp by its relative path", "users/tmp_datafile.8.8", "ann", false},
   };
   for (const Case& c : cases) {
     reqctx().remote_user = c.login;
     EXPECT_EQ(hidedatafile_path(c.path).has_value(), c.accepted) << c.what;
   }
+  // Removing one: the request's own with its owner file; another's stays.
+  reqctx().remote_user = "ann";
+  remove_tmpdatafile("tmp/tmp_datafile.2.2");
+  remove_tmpdatafile("tmp/tmp_datafile.1.1");
+  EXPECT_FALSE(fs::exists(ann));
+  EXPECT_FALSE(fs::exists(ann + ".owner"));
+  EXPECT_TRUE(fs::exists(bob));
+  EXPECT_TRUE(fs::exists(bob + ".owner"));
 }
 
 // The scratch data file of a find or a selection is bound to the request:
@@ -152,6 +191,7 @@ TEST_F(Files, ScratchFilesAreWrittenWithTheirOwners) {
   EXPECT_EQ(kivtest::read_file(a.path + ".owner"), "ann\n");
   EXPECT_EQ(mode_of(a.path + ".owner"), 0600u);
   EXPECT_EQ(hidedatafile_path(a.path), a.path);
+  EXPECT_EQ(hidedatafile_path(hidedatafile_value(a.path)), a.path);
   reqctx().remote_user.reset();
   const written_file b = write_tmpdatafile("k^$");
   ASSERT_TRUE(b.written);

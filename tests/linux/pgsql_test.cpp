@@ -63,6 +63,7 @@ class Pgsql : public kivtest::KivTest {
   kivtest::TempDir home_;
   std::string db_;
   bool created_ = false;
+  kivtest::ScopedEnv zone_{"PGTZ", "UTC"};  // time stamps with a zone read in UTC
 };
 
 const char* kCaseKeys = "id_num^@Title^@note^@opened^@stamp^@zoned^@at^@amount^@ratio^@price^@small^@big^$";
@@ -77,11 +78,13 @@ TEST_F(Pgsql, InsertGivesEmptyDataAndSelectGivesRowsWithNamesInTheirCase) {
 
   ASSERT_EQ(exec("select * from kiv_case order by id_num"), 0) << r().odbcerror;
   EXPECT_EQ(r().odbckey, kCaseKeys);
-  // Dates come in the server's Postgres style: time-stamps read as the date,
-  // plain dates pass as they come. NULL and empty texts both read "^^".
+  // Dates come in the server's Postgres style: time-stamps read as the date
+  // and the time of day, plain dates as the date. NULL and empty texts
+  // both read "^^".
   EXPECT_EQ(r().odbcdata,
-            "1^@First^@^^^@03-05-2001^@3/05/2001^@3/05/2001^@10:30:00^@1.5^@0.25^@12.50^@3^@9000000000^$"
-            "2^@^^^@x^@07-20-1969^@7/20/1969^@^^^@23:05:00^@-2.25^@0^@0.00^@-1^@0^$");
+            "1^@First^@^^^@03/05/2001^@3/05/2001 10:30:00^@3/05/2001 10:30:00^@10:30:00^@1.5^@0.25^@12.50^@3^@"
+            "9000000000^$"
+            "2^@^^^@x^@07/20/1969^@7/20/1969 20:17:00^@^^^@23:05:00^@-2.25^@0^@0.00^@-1^@0^$");
 
   ASSERT_EQ(exec("select id_num from kiv_case where id_num = 99"), 0);
   EXPECT_EQ(r().odbckey, "id_num^$");
@@ -95,8 +98,39 @@ TEST_F(Pgsql, DatesKeepTheirFormWhateverTheEnvironmentAsks) {
   for (const char* style : {"ISO, YMD", "Postgres, DMY", "SQL, DMY"}) {
     kivtest::ScopedEnv env("PGDATESTYLE", style);
     ASSERT_EQ(exec("select opened, stamp, zoned from kiv_case where id_num = 1"), 0) << r().odbcerror;
-    EXPECT_EQ(r().odbcdata, "03-05-2001^@3/05/2001^@3/05/2001^$") << style;
+    EXPECT_EQ(r().odbcdata, "03/05/2001^@3/05/2001 10:30:00^@3/05/2001 10:30:00^$") << style;
   }
+}
+
+// A time stamp reads in the configured order with its time of day, a date in
+// that order too, and the server takes the time stamp's text back as the same moment: a case read, then stored
+// again, keeps when it happened.
+TEST_F(Pgsql, TimeStampsKeepTheirTimeInTheConfiguredOrder) {
+  make_cases();
+  ASSERT_EQ(exec("insert into kiv_case (id_num, stamp) values (3, '2001-03-05 00:00:00'), "
+                 "(4, '2001-03-05 23:59:59.75')"),
+            0)
+      << r().odbcerror;
+  struct Case {
+    const char* dateformat;
+    const char* rows;
+  } cases[] = {
+      {"", "03/05/2001^@3/05/2001 10:30:00^$^^^@3/05/2001^$^^^@3/05/2001 23:59:59^$"},
+      {"dmy", "05/03/2001^@05/3/2001 10:30:00^$^^^@05/3/2001^$^^^@05/3/2001 23:59:59^$"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dateformat);
+    settings().dateformat = c.dateformat;
+    ASSERT_EQ(exec("select opened, stamp from kiv_case where id_num in (1, 3, 4) order by id_num"), 0)
+        << r().odbcerror;
+    EXPECT_EQ(r().odbcdata, c.rows);
+  }
+  settings().dateformat = "";
+  ASSERT_EQ(exec("select stamp from kiv_case where id_num = 1"), 0);
+  const std::string read = r().odbcdata->substr(0, r().odbcdata->size() - 2);
+  ASSERT_EQ(exec("insert into kiv_case (id_num, stamp) values (5, '" + read + "')"), 0) << r().odbcerror;
+  ASSERT_EQ(exec("select count(*) as n from kiv_case where id_num = 5 and stamp = '2001-03-05 10:30:00'"), 0);
+  EXPECT_EQ(r().odbcdata, "1^$");
 }
 
 TEST_F(Pgsql, DescribeGivesOneRowOfTypeNames) {
@@ -178,13 +212,16 @@ TEST(PgsqlDates, Touserdate) {
     const char* in;
     const char* out;
   } cases[] = {
-      {"Thu Mar 01 10:00:00 2001 PST", "3/01/2001"},
-      {"Thu Mar 01 10:00:00 2001", "3/01/2001"},  // timestamp without zone
-      {"thu DECEMBER 24 23:59:59 1999 UTC", "12/24/1999"},
-      {"Thu Xyz 01 10:00:00 2001", "13/01/2001"},
+      {"Thu Mar 01 10:00:00 2001 PST", "3/01/2001 10:00:00"},
+      {"Thu Mar 01 10:00:00 2001", "3/01/2001 10:00:00"},  // timestamp without zone
+      {"Thu Mar 01 10:00:00.125 2001", "3/01/2001 10:00:00"},
+      {"Thu Mar 01 00:00:00 2001 UTC", "3/01/2001"},
+      {"thu DECEMBER 24 23:59:59 1999 UTC", "12/24/1999 23:59:59"},
+      {"Thu Xyz 01 10:00:00 2001", "13/01/2001 10:00:00"},
       {"Invalid Abstime", "^^"},
       {"2001-03-01", "2001-03-01"},
-      {"03-01-2001", "03-01-2001"},
+      {"03-01-2001", "03/01/2001"},  // a date column
+      {"03-01-01", "03-01-01"},
       {"Thu Mar 01 10:00:00", "Thu Mar 01 10:00:00"},
       {"", ""},
   };
@@ -193,7 +230,14 @@ TEST(PgsqlDates, Touserdate) {
     EXPECT_EQ(pgsql::touserdate(d), c.out) << c.in;
   }
   std::string huge = "Thu Mar " + std::string(5000, '1') + " 10:00:00 2001";
-  EXPECT_EQ(pgsql::touserdate(huge), "3/" + std::string(5000, '1') + "/2001");
+  EXPECT_EQ(pgsql::touserdate(huge), "3/" + std::string(5000, '1') + "/2001 10:00:00");
+  // The day first under the "dmy" date format.
+  settings().dateformat = "dmy";
+  std::string dmy = "Thu Mar 01 10:00:00 2001 PST";
+  EXPECT_EQ(pgsql::touserdate(dmy), "01/3/2001 10:00:00");
+  std::string plain = "03-01-2001";
+  EXPECT_EQ(pgsql::touserdate(plain), "01/03/2001");
+  settings().dateformat = "";
 }
 
 TEST(PgsqlDescribe, JoinsGetAConditionOnTheFirstTable) {
