@@ -9,12 +9,17 @@
 #include "admin/upadmin.h"
 #include "commands/tksearch.h"
 #include "commands/upadd.h"
+#include "commands/upassign.h"
 #include "commands/upbarcode.h"
 #include "commands/upcal.h"
 #include "commands/upconfirmprint.h"
+#include "commands/updelete.h"
 #include "commands/updf.h"
 #include "commands/upfind.h"
 #include "commands/upgsql.h"
+#include "commands/upmodify.h"
+#include "commands/upprint.h"
+#include "commands/uprow2form.h"
 #include "commands/upsms.h"
 #include "commands/upstartup.h"
 #include "commands/uptree.h"
@@ -35,23 +40,24 @@ namespace {
 // so a failed search is not taken for a page.
 int tksearch_handler(int, const std::vector<std::string>&, exlist*) { return tksearch(); }
 
-// Handlers not in this build yet stand as nullptr.
+// A word whose handler is not in the build stands as nullptr and is refused
+// like a word outside the table (every word is built now).
 constexpr std::array<command_entry, 25> kCommands{{
     {"up_startup", up_startup},
     {"up_add", up_add},
-    {"up_assign", nullptr},
+    {"up_assign", up_assign},
     {"up_chart", up_chart},
     {"up_confirmfind", up_confirmfind},
     {"up_confirmprint", up_confirmprint},
     {"up_df", up_df},
     {"up_find", up_find},
     {"up_getdf", up_getdf},
-    {"up_modify", nullptr},
-    {"up_print", nullptr},
-    {"up_respond", nullptr},
-    {"up_row2form", nullptr},
+    {"up_modify", up_modify},
+    {"up_print", up_print},
+    {"up_respond", up_respond},
+    {"up_row2form", up_row2form},
     {"up_sedf", up_sedf},
-    {"up_delete", nullptr},
+    {"up_delete", up_delete},
     {"up_tree", up_tree},
     {"up_gsql", up_gsql},
     {"up_cal", up_cal},

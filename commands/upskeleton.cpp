@@ -1,10 +1,13 @@
 // The shared handler steps (see upskeleton.h).
 #include "commands/upskeleton.h"
 
+#include "engine/objtext.h"
+#include "engine/upfile.h"
 #include "platform/exit.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivhtml.h"
 #include "toolkit/kivsettings.h"
+#include "toolkit/rowcol.h"
 
 namespace kiv {
 
@@ -26,6 +29,26 @@ objholder handler_begin(int count, const handler_usage& usage, const exlist* lis
       break;
   }
   return objs;
+}
+
+std::optional<std::string> selection_rows(const objlist& list, std::string_view none, std::string_view unread,
+                                          std::string_view too_few) {
+  const std::string named = objtext(list, "hidedatafile.VALUE");
+  if (named.empty()) {
+    errmsg(none);
+    return std::nullopt;
+  }
+  const std::optional<std::string> path = hidedatafile_path(named);
+  std::optional<std::string> text = path ? up_readfile(*path) : std::nullopt;
+  if (!text) {
+    errmsg(unread);
+    return std::nullopt;
+  }
+  if (getrowcount(*text) < 2) {
+    errmsg(too_few);
+    return std::nullopt;
+  }
+  return text;
 }
 
 std::string page_path(std::string_view name) {

@@ -5,6 +5,7 @@
 // ends the process with the status its command gives.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,14 @@ objholder handler_begin(int count, const handler_usage& usage, const exlist* lis
 
 // The path of a page template: "<home>/client/kivhtml/tk/<name>".
 std::string page_path(std::string_view name);
+
+// The rows of the selection a list or confirmation page hands on: the whole
+// scratch data file hidedatafile.VALUE names, when it is the request's own
+// (hidedatafile_path), row 1 naming the columns. None after `none` when no
+// file is named, after `unread` when the file cannot be read or is not the
+// request's own, and after `too_few` when it holds fewer than 2 rows.
+std::optional<std::string> selection_rows(const objlist& list, std::string_view none, std::string_view unread,
+                                          std::string_view too_few);
 
 // The answer page: the template words[1] (an empty name when the command
 // line has none) printed over the objects. printhtml's result: 0, or 1 when

@@ -46,6 +46,8 @@ std::string dollar2sep(std::string_view rows);
 // becomes the VALUE of the object of that name; the staff lookup also keeps
 // the column names and the rows in mailstate() (gmailkeys, gmaildata). The
 // login is written as quoted text and the table name checked as a name.
+// The table shape's selection objects (findresult, hidedatafile,
+// findresultnum) are left as they were, and its scratch file is removed.
 // The address (sub_e_mail.VALUE, sa_e_mail.VALUE) after the lookup, or none
 // when there is no login, no table, or the statement failed (traced only).
 std::optional<std::string> getusermailfromdb(objlist& list);

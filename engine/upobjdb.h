@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "data/packet.h"
 #include "toolkit/kivobj.h"
@@ -41,6 +42,7 @@ std::unique_ptr<packet> modify_obj2db(const objlist& list);
 // The record readers put one record, a two-row text (column names, then
 // values), into the VALUE of the objects named like the columns; an object
 // is created at the tail of the list for a column that no object bears.
+// A record a request carried reaches fewer objects (RecordSource below).
 // Each gives 0 when done; 1 when the text does not have exactly two rows
 // ("db2obj: Bad record format rowcount=%d\n" from db2obj, "db2obj: Bad record
 // format \n" from the others); -1 when the two rows differ in column count
@@ -50,6 +52,20 @@ std::unique_ptr<packet> modify_obj2db(const objlist& list);
 // that holds a value of the record is marked Origin::record (pages escape
 // it); one made of the reader's own text ("*") or of the old VALUE alone
 // keeps that text's origin. A column named like the list's head is skipped.
+
+// Where a record text comes from, and so which objects its columns may set.
+// A record the database gave (the default) reaches every object its columns
+// name. A record a request carried or chose is input like a form: the
+// form's row2form_rec, a row of the scratch data file a request names, a
+// profile a person saved. Its columns reach only the objects a request may
+// set (request_may_set over the list, with the group object `group`); a
+// column naming any other object (a hook, a table, a path, a switch) is
+// passed over with a trace, and the rest of the record is read.
+struct RecordSource {
+  bool request = false;
+  std::string group;
+};
+inline RecordSource request_record(std::string group) { return RecordSource{true, std::move(group)}; }
 
 // Every column: the value; a MENU object gets the value in front of its old
 // VALUE ("^@" between), or the value and "^$" when the old VALUE is empty.
@@ -67,6 +83,15 @@ int catdb2obj(objlist& list, std::string_view record);
 // "^$"); a MENU object with an item list gets a non-empty value in front of
 // it and keeps its VALUE for an empty one; other objects stay as they are.
 int catdefdb2obj(objlist& list, std::string_view record);
+
+// The same readers over a record from `from`: a request's record sets only
+// what a request may set.
+int db2obj(objlist& list, std::string_view record, const RecordSource& from);
+int vdb2obj(objlist& list, std::string_view record, const RecordSource& from);
+int defaultdb2obj(objlist& list, std::string_view record, const RecordSource& from);
+int readdb2obj(objlist& list, std::string_view record, const RecordSource& from);
+int catdb2obj(objlist& list, std::string_view record, const RecordSource& from);
+int catdefdb2obj(objlist& list, std::string_view record, const RecordSource& from);
 
 // Clears the form: db2obj on a record that gives every DBKEY column an empty
 // value, so field objects lose their value and a MENU object keeps its item

@@ -8,6 +8,7 @@
 
 #include "engine/objtext.h"
 #include "toolkit/kivcgitrace.h"
+#include "toolkit/objprotect.h"
 #include "toolkit/rowcol.h"
 
 namespace kiv {
@@ -64,8 +65,10 @@ void setvalue(objlist& list, const std::string& name, const NewValue& v) {
 }
 
 // The frame of every reader. db2obj_message: the row-count message names the
-// count, as db2obj gives it.
-int readrecord(objlist& list, std::string_view record, bool db2obj_message, const Rule& rule) {
+// count, as db2obj gives it. A record from a request sets only what a
+// request may set.
+int readrecord(objlist& list, std::string_view record, bool db2obj_message, const Rule& rule,
+               const RecordSource& from) {
   int rows = getrowcount(record);
   if (rows != 2) {
     if (db2obj_message)
@@ -90,6 +93,10 @@ int readrecord(objlist& list, std::string_view record, bool db2obj_message, cons
       continue;
     }
     std::string value = getvaluebykey(values, names, name).value_or("");
+    if (from.request && !request_may_set(name + ".VALUE", value, &list, from.group)) {
+      kivtrace("db2obj: column '%s' names configuration: skipped\n", name);
+      continue;
+    }
     std::string type = getvalfromlist(&list, name + ".TYPE").value_or("");
     const objattr_text old = objattr(list, name, "VALUE");
     if (std::optional<NewValue> v = rule(Column{name, value, type, old.text, old.origin})) setvalue(list, name, *v);
@@ -99,35 +106,36 @@ int readrecord(objlist& list, std::string_view record, bool db2obj_message, cons
 
 }  // namespace
 
-int db2obj(objlist& list, std::string_view record) {
-  return readrecord(list, record, true, [](const Column& c) { return db2obj_value(c); });
+int db2obj(objlist& list, std::string_view record, const RecordSource& from) {
+  return readrecord(list, record, true, [](const Column& c) { return db2obj_value(c); }, from);
 }
 
-int vdb2obj(objlist& list, std::string_view record) {
-  return readrecord(list, record, false,
-                    [](const Column& c) { return c.value.empty() ? NewValue{"*", Origin::config} : as_read(c); });
+int vdb2obj(objlist& list, std::string_view record, const RecordSource& from) {
+  return readrecord(
+      list, record, false,
+      [](const Column& c) { return c.value.empty() ? NewValue{"*", Origin::config} : as_read(c); }, from);
 }
 
-int defaultdb2obj(objlist& list, std::string_view record) {
+int defaultdb2obj(objlist& list, std::string_view record, const RecordSource& from) {
   return readrecord(list, record, false, [](const Column& c) -> std::optional<NewValue> {
     if (c.value.empty() || c.value == "\n^^" || c.value == "\r^^") return std::nullopt;
     kivtrace("default2obj key=%s val=%s", c.name, c.value);
     return as_read(c);
-  });
+  }, from);
 }
 
-int readdb2obj(objlist& list, std::string_view record) {
-  return readrecord(list, record, false, [](const Column& c) { return as_read(c); });
+int readdb2obj(objlist& list, std::string_view record, const RecordSource& from) {
+  return readrecord(list, record, false, [](const Column& c) { return as_read(c); }, from);
 }
 
-int catdb2obj(objlist& list, std::string_view record) {
+int catdb2obj(objlist& list, std::string_view record, const RecordSource& from) {
   return readrecord(list, record, false, [](const Column& c) -> std::optional<NewValue> {
     if (!c.old.empty()) return std::nullopt;
     return db2obj_value(c);
-  });
+  }, from);
 }
 
-int catdefdb2obj(objlist& list, std::string_view record) {
+int catdefdb2obj(objlist& list, std::string_view record, const RecordSource& from) {
   return readrecord(list, record, false, [](const Column& c) -> std::optional<NewValue> {
     kivtrace("DEF name=%s valye=%s objtype=%s\n", c.name, c.value, c.type);
     if (!is_menu(c)) {
@@ -138,7 +146,14 @@ int catdefdb2obj(objlist& list, std::string_view record) {
     kivtrace("DEF1 objval='%s'\n", c.old);
     if (!c.old.empty() && c.value.empty()) return std::nullopt;
     return in_front(c);
-  });
+  }, from);
 }
+
+int db2obj(objlist& list, std::string_view record) { return db2obj(list, record, RecordSource{}); }
+int vdb2obj(objlist& list, std::string_view record) { return vdb2obj(list, record, RecordSource{}); }
+int defaultdb2obj(objlist& list, std::string_view record) { return defaultdb2obj(list, record, RecordSource{}); }
+int readdb2obj(objlist& list, std::string_view record) { return readdb2obj(list, record, RecordSource{}); }
+int catdb2obj(objlist& list, std::string_view record) { return catdb2obj(list, record, RecordSource{}); }
+int catdefdb2obj(objlist& list, std::string_view record) { return catdefdb2obj(list, record, RecordSource{}); }
 
 }  // namespace kiv

@@ -178,12 +178,13 @@ int enforce(const objlist* list) {
   return 0;
 }
 
-int check_separators(const exlist* req, const objlist& list) {
+int check_separators(const exlist* req, const objlist& list, std::string_view record_object) {
   if (!req) return 0;
   for (const exdata& n : req->nodes) {
     if (n.source != ExSource::form || n.name.empty()) continue;
     const size_t dot = n.name.find('.');
     if (dot != std::string::npos && std::string_view(n.name).substr(dot + 1) != "VALUE") continue;
+    if (!record_object.empty() && std::string_view(n.name).substr(0, dot) == record_object) continue;
     const std::string_view v = n.value;
     if (v.find(kColSep) == v.npos && v.find(kRowEnd) == v.npos && v.find(kEmptyCol) == v.npos) continue;
     const std::string name = n.name.substr(0, dot);

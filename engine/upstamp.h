@@ -75,8 +75,10 @@ int enforce(const objlist* list);
 // sets a VALUE ("<name>.VALUE" or "<name>"); the first that holds one of the
 // three gives "Invalid characters in '%s'\n" with the TITLE of the object of
 // that name (the name itself when it has none) and -1. 0 when none does, or
-// without a request.
-int check_separators(const exlist* req, const objlist& list);
+// without a request. The object `record_object`, when given, carries a
+// whole record text (row2form_rec, the case a form was built from), whose
+// separators are its own rows and columns: it is passed over.
+int check_separators(const exlist* req, const objlist& list, std::string_view record_object = {});
 
 // Puts one line per extra problem field in front of problem.VALUE: every
 // object, in list order, whose NAME holds both ":" and "problem" (a numbered

@@ -80,6 +80,7 @@ constexpr std::string_view kNames[] = {
     "odbc_user",
     "open_state",
     "others_e_mail",
+    "percent_report_fields",      // the fields the reports count
     "picsdir",
     "pictmpdir",
     "pref_pictmpdir",
@@ -102,6 +103,7 @@ constexpr std::string_view kNames[] = {
     "tk_post_modify",
     "tk_pre_add",
     "tk_pre_modify",
+    "trend_report_fields",
     "user_fields",                // the fields of a user profile
 };
 static_assert(std::is_sorted(std::begin(kNames), std::end(kNames)));

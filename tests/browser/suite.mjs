@@ -1239,7 +1239,10 @@ describe('logins', () => {
       statuses.add(status);
       assert.equal(e.colour, colours[status] ?? 'black', `case ${e.num} (${status})`);
       assert.equal(e.shown, rgb[e.colour], `case ${e.num} is shown in ${e.shown}`);
-      assert.match(e.href, /KIVACTION=open&skey=\d{20}&case_num\.VALUE=/);
+      const url = new URL(e.href, page.url());
+      assert.equal(url.searchParams.get('KIVACTION'), 'open');
+      assert.match(url.searchParams.get('skey'), /^\d{20}$/);
+      assert.equal(url.searchParams.get('row2form_rec.VALUE'), `case_num^$==${e.num}^$`);
     }
     assert.ok(statuses.has('Open'), 'no case of today is Open');
     // The other days of the month are empty, and so is the next month.
@@ -1255,6 +1258,12 @@ describe('logins', () => {
     await checkPage('calendar-back');
     assert.equal((await page.textContent('#month')).trim(), monthName(month, year));
     assert.ok(await page.isVisible(`${cell} a.entry`));
+    // An entry opens its case on the case form.
+    await page.click(`${cell} a.entry:has(.num:text-is("${annCase}"))`);
+    await page.waitForSelector('#caseform');
+    await checkPage('calendar-case-opened');
+    assert.equal((await page.textContent('#case_num')).trim(), annCase);
+    assert.match(await page.textContent('#problem_text'), /The VPN drops every hour\./);
   });
 
   test('the case tree by status and then category shows the counts, and each case links to its own', async () => {
@@ -1347,6 +1356,227 @@ describe('logins', () => {
     await page.screenshot({ path: path.join(shots, 'tree-open-phone.png'), fullPage: true });
     await page.setViewportSize(desktop);
     await page.screenshot({ path: path.join(shots, 'tree-open-desktop.png'), fullPage: true });
+
+    // A case opens from its leaf on its form; sam's staff defaults fill in
+    // the assignment that the case lacked.
+    assert.equal(sql("select coalesce(assigned_to, '') from cases where case_num = 'T/950'"), '\n');
+    await page.locator('#tree a.leaf', { hasText: 'T-950' }).click();
+    await page.waitForSelector('#caseform');
+    await checkPage('tree-case-opened');
+    assert.equal((await page.textContent('#case_num')).trim(), 'T/950');
+    assert.equal(await page.$eval('#category', (s) => s.value.trim()), hostile);
+    assert.equal(await page.inputValue('#assigned_to'), 'sam');
+    assert.equal(await page.inputValue('#sa_e_mail'), 'sam@example.org');
+  });
+
+  // Finding cases of one submitter and status on the search page; the rows
+  // of the list that follows.
+  const findCases = async (name, fields) => {
+    await page.click('a.brand');
+    await page.waitForURL(/KIVACTION=start/);
+    await page.click('#search');
+    await page.waitForSelector('#searchform');
+    await checkPage(`search-${name}`);
+    for (const [id, v] of Object.entries(fields)) {
+      if (id === 'status') await page.selectOption('#status', { label: v });
+      else await page.fill(`#${id}`, v);
+    }
+    await page.click('#find');
+    await page.waitForSelector('#found');
+    await checkPage(`found-${name}`);
+    return page.$$eval('#found tbody tr', (trs) => trs.map((tr) => ({
+      num: tr.querySelector('.name a.view').textContent.trim(), assignee: tr.querySelector('.assignee').textContent.trim(),
+      status: tr.children[2].textContent.trim() })));
+  };
+  let changed;
+
+  test('a submitter changes her case, another login may not', async () => {
+    await signIn('ann', 'Quince-17-orchard');
+    await page.click('#report');
+    await page.waitForURL(/KIVACTION=addform/);
+    await page.selectOption('#priority', { label: 'Normal' });
+    await page.fill('#problem', 'The printer on floor 2 jams.');
+    await page.click('#submit');
+    await page.waitForSelector('#added');
+    await checkPage('added-to-change');
+    changed = (await page.textContent('#case_num')).trim();
+    const rows = await findCases('ann-own', { case_num: `==${changed}` });
+    assert.deepEqual(rows.map((r) => r.num), [changed]);
+    await page.click('#found a.open');
+    await page.waitForSelector('#caseform');
+    await checkPage('case-open');
+    assert.match(await page.textContent('#problem_text'), /The printer on floor 2 jams\./);
+    assert.equal(await page.inputValue('#problem'), '');
+    await page.fill('#problem', 'It jams on every second page.');
+    await page.selectOption('#priority', { label: 'High' });
+    await page.click('#modify');
+    await page.waitForSelector('#modified');
+    await checkPage('modified');
+    assert.equal(sql(`select priority from cases where case_num = '${changed}'`), 'High\n');
+    const problem = sql(`select problem from cases where case_num = '${changed}'`);
+    assert.ok(problem.indexOf('The printer on floor 2 jams.') < problem.indexOf('It jams on every second page.'), problem);
+    await page.click('#signout');
+    await page.waitForURL(/KIVACTION=logout/);
+    documents.length = 0;
+
+    // bob opens the same case; his save is refused.
+    await page.goto(`${kepa}?KIVACTION=vnewaccount`);
+    documents.length = 0;
+    await page.fill('#login', 'bob');
+    await page.fill('#password', 'Aspen-64-valley');
+    await page.fill('#confirmpass', 'Aspen-64-valley');
+    await page.click('#submit');
+    await page.waitForSelector('#done');
+    await checkPage('account-bob');
+    await page.click('#tostart');
+    await page.waitForURL(/KIVACTION=start/);
+    await findCases('bob', { case_num: `==${changed}` });
+    await page.click('#found a.open');
+    await page.waitForSelector('#caseform');
+    await checkPage('case-open-bob');
+    await page.fill('#problem', 'Not my case.');
+    await page.click('#modify');
+    await page.waitForSelector('#reason');
+    await checkPage('modify-refused', { refusal: true });
+    assert.match(await page.textContent('#reason'), /Can't change this case\./);
+    assert.doesNotMatch(sql(`select problem from cases where case_num = '${changed}'`), /Not my case/);
+    await page.goto(`${kepa}?KIVACTION=logout`);
+    documents.length = 0;
+  });
+
+  test('staff answer a case, assign and release cases, and print reports over them', async () => {
+    await signIn('sam', 'Birch-31-river');
+    const category = sql(`select category from cases where case_num = '${changed}'`);
+    await findCases('sam-answer', { case_num: `==${changed}` });
+    await page.click('#found a.open');
+    await page.waitForSelector('#caseform');
+    await checkPage('case-open-sam');
+    await page.fill('#resolution', 'Replaced the fuser.');
+    await page.selectOption('#status', { label: 'Closed' });
+    await page.click('#respond');
+    await page.waitForSelector('#responded');
+    await checkPage('responded');
+    assert.equal(sql(`select status, category from cases where case_num = '${changed}'`), `Closed|${category}`);
+    assert.match(sql(`select resolution from cases where case_num = '${changed}'`), /^Replaced the fuser\.\n\[-Closed- /);
+    assert.notEqual(sql(`select coalesce(date_closed, '') from cases where case_num = '${changed}'`), '\n');
+
+    // Two open cases assigned to sam, then one released.
+    const open = await findCases('sam-assign', { status: 'Open' });
+    assert.ok(open.length >= 2, `only ${open.length} open cases`);
+    await page.check('input[name="selrow_1.VALUE"]');
+    await page.check('input[name="selrow_2.VALUE"]');
+    await page.click('#confirm');
+    await page.waitForSelector('#assignform');
+    await checkPage('confirm-assign');
+    await page.fill('#assigned_to', 'sam');
+    await page.click('#assign');
+    await page.waitForSelector('#assigned');
+    await checkPage('assigned');
+    const picked = [open[0].num, open[1].num];
+    const listed = await findCases('sam-assigned', { assigned_to: '==sam' });
+    for (const num of picked) {
+      assert.ok(listed.some((r) => r.num === num && r.assignee === 'sam' && r.status === 'Assigned'), `${num}: ${JSON.stringify(listed)}`);
+    }
+    const first = listed.findIndex((r) => r.num === picked[0]) + 1;
+    await page.check(`input[name="selrow_${first}.VALUE"]`);
+    await page.click('#confirm');
+    await page.waitForSelector('#assignform');
+    await checkPage('confirm-release');
+    await page.click('#release');
+    await page.waitForSelector('#assigned');
+    await checkPage('released');
+    assert.equal(sql(`select status, coalesce(assigned_to, '') from cases where case_num = '${picked[0]}'`), 'Open|\n');
+    assert.equal(sql(`select status, assigned_to from cases where case_num = '${picked[1]}'`), 'Assigned|sam\n');
+
+    // The reports over all of ann's cases.
+    const all = await findCases('sam-report', { submitted_by: '==ann' });
+    const count = Number(sql("select count(*) from cases where submitted_by = 'ann'").trim());
+    assert.equal(all.length, count);
+    await page.check('#select_all');
+    await page.click('#confirm');
+    await page.waitForSelector('#printform');
+    await checkPage('confirm-print');
+    const confirmUrl = page.url();
+    const report = async (title, name) => {
+      await page.selectOption('#reports_menu', { label: title });
+      await page.click('#print');
+      await page.waitForSelector('h1');
+      await checkPage(name);
+    };
+    await report('Elapsed times', 'report-elapsed');
+    assert.equal(await page.$$eval('#elapsed tbody tr', (t) => t.length), count);
+    // The averages count the cases whose stamps span some time.
+    const spans = await page.$$eval('#elapsed tbody tr', (t) => t.filter((tr) => tr.children[4].textContent !== '0d:0h:0m:0s').length);
+    assert.equal((await page.textContent('#elapse_total_recs')).trim(), String(spans));
+    await page.goBack();
+    await page.waitForSelector('#printform');
+    documents.length = 0;
+    await report('Percentages', 'report-percent');
+    assert.equal((await page.textContent('#report_total')).trim(), String(count));
+    const byStatus = await page.$$eval('#percent_status tbody tr', (trs) => trs.map((tr) => `${tr.children[0].textContent}|${tr.children[1].textContent}`));
+    const counted = sql("select status, count(*) from cases where submitted_by = 'ann' group by status order by status").trim().split('\n');
+    assert.deepEqual(byStatus.sort(), counted.sort());
+    await page.goBack();
+    await page.waitForSelector('#printform');
+    documents.length = 0;
+    await report('Trend', 'report-trend');
+    const totals = await page.$$eval('#trend table tr:last-child td', (tds) => tds.map((td) => td.textContent.trim()));
+    assert.equal(totals[totals.length - 1], String(count));
+    assert.ok(confirmUrl);
+
+    // A case shown for reading, from its number in the list.
+    await findCases('sam-view', { case_num: `==${changed}` });
+    await page.click('#found a.view');
+    await page.waitForSelector('#case');
+    await checkPage('caseview');
+    assert.equal((await page.textContent('#case_num')).trim(), changed);
+    assert.equal((await page.textContent('#status')).trim(), 'Closed');
+  });
+
+  test('the administrator deletes a case and saves another as it stands', async () => {
+    await page.goto(`${up}?KIVACTION=admin`);
+    await checkPage('admin-for-cases');
+    await page.click('#searchcases');
+    await page.waitForSelector('#searchform');
+    await checkPage('admin-search');
+    await page.fill('#case_num', `==${changed}`);
+    await page.click('#find');
+    await page.waitForSelector('#found');
+    await checkPage('admin-found');
+    await page.check('input[name="selrow_1.VALUE"]');
+    await page.click('#confirm');
+    await page.waitForSelector('#deleteform');
+    await checkPage('admin-confirm-delete');
+    await page.click('#delete');
+    await page.waitForSelector('#deleted');
+    await checkPage('admin-deleted');
+    assert.equal(sql(`select count(*) from cases where case_num = '${changed}'`), '0\n');
+
+    // Another case of ann's, saved as the administrator's form stands.
+    const other = sql("select case_num from cases where submitted_by = 'ann' order by id_num limit 1").trim();
+    await page.goto(`${up}?KIVACTION=search`);
+    await page.fill('#case_num', `==${other}`);
+    await page.click('#find');
+    await page.waitForSelector('#found');
+    documents.length = 0;
+    await page.click('#found a.open');
+    await page.waitForSelector('#caseform');
+    await checkPage('admin-case-open');
+    await page.selectOption('#category', { label: 'Hardware' });
+    await page.click('#plainmodify');
+    await page.waitForSelector('h1');
+    assert.ok(await page.$('#modified'), await page.textContent('body'));
+    await checkPage('admin-modified');
+    assert.equal(sql(`select category from cases where case_num = '${other}'`), 'Hardware\n');
+
+    // A user's link to the deleted case shows that it is gone.
+    await signIn('ann', 'Quince-17-orchard');
+    const key = new URL(await page.getAttribute('#signout', 'href'), page.url()).searchParams.get('skey');
+    await page.goto(`${kepa}?KIVACTION=view&skey=${key}&row2form_rec.VALUE=${encodeURIComponent(`case_num^$==${changed}^$`)}`);
+    await page.waitForSelector('#notfound');
+    await checkPage('view-deleted');
+    await page.goto(`${kepa}?KIVACTION=logout&skey=${key}`);
+    documents.length = 0;
   });
 
   test("the administration saves a user's and a staff member's defaults and fills a case from them", async () => {

@@ -4,6 +4,8 @@
 // column left empty).
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "data/mailrecords.h"
 #include "engine/gsqlexec.h"
 #include "enginetest.h"
@@ -13,6 +15,7 @@
 using namespace kiv;
 using enginetest::value;
 using kivtest::Road;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -144,10 +147,21 @@ class Lookups : public FreeSql {
 
 TEST_P(Lookups, UserRowByALoginHoldingAQuote) {
   adduniqobj(list_.get(), "submitted_by.VALUE", "o'brien", Origin::request);
+  // The page's selection before the lookup: the lookup leaves it as it was
+  // and removes the scratch file of its own row.
+  adduniqobj(list_.get(), "findresultnum.VALUE", "2");
+  adduniqobj(list_.get(), "hidedatafile.VALUE", "kept");
   EXPECT_EQ(getusermailfromdb(*list_), "ob@x.test");
   EXPECT_EQ(value(*list_, "sub_e_mail"), "ob@x.test");
   EXPECT_EQ(value(*list_, "phone"), "555");
-  EXPECT_EQ(value(*list_, "findresultnum"), "1");  // the table shape's objects too
+  EXPECT_EQ(value(*list_, "findresultnum"), "2");
+  EXPECT_EQ(value(*list_, "hidedatafile"), "kept");
+  EXPECT_EQ(value(*list_, "findresult"), "");
+  const fs::path tmp = fs::path(reqctx().nvhome) / "tmp";
+  if (fs::exists(tmp)) {
+    for (const auto& e : fs::directory_iterator(tmp))
+      EXPECT_FALSE(e.path().filename().string().starts_with("tmp_datafile.")) << e.path();
+  }
 }
 
 TEST_P(Lookups, ALoginCannotWidenTheStatement) {

@@ -342,6 +342,19 @@ TEST_P(CaseOps, ModifyAndRespondRefusals) {
 }
 
 TEST_P(CaseOps, ModifyAndRespondChangeTheCaseFromItsStoredRecord) {
+  // The logs and the resolution's stamp off, as each step below switches
+  // them itself: the sample turns them on.
+  std::string objs = kivtest::read_file(path("client/config/tk_obj"));
+  for (const char* on : {"NAME=problem_log\n\tVALUE=ON", "NAME=resolution_log\n\tVALUE=ON",
+                         "NAME=resolution_timestamp\n\tVALUE=1"}) {
+    const std::string from(on);
+    const size_t at = objs.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    objs.replace(at + from.size() - (from.back() == '1' ? 1 : 2), from.back() == '1' ? 1 : 2,
+                 from.back() == '1' ? "0" : "OFF");
+  }
+  home_.write("client/config/tk_obj", objs);
+  reload();
   ASSERT_EQ(add_case("alice", "The printer jams."), 0) << page();
   const std::string stored = rows("select problem from cases");
   const std::string problem = stored.substr(0, stored.size() - 2);
@@ -414,8 +427,10 @@ TEST_P(CaseOps, ModifyAndRespondChangeTheCaseFromItsStoredRecord) {
   EXPECT_FALSE(answered.ends_with("^@^^^$")) << "no closing date: " << answered;
 
   // A respond whose form sends no status: the stamp names the menu's chosen
-  // item, so the problem stays storable and is kept, not emptied.
+  // item, so the problem stays storable and is kept, not emptied (the
+  // problem log off: the form's text is the whole problem).
   reload();
+  config("problem_log.VALUE", "OFF");
   clear_output();
   reqctx().remote_user = "staff";
   form("row2form_rec", shown(1));

@@ -188,6 +188,34 @@ TEST_F(ObjDb, RecordReaders) {
   EXPECT_EQ(page(), "");
 }
 
+// A record a request carried (the form's copy of a case, a row of a data
+// file) sets the fields it names and passes over every column that names
+// configuration: hooks, tables, paths, query macros holding SQL, the group
+// object. The same record from the database sets them all.
+TEST_F(ObjDb, ARequestsRecordSetsOnlyWhatARequestMay) {
+  const char* record =
+      "title^@db_table_name^@tk_pre_modify^@attachdir^@sqlquery1^@sqlquery2^@groups^@fresh^$"
+      "T^@other_table^@/bin/evil^@/tmp^@x=delete from cases^@query_counts^@admin^@f^$";
+  using Reader = int (*)(objlist&, std::string_view, const RecordSource&);
+  for (Reader reader : {Reader{db2obj}, Reader{readdb2obj}, Reader{defaultdb2obj}, Reader{catdb2obj}}) {
+    objlist l;
+    fill(l, {{"title", "title"},
+             {"db_table_name", nullptr, "cases"},
+             {"tk_pre_modify", nullptr, "OFF"},
+             {"attachdir", nullptr, "/srv/attach"},
+             {"groups"}});
+    clear_output();
+    EXPECT_EQ(reader(l, record, request_record("groups")), 0);
+    EXPECT_EQ(::dump(l), "title=T;db_table_name=cases;tk_pre_modify=OFF;attachdir=/srv/attach;groups=;"
+                         "sqlquery2=query_counts;fresh=f;");
+    EXPECT_EQ(page(), "");
+  }
+  objlist l;
+  fill(l, {{"db_table_name", nullptr, "cases"}});
+  EXPECT_EQ(readdb2obj(l, "db_table_name^$other^$"), 0);
+  EXPECT_EQ(::dump(l), "db_table_name=other;");
+}
+
 // A record's values reach the page escaped wherever a marker shows them,
 // MB included; a column named like the list's head is not read.
 TEST_F(ObjDb, RecordValuesAreEscapedOnPages) {
