@@ -22,6 +22,7 @@
 #include "commands/uprow2form.h"
 #include "commands/upsms.h"
 #include "commands/upstartup.h"
+#include "commands/uptree.h"
 #include "engine/upconvert.h"
 #include "engine/upprofile.h"
 #include "platform/exit.h"
@@ -39,7 +40,8 @@ namespace {
 // so a failed search is not taken for a page.
 int tksearch_handler(int, const std::vector<std::string>&, exlist*) { return tksearch(); }
 
-// Handlers not in this build yet stand as nullptr.
+// A word whose handler is not in the build stands as nullptr and is refused
+// like a word outside the table (every word is built now).
 constexpr std::array<command_entry, 25> kCommands{{
     {"up_startup", up_startup},
     {"up_add", up_add},
@@ -56,7 +58,7 @@ constexpr std::array<command_entry, 25> kCommands{{
     {"up_row2form", up_row2form},
     {"up_sedf", up_sedf},
     {"up_delete", up_delete},
-    {"up_tree", nullptr},
+    {"up_tree", up_tree},
     {"up_gsql", up_gsql},
     {"up_cal", up_cal},
     {"up_sms", up_sms},

@@ -1,5 +1,5 @@
-// Query settings from objects: join_func, sql_control, primary_func and
-// getsortlist.
+// Query settings from objects: join_func, sql_control, primary_func,
+// getsortlist and the title a sort menu holds.
 #include "engine/upcommon_query.h"
 
 #include "engine/objtext.h"
@@ -10,18 +10,6 @@
 #include "toolkit/rowcol.h"
 
 namespace kiv {
-
-namespace {
-
-// The title a sort menu holds: the menu's selected item when the VALUE still
-// carries the item list ("chosen^@item^@...^$"), else the VALUE itself.
-std::string chosen_title(const objlist& list, int menu) {
-  std::string value = objtext(list, sformat("sort_titles%d_menu", menu), "VALUE");
-  if (value.find(kColSep) == std::string::npos && value.find(kRowEnd) == std::string::npos) return value;
-  return getcol(value, 1).value_or(std::string());
-}
-
-}  // namespace
 
 int join_func(const objlist& list) {
   Settings& s = settings();
@@ -67,13 +55,19 @@ int primary_func(const objlist& list) {
   return 0;
 }
 
+std::string sortmenu_title(const objlist& list, int menu) {
+  std::string value = objtext(list, sformat("sort_titles%d_menu", menu), "VALUE");
+  if (value.find(kColSep) == std::string::npos && value.find(kRowEnd) == std::string::npos) return value;
+  return getcol(value, 1).value_or(std::string());
+}
+
 std::optional<std::string> getsortlist(const objlist& list) {
   const Settings& s = settings();
   if (s.sql_control_sort && !s.sql_control_sort->empty()) return *s.sql_control_sort;
   const int menus = platform() == Platform::linux ? 1 : 4;
   std::string order;
   for (int m = 1; m <= menus; ++m) {
-    std::string title = chosen_title(list, m);
+    std::string title = sortmenu_title(list, m);
     if (title.empty()) break;
     std::optional<std::string> column = getsortkey(list, title);
     if (!column || column->empty()) break;

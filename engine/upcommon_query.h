@@ -28,12 +28,18 @@ int sql_control(objlist& list);
 // when row_number is none or that object has no value. 0.
 int primary_func(const objlist& list);
 
+// The title sort_titles<menu>_menu.VALUE holds: the menu's selected item
+// (its first column) when the VALUE still carries the item list
+// ("chosen^@item^@...^$"), else the VALUE itself; empty when there is none.
+// The sort menus of a find and the levels of the record tree read it.
+std::string sortmenu_title(const objlist& list, int menu);
+
 // The order list of a find: the stored query's order when sql_control set
 // one; else the columns (DBKEYs, found by getsortkey) of the titles chosen in
 // sort_titles1_menu to sort_titles4_menu joined by ", ", stopping at the
 // first menu without a title or a column. The Linux flavour reads the first
-// menu only. None when there is no column. A menu holding its item list
-// gives its selected item, the first column.
+// menu only. None when there is no column. Each menu's title is
+// sortmenu_title's.
 std::optional<std::string> getsortlist(const objlist& list);
 
 }  // namespace kiv

@@ -398,7 +398,7 @@ TEST_F(SampleHome, EveryTemplatePrintsWithoutTheEnginesLeftovers) {
                 std::string::npos);
     }
   }
-  EXPECT_EQ(pages, 113);
+  EXPECT_EQ(pages, 115);
 }
 
 // Every page of the signed-in road says who is signed in and how to sign
@@ -426,7 +426,7 @@ TEST_F(SamplePages, TheSignedInRoadShowsTheUserAndTheSignOut) {
     EXPECT_NE(text.find("<a id=\"signout\" href=\"kepa.cgi?KIVACTION=logout&\">"), std::string::npos);
     ++pages;
   }
-  EXPECT_EQ(pages, 28);
+  EXPECT_EQ(pages, 30);
   EXPECT_NE(kivtest::read_file((kTemplates / "lib" / "session.inc").string()).find("e.persisted"), std::string::npos);
 }
 

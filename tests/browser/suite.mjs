@@ -11,8 +11,9 @@
 // account, a password change, a logout after which Back shows no signed-in
 // page, a page without its session and a wrong password; on that road a
 // user's and a staff member's defaults, the administration's forms for
-// other people's defaults and a case filled from them, and the month
-// calendar with its cases by day and status. Every page, the
+// other people's defaults and a case filled from them, the month
+// calendar with its cases by day and status, and the case tree by status
+// and category with a category that would break its script. Every page, the
 // refusals too, is checked for what a person would notice (a marker left in
 // the page, "No object value for", a link whose action swallowed the page, a
 // script or loading error, a page wider than a phone) and photographed at a
@@ -81,15 +82,18 @@ async function checkPage(name, { refusal = false } = {}) {
     assert.ok(!kOpenMarker.test(body), `${name}: a marker is left in ${d.url}: ${body.match(kOpenMarker)?.[0]}`);
     assert.ok(!kCloseMarker.test(body), `${name}: a marker end is left in ${d.url}: ${body.match(kCloseMarker)?.[0]}`);
     if (d.url.includes('/cgi-bin/') && !refusal) {
+      // The links are the page's markup: a script's text (the case tree's
+      // code, whose links JavaScript escapes write with \x26) is no link.
+      const markup = body.replace(/<script\b[^>]*>[\s\S]*?<\/script\s*>/gi, '');
       // Every action link got its session key, so none swallowed the page.
-      for (const m of body.matchAll(/KIVACTION=([^&"<>\s]*)(.{0,12})/g)) {
+      for (const m of markup.matchAll(/KIVACTION=([^&"<>\s]*)(.{0,12})/g)) {
         assert.ok(m[2].startsWith('&amp;skey='), `${name}: the link of action '${m[1]}' has no key in ${d.url}`);
       }
       // A page that shows a signed-in user keeps the session on every link,
       // the sign-out's too: none leaves it with NOKEY. The administration's
       // user is the web server's, whose pages keep no session.
       if (/class="session" data-user="[^"]+"/.test(body) && !d.url.includes('/cgi-bin/up.cgi')) {
-        for (const m of body.matchAll(/KIVACTION=([^&"<>\s]*)&amp;skey=(\w*)/g)) {
+        for (const m of markup.matchAll(/KIVACTION=([^&"<>\s]*)&amp;skey=(\w*)/g)) {
           assert.match(m[2], /^\d{20}$/, `${name}: the link of action '${m[1]}' leaves the session in ${d.url}`);
         }
       }
@@ -1282,7 +1286,10 @@ describe('logins', () => {
       statuses.add(status);
       assert.equal(e.colour, colours[status] ?? 'black', `case ${e.num} (${status})`);
       assert.equal(e.shown, rgb[e.colour], `case ${e.num} is shown in ${e.shown}`);
-      assert.match(e.href, /KIVACTION=open&skey=\d{20}&case_num\.VALUE=/);
+      const url = new URL(e.href, page.url());
+      assert.equal(url.searchParams.get('KIVACTION'), 'open');
+      assert.match(url.searchParams.get('skey'), /^\d{20}$/);
+      assert.equal(url.searchParams.get('row2form_rec.VALUE'), `case_num^$==${e.num}^$`);
     }
     assert.ok(statuses.has('Open'), 'no case of today is Open');
     // The other days of the month are empty, and so is the next month.
@@ -1298,6 +1305,115 @@ describe('logins', () => {
     await checkPage('calendar-back');
     assert.equal((await page.textContent('#month')).trim(), monthName(month, year));
     assert.ok(await page.isVisible(`${cell} a.entry`));
+    // An entry opens its case on the case form.
+    await page.click(`${cell} a.entry:has(.num:text-is("${annCase}"))`);
+    await page.waitForSelector('#caseform');
+    await checkPage('calendar-case-opened');
+    assert.equal((await page.textContent('#case_num')).trim(), annCase);
+    assert.match(await page.textContent('#problem_text'), /The VPN drops every hour\./);
+  });
+
+  test('the case tree by status and then category shows the counts, and each case links to its own', async () => {
+    // A case whose category would end a string or the script element, and
+    // whose number holds a slash.
+    const hostile = 'Bob\'s "kit" \\ </script><b>x';
+    sql("insert into cases (id_num, case_num, status, category, submitted_by, problem) values " +
+      `(950, 'T/950', 'Open', '${hostile.replace(/'/g, "''")}', 'sam', 'A category that is hard to print.')`);
+    await page.click('a.brand');
+    await page.waitForURL(/KIVACTION=start/);
+    await page.click('#tree');
+    await page.waitForURL(/KIVACTION=treeform/);
+    await checkPage('treeform');
+    const key = new URL(page.url()).searchParams.get('skey');
+    assert.match(key, /^\d{20}$/);
+    await page.selectOption('#level1', { label: 'Status' });
+    await page.selectOption('#level2', { label: 'Category' });
+    await Promise.all([page.waitForNavigation(), page.click('#draw')]);
+    await checkPage('tree');
+
+    // The groups as the browser drew them: statuses, their categories, and
+    // the cases of each.
+    const drawn = await page.$eval('#tree', (tree) => {
+      const label = (li) => li.querySelector(':scope > details > summary').textContent;
+      const nodes = (li) => [...li.querySelectorAll(':scope > details > ul > li.node')];
+      const root = tree.querySelector(':scope > ul > li.node');
+      return { label: label(root), open: root.querySelector('details').open, statuses: nodes(root).map((s) => ({
+        label: label(s), categories: nodes(s).map((c) => ({ label: label(c),
+          leaves: [...c.querySelectorAll(':scope > details > ul > li.leaf a')].map((a) => ({
+            name: a.textContent, href: a.getAttribute('href') })) })) })) };
+    });
+    // As the tree shows a value: a slash as a minus, quotes as grave
+    // accents, an empty one as "Blank"; groups compare without case.
+    const shown = (v) => (v === '' ? 'Blank' : v.replace(/\//g, '-').replace(/'/g, '`').replace(/"/g, '``'));
+    const total = Number(sql('select count(*) from cases').trim());
+    assert.equal(drawn.label, `Start Summary (${total})`);
+    assert.ok(drawn.open, 'the root is not open');
+    const expected = new Map();
+    for (const line of sql("select lower(coalesce(status, '')), lower(coalesce(category, '')), count(*) from cases " +
+        'group by 1, 2').trim().split('\n')) {
+      const [status, category, n] = line.split('|');
+      const s = shown(status).toLowerCase();
+      if (!expected.has(s)) expected.set(s, new Map());
+      expected.get(s).set(shown(category).toLowerCase(), Number(n));
+    }
+    const counted = (label) => label.match(/^(.*) \((\d+)\)$/).slice(1);
+    assert.equal(drawn.statuses.length, expected.size);
+    const numbers = new Set(sql("select coalesce(case_num, '') from cases").split('\n').slice(0, -1));
+    const criterion = (num) => `case_num^$==${num.replace(/[\^,-]/g, (c) => `^${c}`)}^$`;
+    const records = new Map([...numbers].map((n) => [criterion(n), n]));
+    let leaves = 0;
+    for (const status of drawn.statuses) {
+      const [name, n] = counted(status.label);
+      const categories = expected.get(name.toLowerCase());
+      assert.ok(categories, `no status ${name} in the table`);
+      assert.equal(Number(n), [...categories.values()].reduce((a, b) => a + b, 0), status.label);
+      assert.equal(status.categories.length, categories.size, status.label);
+      for (const category of status.categories) {
+        const [cname, cn] = counted(category.label);
+        assert.equal(Number(cn), categories.get(cname.toLowerCase()), `${status.label} / ${category.label}`);
+        assert.equal(category.leaves.length, Number(cn), category.label);
+        for (const leaf of category.leaves) {
+          // Each case's link opens that case, with the session's key.
+          const url = new URL(leaf.href, page.url());
+          assert.equal(url.pathname, '/cgi-bin/kepa.cgi');
+          assert.equal(url.searchParams.get('KIVACTION'), 'open');
+          assert.equal(url.searchParams.get('skey'), key, leaf.href);
+          const num = records.get(url.searchParams.get('row2form_rec.VALUE'));
+          assert.ok(num !== undefined, `the link of ${leaf.name} names no case: ${leaf.href}`);
+          assert.equal(leaf.name, shown(num));
+          leaves += 1;
+        }
+      }
+    }
+    assert.equal(leaves, total);
+    // The hard category is shown as text, as it is stored but for its
+    // quotes and its slash.
+    const open = drawn.statuses.find((s) => s.label.startsWith('Open '));
+    const hard = open.categories.find((c) => c.label.startsWith('Bob'));
+    assert.equal(hard?.label, 'Bob`s ``kit`` \\ <-script><b>x (1)');
+    assert.equal(hard.leaves[0].name, 'T-950');
+    assert.equal(new URL(hard.leaves[0].href, page.url()).searchParams.get('row2form_rec.VALUE'), 'case_num^$==T/950^$');
+    assert.equal(await page.$('#tree b'), null);
+    // Every group open, as a person looks through them: the names wrap and
+    // nothing runs off the side of a phone's screen.
+    await page.$$eval('#tree details', (ds) => ds.forEach((d) => { d.open = true; }));
+    await page.setViewportSize(phone);
+    const wide = await page.evaluate(() => document.documentElement.scrollWidth);
+    assert.ok(wide <= phone.width, `the open tree is ${wide} pixels wide on a phone`);
+    await page.screenshot({ path: path.join(shots, 'tree-open-phone.png'), fullPage: true });
+    await page.setViewportSize(desktop);
+    await page.screenshot({ path: path.join(shots, 'tree-open-desktop.png'), fullPage: true });
+
+    // A case opens from its leaf on its form; sam's staff defaults fill in
+    // the assignment that the case lacked.
+    assert.equal(sql("select coalesce(assigned_to, '') from cases where case_num = 'T/950'"), '\n');
+    await page.locator('#tree a.leaf', { hasText: 'T-950' }).click();
+    await page.waitForSelector('#caseform');
+    await checkPage('tree-case-opened');
+    assert.equal((await page.textContent('#case_num')).trim(), 'T/950');
+    assert.equal(await page.$eval('#category', (s) => s.value.trim()), hostile);
+    assert.equal(await page.inputValue('#assigned_to'), 'sam');
+    assert.equal(await page.inputValue('#sa_e_mail'), 'sam@example.org');
   });
 
   // Finding cases of one submitter and status on the search page; the rows

@@ -114,7 +114,6 @@ TEST(UpOverHttp, LoginStartPageConfirmFindAndRefusals) {
       {"KIVACTION=confirm&skey=41207938501234567890", 1, "This operation encountered an error."},
       {"KIVACTION=evil&evil=up_startup+start.html&skey=" + key, 255, "No command for action 'evil'"},
       {"KIVACTION=unknown&skey=" + key, 255, "Unknown command 'up_nothing'"},
-      {"KIVACTION=unbuilt&skey=" + key, 255, "Unknown command 'up_tree'"},
   };
   for (const Refusal& r : refusals) {
     Reply reply = server.get(r.query, status);
