@@ -247,6 +247,9 @@ int up_tree(int count, const std::vector<std::string>& words, exlist* list) {
   const std::string prefix = link_prefix(l, words, login);
 
   RecordTree tree;
+  // The tree's page carries no scratch data file on to a next command, so
+  // the one the find filed goes now, not at the next day's sweep.
+  remove_find_file(l);
   const std::string found = objtext(l, "findresult.VALUE");
   if (found.empty())
     errmsg("FIND RESULT is NULL\n");

@@ -107,6 +107,8 @@ TEST_F(Tree, TheCodeOfOneLevel) {
                         "insertleaf(level1, buildleaf(2, \"C1\", \"" + kLink + record("C1") + "\"))\n"
                         "insertleaf(level1, buildleaf(2, \"C3\", \"" + kLink + record("C3") + "\"))\n"
                         "clickonnode(roothandle, \"Start Summary (3)\")\n}");
+  // No next command reads the find's scratch data file: none is left.
+  for (const std::string& name : kivtest::entries(path("tmp"))) EXPECT_FALSE(name.starts_with("tmp_datafile.")) << name;
 }
 
 // The levels: level 1 is required and none may follow a missing one; every
