@@ -212,6 +212,8 @@ std::optional<std::string> find_month(objlist& list, MonthRef shown) {
     kivtrace("find failed or no record found\n");
     return std::nullopt;
   }
+  // The calendar hands no selection on: the find's scratch data file goes.
+  remove_find_file(list);
   return objtext(list, "findresult.VALUE");
 }
 

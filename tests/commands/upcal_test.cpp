@@ -174,6 +174,8 @@ TEST_P(CalendarRoads, CasesOfTheMonthInTheirCells) {
   int filled = 0;
   for (int c = 1; c <= 42; ++c) filled += shown(sformat("cases%d", c)) != "x^$";
   EXPECT_EQ(filled, 3);
+  // No next page reads the find's scratch data file: none is left.
+  for (const std::string& name : kivtest::entries(path("tmp"))) EXPECT_FALSE(name.starts_with("tmp_datafile.")) << name;
 
   // The month before has its last day's case, the month after its first.
   ASSERT_EQ(calendar("1/1/2000"), 0);
