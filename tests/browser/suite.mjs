@@ -357,6 +357,32 @@ describe('users and staff', () => {
     await checkPage('search-again');
   });
 
+  // Without logins a case is read and opened, but a change needs a login.
+  test('without a login a case is shown and opened, and its change refused', async () => {
+    await page.goto(`${kepa}?KIVACTION=search`);
+    await checkPage('search-to-view');
+    await page.fill('#case_num', '==S-800');
+    await Promise.all([page.waitForNavigation(), page.click('#find')]);
+    await checkPage('found-to-view');
+    await Promise.all([page.waitForNavigation(), page.click('#found a.view')]);
+    await page.waitForSelector('#case');
+    await checkPage('caseview-no-login');
+    assert.equal((await page.textContent('#case_num')).trim(), 'S-800');
+    await page.goBack();
+    await page.waitForSelector('#found');
+    documents.length = 0;
+    await Promise.all([page.waitForNavigation(), page.click('#found a.open')]);
+    await page.waitForSelector('#caseform');
+    await checkPage('case-open-no-login');
+    assert.match(await page.textContent('#problem_text'), /An old case\./);
+    await page.fill('#problem', 'Who am I?');
+    await Promise.all([page.waitForNavigation(), page.click('#modify')]);
+    await page.waitForSelector('#reason');
+    await checkPage('modify-no-login', { refusal: true });
+    assert.match(await page.textContent('#reason'), /can't determine who are you/);
+    assert.equal(sql("select problem from cases where case_num = 'S-800'"), 'An old case.\n');
+  });
+
   test('requests that may not pass are refused', async () => {
     const none = await fetchPlain(kepa);
     assert.match(none.body, /This address does not say what the help desk should do\./);
@@ -883,6 +909,16 @@ describe('object editor and general rule settings', () => {
     assert.match(await page.textContent('#saved'), /demo_note was deleted/);
     assert.ok(!(await listed()).includes('demo_note'));
     assert.doesNotMatch(tkObj(), /NAME=demo_note/);
+
+    // The later blocks add and change cases under the sample's settings: the
+    // problem text is stamped again.
+    await open('AdvancedListObject', 'objects-to-restore');
+    await submit('#objects a.open:text-is("problem_timestamp")');
+    await submit('#modify');
+    await page.fill('#value', '1');
+    await submit('#save');
+    await checkPage('object-restored');
+    assert.match(tkObj(), /\tNAME=problem_timestamp\n\tVALUE=1\n/);
   });
 
   test('a modify page that another save overtook is refused', async () => {
@@ -1461,7 +1497,8 @@ describe('logins', () => {
     await checkPage('modified');
     assert.equal(sql(`select priority from cases where case_num = '${changed}'`), 'High\n');
     const problem = sql(`select problem from cases where case_num = '${changed}'`);
-    assert.ok(problem.indexOf('The printer on floor 2 jams.') < problem.indexOf('It jams on every second page.'), problem);
+    // The old text with its stamp, then the note with the change's own stamp.
+    assert.match(problem, /^The printer on floor 2 jams\.\n\[-Open- [^\n]* - ann - [^\n]*-\]\nIt jams on every second page\.\n\[-Open- [^\n]* - ann - modify-\]\n$/, problem);
     await page.click('#signout');
     await page.waitForURL(/KIVACTION=logout/);
     documents.length = 0;

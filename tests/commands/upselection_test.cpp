@@ -17,7 +17,9 @@
 #include "commands/upprint.h"
 #include "engine/upclock.h"
 #include "engine/upfile.h"
+#include "data/mailrecords.h"
 #include "support/testsupport.h"
+#include "tests/data/smtppeer.h"
 #include "toolkit/kivcontext.h"
 #include "uptest.h"
 
@@ -107,6 +109,63 @@ TEST_P(Selection, AssignAndReleaseEveryCaseOfASelection) {
       << page();
   EXPECT_EQ(rows("select id_num, assigned_to, status from cases where id_num < 3 order by id_num"),
             "1^@sam^@Assigned^$2^@^^^@Open^$");
+}
+
+// With mail on, each case of the selection sends its own notice. In the
+// three-table model the addresses come from the users and staff tables: a
+// case whose submitter has no users row mails only the staff member, never
+// the submitter of the case before; and the lookups leave the selection the
+// page hands on as it was.
+TEST_P(Selection, AssignMailsEachCaseItsOwnNotice) {
+  exec("create table users (sub_login varchar(40), sub_e_mail varchar(80))");
+  exec("insert into users values ('ann', 'ann@db.test')");
+  exec("create table staff (sa_login varchar(40), sa_e_mail varchar(80))");
+  exec("insert into staff values ('sam', 'sam@db.test')");
+  add_case(1, "C1", "Open", "ann");
+  add_case(2, "C2", "Open", "zed");  // no users row
+  // Mail on, with the sample's subject "Case {case_num}: {status}".
+  const std::string off = "\tNAME=mail_notification\n\tVALUE=OFF\n";
+  std::string objs = kivtest::read_file(path("client/config/tk_obj"));
+  ASSERT_NE(objs.find(off), std::string::npos);
+  objs.replace(objs.find(off), off.size(), "\tNAME=mail_notification\n\tVALUE=ON\n");
+  home_.write("client/config/tk_obj", objs);
+  configure(
+      "OBJECT{\n\tNAME=mail_smtp_host\n\tVALUE=127.0.0.1\n};\n"
+      "OBJECT{\n\tNAME=mail_sender_login\n\tVALUE=help@desk.test\n};\n"
+      "OBJECT{\n\tNAME=db_users_table_name\n\tVALUE=users\n};\n"
+      "OBJECT{\n\tNAME=db_staff_table_name\n\tVALUE=staff\n};\n"
+      // The staff member of an assigned case is told too.
+      "OBJECT{\n\tNAME=maillist_status^$:1\n\tVALUE=Assigned^$\n\tTITLE=STAFF^$\n};\n");
+  page_template("assigned.html", "file=FB{hidedatafile.VALUE}FE rows=FB{findresultnum.VALUE}FE\n");
+  kivtest::SmtpPeer peer;
+  mailstate().smtp_port = peer.port();
+  peer.start();
+  // The selection's rows carry no address columns (the three-table model
+  // keeps the addresses out of the cases): only the lookups fill them.
+  const std::string file = selection_file(
+      shown_rows("select id_num, case_num, status, submitted_by, problem from cases where id_num in (1, 2)"), "sam");
+  const std::vector<std::string> before = tmp_files();
+  EXPECT_EQ(run(up_assign, {"up_assign", "assigned.html"},
+                {{"assigned_to.VALUE", "sam"}, {"hidedatafile.VALUE", file}, {"findresultnum.VALUE", "2"}}, "sam"),
+            0)
+      << page();
+  EXPECT_TRUE(page().ends_with("file=" + file + " rows=2\n")) << page();
+  EXPECT_EQ(tmp_files(), before) << "a lookup left its scratch file";
+  EXPECT_EQ(rows("select id_num, assigned_to, status from cases order by id_num"),
+            "1^@sam^@Assigned^$2^@sam^@Assigned^$");
+
+  const std::vector<std::string> mails = peer.sessions();
+  ASSERT_EQ(mails.size(), 2u) << peer.transcript();
+  auto recipients = [](const std::string& mail) {
+    std::string r;
+    for (size_t at = mail.find("RCPT TO:"); at != std::string::npos; at = mail.find("RCPT TO:", at + 1))
+      r += mail.substr(at, mail.find("\r\n", at) - at) + ";";
+    return r;
+  };
+  EXPECT_EQ(recipients(mails[0]), "RCPT TO:  ann@db.test;RCPT TO:  sam@db.test;") << mails[0];
+  EXPECT_NE(mails[0].find("Subject: Case C1: Assigned\r\n"), std::string::npos) << mails[0];
+  EXPECT_EQ(recipients(mails[1]), "RCPT TO:  sam@db.test;") << mails[1];
+  EXPECT_NE(mails[1].find("Subject: Case C2: Assigned\r\n"), std::string::npos) << mails[1];
 }
 
 TEST_P(Selection, AssignNeedsASelectionOfTheRequestsOwn) {
