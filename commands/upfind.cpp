@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <unistd.h>
+#include <unordered_map>
 
 #include "commands/upskeleton.h"
 #include "engine/objtext.h"
@@ -82,19 +83,29 @@ bool print_case_file(const objlist& list, const std::string& copy, const std::st
 }
 
 // One found case into its file; false when it was not written (after the
-// message saying why).
+// message saying why). `written` maps each file name this run wrote to its
+// case number: two case numbers that make one file name ("2024/7" and
+// "2024-7") must not overwrite each other, so the later one is refused.
 bool export_case(objlist& list, const std::string& header, std::string_view row, const std::string& casenum,
-                 const std::string& copy, const std::string& folder, Say say) {
-  setobjvalue(list, "case_num", casenum, Origin::record);
-  addattachdata(list);
-  setobjvalue(list, "findresult", header + std::string(row), Origin::record);
+                 const std::string& copy, const std::string& folder, Say say,
+                 std::unordered_map<std::string, std::string>& written) {
   const std::optional<std::string> name = attachfolder_part(casenum);
   const std::string path = name ? folder + "/" + *name + ".html" : std::string();
   if (!name || !path_under(folder, path)) {
     tell(say, "Bad case number '%s': no export file\n", casenum);
     return false;
   }
-  return print_case_file(list, copy, path, say);
+  if (const auto first = written.find(*name); first != written.end()) {
+    tell(say, "Case number '%s' not written: '%s' already holds case number '%s'\n", casenum, path,
+         first->second);
+    return false;
+  }
+  setobjvalue(list, "case_num", casenum, Origin::record);
+  addattachdata(list);
+  setobjvalue(list, "findresult", header + std::string(row), Origin::record);
+  if (!print_case_file(list, copy, path, say)) return false;
+  written.emplace(*name, casenum);
+  return true;
 }
 
 // A part of the export's own page, the installation's template of that
@@ -140,6 +151,7 @@ int export_found_cases(objlist& list, const std::string& templ, const std::strin
     return 1;
   }
   bool failed = false;
+  std::unordered_map<std::string, std::string> written;
   for (int n = 1; n <= cases; ++n) {
     const std::string casenum = getcol(rows[n], column).value_or(std::string());
     if (casenum.empty()) {
@@ -147,7 +159,7 @@ int export_found_cases(objlist& list, const std::string& templ, const std::strin
       continue;
     }
     tell(progress, "Count=%d Case num=%s\n", n, casenum);
-    if (!export_case(list, header, rows[n], casenum, copy, folder, say)) failed = true;
+    if (!export_case(list, header, rows[n], casenum, copy, folder, say, written)) failed = true;
   }
   ::unlink(copy.c_str());
   return failed ? 1 : 0;

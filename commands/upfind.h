@@ -63,9 +63,12 @@ using Say = int (*)(std::string_view format, std::span<const FmtArg> args);
 // synced: what stands at the path is replaced, a link not followed, a
 // failed write leaves it as it was), the case number made a file name by
 // the rule of the attachment folders ("/" and "\" as "-",
-// attachfolder_part). A case whose number makes no plain file name, or
-// whose page cannot be printed or written, is told to `say` ("%s: %s\n" with
-// the path and the system's message for a file not written) and the export
+// attachfolder_part). A case whose number makes no plain file name, whose
+// file name a case before it in this run was written under (two numbers
+// such as "2024/7" and "2024-7": "Case number '%s' not written: '%s'
+// already holds case number '%s'\n", so nothing is overwritten), or whose
+// page cannot be printed or written, is told to `say` ("%s: %s\n" with the
+// path and the system's message for a file not written) and the export
 // goes on. 1 when the copy could not be made or any case was not written,
 // else 0. The page (out()) is never moved: each case is printed into a
 // buffer of its own.

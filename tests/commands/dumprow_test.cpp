@@ -222,6 +222,35 @@ TEST_P(DumprowRoads, EachFoundCaseIntoAFileOfItsOwn) {
   EXPECT_EQ(scratch_files(), std::vector<std::string>{});
 }
 
+// Two case numbers that make one file name in one run: the first case's
+// file stays, the second is not written but told with both numbers and the
+// path, the export goes on, and the run ends with 1.
+TEST_F(Dumprow, TwoCaseNumbersOfOneFileName) {
+  add_case(1, "2024/7", "Open", "2024-12-01");
+  add_case(2, "2024-7", "Open", "2024-12-02");
+  add_case(3, "C3", "Open", "2024-12-03");
+  add_case(4, "2024-7", "Open", "2024-12-04");
+  const process::Result r = run({"cases.html", out_dir_, "status", "Open"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, "");
+  const std::string taken = "Case number '2024-7' not written: '" + out_dir_ +
+                            "/2024-7.html' already holds case number '2024/7'\n";
+  EXPECT_EQ(r.errors, "Total Cases=4\n"
+                      "Count=1 Case num=2024/7\n"
+                      "Count=2 Case num=2024-7\n" +
+                          taken + "Count=3 Case num=C3\nCount=4 Case num=2024-7\n" + taken);
+  EXPECT_EQ(exported(), (std::vector<std::string>{"2024-7.html", "C3.html"}));
+  EXPECT_EQ(kivtest::read_file(out_dir_ + "/2024-7.html"), page_of("2024/7", "Open"));
+  EXPECT_EQ(kivtest::read_file(out_dir_ + "/C3.html"), page_of("C3", "Open"));
+  EXPECT_EQ(scratch_files(), std::vector<std::string>{});
+
+  // A second run writes the same files again: only within a run are they
+  // held apart.
+  const process::Result again = run({"cases.html", out_dir_, "status", "Open"});
+  EXPECT_EQ(again.status, 1);
+  EXPECT_EQ(kivtest::read_file(out_dir_ + "/2024-7.html"), page_of("2024/7", "Open"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Roads, DumprowRoads, ::testing::Values(Road::sqlite, Road::postgres), kivtest::road_name);
 
 // The template word's forms and the filter pairs.

@@ -184,6 +184,18 @@ TEST_P(UpFind, TheExportWritesOneFilePerCase) {
   EXPECT_EQ(run(up_find, {"up_find", "export.html", out, "status", "Pending"}), 1);
   EXPECT_EQ(page(), message(kNoDisplay) + message(kNotFound));
 
+  // Two case numbers that make one file name: the first case's file is
+  // kept, the second is told with both numbers and the path, and 1.
+  add_case(5, "2024-7", "Open");
+  EXPECT_EQ(run(up_find, words), 1);
+  EXPECT_NE(page().find(message("Count=4 Case num=2024-7\n") + message("Case number '2024-7' not written: '" + out +
+                                                                       "/2024-7.html' already holds case number "
+                                                                       "'2024/7'\n")),
+            std::string::npos)
+      << page();
+  EXPECT_EQ(kivtest::read_file(out + "/2024-7.html"),
+            "<html>\n<p>2024/7 Open</p>\n<title>Case 2024/7</title>\n\n</html>\n");
+
   // The page's descriptor is the one it was.
   struct stat after {};
   ASSERT_EQ(::fstat(1, &after), 0);
