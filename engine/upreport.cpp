@@ -94,8 +94,9 @@ std::string shown_date(std::string_view v, bool dmy) {
 }
 
 // Sorts values as the reports order them: a date field's by the date they
-// read as (a value that reads as none first), others by byte value; values
-// of one date by byte value, so the order is the same every time.
+// read as (a value that is no day of the calendar first, so that all values
+// shown as Blank are neighbours), others by byte value; values of one date
+// by byte value, so the order is the same every time.
 void sort_values(std::vector<std::string>& values, bool is_date, bool dmy) {
   if (!is_date) {
     std::sort(values.begin(), values.end());
@@ -103,7 +104,11 @@ void sort_values(std::vector<std::string>& values, bool is_date, bool dmy) {
   }
   std::vector<std::pair<Ymd, std::string>> keyed;
   keyed.reserve(values.size());
-  for (std::string& v : values) keyed.emplace_back(read_date(v, dmy), std::move(v));
+  for (std::string& v : values) {
+    Ymd key = read_date(v, dmy);
+    if (!key.read || !report::valid_date(key.y, key.m, key.d)) key = Ymd{};
+    keyed.emplace_back(key, std::move(v));
+  }
   std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
     if (a.first.key() != b.first.key()) return a.first.key() < b.first.key();
     return a.second < b.second;

@@ -165,6 +165,17 @@ TEST_F(Reports, PercentGroupsSortedValuesInAnyCase) {
   EXPECT_EQ(page(), "");
 }
 
+// Values that read as three numbers but name no day of the calendar (a
+// thirteenth month, a 30 February) are shown as Blank and sort with the
+// other Blank values, so that Blank is one group.
+TEST_F(Reports, PercentValuesThatAreNoDayJoinTheBlankGroup) {
+  auto list = objects({{"percent_report_fields.VALUE", "date_open^$"}});
+  const std::string data = "date_open^$^^^$03/05/2024^$13/01/2024^$02/30/2024^$x^$";
+  EXPECT_EQ(PercentReport(*list, data), 0);
+  EXPECT_EQ(enginetest::value(*list, "tblresult_date_open"),
+            "fieldvalue^@num^@percent^$Blank^@4^@80.00^$Tuesday 03/05/2024^@1^@20.00^$");
+}
+
 TEST_F(Reports, TrendTableOfTwoFields) {
   auto list = objects({{"status.TITLE", "Status"}, {"trend_report_fields.VALUE", "status^@priority^$"}});
   const std::string data = "status^@priority^$Open^@High^$Closed^@High^$Open^@^^^$";
