@@ -17,6 +17,7 @@
 #include "engine/upcommon_query.h"
 #include "engine/upfile.h"
 #include "engine/upflags.h"
+#include "engine/uprowwalk.h"
 #include "engine/upobjdb.h"
 #include "platform/output.h"
 #include "toolkit/kivcgitrace.h"
@@ -48,17 +49,6 @@ bool template_name(std::string_view name) {
     if (slash == std::string_view::npos) return true;
     start = slash + 1;
   }
-}
-
-// The rows of a table, each with its "^$", in one pass.
-std::vector<std::string_view> table_rows(std::string_view text) {
-  std::vector<std::string_view> rows;
-  size_t start = 0;
-  for (size_t end = text.find(kRowEnd); end != std::string_view::npos; end = text.find(kRowEnd, start)) {
-    rows.push_back(text.substr(start, end + kRowEnd.size() - start));
-    start = end + kRowEnd.size();
-  }
-  return rows;
 }
 
 // Prints the export copy over the objects and writes the page whole into

@@ -8,6 +8,7 @@
 #include "engine/objtext.h"
 #include "engine/title2var.h"
 #include "engine/upfile.h"
+#include "engine/uprowwalk.h"
 #include "toolkit/kivcgitrace.h"
 #include "toolkit/kivfmt.h"
 #include "toolkit/rowcol.h"
@@ -18,17 +19,6 @@ namespace {
 
 constexpr std::string_view kSelrow = "selrow";
 constexpr std::string_view kHidedatafile = "hidedatafile";
-
-// The rows of a table, each with its "^$", in one pass.
-std::vector<std::string_view> split_rows(std::string_view text) {
-  std::vector<std::string_view> rows;
-  size_t start = 0;
-  for (size_t end = text.find(kRowEnd); end != std::string_view::npos; end = text.find(kRowEnd, start)) {
-    rows.push_back(text.substr(start, end + kRowEnd.size() - start));
-    start = end + kRowEnd.size();
-  }
-  return rows;
-}
 
 // A number as atoi reads it (blanks, a sign, digits up to the first other
 // character; none gives 0), held within int: a longer number stands as the
@@ -125,7 +115,7 @@ std::optional<std::string> filter_data(objlist& list) {
     return std::nullopt;
   }
   kivtrace("data_filter='%s'", *text);
-  const std::vector<std::string_view> rows = split_rows(*text);
+  const std::vector<std::string_view> rows = table_rows(*text);
   const int highest = rows.empty() ? 0 : static_cast<int>(rows.size()) - 1;
   kivtrace(" data_filter MAXROWCOUNT=%d", highest);
   if (!objtext(list, "select_all.VALUE").empty()) return text;

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "toolkit/rowcol.h"
 
@@ -30,5 +31,13 @@ class RowWalk {
   std::string_view text_;
   size_t pos_ = 0;
 };
+
+// Every row of a table, each with its "^$", in one walk.
+inline std::vector<std::string_view> table_rows(std::string_view text) {
+  std::vector<std::string_view> rows;
+  RowWalk walk(text);
+  while (const std::optional<std::string_view> row = walk.next()) rows.push_back(*row);
+  return rows;
+}
 
 }  // namespace kiv
