@@ -14,13 +14,13 @@
 #include "admin/upadmin_table.h"
 #include "engine/uphandler.h"
 #include "platform/exit.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivexfile.h"
-#include "toolkit/kivhtml.h"
-#include "toolkit/kivpath.h"
-#include "toolkit/kivsettings.h"
-#include "toolkit/kivtext.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/request/kivexfile.h"
+#include "toolkit/pages/kivhtml.h"
+#include "toolkit/base/kivpath.h"
+#include "toolkit/base/kivsettings.h"
+#include "toolkit/text/kivtext.h"
 
 namespace kiv {
 

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "engine/upcommon.h"
-#include "toolkit/kivexfile.h"
-#include "toolkit/kivlock.h"
-#include "toolkit/kivobj.h"
+#include "toolkit/request/kivexfile.h"
+#include "toolkit/base/kivlock.h"
+#include "toolkit/objects/kivobj.h"
 
 namespace kiv {
 

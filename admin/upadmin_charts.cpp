@@ -7,7 +7,7 @@
 
 #include "admin/upadmin.h"
 #include "platform/exit.h"
-#include "toolkit/kivcgitrace.h"
+#include "toolkit/base/kivcgitrace.h"
 
 namespace kiv {
 

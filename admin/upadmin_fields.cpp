@@ -13,8 +13,8 @@
 #include "data/sql_pars.h"
 #include "engine/upcommon_ops.h"
 #include "engine/upobjdb.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv {
 

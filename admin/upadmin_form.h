@@ -13,9 +13,9 @@
 
 #include "admin/upadmin.h"
 #include "platform/exit.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivhtml_rows.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/pages/kivhtml_rows.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv {
 

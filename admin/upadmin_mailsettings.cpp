@@ -11,9 +11,9 @@
 #include "admin/upadmin_form.h"
 #include "engine/upfile.h"
 #include "platform/exit.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivio.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/base/kivio.h"
 
 namespace kiv {
 

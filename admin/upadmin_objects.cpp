@@ -10,9 +10,9 @@
 #include "admin/upadmin.h"
 #include "admin/upadmin_fields.h"
 #include "admin/upadmin_form.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv {
 

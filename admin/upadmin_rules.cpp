@@ -11,10 +11,10 @@
 #include "admin/upadmin_form.h"
 #include "engine/maillist.h"
 #include "engine/upobjdb.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivfmt.h"
-#include "toolkit/kivtext.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivfmt.h"
+#include "toolkit/text/kivtext.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv {
 

@@ -10,9 +10,9 @@
 #include "admin/upadmin_form.h"
 #include "admin/upadmin_rules.h"
 #include "engine/maillist.h"
-#include "toolkit/kivcgimisc.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/text/kivcgimisc.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv {
 

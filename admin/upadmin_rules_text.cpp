@@ -5,9 +5,9 @@
 #include "admin/upadmin_form.h"
 #include "admin/upadmin_rules.h"
 #include "engine/upobjdb.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivtext.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/text/kivtext.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv {
 

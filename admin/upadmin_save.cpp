@@ -13,9 +13,9 @@
 #include "platform/state.h"
 #include "platform/exit.h"
 #include "platform/output.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivobjfile.h"
-#include "toolkit/kivsettings.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/objects/kivobjfile.h"
+#include "toolkit/base/kivsettings.h"
 
 namespace kiv {
 

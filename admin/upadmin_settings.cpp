@@ -11,10 +11,10 @@
 #include "admin/upadmin_fields.h"
 #include "admin/upadmin_form.h"
 #include "admin/upadmin_rules.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivtext.h"
-#include "toolkit/rowcol.h"
-#include "toolkit/security.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/text/kivtext.h"
+#include "toolkit/text/rowcol.h"
+#include "toolkit/security/security.h"
 
 namespace kiv {
 

@@ -14,8 +14,8 @@
 #include "data/iodbc.h"
 #include "data/webhandle_db.h"
 #include "linux/pgsql.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivsettings.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/base/kivsettings.h"
 
 namespace fs = std::filesystem;
 using namespace kiv;

@@ -28,9 +28,9 @@
 #include "engine/upcommon_ops.h"
 #include "engine/upfile.h"
 #include "platform/output.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivfmt.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/base/kivfmt.h"
+#include "toolkit/text/rowcol.h"
 
 namespace fs = std::filesystem;
 using namespace kiv;

@@ -10,10 +10,10 @@
 #include <unistd.h>
 
 #include "platform/output.h"
-#include "toolkit/kivfmt.h"
-#include "toolkit/kivhtml.h"
-#include "toolkit/kivobj.h"
-#include "toolkit/kivpath.h"
+#include "toolkit/base/kivfmt.h"
+#include "toolkit/pages/kivhtml.h"
+#include "toolkit/objects/kivobj.h"
+#include "toolkit/base/kivpath.h"
 
 using namespace kiv;
 

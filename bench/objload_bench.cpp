@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "engine/upcommon.h"
-#include "toolkit/kivexfile.h"
-#include "toolkit/kivfmt.h"
-#include "toolkit/kivobjfile.h"
-#include "toolkit/kivpath.h"
+#include "toolkit/request/kivexfile.h"
+#include "toolkit/base/kivfmt.h"
+#include "toolkit/objects/kivobjfile.h"
+#include "toolkit/base/kivpath.h"
 
 using namespace kiv;
 

@@ -8,9 +8,9 @@
 #include <string>
 
 #include "engine/upreport.h"
-#include "toolkit/kivfmt.h"
+#include "toolkit/base/kivfmt.h"
 #include "engine/upcommon.h"
-#include "toolkit/kivobj.h"
+#include "toolkit/objects/kivobj.h"
 
 using namespace kiv;
 

@@ -16,10 +16,10 @@
 #include "benchsupport.h"
 #include "platform/output.h"
 #include "platform/state.h"
-#include "toolkit/kivcgi.h"
-#include "toolkit/kivcgiform.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivexfile.h"
+#include "toolkit/cgi/kivcgi.h"
+#include "toolkit/request/kivcgiform.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/request/kivexfile.h"
 
 using namespace kiv;
 

@@ -19,7 +19,7 @@
 #include "platform/output.h"
 #include "platform/process.h"
 #include "platform/state.h"
-#include "toolkit/kiv_malloc.h"
+#include "toolkit/base/kiv_malloc.h"
 
 extern char** environ;
 

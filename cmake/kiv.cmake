@@ -4,8 +4,13 @@
 # calling folder. A folder without sources yet gives an interface library, so
 # that the dependency chain stays in place while the folder is empty.
 function(kiv_library name)
-  cmake_parse_arguments(K "" "" "DEPS" ${ARGN})
-  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  cmake_parse_arguments(K "RECURSE" "" "DEPS" ${ARGN})
+  if(K_RECURSE)
+    # A library whose folder holds its layers as subfolders.
+    file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  else()
+    file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  endif()
   list(FILTER srcs EXCLUDE REGEX ".*_main\\.cpp$")
   if(srcs)
     add_library(${name} STATIC ${srcs})

@@ -14,10 +14,10 @@
 #include "engine/upcommon.h"
 #include "platform/output.h"
 #include "platform/process.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivfmt.h"
-#include "toolkit/kivio.h"
-#include "toolkit/kivsettings.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivfmt.h"
+#include "toolkit/base/kivio.h"
+#include "toolkit/base/kivsettings.h"
 
 namespace kiv {
 

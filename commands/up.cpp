@@ -27,10 +27,10 @@
 #include "engine/upprofile.h"
 #include "platform/exit.h"
 #include "platform/output.h"
-#include "toolkit/kivcgi.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/ntproducts.h"
+#include "toolkit/cgi/kivcgi.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/cgi/ntproducts.h"
 
 namespace kiv {
 

@@ -3,7 +3,7 @@
 #include "commands/up.h"
 #include "platform/flavour.h"
 #include "platform/output.h"
-#include "toolkit/kiv_malloc.h"
+#include "toolkit/base/kiv_malloc.h"
 
 int main(int argc, char** argv) {
   kiv::set_platform(kiv::Platform::windows);

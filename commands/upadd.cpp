@@ -13,11 +13,11 @@
 #include "engine/upobjdb.h"
 #include "engine/upprofile.h"
 #include "engine/upstamp.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/objprotect.h"
-#include "toolkit/rowcol.h"
-#include "toolkit/security.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/objects/objprotect.h"
+#include "toolkit/text/rowcol.h"
+#include "toolkit/security/security.h"
 
 namespace kiv {
 

@@ -13,10 +13,10 @@
 #include "engine/upprofile.h"
 #include "engine/uprowwalk.h"
 #include "engine/upstamp.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivsettings.h"
-#include "toolkit/objprotect.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivsettings.h"
+#include "toolkit/objects/objprotect.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv {
 

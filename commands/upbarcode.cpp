@@ -18,10 +18,10 @@
 #include "platform/exit.h"
 #include "platform/output.h"
 #include "platform/process.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivfmt.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivfmt.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv {
 

@@ -16,12 +16,12 @@
 #include "engine/upobjdb.h"
 #include "engine/uprowwalk.h"
 #include "platform/exit.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivhtml.h"
-#include "toolkit/kivhtml_rows.h"
-#include "toolkit/kivsettings.h"
-#include "toolkit/kivtext.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/pages/kivhtml.h"
+#include "toolkit/pages/kivhtml_rows.h"
+#include "toolkit/base/kivsettings.h"
+#include "toolkit/text/kivtext.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv {
 

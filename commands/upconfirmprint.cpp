@@ -10,9 +10,9 @@
 #include "engine/objtext.h"
 #include "engine/upcommon_select.h"
 #include "engine/upfile.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "toolkit/kivexfile.h"
+#include "toolkit/request/kivexfile.h"
 
 namespace kiv {
 

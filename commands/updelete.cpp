@@ -18,12 +18,12 @@
 #include "engine/uprowwalk.h"
 #include "platform/input.h"
 #include "platform/output.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivfmt.h"
-#include "toolkit/kivsettings.h"
-#include "toolkit/kivtext.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/base/kivfmt.h"
+#include "toolkit/base/kivsettings.h"
+#include "toolkit/text/kivtext.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv {
 

@@ -10,9 +10,9 @@
 #include "engine/upobjdb.h"
 #include "engine/upprofile.h"
 #include "engine/upstamp.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/rowcol.h"
-#include "toolkit/security.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/text/rowcol.h"
+#include "toolkit/security/security.h"
 
 namespace kiv {
 

@@ -20,12 +20,12 @@
 #include "engine/uprowwalk.h"
 #include "engine/upobjdb.h"
 #include "platform/output.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivfmt.h"
-#include "toolkit/kivhtml.h"
-#include "toolkit/kivpath.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/base/kivfmt.h"
+#include "toolkit/pages/kivhtml.h"
+#include "toolkit/base/kivpath.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv {
 

@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "toolkit/kivexfile.h"
-#include "toolkit/kivfmt.h"
-#include "toolkit/kivobj.h"
+#include "toolkit/request/kivexfile.h"
+#include "toolkit/base/kivfmt.h"
+#include "toolkit/objects/kivobj.h"
 
 namespace kiv {
 

@@ -10,10 +10,10 @@
 #include "engine/upcommon_query.h"
 #include "engine/upfile.h"
 #include "engine/upflags.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivfmt.h"
-#include "toolkit/kivhtml.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivfmt.h"
+#include "toolkit/pages/kivhtml.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "toolkit/kivexfile.h"
-#include "toolkit/kivobj.h"
+#include "toolkit/request/kivexfile.h"
+#include "toolkit/objects/kivobj.h"
 
 namespace kiv {
 

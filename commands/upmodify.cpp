@@ -11,9 +11,9 @@
 #include "engine/upobjdb.h"
 #include "engine/upprofile.h"
 #include "engine/upstamp.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/objprotect.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/objects/objprotect.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv {
 

@@ -9,10 +9,10 @@
 #include "engine/upcommon_select.h"
 #include "engine/upfile.h"
 #include "engine/upreport.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivhtml.h"
-#include "toolkit/kivsettings.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/pages/kivhtml.h"
+#include "toolkit/base/kivsettings.h"
 
 namespace kiv {
 

@@ -14,11 +14,11 @@
 #include "engine/upflags.h"
 #include "engine/upobjdb.h"
 #include "engine/upprofile.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivhtml.h"
-#include "toolkit/objprotect.h"
-#include "toolkit/rowcol.h"
-#include "toolkit/security.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/pages/kivhtml.h"
+#include "toolkit/objects/objprotect.h"
+#include "toolkit/text/rowcol.h"
+#include "toolkit/security/security.h"
 
 namespace kiv {
 

@@ -4,10 +4,10 @@
 #include "engine/objtext.h"
 #include "engine/upfile.h"
 #include "platform/exit.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivhtml.h"
-#include "toolkit/kivsettings.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/pages/kivhtml.h"
+#include "toolkit/base/kivsettings.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv {
 

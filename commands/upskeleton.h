@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "engine/upcommon.h"
-#include "toolkit/kivexfile.h"
+#include "toolkit/request/kivexfile.h"
 
 namespace kiv {
 

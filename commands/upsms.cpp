@@ -14,11 +14,11 @@
 #include "engine/objtext.h"
 #include "engine/upfile.h"
 #include "engine/uprowwalk.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivfmt.h"
-#include "toolkit/kivhtml_rows.h"
-#include "toolkit/kivsettings.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivfmt.h"
+#include "toolkit/pages/kivhtml_rows.h"
+#include "toolkit/base/kivsettings.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv {
 

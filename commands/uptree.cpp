@@ -18,14 +18,14 @@
 #include "engine/upobjdb.h"
 #include "engine/uprowwalk.h"
 #include "platform/exit.h"
-#include "toolkit/kivcgimisc.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivhtml.h"
-#include "toolkit/kivhtml_rows.h"
-#include "toolkit/kivjs.h"
-#include "toolkit/kivtext.h"
-#include "toolkit/rowcol.h"
-#include "toolkit/security.h"
+#include "toolkit/text/kivcgimisc.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/pages/kivhtml.h"
+#include "toolkit/pages/kivhtml_rows.h"
+#include "toolkit/pages/kivjs.h"
+#include "toolkit/text/kivtext.h"
+#include "toolkit/text/rowcol.h"
+#include "toolkit/security/security.h"
 
 namespace kiv {
 

@@ -3,7 +3,7 @@
 
 #include "data/webhandle_db.h"
 #include "platform/state.h"
-#include "toolkit/kivcgitrace.h"
+#include "toolkit/base/kivcgitrace.h"
 
 namespace kiv {
 

@@ -23,9 +23,9 @@
 #include "data/webhandle_db.h"
 #include "platform/output.h"
 #include "platform/state.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivsettings.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivsettings.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv::iodbc {
 

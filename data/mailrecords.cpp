@@ -8,10 +8,10 @@
 #include "platform/flavour.h"
 #include "platform/output.h"
 #include "platform/state.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivsettings.h"
-#include "toolkit/kivtext.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivsettings.h"
+#include "toolkit/text/kivtext.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv {
 

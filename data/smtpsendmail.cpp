@@ -19,10 +19,10 @@
 #include <vector>
 
 #include "data/mailrecords.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivfmt.h"
-#include "toolkit/kivsettings.h"
-#include "toolkit/kivtext.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivfmt.h"
+#include "toolkit/base/kivsettings.h"
+#include "toolkit/text/kivtext.h"
 
 namespace kiv {
 

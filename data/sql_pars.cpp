@@ -13,11 +13,11 @@
 #include "data/sql_pars_impl.h"
 #include "data/webhandle_db.h"
 #include "platform/output.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivsettings.h"
-#include "toolkit/kiv_malloc.h"
-#include "toolkit/kivtext.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivsettings.h"
+#include "toolkit/base/kiv_malloc.h"
+#include "toolkit/text/kivtext.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv {
 

@@ -5,8 +5,8 @@
 // "==" (a leading "==" being the operator), and ==\"\" finds the NULL column.
 #include "data/sql_pars.h"
 #include "data/sql_pars_impl.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/text/rowcol.h"
 
 #include <vector>
 

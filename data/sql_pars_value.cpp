@@ -9,10 +9,10 @@
 
 #include "data/sql_pars.h"
 #include "data/sql_pars_impl.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivsettings.h"
-#include "toolkit/kivtext.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivsettings.h"
+#include "toolkit/text/kivtext.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv {
 

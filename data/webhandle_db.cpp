@@ -14,10 +14,10 @@
 
 #include "platform/exit.h"
 #include "platform/output.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivpath.h"
-#include "toolkit/kivsettings.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivpath.h"
+#include "toolkit/base/kivsettings.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv {
 

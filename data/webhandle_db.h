@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "toolkit/kivio.h"
+#include "toolkit/base/kivio.h"
 
 namespace kiv {
 

@@ -15,10 +15,10 @@
 #include "data/dbdriver.h"
 #include "data/sql_pars.h"
 #include "data/webhandle_db.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivlock.h"
-#include "toolkit/kivsettings.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivlock.h"
+#include "toolkit/base/kivsettings.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv {
 

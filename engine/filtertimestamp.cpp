@@ -2,9 +2,9 @@
 #include "engine/filtertimestamp.h"
 
 #include "engine/objtext.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/rowcol.h"
-#include "toolkit/security.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/text/rowcol.h"
+#include "toolkit/security/security.h"
 
 namespace kiv {
 

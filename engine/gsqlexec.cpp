@@ -13,9 +13,9 @@
 #include "engine/upcommon_ops.h"
 #include "engine/upfile.h"
 #include "platform/exit.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv {
 

@@ -3,9 +3,9 @@
 
 #include "data/mailrecords.h"
 #include "engine/objtext.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivtext.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/text/kivtext.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv {
 

@@ -11,9 +11,9 @@
 #include "engine/objtext.h"
 #include "engine/upflags.h"
 #include "engine/upobjdb.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivsettings.h"
-#include "toolkit/kivtext.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivsettings.h"
+#include "toolkit/text/kivtext.h"
 
 namespace kiv {
 

@@ -4,7 +4,7 @@
 // who was mailed through the object showmaillist.
 #pragma once
 
-#include "toolkit/kivobj.h"
+#include "toolkit/objects/kivobj.h"
 
 namespace kiv {
 

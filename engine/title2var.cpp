@@ -1,7 +1,7 @@
 // title2var: a value picked by the position of its title.
 #include "engine/title2var.h"
 
-#include "toolkit/rowcol.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv {
 

@@ -12,13 +12,13 @@
 #include "engine/upcommon.h"
 #include "engine/upobjdb.h"
 #include "engine/upprofile.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivio.h"
-#include "toolkit/kivlock.h"
-#include "toolkit/kivpath.h"
-#include "toolkit/kivsettings.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivio.h"
+#include "toolkit/base/kivlock.h"
+#include "toolkit/base/kivpath.h"
+#include "toolkit/base/kivsettings.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv {
 

@@ -14,13 +14,13 @@
 #include "engine/upclock.h"
 #include "platform/exit.h"
 #include "platform/state.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivfmt.h"
-#include "toolkit/kivio.h"
-#include "toolkit/kivlock.h"
-#include "toolkit/kivpath.h"
-#include "toolkit/kivsettings.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivfmt.h"
+#include "toolkit/base/kivio.h"
+#include "toolkit/base/kivlock.h"
+#include "toolkit/base/kivpath.h"
+#include "toolkit/base/kivsettings.h"
 
 namespace kiv {
 

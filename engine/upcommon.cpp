@@ -8,11 +8,11 @@
 #include "engine/upclock.h"
 #include "engine/upmenu.h"
 #include "platform/flavour.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivobjfile.h"
-#include "toolkit/kivsettings.h"
-#include "toolkit/kivtext.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/objects/kivobjfile.h"
+#include "toolkit/base/kivsettings.h"
+#include "toolkit/text/kivtext.h"
 
 namespace kiv {
 

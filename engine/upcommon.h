@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "toolkit/kivobj.h"
+#include "toolkit/objects/kivobj.h"
 
 namespace kiv {
 

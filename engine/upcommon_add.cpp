@@ -13,9 +13,9 @@
 #include "engine/uphook.h"
 #include "engine/upobjdb.h"
 #include "engine/upstamp.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivsettings.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivsettings.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "toolkit/kivio.h"
-#include "toolkit/kivobj.h"
+#include "toolkit/base/kivio.h"
+#include "toolkit/objects/kivobj.h"
 
 namespace kiv {
 

@@ -5,8 +5,8 @@
 
 #include "engine/upcommon.h"
 #include "engine/upclock.h"
-#include "toolkit/kivfmt.h"
-#include "toolkit/kivsettings.h"
+#include "toolkit/base/kivfmt.h"
+#include "toolkit/base/kivsettings.h"
 
 namespace kiv {
 

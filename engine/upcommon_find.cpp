@@ -12,8 +12,8 @@
 #include "engine/upfile.h"
 #include "engine/upflags.h"
 #include "engine/upobjdb.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv {
 

@@ -8,8 +8,8 @@
 #include "engine/upcommon_ops.h"
 #include "platform/exit.h"
 #include "platform/state.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv {
 

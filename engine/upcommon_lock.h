@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "toolkit/kivobj.h"
+#include "toolkit/objects/kivobj.h"
 
 namespace kiv {
 

@@ -8,7 +8,7 @@
 #include "engine/objtext.h"
 #include "engine/upcommon_query.h"
 #include "engine/upobjdb.h"
-#include "toolkit/kivcgitrace.h"
+#include "toolkit/base/kivcgitrace.h"
 
 namespace kiv {
 

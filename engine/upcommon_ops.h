@@ -11,7 +11,7 @@
 
 #include "data/packet.h"
 #include "data/webhandle_db_ops.h"
-#include "toolkit/kivobj.h"
+#include "toolkit/objects/kivobj.h"
 
 namespace kiv {
 

@@ -5,9 +5,9 @@
 #include "engine/objtext.h"
 #include "engine/upobjdb.h"
 #include "platform/flavour.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivsettings.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivsettings.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv {
 

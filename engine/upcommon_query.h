@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "toolkit/kivobj.h"
+#include "toolkit/objects/kivobj.h"
 
 namespace kiv {
 

@@ -8,10 +8,10 @@
 #include "engine/title2var.h"
 #include "engine/upcommon.h"
 #include "engine/upfile.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivpath.h"
-#include "toolkit/kivsettings.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivpath.h"
+#include "toolkit/base/kivsettings.h"
 
 namespace kiv {
 

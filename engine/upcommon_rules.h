@@ -4,7 +4,7 @@
 // to the problem text.
 #pragma once
 
-#include "toolkit/kivobj.h"
+#include "toolkit/objects/kivobj.h"
 
 namespace kiv {
 

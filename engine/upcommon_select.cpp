@@ -9,9 +9,9 @@
 #include "engine/title2var.h"
 #include "engine/upfile.h"
 #include "engine/uprowwalk.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivfmt.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivfmt.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv {
 

@@ -22,10 +22,10 @@
 #include "platform/exit.h"
 #include "platform/output.h"
 #include "platform/state.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivfmt.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/base/kivfmt.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv {
 

@@ -10,14 +10,14 @@
 
 #include "platform/flavour.h"
 #include "platform/output.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivfmt.h"
-#include "toolkit/kivhtml.h"
-#include "toolkit/kivio.h"
-#include "toolkit/kivpath.h"
-#include "toolkit/kivsettings.h"
-#include "toolkit/security.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/base/kivfmt.h"
+#include "toolkit/pages/kivhtml.h"
+#include "toolkit/base/kivio.h"
+#include "toolkit/base/kivpath.h"
+#include "toolkit/base/kivsettings.h"
+#include "toolkit/security/security.h"
 
 namespace kiv {
 

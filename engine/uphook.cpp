@@ -10,8 +10,8 @@
 #include "engine/objtext.h"
 #include "engine/upclock.h"
 #include "platform/process.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv {
 

@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "data/packet.h"
-#include "toolkit/kivobj.h"
+#include "toolkit/objects/kivobj.h"
 
 namespace kiv {
 

@@ -2,10 +2,10 @@
 // run over tk_obj each time a command loads it.
 #include "engine/upmenu.h"
 
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivfmt.h"
-#include "toolkit/kivjs.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivfmt.h"
+#include "toolkit/pages/kivjs.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv {
 

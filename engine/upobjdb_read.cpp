@@ -7,9 +7,9 @@
 #include <functional>
 
 #include "engine/objtext.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/objprotect.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/objects/objprotect.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv {
 

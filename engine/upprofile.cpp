@@ -7,13 +7,13 @@
 
 #include "engine/upobjdb.h"
 #include "platform/flavour.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivio.h"
-#include "toolkit/kivpath.h"
-#include "toolkit/kivsettings.h"
-#include "toolkit/rowcol.h"
-#include "toolkit/security.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivio.h"
+#include "toolkit/base/kivpath.h"
+#include "toolkit/base/kivsettings.h"
+#include "toolkit/text/rowcol.h"
+#include "toolkit/security/security.h"
 
 namespace kiv {
 

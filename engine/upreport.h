@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "toolkit/kivobj.h"
+#include "toolkit/objects/kivobj.h"
 
 namespace kiv {
 

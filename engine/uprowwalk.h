@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "toolkit/rowcol.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kiv {
 

@@ -13,12 +13,12 @@
 #include "engine/upcommon.h"
 #include "engine/upflags.h"
 #include "engine/upobjdb.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivcgi.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivfmt.h"
-#include "toolkit/rowcol.h"
-#include "toolkit/security.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/cgi/kivcgi.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivfmt.h"
+#include "toolkit/text/rowcol.h"
+#include "toolkit/security/security.h"
 
 namespace kiv {
 

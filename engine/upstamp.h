@@ -14,8 +14,8 @@
 #include <string>
 #include <string_view>
 
-#include "toolkit/kivexfile.h"
-#include "toolkit/kivobj.h"
+#include "toolkit/request/kivexfile.h"
+#include "toolkit/objects/kivobj.h"
 
 namespace kiv {
 

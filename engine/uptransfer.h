@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "data/webhandle_db_ops.h"
-#include "toolkit/kivobj.h"
+#include "toolkit/objects/kivobj.h"
 
 namespace kiv {
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "linux/kivexec.h"
-#include "toolkit/kivexfile.h"
+#include "toolkit/request/kivexfile.h"
 
 namespace {
 

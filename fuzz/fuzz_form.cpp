@@ -13,9 +13,9 @@
 
 #include "platform/exit.h"
 #include "platform/output.h"
-#include "toolkit/kivcgiform.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/multipart.h"
+#include "toolkit/request/kivcgiform.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/request/multipart.h"
 
 namespace {
 

@@ -10,10 +10,10 @@
 #include <string_view>
 
 #include "platform/output.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivhtml.h"
-#include "toolkit/kivobj.h"
-#include "toolkit/kivobjfile.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/pages/kivhtml.h"
+#include "toolkit/objects/kivobj.h"
+#include "toolkit/objects/kivobjfile.h"
 
 namespace {
 

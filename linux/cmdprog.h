@@ -13,9 +13,9 @@
 #include "platform/exit.h"
 #include "platform/flavour.h"
 #include "platform/output.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kiv_malloc.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/base/kiv_malloc.h"
 
 namespace kiv::kivexec {
 

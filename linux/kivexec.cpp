@@ -11,8 +11,8 @@
 #include <cstring>
 
 #include "platform/state.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/objprotect.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/objects/objprotect.h"
 
 namespace kiv::kivexec {
 

@@ -16,8 +16,8 @@
 #include <string>
 #include <string_view>
 
-#include "toolkit/kivcgiform.h"
-#include "toolkit/kivexfile.h"
+#include "toolkit/request/kivcgiform.h"
+#include "toolkit/request/kivexfile.h"
 
 namespace kiv::kivexec {
 

@@ -26,10 +26,10 @@
 #include "platform/output.h"
 #include "platform/process.h"
 #include "platform/state.h"
-#include "toolkit/kivcgi.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivfmt.h"
+#include "toolkit/cgi/kivcgi.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/base/kivfmt.h"
 
 #ifndef KIV_FIXED_PROG_STATES
 #define KIV_FIXED_PROG_STATES "/usr/local/norvale/client/config/prog_states"
@@ -49,7 +49,7 @@ constexpr std::array<std::string_view, 6> kStartupVariables = {"KIVACTION", "ske
 // What a secure front takes from nowhere but its fixed configuration.
 constexpr std::array<const char*, 5> kSteering = {"PROG_STATES", "NVHOME", "KIVDEBUG", "KIVTRACE_FILE", "PATH"};
 
-// The variables of the CGI environment record (toolkit/kivcgiclient.h): what
+// The variables of the CGI environment record (toolkit/request/kivcgiclient.h): what
 // a secure front passes on of the web server's, with the request's HTTP_*
 // headers.
 constexpr std::array<std::string_view, 18> kCgiVariables = {

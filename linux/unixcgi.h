@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/process.h"
-#include "toolkit/kivexfile.h"
+#include "toolkit/request/kivexfile.h"
 
 namespace kiv::kivexec {
 

@@ -4,7 +4,7 @@
 // ends with the start-up's result.
 #include "linux/unixcgi.h"
 #include "platform/flavour.h"
-#include "toolkit/kiv_malloc.h"
+#include "toolkit/base/kiv_malloc.h"
 
 int main() {
   kiv::set_platform(kiv::Platform::linux);

@@ -7,7 +7,7 @@
 #include "platform/exit.h"
 #include "platform/flavour.h"
 #include "platform/output.h"
-#include "toolkit/kiv_malloc.h"
+#include "toolkit/base/kiv_malloc.h"
 #include "tools/export/dumprow.h"
 
 int main(int argc, char** argv) {

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "platform/output.h"
-#include "toolkit/kivfmt.h"
+#include "toolkit/base/kivfmt.h"
 
 namespace kiv {
 

@@ -12,9 +12,9 @@
 #include "platform/exit.h"
 #include "platform/output.h"
 #include "platform/serial.h"
-#include "toolkit/kivfmt.h"
-#include "toolkit/kivio.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivfmt.h"
+#include "toolkit/base/kivio.h"
+#include "toolkit/text/rowcol.h"
 #include "tools/getopt.h"
 #include "tools/tagcommon.h"
 

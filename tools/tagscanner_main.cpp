@@ -1,7 +1,7 @@
 // The tagscanner program: a console tool of the bar-code station.
 #include "platform/flavour.h"
 #include "platform/output.h"
-#include "toolkit/kiv_malloc.h"
+#include "toolkit/base/kiv_malloc.h"
 #include "tools/tagscanner.h"
 
 int main(int argc, char** argv) {

@@ -1,7 +1,7 @@
 // The tagwriter program: a console tool of the bar-code station.
 #include "platform/flavour.h"
 #include "platform/output.h"
-#include "toolkit/kiv_malloc.h"
+#include "toolkit/base/kiv_malloc.h"
 #include "tools/tagwriter.h"
 
 int main(int argc, char** argv) {

@@ -10,7 +10,7 @@
 #include "platform/exit.h"
 #include "platform/flavour.h"
 #include "platform/output.h"
-#include "toolkit/kiv_malloc.h"
+#include "toolkit/base/kiv_malloc.h"
 
 int main(int argc, char** argv) {
   kiv::set_platform(kiv::Platform::windows);

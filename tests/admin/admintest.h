@@ -23,9 +23,9 @@
 #include "platform/exit.h"
 #include "platform/output.h"
 #include "support/testsupport.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivexfile.h"
-#include "toolkit/kivsettings.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/request/kivexfile.h"
+#include "toolkit/base/kivsettings.h"
 
 namespace admintest {
 

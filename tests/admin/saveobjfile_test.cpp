@@ -11,8 +11,8 @@
 
 #include "admintest.h"
 #include "support/services.h"
-#include "toolkit/kivfmt.h"
-#include "toolkit/kivobjfile.h"
+#include "toolkit/base/kivfmt.h"
+#include "toolkit/objects/kivobjfile.h"
 
 using namespace kiv;
 using namespace admintest;

@@ -9,7 +9,7 @@
 #include <cstdlib>
 
 #include "admintest.h"
-#include "toolkit/kivobjfile.h"
+#include "toolkit/objects/kivobjfile.h"
 
 using namespace kiv;
 using namespace admintest;

@@ -8,7 +8,7 @@
 #include "admintest.h"
 #include "admin/upadmin_fields.h"
 #include "tests/data/dbroad.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/text/rowcol.h"
 
 using namespace kiv;
 using namespace admintest;

@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "admintest.h"
-#include "toolkit/kivfmt.h"
+#include "toolkit/base/kivfmt.h"
 
 using namespace kiv;
 using namespace admintest;

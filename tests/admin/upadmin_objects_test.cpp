@@ -9,7 +9,7 @@
 
 #include "admintest.h"
 #include "tests/data/dbroad.h"
-#include "toolkit/kivfmt.h"
+#include "toolkit/base/kivfmt.h"
 
 using namespace kiv;
 using namespace admintest;

@@ -7,9 +7,9 @@
 #include "admintest.h"
 #include "admin/upadmin_rules.h"
 #include "engine/maillist.h"
-#include "toolkit/kivfmt.h"
-#include "toolkit/kivobjfile.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivfmt.h"
+#include "toolkit/objects/kivobjfile.h"
+#include "toolkit/text/rowcol.h"
 
 using namespace kiv;
 using namespace admintest;

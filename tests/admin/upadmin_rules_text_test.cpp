@@ -6,8 +6,8 @@
 
 #include "admin/upadmin_rules.h"
 #include "support/testsupport.h"
-#include "toolkit/kivobjfile.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/objects/kivobjfile.h"
+#include "toolkit/text/rowcol.h"
 
 using namespace kiv;
 

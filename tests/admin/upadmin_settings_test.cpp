@@ -6,8 +6,8 @@
 // body that reads back whole. Every refusal writes nothing.
 #include "admintest.h"
 #include "admin/upadmin_rules.h"
-#include "toolkit/kivcgimisc.h"
-#include "toolkit/kivobjfile.h"
+#include "toolkit/text/kivcgimisc.h"
+#include "toolkit/objects/kivobjfile.h"
 
 using namespace kiv;
 using namespace admintest;

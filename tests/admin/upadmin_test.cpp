@@ -9,8 +9,8 @@
 #include <set>
 
 #include "admintest.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivexfile.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/request/kivexfile.h"
 
 using namespace kiv;
 using namespace admintest;

@@ -22,12 +22,12 @@
 #include "commands/up.h"
 #include "engine/upcommon.h"
 #include "support/testsupport.h"
-#include "toolkit/kivexfile.h"
-#include "toolkit/kivhtml.h"
-#include "toolkit/kivobj.h"
-#include "toolkit/kivobjfile.h"
-#include "toolkit/kivsettings.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/request/kivexfile.h"
+#include "toolkit/pages/kivhtml.h"
+#include "toolkit/objects/kivobj.h"
+#include "toolkit/objects/kivobjfile.h"
+#include "toolkit/base/kivsettings.h"
+#include "toolkit/text/rowcol.h"
 
 using namespace kiv;
 namespace fs = std::filesystem;

@@ -19,7 +19,7 @@
 #include "engine/upclock.h"
 #include "platform/process.h"
 #include "support/testsupport.h"
-#include "toolkit/kivsettings.h"
+#include "toolkit/base/kivsettings.h"
 #include "tools/export/dumprow.h"
 #include "uptest.h"
 

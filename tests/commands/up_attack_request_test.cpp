@@ -14,8 +14,8 @@
 #include "commands/up.h"
 #include "support/testsupport.h"
 #include "toolkit/cgitest.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/security.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/security/security.h"
 
 using namespace kiv;
 

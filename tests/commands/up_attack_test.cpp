@@ -25,7 +25,7 @@
 #include "support/testsupport.h"
 #include "tests/data/smtppeer.h"
 #include "toolkit/cgitest.h"
-#include "toolkit/kivcontext.h"
+#include "toolkit/base/kivcontext.h"
 #include "uptest.h"
 
 using namespace kiv;

@@ -13,7 +13,7 @@
 #include "support/services.h"
 #include "support/testsupport.h"
 #include "support/httpserver.h"
-#include "toolkit/security.h"
+#include "toolkit/security/security.h"
 
 using namespace kiv;
 namespace fs = std::filesystem;

@@ -23,7 +23,7 @@
 #include "commands/upstartup.h"
 #include "commands/uptree.h"
 #include "platform/process.h"
-#include "toolkit/kivcontext.h"
+#include "toolkit/base/kivcontext.h"
 #include "uptest.h"
 
 using namespace kiv;

@@ -13,7 +13,7 @@
 #include "commands/upadd.h"
 #include "support/testsupport.h"
 #include "platform/state.h"
-#include "toolkit/kivexfile.h"
+#include "toolkit/request/kivexfile.h"
 #include "uptest.h"
 
 using namespace kiv;

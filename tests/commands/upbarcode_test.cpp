@@ -20,8 +20,8 @@
 #include "support/testsupport.h"
 #include "tests/tools/toolrun.h"
 #include "toolkit/cgitest.h"
-#include "toolkit/kivexfile.h"
-#include "toolkit/kivcontext.h"
+#include "toolkit/request/kivexfile.h"
+#include "toolkit/base/kivcontext.h"
 
 using namespace kiv;
 namespace fs = std::filesystem;

@@ -16,8 +16,8 @@
 #include "commands/upcal.h"
 #include "engine/upclock.h"
 #include "support/testsupport.h"
-#include "toolkit/kivexfile.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/request/kivexfile.h"
+#include "toolkit/text/rowcol.h"
 #include "uptest.h"
 
 using namespace kiv;

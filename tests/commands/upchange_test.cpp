@@ -19,7 +19,7 @@
 #include "engine/upclock.h"
 #include "engine/upflags.h"
 #include "support/testsupport.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/text/rowcol.h"
 #include "uptest.h"
 
 using namespace kiv;

@@ -15,7 +15,7 @@
 #include "engine/upconvert.h"
 #include "support/testsupport.h"
 #include "tests/data/dbroad.h"
-#include "toolkit/kivfmt.h"
+#include "toolkit/base/kivfmt.h"
 
 using namespace kiv;
 using kivtest::Road;

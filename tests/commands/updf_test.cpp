@@ -14,7 +14,7 @@
 #include "commands/updf.h"
 #include "engine/upclock.h"
 #include "support/testsupport.h"
-#include "toolkit/kivexfile.h"
+#include "toolkit/request/kivexfile.h"
 #include "uptest.h"
 
 using namespace kiv;

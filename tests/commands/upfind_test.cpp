@@ -16,7 +16,7 @@
 #include "commands/upfind.h"
 #include "engine/upflags.h"
 #include "support/testsupport.h"
-#include "toolkit/kivcgitrace.h"
+#include "toolkit/base/kivcgitrace.h"
 #include "uptest.h"
 
 using namespace kiv;

@@ -20,7 +20,7 @@
 #include "data/mailrecords.h"
 #include "support/testsupport.h"
 #include "tests/data/smtppeer.h"
-#include "toolkit/kivcontext.h"
+#include "toolkit/base/kivcontext.h"
 #include "uptest.h"
 
 using namespace kiv;

@@ -13,10 +13,10 @@
 #include "commands/upsms.h"
 #include "support/testsupport.h"
 #include "tests/data/dbroad.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivexfile.h"
-#include "toolkit/kivsettings.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/request/kivexfile.h"
+#include "toolkit/base/kivsettings.h"
 
 using namespace kiv;
 using kivtest::Road;

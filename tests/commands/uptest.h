@@ -14,11 +14,11 @@
 
 #include "commands/up.h"
 #include "engine/uphandler.h"
-#include "toolkit/kivcontext.h"
+#include "toolkit/base/kivcontext.h"
 #include "support/testsupport.h"
 #include "tests/engine/casetest.h"
 #include "toolkit/cgitest.h"
-#include "toolkit/kivexfile.h"
+#include "toolkit/request/kivexfile.h"
 
 namespace uptest {
 

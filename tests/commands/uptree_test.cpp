@@ -13,7 +13,7 @@
 
 #include "commands/uptree.h"
 #include "support/testsupport.h"
-#include "toolkit/kivcontext.h"
+#include "toolkit/base/kivcontext.h"
 #include "uptest.h"
 
 using namespace kiv;

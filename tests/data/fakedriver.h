@@ -11,7 +11,7 @@
 #include "data/webhandle_db.h"
 #include "support/testsupport.h"
 #include "tests/data/odbcconfig.h"
-#include "toolkit/kivcontext.h"
+#include "toolkit/base/kivcontext.h"
 
 namespace kivtest {
 

@@ -15,9 +15,9 @@
 #include "tests/data/dbroad.h"
 #include "tests/data/fakedriver.h"
 #include "tests/data/odbcconfig.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivfmt.h"
-#include "toolkit/kivsettings.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/base/kivfmt.h"
+#include "toolkit/base/kivsettings.h"
 
 using namespace kiv;
 namespace fs = std::filesystem;

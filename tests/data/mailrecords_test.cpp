@@ -10,7 +10,7 @@
 #include "platform/flavour.h"
 #include "support/testsupport.h"
 #include "tests/data/smtppeer.h"
-#include "toolkit/kivsettings.h"
+#include "toolkit/base/kivsettings.h"
 
 using namespace kiv;
 using kivtest::ScopedEnv;

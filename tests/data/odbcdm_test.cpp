@@ -11,7 +11,7 @@
 #include "platform/state.h"
 #include "support/testsupport.h"
 #include "tests/data/fakedriver.h"
-#include "toolkit/kivcontext.h"
+#include "toolkit/base/kivcontext.h"
 
 using namespace kiv;
 

@@ -20,8 +20,8 @@
 #include "support/services.h"
 #include "support/testsupport.h"
 #include "tests/data/smtppeer.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivsettings.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/base/kivsettings.h"
 
 using namespace kiv;
 using kivtest::SmtpPeer;

@@ -5,8 +5,8 @@
 
 #include "data/sql_pars.h"
 #include "support/testsupport.h"
-#include "toolkit/kivsettings.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivsettings.h"
+#include "toolkit/text/rowcol.h"
 
 using namespace kiv;
 

@@ -8,7 +8,7 @@
 
 #include "data/sql_pars.h"
 #include "tests/data/dbroad.h"
-#include "toolkit/kivcontext.h"
+#include "toolkit/base/kivcontext.h"
 
 using namespace kiv;
 

@@ -7,8 +7,8 @@
 
 #include "data/webhandle_db_ops.h"
 #include "tests/data/webhandle_db_roads.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/text/rowcol.h"
 
 using namespace kiv;
 

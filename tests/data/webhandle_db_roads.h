@@ -17,10 +17,10 @@
 #include "data/dbdriver.h"
 #include "data/webhandle_db_ops.h"
 #include "tests/data/dbroad.h"
-#include "toolkit/kivlock.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivfmt.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivlock.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/base/kivfmt.h"
+#include "toolkit/text/rowcol.h"
 
 namespace kivtest {
 namespace {

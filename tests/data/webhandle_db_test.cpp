@@ -13,8 +13,8 @@
 #include "data/dbdriver.h"
 #include "data/webhandle_db.h"
 #include "support/testsupport.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivsettings.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/base/kivsettings.h"
 
 using namespace kiv;
 namespace fs = std::filesystem;

@@ -15,10 +15,10 @@
 #include "engine/upcommon.h"
 #include "enginetest.h"
 #include "tests/data/dbroad.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivfmt.h"
-#include "toolkit/kivobj.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/base/kivfmt.h"
+#include "toolkit/objects/kivobj.h"
+#include "toolkit/text/rowcol.h"
 
 namespace casetest {
 

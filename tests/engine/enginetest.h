@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "support/testsupport.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivobj.h"
-#include "toolkit/kivsettings.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/objects/kivobj.h"
+#include "toolkit/base/kivsettings.h"
 
 namespace enginetest {
 

@@ -9,7 +9,7 @@
 #include "engine/upobjdb.h"
 #include "engine/upstamp.h"
 #include "enginetest.h"
-#include "toolkit/kivcontext.h"
+#include "toolkit/base/kivcontext.h"
 
 using namespace kiv;
 using enginetest::value;

@@ -10,7 +10,7 @@
 #include "engine/gsqlexec.h"
 #include "enginetest.h"
 #include "tests/data/dbroad.h"
-#include "toolkit/kivcontext.h"
+#include "toolkit/base/kivcontext.h"
 
 using namespace kiv;
 using enginetest::value;

@@ -15,8 +15,8 @@
 #include "platform/flavour.h"
 #include "tests/data/dbroad.h"
 #include "tests/data/smtppeer.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivsettings.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/base/kivsettings.h"
 
 using namespace kiv;
 using enginetest::Attr;

@@ -12,8 +12,8 @@
 #include "engine/upclock.h"
 #include "engine/upcommon.h"
 #include "enginetest.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivsettings.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/base/kivsettings.h"
 
 using namespace kiv;
 using enginetest::Attr;

@@ -15,10 +15,10 @@
 #include "engine/upattachments.h"
 #include "platform/flavour.h"
 #include "support/testsupport.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivfmt.h"
-#include "toolkit/multipart.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/base/kivfmt.h"
+#include "toolkit/request/multipart.h"
+#include "toolkit/text/rowcol.h"
 
 using namespace kiv;
 using kivtest::exit_status;

@@ -17,9 +17,9 @@
 #include "engine/upclock.h"
 #include "enginetest.h"
 #include "platform/flavour.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivfmt.h"
-#include "toolkit/kivlock.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/base/kivfmt.h"
+#include "toolkit/base/kivlock.h"
 
 using namespace kiv;
 using namespace std::chrono_literals;

@@ -8,9 +8,9 @@
 #include "engine/upcommon_lock.h"
 #include "support/testsupport.h"
 #include "tests/data/dbroad.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivfmt.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/base/kivfmt.h"
+#include "toolkit/text/rowcol.h"
 
 using namespace kiv;
 using kivtest::exit_status;

@@ -17,8 +17,8 @@
 #include "engine/upcommon_ops.h"
 #include "engine/upflags.h"
 #include "support/testsupport.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivsettings.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivsettings.h"
 
 using namespace kiv;
 using kivtest::exit_status;

@@ -9,9 +9,9 @@
 #include "platform/flavour.h"
 #include "support/testsupport.h"
 #include "tests/data/dbroad.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivfmt.h"
-#include "toolkit/kivsettings.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/base/kivfmt.h"
+#include "toolkit/base/kivsettings.h"
 
 using namespace kiv;
 

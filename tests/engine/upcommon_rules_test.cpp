@@ -7,8 +7,8 @@
 #include "engine/upcommon_rules.h"
 #include "enginetest.h"
 #include "support/testsupport.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivsettings.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/base/kivsettings.h"
 
 using namespace kiv;
 

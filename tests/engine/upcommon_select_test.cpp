@@ -10,7 +10,7 @@
 
 #include "engine/upcommon_select.h"
 #include "enginetest.h"
-#include "toolkit/kivfmt.h"
+#include "toolkit/base/kivfmt.h"
 
 using namespace kiv;
 using enginetest::Attr;

@@ -15,8 +15,8 @@
 #include "platform/state.h"
 #include "support/services.h"
 #include "support/testsupport.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivsettings.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/base/kivsettings.h"
 
 using namespace kiv;
 using kivtest::ScopedEnv;

@@ -12,9 +12,9 @@
 #include "engine/upfile.h"
 #include "platform/flavour.h"
 #include "support/testsupport.h"
-#include "toolkit/kivfmt.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivsettings.h"
+#include "toolkit/base/kivfmt.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/base/kivsettings.h"
 
 using namespace kiv;
 using kivtest::TempDir;

@@ -12,8 +12,8 @@
 #include "engine/uphook.h"
 #include "engine/upobjdb.h"
 #include "enginetest.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivexfile.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/request/kivexfile.h"
 
 extern char** environ;
 

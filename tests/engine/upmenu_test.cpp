@@ -9,7 +9,7 @@
 #include "engine/upmenu.h"
 #include "support/services.h"
 #include "support/testsupport.h"
-#include "toolkit/kivobjfile.h"
+#include "toolkit/objects/kivobjfile.h"
 
 using namespace kiv;
 

@@ -5,9 +5,9 @@
 
 #include "engine/upobjdb.h"
 #include "support/testsupport.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivhtml.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/pages/kivhtml.h"
+#include "toolkit/text/rowcol.h"
 
 using namespace kiv;
 

@@ -8,7 +8,7 @@
 #include "engine/upprofile.h"
 #include "enginetest.h"
 #include "platform/flavour.h"
-#include "toolkit/kivcgitrace.h"
+#include "toolkit/base/kivcgitrace.h"
 
 using namespace kiv;
 using enginetest::entries;

@@ -11,8 +11,8 @@
 #include "engine/upreport.h"
 #include "enginetest.h"
 #include "support/testsupport.h"
-#include "toolkit/kivsettings.h"
-#include "toolkit/rowcol.h"
+#include "toolkit/base/kivsettings.h"
+#include "toolkit/text/rowcol.h"
 
 using namespace kiv;
 using enginetest::objects;

@@ -18,7 +18,7 @@
 #include "linuxtest.h"
 #include "platform/process.h"
 #include "support/testsupport.h"
-#include "toolkit/kivexfile.h"
+#include "toolkit/request/kivexfile.h"
 
 using namespace kiv;
 

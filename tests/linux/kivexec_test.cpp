@@ -15,10 +15,10 @@
 #include "linux/kivexec.h"
 #include "linuxtest.h"
 #include "support/testsupport.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivexfile.h"
-#include "toolkit/kivobj.h"
-#include "toolkit/kivobjfile.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/request/kivexfile.h"
+#include "toolkit/objects/kivobj.h"
+#include "toolkit/objects/kivobjfile.h"
 
 using namespace kiv;
 using namespace kiv::kivexec;

@@ -11,8 +11,8 @@
 #include "support/services.h"
 #include "support/testsupport.h"
 #include "tests/data/odbcconfig.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivsettings.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/base/kivsettings.h"
 
 using namespace kiv;
 namespace fs = std::filesystem;

@@ -16,7 +16,7 @@
 #include "platform/flavour.h"
 #include "support/services.h"
 #include "tests/data/odbcconfig.h"
-#include "toolkit/kivcontext.h"
+#include "toolkit/base/kivcontext.h"
 
 using namespace kiv;
 using namespace linuxtest;

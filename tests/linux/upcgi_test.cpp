@@ -27,7 +27,7 @@
 #include "platform/process.h"
 #include "support/services.h"
 #include "support/testsupport.h"
-#include "toolkit/kivcontext.h"
+#include "toolkit/base/kivcontext.h"
 
 using namespace kiv;
 using namespace linuxtest;

@@ -13,8 +13,8 @@
 
 #include "platform/exit.h"
 #include "support/testsupport.h"
-#include "toolkit/kivcgiform.h"
-#include "toolkit/kivcontext.h"
+#include "toolkit/request/kivcgiform.h"
+#include "toolkit/base/kivcontext.h"
 
 namespace cgitest {
 

@@ -3,7 +3,7 @@
 #include "tools/tagwriter.h"
 
 #include "support/testsupport.h"
-#include "toolkit/kivcontext.h"
+#include "toolkit/base/kivcontext.h"
 #include "toolrun.h"
 
 namespace {

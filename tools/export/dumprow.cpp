@@ -20,13 +20,13 @@
 #include "engine/upcommon_query.h"
 #include "engine/upobjdb.h"
 #include "engine/upreport.h"
-#include "toolkit/kivcgi.h"
-#include "toolkit/kivcgitrace.h"
-#include "toolkit/kivcontext.h"
-#include "toolkit/kivfmt.h"
-#include "toolkit/kivhtml.h"
-#include "toolkit/kivpath.h"
-#include "toolkit/kivtext.h"
+#include "toolkit/cgi/kivcgi.h"
+#include "toolkit/base/kivcgitrace.h"
+#include "toolkit/base/kivcontext.h"
+#include "toolkit/base/kivfmt.h"
+#include "toolkit/pages/kivhtml.h"
+#include "toolkit/base/kivpath.h"
+#include "toolkit/text/kivtext.h"
 
 namespace kiv {
 
