@@ -16,6 +16,7 @@
 #include "platform/exit.h"
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/base/kivcontext.h"
+#include "toolkit/objects/objprotect.h"
 #include "toolkit/request/kivexfile.h"
 #include "toolkit/pages/kivhtml.h"
 #include "toolkit/base/kivpath.h"

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/upcommon.h"
+#include "toolkit/objects/objprotect.h"
 #include "toolkit/request/kivexfile.h"
 #include "toolkit/base/kivfmt.h"
 #include "toolkit/objects/kivobjfile.h"

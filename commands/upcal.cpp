@@ -17,6 +17,7 @@
 #include "engine/uprowwalk.h"
 #include "platform/exit.h"
 #include "toolkit/base/kivcgitrace.h"
+#include "toolkit/objects/objprotect.h"
 #include "toolkit/pages/kivhtml.h"
 #include "toolkit/pages/kivhtml_rows.h"
 #include "toolkit/base/kivsettings.h"

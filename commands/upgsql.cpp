@@ -12,6 +12,7 @@
 #include "engine/upflags.h"
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/base/kivfmt.h"
+#include "toolkit/objects/objprotect.h"
 #include "toolkit/pages/kivhtml.h"
 #include "toolkit/text/rowcol.h"
 

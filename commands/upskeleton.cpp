@@ -5,6 +5,7 @@
 #include "engine/upfile.h"
 #include "platform/exit.h"
 #include "toolkit/base/kivcgitrace.h"
+#include "toolkit/objects/objprotect.h"
 #include "toolkit/pages/kivhtml.h"
 #include "toolkit/base/kivsettings.h"
 #include "toolkit/text/rowcol.h"

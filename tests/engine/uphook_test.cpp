@@ -13,6 +13,7 @@
 #include "engine/upobjdb.h"
 #include "enginetest.h"
 #include "toolkit/base/kivcgitrace.h"
+#include "toolkit/objects/objprotect.h"
 #include "toolkit/request/kivexfile.h"
 
 extern char** environ;

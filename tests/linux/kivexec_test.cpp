@@ -16,6 +16,7 @@
 #include "linuxtest.h"
 #include "support/testsupport.h"
 #include "toolkit/base/kivcontext.h"
+#include "toolkit/objects/objprotect.h"
 #include "toolkit/request/kivexfile.h"
 #include "toolkit/objects/kivobj.h"
 #include "toolkit/objects/kivobjfile.h"

@@ -1,11 +1,13 @@
 // The object store: every screen, field, setting and rule is an object, a
 // named record of ten optional text attributes, kept in object lists (one per
 // object file). Values are addressed by keys "<object name>.<ATTRIBUTE>";
-// getvalfromlist is the lookup of the whole system, adduniqobj the way values
-// are set, ex2obj the way a request's variables reach the objects.
+// getvalfromlist is the lookup of the whole system (objtext when an absent
+// value reads as empty), adduniqobj the way values are set. The functions take
+// the list or the object by reference; the pointer forms forward to them.
 #pragma once
 
 #include <array>
+#include <cassert>
 #include <cstddef>
 #include <memory>
 #include <optional>
@@ -15,8 +17,6 @@
 #include <vector>
 
 namespace kiv {
-
-struct exlist;
 
 // Attribute numbers, as modattrib and castattrib take them.
 namespace attr {
@@ -63,17 +63,17 @@ class kivobj;
 
 // Sets attribute n (1..10) to a copy of the text; an empty text leaves it
 // absent. The text is marked with `origin` (configuration unless told).
-// 0, or -1 for an absent node or another number (nothing changed). The head
-// object's name belongs to the head alone: a NAME of "XXXheadlistXXXX", and
-// a new NAME for the head of a list, are refused (traced, -1, nothing
-// changed), since an object file keeps no other object of that name.
-int modattrib(kivobj* node, int n, std::string_view text, Origin origin = Origin::config);
+// 0, or -1 for another number (nothing changed). The head object's name
+// belongs to the head alone: a NAME of "XXXheadlistXXXX", and a new NAME for
+// the head of a list, are refused (traced, -1, nothing changed), since an
+// object file keeps no other object of that name.
+int modattrib(kivobj& node, int n, std::string_view text, Origin origin = Origin::config);
 
 // As modattrib, but a VALUE cast onto an object whose TYPE is exactly "MENU"
 // puts the text in front of the menu: text "^@" old value, or text "^$" when
 // there was none. The menu's value is then marked when the text or the old
 // value was (origin_of_both).
-int castattrib(kivobj* node, int n, std::string_view text, Origin origin = Origin::config);
+int castattrib(kivobj& node, int n, std::string_view text, Origin origin = Origin::config);
 
 // One object. An attribute is a non-empty text or absent (held as an empty
 // text); all changes go through modattrib and castattrib, so that the list
@@ -98,8 +98,8 @@ class kivobj {
 
  private:
   friend class objlist;
-  friend int modattrib(kivobj* node, int n, std::string_view text, Origin origin);
-  friend int castattrib(kivobj* node, int n, std::string_view text, Origin origin);
+  friend int modattrib(kivobj& node, int n, std::string_view text, Origin origin);
+  friend int castattrib(kivobj& node, int n, std::string_view text, Origin origin);
   void set(int n, std::string text, Origin origin = Origin::config);
   bool is_head() const { return owner_ && seq_ == 0; }
 
@@ -121,7 +121,10 @@ class objlist {
   objlist& operator=(const objlist&) = delete;
 
   size_t size() const { return nodes_.size(); }
-  kivobj& operator[](size_t i) const { return *nodes_[i]; }
+  kivobj& operator[](size_t i) const {
+    assert(i < nodes_.size());
+    return *nodes_[i];
+  }
   // Makes room for about `objects` objects at once (the list and its name
   // index), so that a reader that knows the count grows them only once.
   void reserve(size_t objects);
@@ -129,7 +132,9 @@ class objlist {
   // objects are never found.
   kivobj* find(std::string_view name) const;
   // The next object of the same name after `node`, or nullptr.
-  static kivobj* next_named(const kivobj* node) { return node->next_same_; }
+  static kivobj* next_named(const kivobj& node) { return node.next_same_; }
+  // (pointer form; goes when every caller takes the reference form)
+  static kivobj* next_named(const kivobj* node) { return next_named(*node); }
 
   // Iteration in list order from the head; objects appended while iterating
   // are visited too.
@@ -154,8 +159,8 @@ class objlist {
   sentinel end() const { return {}; }
 
  private:
-  friend kivobj* addobj(objlist* list, std::unique_ptr<kivobj> node);
-  friend std::unique_ptr<kivobj> removeobj(objlist* list, const kivobj* node);
+  friend kivobj* addobj(objlist& list, std::unique_ptr<kivobj> node);
+  friend std::unique_ptr<kivobj> removeobj(objlist& list, const kivobj& node);
   friend class kivobj;
   kivobj* append(std::unique_ptr<kivobj> node);
   std::unique_ptr<kivobj> take(const kivobj* node);
@@ -174,39 +179,40 @@ class objlist {
 std::unique_ptr<kivobj> getnewobj();
 
 // Appends the object at the tail of the list and gives its address there; an
-// absent list (or object) does nothing and gives nullptr. An object named
-// like the list's head is refused (traced, nullptr): the head's name
-// belongs to the head alone.
-kivobj* addobj(objlist* list, std::unique_ptr<kivobj> node);
+// absent object does nothing and gives nullptr. An object named like the
+// list's head is refused (traced, nullptr): the head's name belongs to the
+// head alone.
+kivobj* addobj(objlist& list, std::unique_ptr<kivobj> node);
 
 // Takes the object out of the list and gives it to the caller, who may keep
 // it (its address stays valid) or add it to a list again; the objects behind
 // it move up one place and the name index forgets it, so that a lookup of its
-// name finds its next namesake. nullptr, nothing changed, for an absent list
-// or object, an object of another list and the list's head. A loop over the
-// list that removes the object it stands on must not step past the next one.
-std::unique_ptr<kivobj> removeobj(objlist* list, const kivobj* node);
+// name finds its next namesake. nullptr, nothing changed, for an object of
+// another list and the list's head. A loop over the list that removes the
+// object it stands on must not step past the next one.
+std::unique_ptr<kivobj> removeobj(objlist& list, const kivobj& node);
 
 // modattrib/castattrib by attribute word; 0, or -1 for a word other than
 // NAME .. HELP (nothing changed).
-int modattribbyname(kivobj* node, std::string_view word, std::string_view text,
+int modattribbyname(kivobj& node, std::string_view word, std::string_view text,
                     Origin origin = Origin::config);
-int castattribbyname(kivobj* node, std::string_view word, std::string_view text,
+int castattribbyname(kivobj& node, std::string_view word, std::string_view text,
                      Origin origin = Origin::config);
 
 // A copy of the attribute the key names on this object ("<NAME>.<ATTRIBUTE>",
-// compared whole and with case), or none. An absent node prints
-// "bad object  NULL\n".
-std::optional<std::string> getobjval(const kivobj* node, std::string_view key);
+// compared whole and with case), or none.
+std::optional<std::string> getobjval(const kivobj& node, std::string_view key);
+// getobjval, an absent attribute read as an empty text.
+std::string getobjval_or_empty(const kivobj& node, std::string_view key);
 
 // The first non-empty attribute for the key along the list, or none: an
 // object that lacks the attribute does not hide a later namesake that has it.
-// An absent list prints "bad object head  NULL\n".
-std::optional<std::string> getvalfromlist(const objlist* list, std::string_view key);
+// objtext is this lookup with an absent value read as an empty text.
+std::optional<std::string> getvalfromlist(const objlist& list, std::string_view key);
 
 // The same lookup without a copy: the attribute's text in its object, and
 // its origin, for printers that escape what a request or a record supplied.
-std::optional<attrview> getattrfromlist(const objlist* list, std::string_view key);
+std::optional<attrview> getattrfromlist(const objlist& list, std::string_view key);
 
 // Sets the attribute of the key (the object name before the first point, the
 // attribute word after it; no point: VALUE) on the first object of that name,
@@ -215,31 +221,98 @@ std::optional<attrview> getattrfromlist(const objlist* list, std::string_view ke
 // with nothing behind it, and -1 (traced, nothing changed) for a key of the
 // head object or a NAME of "XXXheadlistXXXX": a save writes no object of the
 // head's name, so such a change would be lost without a word.
-int adduniqobj(objlist* list, std::string_view key, std::string_view text,
+int adduniqobj(objlist& list, std::string_view key, std::string_view text,
                Origin origin = Origin::config);
 
 // Casts the attribute of the key on an existing object only; a key needs its
 // point. 0; -1 for a bad key, and for the head's key or name as adduniqobj.
-int castobj(objlist* list, std::string_view key, std::string_view text, Origin origin = Origin::config);
+int castobj(objlist& list, std::string_view key, std::string_view text, Origin origin = Origin::config);
 
-// How ex2obj and castex2obj treat request variables. `checked`, for every
-// command: variables from the form may set only what the protected
-// configuration rule allows (objprotect.h); a skipped variable is traced.
-// `full`, for the administration's own form list: every variable is copied.
-// Either way a value the form supplied is marked Origin::request; values of
-// the state file and of the start-up itself are configuration.
-enum class ExCopy { checked, full };
+// ---- the readers and the setter of object values ----------------------------
+// The text of an attribute key ("<object>.<ATTRIBUTE>") or of an object's
+// attribute along an object list, empty when no object of that name has the
+// attribute (an absent object and an empty value are the same), that text
+// with its origin, and the VALUE of an object set with the origin of its text.
 
-// adduniqobj for every request variable that has a name. -1 for an absent
-// request list, else 0.
-int ex2obj(const exlist* req, objlist* list, ExCopy mode = ExCopy::checked);
+// getvalfromlist, an absent value read as an empty text.
+std::string objtext(const objlist& list, std::string_view key);
 
-// castobj for every request variable that has a value. -1 for an absent
-// request list, else 0.
-int castex2obj(const exlist* req, objlist* list, ExCopy mode = ExCopy::checked);
+// objtext of "<name>.<attribute>".
+std::string objtext(const objlist& list, std::string_view name, std::string_view attribute);
 
-// Debugging dump of a list into the page; -1 (and "head is NULL\n") for an
-// absent list, else 0.
-int printobj(const objlist* list);
+// An attribute's text, copied, and where it came from.
+struct objattr_text {
+  std::string text;
+  Origin origin = Origin::config;
+};
+
+// The attribute of "<name>.<attribute>" as objtext finds it, with its
+// origin; an empty configuration text when no object of that name has it.
+objattr_text objattr(const objlist& list, std::string_view name, std::string_view attribute);
+
+// Sets "<name>.VALUE" (adduniqobj), the text marked with `origin`.
+int setobjvalue(objlist& list, std::string_view name, std::string_view text, Origin origin);
+
+// ---- pointer forms -----------------------------------------------------------
+// What the pointer forms did for an absent object or list stays as it was:
+// the lookups print their message and find nothing, the setters give -1 or
+// check only the key.
+
+// Prints "bad object  NULL\n"; none.
+std::nullopt_t absent_node_lookup();
+// Prints "bad object head  NULL\n"; none.
+std::nullopt_t absent_list_lookup();
+// adduniqobj (point_needed false) or castobj (true) on an absent list: the
+// key checked, and its result, with nothing set.
+int absent_list_set(std::string_view key, bool point_needed);
+
+// (pointer form; goes when every caller takes the reference form)
+inline int modattrib(kivobj* node, int n, std::string_view text, Origin origin = Origin::config) {
+  return node ? modattrib(*node, n, text, origin) : -1;
+}
+// (pointer form; goes when every caller takes the reference form)
+inline int castattrib(kivobj* node, int n, std::string_view text, Origin origin = Origin::config) {
+  return node ? castattrib(*node, n, text, origin) : -1;
+}
+// (pointer form; goes when every caller takes the reference form)
+inline kivobj* addobj(objlist* list, std::unique_ptr<kivobj> node) {
+  return list ? addobj(*list, std::move(node)) : nullptr;
+}
+// (pointer form; goes when every caller takes the reference form)
+inline std::unique_ptr<kivobj> removeobj(objlist* list, const kivobj* node) {
+  return list && node ? removeobj(*list, *node) : nullptr;
+}
+// (pointer form; goes when every caller takes the reference form)
+inline int modattribbyname(kivobj* node, std::string_view word, std::string_view text,
+                           Origin origin = Origin::config) {
+  return node ? modattribbyname(*node, word, text, origin) : -1;
+}
+// (pointer form; goes when every caller takes the reference form)
+inline int castattribbyname(kivobj* node, std::string_view word, std::string_view text,
+                            Origin origin = Origin::config) {
+  return node ? castattribbyname(*node, word, text, origin) : -1;
+}
+// (pointer form; goes when every caller takes the reference form)
+inline std::optional<std::string> getobjval(const kivobj* node, std::string_view key) {
+  return node ? getobjval(*node, key) : absent_node_lookup();
+}
+// (pointer form; goes when every caller takes the reference form)
+inline std::optional<std::string> getvalfromlist(const objlist* list, std::string_view key) {
+  return list ? getvalfromlist(*list, key) : absent_list_lookup();
+}
+// (pointer form; goes when every caller takes the reference form)
+inline std::optional<attrview> getattrfromlist(const objlist* list, std::string_view key) {
+  return list ? getattrfromlist(*list, key) : absent_list_lookup();
+}
+// (pointer form; goes when every caller takes the reference form)
+inline int adduniqobj(objlist* list, std::string_view key, std::string_view text,
+                      Origin origin = Origin::config) {
+  return list ? adduniqobj(*list, key, text, origin) : absent_list_set(key, false);
+}
+// (pointer form; goes when every caller takes the reference form)
+inline int castobj(objlist* list, std::string_view key, std::string_view text,
+                   Origin origin = Origin::config) {
+  return list ? castobj(*list, key, text, origin) : absent_list_set(key, true);
+}
 
 }  // namespace kiv

@@ -75,14 +75,10 @@ std::optional<std::string> objfile_value(std::string_view value) {
   return text;
 }
 
-bool writekivobj(const objlist* list, std::string& text, std::string* error) {
+bool writekivobj(const objlist& list, std::string& text, std::string* error) {
   text.clear();
-  if (!list) {
-    if (error) *error = "no object list to write";
-    return false;
-  }
-  for (const kivobj& o : *list) {
-    if (&o == &(*list)[0]) continue;  // the head
+  for (const kivobj& o : list) {
+    if (&o == &list[0]) continue;  // the head
     // The store gives the head's name to no other object (kivobj.h). Should
     // one bear it all the same, the save fails rather than write a block
     // that the reader would not take back as it was.

@@ -36,7 +36,17 @@ std::optional<std::string> objfile_value(std::string_view value);
 // (ENFORCE left out when it is "0"), then "};". False, with `text` emptied
 // and `error` saying which object and attribute, when a value cannot be
 // written (nothing of such a list should be saved), when an object other
-// than the head bears the head's name, or for an absent list.
-bool writekivobj(const objlist* list, std::string& text, std::string* error = nullptr);
+// than the head bears the head's name.
+bool writekivobj(const objlist& list, std::string& text, std::string* error = nullptr);
+
+// (pointer form; goes when every caller takes the reference form) As
+// writekivobj; false, with `error` "no object list to write", for an absent
+// list.
+inline bool writekivobj(const objlist* list, std::string& text, std::string* error = nullptr) {
+  if (list) return writekivobj(*list, text, error);
+  text.clear();
+  if (error) *error = "no object list to write";
+  return false;
+}
 
 }  // namespace kiv

@@ -131,7 +131,7 @@ bool listed(std::string_view name) {
 bool named_by_configuration(std::string_view name, const objlist* config) {
   if (!config || name.empty()) return false;
   for (std::string_view p : kPointers)
-    if (getvalfromlist(config, p) == name) return true;
+    if (getvalfromlist(*config, p) == name) return true;
   return false;
 }
 

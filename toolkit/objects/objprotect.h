@@ -6,7 +6,8 @@
 // mail-transport or tool objects, nor any attribute other than VALUE. This is
 // the one place that says so; the administration edits configuration through
 // its own list, behind its administrator check, and may ask here what is
-// protected.
+// protected. ex2obj and castex2obj, the copies of a request's variables onto
+// the objects, keep to it.
 #pragma once
 
 #include <string>
@@ -38,5 +39,29 @@ std::string group_object(const exlist* req);
 // configured macros ("query_..."), never hold SQL.
 bool request_may_set(std::string_view key, std::string_view value, const objlist* config = nullptr,
                      std::string_view group = {});
+
+// How ex2obj and castex2obj treat request variables. `checked`, for every
+// command: variables from the form may set only what request_may_set allows;
+// a skipped variable is traced. `full`, for the administration's own form
+// list: every variable is copied. Either way a value the form supplied is
+// marked Origin::request; values of the state file and of the start-up
+// itself are configuration.
+enum class ExCopy { checked, full };
+
+// adduniqobj for every request variable that has a name; 0.
+int ex2obj(const exlist& req, objlist& list, ExCopy mode = ExCopy::checked);
+
+// castobj for every request variable that has a value; 0.
+int castex2obj(const exlist& req, objlist& list, ExCopy mode = ExCopy::checked);
+
+// (pointer form; goes when every caller takes the reference form) -1 for an
+// absent request list; nothing copied onto an absent object list.
+inline int ex2obj(const exlist* req, objlist* list, ExCopy mode = ExCopy::checked) {
+  return !req ? -1 : list ? ex2obj(*req, *list, mode) : 0;
+}
+// (pointer form; goes when every caller takes the reference form) as ex2obj.
+inline int castex2obj(const exlist* req, objlist* list, ExCopy mode = ExCopy::checked) {
+  return !req ? -1 : list ? castex2obj(*req, *list, mode) : 0;
+}
 
 }  // namespace kiv

@@ -21,6 +21,8 @@ int getrowcount(std::string_view text);
 // Row n with its "^$"; an empty text past the last row; none for an empty
 // text or a row number below 1.
 std::optional<std::string> getrow(std::string_view text, int n);
+// getrow, no row read as an empty text.
+inline std::string getrow_or_empty(std::string_view text, int n) { return getrow(text, n).value_or(std::string()); }
 
 // 1 + the number of "^@" for a text ending in "^$"; 0 otherwise.
 int getcolcount(std::string_view row);
@@ -28,6 +30,8 @@ int getcolcount(std::string_view row);
 // Column n of a row ("^^" gives an empty text); none for n below 1, an empty
 // row or a column past the last.
 std::optional<std::string> getcol(std::string_view row, int n);
+// getcol, no column read as an empty text.
+inline std::string getcol_or_empty(std::string_view row, int n) { return getcol(row, n).value_or(std::string()); }
 
 // 1-based number of the column whose whole name is `name`; 0 when absent.
 int getindex(std::string_view keyrow, std::string_view name);
@@ -36,6 +40,10 @@ int getindex(std::string_view keyrow, std::string_view name);
 // the name is not a column.
 std::optional<std::string> getvaluebykey(std::string_view row, std::string_view keyrow,
                                          std::string_view name);
+// getvaluebykey, no value read as an empty text.
+inline std::string getvaluebykey_or_empty(std::string_view row, std::string_view keyrow, std::string_view name) {
+  return getvaluebykey(row, keyrow, name).value_or(std::string());
+}
 
 // Cuts white space at both ends and folds runs of blanks inside to one blank,
 // in place; gives the same text back.

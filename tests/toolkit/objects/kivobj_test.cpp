@@ -1,8 +1,10 @@
 // The object store: keys, lookups along a list, setting and casting, the
-// name index under appends, renames and removals, and the dump.
+// name index under appends, renames and removals, and the readers that
+// fold an absent value to an empty text.
 #include <gtest/gtest.h>
 
 #include "support/testsupport.h"
+#include "toolkit/objects/objprotect.h"
 #include "toolkit/request/kivexfile.h"
 #include "toolkit/objects/kivobj.h"
 
@@ -108,6 +110,51 @@ TEST_F(ObjStore, GetobjvalOnOneNode) {
   for (const char* key : {"a.VALUE", ".VALUE", ".NAME", "VALUE", ".TITLE"})
     EXPECT_EQ(getobjval(nameless, key), std::nullopt) << key;
   EXPECT_EQ(page(), "");
+}
+
+// The folding readers give exactly what the optional lookups find, and an
+// empty text wherever they find nothing, without printing anything.
+TEST_F(ObjStore, FoldingReadersAgreeWithTheLookups) {
+  kivobj* a = add({{attr::NAME, "a"}, {attr::TITLE, "first"}});
+  add({{attr::NAME, "a"}, {attr::VALUE, "x"}, {attr::TITLE, "second"}});
+  add({{attr::NAME, "x.y"}, {attr::VALUE, "dotted"}});
+  const struct {
+    const char* key;
+    const char* text;  // what objtext gives
+  } cases[] = {
+      {"a.VALUE", "x"},          // from the later namesake
+      {"a.TITLE", "first"},      // the first that has it
+      {"a.HELP", ""},            // no object has the attribute
+      {"b.VALUE", ""},           // no such object
+      {"a", ""},                 // no attribute word
+      {"a.value", ""},           // words compare with case
+      {"x.y.VALUE", "dotted"},   // a name holding a point
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(objtext(list_, c.key), c.text) << c.key;
+    EXPECT_EQ(objtext(list_, c.key), getvalfromlist(list_, c.key).value_or("")) << c.key;
+    EXPECT_EQ(getobjval_or_empty(*a, c.key), getobjval(*a, c.key).value_or("")) << c.key;
+  }
+  EXPECT_EQ(objtext(list_, "a", "TITLE"), "first");
+  EXPECT_EQ(objtext(list_, "x.y", "VALUE"), "dotted");
+  EXPECT_EQ(getobjval_or_empty(*a, "a.TITLE"), "first");
+  EXPECT_EQ(page(), "");
+}
+
+// objattr carries the origin of the text it finds; setobjvalue marks what it
+// sets, creating the object when there is none.
+TEST_F(ObjStore, ObjattrAndSetobjvalueKeepOrigins) {
+  EXPECT_EQ(setobjvalue(list_, "f", "typed", Origin::request), 0);
+  objattr_text got = objattr(list_, "f", "VALUE");
+  EXPECT_EQ(got.text, "typed");
+  EXPECT_EQ(got.origin, Origin::request);
+  EXPECT_EQ(setobjvalue(list_, "f", "stored", Origin::record), 0);
+  EXPECT_EQ(list_.size(), 2u);
+  EXPECT_EQ(objattr(list_, "f", "VALUE").origin, Origin::record);
+  got = objattr(list_, "f", "TITLE");
+  EXPECT_EQ(got.text, "");
+  EXPECT_EQ(got.origin, Origin::config);
+  EXPECT_EQ(setobjvalue(list_, "XXXheadlistXXXX", "v", Origin::config), -1);
 }
 
 TEST_F(ObjStore, AdduniqobjKeys) {
@@ -334,17 +381,6 @@ TEST_F(ObjStore, CastRequestVariablesOntoExistingObjectsOnly) {
   EXPECT_EQ(get("prio.VALUE"), "High^@Low^@High^$");
   EXPECT_EQ(get("title.VALUE"), "old");
   EXPECT_EQ(list_.size(), 3u);
-}
-
-TEST_F(ObjStore, PrintobjDumpsPresentAttributesEscaped) {
-  add({{attr::NAME, "a"}, {attr::TYPE, "MENU"}, {attr::VTYPE, "CHAR"}, {attr::HELP, "<b>"}});
-  EXPECT_EQ(printobj(&list_), 0);
-  EXPECT_EQ(page(),
-            " name='XXXheadlistXXXX'\n"
-            " name='a'\n objtype='MENU'\n objvtype='CHAR'\n help='&#60;b&#62;'\n");
-  clear_output();
-  EXPECT_EQ(printobj(nullptr), -1);
-  EXPECT_EQ(page(), "head is NULL\n");
 }
 
 TEST_F(ObjStore, CopiesBelongToNoList) {

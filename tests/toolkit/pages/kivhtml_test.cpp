@@ -12,6 +12,7 @@
 #include "support/services.h"
 #include "support/testsupport.h"
 #include "toolkit/base/kivcontext.h"
+#include "toolkit/objects/objprotect.h"
 #include "toolkit/request/kivexfile.h"
 #include "toolkit/pages/kivhtml.h"
 #include "toolkit/objects/kivobjfile.h"

@@ -57,6 +57,20 @@ TEST(RowCol, ValueByKey) {
   EXPECT_EQ(getvaluebykey("", "case_num^@title^$", "title"), std::nullopt);
 }
 
+// The folding getters give what the optional ones find, and an empty text
+// where they find none.
+TEST(RowCol, FoldingGettersReadNoneAsEmpty) {
+  const std::string key = "case_num^@title^$";
+  EXPECT_EQ(getrow_or_empty(kTable, 2), "12^@^^^$");
+  for (int n : {0, 4}) EXPECT_EQ(getrow_or_empty(kTable, n), "") << n;
+  EXPECT_EQ(getrow_or_empty("", 1), "");
+  EXPECT_EQ(getcol_or_empty("a^@c^$", 2), "c");
+  for (int n : {0, 3}) EXPECT_EQ(getcol_or_empty("a^@c^$", n), "") << n;
+  EXPECT_EQ(getvaluebykey_or_empty("13^@printer^$", key, "title"), "printer");
+  EXPECT_EQ(getvaluebykey_or_empty("13^@printer^$", key, "owner"), "");
+  EXPECT_EQ(getvaluebykey_or_empty("", key, "title"), "");
+}
+
 TEST(RowCol, Trimspace) {
   struct Case {
     std::string in, want;
