@@ -253,9 +253,10 @@ objattr_text objattr(const objlist& list, std::string_view name, std::string_vie
 // Sets "<name>.VALUE" (adduniqobj), the text marked with `origin`.
 int setobjvalue(objlist& list, std::string_view name, std::string_view text, Origin origin);
 
-// ---- pointer forms -----------------------------------------------------------
-// What the pointer forms did for an absent object or list stays as it was:
-// the lookups print their message and find nothing, the setters give -1 or
+// ---- no list, and the pointer forms -------------------------------------------
+// A lookup with no object or no list to look in prints its message and finds
+// nothing (the page printer's lookup without lists does so too); the pointer
+// forms keep this for an absent object or list, and their setters give -1 or
 // check only the key.
 
 // Prints "bad object  NULL\n"; none.

@@ -9,6 +9,7 @@
 #include "toolkit/objects/kivscan.h"
 
 #include <array>
+#include <cassert>
 
 #include "platform/output.h"
 #include "toolkit/text/rowcol.h"
@@ -142,7 +143,9 @@ void scan_block(Scanner& s) {
   }
   if (at.starts_with(kClose)) {
     s.pos += kClose.size();
-    addobj(s.lex_aohead, std::move(s.nobjp));
+    // A block read with no list to build is dropped.
+    if (s.lex_aohead) addobj(*s.lex_aohead, std::move(s.nobjp));
+    s.nobjp.reset();
     s.state = ScanState::outer;
     return;
   }
@@ -185,7 +188,8 @@ bool take_line(Scanner& s, std::string* keep) {
 
 // Sets the attribute of the value being read and goes back into the block.
 void end_value(Scanner& s, std::string_view text) {
-  modattrib(s.nobjp.get(), s.fattr, text);
+  assert(s.nobjp);  // a value is read only inside a block
+  modattrib(*s.nobjp, s.fattr, text);
   s.state = ScanState::block;
 }
 

@@ -265,9 +265,9 @@ void set_template_path(const std::string& path) {
 }  // namespace
 
 std::optional<attrview> htmlvalue(const kivhtml& ctx, std::string_view key) {
-  if (ctx.lists.empty()) return getattrfromlist(nullptr, key);
+  if (ctx.lists.empty()) return absent_list_lookup();
   for (const objlist* l : ctx.lists)
-    if (std::optional<attrview> v = getattrfromlist(l, key)) return v;
+    if (std::optional<attrview> v = l ? getattrfromlist(*l, key) : absent_list_lookup()) return v;
   return std::nullopt;
 }
 

@@ -126,7 +126,7 @@ int kivsort(std::string& table, std::string_view keyrow, std::string_view name,
        start = end + 2) {
     Row r;
     r.text = table.substr(start, end + 2 - start);
-    r.key = getcol(r.text, col).value_or("");
+    r.key = getcol_or_empty(r.text, col);
     read_key(r, st);
     rows.push_back(std::move(r));
   }

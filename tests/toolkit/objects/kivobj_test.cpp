@@ -17,10 +17,10 @@ class ObjStore : public kivtest::KivTest {
   // Appends an object of the given attributes ({number, text} pairs).
   kivobj* add(std::initializer_list<std::pair<int, const char*>> attrs) {
     auto o = getnewobj();
-    for (auto [n, t] : attrs) modattrib(o.get(), n, t);
-    return addobj(&list_, std::move(o));
+    for (auto [n, t] : attrs) modattrib(*o, n, t);
+    return addobj(list_, std::move(o));
   }
-  std::optional<std::string> get(std::string_view key) { return getvalfromlist(&list_, key); }
+  std::optional<std::string> get(std::string_view key) { return getvalfromlist(list_, key); }
   objlist list_;
 };
 
@@ -54,17 +54,17 @@ TEST_F(ObjStore, AttributeWordsAndNumbers) {
 TEST_F(ObjStore, ModattribStoresCopiesAndEmptyMeansAbsent) {
   auto o = getnewobj();
   std::string text = "x";
-  EXPECT_EQ(modattrib(o.get(), attr::TITLE, text), 0);
+  EXPECT_EQ(modattrib(*o, attr::TITLE, text), 0);
   text = "changed";
   EXPECT_EQ(o->attr(attr::TITLE), "x");
-  EXPECT_EQ(modattrib(o.get(), attr::TITLE, ""), 0);
+  EXPECT_EQ(modattrib(*o, attr::TITLE, ""), 0);
   EXPECT_FALSE(o->has(attr::TITLE));
-  EXPECT_EQ(modattrib(o.get(), 0, "x"), -1);
-  EXPECT_EQ(modattrib(o.get(), 11, "x"), -1);
+  EXPECT_EQ(modattrib(*o, 0, "x"), -1);
+  EXPECT_EQ(modattrib(*o, 11, "x"), -1);
   EXPECT_EQ(modattrib(nullptr, 1, "x"), -1);
-  EXPECT_EQ(modattribbyname(o.get(), "HELP", "h"), 0);
+  EXPECT_EQ(modattribbyname(*o, "HELP", "h"), 0);
   EXPECT_EQ(o->attr(attr::HELP), "h");
-  EXPECT_NE(modattribbyname(o.get(), "help", "h"), 0);
+  EXPECT_NE(modattribbyname(*o, "help", "h"), 0);
 }
 
 TEST_F(ObjStore, LaterNamesakeWithTheAttributeWins) {
@@ -100,15 +100,15 @@ TEST_F(ObjStore, LookupsOfAbsentListsAndNodes) {
 
 TEST_F(ObjStore, GetobjvalOnOneNode) {
   kivobj* a = add({{attr::NAME, "a"}, {attr::VALUE, "v"}, {attr::LEN, "20"}});
-  EXPECT_EQ(getobjval(a, "a.VALUE"), "v");
-  EXPECT_EQ(getobjval(a, "a.LEN"), "20");
-  EXPECT_EQ(getobjval(a, "a.NAME"), "a");
-  EXPECT_EQ(getobjval(a, "a.HELP"), std::nullopt);
-  EXPECT_EQ(getobjval(a, "ab.VALUE"), std::nullopt);
-  EXPECT_EQ(getobjval(a, "a"), std::nullopt);
+  EXPECT_EQ(getobjval(*a, "a.VALUE"), "v");
+  EXPECT_EQ(getobjval(*a, "a.LEN"), "20");
+  EXPECT_EQ(getobjval(*a, "a.NAME"), "a");
+  EXPECT_EQ(getobjval(*a, "a.HELP"), std::nullopt);
+  EXPECT_EQ(getobjval(*a, "ab.VALUE"), std::nullopt);
+  EXPECT_EQ(getobjval(*a, "a"), std::nullopt);
   kivobj* nameless = add({{attr::VALUE, "v"}, {attr::TITLE, "t"}});
   for (const char* key : {"a.VALUE", ".VALUE", ".NAME", "VALUE", ".TITLE"})
-    EXPECT_EQ(getobjval(nameless, key), std::nullopt) << key;
+    EXPECT_EQ(getobjval(*nameless, key), std::nullopt) << key;
   EXPECT_EQ(page(), "");
 }
 
@@ -159,11 +159,11 @@ TEST_F(ObjStore, ObjattrAndSetobjvalueKeepOrigins) {
 
 TEST_F(ObjStore, AdduniqobjKeys) {
   add({{attr::NAME, "a"}, {attr::VALUE, "old"}});
-  EXPECT_EQ(adduniqobj(&list_, "a", "1"), 0);
+  EXPECT_EQ(adduniqobj(list_, "a", "1"), 0);
   EXPECT_EQ(get("a.VALUE"), "1");
-  EXPECT_EQ(adduniqobj(&list_, "a.", "2"), -1);
+  EXPECT_EQ(adduniqobj(list_, "a.", "2"), -1);
   EXPECT_EQ(get("a.VALUE"), "1");
-  EXPECT_EQ(adduniqobj(&list_, "", "3"), -1);
+  EXPECT_EQ(adduniqobj(list_, "", "3"), -1);
   EXPECT_EQ(page(), "Illegal head NULL \n");
   EXPECT_EQ(adduniqobj(nullptr, "a.VALUE", "4"), 0);
   EXPECT_EQ(list_.size(), 2u);
@@ -171,32 +171,32 @@ TEST_F(ObjStore, AdduniqobjKeys) {
 
 TEST_F(ObjStore, AdduniqobjCreatesAtTheTail) {
   add({{attr::NAME, "a"}});
-  EXPECT_EQ(adduniqobj(&list_, "new.TITLE", "t"), 0);
+  EXPECT_EQ(adduniqobj(list_, "new.TITLE", "t"), 0);
   ASSERT_EQ(list_.size(), 3u);
   EXPECT_EQ(list_[2].name(), "new");
   EXPECT_EQ(list_[2].attr(attr::TITLE), "t");
   EXPECT_FALSE(list_[2].has(attr::VALUE));
   // An unknown word still creates an object that has only its name; on an
   // existing object it changes nothing.
-  EXPECT_EQ(adduniqobj(&list_, "c.COLOUR", "red"), 0);
+  EXPECT_EQ(adduniqobj(list_, "c.COLOUR", "red"), 0);
   ASSERT_EQ(list_.size(), 4u);
   EXPECT_EQ(list_[3].name(), "c");
   for (int n = 2; n <= kAttrCount; ++n) EXPECT_FALSE(list_[3].has(n));
-  EXPECT_EQ(adduniqobj(&list_, "a.COLOUR", "red"), 0);
+  EXPECT_EQ(adduniqobj(list_, "a.COLOUR", "red"), 0);
   EXPECT_EQ(list_.size(), 4u);
 }
 
 TEST_F(ObjStore, AdduniqobjRenames) {
   add({{attr::NAME, "a"}, {attr::VALUE, "v"}});
-  EXPECT_EQ(adduniqobj(&list_, "a.NAME", "b"), 0);
+  EXPECT_EQ(adduniqobj(list_, "a.NAME", "b"), 0);
   EXPECT_EQ(get("b.VALUE"), "v");
   EXPECT_EQ(get("a.VALUE"), std::nullopt);
   // Without an object of that name, the key's name is used, not the text.
-  EXPECT_EQ(adduniqobj(&list_, "z.NAME", "y"), 0);
+  EXPECT_EQ(adduniqobj(list_, "z.NAME", "y"), 0);
   EXPECT_EQ(list_[2].name(), "z");
   EXPECT_EQ(get("y.NAME"), std::nullopt);
   // An empty NAME leaves the object nameless and unreachable.
-  EXPECT_EQ(adduniqobj(&list_, "b.NAME", ""), 0);
+  EXPECT_EQ(adduniqobj(list_, "b.NAME", ""), 0);
   EXPECT_EQ(get("b.VALUE"), std::nullopt);
   EXPECT_FALSE(list_[1].has(attr::NAME));
   EXPECT_EQ(list_[1].value(), "v");
@@ -207,13 +207,13 @@ TEST_F(ObjStore, RenamesKeepNamesakesInListOrder) {
   kivobj* b = add({{attr::NAME, "b"}, {attr::VALUE, "from b"}});
   add({{attr::NAME, "a"}, {attr::VALUE, "from last a"}});
   EXPECT_EQ(get("a.VALUE"), "from last a");
-  modattrib(b, attr::NAME, "a");  // now the second of three namesakes
+  modattrib(*b, attr::NAME, "a");  // now the second of three namesakes
   EXPECT_EQ(get("a.VALUE"), "from b");
-  modattrib(b, attr::NAME, "c");
+  modattrib(*b, attr::NAME, "c");
   EXPECT_EQ(get("a.VALUE"), "from last a");
   EXPECT_EQ(get("c.VALUE"), "from b");
   // adduniqobj sets the first namesake.
-  EXPECT_EQ(adduniqobj(&list_, "a.VALUE", "set"), 0);
+  EXPECT_EQ(adduniqobj(list_, "a.VALUE", "set"), 0);
   EXPECT_EQ(list_[1].value(), "set");
   EXPECT_EQ(list_[3].value(), "from last a");
 }
@@ -242,22 +242,22 @@ TEST_F(ObjStore, IndexAgreesWithAWalkUnderAppendsRenamesAndRemovals) {
       std::string text = pick(4) ? std::string(names[pick(3)]) : std::string();
       if (word != "NAME" && !text.empty()) text += std::to_string(step);
       switch (pick(5)) {
-        case 0: adduniqobj(&l, name + "." + word, text); break;
-        case 3: if (l.size() > 1) removeobj(&l, &l[1 + pick(static_cast<unsigned>(l.size() - 1))]); break;
+        case 0: adduniqobj(l, name + "." + word, text); break;
+        case 3: if (l.size() > 1) removeobj(l, l[1 + pick(static_cast<unsigned>(l.size() - 1))]); break;
         case 1: {
           auto o = getnewobj();
-          modattrib(o.get(), attr::NAME, name);
-          modattrib(o.get(), attr::VALUE, "v" + std::to_string(step));
-          addobj(&l, std::move(o));
+          modattrib(*o, attr::NAME, name);
+          modattrib(*o, attr::VALUE, "v" + std::to_string(step));
+          addobj(l, std::move(o));
           break;
         }
-        case 2: if (l.size() > 1) modattrib(&l[1 + pick(static_cast<unsigned>(l.size() - 1))], attr::NAME, name); break;
-        default: if (l.size() > 1) castattrib(&l[1 + pick(static_cast<unsigned>(l.size() - 1))], attr::NAME, name);
+        case 2: if (l.size() > 1) modattrib(l[1 + pick(static_cast<unsigned>(l.size() - 1))], attr::NAME, name); break;
+        default: if (l.size() > 1) castattrib(l[1 + pick(static_cast<unsigned>(l.size() - 1))], attr::NAME, name);
       }
       for (const char* n : names)
         for (const char* w : words) {
           std::string key = std::string(n) + "." + w;
-          ASSERT_EQ(getvalfromlist(&l, key), walk(l, key)) << key << " round " << round << " step " << step;
+          ASSERT_EQ(getvalfromlist(l, key), walk(l, key)) << key << " round " << round << " step " << step;
         }
     }
   }
@@ -270,24 +270,24 @@ TEST_F(ObjStore, RemovalTakesTheObjectOutOfListAndIndex) {
   kivobj* a1 = add({{attr::NAME, "a"}, {attr::VALUE, "first"}});
   add({{attr::NAME, "b"}, {attr::VALUE, "b"}});
   add({{attr::NAME, "a"}, {attr::VALUE, "second"}});
-  std::unique_ptr<kivobj> taken = removeobj(&list_, a1);
+  std::unique_ptr<kivobj> taken = removeobj(list_, *a1);
   ASSERT_EQ(taken.get(), a1);
   EXPECT_EQ(taken->value(), "first");
   EXPECT_EQ(names(list_), (std::vector<std::string>{std::string(kHeadName), "b", "a"}));
   EXPECT_EQ(get("a.VALUE"), "second");
   EXPECT_EQ(list_.find("a"), &list_[2]);
   // Renames and appends after a removal keep the index right.
-  modattrib(&list_[1], attr::NAME, "a");
+  modattrib(list_[1], attr::NAME, "a");
   EXPECT_EQ(get("a.VALUE"), "b");
-  kivobj* back = addobj(&list_, std::move(taken));
+  kivobj* back = addobj(list_, std::move(taken));
   EXPECT_EQ(back, a1);
   EXPECT_EQ(names(list_), (std::vector<std::string>{std::string(kHeadName), "a", "a", "a"}));
-  EXPECT_EQ(removeobj(&list_, list_.find("a"))->value(), "b");
+  EXPECT_EQ(removeobj(list_, *list_.find("a"))->value(), "b");
   EXPECT_EQ(get("a.VALUE"), "second");
 
   objlist other;
-  EXPECT_EQ(removeobj(&other, a1), nullptr);
-  EXPECT_EQ(removeobj(&list_, &list_[0]), nullptr);
+  EXPECT_EQ(removeobj(other, *a1), nullptr);
+  EXPECT_EQ(removeobj(list_, list_[0]), nullptr);
   EXPECT_EQ(removeobj(&list_, nullptr), nullptr);
   EXPECT_EQ(removeobj(nullptr, a1), nullptr);
   EXPECT_EQ(list_.size(), 3u);
@@ -297,9 +297,9 @@ TEST_F(ObjStore, RemovalTakesTheObjectOutOfListAndIndex) {
 TEST_F(ObjStore, EmptyValueUncoversTheNextNamesake) {
   add({{attr::NAME, "a"}, {attr::VALUE, "1"}});
   add({{attr::NAME, "a"}, {attr::VALUE, "2"}});
-  EXPECT_EQ(adduniqobj(&list_, "a.VALUE", ""), 0);
+  EXPECT_EQ(adduniqobj(list_, "a.VALUE", ""), 0);
   EXPECT_EQ(get("a.VALUE"), "2");
-  EXPECT_EQ(adduniqobj(&list_, "a.VALUE", ""), 0);  // the first namesake again
+  EXPECT_EQ(adduniqobj(list_, "a.VALUE", ""), 0);  // the first namesake again
   EXPECT_EQ(get("a.VALUE"), "2");
 }
 
@@ -318,28 +318,28 @@ TEST_F(ObjStore, CastingOntoMenus) {
   for (const Case& c : cases) {
     objlist l;
     auto o = getnewobj();
-    modattrib(o.get(), attr::NAME, "m");
-    if (c.type) modattrib(o.get(), attr::TYPE, c.type);
-    if (c.old) modattrib(o.get(), attr::VALUE, c.old);
-    addobj(&l, std::move(o));
-    EXPECT_EQ(castobj(&l, "m.VALUE", "Blue"), 0);
-    EXPECT_EQ(getvalfromlist(&l, "m.VALUE"), c.expect) << (c.type ? c.type : "no type");
+    modattrib(*o, attr::NAME, "m");
+    if (c.type) modattrib(*o, attr::TYPE, c.type);
+    if (c.old) modattrib(*o, attr::VALUE, c.old);
+    addobj(l, std::move(o));
+    EXPECT_EQ(castobj(l, "m.VALUE", "Blue"), 0);
+    EXPECT_EQ(getvalfromlist(l, "m.VALUE"), c.expect) << (c.type ? c.type : "no type");
   }
 }
 
 TEST_F(ObjStore, CastOtherAttributesAndBadKeys) {
   add({{attr::NAME, "m"}, {attr::TYPE, "MENU"}, {attr::TITLE, "t^$"}});
-  EXPECT_EQ(castobj(&list_, "m.TITLE", "u"), 0);
+  EXPECT_EQ(castobj(list_, "m.TITLE", "u"), 0);
   EXPECT_EQ(get("m.TITLE"), "u");  // only VALUE follows the menu rule
-  EXPECT_EQ(castobj(&list_, "m.VALUE", ""), 0);
+  EXPECT_EQ(castobj(list_, "m.VALUE", ""), 0);
   EXPECT_EQ(get("m.VALUE"), std::nullopt);
-  EXPECT_EQ(castobj(&list_, "m", "x"), -1);
-  EXPECT_EQ(castobj(&list_, "m.", "x"), -1);
-  EXPECT_EQ(castobj(&list_, "nobody.VALUE", "x"), 0);
+  EXPECT_EQ(castobj(list_, "m", "x"), -1);
+  EXPECT_EQ(castobj(list_, "m.", "x"), -1);
+  EXPECT_EQ(castobj(list_, "nobody.VALUE", "x"), 0);
   EXPECT_EQ(list_.size(), 2u);
-  EXPECT_EQ(castobj(&list_, "", "x"), -1);
+  EXPECT_EQ(castobj(list_, "", "x"), -1);
   EXPECT_EQ(page(), "Illegal head NULL \n");
-  EXPECT_EQ(castattribbyname(&list_[1], "COLOUR", "x"), -1);
+  EXPECT_EQ(castattribbyname(list_[1], "COLOUR", "x"), -1);
 }
 
 TEST_F(ObjStore, IterationVisitsObjectsAppendedMeanwhile) {
@@ -347,7 +347,7 @@ TEST_F(ObjStore, IterationVisitsObjectsAppendedMeanwhile) {
   int seen = 0;
   for (kivobj& o : list_) {
     ++seen;
-    if (o.name() == "a") adduniqobj(&list_, "b.VALUE", "1");
+    if (o.name() == "a") adduniqobj(list_, "b.VALUE", "1");
   }
   EXPECT_EQ(seen, 3);
   EXPECT_EQ(names(list_), (std::vector<std::string>{"XXXheadlistXXXX", "a", "b"}));
@@ -360,7 +360,7 @@ TEST_F(ObjStore, RequestVariablesCopiedInFull) {
   addexdatanode(&req, formexdatanode("x.TITLE", "t"));
   addexdatanode(&req, formexdatanode("y", "2"));
   addexdatanode(&req, formexdatanode("", "nameless"));
-  EXPECT_EQ(ex2obj(&req, &list_, ExCopy::full), 0);
+  EXPECT_EQ(ex2obj(req, list_, ExCopy::full), 0);
   EXPECT_EQ(get("x.VALUE"), "1");
   EXPECT_EQ(get("x.TITLE"), "t");
   EXPECT_EQ(get("y.VALUE"), "2");
@@ -377,7 +377,7 @@ TEST_F(ObjStore, CastRequestVariablesOntoExistingObjectsOnly) {
   addexdatanode(&req, formexdatanode("title.VALUE", ""));  // no value: left alone
   addexdatanode(&req, formexdatanode("other.VALUE", "x"));
   addexdatanode(&req, formexdatanode("plain", "x"));       // no point: refused by castobj
-  EXPECT_EQ(castex2obj(&req, &list_), 0);
+  EXPECT_EQ(castex2obj(req, list_), 0);
   EXPECT_EQ(get("prio.VALUE"), "High^@Low^@High^$");
   EXPECT_EQ(get("title.VALUE"), "old");
   EXPECT_EQ(list_.size(), 3u);
@@ -386,13 +386,13 @@ TEST_F(ObjStore, CastRequestVariablesOntoExistingObjectsOnly) {
 TEST_F(ObjStore, CopiesBelongToNoList) {
   add({{attr::NAME, "a"}, {attr::VALUE, "1"}});
   kivobj copy = list_[1];
-  modattrib(&copy, attr::NAME, "b");
-  modattrib(&copy, attr::VALUE, "2");
+  modattrib(copy, attr::NAME, "b");
+  modattrib(copy, attr::VALUE, "2");
   EXPECT_EQ(get("a.VALUE"), "1");
   EXPECT_EQ(get("b.VALUE"), std::nullopt);
   objlist other;
-  addobj(&other, std::make_unique<kivobj>(copy));
-  EXPECT_EQ(getvalfromlist(&other, "b.VALUE"), "2");
+  addobj(other, std::make_unique<kivobj>(copy));
+  EXPECT_EQ(getvalfromlist(other, "b.VALUE"), "2");
   EXPECT_EQ(list_.size(), 2u);
 }
 
@@ -404,22 +404,22 @@ TEST_F(ObjStore, OriginsOfAttributes) {
   kivobj* m = add({{attr::NAME, "m"}, {attr::TYPE, "MENU"}, {attr::VALUE, "Red^@Green^$"}});
   EXPECT_EQ(m->origin(attr::VALUE), Origin::config);
   EXPECT_FALSE(m->marked(attr::TITLE));  // absent
-  EXPECT_EQ(castobj(&list_, "m.VALUE", "<b>", Origin::request), 0);
+  EXPECT_EQ(castobj(list_, "m.VALUE", "<b>", Origin::request), 0);
   EXPECT_EQ(m->origin(attr::VALUE), Origin::request);
-  EXPECT_EQ(castobj(&list_, "m.VALUE", "Blue"), 0);  // the program's choice before a request's
+  EXPECT_EQ(castobj(list_, "m.VALUE", "Blue"), 0);  // the program's choice before a request's
   EXPECT_EQ(m->value(), "Blue^@<b>^@Red^@Green^$");
   EXPECT_EQ(m->origin(attr::VALUE), Origin::request);
-  EXPECT_EQ(adduniqobj(&list_, "m.VALUE", "Red^@Green^$"), 0);
+  EXPECT_EQ(adduniqobj(list_, "m.VALUE", "Red^@Green^$"), 0);
   EXPECT_FALSE(m->marked(attr::VALUE));
 
-  EXPECT_EQ(adduniqobj(&list_, "r.VALUE", "from a row", Origin::record), 0);
-  EXPECT_EQ(adduniqobj(&list_, "r.TITLE", "Title"), 0);
-  std::optional<attrview> v = getattrfromlist(&list_, "r.VALUE");
+  EXPECT_EQ(adduniqobj(list_, "r.VALUE", "from a row", Origin::record), 0);
+  EXPECT_EQ(adduniqobj(list_, "r.TITLE", "Title"), 0);
+  std::optional<attrview> v = getattrfromlist(list_, "r.VALUE");
   ASSERT_TRUE(v);
   EXPECT_EQ(v->text, "from a row");
   EXPECT_EQ(v->origin, Origin::record);
-  EXPECT_FALSE(getattrfromlist(&list_, "r.TITLE")->marked());
-  EXPECT_EQ(getattrfromlist(&list_, "r.HELP"), std::nullopt);
-  EXPECT_EQ(adduniqobj(&list_, "r.VALUE", ""), 0);
+  EXPECT_FALSE(getattrfromlist(list_, "r.TITLE")->marked());
+  EXPECT_EQ(getattrfromlist(list_, "r.HELP"), std::nullopt);
+  EXPECT_EQ(adduniqobj(list_, "r.VALUE", ""), 0);
   EXPECT_EQ(list_[2].origin(attr::VALUE), Origin::config);  // an absent attribute is no one's
 }

@@ -111,8 +111,8 @@ TEST_F(ObjectFiles, LongAndJoinedValuesAreKeptWhole) {
   std::string big(30000, 'x');
   std::string text = "OBJECT{\nNAME=a\nVALUE=" + big + "\nTITLE=" + big + "\\\n" + big + "\n};\n";
   auto l = readkivobj(text);
-  EXPECT_EQ(getvalfromlist(l.get(), "a.VALUE"), big);
-  EXPECT_EQ(getvalfromlist(l.get(), "a.TITLE"), big + big);
+  EXPECT_EQ(getvalfromlist(*l, "a.VALUE"), big);
+  EXPECT_EQ(getvalfromlist(*l, "a.TITLE"), big + big);
 }
 
 TEST_F(ObjectFiles, NoLineJoinStateCarriesOverBetweenReadings) {
@@ -160,7 +160,7 @@ TEST_F(ObjectFiles, LoadFromFileAndMissingFile) {
   std::string path = dir.write("tk_obj", "# the case objects\nOBJECT{\n\tNAME=a\n\tVALUE=1\n};\n");
   auto l = loadkivobj(path);
   ASSERT_TRUE(l);
-  EXPECT_EQ(getvalfromlist(l.get(), "a.VALUE"), "1");
+  EXPECT_EQ(getvalfromlist(*l, "a.VALUE"), "1");
   EXPECT_EQ(page(), "");
   std::string missing = dir.str() + "/no<such>";
   EXPECT_EQ(loadkivobj(missing), nullptr);
@@ -198,17 +198,17 @@ TEST_F(ObjectFiles, OuterStateMarkersOfTheTemplateEngine) {
 TEST_F(ObjectFiles, CanonicalForm) {
   objlist l;
   auto o = getnewobj();
-  modattrib(o.get(), attr::NAME, "a");
-  modattrib(o.get(), attr::HELP, "h");
-  modattrib(o.get(), attr::ENFORCE, "0");
-  modattrib(o.get(), attr::VALUE, "v");
-  addobj(&l, std::move(o));
+  modattrib(*o, attr::NAME, "a");
+  modattrib(*o, attr::HELP, "h");
+  modattrib(*o, attr::ENFORCE, "0");
+  modattrib(*o, attr::VALUE, "v");
+  addobj(l, std::move(o));
   o = getnewobj();
-  modattrib(o.get(), attr::ENFORCE, "1");
-  addobj(&l, std::move(o));
-  addobj(&l, getnewobj());
+  modattrib(*o, attr::ENFORCE, "1");
+  addobj(l, std::move(o));
+  addobj(l, getnewobj());
   std::string text;
-  ASSERT_TRUE(writekivobj(&l, text));
+  ASSERT_TRUE(writekivobj(l, text));
   EXPECT_EQ(text,
             "OBJECT{\n\tNAME=a\n\tVALUE=v\n\tHELP=h\n};\n"
             "OBJECT{\n\tENFORCE=1\n};\n"
@@ -220,12 +220,12 @@ TEST_F(ObjectFiles, CanonicalForm) {
 TEST_F(ObjectFiles, MarksNeverReachTheFile) {
   objlist config, marked;
   for (auto [key, value] : {std::pair{"a.VALUE", "<b>x</b>"}, {"a.TITLE", "t"}, {"b.HELP", "h"}}) {
-    adduniqobj(&config, key, value);
-    adduniqobj(&marked, key, value, key[0] == 'a' ? Origin::request : Origin::record);
+    adduniqobj(config, key, value);
+    adduniqobj(marked, key, value, key[0] == 'a' ? Origin::request : Origin::record);
   }
   std::string plain, text;
-  ASSERT_TRUE(writekivobj(&config, plain));
-  ASSERT_TRUE(writekivobj(&marked, text));
+  ASSERT_TRUE(writekivobj(config, plain));
+  ASSERT_TRUE(writekivobj(marked, text));
   EXPECT_EQ(text, plain);
   EXPECT_EQ(text, "OBJECT{\n\tNAME=a\n\tVALUE=<b>x</b>\n\tTITLE=t\n};\nOBJECT{\n\tNAME=b\n\tHELP=h\n};\n");
   std::unique_ptr<objlist> back = readkivobj(text);
@@ -243,26 +243,26 @@ TEST_F(ObjectFiles, TheHeadsNameIsTheHeadsAlone) {
   kivtest::ScopedEnv trace("KIVTRACE_FILE", dir.str() + "/debug.txt");
   reqctx().kivdebug = 1;
   objlist l;
-  kivobj* a = addobj(&l, getnewobj());
-  EXPECT_EQ(modattrib(a, attr::NAME, head), -1);
-  EXPECT_EQ(modattrib(a, attr::VALUE, "v"), 0);
-  EXPECT_EQ(addobj(&l, std::make_unique<kivobj>(l[0])), nullptr);  // a copy of the head
-  EXPECT_EQ(modattrib(&l[0], attr::NAME, "other"), -1);            // nor is the head renamed
-  EXPECT_EQ(adduniqobj(&l, head + ".VALUE", "x"), -1);
-  EXPECT_EQ(adduniqobj(&l, "b.VALUE", "w"), 0);
-  EXPECT_EQ(adduniqobj(&l, "b.NAME", head), -1);
-  EXPECT_EQ(castobj(&l, "b.NAME", head), -1);
-  EXPECT_EQ(castobj(&l, head + ".TITLE", "x"), -1);
-  EXPECT_EQ(adduniqobj(&l, "c.NAME", head), 0);  // a new object takes the key's name, not the text
+  kivobj* a = addobj(l, getnewobj());
+  EXPECT_EQ(modattrib(*a, attr::NAME, head), -1);
+  EXPECT_EQ(modattrib(*a, attr::VALUE, "v"), 0);
+  EXPECT_EQ(addobj(l, std::make_unique<kivobj>(l[0])), nullptr);  // a copy of the head
+  EXPECT_EQ(modattrib(l[0], attr::NAME, "other"), -1);            // nor is the head renamed
+  EXPECT_EQ(adduniqobj(l, head + ".VALUE", "x"), -1);
+  EXPECT_EQ(adduniqobj(l, "b.VALUE", "w"), 0);
+  EXPECT_EQ(adduniqobj(l, "b.NAME", head), -1);
+  EXPECT_EQ(castobj(l, "b.NAME", head), -1);
+  EXPECT_EQ(castobj(l, head + ".TITLE", "x"), -1);
+  EXPECT_EQ(adduniqobj(l, "c.NAME", head), 0);  // a new object takes the key's name, not the text
   // Every refusal is traced.
   const std::string shown = page();
   size_t traced = 0;
   for (size_t p = shown.find("may not be named"); p != std::string::npos; p = shown.find("may not be named", p + 1))
     ++traced;
   EXPECT_EQ(traced, 7u) << shown;
-  EXPECT_EQ(getvalfromlist(&l, head + ".VALUE"), std::nullopt);
+  EXPECT_EQ(getvalfromlist(l, head + ".VALUE"), std::nullopt);
   std::string text;
-  ASSERT_TRUE(writekivobj(&l, text));
+  ASSERT_TRUE(writekivobj(l, text));
   EXPECT_EQ(text, "OBJECT{\n\tVALUE=v\n};\nOBJECT{\n\tNAME=b\n\tVALUE=w\n};\nOBJECT{\n\tNAME=c\n};\n");
   EXPECT_EQ(dump(*readkivobj("OBJECT{\n\tNAME=" + head + "\n\tVALUE=v\n};\n")), "{VALUE=v;}");
 }
@@ -289,19 +289,19 @@ TEST_F(ObjectFiles, TrickyValuesRoundTrip) {
     const std::string& v = c.value;
     std::string expect = c.reads_as.empty() ? v : c.reads_as;
     objlist l;
-    adduniqobj(&l, "a.VALUE", v);
-    adduniqobj(&l, "a.TITLE", "after");
-    adduniqobj(&l, "b.VALUE", "next");
+    adduniqobj(l, "a.VALUE", v);
+    adduniqobj(l, "a.TITLE", "after");
+    adduniqobj(l, "b.VALUE", "next");
     std::string text;
-    ASSERT_TRUE(writekivobj(&l, text)) << v;
+    ASSERT_TRUE(writekivobj(l, text)) << v;
     auto back = readkivobj(text);
-    EXPECT_EQ(getvalfromlist(back.get(), "a.VALUE"), expect) << text;
-    EXPECT_EQ(getvalfromlist(back.get(), "a.TITLE"), "after") << text;
-    EXPECT_EQ(getvalfromlist(back.get(), "b.VALUE"), "next") << text;
+    EXPECT_EQ(getvalfromlist(*back, "a.VALUE"), expect) << text;
+    EXPECT_EQ(getvalfromlist(*back, "a.TITLE"), "after") << text;
+    EXPECT_EQ(getvalfromlist(*back, "b.VALUE"), "next") << text;
     EXPECT_EQ(back->size(), 3u) << text;
     // What reads back writes out the same again.
     std::string again;
-    ASSERT_TRUE(writekivobj(back.get(), again));
+    ASSERT_TRUE(writekivobj(*back, again));
     auto twice = readkivobj(again);
     EXPECT_EQ(dump(*twice), dump(*back));
   }
@@ -317,10 +317,10 @@ TEST_F(ObjectFiles, ValuesThatWouldInjectAreRefused) {
   };
   for (const std::string& v : bad) {
     objlist l;
-    adduniqobj(&l, "ok.VALUE", "fine");
-    adduniqobj(&l, "victim.TITLE", v);
+    adduniqobj(l, "ok.VALUE", "fine");
+    adduniqobj(l, "victim.TITLE", v);
     std::string text = "stale", why;
-    EXPECT_FALSE(writekivobj(&l, text, &why)) << v;
+    EXPECT_FALSE(writekivobj(l, text, &why)) << v;
     EXPECT_EQ(text, "");
     EXPECT_NE(why.find("'victim'"), std::string::npos) << why;
     EXPECT_NE(why.find("TITLE"), std::string::npos) << why;

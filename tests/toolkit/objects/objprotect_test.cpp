@@ -40,7 +40,7 @@ class Protect : public kivtest::KivTest {
     else
       addexdatanode(&req_, n);
   }
-  std::optional<std::string> get(std::string_view key) { return getvalfromlist(list_.get(), key); }
+  std::optional<std::string> get(std::string_view key) { return getvalfromlist(*list_, key); }
   exlist req_;
   std::unique_ptr<objlist> list_;
 };
@@ -103,7 +103,7 @@ TEST_F(Protect, HostileRequestChangesNoConfiguration) {
   form("maillist_status^$:1.TITLE", "evil@example.com");
   form("libdir.VALUE", "/etc");
   form("XXXheadlistXXXX.VALUE", "x");
-  EXPECT_EQ(ex2obj(&req_, list_.get()), 0);
+  EXPECT_EQ(ex2obj(req_, *list_), 0);
 
   EXPECT_EQ(get("tk_pre_add.VALUE"), "OFF");
   EXPECT_EQ(get("tk_pre_add.TITLE"), "/usr/local/bin/check");
@@ -130,7 +130,7 @@ TEST_F(Protect, FieldValuesAndFormControlsArrive) {
   form("assigned_to", "ann");
   form("sqlquery2.VALUE", "query_open");  // a page choosing a configured macro
   form("problem.VALUE", "");              // an empty form value does not replace
-  EXPECT_EQ(ex2obj(&req_, list_.get()), 0);
+  EXPECT_EQ(ex2obj(req_, *list_), 0);
   EXPECT_EQ(get("problem.VALUE"), "printer jams");
   EXPECT_EQ(get("status.VALUE"), "Closed");
   EXPECT_EQ(get("hidedatafile.VALUE"), "/home/tmp/tmp_datafile.1.2");
@@ -142,7 +142,7 @@ TEST_F(Protect, StateFileValuesAreConfiguration) {
   state("db_table_name.VALUE", "archive");
   state("attach_control.VALUE", "ON");
   form("attach_control.VALUE", "OFF");  // a form value over a state-file entry
-  EXPECT_EQ(ex2obj(&req_, list_.get()), 0);
+  EXPECT_EQ(ex2obj(req_, *list_), 0);
   EXPECT_EQ(get("db_table_name.VALUE"), "archive");
   EXPECT_EQ(get("attach_control.VALUE"), "ON");  // the state file's value, not the form's
 }
@@ -152,7 +152,7 @@ TEST_F(Protect, StartupEntriesAreConfiguration) {
   // GROUP names, whatever that object is.
   addexdatanode(&req_, formexdatanode("allow_modify.VALUE", "staff", ExSource::startup));
   form("tk_pre_add.VALUE", "ON");
-  ex2obj(&req_, list_.get());
+  ex2obj(req_, *list_);
   EXPECT_EQ(get("allow_modify.VALUE"), "staff");
   EXPECT_EQ(get("tk_pre_add.VALUE"), "OFF");
 }
@@ -164,15 +164,15 @@ TEST_F(Protect, OnlyTheStartUpGivesTheUsersGroups) {
   form("usergroup.VALUE", "admins");
   form("mm_usergroup", "admins");
   form("problem.VALUE", "printer jams");
-  ex2obj(&req_, list_.get());
-  castex2obj(&req_, list_.get());
+  ex2obj(req_, *list_);
+  castex2obj(req_, *list_);
   EXPECT_EQ(get("usergroup.VALUE"), std::nullopt);
   EXPECT_EQ(get("problem.VALUE"), "printer jams");
 
   exlist req;
   req.nodes.push_back(formexdatanode("GROUP", "usergroup", ExSource::statefile));
   addexdatanode(&req, formexdatanode("usergroup.VALUE", "staff", ExSource::startup));
-  ex2obj(&req, list_.get());
+  ex2obj(req, *list_);
   EXPECT_EQ(get("usergroup.VALUE"), "staff");
 }
 
@@ -180,7 +180,7 @@ TEST_F(Protect, CastCopyIsCheckedToo) {
   form("status.VALUE", "Closed");
   form("attach_control.VALUE", "ON");
   form("tk_pre_add.TITLE", "rm -rf /");
-  EXPECT_EQ(castex2obj(&req_, list_.get()), 0);
+  EXPECT_EQ(castex2obj(req_, *list_), 0);
   EXPECT_EQ(get("status.VALUE"), "Closed^@Open^@Closed^$");
   EXPECT_EQ(get("attach_control.VALUE"), "OFF");
   EXPECT_EQ(get("tk_pre_add.TITLE"), "/usr/local/bin/check");
@@ -189,7 +189,7 @@ TEST_F(Protect, CastCopyIsCheckedToo) {
 TEST_F(Protect, AdministrationListTakesEverything) {
   form("tk_pre_add.TITLE", "/usr/local/bin/other");
   form("attach_control.VALUE", "ON");
-  EXPECT_EQ(ex2obj(&req_, list_.get(), ExCopy::full), 0);
+  EXPECT_EQ(ex2obj(req_, *list_, ExCopy::full), 0);
   EXPECT_EQ(get("tk_pre_add.TITLE"), "/usr/local/bin/other");
   EXPECT_EQ(get("attach_control.VALUE"), "ON");
 }
@@ -209,9 +209,9 @@ TEST_F(Protect, CopiesMarkWhatTheFormSupplied) {
   addexdatanode(&req_, formexdatanode("allow_modify.VALUE", "staff", ExSource::startup));
   // The login the start-up adds is a person's chosen name: request text.
   addexdatanode(&req_, formexdatanode("nv_remote_user", "x'onfocus='alert(1)", ExSource::startup));
-  ex2obj(&req_, list_.get());
+  ex2obj(req_, *list_);
   auto marked = [&](const char* key) {
-    std::optional<attrview> v = getattrfromlist(list_.get(), key);
+    std::optional<attrview> v = getattrfromlist(*list_, key);
     EXPECT_TRUE(v) << key;
     return v && v->marked();
   };
@@ -220,7 +220,7 @@ TEST_F(Protect, CopiesMarkWhatTheFormSupplied) {
     EXPECT_FALSE(marked(key)) << key;
   EXPECT_TRUE(marked("subject.VALUE"));
   EXPECT_TRUE(marked("problem.VALUE"));
-  EXPECT_EQ(getattrfromlist(list_.get(), "problem.VALUE")->origin, Origin::request);
+  EXPECT_EQ(getattrfromlist(*list_, "problem.VALUE")->origin, Origin::request);
   EXPECT_TRUE(marked("nv_remote_user.VALUE"));
 
   // A cast marks the menu it puts the choice in front of; the
@@ -228,10 +228,10 @@ TEST_F(Protect, CopiesMarkWhatTheFormSupplied) {
   exlist cast;
   cast.nodes.push_back(formexdatanode("status.VALUE", "Closed"));
   cast.nodes.push_back(formexdatanode("tk_pre_add.TITLE", "/usr/local/bin/other"));
-  castex2obj(&cast, list_.get());
+  castex2obj(cast, *list_);
   EXPECT_TRUE(marked("status.VALUE"));
   EXPECT_FALSE(marked("tk_pre_add.TITLE"));  // refused, left as configured
-  ex2obj(&cast, list_.get(), ExCopy::full);
+  ex2obj(cast, *list_, ExCopy::full);
   EXPECT_TRUE(marked("tk_pre_add.TITLE"));
 }
 
@@ -248,9 +248,9 @@ TEST_F(Protect, ObjectsTheConfigurationPointsAtAreConfiguration) {
   form("inventory.VALUE", "OTHER:sa:");
   form("match1.VALUE", "assigned_to=submitted_by");
   form("sql_control.VALUE", "problem");
-  ex2obj(&req_, config.get());
-  EXPECT_EQ(getvalfromlist(config.get(), "open_query.VALUE"), "a.id=b.id");
-  EXPECT_EQ(getvalfromlist(config.get(), "inventory.VALUE"), "SMS:reader:pw");
-  EXPECT_EQ(getvalfromlist(config.get(), "match1.VALUE"), std::nullopt);
-  EXPECT_EQ(getvalfromlist(config.get(), "sql_control.VALUE"), "open_query");
+  ex2obj(req_, *config);
+  EXPECT_EQ(getvalfromlist(*config, "open_query.VALUE"), "a.id=b.id");
+  EXPECT_EQ(getvalfromlist(*config, "inventory.VALUE"), "SMS:reader:pw");
+  EXPECT_EQ(getvalfromlist(*config, "match1.VALUE"), std::nullopt);
+  EXPECT_EQ(getvalfromlist(*config, "sql_control.VALUE"), "open_query");
 }

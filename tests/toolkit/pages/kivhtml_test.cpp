@@ -39,7 +39,7 @@ class Template : public kivtest::KivTest {
   // The page of a template text over objects given as "key=value" settings.
   std::string render(const std::string& text, std::initializer_list<std::pair<const char*, const char*>> objects = {}) {
     objlist list;
-    for (const auto& [key, value] : objects) adduniqobj(&list, key, value);
+    for (const auto& [key, value] : objects) adduniqobj(list, key, value);
     return render(text, &list);
   }
 
@@ -61,7 +61,7 @@ TEST_F(Template, GoldenPage) {
   settings().attachmentsdir = kFixture + "/attach";
   std::unique_ptr<objlist> list = loadkivobj(kFixture + "/client/config/tk_obj");
   ASSERT_TRUE(list);
-  adduniqobj(list.get(), "problem.VALUE", "Printer <HP> & \"tray\"\nsecond line", Origin::request);  // typed in a form
+  adduniqobj(*list, "problem.VALUE", "Printer <HP> & \"tray\"\nsecond line", Origin::request);  // typed in a form
 
   ASSERT_EQ(printhtml(list.get(), kFixture + "/client/kivhtml/tk/golden.html"), 0);
   // The messages name the fixture folder, wherever the sources are.
@@ -178,22 +178,22 @@ std::unique_ptr<objlist> objects_from(Source source) {
   switch (source) {
     case Source::object_file: {
       objlist written;
-      for (auto [key, value] : kSourced) adduniqobj(&written, key, value);
+      for (auto [key, value] : kSourced) adduniqobj(written, key, value);
       std::string text;
-      EXPECT_TRUE(writekivobj(&written, text));
+      EXPECT_TRUE(writekivobj(written, text));
       return readkivobj(text);
     }
     case Source::program:
-      for (auto [key, value] : kSourced) adduniqobj(list.get(), key, value);
+      for (auto [key, value] : kSourced) adduniqobj(*list, key, value);
       break;
     case Source::request: {  // the administration's copy, which takes every attribute
       exlist req;
       for (auto [key, value] : kSourced) req.nodes.push_back(formexdatanode(key, value));
-      ex2obj(&req, list.get(), ExCopy::full);
+      ex2obj(req, *list, ExCopy::full);
       break;
     }
     case Source::record:  // as the record readers set a record's values
-      for (auto [key, value] : kSourced) adduniqobj(list.get(), key, value, Origin::record);
+      for (auto [key, value] : kSourced) adduniqobj(*list, key, value, Origin::record);
       break;
   }
   return list;
@@ -244,7 +244,7 @@ TEST_F(Template, MarkersByValueSource) {
   for (const SourceCase& src : kSources) {
     std::unique_ptr<objlist> list = objects_from(src.source);
     ASSERT_TRUE(list);
-    EXPECT_EQ(getattrfromlist(list.get(), "x.VALUE")->marked(), src.marked) << src.name;
+    EXPECT_EQ(getattrfromlist(*list, "x.VALUE")->marked(), src.marked) << src.name;
     for (const SourcedMarker& c : kSourcedMarkers)
       EXPECT_EQ(render(c.text, list.get()), src.marked ? c.marked_page : c.config_page)
           << c.what << " (" << src.name << ")";
@@ -285,7 +285,7 @@ TEST_F(Template, SessionKeyInLinksAndForms) {
 // that runs again after the scheme changed, or went, shows the new colours.
 TEST_F(Template, ColourMarkersFollowTheScheme) {
   objlist list;
-  adduniqobj(&list, "color_scheme.VALUE", "row-eeeeee^@plain^@Head-111111^@head-222222^@link-^$");
+  adduniqobj(list, "color_scheme.VALUE", "row-eeeeee^@plain^@Head-111111^@head-222222^@link-^$");
   const std::string text = "=\"#row\" =\"#HEAD\" =\"#row\" =\"#plain\" =\"#link\" =\"#none\"";
   StringSink page;
   kivhtml ctx;
@@ -294,11 +294,11 @@ TEST_F(Template, ColourMarkersFollowTheScheme) {
   ctx.out = &page;
   html_fprintf(ctx);
   EXPECT_EQ(page.text(), "=\"#eeeeee\" =\"#111111\" =\"#eeeeee\" =\"#plain\" =\"#\" =\"#none\"");
-  adduniqobj(&list, "color_scheme.VALUE", "row-<b>^@head-333333^$", Origin::record);
+  adduniqobj(list, "color_scheme.VALUE", "row-<b>^@head-333333^$", Origin::record);
   page.clear();
   html_fprintf(ctx);
   EXPECT_EQ(page.text(), "=\"#&#60;b&#62;\" =\"#333333\" =\"#&#60;b&#62;\" =\"#plain\" =\"#link\" =\"#none\"");
-  adduniqobj(&list, "color_scheme.VALUE", "");
+  adduniqobj(list, "color_scheme.VALUE", "");
   page.clear();
   html_fprintf(ctx);
   EXPECT_EQ(page.text(), "=\"#row\" =\"#HEAD\" =\"#row\" =\"#plain\" =\"#link\" =\"#none\"");
@@ -313,9 +313,9 @@ TEST_F(Template, ObjectBlocksArePlainText) {
 
 TEST_F(Template, ListsAreLookedUpInOrder) {
   objlist first, second;
-  adduniqobj(&first, "a.VALUE", "from first");
-  adduniqobj(&second, "a.VALUE", "from second");
-  adduniqobj(&second, "b.VALUE", "only second");
+  adduniqobj(first, "a.VALUE", "from first");
+  adduniqobj(second, "a.VALUE", "from second");
+  adduniqobj(second, "b.VALUE", "only second");
   std::string path = dir_.write("chain.html", "MB{a.VALUE}ME/MB{b.VALUE}ME");
   const objlist* chain[] = {&first, &second};
   EXPECT_EQ(printhtml(chain, path), 0);
