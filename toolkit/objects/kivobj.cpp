@@ -2,6 +2,7 @@
 // operations that look attribute values up by key and set and cast them.
 #include "toolkit/objects/kivobj.h"
 
+#include <algorithm>
 #include <cassert>
 
 #include "platform/output.h"
@@ -13,6 +14,8 @@ namespace {
 
 constexpr std::array<std::string_view, kAttrCount> kWords = {
     "NAME", "VALUE", "DBKEY", "CONTROL", "TYPE", "VTYPE", "ENFORCE", "TITLE", "LEN", "HELP"};
+// Every attribute has its word: attrnumber would take an empty word as a number.
+static_assert(std::none_of(kWords.begin(), kWords.end(), [](std::string_view w) { return w.empty(); }));
 
 const std::string& no_text() {
   static const std::string empty;

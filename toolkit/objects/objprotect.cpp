@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <iterator>
+#include <span>
 #include <string>
 
 #include "toolkit/request/kivexfile.h"
@@ -118,6 +119,13 @@ constexpr std::array<std::string_view, 8> kPrefixes = {
 // Kinds by the end of their names: switches (attach_control, sql_control,
 // workflow_control, ...) and the prefix maps of case-number pictures.
 constexpr std::array<std::string_view, 2> kSuffixes = {"_control", "-prefix"};
+
+// An empty entry (a table sized past its texts) would match every name and
+// protect the whole configuration, fields included.
+constexpr bool no_empty_entry(std::span<const std::string_view> table) {
+  return std::none_of(table.begin(), table.end(), [](std::string_view t) { return t.empty(); });
+}
+static_assert(no_empty_entry(kPrefixes) && no_empty_entry(kSuffixes));
 
 // Objects whose VALUE names another object of the configuration, which is
 // then configuration too: a stored query (a join condition, tables and an
