@@ -198,10 +198,12 @@ void write_side_file(const std::string& path, std::string_view text) {
   if (up_writefile(path, text) == 0 && platform() == Platform::linux) ::chmod(path.c_str(), file_mode());
 }
 
-// Stores one attachment field under number n with its side files; true when
-// the attachment itself was stored.
+// Stores one attachment field under number n (above every number in the
+// locked folder) with its side files; true when the attachment itself was
+// stored.
 bool store_field(const objlist& list, const kivobj& field, const std::string& folder, int n,
                  const std::string& user) {
+  assert(n > 0);
   std::string file = atattchfilename(field.name(), list);
   removeattachfile(folder, n);
   long long size = buf2filename(list, side_path(folder, "attach", n, file), field.value());
@@ -314,6 +316,7 @@ int removeattachfile(const std::string& folder, int n) {
 }
 
 int writebreakbufline(const objlist& list, std::string_view text, std::FILE* file) {
+  assert(file != nullptr);
   reqctx().bron = true;
   std::string out;
   std::string head = objtext(list, "attachhead.VALUE");

@@ -34,6 +34,7 @@ struct Item {
 // The items of a picture: the runs of characters that are not separator
 // characters.
 std::vector<Item> picture_items(std::string_view picture, std::string_view separators) {
+  assert(!separators.empty());
   std::vector<Item> items;
   size_t i = 0;
   while (i < picture.size()) {
