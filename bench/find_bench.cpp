@@ -25,7 +25,7 @@
 #include "data/odbcdm.h"
 #include "data/webhandle_db.h"
 #include "engine/upcommon.h"
-#include "engine/upcommon_ops.h"
+#include "engine/upcommon_find.h"
 #include "engine/upfile.h"
 #include "platform/output.h"
 #include "toolkit/base/kivcontext.h"

@@ -8,7 +8,7 @@
 
 #include "commands/upskeleton.h"
 #include "engine/objtext.h"
-#include "engine/upcommon_ops.h"
+#include "engine/upcommon_add.h"
 #include "engine/upfile.h"
 #include "engine/upobjdb.h"
 #include "engine/upprofile.h"

@@ -10,7 +10,7 @@
 
 #include "commands/upskeleton.h"
 #include "engine/objtext.h"
-#include "engine/upcommon_ops.h"
+#include "engine/upcommon_find.h"
 #include "engine/upcommon_query.h"
 #include "engine/upflags.h"
 #include "engine/upobjdb.h"

@@ -7,6 +7,7 @@
 
 #include "commands/upgsql.h"
 #include "commands/upskeleton.h"
+#include "engine/gsqlexec.h"
 #include "engine/objtext.h"
 #include "engine/upcommon_select.h"
 #include "engine/upfile.h"
@@ -15,26 +16,6 @@
 #include "toolkit/text/rowcol.h"
 
 namespace kiv {
-
-namespace {
-
-// The three objects every producer of a data file sets, as they stand.
-struct Selection {
-  objattr_text file, rows, count;
-};
-
-Selection kept(const objlist& list) {
-  return {objattr(list, "hidedatafile", "VALUE"), objattr(list, "findresult", "VALUE"),
-          objattr(list, "findresultnum", "VALUE")};
-}
-
-void restore(objlist& list, const Selection& s) {
-  setobjvalue(list, "hidedatafile", s.file.text, s.file.origin);
-  setobjvalue(list, "findresult", s.rows.text, s.rows.origin);
-  setobjvalue(list, "findresultnum", s.count.text, s.count.origin);
-}
-
-}  // namespace
 
 int up_confirmprint(int count, const std::vector<std::string>& words, exlist* list) {
   objholder objs =
@@ -60,9 +41,9 @@ int up_confirmprint(int count, const std::vector<std::string>& words, exlist* li
   setobjvalue(l, "hidedatafile", hidedatafile_value(file.path), Origin::config);
   setobjvalue(l, "findresult", *rows, Origin::record);
   setobjvalue(l, "findresultnum", std::to_string(found - 1), Origin::config);
-  const Selection selection = kept(l);
+  const KeptSelection selection = keep_selection(l);
   runsqlqueries(l);
-  restore(l, selection);
+  put_back(l, selection);
   return handler_page(objs.get(), words);
 }
 

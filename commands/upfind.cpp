@@ -13,7 +13,7 @@
 #include "commands/upskeleton.h"
 #include "engine/objtext.h"
 #include "engine/upattachments.h"
-#include "engine/upcommon_ops.h"
+#include "engine/upcommon_find.h"
 #include "engine/upcommon_query.h"
 #include "engine/upfile.h"
 #include "engine/upflags.h"

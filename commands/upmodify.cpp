@@ -7,7 +7,7 @@
 
 #include "commands/upskeleton.h"
 #include "engine/objtext.h"
-#include "engine/upcommon_ops.h"
+#include "engine/upcommon_modify.h"
 #include "engine/upobjdb.h"
 #include "engine/upprofile.h"
 #include "engine/upstamp.h"

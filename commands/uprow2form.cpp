@@ -9,7 +9,7 @@
 #include "data/sql_pars.h"
 #include "engine/objtext.h"
 #include "engine/upattachments.h"
-#include "engine/upcommon_ops.h"
+#include "engine/upcommon_find.h"
 #include "engine/upcommon_query.h"
 #include "engine/upflags.h"
 #include "engine/upobjdb.h"

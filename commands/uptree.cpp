@@ -12,7 +12,7 @@
 #include "commands/upskeleton.h"
 #include "data/sql_pars.h"
 #include "engine/objtext.h"
-#include "engine/upcommon_ops.h"
+#include "engine/upcommon_find.h"
 #include "engine/upcommon_query.h"
 #include "engine/upflags.h"
 #include "engine/upobjdb.h"

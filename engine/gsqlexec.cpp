@@ -44,6 +44,22 @@ int file_table(objlist& list, const std::string& d, const std::string& keys, con
 
 }  // namespace
 
+KeptSelection keep_selection(const objlist& list) {
+  return {objattr(list, "findresult", "VALUE"), objattr(list, "hidedatafile", "VALUE"),
+          objattr(list, "findresultnum", "VALUE")};
+}
+
+void remove_new_file(const objlist& list, const KeptSelection& k) {
+  const std::string made = objtext(list, "hidedatafile.VALUE");
+  if (!made.empty() && made != k.file.text) remove_tmpdatafile(made);
+}
+
+void put_back(objlist& list, const KeptSelection& k) {
+  setobjvalue(list, "findresult", k.rows.text, k.rows.origin);
+  setobjvalue(list, "hidedatafile", k.file.text, k.file.origin);
+  setobjvalue(list, "findresultnum", k.count.text, k.count.origin);
+}
+
 std::string dollar2sep(std::string_view rows) {
   std::string out;
   out.reserve(rows.size() + 20);
@@ -128,27 +144,6 @@ constexpr Lookup kStaff = {"getstaffmailfromdb", "assigned_to.VALUE", "db_staff_
                            "staff will not be notified becasue sql statement failed '%s'", "sa_e_mail.VALUE",
                            true};
 
-// The selection a page hands on (findresult, hidedatafile, findresultnum):
-// a lookup runs in the table shape, which files its row as a selection of
-// its own, and puts them back, its scratch file removed, so that the page
-// after an answer or an assignment still hands on the cases it was given.
-struct KeptSelection {
-  objattr_text rows, file, count;
-};
-
-KeptSelection keep_selection(const objlist& list) {
-  return {objattr(list, "findresult", "VALUE"), objattr(list, "hidedatafile", "VALUE"),
-          objattr(list, "findresultnum", "VALUE")};
-}
-
-void put_back(objlist& list, const KeptSelection& k) {
-  const std::string made = objtext(list, "hidedatafile.VALUE");
-  if (!made.empty() && made != k.file.text) remove_tmpdatafile(made);
-  setobjvalue(list, "findresult", k.rows.text, k.rows.origin);
-  setobjvalue(list, "hidedatafile", k.file.text, k.file.origin);
-  setobjvalue(list, "findresultnum", k.count.text, k.count.origin);
-}
-
 std::optional<std::string> lookup(objlist& list, const Lookup& l) {
   std::string login = objtext(list, l.login_key);
   if (login.empty()) {
@@ -167,8 +162,12 @@ std::optional<std::string> lookup(objlist& list, const Lookup& l) {
     return std::nullopt;
   }
   std::string sql = sformat(l.statement, table, textnl(login).value_or(std::string()));
+  // A lookup runs in the table shape, which files its row as a selection of
+  // its own: the page after an answer or an assignment still hands on the
+  // cases it was given.
   const KeptSelection kept = keep_selection(list);
   const int rc = gsqlexec(list, l.dataset, sql);
+  remove_new_file(list, kept);
   put_back(list, kept);
   if (rc != 0) {
     kivtrace(l.failed, sql);

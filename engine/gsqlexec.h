@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/objtext.h"
 #include "toolkit/objects/kivobj.h"
 
 namespace kiv {
@@ -38,6 +39,23 @@ int gsqlexec(objlist& list, std::string_view dataset, std::string_view sql);
 // rows with each row end but the last turned into "^@"; rows a and b give
 // "^^^@a^@b^$".
 std::string dollar2sep(std::string_view rows);
+
+// The selection a page hands on (findresult, hidedatafile, findresultnum),
+// each value with its origin, kept across a run that files a selection of
+// its own.
+struct KeptSelection {
+  objattr_text rows, file, count;
+};
+
+// The three selection objects as they stand.
+KeptSelection keep_selection(const objlist& list);
+
+// Removes the scratch data file a run filed in hidedatafile.VALUE over the
+// kept selection, when it is a new one.
+void remove_new_file(const objlist& list, const KeptSelection& k);
+
+// Sets the three selection objects back to the kept values and origins.
+void put_back(objlist& list, const KeptSelection& k);
 
 // In the three-table model: the submitter's (submitted_by) row of the users
 // table (db_users_table_name), or the assigned staff member's (assigned_to)

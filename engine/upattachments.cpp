@@ -5,6 +5,7 @@
 #include "engine/upattachments.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <climits>
 #include <dirent.h>
@@ -197,10 +198,12 @@ void write_side_file(const std::string& path, std::string_view text) {
   if (up_writefile(path, text) == 0 && platform() == Platform::linux) ::chmod(path.c_str(), file_mode());
 }
 
-// Stores one attachment field under number n with its side files; true when
-// the attachment itself was stored.
+// Stores one attachment field under number n (above every number in the
+// locked folder) with its side files; true when the attachment itself was
+// stored.
 bool store_field(const objlist& list, const kivobj& field, const std::string& folder, int n,
                  const std::string& user) {
+  assert(n > 0);
   std::string file = atattchfilename(field.name(), list);
   removeattachfile(folder, n);
   long long size = buf2filename(list, side_path(folder, "attach", n, file), field.value());
@@ -313,6 +316,7 @@ int removeattachfile(const std::string& folder, int n) {
 }
 
 int writebreakbufline(const objlist& list, std::string_view text, std::FILE* file) {
+  assert(file != nullptr);
   reqctx().bron = true;
   std::string out;
   std::string head = objtext(list, "attachhead.VALUE");
@@ -388,22 +392,59 @@ void hold_attachment_limit(const objlist& list) {
   }
 }
 
-int attach_files(objlist& list, int into) {
-  if (attach_switch(list) != 1) return 0;
-  hold_attachment_limit(list);
-  const std::string user = getuserlogin().value_or("Unknown");
+namespace {
+
+// The case folder attachments go into, from case_num.VALUE and
+// attachdir.VALUE: false (traced) when either is empty; `folder` stays none
+// when the case number makes no folder name.
+bool attach_target(const objlist& list, std::optional<std::string>& folder) {
   std::string casenum = objtext(list, "case_num.VALUE");
   if (casenum.empty()) {
     kivtrace("Error: case num not defined. Illogical condition.");
-    return 1;
+    return false;
   }
   const std::string root = objtext(list, "attachdir.VALUE");
   if (root.empty()) {
     kivtrace(kNoAttachdir);
-    return 1;
+    return false;
   }
   std::optional<std::string> name = attachfolder_name(casenum);
-  std::optional<std::string> folder = name ? case_folder(root, *name) : std::nullopt;
+  folder = name ? case_folder(root, *name) : std::nullopt;
+  return true;
+}
+
+// Locks the case folder (made when it is not there, `created` then set) and
+// gives the highest attachment number in it; -1 after "Bad attachment file
+// name\n" when a new record's folder (kAttachNewFolder) was there already.
+// A folder that cannot be locked or read ends the process.
+int lock_attach_folder(FileLock& lock, const std::string& folder, int into, bool& created) {
+  if (!lock_case_folder(lock, folder, created)) {
+    kivtrace("attach_files: can't lock '%s' errno=%d", folder, errno);
+    errmsg(kFatal);
+    throw Exit{-1};
+  }
+  if (into == kAttachNewFolder && !created) {
+    kivtrace("attach_files: '%s' is there already and belongs to another record", folder);
+    errmsg("Bad attachment file name\n");
+    return -1;
+  }
+  const int n = attachmentmaxnumber(folder);
+  if (n < 0) {
+    errmsg(kFatal);
+    throw Exit{-1};
+  }
+  return n;
+}
+
+}  // namespace
+
+int attach_files(objlist& list, int into) {
+  assert(into == kAttachNewFolder || into == kAttachCaseFolder);
+  if (attach_switch(list) != 1) return 0;
+  hold_attachment_limit(list);
+  const std::string user = getuserlogin().value_or("Unknown");
+  std::optional<std::string> folder;
+  if (!attach_target(list, folder)) return 1;
 
   // The folder is made and locked with the first attachment field that has
   // a value, and stays locked until the last file of the last one is written.
@@ -421,22 +462,9 @@ int attach_files(objlist& list, int into) {
       return 1;
     }
     if (!locked) {
-      if (!lock_case_folder(lock, *folder, created)) {
-        kivtrace("attach_files: can't lock '%s' errno=%d", *folder, errno);
-        errmsg(kFatal);
-        throw Exit{-1};
-      }
+      n = lock_attach_folder(lock, *folder, into, created);
+      if (n < 0) return 1;
       locked = true;
-      if (into == kAttachNewFolder && !created) {
-        kivtrace("attach_files: '%s' is there already and belongs to another record", *folder);
-        errmsg("Bad attachment file name\n");
-        return 1;
-      }
-      n = attachmentmaxnumber(*folder);
-      if (n < 0) {
-        errmsg(kFatal);
-        throw Exit{-1};
-      }
     }
     if (n == INT_MAX) {  // no number left above the highest
       errmsg(kFatal);

@@ -1,6 +1,7 @@
 // Case numbers by picture: the items of case_num-picture, field values
 // mapped to prefixes through <field>-prefix objects, the counter key made of
 // them, and the date items in the C locale's words.
+#include <cassert>
 #include <vector>
 
 #include "engine/objtext.h"
@@ -33,6 +34,7 @@ struct Item {
 // The items of a picture: the runs of characters that are not separator
 // characters.
 std::vector<Item> picture_items(std::string_view picture, std::string_view separators) {
+  assert(!separators.empty());
   std::vector<Item> items;
   size_t i = 0;
   while (i < picture.size()) {
@@ -85,35 +87,14 @@ std::optional<std::string> getproductprefix(std::string_view value, std::string_
   return std::nullopt;
 }
 
-std::string casenum_manage(const objlist& list) {
-  const std::string parent = objtext(list, "parent_case_num", "VALUE");
-  if (!parent.empty()) {
-    if (!stored_parent(list, parent)) {
-      errmsg("sub_getmrnum: case number is not defined \n");
-      throw Exit{0};
-    }
-    return sub_casenum_manage(parent);
-  }
+namespace {
 
-  const std::string path = casenum_path();
-  kivtrace("MRFILE='%s'", path);
-  const std::string separator = objtext(list, "case_num-picture", "VALUE");
-  const std::string picture = objtext(list, "case_num-picture", "TITLE");
-  if (separator.empty() || picture.empty()) {
-    kivtrace("DO NOT USE PICTURE. BAD or no PICTURE object\n");
-    std::string number = getmrnum("", path);
-    kivtrace("DO NOT USE PICTURE ret=%s\n", number);
-    return number;
-  }
-  kivtrace("SEPARATOR=%s\n", separator);
-  kivtrace("PICTURE TITLES=%s\n", picture);
+// The counter key of a picture's items: each field item becomes its value or
+// its prefix (or nothing when the prefix is missing); the key is the values
+// and prefixes joined by the separator. A field without a value stays as its
+// own name and adds nothing to the key.
+std::string picture_key(const objlist& list, std::vector<Item>& items, const std::string& separator) {
   const bool mapping = objtext(list, "case_num-map", "VALUE") == "ON";
-
-  // Each field item becomes its value or its prefix (or nothing when the
-  // prefix is missing); the key is the values and prefixes joined by the
-  // separator. A field without a value stays as its own name and adds
-  // nothing to the key.
-  std::vector<Item> items = picture_items(picture, separator);
   std::string key;
   for (Item& item : items) {
     kivtrace("PIC ITEM=%s\n", item.text);
@@ -136,12 +117,15 @@ std::string casenum_manage(const objlist& list) {
     key += separator;
   }
   if (!key.empty()) key.resize(key.size() - separator.size());
-  kivtrace("Total Prefix=%s\n", key);
-  const std::string number = getmrnum(key, path);
-  kivtrace("Case number using PICTURE=%s\n", number);
+  return key;
+}
 
-  // The number: the items in order, date items always followed by the
-  // separator, field items unless the separator begins with "?".
+// The number: the items in order, date items always followed by the
+// separator, field items unless the separator begins with "?", then the
+// counter's number. The separator is never empty.
+std::string picture_number(const std::vector<Item>& items, const std::string& separator,
+                           const std::string& number) {
+  assert(!separator.empty());
   const std::time_t now = engine_now();
   std::string result;
   for (const Item& item : items) {
@@ -154,6 +138,39 @@ std::string casenum_manage(const objlist& list) {
     }
   }
   result += number;
+  return result;
+}
+
+}  // namespace
+
+std::string casenum_manage(const objlist& list) {
+  const std::string parent = objtext(list, "parent_case_num", "VALUE");
+  if (!parent.empty()) {
+    if (!stored_parent(list, parent)) {
+      errmsg("sub_getmrnum: case number is not defined \n");
+      throw Exit{0};
+    }
+    return sub_casenum_manage(parent);
+  }
+
+  const std::string path = casenum_path();
+  kivtrace("MRFILE='%s'", path);
+  const std::string separator = objtext(list, "case_num-picture", "VALUE");
+  const std::string picture = objtext(list, "case_num-picture", "TITLE");
+  if (separator.empty() || picture.empty()) {
+    kivtrace("DO NOT USE PICTURE. BAD or no PICTURE object\n");
+    std::string number = getmrnum("", path);
+    kivtrace("DO NOT USE PICTURE ret=%s\n", number);
+    return number;
+  }
+  kivtrace("SEPARATOR=%s\n", separator);
+  kivtrace("PICTURE TITLES=%s\n", picture);
+  std::vector<Item> items = picture_items(picture, separator);
+  const std::string key = picture_key(list, items, separator);
+  kivtrace("Total Prefix=%s\n", key);
+  const std::string number = getmrnum(key, path);
+  kivtrace("Case number using PICTURE=%s\n", number);
+  std::string result = picture_number(items, separator, number);
   kivtrace("DO USE PICTURE ret=%s\n", result);
   return result;
 }

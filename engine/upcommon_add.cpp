@@ -1,7 +1,11 @@
 // The add of a new case with its checks, hooks, case number, attachments
 // and mail, and the plain add of a record of any table.
+#include "engine/upcommon_add.h"
+
 #include <memory>
 
+#include "data/packet.h"
+#include "data/webhandle_db_ops.h"
 #include "engine/nvsend_mail.h"
 #include "engine/objtext.h"
 #include "engine/tk_autoassign.h"

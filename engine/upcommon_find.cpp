@@ -1,6 +1,8 @@
 // The find of cases by the search form, the fetch of one shown record, and
 // the filing of what they found: a scratch data file for the next page, or
 // in chart mode a chart file of the chart key's values.
+#include "engine/upcommon_find.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <memory>

@@ -1,6 +1,8 @@
 // The changes of an existing case: the modify by its submitter and the
 // respond by staff, both over the record check_lock read again from the
 // database, and the plain modify of a record of any table.
+#include "engine/upcommon_modify.h"
+
 #include <memory>
 
 #include "engine/nvsend_mail.h"

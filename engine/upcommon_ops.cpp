@@ -1,13 +1,11 @@
-// The pieces every case operation shares, and the delete: the connection
-// objects read into a handle's settings, and the removal of the cases a
-// form selects.
+// The pieces every case operation shares: the connection objects read into
+// a handle's settings.
 #include "engine/upcommon_ops.h"
 
 #include <cstdlib>
+#include <iterator>
 
 #include "engine/objtext.h"
-#include "engine/upcommon_query.h"
-#include "engine/upobjdb.h"
 #include "toolkit/base/kivcgitrace.h"
 
 namespace kiv {
@@ -26,12 +24,15 @@ constexpr ConnectionObject kConnection[] = {
     {"db_name.VALUE", "Missing database name object\n"},
     {"db_table_name.VALUE", "Missing table name object\n"},
 };
+// One entry per field of dbconnection, read into it by position below.
+static_assert(std::size(kConnection) == 4);
 
 }  // namespace
 
 std::optional<dbconnection> connection_objects(const objlist& list, bool with_table) {
-  std::string text[4];
-  for (size_t i = 0; i < (with_table ? 4 : 3); ++i) {
+  std::string text[std::size(kConnection)];
+  const size_t wanted = with_table ? std::size(kConnection) : std::size(kConnection) - 1;
+  for (size_t i = 0; i < wanted; ++i) {
     text[i] = objtext(list, kConnection[i].key);
     if (text[i].empty()) {
       errmsg(kConnection[i].missing);
@@ -44,21 +45,6 @@ std::optional<dbconnection> connection_objects(const objlist& list, bool with_ta
   c.database = std::move(text[2]);
   c.table = std::move(text[3]);
   return c;
-}
-
-int delete_(objlist& list) {
-  std::optional<dbconnection> c = connection_objects(list);
-  if (!c) return -1;
-  std::unique_ptr<packet> rec = obj2db(list);
-  primary_func(list);
-  deletehandle h;
-  set_connection(h, *c);
-  h.rec = rec.get();
-  if (handle_delete(h) != 0) {
-    errmsg("Delete operation failed\n");
-    return 1;
-  }
-  return 0;
 }
 
 }  // namespace kiv

@@ -14,6 +14,8 @@
 
 #include "engine/objtext.h"
 #include "engine/upcommon.h"
+#include "engine/upcommon_add.h"
+#include "engine/upcommon_find.h"
 #include "engine/upcommon_ops.h"
 #include "engine/upfile.h"
 #include "engine/upobjdb.h"

@@ -3,6 +3,7 @@
 #include "engine/uphook.h"
 
 #include <algorithm>
+#include <cassert>
 #include <csignal>
 #include <map>
 #include <vector>
@@ -124,11 +125,15 @@ constexpr HookObject kHooks[] = {
      "Modify operation failed\n"},
     {Hook::post_modify, "tk_post_modify", "No command specified in object tk_post_modify\n", ""},
 };
-// The table is indexed by the hook point.
+// The table is indexed by the hook point, one entry for each.
+static_assert(std::size(kHooks) == 4);
 static_assert(kHooks[0].hook == Hook::pre_add && kHooks[1].hook == Hook::post_add &&
               kHooks[2].hook == Hook::pre_modify && kHooks[3].hook == Hook::post_modify);
 
-const HookObject& hookobject(Hook hook) { return kHooks[static_cast<int>(hook)]; }
+const HookObject& hookobject(Hook hook) {
+  assert(static_cast<size_t>(hook) < std::size(kHooks));
+  return kHooks[static_cast<int>(hook)];
+}
 
 // The attribute of the first object of that name that has it, when it came
 // from the configuration; empty otherwise.

@@ -4,6 +4,7 @@
 #include "engine/upreport.h"
 
 #include <algorithm>
+#include <cassert>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -202,11 +203,18 @@ constexpr std::string_view kWhite = "<font color=\"white\" size=\"2\" face=\"Ver
 constexpr std::string_view kBoldEnd = "</b></font>";
 constexpr std::string_view kHeadCell = "<td align=\"center\" bgcolor=\"black\">";
 
-// The HTML table of one pair of fields. `row` counts the table rows of the
-// whole report, so that the alternation of plain and grey rows runs on from
-// one table to the next.
-std::string trend_table(const Table& t, const objlist& list, const std::string& x, const std::string& y, bool dmy,
-                        long long& row) {
+// The groups of both axes and the counts of a trend table, from its rows.
+struct TrendCounts {
+  Axis ax, ay;
+  // The counts of the cells that hold any, one entry a data row's cell.
+  std::unordered_map<size_t, long long> cells;
+  std::vector<long long> xtotal, ytotal;
+  size_t rows = 0;
+};
+
+// Groups the values of columns x and y of every row and counts each pair;
+// dates sort as dates (dmy: day first).
+TrendCounts trend_counts(const Table& t, const std::string& x, const std::string& y, bool dmy) {
   const int xi = getindex(t.header, x), yi = getindex(t.header, y);
   std::vector<std::string> xs, ys;
   xs.reserve(t.rows.size());
@@ -215,19 +223,22 @@ std::string trend_table(const Table& t, const objlist& list, const std::string& 
     xs.push_back(cell(r, xi));
     ys.push_back(cell(r, yi));
   }
-  const Axis ax = axis_of(xs, date_field(x), dmy), ay = axis_of(ys, date_field(y), dmy);
-  // The counts of the cells that hold any, one entry a data row's cell.
-  std::unordered_map<size_t, long long> counts;
-  std::vector<long long> xtotal(ax.groups.size()), ytotal(ay.groups.size());
+  TrendCounts c{axis_of(xs, date_field(x), dmy), axis_of(ys, date_field(y), dmy), {}, {}, {}, t.rows.size()};
+  c.xtotal.resize(c.ax.groups.size());
+  c.ytotal.resize(c.ay.groups.size());
   for (size_t i = 0; i < t.rows.size(); ++i) {
-    const size_t gx = ax.group_of.at(xs[i]), gy = ay.group_of.at(ys[i]);
-    ++counts[gy * ax.groups.size() + gx];
-    ++xtotal[gx];
-    ++ytotal[gy];
+    const size_t gx = c.ax.group_of.at(xs[i]), gy = c.ay.group_of.at(ys[i]);
+    ++c.cells[gy * c.ax.groups.size() + gx];
+    ++c.xtotal[gx];
+    ++c.ytotal[gy];
   }
+  return c;
+}
 
-  std::string h;
-  h.reserve(256 + (ax.groups.size() + 2) * (ay.groups.size() + 2) * 96);
+// Appends the table's opening and its head row: the two field titles, then
+// each x group and "Total".
+void trend_head(std::string& h, const TrendCounts& c, const objlist& list, const std::string& x,
+                const std::string& y) {
   h += "<table border=\"1\"><tr><td bgcolor=\"black\">";
   h += kWhiteBold;
   append_escaped(h, field_title(list, x));
@@ -242,36 +253,44 @@ std::string trend_table(const Table& t, const objlist& list, const std::string& 
     h += kBoldEnd;
     h += "</td>";
   };
-  for (const std::string& v : ax.groups) head(v);
+  for (const std::string& v : c.ax.groups) head(v);
   head("Total");
   h += "</tr>";
-  for (size_t gy = 0; gy < ay.groups.size(); ++gy, ++row) {
-    const bool grey = row % 2 == 1;
-    const std::string_view first = grey ? "<td  bgcolor=\"c0c0c0\">" : "<td>";
-    const std::string_view other = grey ? "<td align=\"center\" bgcolor=\"c0c0c0\">" : "<td align=\"center\">";
-    h += "<tr>";
-    h += first;
-    h += kBlackBoldWide;
-    append_escaped(h, ay.groups[gy]);
-    h += kBoldEnd;
-    h += "</td>";
-    for (size_t gx = 0; gx < ax.groups.size(); ++gx) {
-      h += other;
-      const auto c = counts.find(gy * ax.groups.size() + gx);
-      if (c == counts.end()) {
-        h += "&nbsp;";
-      } else {
-        h += kBlackWide;
-        h += std::to_string(c->second);
-        h += "</font>";
-      }
-      h += "</td>";
-    }
+}
+
+// Appends the row of y group gy: its name, the count of each x group
+// ("&nbsp;" for none) and its total, grey when `row` is odd.
+void trend_row(std::string& h, const TrendCounts& c, size_t gy, long long row) {
+  assert(gy < c.ay.groups.size());
+  const bool grey = row % 2 == 1;
+  const std::string_view first = grey ? "<td  bgcolor=\"c0c0c0\">" : "<td>";
+  const std::string_view other = grey ? "<td align=\"center\" bgcolor=\"c0c0c0\">" : "<td align=\"center\">";
+  h += "<tr>";
+  h += first;
+  h += kBlackBoldWide;
+  append_escaped(h, c.ay.groups[gy]);
+  h += kBoldEnd;
+  h += "</td>";
+  for (size_t gx = 0; gx < c.ax.groups.size(); ++gx) {
     h += other;
-    h += kBlack;
-    h += std::to_string(ytotal[gy]);
-    h += "</font></td></tr>";
+    const auto n = c.cells.find(gy * c.ax.groups.size() + gx);
+    if (n == c.cells.end()) {
+      h += "&nbsp;";
+    } else {
+      h += kBlackWide;
+      h += std::to_string(n->second);
+      h += "</font>";
+    }
+    h += "</td>";
   }
+  h += other;
+  h += kBlack;
+  h += std::to_string(c.ytotal[gy]);
+  h += "</font></td></tr>";
+}
+
+// Appends the totals row (each x group's, then all rows') and closes the table.
+void trend_totals(std::string& h, const TrendCounts& c) {
   h += "<tr><td  bgcolor=\"black\">";
   h += kWhiteBold;
   h += "Total";
@@ -283,9 +302,22 @@ std::string trend_table(const Table& t, const objlist& list, const std::string& 
     h += std::to_string(n);
     h += "</font></td>";
   };
-  for (long long n : xtotal) total(n);
-  total(static_cast<long long>(t.rows.size()));
+  for (long long n : c.xtotal) total(n);
+  total(static_cast<long long>(c.rows));
   h += "</tr></table>\n\n";
+}
+
+// The HTML table of one pair of fields. `row` counts the table rows of the
+// whole report, so that the alternation of plain and grey rows runs on from
+// one table to the next.
+std::string trend_table(const Table& t, const objlist& list, const std::string& x, const std::string& y, bool dmy,
+                        long long& row) {
+  const TrendCounts c = trend_counts(t, x, y, dmy);
+  std::string h;
+  h.reserve(256 + (c.ax.groups.size() + 2) * (c.ay.groups.size() + 2) * 96);
+  trend_head(h, c, list, x, y);
+  for (size_t gy = 0; gy < c.ay.groups.size(); ++gy, ++row) trend_row(h, c, gy, row);
+  trend_totals(h, c);
   return h;
 }
 

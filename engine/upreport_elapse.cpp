@@ -1,6 +1,7 @@
 // The elapsed-time report: for each case, the times of the stamp lines of
 // its problem text, the durations between the first, the second and the
 // last of them, and the averages over the cases.
+#include <cassert>
 #include <optional>
 #include <string>
 #include <vector>
@@ -135,7 +136,46 @@ struct Sums {
   long long cases = 0;
 };
 
-std::string average(long long sum, long long cases) { return duration(sum / cases); }
+// The average of `sum` over `cases` (at least one) as a duration.
+std::string average(long long sum, long long cases) {
+  assert(cases > 0);
+  return duration(sum / cases);
+}
+
+// Appends the report row of a case whose problem stamps are at the moments
+// `t`: its three elapsed times, the three moments ("0" for none) and the
+// row; a case with sound times (response and assignment not negative, life
+// positive) counts in the sums.
+void elapse_row(std::string& table, Sums& sums, std::string_view row, const std::vector<long long>& t) {
+  const size_t n = t.size();
+  const bool second = n >= 2 && t[1] >= t[0];
+  const bool last = second && t[n - 1] >= t[1];
+  long long r = 0, a = 0, l = 0;
+  if (last) {
+    r = t[1] - t[0];
+    a = t[n - 1] - t[1];
+    l = t[n - 1] - t[0];
+  }
+  if (r >= 0 && a >= 0 && l > 0) {
+    sums.r += r;
+    sums.a += a;
+    sums.l += l;
+    ++sums.cases;
+  }
+  table += duration(r);
+  table += kColSep;
+  table += duration(a);
+  table += kColSep;
+  table += duration(l);
+  table += kColSep;
+  table += n ? ctime_text(t[0]) : std::string("0");
+  table += kColSep;
+  table += second ? ctime_text(t[1]) : std::string("0");
+  table += kColSep;
+  table += last ? ctime_text(t[n - 1]) : std::string("0");
+  table += kColSep;
+  table += row;
+}
 
 }  // namespace
 
@@ -155,35 +195,7 @@ ElapseReport elapsereport(std::string_view data, bool dayfirst) {
       kivtrace("Skiping a ticket. no problem field found\n");
       continue;
     }
-    const std::vector<long long> t = stamp_moments(text, dayfirst);
-    const size_t n = t.size();
-    const bool second = n >= 2 && t[1] >= t[0];
-    const bool last = second && t[n - 1] >= t[1];
-    long long r = 0, a = 0, l = 0;
-    if (last) {
-      r = t[1] - t[0];
-      a = t[n - 1] - t[1];
-      l = t[n - 1] - t[0];
-    }
-    if (r >= 0 && a >= 0 && l > 0) {
-      sums.r += r;
-      sums.a += a;
-      sums.l += l;
-      ++sums.cases;
-    }
-    report.table += duration(r);
-    report.table += kColSep;
-    report.table += duration(a);
-    report.table += kColSep;
-    report.table += duration(l);
-    report.table += kColSep;
-    report.table += n ? ctime_text(t[0]) : std::string("0");
-    report.table += kColSep;
-    report.table += second ? ctime_text(t[1]) : std::string("0");
-    report.table += kColSep;
-    report.table += last ? ctime_text(t[n - 1]) : std::string("0");
-    report.table += kColSep;
-    report.table += *row;
+    elapse_row(report.table, sums, *row, stamp_moments(text, dayfirst));
   }
   if (sums.cases == 0) {
     report.av_r_time = report.av_a_time = report.av_l_time = report.total_recs = "0";

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -84,8 +85,10 @@ int transfind(objlist& list, findreply& reply) {
   static constexpr Needed kNeeded[] = {{"network_timeout.VALUE", "Missing timeout name object\n"},
                                        {"db_name.VALUE", "Missing database name object\n"},
                                        {"db_table_name.VALUE", "Missing table name object\n"}};
-  std::string text[3];
-  for (size_t i = 0; i < 3; ++i) {
+  // Timeout, database and table, read into text[0..2] in this order.
+  static_assert(std::size(kNeeded) == 3);
+  std::string text[std::size(kNeeded)];
+  for (size_t i = 0; i < std::size(kNeeded); ++i) {
     text[i] = objtext(list, kNeeded[i].key);
     if (text[i].empty()) {
       errmsg(kNeeded[i].missing);

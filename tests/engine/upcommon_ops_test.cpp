@@ -14,7 +14,10 @@
 
 #include "casetest.h"
 #include "enginetest.h"
-#include "engine/upcommon_ops.h"
+#include "engine/upcommon_add.h"
+#include "engine/upcommon_delete.h"
+#include "engine/upcommon_find.h"
+#include "engine/upcommon_modify.h"
 #include "engine/upflags.h"
 #include "support/testsupport.h"
 #include "toolkit/base/kivcgitrace.h"

@@ -16,7 +16,7 @@
 #include "engine/objtext.h"
 #include "engine/upclock.h"
 #include "engine/upcommon.h"
-#include "engine/upcommon_ops.h"
+#include "engine/upcommon_find.h"
 #include "engine/upcommon_query.h"
 #include "engine/upobjdb.h"
 #include "engine/upreport.h"
