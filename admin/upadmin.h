@@ -20,8 +20,7 @@ namespace kiv {
 
 // The handler the dispatcher calls for every action whose command line begins
 // with "up_admin". The action word is the request's (KIVACTION, kept in the
-// request context); words[1] is the template of the answer page; `count` is
-// not used. Gives the result of the page print (0, or 1 when the template
+// request context); words[1] is the template of the answer page. Gives the result of the page print (0, or 1 when the template
 // cannot be read), also for a word no built action answers, which gets the
 // ordinary page; the dispatcher ends the request with 0 after any of them.
 // Ends the process itself (kiv::Exit): before anything is loaded, -1 for a
@@ -32,7 +31,7 @@ namespace kiv {
 // kObjFileChanged for a writing action whose form lacks the current
 // admin_version.VALUE; 0 when an operation finds a form value missing
 // (before anything is written); and when a save fails (see saveobjfile).
-int up_admin(int count, const std::vector<std::string>& words, exlist* list);
+int up_admin(const std::vector<std::string>& words, exlist* request);
 
 // What the administration knows of an object file it may write back: the
 // bytes the loader read (none: there was no file), so that a save can tell
@@ -72,15 +71,15 @@ objlist* loadceobj();
 // Prints "<home>/client/kivhtml/admin/<template>" over the page chain tk_obj,
 // ce_obj (when loaded), admin_obj, so that a tk_obj value wins over a ce_obj
 // value over a form value; admin_obj's admin_version.VALUE is set to the
-// files' version first. `list` is not used. 0, or 1 when the template cannot
+// files' version first. `objs` is not used. 0, or 1 when the template cannot
 // be read (or would lie outside the administration templates).
-int showadminpage(const objlist* list, const std::string& templ);
+int showadminpage(const objlist* objs, const std::string& templ);
 
-// The same template printed over `list` alone (the chart settings, ce_obj),
+// The same template printed over `objs` alone (the chart settings, ce_obj),
 // and behind it a list holding nothing but the page's admin_version.
-int showcepage(const objlist* list, const std::string& templ);
+int showcepage(const objlist* objs, const std::string& templ);
 
-// Writes `list` back as the object file "<home>/client/config/<name>" in the
+// Writes `objs` back as the object file "<home>/client/config/<name>" in the
 // canonical object-file form, so that a reader always finds either the old
 // or the new file whole:
 // - under an exclusive lock on "<name>.lock" beside it (the one up_admin took
@@ -99,7 +98,7 @@ int showcepage(const objlist* list, const std::string& templ);
 // or the file changed since it was loaded; 1 when the list cannot be written
 // as an object file, the backup cannot be made, a write fails or the rename
 // fails ("Can't rename %s to %s errno=%d\n").
-int saveobjfile(const objlist* list, std::string_view name);
+int saveobjfile(const objlist* objs, std::string_view name);
 
 // Takes the exclusive lock of an object file for the rest of the request (or
 // until unlock_objfiles). Waits while another process holds it. A lock file

@@ -258,10 +258,10 @@ void unlock_objfiles() {
   for (auto& [name, state] : admin().files) state.lock.release();
 }
 
-int saveobjfile(const objlist* list, std::string_view name) {
+int saveobjfile(const objlist* objs, std::string_view name) {
   const std::string live = config_path(name);
   std::string text, why;
-  if (!writekivobj(list, text, &why)) {
+  if (!writekivobj(objs, text, &why)) {
     errmsg("Cannot save object file '%s': %s\n", live, why);
     throw Exit{1};
   }

@@ -28,13 +28,13 @@ namespace kiv {
 namespace {
 
 // The configured or posted VALUE of a setting; empty when absent.
-std::string setting(const objlist* list, std::string_view object) {
-  return list ? objtext(*list, object, "VALUE") : std::string();
+std::string setting(const objlist* objs, std::string_view object) {
+  return objs ? objtext(*objs, object, "VALUE") : std::string();
 }
 
 // A required setting: its value, or its message and the end with status 1.
-std::string required(const objlist* list, std::string_view object) {
-  std::string v = setting(list, object);
+std::string required(const objlist* objs, std::string_view object) {
+  std::string v = setting(objs, object);
   if (v.empty()) {
     errmsg("%s is blank", object);
     throw Exit{1};
@@ -45,8 +45,8 @@ std::string required(const objlist* list, std::string_view object) {
 // The number of labels: bc_label_qnt as a whole number from 1 to
 // kLabelsMax, in plain decimal. Anything else is refused as a missing
 // quantity is: the printer never gets a count it cannot mean.
-std::string label_quantity(const objlist* list) {
-  const std::string v = required(list, "bc_label_qnt");
+std::string label_quantity(const objlist* objs) {
+  const std::string v = required(objs, "bc_label_qnt");
   long n = 0;
   bool number = v.size() <= 9;
   for (char c : v) {
@@ -119,8 +119,8 @@ std::chrono::seconds reader_limit(const std::string& timeout) {
   return std::chrono::seconds(wait) + kReaderSilence + kReadingTime;
 }
 
-int code_label(int count, const std::vector<std::string>& words, exlist* list) {
-  objholder objs = handler_begin(count, {2, "Wrong usage: code_label templatefile flags\n"}, list, RequestCopy::all);
+int code_label(const std::vector<std::string>& words, exlist* request) {
+  objholder objs = handler_begin(words, {2, "Wrong usage: code_label templatefile flags\n"}, request, RequestCopy::all);
   const objlist* l = objs.get();
   const std::string port = required(l, "bc_printer_port");
   const std::string format = required(l, "bc_label_format");
@@ -164,8 +164,9 @@ std::string barcodetable(const std::string& result) {
   return t;
 }
 
-int code_intake(int count, const std::vector<std::string>& words, exlist* list) {
-  objholder objs = handler_begin(count, {2, "Wrong usage: code_intake templatefile flags\n"}, list, RequestCopy::all);
+int code_intake(const std::vector<std::string>& words, exlist* request) {
+  objholder objs =
+      handler_begin(words, {2, "Wrong usage: code_intake templatefile flags\n"}, request, RequestCopy::all);
   objlist* l = objs.get();
   const std::string port = required(l, "bc_reader_port");
   const std::string scheme = required(l, "bc_scheme");

@@ -57,8 +57,8 @@ std::string key_value(std::string_view row, std::string_view header, std::string
 
 // The object that names a case's row: the row-number object when
 // row_number names one, else id_num.
-std::string key_object(const objlist& list) {
-  primary_func(list);
+std::string key_object(const objlist& objs) {
+  primary_func(objs);
   const std::optional<std::string>& rn = settings().row_number;
   return rn && !rn->empty() ? *rn : std::string("id_num");
 }
@@ -88,15 +88,15 @@ std::optional<std::vector<DeleteKey>> row_keys(const std::string& object, std::s
 
 // Deletes one case by its key alone: the other fields are blank, so they
 // are no criteria.
-int delete_by_key(objlist& list, const std::string& object, const DeleteKey& key) {
-  writeblankpage(list);
-  setobjvalue(list, object, key.criterion, Origin::record);
-  return delete_(list);
+int delete_by_key(objlist& objs, const std::string& object, const DeleteKey& key) {
+  writeblankpage(objs);
+  setobjvalue(objs, object, key.criterion, Origin::record);
+  return delete_(objs);
 }
 
-int web_delete(const std::vector<std::string>& words, exlist* list) {
+int web_delete(const std::vector<std::string>& words, exlist* request) {
   kivtrace("Using the web interface\n");
-  objholder objs = handler_begin(0, {0, {}}, list, RequestCopy::all);
+  objholder objs = handler_begin(words, {0, {}}, request, RequestCopy::all);
   if (!objs) objs = std::make_unique<objlist>();
   objlist& l = *objs;
   const std::string attachment = objtext(l, "delete_attachment_num.VALUE");
@@ -122,15 +122,15 @@ int web_delete(const std::vector<std::string>& words, exlist* list) {
   return 0;
 }
 
-int console_delete(int count, const std::vector<std::string>& words) {
-  const size_t n = std::min(static_cast<size_t>(count), words.size());
+int console_delete(const std::vector<std::string>& words) {
+  const size_t n = words.size();
   const std::string self = words.empty() ? std::string() : words[0];
   if (n < 2) {
     err() << "Wrong Usage\n" << sformat("Usage1: %s case number\n", self)
           << sformat("Usage2: %s dbkey1 value1 dbkey2 value2 ......\n", self);
     return 2;
   }
-  objholder objs = handler_begin(0, {0, {}}, nullptr, RequestCopy::none);
+  objholder objs = handler_begin(words, {0, {}}, nullptr, RequestCopy::none);
   if (!objs) return 1;
   objlist& l = *objs;
   writeblankpage(l);
@@ -164,7 +164,7 @@ int console_delete(int count, const std::vector<std::string>& words) {
   // The criteria of the find stay out of the deletes: a menu given one
   // holds it in place of its items, which no blank form clears. Each case
   // goes by its key over objects loaded afresh.
-  objholder fresh = handler_begin(0, {0, {}}, nullptr, RequestCopy::none);
+  objholder fresh = handler_begin(words, {0, {}}, nullptr, RequestCopy::none);
   if (!fresh) return 1;
   for (const DeleteKey& k : *keys) {
     if (delete_by_key(*fresh, object, k) != 0) {
@@ -178,9 +178,9 @@ int console_delete(int count, const std::vector<std::string>& words) {
 
 }  // namespace
 
-int up_delete(int count, const std::vector<std::string>& words, exlist* list) {
-  if (inherited_env("SERVER_NAME")) return web_delete(words, list);
-  return console_delete(count, words);
+int up_delete(const std::vector<std::string>& words, exlist* request) {
+  if (inherited_env("SERVER_NAME")) return web_delete(words, request);
+  return console_delete(words);
 }
 
 }  // namespace kiv
