@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "admin/upadmin.h"
 #include "admin/upadmin_fields.h"
 #include "admin/upadmin_form.h"
+#include "admin/upadmin_state.h"
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/base/kivcontext.h"
 #include "toolkit/text/rowcol.h"
