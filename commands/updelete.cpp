@@ -3,7 +3,7 @@
 // of its row, checked for the whole selection before the first delete.
 #include "commands/updelete.h"
 
-#include <algorithm>
+#include <cassert>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -122,6 +122,37 @@ int web_delete(const std::vector<std::string>& words, exlist* request) {
   return 0;
 }
 
+// The find criteria of a console delete (at least two words): the case
+// number of two words, else the dbkey/value pairs after the command word,
+// each an exact match. False after "Bad dbkey value pair" on standard error
+// when a key lacks its value.
+bool set_console_criteria(objlist& objs, const std::vector<std::string>& words) {
+  assert(words.size() >= 2);
+  const size_t n = words.size();
+  if (n == 2) {
+    setobjvalue(objs, "case_num", "==" + words[1], Origin::request);
+    return true;
+  }
+  if (n % 2 == 0) {
+    err() << "Bad dbkey value pair\n";
+    return false;
+  }
+  for (size_t i = 1; i + 1 < n; i += 2) setobjvalue(objs, words[i], "==" + words[i + 1], Origin::request);
+  return true;
+}
+
+// The console's yes to deleting `count` found cases ("y" or "Y"); any other
+// answer says "Nothing deleted".
+bool confirmed(size_t count) {
+  out() << sformat("Found %d case(s). Do you want to continue to delete (y/n):", static_cast<int>(count));
+  out().flush();
+  const std::string answer = read_console_line().value_or(std::string());
+  kivtrace("ANSWER='%s'\n", answer);
+  if (answer == "y" || answer == "Y") return true;
+  out() << "Nothing deleted\n";
+  return false;
+}
+
 int console_delete(const std::vector<std::string>& words) {
   const size_t n = words.size();
   const std::string self = words.empty() ? std::string() : words[0];
@@ -134,15 +165,7 @@ int console_delete(const std::vector<std::string>& words) {
   if (!objs) return 1;
   objlist& l = *objs;
   writeblankpage(l);
-  if (n == 2) {
-    setobjvalue(l, "case_num", "==" + words[1], Origin::request);
-  } else {
-    if (n % 2 == 0) {
-      err() << "Bad dbkey value pair\n";
-      return -1;
-    }
-    for (size_t i = 1; i + 1 < n; i += 2) setobjvalue(l, words[i], "==" + words[i + 1], Origin::request);
-  }
+  if (!set_console_criteria(l, words)) return -1;
   const std::string found = find(l) == 0 ? objtext(l, "findresult.VALUE") : std::string();
   if (found.empty()) {
     err() << sformat("Find of case '%s' failed\n", words[1]);
@@ -151,16 +174,7 @@ int console_delete(const std::vector<std::string>& words) {
   const std::string object = key_object(l);
   const std::optional<std::vector<DeleteKey>> keys = row_keys(object, found);
   if (!keys) return -1;
-  if (keys->size() > 1) {
-    out() << sformat("Found %d case(s). Do you want to continue to delete (y/n):", static_cast<int>(keys->size()));
-    out().flush();
-    const std::string answer = read_console_line().value_or(std::string());
-    kivtrace("ANSWER='%s'\n", answer);
-    if (answer != "y" && answer != "Y") {
-      out() << "Nothing deleted\n";
-      return 0;
-    }
-  }
+  if (keys->size() > 1 && !confirmed(keys->size())) return 0;
   // The criteria of the find stay out of the deletes: a menu given one
   // holds it in place of its items, which no blank form clears. Each case
   // goes by its key over objects loaded afresh.

@@ -1,7 +1,6 @@
 // One stored case onto its form, for a change or for viewing.
 #include "commands/uprow2form.h"
 
-#include <algorithm>
 #include <memory>
 
 #include "commands/upgsql.h"

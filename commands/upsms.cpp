@@ -224,6 +224,47 @@ void hardware_view(objlist& objs, const std::string& host, const std::vector<std
   }
 }
 
+// Points the command settings at the SMS database (MSSQL) the connection
+// value "<data source>:<login>:<password>" names; db_name := the data source.
+// False after not_supplied's message (the request ends with 0) when the data
+// source or the login is missing.
+bool use_sms_database(objlist& objs, const std::string& connection) {
+  Settings& s = settings();
+  s.pcodbcdbtype = "MSSQL";
+  s.mssqlflag = 1;
+  const size_t first = connection.find(':');
+  if (first == std::string::npos || first == 0) {
+    not_supplied("datasource is not supplied. Exiting...");
+    return false;
+  }
+  const std::string source = connection.substr(0, first);
+  setobjvalue(objs, "db_name", source, Origin::config);
+  kivtrace("SMS: Datasource='%s'", source);
+  const size_t second = connection.find(':', first + 1);
+  if (second == std::string::npos) {
+    not_supplied("database login is not supplied. Exiting...");
+    return false;
+  }
+  s.pcodbcuser = connection.substr(first + 1, second - first - 1);
+  s.pcodbcpass = connection.substr(second + 1);
+  kivtrace("SMS: login='%s'", s.pcodbcuser);
+  return true;
+}
+
+// Every object the page can show starts empty: the template of one view
+// names the other view's objects too.
+void clear_views(objlist& objs, const std::vector<std::string>& classes) {
+  clear_value(objs, "sms_smssoftware");
+  for (const std::string& cls : classes) {
+    clear_value(objs, "sms_" + cls);
+    clear_value(objs, "sms_summary_" + cls);
+  }
+  for (const sms_summary_class& c : kSummaries) {
+    clear_value(objs, "sms_" + std::string(c.name));
+    clear_value(objs, "sms_summary_" + std::string(c.name));
+  }
+}
+
 }  // namespace
 
 std::span<const sms_summary_class> sms_summary_classes() { return kSummaries; }
@@ -326,19 +367,7 @@ int up_sms(const std::vector<std::string>& words, exlist* request) {
   const std::string connection = objtext(l, control, "VALUE");
   if (connection.empty()) return not_supplied("smscontrol.VALUE is not supplied. Exiting...");
 
-  Settings& s = settings();
-  s.pcodbcdbtype = "MSSQL";
-  s.mssqlflag = 1;
-  const size_t first = connection.find(':');
-  if (first == std::string::npos || first == 0) return not_supplied("datasource is not supplied. Exiting...");
-  const std::string source = connection.substr(0, first);
-  setobjvalue(l, "db_name", source, Origin::config);
-  kivtrace("SMS: Datasource='%s'", source);
-  const size_t second = connection.find(':', first + 1);
-  if (second == std::string::npos) return not_supplied("database login is not supplied. Exiting...");
-  s.pcodbcuser = connection.substr(first + 1, second - first - 1);
-  s.pcodbcpass = connection.substr(second + 1);
-  kivtrace("SMS: login='%s'", s.pcodbcuser);
+  if (!use_sms_database(l, connection)) return 0;
   const std::string title = objtext(l, control, "TITLE");
   if (title.empty()) return not_supplied("smscontrol.TITLE is not supplied. Exiting...");
 
@@ -351,18 +380,8 @@ int up_sms(const std::vector<std::string>& words, exlist* request) {
     return 0;
   }
 
-  // Every object the page can show starts empty: the template of one view
-  // names the other view's objects too.
   const std::vector<std::string> classes = title_classes(title);
-  clear_value(l, "sms_smssoftware");
-  for (const std::string& cls : classes) {
-    clear_value(l, "sms_" + cls);
-    clear_value(l, "sms_summary_" + cls);
-  }
-  for (const sms_summary_class& c : kSummaries) {
-    clear_value(l, "sms_" + std::string(c.name));
-    clear_value(l, "sms_summary_" + std::string(c.name));
-  }
+  clear_views(l, classes);
 
   if (type == "hardware") {
     hardware_view(l, quoted, classes);
