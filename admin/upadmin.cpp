@@ -78,9 +78,9 @@ std::string_view first_file_of(const AdminAction& row) { return row.saves == Adm
 
 // A change is made on the files its page was printed from: the form sends
 // back the page's admin_version, which must be the files' version now.
-void check_version(const AdminAction& row, const exlist* list) {
+void check_version(const AdminAction& row, const exlist* request) {
   const std::string now = admin_version();
-  const std::string sent = getnodeval(list, "admin_version.VALUE").value_or(std::string());
+  const std::string sent = getnodeval(request, "admin_version.VALUE").value_or(std::string());
   if (sent == now) return;
   // Name the file that changed, where the version tells.
   std::string_view file = first_file_of(row);
@@ -146,8 +146,8 @@ void load_lists() {
   if (!form || !tk) throw Exit{-1};
 }
 
-int run_action(const AdminAction& row, const std::string& templ, const exlist* list) {
-  if (writes_files(row)) check_version(row, list);
+int run_action(const AdminAction& row, const std::string& templ, const exlist* request) {
+  if (writes_files(row)) check_version(row, request);
   if (!row.trace.empty()) kivtrace(row.trace);
   if (row.run) row.run(row.word);
   save_files_of(row);
@@ -164,7 +164,7 @@ int run_action(const AdminAction& row, const std::string& templ, const exlist* l
 
 }  // namespace
 
-int showadminpage(const objlist* /*list*/, const std::string& templ) {
+int showadminpage(const objlist* /*objs*/, const std::string& templ) {
   AdminState& s = admin();
   if (s.admin_obj) adduniqobj(s.admin_obj.get(), "admin_version.VALUE", admin_version());
   std::array<const objlist*, 3> chain{};
@@ -174,17 +174,17 @@ int showadminpage(const objlist* /*list*/, const std::string& templ) {
   return print_admin_template(std::span<const objlist* const>(chain.data(), n), templ);
 }
 
-int showcepage(const objlist* list, const std::string& templ) {
+int showcepage(const objlist* objs, const std::string& templ) {
   objlist version;
   adduniqobj(&version, "admin_version.VALUE", admin_version());
   std::array<const objlist*, 2> chain{};
   size_t n = 0;
-  if (list) chain[n++] = list;
+  if (objs) chain[n++] = objs;
   chain[n++] = &version;
   return print_admin_template(std::span<const objlist* const>(chain.data(), n), templ);
 }
 
-int up_admin(int /*count*/, const std::vector<std::string>& words, exlist* list) {
+int up_admin(const std::vector<std::string>& words, exlist* request) {
   check_administrator();
   AdminState& s = admin();
   s.admin_obj = get_prog_param();
@@ -201,7 +201,7 @@ int up_admin(int /*count*/, const std::vector<std::string>& words, exlist* list)
   if (row) lock_files_of(*row);
 
   load_lists();
-  ex2obj(list, s.admin_obj.get(), ExCopy::full);
+  ex2obj(request, s.admin_obj.get(), ExCopy::full);
 
   if (word.empty()) {
     errmsg("No KIVACTION is defined\n");
@@ -211,7 +211,7 @@ int up_admin(int /*count*/, const std::vector<std::string>& words, exlist* list)
   // A word no built action answers gets the ordinary page; the dispatcher
   // ends the request with 0 after it, as after every administration page.
   if (!row) return showadminpage(s.admin_obj.get(), templ);
-  return run_action(*row, templ, list);
+  return run_action(*row, templ, request);
 }
 
 }  // namespace kiv

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "admin/upadmin.h"
+#include "admin/upadmin_state.h"
 #include "platform/exit.h"
 #include "toolkit/base/kivcgitrace.h"
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "admin/upadmin.h"
 #include "admin/upadmin_form.h"
 #include "admin/upadmin_rules.h"
+#include "admin/upadmin_state.h"
 #include "data/sql_pars.h"
 #include "engine/upcommon_ops.h"
 #include "engine/upobjdb.h"

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "admin/upadmin.h"
+#include "admin/upadmin_state.h"
 #include "platform/exit.h"
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/pages/kivhtml_rows.h"

@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "admin/upadmin.h"
 #include "admin/upadmin_form.h"
+#include "admin/upadmin_state.h"
 #include "engine/upfile.h"
 #include "platform/exit.h"
 #include "toolkit/base/kivcgitrace.h"

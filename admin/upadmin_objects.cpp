@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "admin/upadmin.h"
 #include "admin/upadmin_fields.h"
 #include "admin/upadmin_form.h"
+#include "admin/upadmin_state.h"
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/base/kivcontext.h"
 #include "toolkit/text/rowcol.h"
@@ -168,16 +168,16 @@ void modifyobject() { put_object(false); }
 
 void deleteobject() {
   formtext name = required(kNameForm, "Error: object name can't be blank\n");
-  objlist* list = tk();
-  if (!has_value(list->find(name.text))) refuse("Error: object '%s' does not exists\n", name.text);
+  objlist* objs = tk();
+  if (!has_value(objs->find(name.text))) refuse("Error: object '%s' does not exists\n", name.text);
   // The file is written without every namesake, under the lock the frame
   // holds; then they leave the list of this request too.
   objlist kept;
-  kept.reserve(list->size());
-  for (const kivobj& o : *list)
+  kept.reserve(objs->size());
+  for (const kivobj& o : *objs)
     if (o.name() != kHeadName && o.name() != name.text) addobj(&kept, std::make_unique<kivobj>(o));
   saveobjfile(&kept, "tk_obj");
-  while (const kivobj* o = list->find(name.text)) removeobj(list, o);
+  while (const kivobj* o = objs->find(name.text)) removeobj(objs, o);
 }
 
 }  // namespace kiv

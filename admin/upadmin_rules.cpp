@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <string>
 
-#include "admin/upadmin.h"
 #include "admin/upadmin_form.h"
+#include "admin/upadmin_state.h"
 #include "engine/maillist.h"
 #include "engine/upobjdb.h"
 #include "toolkit/base/kivcgitrace.h"

@@ -162,7 +162,7 @@ std::string row2lines(std::string_view text);
 
 // The TITLE of every object of the list with a DBKEY and a TITLE, made safe,
 // as one row; "" when there is none.
-std::string fieldtitlesrow(const objlist& list);
+std::string fieldtitlesrow(const objlist& objs);
 
 // A mail text as an object file keeps it (every line end "{n}") back to
 // plain text; none for an empty text.

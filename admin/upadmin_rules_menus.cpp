@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "admin/upadmin.h"
 #include "admin/upadmin_form.h"
 #include "admin/upadmin_rules.h"
+#include "admin/upadmin_state.h"
 #include "engine/maillist.h"
 #include "toolkit/text/kivcgimisc.h"
 #include "toolkit/base/kivcgitrace.h"

@@ -147,9 +147,9 @@ std::string row2lines(std::string_view text) {
   return lines;
 }
 
-std::string fieldtitlesrow(const objlist& list) {
+std::string fieldtitlesrow(const objlist& objs) {
   std::string row;
-  for (const kivobj& o : list) {
+  for (const kivobj& o : objs) {
     if (!o.has(attr::DBKEY) || !o.has(attr::TITLE)) continue;
     row += packetvalue(o.attr(attr::TITLE));
     row += kColSep;

@@ -7,10 +7,10 @@
 #include <optional>
 #include <string>
 
-#include "admin/upadmin.h"
 #include "admin/upadmin_fields.h"
 #include "admin/upadmin_form.h"
 #include "admin/upadmin_rules.h"
+#include "admin/upadmin_state.h"
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/text/kivtext.h"
 #include "toolkit/text/rowcol.h"

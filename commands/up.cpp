@@ -38,7 +38,7 @@ namespace {
 
 // The search script's run as a handler: its result is the request's status,
 // so a failed search is not taken for a page.
-int tksearch_handler(int, const std::vector<std::string>&, exlist*) { return tksearch(); }
+int tksearch_handler(const std::vector<std::string>&, exlist*) { return tksearch(); }
 
 // A word whose handler is not in the build stands as nullptr and is refused
 // like a word outside the table (every word is built now).
@@ -87,10 +87,10 @@ int cgi_main(std::string_view states) {
   c.nvhome = found.home;
   c.prog_states = found.prog_states.value_or(std::string());
   const std::string path = statefile_path(c.nvhome, c.prog_states.empty() ? states : c.prog_states);
-  exlist* list = unixcgiinit(path);
+  exlist* request = unixcgiinit(path);
   kivtrace("start\n");
 
-  const std::string action = list ? c.action : std::string();
+  const std::string action = request ? c.action : std::string();
   if (action.empty()) {
     out() << "No KIVACTION variable\n";
     return -1;
@@ -98,14 +98,14 @@ int cgi_main(std::string_view states) {
   kivtrace("kivaction=%s\n", action);
   // Only the state file binds actions: a form field named like an action
   // never supplies a command line, and a setting of the state file is none.
-  const std::optional<std::string> command = getstatecommand(list, action);
+  const std::optional<std::string> command = getstatecommand(request, action);
   const std::vector<std::string> words = split_command(command.value_or(std::string()));
   if (words.empty()) {
     pagef("No command for action '%s'\n", action);
     return -1;
   }
   kivtrace("Command=%s\n", *command);
-  if (std::optional<std::string> debug = getstateval(list, "KIVDEBUG"); debug && std::atoi(debug->c_str()) == 1)
+  if (std::optional<std::string> debug = getstateval(request, "KIVDEBUG"); debug && std::atoi(debug->c_str()) == 1)
     c.kivdebug = 1;
 
   const command_entry* entry = find_entry(words[0]);
@@ -113,7 +113,7 @@ int cgi_main(std::string_view states) {
     pagef("Unknown command '%s' for action '%s'\n", words[0], action);
     return -1;
   }
-  const int result = entry->handler(static_cast<int>(words.size()), words, list);
+  const int result = entry->handler(words, request);
   return entry->page_result ? 0 : result;
 }
 
@@ -146,7 +146,7 @@ int console_main(int argc, const char* const argv[]) {
   // and more arguments that is always the standard add, never the batch.
   std::vector<std::string> words;
   for (int i = 0; i < argc; ++i) words.emplace_back(argv[i] ? argv[i] : "");
-  return up_add(argc, words, nullptr);
+  return up_add(words, nullptr);
 }
 
 // Removes the request's untaken uploads however up_main is left.

@@ -29,21 +29,21 @@ constexpr std::string_view kSubmitError = "Submit Error: \n";
 // writes only its own profile: submitted_by comes from the form, and one
 // user may not rewrite another's defaults. Without a login the form's
 // submitter is taken, as before logins existed.
-void write_profile(const objlist& list) {
+void write_profile(const objlist& objs) {
   const std::optional<std::string> login = getuserlogin();
-  const std::string submitter = objtext(list, "submitted_by.VALUE");
+  const std::string submitter = objtext(objs, "submitted_by.VALUE");
   if (login && *login != submitter) {
     kivtrace("up_add: the profile of '%s' is left alone: the request is '%s'\n", submitter, *login);
     return;
   }
-  adduserdefaults(list);
+  adduserdefaults(objs);
 }
 
 // The whole data file of a batch: the scratch data file hidedatafile.VALUE
 // names, when it names one, else the file of the command's third word. None
 // after the message of the file that could not be read.
-std::optional<std::string> batch_file(const objlist& list, const std::string& word) {
-  const std::string hidden = objtext(list, "hidedatafile.VALUE");
+std::optional<std::string> batch_file(const objlist& objs, const std::string& word) {
+  const std::string hidden = objtext(objs, "hidedatafile.VALUE");
   if (!hidden.empty()) {
     std::optional<std::string> path = hidedatafile_path(hidden);
     std::optional<std::string> text = path ? up_readfile(*path) : std::nullopt;
@@ -59,9 +59,9 @@ std::optional<std::string> batch_file(const objlist& list, const std::string& wo
 // The defaults of every batch row: for each non-empty name of
 // bc_submit_default_keys.TITLE the value at the place of its first column
 // in bc_submit_default_keys.VALUE, "TODAY" standing for today's date.
-void set_batch_defaults(objlist& list) {
-  const std::string names = objtext(list, "bc_submit_default_keys.TITLE");
-  const std::string values = objtext(list, "bc_submit_default_keys.VALUE");
+void set_batch_defaults(objlist& objs) {
+  const std::string names = objtext(objs, "bc_submit_default_keys.TITLE");
+  const std::string values = objtext(objs, "bc_submit_default_keys.VALUE");
   if (names.empty() || values.empty()) return;
   const int count = getcolcount(names);
   for (int j = 1; j <= count; ++j) {
@@ -69,7 +69,7 @@ void set_batch_defaults(objlist& list) {
     if (name.empty()) continue;
     std::string v = getcol(values, getindex(names, name)).value_or(std::string());
     if (v == "TODAY") v = reqctx().today;
-    if (!v.empty()) adduniqobj(&list, name + ".VALUE", v);
+    if (!v.empty()) adduniqobj(&objs, name + ".VALUE", v);
   }
 }
 
@@ -78,7 +78,7 @@ void set_batch_defaults(objlist& list) {
 // value of the first column of that name), so a menu takes it as its
 // choice. Protected configuration is never set from a row. False after the
 // mismatch message when the row and the header differ in column count.
-bool set_batch_row(objlist& list, const std::string& header, const std::string& row, std::string_view group) {
+bool set_batch_row(objlist& objs, const std::string& header, const std::string& row, std::string_view group) {
   const int count = getcolcount(header);
   if (getcolcount(row) != count) {
     errmsg("Error: Mismatch count  between data and \tkeys\n");
@@ -90,17 +90,17 @@ bool set_batch_row(objlist& list, const std::string& header, const std::string& 
     const std::string v = getvaluebykey(row, header, name).value_or(std::string());
     if (v.empty()) continue;
     const std::string key = name + ".VALUE";
-    if (!request_may_set(key, v, &list, group)) {
+    if (!request_may_set(key, v, &objs, group)) {
       kivtrace("up_add: column '%s' of the data file names configuration: skipped\n", name);
       continue;
     }
-    adduniqobj(&list, key, v, Origin::record);
+    adduniqobj(&objs, key, v, Origin::record);
   }
   return true;
 }
 
-int batch_add(objlist& list, const std::vector<std::string>& words, const exlist* req) {
-  const std::optional<std::string> text = batch_file(list, words[2]);
+int batch_add(objlist& objs, const std::vector<std::string>& words, const exlist* request) {
+  const std::optional<std::string> text = batch_file(objs, words[2]);
   if (!text) return -1;
   const int rows = getrowcount(*text);
   if (rows < 2) {
@@ -109,38 +109,37 @@ int batch_add(objlist& list, const std::vector<std::string>& words, const exlist
   }
   const std::string header = getrow(*text, 1).value_or(std::string());
   // The add asks for the header's first field alone.
-  adduniqobj(&list, "enforce_fields.VALUE", getcol(header, 1).value_or(std::string()) + std::string(kRowEnd),
+  adduniqobj(&objs, "enforce_fields.VALUE", getcol(header, 1).value_or(std::string()) + std::string(kRowEnd),
              Origin::record);
-  const std::string group = group_object(req);
+  const std::string group = group_object(request);
   for (int i = 2; i <= rows; ++i) {
     const std::string row = getrow(*text, i).value_or(std::string());
     kivtrace("up_add: row %d '%s'\n", i, row);
-    writeblankpage(list);
-    set_batch_defaults(list);
-    if (!set_batch_row(list, header, row, group) || add(list) != 0) {
+    writeblankpage(objs);
+    set_batch_defaults(objs);
+    if (!set_batch_row(objs, header, row, group) || add(objs) != 0) {
       errmsg(kSubmitError);
       return 1;
     }
   }
-  return handler_page(&list, words);
+  return handler_page(&objs, words);
 }
 
 }  // namespace
 
-int up_add(int count, const std::vector<std::string>& words, exlist* list) {
-  objholder objs = handler_begin(count, {2, "Wrong usage: upadd templatefile\n"}, list, RequestCopy::all);
+int up_add(const std::vector<std::string>& words, exlist* request) {
+  objholder objs = handler_begin(words, {2, "Wrong usage: upadd templatefile\n"}, request, RequestCopy::all);
   // Without the case objects the add says which connection object it lacks.
   if (!objs) objs = std::make_unique<objlist>();
   // A value the record could not carry as typed stops the add before
   // anything is drawn or stored.
-  if (check_separators(list, *objs) != 0) {
+  if (check_separators(request, *objs) != 0) {
     errmsg(kSubmitError);
     return 1;
   }
-  // The count is the number of words (the callers split the command line
-  // into them); a third word is only read when it is there.
-  const bool three = count == 3 && words.size() == 3;
-  if (three && words[2] != "-g") return batch_add(*objs, words, list);
+  // A third word is only read when it is there.
+  const bool three = words.size() == 3;
+  if (three && words[2] != "-g") return batch_add(*objs, words, request);
   const int r = three ? gadd(*objs) : add(*objs);
   if (r != 0) {
     errmsg(kSubmitError);

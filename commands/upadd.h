@@ -12,7 +12,7 @@ namespace kiv {
 // up_add <template> [-g | <data file>]. The word count alone chooses the
 // mode: 2, or 4 and more, the standard add (the case engine's add); 3 with
 // "-g" the plain add (gadd); 3 with any other word the batch add. Fewer than
-// 2 words: "Wrong usage: upadd templatefile\n", status 2. `list` may be null
+// 2 words: "Wrong usage: upadd templatefile\n", status 2. `request` may be null
 // (the dispatcher's console mode). In every mode a form value that holds a
 // row/column separator ("^@", "^$", "^^") stops the add first:
 // "Invalid characters in '%s'\n" (check_separators), "Submit Error: \n",
@@ -40,6 +40,6 @@ namespace kiv {
 // differs from the header's, and a failed add, show their messages and
 // "Submit Error: \n" and give 1: the rows before stay added, the rest are
 // not tried. Then the page gives the status. The batch writes no profile.
-int up_add(int count, const std::vector<std::string>& words, exlist* list);
+int up_add(const std::vector<std::string>& words, exlist* request);
 
 }  // namespace kiv

@@ -27,26 +27,26 @@ constexpr std::string_view kNotRead = "No records read from temp file. Illogical
 
 // The status a case takes: the open status on release, the assigned status
 // (when configured) on an assignment.
-void set_status(objlist& list, bool release) {
+void set_status(objlist& objs, bool release) {
   if (release) {
-    const std::string open = objtext(list, "open_state.VALUE");
-    setobjvalue(list, "status", open.empty() ? settings().openstate : open, Origin::config);
+    const std::string open = objtext(objs, "open_state.VALUE");
+    setobjvalue(objs, "status", open.empty() ? settings().openstate : open, Origin::config);
     return;
   }
-  const std::string assigned = objtext(list, "assigned_state.VALUE");
-  if (!assigned.empty()) setobjvalue(list, "status", assigned, Origin::config);
+  const std::string assigned = objtext(objs, "assigned_state.VALUE");
+  if (!assigned.empty()) setobjvalue(objs, "status", assigned, Origin::config);
 }
 
 }  // namespace
 
-int up_assign(int count, const std::vector<std::string>& words, exlist* list) {
-  const bool release = count == 3 && words.size() == 3 && words[2] == "-d";
+int up_assign(const std::vector<std::string>& words, exlist* request) {
+  const bool release = words.size() == 3 && words[2] == "-d";
   EngineFlags& flags = engineflags();
   flags.doingassign = kDoingAssign;
-  objholder objs = handler_begin(0, {0, {}}, list, RequestCopy::all);
+  objholder objs = handler_begin(words, {0, {}}, request, RequestCopy::all);
   if (!objs) objs = std::make_unique<objlist>();
   objlist& l = *objs;
-  if (check_separators(list, l) != 0) {
+  if (check_separators(request, l) != 0) {
     errmsg("Assign failed.Try Again.");
     return 1;
   }
@@ -56,7 +56,7 @@ int up_assign(int count, const std::vector<std::string>& words, exlist* list) {
 
   const std::optional<std::string> text = selection_rows(l, kNoRecords, kNotRead, kNoRecords);
   if (!text) return -1;
-  const std::string group = group_object(list);
+  const std::string group = group_object(request);
   RowWalk rows(*text);
   const std::string header(rows.next().value_or(std::string_view()));
   for (std::optional<std::string_view> row = rows.next(); row; row = rows.next()) {
@@ -68,7 +68,7 @@ int up_assign(int count, const std::vector<std::string>& words, exlist* list) {
     setobjvalue(l, "sa_e_mail", "", Origin::config);
     readdb2obj(l, record, request_record(group));
     setobjvalue(l, "row2form_rec", record, Origin::record);
-    ex2obj(list, objs.get());
+    ex2obj(request, objs.get());
     if (!staff.empty()) {
       primary_func(l);
       if (!settings().row_number) {

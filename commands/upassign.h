@@ -32,6 +32,6 @@ namespace kiv {
 // addresses looked up for every case): a failure shows "Assign failed.Try
 // Again." and gives 1, the cases before it staying changed. Last the page
 // of the template; status 0 whatever it gives.
-int up_assign(int count, const std::vector<std::string>& words, exlist* list);
+int up_assign(const std::vector<std::string>& words, exlist* request);
 
 }  // namespace kiv

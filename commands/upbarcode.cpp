@@ -28,13 +28,13 @@ namespace kiv {
 namespace {
 
 // The configured or posted VALUE of a setting; empty when absent.
-std::string setting(const objlist* list, std::string_view object) {
-  return list ? objtext(*list, object, "VALUE") : std::string();
+std::string setting(const objlist* objs, std::string_view object) {
+  return objs ? objtext(*objs, object, "VALUE") : std::string();
 }
 
 // A required setting: its value, or its message and the end with status 1.
-std::string required(const objlist* list, std::string_view object) {
-  std::string v = setting(list, object);
+std::string required(const objlist* objs, std::string_view object) {
+  std::string v = setting(objs, object);
   if (v.empty()) {
     errmsg("%s is blank", object);
     throw Exit{1};
@@ -45,8 +45,8 @@ std::string required(const objlist* list, std::string_view object) {
 // The number of labels: bc_label_qnt as a whole number from 1 to
 // kLabelsMax, in plain decimal. Anything else is refused as a missing
 // quantity is: the printer never gets a count it cannot mean.
-std::string label_quantity(const objlist* list) {
-  const std::string v = required(list, "bc_label_qnt");
+std::string label_quantity(const objlist* objs) {
+  const std::string v = required(objs, "bc_label_qnt");
   long n = 0;
   bool number = v.size() <= 9;
   for (char c : v) {
@@ -119,8 +119,9 @@ std::chrono::seconds reader_limit(const std::string& timeout) {
   return std::chrono::seconds(wait) + kReaderSilence + kReadingTime;
 }
 
-int code_label(int count, const std::vector<std::string>& words, exlist* list) {
-  objholder objs = handler_begin(count, {2, "Wrong usage: code_label templatefile flags\n"}, list, RequestCopy::all);
+int code_label(const std::vector<std::string>& words, exlist* request) {
+  objholder objs =
+      handler_begin(words, {2, "Wrong usage: code_label templatefile flags\n"}, request, RequestCopy::all);
   const objlist* l = objs.get();
   const std::string port = required(l, "bc_printer_port");
   const std::string format = required(l, "bc_label_format");
@@ -164,38 +165,88 @@ std::string barcodetable(const std::string& result) {
   return t;
 }
 
-int code_intake(int count, const std::vector<std::string>& words, exlist* list) {
-  objholder objs = handler_begin(count, {2, "Wrong usage: code_intake templatefile flags\n"}, list, RequestCopy::all);
-  objlist* l = objs.get();
-  const std::string port = required(l, "bc_reader_port");
-  const std::string scheme = required(l, "bc_scheme");
-  const std::string boption = getrow(scheme, 1).value_or(std::string());
-  if (boption.empty()) {
-    errmsg("bad boption");
-    return 1;
-  }
-  const std::string koption = getrow(scheme, 2).value_or(std::string());
-  if (koption.empty()) {
-    errmsg("bad koption");
-    return 1;
-  }
-  kivtrace("Boption='%s' Koption='%s'\n", boption, koption);
-  const std::string save = setting(l, "bc_save_file");
-  const std::string timeout = required(l, "bc_timeout");
+namespace {
 
-  const ReaderFiles files = reader_files(reqctx().nvhome);
-  std::vector<std::string> argv{"tagscanner", "-b", boption, "-k", koption, "-t", timeout, "-d", port};
-  std::string traced = sformat("tagscanner -b \"%s\" -k \"%s\" -t %s -d %s", boption, koption, timeout, port);
-  if (!save.empty()) {
-    argv.insert(argv.end(), {"-o", save});
-    traced += sformat(" -o \"%s\"", save);
+// The reader's settings of an intake, read in the order the tool's options
+// take them.
+struct ReaderSettings {
+  std::string port, boption, koption, save, timeout;
+};
+
+// The settings of an intake: the required ones end the process with their
+// message (see required); none after "bad boption" or "bad koption" when the
+// scheme lacks its first or second row.
+std::optional<ReaderSettings> reader_settings(const objlist* l) {
+  ReaderSettings s;
+  s.port = required(l, "bc_reader_port");
+  const std::string scheme = required(l, "bc_scheme");
+  s.boption = getrow(scheme, 1).value_or(std::string());
+  if (s.boption.empty()) {
+    errmsg("bad boption");
+    return std::nullopt;
+  }
+  s.koption = getrow(scheme, 2).value_or(std::string());
+  if (s.koption.empty()) {
+    errmsg("bad koption");
+    return std::nullopt;
+  }
+  kivtrace("Boption='%s' Koption='%s'\n", s.boption, s.koption);
+  s.save = setting(l, "bc_save_file");
+  s.timeout = required(l, "bc_timeout");
+  return s;
+}
+
+// Runs tagscanner over the settings into the result and error files, traced
+// as its command line; its result under `options` (the time limit set here).
+process::Result run_scanner(const ReaderSettings& s, const ReaderFiles& files, process::Options& options) {
+  std::vector<std::string> argv{"tagscanner", "-b", s.boption, "-k", s.koption, "-t", s.timeout, "-d", s.port};
+  std::string traced =
+      sformat("tagscanner -b \"%s\" -k \"%s\" -t %s -d %s", s.boption, s.koption, s.timeout, s.port);
+  if (!s.save.empty()) {
+    argv.insert(argv.end(), {"-o", s.save});
+    traced += sformat(" -o \"%s\"", s.save);
   }
   argv.insert(argv.end(), {"-a", files.result, "-e", files.error});
   traced += sformat(" -a \"%s\" -e \"%s\"", files.result, files.error);
   kivtrace("CMD=%s", traced);
+  options.limit = reader_limit(s.timeout);
+  return run_tool(argv, options);
+}
+
+// Hands a whole scan on: the result file as the request's own scratch file,
+// the table, the row count and the tool's errors as objects. False after the
+// message when the owner file cannot be written (the result file removed).
+bool hand_on_scan(objlist* l, const ReaderFiles& files, const std::string& result, const std::string& errors,
+                  int rows) {
+  if (!write_ownerfile(files.result)) {
+    errmsg("Can't write file '%s' errno=%d\n", ownerfile_path(files.result), errno);
+    ::unlink(files.result.c_str());
+    return false;
+  }
+  adduniqobj(l, "hidedatafile.VALUE", hidedatafile_value(files.result));
+  // The table's own markup is the program's; every scanned cell in it is
+  // escaped by barcodetable.
+  adduniqobj(l, "barcodedata.VALUE", barcodetable(result));
+  adduniqobj(l, "barcodedatacount.VALUE", std::to_string(rows - 1));
+  if (errors.empty())
+    adduniqobj(l, "errmsg.VALUE", "No Error");
+  else
+    adduniqobj(l, "errmsg.VALUE", errors, Origin::record);
+  return true;
+}
+
+}  // namespace
+
+int code_intake(const std::vector<std::string>& words, exlist* request) {
+  objholder objs =
+      handler_begin(words, {2, "Wrong usage: code_intake templatefile flags\n"}, request, RequestCopy::all);
+  objlist* l = objs.get();
+  const std::optional<ReaderSettings> reader = reader_settings(l);
+  if (!reader) return 1;
+
+  const ReaderFiles files = reader_files(reqctx().nvhome);
   process::Options options;
-  options.limit = reader_limit(timeout);
-  const process::Result r = run_tool(argv, options);
+  const process::Result r = run_scanner(*reader, files, options);
 
   const std::string result = up_readfile(files.result).value_or(std::string());
   const std::string errors = up_readfile(files.error).value_or(std::string());
@@ -209,20 +260,7 @@ int code_intake(int count, const std::vector<std::string>& words, exlist* list) 
   if (!r.ok() || rows < 2) return no_data(files, errors);
 
   // The result file is handed on as the request's own scratch file.
-  if (!write_ownerfile(files.result)) {
-    errmsg("Can't write file '%s' errno=%d\n", ownerfile_path(files.result), errno);
-    ::unlink(files.result.c_str());
-    return 1;
-  }
-  adduniqobj(l, "hidedatafile.VALUE", hidedatafile_value(files.result));
-  // The table's own markup is the program's; every scanned cell in it is
-  // escaped by barcodetable.
-  adduniqobj(l, "barcodedata.VALUE", barcodetable(result));
-  adduniqobj(l, "barcodedatacount.VALUE", std::to_string(rows - 1));
-  if (errors.empty())
-    adduniqobj(l, "errmsg.VALUE", "No Error");
-  else
-    adduniqobj(l, "errmsg.VALUE", errors, Origin::record);
+  if (!hand_on_scan(l, files, result, errors, rows)) return 1;
   return handler_page(l, words);
 }
 

@@ -46,7 +46,7 @@ std::chrono::seconds reader_limit(const std::string& timeout);
 // not start, ended non-zero or was killed at its limit is reported and gives
 // 1; else the page's status. Fewer than two words: "Wrong usage: code_label
 // templatefile flags\n", status 2. A missing setting ends the process.
-int code_label(int count, const std::vector<std::string>& words, exlist* list);
+int code_label(const std::vector<std::string>& words, exlist* request);
 
 // Reads bar codes: needs bc_reader_port, bc_scheme (row 1 the tag scheme,
 // row 2 the key row), bc_timeout; bc_save_file is optional. Runs tagscanner
@@ -61,7 +61,7 @@ int code_label(int count, const std::vector<std::string>& words, exlist* list);
 // page's (words[1]). The error file is removed once read. Fewer than two
 // words: "Wrong usage: code_intake templatefile flags\n", status 2. A
 // missing setting ends the process.
-int code_intake(int count, const std::vector<std::string>& words, exlist* list);
+int code_intake(const std::vector<std::string>& words, exlist* request);
 
 // The table of a result text (key row first): "row #" and the record numbers
 // in a first column, every cell HTML-escaped, rows short of the key row's

@@ -191,8 +191,8 @@ struct QuietFind {
 
 // The cases of the shown month as the find filed them (the key row first),
 // or none when the find found none or failed.
-std::optional<std::string> find_month(objlist& list, MonthRef shown) {
-  const std::string column = objtext(list, "_cal_control.TITLE");
+std::optional<std::string> find_month(objlist& objs, MonthRef shown) {
+  const std::string column = objtext(objs, "_cal_control.TITLE");
   if (column.empty()) {
     kivtrace("_cal_control.TITLE is EMPTY");
     stop("_cal_control.TITLE is EMPTY");
@@ -203,19 +203,19 @@ std::optional<std::string> find_month(objlist& list, MonthRef shown) {
   const std::string range =
       sformat("%s--%s 23:59:59", first_day(shown), date_text(days, shown.month, shown.year));
   kivtrace("up_cal: %s=%s\n", column, range);
-  adduniqobj(&list, column + ".VALUE", range);
-  sql_control(list);
-  const std::string filter = objtext(list, "_cal_static_filter.VALUE");
-  if (!filter.empty()) vdb2obj(list, filter);
+  adduniqobj(&objs, column + ".VALUE", range);
+  sql_control(objs);
+  const std::string filter = objtext(objs, "_cal_static_filter.VALUE");
+  if (!filter.empty()) vdb2obj(objs, filter);
   // A month without cases is a calendar of empty days, not an error.
   QuietFind quiet;
-  if (find(list) != 0) {
+  if (find(objs) != 0) {
     kivtrace("find failed or no record found\n");
     return std::nullopt;
   }
   // The calendar hands no selection on: the find's scratch data file goes.
-  remove_find_file(list);
-  return objtext(list, "findresult.VALUE");
+  remove_find_file(objs);
+  return objtext(objs, "findresult.VALUE");
 }
 
 // The colour codes: rows of a value and its colour.
@@ -249,19 +249,19 @@ struct CellColumns {
   std::string header;  // the cell table's key row
 };
 
-CellColumns cell_columns(const objlist& list, std::string_view keys) {
+CellColumns cell_columns(const objlist& objs, std::string_view keys) {
   CellColumns c;
-  const std::string date = objtext(list, "_cal_control.TITLE");
+  const std::string date = objtext(objs, "_cal_control.TITLE");
   c.date = static_cast<size_t>(getindex(keys, date));
   if (c.date == 0) stop("Bad key for dataset keys='%s' key='%s'\n", keys, date);
-  const std::string colour = objtext(list, "_cal_control.CONTROL");
+  const std::string colour = objtext(objs, "_cal_control.CONTROL");
   if (colour.empty()) {
     kivtrace("_cal_control.CONTROL is EMPTY");
     stop("_cal_control.CONTROL is EMPTY");
   }
   c.colour = static_cast<size_t>(getindex(keys, colour));
   if (c.colour == 0) stop("Bad key for color dataset key=\n");
-  const std::string shown = objtext(list, "_cal_control.VALUE");
+  const std::string shown = objtext(objs, "_cal_control.VALUE");
   if (shown.empty()) stop("no _cal_control.VALUE object. Exiting");
   c.header = date + std::string(kColSep) + "_cal_color";
   for (std::string_view name : row_columns(shown)) {
@@ -277,14 +277,14 @@ CellColumns cell_columns(const objlist& list, std::string_view keys) {
 
 // Every cell empty ("x^$"), then each found case in the cell of its date,
 // in find order.
-void fill_cells(objlist& cal, const objlist& list, MonthRef shown, const std::optional<std::string>& found) {
+void fill_cells(objlist& cal, const objlist& objs, MonthRef shown, const std::optional<std::string>& found) {
   for (int c = 1; c <= kCells; ++c) set_attr(cal, cell_name("_cal_md", c), "VALUE", "x^$");
   if (!found || found->empty()) return;
   RowWalk rows(*found);
   const std::optional<std::string_view> keys = rows.next();
   if (!keys) return;
-  const CellColumns columns = cell_columns(list, *keys);
-  const ColourCodes codes = colour_codes(objtext(list, "_cal_color_code.VALUE"));
+  const CellColumns columns = cell_columns(objs, *keys);
+  const ColourCodes codes = colour_codes(objtext(objs, "_cal_color_code.VALUE"));
   const CalMonth month = month_of(shown);
   const bool dmy = day_first();
   std::array<std::string, kCells + 1> cells;
@@ -325,12 +325,12 @@ void fill_cells(objlist& cal, const objlist& list, MonthRef shown, const std::op
 
 }  // namespace
 
-int up_cal(int count, const std::vector<std::string>& words, exlist* list) {
-  objholder objs = handler_begin(count, {2, "Wrong usage: upadd templatefile\n"}, list, RequestCopy::none);
+int up_cal(const std::vector<std::string>& words, exlist* request) {
+  objholder objs = handler_begin(words, {2, "Wrong usage: upadd templatefile\n"}, request, RequestCopy::none);
   if (!objs) objs = std::make_unique<objlist>();
   objlist& l = *objs;
   writeblankpage(l);
-  ex2obj(list, &l);
+  ex2obj(request, &l);
   objlist cal;  // the calendar's own objects, printed in front of the case's
 
   const std::string view = objtext(l, "_cal_view.VALUE");

@@ -47,6 +47,6 @@ namespace kiv {
 // _cal_py, _cal_ny, _cal_spm, _cal_snm, _cal_m1 to _cal_m12, _cal_today and
 // the cells _cal_md<c>, _cal_pmd<c>, _cal_nmd<c>) make a list of their own,
 // printed in front of the case objects. Returns 0, whatever the page gives.
-int up_cal(int count, const std::vector<std::string>& words, exlist* list);
+int up_cal(const std::vector<std::string>& words, exlist* request);
 
 }  // namespace kiv

@@ -17,9 +17,9 @@
 
 namespace kiv {
 
-int up_confirmprint(int count, const std::vector<std::string>& words, exlist* list) {
+int up_confirmprint(const std::vector<std::string>& words, exlist* request) {
   objholder objs =
-      handler_begin(count, {2, "Wrong usage: up_confirmprint templatefile\n"}, list, RequestCopy::all);
+      handler_begin(words, {2, "Wrong usage: up_confirmprint templatefile\n"}, request, RequestCopy::all);
   if (!objs) objs = std::make_unique<objlist>();
   objlist& l = *objs;
   const std::optional<std::string> rows = filter_data(l);

@@ -25,6 +25,6 @@ namespace kiv {
 // the selection's, so the next page acts on the rows picked. Last the page,
 // whose status is the request's. Fewer than 2 words: "Wrong usage:
 // up_confirmprint templatefile\n", status 2.
-int up_confirmprint(int count, const std::vector<std::string>& words, exlist* list);
+int up_confirmprint(const std::vector<std::string>& words, exlist* request);
 
 }  // namespace kiv

@@ -3,7 +3,7 @@
 // of its row, checked for the whole selection before the first delete.
 #include "commands/updelete.h"
 
-#include <algorithm>
+#include <cassert>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -58,8 +58,8 @@ std::string key_value(std::string_view row, std::string_view header, std::string
 
 // The object that names a case's row: the row-number object when
 // row_number names one, else id_num.
-std::string key_object(const objlist& list) {
-  primary_func(list);
+std::string key_object(const objlist& objs) {
+  primary_func(objs);
   const std::optional<std::string>& rn = settings().row_number;
   return rn && !rn->empty() ? *rn : std::string("id_num");
 }
@@ -89,15 +89,15 @@ std::optional<std::vector<DeleteKey>> row_keys(const std::string& object, std::s
 
 // Deletes one case by its key alone: the other fields are blank, so they
 // are no criteria.
-int delete_by_key(objlist& list, const std::string& object, const DeleteKey& key) {
-  writeblankpage(list);
-  setobjvalue(list, object, key.criterion, Origin::record);
-  return delete_(list);
+int delete_by_key(objlist& objs, const std::string& object, const DeleteKey& key) {
+  writeblankpage(objs);
+  setobjvalue(objs, object, key.criterion, Origin::record);
+  return delete_(objs);
 }
 
-int web_delete(const std::vector<std::string>& words, exlist* list) {
+int web_delete(const std::vector<std::string>& words, exlist* request) {
   kivtrace("Using the web interface\n");
-  objholder objs = handler_begin(0, {0, {}}, list, RequestCopy::all);
+  objholder objs = handler_begin(words, {0, {}}, request, RequestCopy::all);
   if (!objs) objs = std::make_unique<objlist>();
   objlist& l = *objs;
   const std::string attachment = objtext(l, "delete_attachment_num.VALUE");
@@ -123,27 +123,50 @@ int web_delete(const std::vector<std::string>& words, exlist* list) {
   return 0;
 }
 
-int console_delete(int count, const std::vector<std::string>& words) {
-  const size_t n = std::min(static_cast<size_t>(count), words.size());
+// The find criteria of a console delete (at least two words): the case
+// number of two words, else the dbkey/value pairs after the command word,
+// each an exact match. False after "Bad dbkey value pair" on standard error
+// when a key lacks its value.
+bool set_console_criteria(objlist& objs, const std::vector<std::string>& words) {
+  assert(words.size() >= 2);
+  const size_t n = words.size();
+  if (n == 2) {
+    setobjvalue(objs, "case_num", "==" + words[1], Origin::request);
+    return true;
+  }
+  if (n % 2 == 0) {
+    err() << "Bad dbkey value pair\n";
+    return false;
+  }
+  for (size_t i = 1; i + 1 < n; i += 2) setobjvalue(objs, words[i], "==" + words[i + 1], Origin::request);
+  return true;
+}
+
+// The console's yes to deleting `count` found cases ("y" or "Y"); any other
+// answer says "Nothing deleted".
+bool confirmed(size_t count) {
+  out() << sformat("Found %d case(s). Do you want to continue to delete (y/n):", static_cast<int>(count));
+  out().flush();
+  const std::string answer = read_console_line().value_or(std::string());
+  kivtrace("ANSWER='%s'\n", answer);
+  if (answer == "y" || answer == "Y") return true;
+  out() << "Nothing deleted\n";
+  return false;
+}
+
+int console_delete(const std::vector<std::string>& words) {
+  const size_t n = words.size();
   const std::string self = words.empty() ? std::string() : words[0];
   if (n < 2) {
     err() << "Wrong Usage\n" << sformat("Usage1: %s case number\n", self)
           << sformat("Usage2: %s dbkey1 value1 dbkey2 value2 ......\n", self);
     return 2;
   }
-  objholder objs = handler_begin(0, {0, {}}, nullptr, RequestCopy::none);
+  objholder objs = handler_begin(words, {0, {}}, nullptr, RequestCopy::none);
   if (!objs) return 1;
   objlist& l = *objs;
   writeblankpage(l);
-  if (n == 2) {
-    setobjvalue(l, "case_num", "==" + words[1], Origin::request);
-  } else {
-    if (n % 2 == 0) {
-      err() << "Bad dbkey value pair\n";
-      return -1;
-    }
-    for (size_t i = 1; i + 1 < n; i += 2) setobjvalue(l, words[i], "==" + words[i + 1], Origin::request);
-  }
+  if (!set_console_criteria(l, words)) return -1;
   const std::string found = find(l) == 0 ? objtext(l, "findresult.VALUE") : std::string();
   if (found.empty()) {
     err() << sformat("Find of case '%s' failed\n", words[1]);
@@ -152,20 +175,11 @@ int console_delete(int count, const std::vector<std::string>& words) {
   const std::string object = key_object(l);
   const std::optional<std::vector<DeleteKey>> keys = row_keys(object, found);
   if (!keys) return -1;
-  if (keys->size() > 1) {
-    out() << sformat("Found %d case(s). Do you want to continue to delete (y/n):", static_cast<int>(keys->size()));
-    out().flush();
-    const std::string answer = read_console_line().value_or(std::string());
-    kivtrace("ANSWER='%s'\n", answer);
-    if (answer != "y" && answer != "Y") {
-      out() << "Nothing deleted\n";
-      return 0;
-    }
-  }
+  if (keys->size() > 1 && !confirmed(keys->size())) return 0;
   // The criteria of the find stay out of the deletes: a menu given one
   // holds it in place of its items, which no blank form clears. Each case
   // goes by its key over objects loaded afresh.
-  objholder fresh = handler_begin(0, {0, {}}, nullptr, RequestCopy::none);
+  objholder fresh = handler_begin(words, {0, {}}, nullptr, RequestCopy::none);
   if (!fresh) return 1;
   for (const DeleteKey& k : *keys) {
     if (delete_by_key(*fresh, object, k) != 0) {
@@ -179,9 +193,9 @@ int console_delete(int count, const std::vector<std::string>& words) {
 
 }  // namespace
 
-int up_delete(int count, const std::vector<std::string>& words, exlist* list) {
-  if (inherited_env("SERVER_NAME")) return web_delete(words, list);
-  return console_delete(count, words);
+int up_delete(const std::vector<std::string>& words, exlist* request) {
+  if (inherited_env("SERVER_NAME")) return web_delete(words, request);
+  return console_delete(words);
 }
 
 }  // namespace kiv

@@ -45,6 +45,6 @@ namespace kiv {
 //   above, -1): "Deletion is successful for record=%d\n" on standard error
 //   for each, or "Delete Error \n" on standard output and 1 at the first
 //   that fails. Then 0.
-int up_delete(int count, const std::vector<std::string>& words, exlist* list);
+int up_delete(const std::vector<std::string>& words, exlist* request);
 
 }  // namespace kiv

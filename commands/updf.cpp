@@ -38,12 +38,12 @@ std::optional<std::string> profile_of(const std::string& login, int kind) {
 // A value onto a field as a cast puts it: a menu's items stay behind it
 // (value "^@" items, or value "^$" for a menu without items), any other
 // field takes it as its VALUE. A field no object bears gets an object.
-void cast_field(objlist& list, const std::string& name, const std::string& value) {
-  if (kivobj* field = list.find(name)) {
+void cast_field(objlist& objs, const std::string& name, const std::string& value) {
+  if (kivobj* field = objs.find(name)) {
     castattrib(field, attr::VALUE, value, Origin::record);
     return;
   }
-  adduniqobj(&list, name + ".VALUE", value, Origin::record);
+  adduniqobj(&objs, name + ".VALUE", value, Origin::record);
 }
 
 // The profile without the columns to which `taken` gives a value: the
@@ -76,12 +76,12 @@ std::string without_filled(const std::string& profile, const std::string& taken)
 // The staff member's profile fills only the fields still empty, and never
 // a field the user's profile filled (a menu, which always holds its items,
 // would otherwise take the staff member's choice in front).
-void submitter_and_assignee(objlist& list, const exlist* req) {
+void submitter_and_assignee(objlist& objs, const exlist* request) {
   std::string user, staff;
-  if (req) {
-    for (const exdata& node : req->nodes) {
+  if (request) {
+    for (const exdata& node : request->nodes) {
       if (node.name == "nv_remote_user") {
-        setobjvalue(list, "nv_remote_user", node.value, Origin::request);
+        setobjvalue(objs, "nv_remote_user", node.value, Origin::request);
       } else if (node.name == "submitted_by.VALUE" && !node.value.empty()) {
         user = node.value;
       } else if (node.name == "assigned_to.VALUE" && !node.value.empty()) {
@@ -91,15 +91,15 @@ void submitter_and_assignee(objlist& list, const exlist* req) {
   }
   kivtrace("up_df: user='%s' staff='%s'\n", user, staff);
   const std::optional<std::string> user_profile = profile_of(user, kUserProfile);
-  if (user_profile) db2obj(list, *user_profile);
+  if (user_profile) db2obj(objs, *user_profile);
   std::optional<std::string> staff_profile = profile_of(staff, kStaffProfile);
   if (staff_profile && user_profile) staff_profile = without_filled(*staff_profile, *user_profile);
-  if (staff_profile && !staff_profile->empty()) catdefdb2obj(list, *staff_profile);
+  if (staff_profile && !staff_profile->empty()) catdefdb2obj(objs, *staff_profile);
 }
 
 // Each non-empty value of the profile onto the field its column names, in
 // the profile's column order.
-void lay_profile(objlist& list, const std::string& profile) {
+void lay_profile(objlist& objs, const std::string& profile) {
   const std::string names = getrow(profile, 1).value_or(std::string());
   const std::string values = getrow(profile, 2).value_or(std::string());
   const int count = getcolcount(names);
@@ -107,21 +107,21 @@ void lay_profile(objlist& list, const std::string& profile) {
     const std::string name = getcol(names, i).value_or(std::string());
     const std::string value = getcol(values, i).value_or(std::string());
     if (name.empty() || value.empty()) continue;
-    cast_field(list, name, value);
+    cast_field(objs, name, value);
   }
 }
 
 }  // namespace
 
-int up_df(int count, const std::vector<std::string>& words, exlist* list) {
+int up_df(const std::vector<std::string>& words, exlist* request) {
   const std::string flag = flag_of(words);
   const bool copied = flag == "-us" || flag == "-as";
-  objholder objs = handler_begin(count, {3, kDfUsage}, list, copied ? RequestCopy::all : RequestCopy::none);
+  objholder objs = handler_begin(words, {3, kDfUsage}, request, copied ? RequestCopy::all : RequestCopy::none);
   if (!objs) return 1;
   objlist& l = *objs;
   kivtrace("up_df: flag='%s'\n", flag);
   if (flag == "-ss") {
-    submitter_and_assignee(l, list);
+    submitter_and_assignee(l, request);
   } else if (flag == "-us") {
     if (std::optional<std::string> p = profile_of(login_or_empty(), kUserProfile)) db2obj(l, *p);
   } else if (flag == "-as") {
@@ -132,8 +132,8 @@ int up_df(int count, const std::vector<std::string>& words, exlist* list) {
   return handler_page(&l, words);
 }
 
-int up_getdf(int count, const std::vector<std::string>& words, exlist* list) {
-  objholder objs = handler_begin(count, {3, kProfileUsage}, list, RequestCopy::none);
+int up_getdf(const std::vector<std::string>& words, exlist* request) {
+  objholder objs = handler_begin(words, {3, kProfileUsage}, request, RequestCopy::none);
   if (!objs) return 1;
   objlist& l = *objs;
   const int kind = flag_of(words) == "-s" ? kStaffProfile : kUserProfile;
@@ -146,8 +146,8 @@ int up_getdf(int count, const std::vector<std::string>& words, exlist* list) {
   return handler_page(&l, words);
 }
 
-int up_sedf(int count, const std::vector<std::string>& words, exlist* list) {
-  objholder objs = handler_begin(count, {3, kProfileUsage}, list, RequestCopy::all);
+int up_sedf(const std::vector<std::string>& words, exlist* request) {
+  objholder objs = handler_begin(words, {3, kProfileUsage}, request, RequestCopy::all);
   if (!objs) return 1;
   objlist& l = *objs;
   const std::string flag = flag_of(words);

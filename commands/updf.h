@@ -28,7 +28,7 @@ namespace kiv {
 // With these three date_open.VALUE becomes today (getdate1). Any other flag
 // only loads the objects. A missing or unreadable profile is none. Then the
 // page of the template gives the status; 1 when tk_obj cannot be read.
-int up_df(int count, const std::vector<std::string>& words, exlist* list);
+int up_df(const std::vector<std::string>& words, exlist* request);
 
 // up_getdf <template> <flag>: the login's own profile on the form, without
 // the request: the staff profile for "-s", the user profile for any other
@@ -37,7 +37,7 @@ int up_df(int count, const std::vector<std::string>& words, exlist* list);
 // into assigned_to (staff) or submitted_by (user), a menu keeping its items.
 // Fewer than 3 words: "Wrong usage: up_df templatefile\n", status 2. The
 // page gives the status; 1 when tk_obj cannot be read.
-int up_getdf(int count, const std::vector<std::string>& words, exlist* list);
+int up_getdf(const std::vector<std::string>& words, exlist* request);
 
 // up_sedf <template> <flag>: the form (ex2obj) saved as a profile, its text
 // the key row and the data row of obj2db. The flag chooses the kind and
@@ -55,6 +55,6 @@ int up_getdf(int count, const std::vector<std::string>& words, exlist* list);
 // 1 after its message and no page: a save that failed is never shown as
 // saved. Else the page gives the status. Fewer than 3 words: "Wrong usage:
 // up_df templatefile\n", status 2.
-int up_sedf(int count, const std::vector<std::string>& words, exlist* list);
+int up_sedf(const std::vector<std::string>& words, exlist* request);
 
 }  // namespace kiv

@@ -55,10 +55,10 @@ bool template_name(std::string_view name) {
 // `path` (write_file_atomic, not synced: an export is made again at will),
 // replacing what stands there and never writing through a link. False after
 // the message of what failed, with the path as it was.
-bool print_case_file(const objlist& list, const std::string& copy, const std::string& path, Say say) {
+bool print_case_file(const objlist& objs, const std::string& copy, const std::string& path, Say say) {
   StringSink page;
   Sink* before = set_out(&page);
-  const int printed = printhtml(&list, copy);
+  const int printed = printhtml(&objs, copy);
   set_out(before);
   if (printed != 0) {
     tell(say, "Can't write file '%s' errno=%d\n", path, EIO);
@@ -76,7 +76,7 @@ bool print_case_file(const objlist& list, const std::string& copy, const std::st
 // message saying why). `written` maps each file name this run wrote to its
 // case number: two case numbers that make one file name ("2024/7" and
 // "2024-7") must not overwrite each other, so the later one is refused.
-bool export_case(objlist& list, const std::string& header, std::string_view row, const std::string& casenum,
+bool export_case(objlist& objs, const std::string& header, std::string_view row, const std::string& casenum,
                  const std::string& copy, const std::string& folder, Say say,
                  std::unordered_map<std::string, std::string>& written) {
   const std::optional<std::string> name = attachfolder_part(casenum);
@@ -90,43 +90,43 @@ bool export_case(objlist& list, const std::string& header, std::string_view row,
          first->second);
     return false;
   }
-  setobjvalue(list, "case_num", casenum, Origin::record);
-  addattachdata(list);
-  setobjvalue(list, "findresult", header + std::string(row), Origin::record);
-  if (!print_case_file(list, copy, path, say)) return false;
+  setobjvalue(objs, "case_num", casenum, Origin::record);
+  addattachdata(objs);
+  setobjvalue(objs, "findresult", header + std::string(row), Origin::record);
+  if (!print_case_file(objs, copy, path, say)) return false;
   written.emplace(*name, casenum);
   return true;
 }
 
 // A part of the export's own page, the installation's template of that
 // name printed over the objects; false when the installation has none.
-bool print_report_part(const objlist& list, std::string_view name) {
+bool print_report_part(const objlist& objs, std::string_view name) {
   const std::string path = page_path(name);
   if (statfile(path) != 0) return false;
-  printhtml(&list, path);
+  printhtml(&objs, path);
   return true;
 }
 
-int export_cases(objlist& list, const std::vector<std::string>& words) {
-  writeblankpage(list);
-  for (size_t i = 3; i + 1 < words.size(); i += 2) adduniqobj(&list, words[i] + ".VALUE", words[i + 1]);
-  if (find(list) != 0) {
+int export_cases(objlist& objs, const std::vector<std::string>& words) {
+  writeblankpage(objs);
+  for (size_t i = 3; i + 1 < words.size(); i += 2) adduniqobj(&objs, words[i] + ".VALUE", words[i + 1]);
+  if (find(objs) != 0) {
     errmsg("No records found\n");
     return 1;
   }
   // The report lines are the page of an export that ran, not a refusal:
   // with the installation's head before them, the refusal frame stays out.
-  const bool framed = print_report_part(list, kExportHead);
-  const int status = export_found_cases(list, page_path(words[1]), words[2], errmsg_v, errmsg_v);
-  if (framed) print_report_part(list, kExportFoot);
+  const bool framed = print_report_part(objs, kExportHead);
+  const int status = export_found_cases(objs, page_path(words[1]), words[2], errmsg_v, errmsg_v);
+  if (framed) print_report_part(objs, kExportFoot);
   return status;
 }
 
 }  // namespace
 
-int export_found_cases(objlist& list, const std::string& templ, const std::string& folder, Say progress, Say say) {
-  remove_find_file(list);
-  const std::string result = objtext(list, "findresult.VALUE");
+int export_found_cases(objlist& objs, const std::string& templ, const std::string& folder, Say progress, Say say) {
+  remove_find_file(objs);
+  const std::string result = objtext(objs, "findresult.VALUE");
   const std::vector<std::string_view> rows = table_rows(result);
   const int cases = rows.empty() ? 0 : static_cast<int>(rows.size()) - 1;
   tell(progress, "Total Cases=%d\n", cases);
@@ -149,15 +149,15 @@ int export_found_cases(objlist& list, const std::string& templ, const std::strin
       continue;
     }
     tell(progress, "Count=%d Case num=%s\n", n, casenum);
-    if (!export_case(list, header, rows[n], casenum, copy, folder, say, written)) failed = true;
+    if (!export_case(objs, header, rows[n], casenum, copy, folder, say, written)) failed = true;
   }
   ::unlink(copy.c_str());
   return failed ? 1 : 0;
 }
 
-std::optional<std::string> finderror_page(const objlist& list) {
+std::optional<std::string> finderror_page(const objlist& objs) {
   const std::string folder = page_path("");
-  const std::string named = objtext(list, "error_template.VALUE");
+  const std::string named = objtext(objs, "error_template.VALUE");
   if (!named.empty()) {
     const std::string path = page_path(named);
     if (template_name(named) && path_under(folder, path)) {
@@ -171,11 +171,11 @@ std::optional<std::string> finderror_page(const objlist& list) {
   return std::nullopt;
 }
 
-int up_find(int count, const std::vector<std::string>& words, exlist* list) {
+int up_find(const std::vector<std::string>& words, exlist* request) {
   EngineFlags& flags = engineflags();
   flags.finderror = 0;
-  const bool exporting = count >= 3 && words.size() >= 3;
-  objholder objs = handler_begin(count, {2, "Wrong usage: upfind templatefile\n"}, list,
+  const bool exporting = words.size() >= 3;
+  objholder objs = handler_begin(words, {2, "Wrong usage: upfind templatefile\n"}, request,
                                  exporting ? RequestCopy::none : RequestCopy::all);
   if (!objs) objs = std::make_unique<objlist>();
   if (exporting) return export_cases(*objs, words);

@@ -39,7 +39,7 @@ namespace kiv {
 // a report; a find that fails stays a refusal.
 //
 // Fewer than 2 words: "Wrong usage: upfind templatefile\n", status 2.
-int up_find(int count, const std::vector<std::string>& words, exlist* list);
+int up_find(const std::vector<std::string>& words, exlist* request);
 
 // The templates of the export's page, before its first report line and
 // after its last.
@@ -50,7 +50,7 @@ inline constexpr std::string_view kExportFoot = "exportfoot.html";
 // console's standard error.
 using Say = int (*)(std::string_view format, std::span<const FmtArg> args);
 
-// The case export over what the find left in `list`: the scratch data file
+// The case export over what the find left in `objs`: the scratch data file
 // the find filed (hidedatafile) is removed, as nothing reads it; then
 // "Total Cases=%d\n" (the found rows) goes to `progress`, and the template
 // at `templ` is copied once for the run (fixexportform, "<home>/tmp/
@@ -72,12 +72,12 @@ using Say = int (*)(std::string_view format, std::span<const FmtArg> args);
 // goes on. 1 when the copy could not be made or any case was not written,
 // else 0. The page (out()) is never moved: each case is printed into a
 // buffer of its own.
-int export_found_cases(objlist& list, const std::string& templ, const std::string& folder, Say progress, Say say);
+int export_found_cases(objlist& objs, const std::string& templ, const std::string& folder, Say progress, Say say);
 
 // The error page of a search that found nothing: the template
 // error_template.VALUE names, when that is a relative name of plain parts
 // lying under "<home>/client/kivhtml/tk" and the file exists; otherwise
 // "<home>/client/kivhtml/tk/finderror.html" when it exists; otherwise none.
-std::optional<std::string> finderror_page(const objlist& list);
+std::optional<std::string> finderror_page(const objlist& objs);
 
 }  // namespace kiv

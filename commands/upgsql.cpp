@@ -38,14 +38,14 @@ std::string chart_table(const std::string& path) {
 
 }  // namespace
 
-int runsqlqueries(objlist& list) {
+int runsqlqueries(objlist& objs) {
   int result = 0;
   for (int n = 1;; ++n) {
-    const std::string slot = objtext(list, sformat("sqlquery%d.VALUE", n));
+    const std::string slot = objtext(objs, sformat("sqlquery%d.VALUE", n));
     if (slot.empty()) break;
     std::string text = slot;
     if (slot.starts_with(kMacroPrefix)) {
-      text = objtext(list, slot, "VALUE");
+      text = objtext(objs, slot, "VALUE");
       if (text.empty()) {
         errmsg("Wrong syntax for macro sqlquery%d\n", n);
         continue;
@@ -57,23 +57,23 @@ int runsqlqueries(objlist& list) {
       continue;
     }
     kivtrace("sqlquery%d: dataset '%s'\n", n, text.substr(0, eq));
-    result = gsqlexec(list, std::string_view(text).substr(0, eq), std::string_view(text).substr(eq + 1));
+    result = gsqlexec(objs, std::string_view(text).substr(0, eq), std::string_view(text).substr(eq + 1));
   }
   return result;
 }
 
-int up_gsql(int count, const std::vector<std::string>& words, exlist* list) {
+int up_gsql(const std::vector<std::string>& words, exlist* request) {
   EngineFlags& flags = engineflags();
   flags.errorpageflag = 0;
-  objholder objs = handler_begin(count, {2, "Wrong usage: upgsql templatefile\n"}, list, RequestCopy::none);
+  objholder objs = handler_begin(words, {2, "Wrong usage: upgsql templatefile\n"}, request, RequestCopy::none);
   if (!objs) objs = std::make_unique<objlist>();
   std::string errorpage = page_path("finderror.html");
   flags.errorpageflag = statfile(errorpage) == 0 ? 1 : 0;
-  if (count > 2 && words.size() > 2) {
+  if (words.size() > 2) {
     errorpage = page_path(words[2]);
     flags.errorpageflag = 1;
   }
-  ex2obj(list, objs.get());
+  ex2obj(request, objs.get());
   if (runsqlqueries(*objs) != 0) {
     if (flags.errorpageflag)
       printhtml(objs.get(), errorpage);
@@ -84,11 +84,11 @@ int up_gsql(int count, const std::vector<std::string>& words, exlist* list) {
   return handler_page(objs.get(), words);
 }
 
-int up_chart(int count, const std::vector<std::string>& words, exlist* list) {
-  objholder objs = handler_begin(count, {2, "Wrong usage: upfind templatefile\n"}, list, RequestCopy::none);
+int up_chart(const std::vector<std::string>& words, exlist* request) {
+  objholder objs = handler_begin(words, {2, "Wrong usage: upfind templatefile\n"}, request, RequestCopy::none);
   if (!objs) objs = std::make_unique<objlist>();
   engineflags().chartflag = 1;
-  ex2obj(list, objs.get());
+  ex2obj(request, objs.get());
   sql_control(*objs);
   if (find(*objs) != 0) {
     errmsg("No records found\n");

@@ -22,7 +22,7 @@ namespace kiv {
 // either. A request can only point a slot at a configured macro
 // (request_may_set), never write SQL into it. The result of the last query
 // that ran (gsqlexec's: 0 for success); 0 when none ran.
-int runsqlqueries(objlist& list);
+int runsqlqueries(objlist& objs);
 
 // up_gsql <template> [<error page>]: the shared start-up, the request onto
 // the objects, the query macro loop, and the page. When the last query that
@@ -32,7 +32,7 @@ int runsqlqueries(objlist& list);
 // Fewer than 2 words: "Wrong usage: upgsql templatefile\n", status 2. The
 // error-page flag (engineflags().errorpageflag) says whether there is an
 // error page.
-int up_gsql(int count, const std::vector<std::string>& words, exlist* list);
+int up_gsql(const std::vector<std::string>& words, exlist* request);
 
 // up_chart <template>: the find of the search form (the request onto the
 // objects, the stored query of sql_control) with the chart mode on: the
@@ -41,6 +41,6 @@ int up_gsql(int count, const std::vector<std::string>& words, exlist* list);
 // so that a page can draw the bars as a table. A failed find: "No records
 // found\n", status 1. Fewer than 2 words: "Wrong usage: upfind
 // templatefile\n", status 2. Else the page's status.
-int up_chart(int count, const std::vector<std::string>& words, exlist* list);
+int up_chart(const std::vector<std::string>& words, exlist* request);
 
 }  // namespace kiv

@@ -25,10 +25,10 @@ constexpr std::string_view kShownRecord = "row2form_rec";
 // The shared start of both commands: the objects with the request on them,
 // none after "Invalid characters in '%s'\n" and "Modify failed" when a
 // value the form sent could not be stored as typed.
-objholder begin_change(int count, const exlist* list) {
-  objholder objs = handler_begin(count, {2, "Wrong usage: upmodify templatefile\n"}, list, RequestCopy::all);
+objholder begin_change(const std::vector<std::string>& words, const exlist* request) {
+  objholder objs = handler_begin(words, {2, "Wrong usage: upmodify templatefile\n"}, request, RequestCopy::all);
   if (!objs) objs = std::make_unique<objlist>();
-  if (check_separators(list, *objs, kShownRecord) != 0) {
+  if (check_separators(request, *objs, kShownRecord) != 0) {
     errmsg(kModifyFailed);
     return nullptr;
   }
@@ -37,11 +37,11 @@ objholder begin_change(int count, const exlist* list) {
 
 }  // namespace
 
-int up_modify(int count, const std::vector<std::string>& words, exlist* list) {
-  objholder objs = begin_change(count, list);
+int up_modify(const std::vector<std::string>& words, exlist* request) {
+  objholder objs = begin_change(words, request);
   if (!objs) return 1;
   objlist& l = *objs;
-  const bool plain = count == 3 && words.size() == 3;
+  const bool plain = words.size() == 3;
   const std::string record = objtext(l, "row2form_rec.VALUE");
   if (record.empty()) {
     errmsg("Missing OBJ_CAST_REC \n");
@@ -54,9 +54,9 @@ int up_modify(int count, const std::vector<std::string>& words, exlist* list) {
   // The shown record is the form's: it sets fields only, never
   // configuration. The stored problem comes back through the problem log,
   // so the form's box holds only the new note.
-  db2obj(l, record, request_record(group_object(list)));
+  db2obj(l, record, request_record(group_object(request)));
   setobjvalue(l, "problem", "", Origin::config);
-  ex2obj(list, objs.get());
+  ex2obj(request, objs.get());
   kivtrace("gflag==%d", plain ? 1 : 0);
   if ((plain ? gmodify(l) : modify(l)) != 0) {
     errmsg(kModifyFailed);
@@ -65,8 +65,8 @@ int up_modify(int count, const std::vector<std::string>& words, exlist* list) {
   return handler_page(objs.get(), words);
 }
 
-int up_respond(int count, const std::vector<std::string>& words, exlist* list) {
-  objholder objs = begin_change(count, list);
+int up_respond(const std::vector<std::string>& words, exlist* request) {
+  objholder objs = begin_change(words, request);
   if (!objs) return 1;
   objlist& l = *objs;
   kivtrace("Calling the staff default\n");
@@ -75,7 +75,7 @@ int up_respond(int count, const std::vector<std::string>& words, exlist* list) {
     kivtrace("Calling the staff default 1\n");
     if (std::optional<std::string> profile = getdefuser(staff, kStaffProfile)) {
       kivtrace("Calling the staff default: Staff has defaults\n");
-      defaultdb2obj(l, *profile, request_record(group_object(list)));
+      defaultdb2obj(l, *profile, request_record(group_object(request)));
     }
   }
   if (respond(l) != 0) {

@@ -23,7 +23,7 @@ namespace kiv {
 // status. A form value holding "^@", "^$" or "^^" stops it first
 // ("Invalid characters in '%s'\n", "Modify failed", 1), row2form_rec apart.
 // Fewer than 2 words: "Wrong usage: upmodify templatefile\n", status 2.
-int up_modify(int count, const std::vector<std::string>& words, exlist* list);
+int up_modify(const std::vector<std::string>& words, exlist* request);
 
 // up_respond <template>. The request goes onto the objects; when
 // assigned_to.VALUE names someone, that staff member's profile lays its
@@ -33,6 +33,6 @@ int up_modify(int count, const std::vector<std::string>& words, exlist* list);
 // failure shows "Modify failed" and gives 1; else the page of the template
 // gives the status. Form values are checked for separators as in up_modify.
 // Fewer than 2 words: "Wrong usage: upmodify templatefile\n", status 2.
-int up_respond(int count, const std::vector<std::string>& words, exlist* list);
+int up_respond(const std::vector<std::string>& words, exlist* request);
 
 }  // namespace kiv

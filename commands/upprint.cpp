@@ -24,8 +24,8 @@ bool names(const std::string& file, std::string_view word, std::string_view capi
 
 // The selection's whole text, or an empty one when no file of the
 // request's own is named.
-std::string selection_text(const objlist& list) {
-  const std::string named = objtext(list, "hidedatafile.VALUE");
+std::string selection_text(const objlist& objs) {
+  const std::string named = objtext(objs, "hidedatafile.VALUE");
   if (named.empty()) return std::string();
   const std::optional<std::string> path = hidedatafile_path(named);
   if (!path) {
@@ -35,14 +35,14 @@ std::string selection_text(const objlist& list) {
   return up_readfile(*path).value_or(std::string());
 }
 
-void store(objlist& list, std::string_view name, const std::string& value) {
-  if (!value.empty()) setobjvalue(list, name, value, Origin::config);
+void store(objlist& objs, std::string_view name, const std::string& value) {
+  if (!value.empty()) setobjvalue(objs, name, value, Origin::config);
 }
 
 }  // namespace
 
-int up_print(int, const std::vector<std::string>&, exlist* list) {
-  objholder objs = handler_begin(0, {0, {}}, list, RequestCopy::all);
+int up_print(const std::vector<std::string>& words, exlist* request) {
+  objholder objs = handler_begin(words, {0, {}}, request, RequestCopy::all);
   if (!objs) objs = std::make_unique<objlist>();
   objlist& l = *objs;
   const std::optional<std::string> file = getprintfilename(l);

@@ -22,6 +22,6 @@ namespace kiv {
 // or "Percent" the percentage report; "trend" or "Trend" the trend report;
 // any other name none. printresult.VALUE := the data (marked as record
 // text). The page is "<home>/<report file>"; its status is the request's.
-int up_print(int count, const std::vector<std::string>& words, exlist* list);
+int up_print(const std::vector<std::string>& words, exlist* request);
 
 }  // namespace kiv

@@ -1,7 +1,6 @@
 // One stored case onto its form, for a change or for viewing.
 #include "commands/uprow2form.h"
 
-#include <algorithm>
 #include <memory>
 
 #include "commands/upgsql.h"
@@ -30,9 +29,9 @@ constexpr std::string_view kViewOnly = "-v";
 // The error page of the command line, when it names one: the third word
 // unless it is "-v", else the fourth. Sets the error-page flag as the words
 // say; two words leave it as it was.
-std::string error_page(int count, const std::vector<std::string>& words) {
+std::string error_page(const std::vector<std::string>& words) {
   EngineFlags& flags = engineflags();
-  const size_t n = std::min(static_cast<size_t>(count), words.size());
+  const size_t n = words.size();
   if (n == 3) {
     flags.errorpageflag = words[2] == kViewOnly ? 0 : 1;
     return flags.errorpageflag ? page_path(words[2]) : std::string();
@@ -47,15 +46,15 @@ std::string error_page(int count, const std::vector<std::string>& words) {
 // The fetched record onto a form for a change: its values, the user's staff
 // defaults where a field is still empty, and today as the closing date
 // unless the configuration keeps closing dates.
-void onto_form(objlist& list, const std::string& result, const std::string& group) {
-  db2obj(list, result);
+void onto_form(objlist& objs, const std::string& result, const std::string& group) {
+  db2obj(objs, result);
   if (std::optional<std::string> login = getuserlogin()) {
     if (std::optional<std::string> si = getdefuser(*login, kStaffProfile)) {
       kivtrace("CALL catdb2obj si=%s", *si);
-      catdb2obj(list, *si, request_record(group));
+      catdb2obj(objs, *si, request_record(group));
     }
   }
-  if (objtext(list, "date_closed_flag.VALUE").empty()) setobjvalue(list, "date_closed", getdate1(), Origin::config);
+  if (objtext(objs, "date_closed_flag.VALUE").empty()) setobjvalue(objs, "date_closed", getdate1(), Origin::config);
 }
 
 }  // namespace
@@ -74,13 +73,13 @@ std::optional<std::string> findmyrec_criteria(std::string_view value, const std:
   return criteria;
 }
 
-int up_row2form(int count, const std::vector<std::string>& words, exlist* list) {
-  objholder objs = handler_begin(count, {2, "Wrong usage: upfind templatefile\n"}, list, RequestCopy::none);
+int up_row2form(const std::vector<std::string>& words, exlist* request) {
+  objholder objs = handler_begin(words, {2, "Wrong usage: upfind templatefile\n"}, request, RequestCopy::none);
   if (!objs) objs = std::make_unique<objlist>();
   objlist& l = *objs;
   kivtrace("NEW with GSQ");
-  ex2obj(list, objs.get());
-  const std::string errorpage = error_page(count, words);
+  ex2obj(request, objs.get());
+  const std::string errorpage = error_page(words);
   // A command with an error page of its own shows it in place of the
   // find's message.
   engineflags().finderror = engineflags().errorpageflag && !errorpage.empty() ? 1 : 0;
@@ -103,10 +102,10 @@ int up_row2form(int count, const std::vector<std::string>& words, exlist* list) 
   if (criteria && row2formfind(l, *criteria) == 0) {
     const std::string result = objtext(l, "findresult.VALUE");
     kivtrace("row2findresult OBJ_FIND_RESULT=%s", result);
-    if (count >= 3 && words.size() >= 3 && words[2] == kViewOnly)
+    if (words.size() >= 3 && words[2] == kViewOnly)
       vdb2obj(l, result);
     else
-      onto_form(l, result, group_object(list));
+      onto_form(l, result, group_object(request));
     addattachdata(l);
     return handler_page(objs.get(), words);
   }

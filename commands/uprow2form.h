@@ -35,7 +35,7 @@ namespace kiv {
 // Messages and statuses: fewer than 2 words "Wrong usage: upfind
 // templatefile\n" and 2; an empty row2form_rec.VALUE "OBJ_CAST_REC is
 // empty\n" and 1.
-int up_row2form(int count, const std::vector<std::string>& words, exlist* list);
+int up_row2form(const std::vector<std::string>& words, exlist* request);
 
 // The criteria of "findmyrec_<column>" (anything after the value's first
 // "_" names the column): the column, "^$", the login written as a literal

@@ -12,8 +12,9 @@
 
 namespace kiv {
 
-objholder handler_begin(int count, const handler_usage& usage, const exlist* list, RequestCopy copy) {
-  if (usage.min_words > 0 && count < usage.min_words) {
+objholder handler_begin(const std::vector<std::string>& words, const handler_usage& usage, const exlist* request,
+                        RequestCopy copy) {
+  if (usage.min_words > 0 && words.size() < static_cast<size_t>(usage.min_words)) {
     errmsg(usage.message);
     throw Exit{2};
   }
@@ -21,10 +22,10 @@ objholder handler_begin(int count, const handler_usage& usage, const exlist* lis
   loadobj(objs);
   switch (copy) {
     case RequestCopy::all:
-      ex2obj(list, objs.get());
+      ex2obj(request, objs.get());
       break;
     case RequestCopy::existing:
-      castex2obj(list, objs.get());
+      castex2obj(request, objs.get());
       break;
     case RequestCopy::none:
       break;
@@ -32,9 +33,9 @@ objholder handler_begin(int count, const handler_usage& usage, const exlist* lis
   return objs;
 }
 
-std::optional<std::string> selection_rows(const objlist& list, std::string_view none, std::string_view unread,
+std::optional<std::string> selection_rows(const objlist& objs, std::string_view none, std::string_view unread,
                                           std::string_view too_few) {
-  const std::string named = objtext(list, "hidedatafile.VALUE");
+  const std::string named = objtext(objs, "hidedatafile.VALUE");
   if (named.empty()) {
     errmsg(none);
     return std::nullopt;
@@ -59,10 +60,10 @@ std::string page_path(std::string_view name) {
   return path;
 }
 
-int handler_page(const objlist* list, const std::vector<std::string>& words) {
+int handler_page(const objlist* objs, const std::vector<std::string>& words) {
   const std::string path = page_path(words.size() > 1 ? std::string_view(words[1]) : std::string_view());
   kivtrace("page=%s\n", path);
-  return printhtml(list, path);
+  return printhtml(objs, path);
 }
 
 }  // namespace kiv

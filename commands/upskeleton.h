@@ -34,7 +34,8 @@ struct handler_usage {
 // loadobj (tk_obj into the holder, the command settings from it) and the
 // request copied as `copy` says. The holder is empty when tk_obj cannot be
 // read (the loader has said so in the page).
-objholder handler_begin(int count, const handler_usage& usage, const exlist* list, RequestCopy copy);
+objholder handler_begin(const std::vector<std::string>& words, const handler_usage& usage, const exlist* request,
+                        RequestCopy copy);
 
 // The path of a page template: "<home>/client/kivhtml/tk/<name>".
 std::string page_path(std::string_view name);
@@ -44,12 +45,12 @@ std::string page_path(std::string_view name);
 // (hidedatafile_path), row 1 naming the columns. None after `none` when no
 // file is named, after `unread` when the file cannot be read or is not the
 // request's own, and after `too_few` when it holds fewer than 2 rows.
-std::optional<std::string> selection_rows(const objlist& list, std::string_view none, std::string_view unread,
+std::optional<std::string> selection_rows(const objlist& objs, std::string_view none, std::string_view unread,
                                           std::string_view too_few);
 
 // The answer page: the template words[1] (an empty name when the command
 // line has none) printed over the objects. printhtml's result: 0, or 1 when
 // the template cannot be read.
-int handler_page(const objlist* list, const std::vector<std::string>& words);
+int handler_page(const objlist* objs, const std::vector<std::string>& words);
 
 }  // namespace kiv

@@ -153,23 +153,23 @@ std::vector<std::string_view> key_names(std::string_view keys) {
 
 // Clears VALUE of every object of that name, so that nothing a request set
 // is taken for what a statement or the command filed.
-void clear_value(objlist& list, const std::string& name) {
-  for (kivobj* o = list.find(name); o; o = objlist::next_named(o)) modattrib(o, attr::VALUE, {});
+void clear_value(objlist& objs, const std::string& name) {
+  for (kivobj* o = objs.find(name); o; o = objlist::next_named(o)) modattrib(o, attr::VALUE, {});
 }
 
 // Runs one statement under a dataset: its _key and _data objects cleared
 // first, the scratch data file it left removed after (hidedatafile is
 // cleared before, so what it holds afterwards is the statement's file).
 // gsqlexec's result.
-int run_dataset(objlist& list, const std::string& dataset, const std::string& sql) {
-  clear_value(list, dataset + "_key");
-  clear_value(list, dataset + "_data");
-  clear_value(list, "hidedatafile");
-  const int rc = gsqlexec(list, dataset, sql);
-  const std::string left = objtext(list, "hidedatafile.VALUE");
+int run_dataset(objlist& objs, const std::string& dataset, const std::string& sql) {
+  clear_value(objs, dataset + "_key");
+  clear_value(objs, dataset + "_data");
+  clear_value(objs, "hidedatafile");
+  const int rc = gsqlexec(objs, dataset, sql);
+  const std::string left = objtext(objs, "hidedatafile.VALUE");
   if (!left.empty()) {
     remove_tmpdatafile(left);
-    clear_value(list, "hidedatafile");
+    clear_value(objs, "hidedatafile");
   }
   return rc;
 }
@@ -189,38 +189,79 @@ std::vector<std::string> title_classes(const std::string& title) {
   return classes;
 }
 
-void show(objlist& list, const std::string& name, const std::string& html) {
-  setobjvalue(list, name, html, Origin::config);
+void show(objlist& objs, const std::string& name, const std::string& html) {
+  setobjvalue(objs, name, html, Origin::config);
 }
 
-void software_view(objlist& list, const std::string& host) {
+void software_view(objlist& objs, const std::string& host) {
   const std::string sql = sformat(
       "select * from System_DATA,SoftwareInventory,SoftwareProduct where ((System_DATA.Name0='%s') and "
       "(System_DATA.MachineID=SoftwareInventory.ClientID) and (SoftwareInventory.ProductId=SoftwareProduct.ProductId))"
       " order by productname",
       host);
   kivtrace("SMS: dosoftwarsms query=%s", sql);
-  if (run_dataset(list, "smssoftware", sql) != 0) return;
-  const std::string keys = objtext(list, "smssoftware_key.VALUE");
+  if (run_dataset(objs, "smssoftware", sql) != 0) return;
+  const std::string keys = objtext(objs, "smssoftware_key.VALUE");
   if (keys.empty()) return;
   kivtrace("KEYS=%s", keys);
-  show(list, "sms_smssoftware", sms_software_table(keys, objtext(list, "smssoftware_data.VALUE")));
+  show(objs, "sms_smssoftware", sms_software_table(keys, objtext(objs, "smssoftware_data.VALUE")));
 }
 
-void hardware_view(objlist& list, const std::string& host, const std::vector<std::string>& classes) {
+void hardware_view(objlist& objs, const std::string& host, const std::vector<std::string>& classes) {
   for (const std::string& cls : classes) {
     if (cls.empty() || !sql_single_table_ok(cls)) continue;
     const std::string sql = sformat(
         "select * from System_DATA,%s where ((System_DATA.Name0='%s') and (System_DATA.MachineID=%s.MachineID))",
         cls, host, cls);
     kivtrace("SMS: dosms query=%s", sql);
-    if (run_dataset(list, cls, sql) != 0) continue;
-    const std::string keys = objtext(list, cls + "_key.VALUE");
+    if (run_dataset(objs, cls, sql) != 0) continue;
+    const std::string keys = objtext(objs, cls + "_key.VALUE");
     if (keys.empty()) continue;
-    const std::string rows = objtext(list, cls + "_data.VALUE");
-    show(list, "sms_" + cls, sms_property_table(keys, rows));
+    const std::string rows = objtext(objs, cls + "_data.VALUE");
+    show(objs, "sms_" + cls, sms_property_table(keys, rows));
     if (std::optional<std::span<const std::string_view>> columns = sms_summary_columns(cls))
-      show(list, "sms_summary_" + cls, sms_summary(keys, rows, *columns));
+      show(objs, "sms_summary_" + cls, sms_summary(keys, rows, *columns));
+  }
+}
+
+// Points the command settings at the SMS database (MSSQL) the connection
+// value "<data source>:<login>:<password>" names; db_name := the data source.
+// False after not_supplied's message (the request ends with 0) when the data
+// source or the login is missing.
+bool use_sms_database(objlist& objs, const std::string& connection) {
+  Settings& s = settings();
+  s.pcodbcdbtype = "MSSQL";
+  s.mssqlflag = 1;
+  const size_t first = connection.find(':');
+  if (first == std::string::npos || first == 0) {
+    not_supplied("datasource is not supplied. Exiting...");
+    return false;
+  }
+  const std::string source = connection.substr(0, first);
+  setobjvalue(objs, "db_name", source, Origin::config);
+  kivtrace("SMS: Datasource='%s'", source);
+  const size_t second = connection.find(':', first + 1);
+  if (second == std::string::npos) {
+    not_supplied("database login is not supplied. Exiting...");
+    return false;
+  }
+  s.pcodbcuser = connection.substr(first + 1, second - first - 1);
+  s.pcodbcpass = connection.substr(second + 1);
+  kivtrace("SMS: login='%s'", s.pcodbcuser);
+  return true;
+}
+
+// Every object the page can show starts empty: the template of one view
+// names the other view's objects too.
+void clear_views(objlist& objs, const std::vector<std::string>& classes) {
+  clear_value(objs, "sms_smssoftware");
+  for (const std::string& cls : classes) {
+    clear_value(objs, "sms_" + cls);
+    clear_value(objs, "sms_summary_" + cls);
+  }
+  for (const sms_summary_class& c : kSummaries) {
+    clear_value(objs, "sms_" + std::string(c.name));
+    clear_value(objs, "sms_summary_" + std::string(c.name));
   }
 }
 
@@ -313,8 +354,8 @@ std::string sms_summary(std::string_view keys, std::string_view rows, std::span<
   return html;
 }
 
-int up_sms(int count, const std::vector<std::string>& words, exlist* list) {
-  objholder objs = handler_begin(count, {2, "Wrong usage: upsms templatefile\n"}, list, RequestCopy::all);
+int up_sms(const std::vector<std::string>& words, exlist* request) {
+  objholder objs = handler_begin(words, {2, "Wrong usage: upsms templatefile\n"}, request, RequestCopy::all);
   if (!objs) return 1;
   objlist& l = *objs;
   const std::string host = objtext(l, "smshost.VALUE");
@@ -326,19 +367,7 @@ int up_sms(int count, const std::vector<std::string>& words, exlist* list) {
   const std::string connection = objtext(l, control, "VALUE");
   if (connection.empty()) return not_supplied("smscontrol.VALUE is not supplied. Exiting...");
 
-  Settings& s = settings();
-  s.pcodbcdbtype = "MSSQL";
-  s.mssqlflag = 1;
-  const size_t first = connection.find(':');
-  if (first == std::string::npos || first == 0) return not_supplied("datasource is not supplied. Exiting...");
-  const std::string source = connection.substr(0, first);
-  setobjvalue(l, "db_name", source, Origin::config);
-  kivtrace("SMS: Datasource='%s'", source);
-  const size_t second = connection.find(':', first + 1);
-  if (second == std::string::npos) return not_supplied("database login is not supplied. Exiting...");
-  s.pcodbcuser = connection.substr(first + 1, second - first - 1);
-  s.pcodbcpass = connection.substr(second + 1);
-  kivtrace("SMS: login='%s'", s.pcodbcuser);
+  if (!use_sms_database(l, connection)) return 0;
   const std::string title = objtext(l, control, "TITLE");
   if (title.empty()) return not_supplied("smscontrol.TITLE is not supplied. Exiting...");
 
@@ -351,18 +380,8 @@ int up_sms(int count, const std::vector<std::string>& words, exlist* list) {
     return 0;
   }
 
-  // Every object the page can show starts empty: the template of one view
-  // names the other view's objects too.
   const std::vector<std::string> classes = title_classes(title);
-  clear_value(l, "sms_smssoftware");
-  for (const std::string& cls : classes) {
-    clear_value(l, "sms_" + cls);
-    clear_value(l, "sms_summary_" + cls);
-  }
-  for (const sms_summary_class& c : kSummaries) {
-    clear_value(l, "sms_" + std::string(c.name));
-    clear_value(l, "sms_summary_" + std::string(c.name));
-  }
+  clear_views(l, classes);
 
   if (type == "hardware") {
     hardware_view(l, quoted, classes);

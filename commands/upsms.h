@@ -60,7 +60,7 @@ std::optional<std::span<const std::string_view>> sms_summary_columns(std::string
 // with a summary) is cleared first, so one template serves both views.
 // Then the page words[1], whose result is the status (1 also when tk_obj
 // cannot be read).
-int up_sms(int count, const std::vector<std::string>& words, exlist* list);
+int up_sms(const std::vector<std::string>& words, exlist* request);
 
 // The pieces of the page, from a dataset's column names (one row) and rows:
 // the software table (columns productname, productversion, companyname

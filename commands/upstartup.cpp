@@ -41,26 +41,26 @@ int page_and_keep(objholder objs, const std::vector<std::string>& words) {
 
 }  // namespace
 
-int up_startup(int count, const std::vector<std::string>& words, exlist* list) {
-  objholder objs = handler_begin(count, {0, {}}, list, RequestCopy::all);
+int up_startup(const std::vector<std::string>& words, exlist* request) {
+  objholder objs = handler_begin(words, {0, {}}, request, RequestCopy::all);
   page_and_keep(std::move(objs), words);
   return 0;  // also when the template cannot be read
 }
 
-int up_confirmfind(int count, const std::vector<std::string>& words, exlist* list) {
-  const RequestCopy copy = count >= 3 ? RequestCopy::existing : RequestCopy::all;
-  objholder objs = handler_begin(count, {2, "Wrong usage: up_confirm templatefile\n"}, list, copy);
+int up_confirmfind(const std::vector<std::string>& words, exlist* request) {
+  const RequestCopy copy = words.size() >= 3 ? RequestCopy::existing : RequestCopy::all;
+  objholder objs = handler_begin(words, {2, "Wrong usage: up_confirm templatefile\n"}, request, copy);
   if (objs) buildsortkey(*objs);
   return page_and_keep(std::move(objs), words);
 }
 
-int up_cs(int count, const std::vector<std::string>& words, exlist* list) {
-  objholder objs = handler_begin(count, {2, "Wrong usage: up_cs  templatefile\n"}, list, RequestCopy::all);
+int up_cs(const std::vector<std::string>& words, exlist* request) {
+  objholder objs = handler_begin(words, {2, "Wrong usage: up_cs  templatefile\n"}, request, RequestCopy::all);
   return page_and_keep(std::move(objs), words);
 }
 
-int up_cf(int count, const std::vector<std::string>& words, exlist* list) {
-  objholder objs = handler_begin(count, {2, "Wrong usage: up_cf templatefile\n"}, list, RequestCopy::all);
+int up_cf(const std::vector<std::string>& words, exlist* request) {
+  objholder objs = handler_begin(words, {2, "Wrong usage: up_cf templatefile\n"}, request, RequestCopy::all);
   return page_and_keep(std::move(objs), words);
 }
 

@@ -9,12 +9,12 @@
 
 namespace kiv {
 
-int up_trans(int count, const std::vector<std::string>& words, exlist* list) {
-  if (count < 2 || words.size() < 2) {
+int up_trans(const std::vector<std::string>& words, exlist* request) {
+  if (words.size() < 2) {
     err() << "Wrong usage: up_trans db_remot_host\n";
     throw Exit{2};
   }
-  objholder objs = handler_begin(count, {0, {}}, list, RequestCopy::none);
+  objholder objs = handler_begin(words, {0, {}}, request, RequestCopy::none);
   if (!objs) return 1;
   engineflags().remotehost = words[1];
   return transfer(*objs) == 0 ? 0 : 1;

@@ -18,6 +18,6 @@ namespace kiv {
 // when every record was added, 1 when tk_obj cannot be read, a connection
 // object is missing or a record was not added (transfer ends the process
 // itself with 1 for a source that is the target and for a failed find).
-int up_trans(int count, const std::vector<std::string>& words, exlist* list);
+int up_trans(const std::vector<std::string>& words, exlist* request);
 
 }  // namespace kiv

@@ -41,9 +41,9 @@ constexpr std::string_view kBlank = "Blank";
 }
 
 // The column (DBKEY) of each level, level 1 first.
-std::vector<std::string> tree_levels(const objlist& list) {
+std::vector<std::string> tree_levels(const objlist& objs) {
   std::array<std::string, kMaxLevels> titles;
-  for (size_t n = 0; n < kMaxLevels; ++n) titles[n] = sortmenu_title(list, static_cast<int>(n + 1));
+  for (size_t n = 0; n < kMaxLevels; ++n) titles[n] = sortmenu_title(objs, static_cast<int>(n + 1));
   size_t given = 0;
   while (given < kMaxLevels && !titles[given].empty()) ++given;
   if (given == 0) refuse("Tree has bad levels.\n", 1);
@@ -51,7 +51,7 @@ std::vector<std::string> tree_levels(const objlist& list) {
     if (!titles[n].empty()) refuse("Tree has bad levels.\n", 1);
   std::vector<std::string> keys;
   for (size_t n = 0; n < given; ++n) {
-    const std::optional<std::string> key = getsortkey(list, titles[n]);
+    const std::optional<std::string> key = getsortkey(objs, titles[n]);
     if (!key || key->empty()) refuse("Tree level title does not match dbkey.\n", 1);
     kivtrace("SORTKEY%d=%s", static_cast<int>(n + 1), *key);
     keys.push_back(*key);
@@ -62,8 +62,8 @@ std::vector<std::string> tree_levels(const objlist& list) {
 // The start of every leaf's link, up to the value of row2form_rec.VALUE,
 // by the command line's length. The action and the query are the state
 // file's; the session key and the login are URL-encoded.
-std::string link_prefix(const objlist& list, const std::vector<std::string>& words, const std::string& login) {
-  const std::string program = objtext(list, "link_program.VALUE");
+std::string link_prefix(const objlist& objs, const std::vector<std::string>& words, const std::string& login) {
+  const std::string program = objtext(objs, "link_program.VALUE");
   const std::string rest =
       "&skey=" + convdata2html(html_skey()) + "&nv_remote_user=" + convdata2html(login) + "&row2form_rec.VALUE=";
   if (words.size() == 3) return program + "?KIVACTION=" + words[2] + rest;
@@ -235,8 +235,8 @@ void insert_rows(RecordTree& tree, const std::string& found, const std::vector<s
 
 }  // namespace
 
-int up_tree(int count, const std::vector<std::string>& words, exlist* list) {
-  objholder objs = handler_begin(count, {2, "Wrong usage: uptree templatefile\n"}, list, RequestCopy::all);
+int up_tree(const std::vector<std::string>& words, exlist* request) {
+  objholder objs = handler_begin(words, {2, "Wrong usage: uptree templatefile\n"}, request, RequestCopy::all);
   if (!objs) throw Exit{1};
   objlist& l = *objs;
   const std::vector<std::string> keys = tree_levels(l);

@@ -44,6 +44,6 @@ namespace kiv {
 // into treeresult.VALUE; then the page words[1], whose result is the
 // status. Without a find result: "FIND RESULT is NULL\n" and a tree of the
 // root alone.
-int up_tree(int count, const std::vector<std::string>& words, exlist* list);
+int up_tree(const std::vector<std::string>& words, exlist* request);
 
 }  // namespace kiv

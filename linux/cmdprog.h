@@ -37,7 +37,7 @@ inline int command_main(int argc, char** argv, handler_fn handler) {
     reqctx().web_page = true;
     content_type_written();
     const std::vector<std::string> words(argv, argv + argc);
-    status = handler(argc, words, list);
+    status = handler(words, list);
   } catch (const Exit& e) {
     status = e.status;
   }

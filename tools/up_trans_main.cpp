@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> words;
     for (int i = 0; i < argc; ++i) words.emplace_back(argv[i] ? argv[i] : "");
     if (words.empty()) words.emplace_back("up_trans");
-    status = kiv::up_trans(static_cast<int>(words.size()), words, nullptr);
+    status = kiv::up_trans(words, nullptr);
   } catch (const kiv::Exit& e) {
     status = e.status;
   }

@@ -159,7 +159,7 @@ class AdminFixture : public Base {
     if (send_version_ && !kiv::getnodeval(&sent, "admin_version.VALUE"))
       kiv::addexdatanode(&sent, kiv::formexdatanode("admin_version.VALUE", version()));
     int result = 0;
-    std::optional<int> st = exit_status([&] { result = kiv::up_admin(2, {"up_admin", templ}, &sent); });
+    std::optional<int> st = exit_status([&] { result = kiv::up_admin({"up_admin", templ}, &sent); });
     return st ? exited(*st) : returned(result);
   }
 

@@ -117,6 +117,36 @@ async function checkPage(name, { refusal = false } = {}) {
   await page.screenshot({ path: path.join(shots, `${name}-desktop.png`), fullPage: true });
 }
 
+// Clicks a link or button and waits for the page whose address matches `url`.
+async function follow(selector, url) {
+  await page.click(selector);
+  await page.waitForURL(url);
+}
+
+// The new-account form filled with a login and a password (twice) and sent.
+async function submitAccount(login, password) {
+  await page.fill('#login', login);
+  await page.fill('#password', password);
+  await page.fill('#confirmpass', password);
+  await page.click('#submit');
+}
+
+// The sign-in form filled with a login and a password and sent.
+async function submitSignIn(login, password) {
+  await page.fill('#login', login);
+  await page.fill('#password', password);
+  await page.click('#submit');
+}
+
+// The password-change form filled with the current and a new password (twice)
+// and sent.
+async function submitPasswordChange(current, password) {
+  await page.fill('#oldpassword', current);
+  await page.fill('#password', password);
+  await page.fill('#confirmpass', password);
+  await page.click('#submit');
+}
+
 // A request without the browser (and without its credentials).
 function fetchPlain(url) {
   return new Promise((resolve, reject) => {
@@ -169,8 +199,7 @@ describe('users and staff', () => {
     // Logins are off in the sample: the index says so and offers no sign-in.
     assert.equal(await page.$('#signin'), null);
     assert.match(await page.textContent('#logins-off'), /Logins are off/);
-    await page.click('#open');
-    await page.waitForURL(/KIVACTION=start/);
+    await follow('#open', /KIVACTION=start/);
     await checkPage('start');
     assert.equal(await page.textContent('h1'), 'Welcome to the help desk');
     // Nobody is signed in: the line of the signed-in user is hidden.
@@ -185,8 +214,7 @@ describe('users and staff', () => {
   test('the add form shows its fields and the items of its menus', async () => {
     await page.goto(`${kepa}?KIVACTION=start`);
     await checkPage('start-again');
-    await page.click('#report');
-    await page.waitForURL(/KIVACTION=addform/);
+    await follow('#report', /KIVACTION=addform/);
     await checkPage('add');
     const items = async (id) => page.$$eval(`#${id} option`, (os) => os.map((o) => o.textContent.trim()));
     const selected = async (id) => page.$eval(`#${id}`, (s) => s.value.trim());
@@ -220,10 +248,8 @@ describe('users and staff', () => {
 
     // From the index page to the form, as a person goes.
     await page.goto(`${base}/`);
-    await page.click('#open');
-    await page.waitForURL(/KIVACTION=start/);
-    await page.click('#report');
-    await page.waitForURL(/KIVACTION=addform/);
+    await follow('#open', /KIVACTION=start/);
+    await follow('#report', /KIVACTION=addform/);
     await checkPage('add-to-fill');
     await report('Ann Example', 'ann@example.org', 'Hardware', 'High', 'The printer on floor 2 jams.');
     await page.waitForSelector('#added');
@@ -236,8 +262,7 @@ describe('users and staff', () => {
     assert.match(sql(`select problem from cases where case_num = '${first}'`), /^The printer on floor 2 jams\.\n\[-Open- /);
 
     // A second case gets the next number.
-    await page.click('#another');
-    await page.waitForURL(/KIVACTION=addform/);
+    await follow('#another', /KIVACTION=addform/);
     await report('Bob Example', 'bob@example.org', 'Network', 'Low', 'No network in room 12.');
     await page.waitForSelector('#added');
     await checkPage('added-second');
@@ -264,8 +289,7 @@ describe('users and staff', () => {
     assert.doesNotMatch(await page.textContent('body'), /Your case number is/);
     assert.equal(count(), before + 2);
     // The way back leads to the form.
-    await page.click('#back');
-    await page.waitForURL(/KIVACTION=addform/);
+    await follow('#back', /KIVACTION=addform/);
     assert.ok(await page.isVisible('#addform'));
     documents.length = 0;
   });
@@ -286,8 +310,7 @@ describe('users and staff', () => {
       "(800, 'S-800', 'Closed', 'Software', 'Low', 'Sam Example', 'An old case.')");
     await page.goto(`${kepa}?KIVACTION=start`);
     await checkPage('start-to-search');
-    await page.click('#search');
-    await page.waitForURL(/KIVACTION=search/);
+    await follow('#search', /KIVACTION=search/);
     await checkPage('search');
     // A menu's first choice is none, since a chosen item is a criterion.
     for (const id of ['status', 'category', 'priority', 'sort']) {
@@ -320,8 +343,7 @@ describe('users and staff', () => {
     // The stored query of the start page: the cases of each status.
     await page.goto(`${kepa}?KIVACTION=start`);
     documents.length = 0;
-    await page.click('#stats');
-    await page.waitForURL(/KIVACTION=stats/);
+    await follow('#stats', /KIVACTION=stats/);
     await checkPage('stats');
     const counts = await page.$$eval('#counts tbody tr', (trs) => trs.map((t) => `${t.cells[0].textContent}|${t.cells[1].textContent}`));
     assert.deepEqual(counts.sort(), sql('select status, count(*) from cases group by status').trim().split('\n').sort());
@@ -352,8 +374,7 @@ describe('users and staff', () => {
     await Promise.all([page.waitForNavigation(), page.click('#find')]);
     await checkPage('finderror');
     assert.equal(await page.textContent('h1'), 'No case found');
-    await page.click('#again');
-    await page.waitForURL(/KIVACTION=search/);
+    await follow('#again', /KIVACTION=search/);
     await checkPage('search-again');
   });
 
@@ -389,8 +410,7 @@ describe('users and staff', () => {
     // The refusal is a styled page whose real link leads to the start page.
     await page.goto(kepa);
     await checkPage('no-action-refused', { refusal: true });
-    await page.click('#startpage');
-    await page.waitForURL(/KIVACTION=start/);
+    await follow('#startpage', /KIVACTION=start/);
     await checkPage('refusal-to-start');
     assert.equal(await page.textContent('h1'), 'Welcome to the help desk');
     const unbound = await fetchPlain(`${kepa}?KIVACTION=ChartsSettings`);
@@ -408,8 +428,7 @@ describe('administration', () => {
   test('the open cases are exported one page each', async () => {
     await page.goto(`${up}?KIVACTION=admin`);
     await checkPage('admin-to-export');
-    await page.click('#export');
-    await page.waitForURL(/KIVACTION=export/);
+    await follow('#export', /KIVACTION=export/);
     await checkPage('export');
     // A report of the administration, not a refusal.
     assert.equal(await page.textContent('h1'), 'Export of the open cases');
@@ -428,8 +447,7 @@ describe('administration', () => {
       assert.match(text, /<td>Open<\/td>/);
     }
     assert.deepEqual(fs.readdirSync(path.join(home, 'export')).sort(), numbered.map((c) => `${c}.html`).sort());
-    await page.click('#admin');
-    await page.waitForURL(/KIVACTION=admin/);
+    await follow('#admin', /KIVACTION=admin/);
     await checkPage('export-to-admin');
   });
 
@@ -475,12 +493,10 @@ describe('administration', () => {
   test('the chart settings are changed, saved and shown saved', async () => {
     await page.goto(`${kepa}?KIVACTION=start`);
     documents.length = 0;
-    await page.click('#admin');
-    await page.waitForURL(/up\.cgi\?KIVACTION=admin/);
+    await follow('#admin', /up\.cgi\?KIVACTION=admin/);
     await checkPage('admin');
     assert.equal(await page.textContent('h1'), 'Administration');
-    await page.click('#charts');
-    await page.waitForURL(/KIVACTION=ChartsSettings/);
+    await follow('#charts', /KIVACTION=ChartsSettings/);
     await checkPage('charts');
     assert.equal(await page.inputValue('#pictmpdir'), 'tmp/charts');
 
@@ -627,8 +643,7 @@ describe('administration pages', () => {
     await checkPage('start-coloured');
     assert.equal(await page.$eval('.bar-colour rect', (r) => r.getAttribute('fill')), '#aa3300');
     assert.equal(await page.$eval('.bar-colour rect', (r) => getComputedStyle(r).fill), 'rgb(170, 51, 0)');
-    await page.click('#report');
-    await page.waitForURL(/KIVACTION=addform/);
+    await follow('#report', /KIVACTION=addform/);
     await page.fill('#submitted_by', 'Eve Example');
     await page.fill('#problem', 'The scanner is slow.');
     await page.click('#submit');
@@ -790,8 +805,7 @@ describe('inventory', () => {
   test("a computer's hardware and software are shown, and an unknown computer is refused", async () => {
     await page.goto(`${up}?KIVACTION=admin`);
     documents.length = 0;
-    await page.click('#inventory');
-    await page.waitForURL(/KIVACTION=inventoryform/);
+    await follow('#inventory', /KIVACTION=inventoryform/);
     await checkPage('inventory-form');
 
     await ask('PC-0001', 'hardware');
@@ -1053,17 +1067,12 @@ describe('logins', () => {
     // would refuse for want of a key.
     await page.goto(`${base}/`);
     await checkPage('index-logins-on');
-    await page.click('#open');
-    await page.waitForURL(/KIVACTION=login/);
+    await follow('#open', /KIVACTION=login/);
     await checkPage('login');
     assert.equal(await page.$('#logins-off'), null);
-    await page.click('#newaccount');
-    await page.waitForURL(/KIVACTION=vnewaccount/);
+    await follow('#newaccount', /KIVACTION=vnewaccount/);
     await checkPage('newaccount');
-    await page.fill('#login', 'ann');
-    await page.fill('#password', 'Tulip-42-garden');
-    await page.fill('#confirmpass', 'Tulip-42-garden');
-    await page.click('#submit');
+    await submitAccount('ann', 'Tulip-42-garden');
     await page.waitForSelector('h1');
     await checkPage('account-made');
     assert.equal(await page.textContent('h1'), 'Your account is made');
@@ -1072,38 +1081,29 @@ describe('logins', () => {
     assert.ok(fs.existsSync(path.join(home, 'login', 'ann')));
 
     // A password change, from the link of the signed-in user.
-    await page.click('.session a[href*=vchangepassword]');
-    await page.waitForURL(/KIVACTION=vchangepassword/);
+    await follow('.session a[href*=vchangepassword]', /KIVACTION=vchangepassword/);
     await checkPage('changepassword');
     assert.equal(await page.inputValue('#login'), 'ann');
     assert.equal(await page.textContent('.session strong'), 'ann');
     // A wrong current password is refused in plain words, with the way
     // back to the form.
-    await page.fill('#oldpassword', 'not the password');
-    await page.fill('#password', 'Quince-17-orchard');
-    await page.fill('#confirmpass', 'Quince-17-orchard');
-    await page.click('#submit');
+    await submitPasswordChange('not the password', 'Quince-17-orchard');
     await page.waitForSelector('#reason');
     await checkPage('password-change-refused', { refusal: true });
     const unchanged = await page.textContent('#reason');
     assert.match(unchanged, /Invalid login or password\./);
     assert.match(unchanged, /Your password was not changed\./);
     assert.doesNotMatch(unchanged, /Can't change account/);
-    await page.click('#back');
-    await page.waitForURL(/KIVACTION=vchangepassword/);
+    await follow('#back', /KIVACTION=vchangepassword/);
     documents.length = 0;
-    await page.fill('#oldpassword', 'Tulip-42-garden');
-    await page.fill('#password', 'Quince-17-orchard');
-    await page.fill('#confirmpass', 'Quince-17-orchard');
-    await page.click('#submit');
+    await submitPasswordChange('Tulip-42-garden', 'Quince-17-orchard');
     await page.waitForSelector('.session strong');
     await checkPage('password-changed');
     assert.equal(await page.textContent('h1'), 'Your password is changed');
 
     // The key of the session rides on every link; every page of the road
     // shows who is signed in.
-    await page.click('#report');
-    await page.waitForURL(/KIVACTION=addform/);
+    await follow('#report', /KIVACTION=addform/);
     await checkPage('add-signed-in');
     assert.match(page.url(), /skey=\d{20}/);
     assert.equal(await page.textContent('.session strong'), 'ann');
@@ -1119,12 +1119,9 @@ describe('logins', () => {
     // From the index page's main button to a signed-in start page.
     await page.goto(`${base}/`);
     documents.length = 0;
-    await page.click('#open');
-    await page.waitForURL(/KIVACTION=login/);
+    await follow('#open', /KIVACTION=login/);
     await checkPage('login-from-index');
-    await page.fill('#login', 'ann');
-    await page.fill('#password', 'Quince-17-orchard');
-    await page.click('#submit');
+    await submitSignIn('ann', 'Quince-17-orchard');
     await page.waitForSelector('.session strong');
     await checkPage('signed-in-start');
     assert.equal(await page.textContent('h1'), 'Welcome to the help desk');
@@ -1134,11 +1131,9 @@ describe('logins', () => {
     // The sign-out, from the add form; Back shows no signed-in page: the
     // browser kept none (or asks the help desk again for the one it kept),
     // and the help desk refuses the ended session.
-    await page.click('#report');
-    await page.waitForURL(/KIVACTION=addform/);
+    await follow('#report', /KIVACTION=addform/);
     await checkPage('add-before-logout');
-    await page.click('#signout');
-    await page.waitForURL(/KIVACTION=logout/);
+    await follow('#signout', /KIVACTION=logout/);
     await checkPage('logout');
     assert.equal(await page.textContent('h1'), 'You are signed out');
     await page.goBack();
@@ -1152,9 +1147,7 @@ describe('logins', () => {
 
     await page.goto(`${kepa}?KIVACTION=login`);
     await checkPage('login-again');
-    await page.fill('#login', 'ann');
-    await page.fill('#password', 'not the password');
-    await page.click('#submit');
+    await submitSignIn('ann', 'not the password');
     await page.waitForLoadState('load');
     await checkPage('login-refused', { refusal: true });
     const refused = await page.textContent('#reason');
@@ -1166,10 +1159,7 @@ describe('logins', () => {
     // was made.
     await page.goto(`${kepa}?KIVACTION=vnewaccount`);
     await checkPage('newaccount-again');
-    await page.fill('#login', 'ann');
-    await page.fill('#password', 'Plum-99-meadow');
-    await page.fill('#confirmpass', 'Plum-99-meadow');
-    await page.click('#submit');
+    await submitAccount('ann', 'Plum-99-meadow');
     await page.waitForSelector('#reason');
     await checkPage('account-refused', { refusal: true });
     const taken = await page.textContent('#reason');
@@ -1227,9 +1217,7 @@ describe('logins', () => {
   const signIn = async (login, password) => {
     await page.goto(`${kepa}?KIVACTION=login`);
     documents.length = 0;
-    await page.fill('#login', login);
-    await page.fill('#password', password);
-    await page.click('#submit');
+    await submitSignIn(login, password);
     await page.waitForSelector('.session strong');
     await checkPage(`signed-in-${login}`);
     assert.equal(await page.textContent('.session strong'), login);
@@ -1237,8 +1225,7 @@ describe('logins', () => {
 
   test("a user's defaults fill in her next case", async () => {
     await signIn('ann', 'Quince-17-orchard');
-    await page.click('#mydefaults');
-    await page.waitForURL(/KIVACTION=mydefaults/);
+    await follow('#mydefaults', /KIVACTION=mydefaults/);
     await checkPage('mydefaults');
     assert.equal(await page.inputValue('#submitted_by'), 'ann');
     await page.fill('#sub_e_mail', 'ann@example.org');
@@ -1252,8 +1239,7 @@ describe('logins', () => {
     assert.equal(await page.isVisible('#saved_assigned_to'), false);
     assert.match(profileFile('users', 'ann'), /\^\$\^\^\^@\^\^\^@ann\^@ann@example\.org\^@Network\^@High\^@/);
 
-    await page.click('#report');
-    await page.waitForURL(/KIVACTION=addform/);
+    await follow('#report', /KIVACTION=addform/);
     await checkPage('add-with-defaults');
     assert.equal(await page.inputValue('#submitted_by'), 'ann');
     assert.equal(await page.inputValue('#sub_e_mail'), 'ann@example.org');
@@ -1268,24 +1254,18 @@ describe('logins', () => {
     annCase = (await page.textContent('#case_num')).trim();
     assert.equal(sql(`select submitted_by, sub_e_mail, category, priority from cases where case_num = '${annCase}'`),
       'ann|ann@example.org|Network|High\n');
-    await page.click('#signout');
-    await page.waitForURL(/KIVACTION=logout/);
+    await follow('#signout', /KIVACTION=logout/);
     documents.length = 0;
   });
 
   test("a staff member's defaults are saved under his login", async () => {
     await page.goto(`${kepa}?KIVACTION=vnewaccount`);
     documents.length = 0;
-    await page.fill('#login', 'sam');
-    await page.fill('#password', 'Birch-31-river');
-    await page.fill('#confirmpass', 'Birch-31-river');
-    await page.click('#submit');
+    await submitAccount('sam', 'Birch-31-river');
     await page.waitForSelector('#done');
     await checkPage('account-sam');
-    await page.click('#tostart');
-    await page.waitForURL(/KIVACTION=start/);
-    await page.click('#staffdefaults');
-    await page.waitForURL(/KIVACTION=staffdefaults/);
+    await follow('#tostart', /KIVACTION=start/);
+    await follow('#staffdefaults', /KIVACTION=staffdefaults/);
     await checkPage('staffdefaults');
     assert.equal(await page.inputValue('#assigned_to'), 'sam');
     await page.fill('#sa_e_mail', 'sam@example.org');
@@ -1300,10 +1280,8 @@ describe('logins', () => {
   });
 
   test("the calendar shows this month's cases by day and status, and the months around it", async () => {
-    await page.click('a.brand');
-    await page.waitForURL(/KIVACTION=start/);
-    await page.click('#calendar');
-    await page.waitForURL(/KIVACTION=calendar/);
+    await follow('a.brand', /KIVACTION=start/);
+    await follow('#calendar', /KIVACTION=calendar/);
     await checkPage('calendar');
     assert.equal((await page.textContent('#month')).trim(), monthName(month, year));
     // Today's cell holds the case ann added, and every case of the day has
@@ -1330,14 +1308,12 @@ describe('logins', () => {
     assert.ok(statuses.has('Open'), 'no case of today is Open');
     // The other days of the month are empty, and so is the next month.
     assert.equal(await page.$$eval('#calendar a.entry', (as) => as.length), entries.length);
-    await page.click('#nextmonth');
-    await page.waitForURL(/KIVACTION=calendar/);
+    await follow('#nextmonth', /KIVACTION=calendar/);
     await checkPage('calendar-next');
     const next = month === 12 ? [1, year + 1] : [month + 1, year];
     assert.equal((await page.textContent('#month')).trim(), monthName(...next));
     assert.equal(await page.$$eval('#calendar a.entry', (as) => as.length), 0);
-    await page.click('#prevmonth');
-    await page.waitForURL(/KIVACTION=calendar/);
+    await follow('#prevmonth', /KIVACTION=calendar/);
     await checkPage('calendar-back');
     assert.equal((await page.textContent('#month')).trim(), monthName(month, year));
     assert.ok(await page.isVisible(`${cell} a.entry`));
@@ -1355,10 +1331,8 @@ describe('logins', () => {
     const hostile = 'Bob\'s "kit" \\ </script><b>x';
     sql("insert into cases (id_num, case_num, status, category, submitted_by, problem) values " +
       `(950, 'T/950', 'Open', '${hostile.replace(/'/g, "''")}', 'sam', 'A category that is hard to print.')`);
-    await page.click('a.brand');
-    await page.waitForURL(/KIVACTION=start/);
-    await page.click('#tree');
-    await page.waitForURL(/KIVACTION=treeform/);
+    await follow('a.brand', /KIVACTION=start/);
+    await follow('#tree', /KIVACTION=treeform/);
     await checkPage('treeform');
     const key = new URL(page.url()).searchParams.get('skey');
     assert.match(key, /^\d{20}$/);
@@ -1455,8 +1429,7 @@ describe('logins', () => {
   // Finding cases of one submitter and status on the search page; the rows
   // of the list that follows.
   const findCases = async (name, fields) => {
-    await page.click('a.brand');
-    await page.waitForURL(/KIVACTION=start/);
+    await follow('a.brand', /KIVACTION=start/);
     await page.click('#search');
     await page.waitForSelector('#searchform');
     await checkPage(`search-${name}`);
@@ -1475,8 +1448,7 @@ describe('logins', () => {
 
   test('a submitter changes her case, another login may not', async () => {
     await signIn('ann', 'Quince-17-orchard');
-    await page.click('#report');
-    await page.waitForURL(/KIVACTION=addform/);
+    await follow('#report', /KIVACTION=addform/);
     await page.selectOption('#priority', { label: 'Normal' });
     await page.fill('#problem', 'The printer on floor 2 jams.');
     await page.click('#submit');
@@ -1499,21 +1471,16 @@ describe('logins', () => {
     const problem = sql(`select problem from cases where case_num = '${changed}'`);
     // The old text with its stamp, then the note with the change's own stamp.
     assert.match(problem, /^The printer on floor 2 jams\.\n\[-Open- [^\n]* - ann - [^\n]*-\]\nIt jams on every second page\.\n\[-Open- [^\n]* - ann - modify-\]\n$/, problem);
-    await page.click('#signout');
-    await page.waitForURL(/KIVACTION=logout/);
+    await follow('#signout', /KIVACTION=logout/);
     documents.length = 0;
 
     // bob opens the same case; his save is refused.
     await page.goto(`${kepa}?KIVACTION=vnewaccount`);
     documents.length = 0;
-    await page.fill('#login', 'bob');
-    await page.fill('#password', 'Aspen-64-valley');
-    await page.fill('#confirmpass', 'Aspen-64-valley');
-    await page.click('#submit');
+    await submitAccount('bob', 'Aspen-64-valley');
     await page.waitForSelector('#done');
     await checkPage('account-bob');
-    await page.click('#tostart');
-    await page.waitForURL(/KIVACTION=start/);
+    await follow('#tostart', /KIVACTION=start/);
     await findCases('bob', { case_num: `==${changed}` });
     await page.click('#found a.open');
     await page.waitForSelector('#caseform');
@@ -1689,8 +1656,7 @@ describe('logins', () => {
     await admin('admin-defaults-case');
     await page.fill('#cd_submitted_by', 'carol');
     await page.fill('#cd_assigned_to', 'tom');
-    await page.click('#open_casedefaults');
-    await page.waitForURL(/KIVACTION=casedefaults/);
+    await follow('#open_casedefaults', /KIVACTION=casedefaults/);
     await checkPage('admin-case-from-defaults');
     assert.equal(await page.inputValue('#submitted_by'), 'carol');
     assert.equal(await page.inputValue('#sub_e_mail'), 'carol@example.org');

@@ -41,7 +41,7 @@ class UpAdd : public uptest::CommandCaseHome, public ::testing::WithParamInterfa
     for (auto& [name, value] : fields) req.nodes.push_back(formexdatanode(name, value));
     int status = 99;
     std::optional<int> ended =
-        exit_status([&] { status = up_add(static_cast<int>(words.size()), words, &req); });
+        exit_status([&] { status = up_add(words, &req); });
     return ended ? *ended : status;
   }
   bool shows(const std::string& text) const { return page().find(text) != std::string::npos; }

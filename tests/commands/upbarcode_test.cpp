@@ -59,7 +59,7 @@ class Barcode : public cgitest::HomeTest, public ::testing::WithParamInterface<P
   }
   // Runs a handler over a list as the start-up leaves it; the status its
   // request ends with (returned, or the end of the process).
-  std::optional<int> run(int (*handler)(int, const std::vector<std::string>&, exlist*),
+  std::optional<int> run(int (*handler)(const std::vector<std::string>&, exlist*),
                          const std::vector<Var>& vars, std::vector<std::string> words = {"code_x", "page.html"}) {
     list_ = exlist{};
     for (const Var& v : vars) {
@@ -71,7 +71,7 @@ class Barcode : public cgitest::HomeTest, public ::testing::WithParamInterface<P
     }
     clear_output();
     std::optional<int> returned;
-    const std::optional<int> ended = exit_status([&] { returned = handler(static_cast<int>(words.size()), words, &list_); });
+    const std::optional<int> ended = exit_status([&] { returned = handler(words, &list_); });
     return ended ? ended : returned;
   }
   bool shown(const std::string& text) const { return page().find(text) != std::string::npos; }

@@ -68,7 +68,7 @@ class CalendarHome : public uptest::CommandCaseHome {
     clear_output();
     exlist req = uptest::form(fields);
     int status = 99;
-    std::optional<int> ended = exit_status([&] { status = up_cal(static_cast<int>(words.size()), words, &req); });
+    std::optional<int> ended = exit_status([&] { status = up_cal(words, &req); });
     return ended ? *ended : status;
   }
 
@@ -79,7 +79,7 @@ class CalendarHome : public uptest::CommandCaseHome {
                                {"status.VALUE", status}, {"category.VALUE", category}, {"date_open.VALUE", date}});
     std::vector<std::string> words = {"up_add", "added.html", "-g"};
     clear_output();
-    ASSERT_EQ(up_add(3, words, &req), 0) << page();
+    ASSERT_EQ(up_add(words, &req), 0) << page();
   }
 
   // tk_obj with one text replaced, or with objects appended.

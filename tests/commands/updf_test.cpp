@@ -60,7 +60,7 @@ class Defaults : public uptest::CommandCaseHome {
     reqctx().remote_user = std::move(login);
     exlist req = uptest::form(std::move(fields));
     int status = 99;
-    std::optional<int> ended = exit_status([&] { status = fn(static_cast<int>(words.size()), words, &req); });
+    std::optional<int> ended = exit_status([&] { status = fn(words, &req); });
     return ended ? *ended : status;
   }
   bool shows(const std::string& text) const { return page().find(text) != std::string::npos; }
@@ -131,7 +131,7 @@ TEST_F(Defaults, CaseFormFromTheSubmitterAndTheAssignee) {
     exlist req;
     for (auto& [n, v] : fields) req.nodes.push_back(formexdatanode(n, v));
     std::vector<std::string> words = {"up_df", "df.txt", "-ss"};
-    EXPECT_EQ(up_df(3, words, &req), 0);
+    EXPECT_EQ(up_df(words, &req), 0);
     EXPECT_EQ(shown("submitted_by"), c.submitted_by);
   }
 }

@@ -94,7 +94,7 @@ class UpSms : public kivtest::DbRoadTest, public ::testing::WithParamInterface<R
     for (auto& [name, value] : fields) req.nodes.push_back(formexdatanode(name, value));
     const std::vector<std::string> words = {"up_sms", "probe.html"};
     int status = 99;
-    const std::optional<int> ended = kivtest::exit_status([&] { status = up_sms(2, words, &req); });
+    const std::optional<int> ended = kivtest::exit_status([&] { status = up_sms(words, &req); });
     return ended ? *ended : status;
   }
   int show(const std::string& host, const std::string& type) {

@@ -21,7 +21,7 @@ class Handlers : public uptest::UpHome {
   int run(handler_fn h, std::vector<std::string> words, exlist* list) {
     clear_output();
     int result = 0;
-    std::optional<int> ended = exit_status([&] { result = h(static_cast<int>(words.size()), words, list); });
+    std::optional<int> ended = exit_status([&] { result = h(words, list); });
     return ended.value_or(result);
   }
 };

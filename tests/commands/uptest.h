@@ -124,7 +124,7 @@ class FoundCases : public CommandCaseHome, public ::testing::WithParamInterface<
     kiv::exlist req = uptest::form(std::move(fields));
     int status = 99;
     std::optional<int> ended = kivtest::exit_status(
-        [&] { status = handler(static_cast<int>(words.size()), words, &req); });
+        [&] { status = handler(words, &req); });
     return ended ? *ended : status;
   }
   bool shows(const std::string& text) const { return page().find(text) != std::string::npos; }

@@ -53,7 +53,7 @@ class TreeHome : public uptest::CommandCaseHome {
     exlist req = uptest::form(fields);
     int status = 99;
     std::optional<int> ended =
-        kivtest::exit_status([&] { status = up_tree(static_cast<int>(words.size()), words, &req); });
+        kivtest::exit_status([&] { status = up_tree(words, &req); });
     return ended ? *ended : status;
   }
   int tree(const Fields& fields) { return tree({"up_tree", "tree.txt", "open"}, fields); }

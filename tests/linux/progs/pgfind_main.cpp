@@ -16,8 +16,8 @@
 
 namespace {
 
-int pgfind(int count, const std::vector<std::string>& words, kiv::exlist* list) {
-  if (count < 2) {
+int pgfind(const std::vector<std::string>& words, kiv::exlist* list) {
+  if (words.size() < 2) {
     kiv::out() << "Wrong usage: pgfind database\n";
     return 2;
   }

@@ -1,7 +1,10 @@
-// Loading the object files the administration edits, and writing them back
-// so that nothing is lost: a lock from load to save, a check that the file is
-// still the one loaded, a synced temporary file, a backup under the home's
-// tmp folder and an atomic rename over the live file.
+// The administration's state (see upadmin_state.h): loading the object files
+// it edits, and writing them back so that nothing is lost: a lock from load
+// to save, a check that the file is still the one loaded, a synced temporary
+// file, a backup under the home's tmp folder and an atomic rename over the
+// live file.
+#include "admin/upadmin_state.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <ctime>
@@ -9,7 +12,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "admin/upadmin.h"
 #include "platform/state.h"
 #include "platform/exit.h"
 #include "platform/output.h"
@@ -258,10 +260,10 @@ void unlock_objfiles() {
   for (auto& [name, state] : admin().files) state.lock.release();
 }
 
-int saveobjfile(const objlist* list, std::string_view name) {
+int saveobjfile(const objlist* objs, std::string_view name) {
   const std::string live = config_path(name);
   std::string text, why;
-  if (!writekivobj(list, text, &why)) {
+  if (!writekivobj(objs, text, &why)) {
     errmsg("Cannot save object file '%s': %s\n", live, why);
     throw Exit{1};
   }
