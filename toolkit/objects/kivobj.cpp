@@ -7,7 +7,7 @@
 
 #include "platform/output.h"
 #include "toolkit/base/kivcgitrace.h"
-#include "toolkit/request/kivexfile.h"
+#include "toolkit/text/exlist.h"
 #include "toolkit/objects/objprotect.h"
 
 namespace kiv {

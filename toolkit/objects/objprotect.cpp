@@ -8,7 +8,7 @@
 #include <iterator>
 #include <string>
 
-#include "toolkit/request/kivexfile.h"
+#include "toolkit/text/exlist.h"
 #include "toolkit/objects/kivobj.h"
 
 namespace kiv {
