@@ -12,6 +12,7 @@
 #include "platform/output.h"
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/base/kivcontext.h"
+#include "toolkit/base/kivpath.h"
 #include "toolkit/security/security.h"
 #include "toolkit/text/exlist.h"
 #include "toolkit/text/kivtext.h"
