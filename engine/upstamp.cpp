@@ -14,7 +14,7 @@
 #include "engine/upflags.h"
 #include "engine/upobjdb.h"
 #include "toolkit/base/kivcontext.h"
-#include "toolkit/cgi/kivcgi.h"
+#include "toolkit/text/kivcgimisc.h"
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/base/kivfmt.h"
 #include "toolkit/text/rowcol.h"

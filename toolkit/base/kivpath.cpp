@@ -82,6 +82,54 @@ bool path_under(std::string_view folder, std::string_view path) {
   return p.size() > f.size() && p.compare(0, f.size(), f) == 0 && (f == "/" || p[f.size()] == '/');
 }
 
+namespace {
+
+// Removes the file at `path`, keeping errno.
+void unlink_keeping_errno(const std::string& path) {
+  const int e = errno;
+  ::unlink(path.c_str());
+  errno = e;
+}
+
+// Gives the open temporary file `fd` its mode (the live file's when `path`
+// is a regular file, not those of a link's target) and `content`, syncs it
+// when durable, and closes it: nullptr, or what failed (errno kept, the file
+// closed either way).
+const char* fill_temporary(int fd, const std::string& path, std::string_view content, const AtomicWrite& how) {
+  struct stat st;
+  const bool live = ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  const char* what = nullptr;
+  if (::fchmod(fd, live ? st.st_mode & 07777 : how.new_mode) != 0)
+    what = "cannot set the mode of the temporary file";
+  else if (!write_all(fd, content))
+    what = "cannot write temporary file";
+  else if (how.durable && ::fsync(fd) != 0)
+    what = "cannot sync temporary file";
+  if (what) {
+    const int e = errno;
+    ::close(fd);
+    errno = e;
+    return what;
+  }
+  return ::close(fd) != 0 ? "cannot close temporary file" : nullptr;
+}
+
+// Puts the closed temporary file `tmp` at `path` (rename over the old file,
+// or link, which never replaces what stands at the name) and removes the
+// temporary name where it remains: nullptr, or what failed (errno kept).
+const char* put_in_place(const std::string& tmp, const std::string& path, bool replace) {
+  if (replace) {
+    if (::rename(tmp.c_str(), path.c_str()) == 0) return nullptr;
+    unlink_keeping_errno(tmp);
+    return "cannot rename temporary file";
+  }
+  const bool linked = ::link(tmp.c_str(), path.c_str()) == 0;
+  unlink_keeping_errno(tmp);
+  return linked ? nullptr : "cannot link temporary file";
+}
+
+}  // namespace
+
 AtomicWritten write_file_atomic(const std::string& path, std::string_view content, std::string* error,
                                 const AtomicWrite& how) {
   AtomicWritten r;
@@ -89,49 +137,16 @@ AtomicWritten write_file_atomic(const std::string& path, std::string_view conten
     if (error) *error = std::string(what) + ": " + std::strerror(errno);
     return r;
   };
-  // Every failure after the temporary file was made removes it, keeping errno.
   std::string tmp = path + ".tmpXXXXXX";
-  auto drop = [&](int fd) {
-    int e = errno;
-    if (fd >= 0) ::close(fd);
-    ::unlink(tmp.c_str());
-    errno = e;
-  };
   int fd = mkostemp(tmp.data(), O_CLOEXEC);
   if (fd < 0) return fail("cannot create temporary file");
   r.created = true;
-  // Keep the live file's permissions where there is one (not those of a
-  // link's target).
-  struct stat st;
-  const bool live = ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-  if (::fchmod(fd, live ? st.st_mode & 07777 : how.new_mode) != 0) {
-    drop(fd);
-    return fail("cannot set the mode of the temporary file");
+  // Every failure after the temporary file was made removes it, keeping errno.
+  if (const char* what = fill_temporary(fd, path, content, how)) {
+    unlink_keeping_errno(tmp);
+    return fail(what);
   }
-  if (!write_all(fd, content)) {
-    drop(fd);
-    return fail("cannot write temporary file");
-  }
-  if (how.durable && ::fsync(fd) != 0) {
-    drop(fd);
-    return fail("cannot sync temporary file");
-  }
-  if (::close(fd) != 0) {
-    drop(-1);
-    return fail("cannot close temporary file");
-  }
-  if (how.replace) {
-    if (::rename(tmp.c_str(), path.c_str()) != 0) {
-      drop(-1);
-      return fail("cannot rename temporary file");
-    }
-  } else {
-    // link() never replaces what stands at the name; the temporary name goes
-    // either way.
-    const bool linked = ::link(tmp.c_str(), path.c_str()) == 0;
-    drop(-1);
-    if (!linked) return fail("cannot link temporary file");
-  }
+  if (const char* what = put_in_place(tmp, path, how.replace)) return fail(what);
   r.in_place = true;
   r.done = true;
   if (!how.durable) return r;

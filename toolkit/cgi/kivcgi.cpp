@@ -6,13 +6,9 @@
 // file's user id); then it publishes the request's variables. A step that
 // cannot go on refuses the request through refuse(), and one table says what
 // each refusal does in each flavour.
-#include <grp.h>
-#include <pwd.h>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/exit.h"
@@ -28,6 +24,8 @@
 #include "toolkit/request/multipart.h"
 #include "toolkit/text/rowcol.h"
 #include "toolkit/security/security.h"
+#include "toolkit/security/security_steps.h"
+#include "toolkit/text/kivcgimisc.h"
 
 namespace kiv {
 
@@ -117,6 +115,20 @@ struct Refused {
 };
 [[noreturn]] void refuse(Refusal why) { throw Refused{why}; }
 
+// The start-up's refusal of a security step's.
+Refusal refusal_of(StepRefusal why) {
+  switch (why) {
+    case StepRefusal::no_login: return Refusal::no_login;
+    case StepRefusal::login_refused: return Refusal::login_refused;
+    case StepRefusal::change_refused: return Refusal::change_refused;
+    case StepRefusal::account_refused: return Refusal::account_refused;
+    case StepRefusal::logout_marker: return Refusal::logout_marker;
+    case StepRefusal::session_refused: return Refusal::session_refused;
+    case StepRefusal::session_record: return Refusal::session_record;
+  }
+  return Refusal::session_refused;
+}
+
 // ---- the request being started ----
 
 struct Startup {
@@ -130,10 +142,6 @@ struct Startup {
 exlist& startup_list() {
   static exlist list;
   return list;
-}
-
-void add_startup_node(exlist& list, std::string_view name, std::string_view value) {
-  add_list_node(list, formexdatanode(name, value, ExSource::startup));
 }
 
 // ---- reading the state file ----
@@ -291,218 +299,6 @@ void pick_action(Startup& s, const form_entries& entries) {
   c.menutrig = menutrig ? *menutrig : std::string();
 }
 
-// ---- the security step ----
-
-std::optional<std::string> login_name(const exlist& list) {
-  if (std::optional<std::string> v = getnodeval(&list, "login.VALUE")) return v;
-  return getnodeval(&list, "login");
-}
-
-std::optional<std::string> password_value(const exlist& list) {
-  if (std::optional<std::string> v = getnodeval(&list, "password")) return v;
-  return getnodeval(&list, "password.VALUE");
-}
-
-// The request's key, as far as it has the shape of one.
-std::string request_skey(const exlist& list) {
-  std::optional<std::string> key = getnodeval(&list, "skey");
-  return key && skey_shape(*key) ? *key : std::string("NOKEY");
-}
-
-// The login name of a login or account step, which the step publishes.
-std::optional<std::string> step_login(const exlist& list) {
-  std::optional<std::string> login = login_name(list);
-  reqctx().login = login;
-  return login;
-}
-
-// A new key bound to the login; a key whose session record cannot be
-// written (generateskey's message) would be refused by every later request.
-void new_session(const std::string& login) {
-  if (generateskey(login) != 0) refuse(Refusal::session_record);
-}
-
-// The login step and the three account steps know the login they stand for.
-struct SecurityResult {
-  std::optional<std::string> identity;
-};
-
-SecurityResult login_step(Startup& s, const std::string& action) {
-  kivtrace("DEBUG: KIVACTION1='%s'", action);
-  std::optional<std::string> login = step_login(s.list);
-  if (!login) {
-    errmsg("Security violation\n");
-    errmsg("No login.VALUE variable exists!\n");
-    refuse(Refusal::no_login);
-  }
-  std::optional<std::string> password = password_value(s.list);
-  std::string text = *login;
-  if (password) {
-    text += "/" + *password;
-    kivtrace("DEBUG: login='%s' passwd='%s'", *login, kHiddenPassword);
-  } else {
-    kivtrace("DEBUG: login='%s'", *login);
-  }
-  int r = 1;
-  if (!safe_name(*login))  // never a path, and no "/" to split the check text at
-    errmsg("Invalid login or password.\n");
-  else
-    r = s.custom ? custom_loginuser(text) : loginuser(text);
-  if (r != 0) {
-    errmsg("Security check failed\n");
-    refuse(Refusal::login_refused);
-  }
-  add_startup_node(s.list, "nv_remote_user", *login);
-  new_session(*login);
-  return {*login};
-}
-
-// After a password change or a new account: the identity and a new key.
-// Every key the login had before ends (a password change shuts out whoever
-// held one; an account made anew under an old name inherits none of its
-// sessions); only the new key is valid.
-SecurityResult account_done(Startup& s, const std::optional<std::string>& login) {
-  std::string name = login.value_or(std::string());
-  trimspace(name);
-  bool add = !name.empty() && (s.flavour.identity_always || !getnodeval(&s.list, "nv_remote_user"));
-  if (add) add_startup_node(s.list, "nv_remote_user", name);
-  if (!name.empty() && end_login_sessions(name) != 0) refuse(Refusal::session_record);
-  new_session(name);
-  return {name};
-}
-
-SecurityResult change_step(Startup& s, const std::string& action) {
-  kivtrace("DEBUG1: KIVACTION1='%s'", action);
-  std::optional<std::string> login = step_login(s.list);
-  std::string password = password_value(s.list).value_or(std::string());
-  std::string confirm = getnodeval(&s.list, "confirmpass.VALUE").value_or(std::string());
-  std::string old = getnodeval(&s.list, "oldpassword.VALUE").value_or(std::string());
-  kivtrace("DEBUG2: KIVACTION1='%s'", action);
-  std::string name = login.value_or(std::string());
-  int r = s.custom ? custom_changeuser(name, password, confirm, old) : changeuser(name, password, confirm, old);
-  if (r != 0) {
-    errmsg("Can't change account\n");
-    refuse(Refusal::change_refused);
-  }
-  return account_done(s, login);
-}
-
-SecurityResult account_step(Startup& s, const std::string& action, int force) {
-  kivtrace("DEBUG2: KIVACTION1='%s'", action);
-  std::optional<std::string> login = step_login(s.list);
-  std::string name = login.value_or(std::string());
-  std::string password = password_value(s.list).value_or(std::string());
-  std::string confirm = getnodeval(&s.list, "confirmpass.VALUE").value_or(std::string());
-  std::optional<std::string> old = getnodeval(&s.list, "oldpassword.VALUE");
-  int r = s.custom ? custom_newuser(name, password, confirm, force, old)
-                   : newuser(name, password, confirm, force, old);
-  if (r != 0) {
-    errmsg(force ? "Can't fchpass new account\n" : "Can't create new account\n");
-    refuse(Refusal::account_refused);
-  }
-  return account_done(s, login);
-}
-
-// Logout: a marker named by the key makes it invalid for good, and every
-// other key of its login ends with it (a sign-out on one machine leaves no
-// session open on another). Only a key of the system's shape that has a
-// session names a marker; it is created without touching an existing file.
-void logout_step(Startup& s) {
-  kivtrace("DEBUG3: KIVACTION1=logout");
-  RequestContext& c = reqctx();
-  std::string key = request_skey(s.list);
-  c.skey = key;
-  if (!skey_shape(key) || statloginfile(c.nvhome + "/session/" + key) != 0) return;
-  std::string path = c.nvhome + "/logout/" + key;
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-  if (fd < 0) {
-    err() << "Cannot open logout file " << path << "\n";
-    refuse(Refusal::logout_marker);
-  }
-  ::close(fd);
-  const std::optional<std::string> login = session_record_login(key);
-  if (login && end_login_sessions(*login) != 0) refuse(Refusal::logout_marker);
-}
-
-void session_step(Startup& s, const std::string& action) {
-  kivtrace("DEBUG4: KIVACTION1='%s'", action);
-  reqctx().skey = request_skey(s.list);
-  if (checksecurity() != 0) {
-    errmsg("This operation encountered an error.\nThis could be due to incomplete loading of the "
-           "previous page.\nPlease click on the browser back button and allow the page to "
-           "completely load.\n");
-    refuse(Refusal::session_refused);
-  }
-}
-
-// The steps of the security table.
-enum class SecurityRule { login, change, account, forced_account, logout, nothing, tasks, session };
-
-// The first rule of the security table that the action matches.
-SecurityRule security_rule(std::string_view action) {
-  if (action.find("vmain") != std::string_view::npos) return SecurityRule::login;
-  if (equal_nocase(action, "chpass")) return SecurityRule::change;
-  if (action.starts_with("newuser")) return SecurityRule::account;
-  if (action.starts_with("fchpass")) return SecurityRule::forced_account;
-  if (equal_nocase(action, "logout")) return SecurityRule::logout;
-  if (action.find("login") != std::string_view::npos || equal_nocase(action, "vchangepassword") ||
-      equal_nocase(action, "vnewaccount"))
-    return SecurityRule::nothing;
-  if (starts_nocase(action, "vtasks")) return SecurityRule::tasks;
-  return SecurityRule::session;
-}
-
-// The login, account and logout steps change accounts and sessions, so they
-// run only for an action the state file binds: a word it does not bind is
-// refused by the dispatcher afterwards and may not log anyone in, make an
-// account or write a marker on the way.
-SecurityResult security_step(Startup& s) {
-  const std::string action = reqctx().action;
-  SecurityRule rule = security_rule(action);
-  const bool account_rule = rule == SecurityRule::login || rule == SecurityRule::change ||
-                            rule == SecurityRule::account || rule == SecurityRule::forced_account ||
-                            rule == SecurityRule::logout;
-  if (account_rule && !getstatecommand(&s.list, action)) rule = SecurityRule::nothing;
-  switch (rule) {
-    case SecurityRule::login: return login_step(s, action);
-    case SecurityRule::change: return change_step(s, action);
-    case SecurityRule::account: return account_step(s, action, 0);
-    case SecurityRule::forced_account: return account_step(s, action, 1);
-    case SecurityRule::logout: logout_step(s); return {};
-    case SecurityRule::nothing: kivtrace("DEBUG3: KIVACTION1='%s'", action); return {};
-    case SecurityRule::tasks: kivtrace("DEBUG5: KIVACTION1='%s'", action); return {};
-    case SecurityRule::session: session_step(s, action); return {};
-  }
-  return {};
-}
-
-// The request's login from its session, when the step did not decide it:
-// the login a valid key is bound to. The key stays the request's too, also
-// for the actions that need none (the password change form): their pages
-// carry it on, so that their links, the sign-out's among them, stay in the
-// session instead of leaving it with NOKEY.
-void identity_from_session(exlist& list) {
-  RequestContext& c = reqctx();
-  if (c.session_login.empty()) {
-    std::string key = request_skey(list);
-    if (std::optional<std::string> login = session_login(key)) {
-      c.session_login = *login;
-      c.session_key = key;
-    }
-  }
-  if (!c.session_login.empty()) add_startup_node(list, "nv_remote_user", c.session_login);
-}
-
-void run_security_step(Startup& s) {
-  RequestContext& c = reqctx();
-  c.login.reset();
-  c.session_key.clear();
-  c.session_login.clear();
-  if (!c.tkesecflag) return;
-  SecurityResult step = security_step(s);
-  if (!step.identity) identity_from_session(s.list);
-}
-
 // ---- becoming the user ----
 
 void become_user(Startup& s) {
@@ -510,61 +306,6 @@ void become_user(Startup& s) {
     out() << "can't set user";
     refuse(Refusal::user);
   }
-}
-
-// ---- the user id of the Linux flavour ----
-
-// A user id as the state file gives it: decimal digits naming a valid id.
-std::optional<uid_t> decimal_id(std::string_view text) {
-  if (text.empty() || text.size() > 10) return std::nullopt;
-  unsigned long long v = 0;
-  for (char ch : text) {
-    if (ch < '0' || ch > '9') return std::nullopt;
-    v = v * 10 + static_cast<unsigned>(ch - '0');
-  }
-  if (v >= static_cast<uid_t>(-1)) return std::nullopt;  // (uid_t)-1 is no id
-  return static_cast<uid_t>(v);
-}
-
-// Makes the saved uploads the user's; false when one cannot be handed over.
-bool give_uploads(uid_t uid, gid_t gid) {
-  for (const std::string& path : reqctx().uploads)
-    if (::lchown(path.c_str(), uid, gid) != 0) return false;
-  return true;
-}
-
-// Switches to the state file's USER: 0, or the failing result (after its
-// message).
-int switch_to_state_user(const exlist& list) {
-  std::optional<std::string> user = getstateval(&list, "USER");
-  if (!user) {
-    kivtrace("USER is not specified in the state file\n");
-    return 0;
-  }
-  // Only a decimal id is one: a user name or a typo would read as id 0 and
-  // leave a front program started as root running as root.
-  std::optional<uid_t> id = decimal_id(*user);
-  if (!id) {
-    pagef("Failed to setuid to id='%d'. errno=%d\n", std::atoi(user->c_str()), EINVAL);
-    return -1;
-  }
-  // A root process gives up root's groups first (the user's own groups, or
-  // none), so that nothing of root's remains after the switch. The files it
-  // saved for uploads are private to their owner: they are handed to the
-  // user, whose command moves them into the case's attachments.
-  if (::geteuid() == 0 && *id != 0) {
-    const struct passwd* pw = ::getpwuid(*id);
-    gid_t gid = pw ? pw->pw_gid : static_cast<gid_t>(*id);
-    bool ok = give_uploads(*id, gid);
-    ok = ok && (pw ? ::initgroups(pw->pw_name, gid) == 0 : ::setgroups(0, nullptr) == 0);
-    if (!ok || ::setgid(gid) != 0) {
-      pagef("Failed to setuid to id='%d'. errno=%d\n", static_cast<long long>(*id), errno);
-      return -1;
-    }
-  }
-  int r = ::setuid(*id);
-  if (r != 0) pagef("Failed to setuid to id='%d'. errno=%d\n", static_cast<long long>(*id), errno);
-  return r;
 }
 
 // ---- the content-type line ----
@@ -614,12 +355,14 @@ exlist* unixcgiinit(const std::string& statefile) {
     form_entries entries = read_form();
     hold_limits(s, entries);
     pick_action(s, entries);
-    run_security_step(s);
+    run_security_step(s.list, {s.custom, flavour.identity_always});
     become_user(s);
     setdateandtime();
     free_form_entries(entries);
   } catch (const Refused& r) {
     return end_refused(flavour, r.why);
+  } catch (const StepRefused& r) {
+    return end_refused(flavour, refusal_of(r.why));
   } catch (const Exit&) {
     remove_saved_uploads();
     throw;
@@ -637,87 +380,6 @@ void setdateandtime() {
   reqctx().date = buf;
 }
 
-int setuser(exlist& list) {
-  RequestContext& c = reqctx();
-  kivtrace("REMOTE USER");
-  if (std::optional<std::string> u = getnodeval(&list, "nv_remote_user")) {
-    kivtrace("nv_remote_user=%s", *u);
-    c.remote_user = *u;
-  } else {
-    kivtrace("nv_remote_user IS NULL");
-    c.remote_user.reset();
-  }
-  fixremoteuser();
-  setusergrups(list);
-  if (!startup_flavour().switch_user) return 0;
-  return switch_to_state_user(list);
-}
-
-void fixremoteuser() {
-  std::optional<std::string> login = getuserlogin();
-  if (!login) return;
-  size_t bs = login->find('\\');
-  if (bs != std::string::npos) reqctx().remote_user = login->substr(bs + 1);
-}
-
-void setusergrups(exlist& list) {
-  std::optional<std::string> user = getuserlogin();
-  if (!user) return;
-  std::optional<std::string> group = getstateval(&list, "GROUP");
-  if (!group) return;
-  const std::string& states = reqctx().statefile;
-  size_t slash = states.rfind('/');
-  std::string file = (slash == std::string::npos ? std::string() : states.substr(0, slash + 1)) + "usergroups";
-  kivtrace("groupfile=%s user=%s", file, *user);
-  std::optional<std::string> groups = getusergrp(file, *user);
-  if (!groups) {
-    err() << "User '" << *user << "' does not exist in groups\n";
-    return;
-  }
-  kivtrace("User '%s' belongs to group '%s'\n", *user, *groups);
-  add_startup_node(list, *group + ".VALUE", *groups);
-}
-
-std::optional<std::string> getusergrp(const std::string& path, const std::string& user) {
-  FilePtr f = open_file(path, "r");
-  if (!f) {
-    err() << "Cannot open group file " << path << "\n";
-    return std::nullopt;
-  }
-  std::string result, line;
-  // Whole lines of any length; a CR LF line end counts as a line end.
-  while (getline_limited(f.get(), line, std::string::npos)) {
-    if (line[0] == '#') continue;
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    size_t colon = line.find(':');
-    if (colon == std::string::npos) continue;
-    std::string_view group(line.data(), colon);
-    std::string_view members = std::string_view(line).substr(colon + 1);
-    for (;;) {
-      size_t comma = members.find(',');
-      if (members.substr(0, comma) == user) {
-        result.append(group);
-        result += ',';
-      }
-      if (comma == std::string_view::npos) break;
-      members.remove_prefix(comma + 1);
-    }
-  }
-  if (result.empty()) return std::nullopt;
-  if (result.back() == ',' || result.back() == ' ') result.pop_back();
-  return result;
-}
-
-std::string filtertwolines(std::string_view text) {
-  std::string r;
-  r.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    r += text[i];
-  }
-  return r;
-}
-
 // While logins are on every page carries a session key (or stands in a
 // signed-in road), and none may be kept: Back after a sign-out asks the help
 // desk again, which refuses the ended key, instead of showing the page.
@@ -726,9 +388,5 @@ std::string_view content_type_header(const std::string& home) {
   return secured ? "Content-type: text/html\nCache-Control: no-store\n\n" : "Content-type: text/html\n\n";
 }
 
-int statloginfile(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st);
-}
 
 }  // namespace kiv

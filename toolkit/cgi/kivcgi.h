@@ -1,6 +1,6 @@
 // The CGI start-up: the first step of every request after its home is
 // known, which turns the state file and the request into the request
-// variable list, and the identity and group steps it ends with.
+// variable list, and runs the security and identity steps it ends with.
 #pragma once
 
 #include <optional>
@@ -26,20 +26,6 @@ struct exlist;
 exlist* unixcgiinit(const std::string& statefile = std::string());
 // The request's DATE (asctime of now, with its newline) into the context.
 void setdateandtime();
-// The request's user (REMOTE_USER) from the list's nv_remote_user, without a
-// domain part, and the user's groups; in the Linux flavour then the user id
-// of USER. 0, or the failing result of setuid.
-int setuser(exlist& list);
-// Cuts the domain part ("DOM\") off the request's user.
-void fixremoteuser();
-// Adds the user's groups to the list as <GROUP>.VALUE.
-void setusergrups(exlist& list);
-// The groups of `user` in a usergroups file, joined by commas, or none.
-std::optional<std::string> getusergrp(const std::string& path, const std::string& user);
-// The text without the carriage returns that stand before a line feed.
-std::string filtertwolines(std::string_view text);
-// 0 when the file exists, else non-zero.
-int statloginfile(const std::string& path);
 // The content-type line of a page of the home `home`: "Content-type:
 // text/html\n\n", with "Cache-Control: no-store\n" before its blank line
 // while logins are on there (<home>/client/config/login_config exists), so

@@ -9,7 +9,7 @@
 #include <span>
 #include <string>
 
-#include "toolkit/request/kivexfile.h"
+#include "toolkit/text/exlist.h"
 #include "toolkit/objects/kivobj.h"
 
 namespace kiv {

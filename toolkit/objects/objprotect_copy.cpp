@@ -7,7 +7,7 @@
 
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/objects/kivobj.h"
-#include "toolkit/request/kivexfile.h"
+#include "toolkit/text/exlist.h"
 
 namespace kiv {
 

@@ -10,7 +10,6 @@
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/text/kivtext.h"
 #include "toolkit/request/multipart.h"
-#include "toolkit/security/security.h"
 
 namespace kiv {
 

@@ -9,21 +9,11 @@
 #include <string_view>
 #include <vector>
 
+#include "toolkit/request/form_entry.h"
+
 namespace kiv {
 
 struct cgiinfo;
-
-// One form entry in request order. A name or value that the request did not
-// give is none; "name=" gives an empty value.
-struct form_entry {
-  std::optional<std::string> name;
-  std::optional<std::string> value;
-};
-using form_entries = std::vector<form_entry>;
-
-// The largest request body the readers take (CONTENT_LENGTH above it is
-// refused): bodies are read into memory where they are fields.
-inline constexpr long kMaxContentLength = 256L * 1024 * 1024;
 
 // The stream the body is read from: standard input unless a test or the
 // fuzzer installed another one (nullptr restores standard input).

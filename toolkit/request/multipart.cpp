@@ -14,7 +14,7 @@
 #include "platform/output.h"
 #include "toolkit/request/kivcgiclient.h"
 #include "toolkit/base/kivcgitrace.h"
-#include "toolkit/request/kivexfile.h"
+#include "toolkit/text/exlist.h"
 #include "toolkit/text/kivtext.h"
 #include "toolkit/text/rowcol.h"
 
@@ -510,11 +510,6 @@ parsed_header header_parse(int kind, std::string_view line) {
   else
     h.text = std::string(rest);
   return h;
-}
-
-void header_free(std::string& name, header_groups& groups) {
-  name.clear();
-  header_groups().swap(groups);
 }
 
 // ---- file names ----

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "toolkit/request/kivcgiform.h"
+#include "toolkit/request/form_entry.h"
 #include "toolkit/base/kivcontext.h"
 
 namespace kiv {
@@ -51,7 +51,6 @@ std::optional<std::string> header_attribute(const header_groups& groups, std::st
 // ",;=?@<>()[]".
 int eoa(int c);
 std::string header_address(std::string_view text);
-void header_free(std::string& name, header_groups& groups);
 
 // The client's file name made safe: its last path part with blanks and
 // shell characters turned into "_".

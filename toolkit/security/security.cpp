@@ -15,7 +15,6 @@
 
 #include "platform/exit.h"
 #include "platform/output.h"
-#include "toolkit/cgi/kivcgi.h"
 #include "toolkit/text/kivcgimisc.h"
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/base/kivpath.h"
@@ -327,7 +326,10 @@ std::optional<std::string> getscript() {
   return slash == std::string::npos ? *s : s->substr(slash + 1);
 }
 
-bool is_password_name(std::string_view name) { return contains_nocase(name, "pass"); }
+int statloginfile(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st);
+}
 
 std::optional<std::string> loginfile_path(std::string_view login, std::string_view suffix) {
   if (!usable_login(login)) return std::nullopt;

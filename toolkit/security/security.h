@@ -15,11 +15,9 @@
 
 #include "toolkit/base/kivio.h"
 #include "toolkit/base/kivlock.h"
+#include "toolkit/text/kivtext.h"
 
 namespace kiv {
-
-// What the trace shows in place of a password.
-inline constexpr std::string_view kHiddenPassword = "*****";
 
 // The fixed key that the redirects of custom security carry, and the
 // default initial password of custom security.
@@ -32,9 +30,8 @@ std::optional<std::string> script_name_text();
 // SCRIPT_NAME after its last "/", or none when it is unset or empty.
 std::optional<std::string> getscript();
 
-// True for form fields that hold a password (their names contain "pass" in
-// any case): their values are never traced.
-bool is_password_name(std::string_view name);
+// 0 when the file exists, else non-zero.
+int statloginfile(const std::string& path);
 
 // ---- login configuration ----
 

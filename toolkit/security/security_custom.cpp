@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "platform/exit.h"
-#include "toolkit/cgi/kivcgi.h"
+#include "toolkit/text/kivcgimisc.h"
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/base/kivpath.h"
 #include "toolkit/security/security.h"

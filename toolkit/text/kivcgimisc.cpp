@@ -4,7 +4,6 @@
 
 #include "toolkit/text/kivcgimisc.h"
 #include "toolkit/base/kivcgitrace.h"
-#include "toolkit/request/kivexfile.h"
 
 namespace kiv {
 
@@ -129,9 +128,14 @@ std::string brows2data_text(std::string_view v) {
   return r;
 }
 
-void brows2data(exdata& node) {
-  if (node.value.empty()) return;
-  node.value = brows2data_text(node.value);
+std::string filtertwolines(std::string_view text) {
+  std::string r;
+  r.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    r += text[i];
+  }
+  return r;
 }
 
 std::string& trim(std::string& text) {
@@ -140,14 +144,5 @@ std::string& trim(std::string& text) {
   text.resize(end);
   return text;
 }
-
-std::string* strmaxcpy(std::string& out, std::string_view text, long size) {
-  if (size < 1) return nullptr;
-  size_t n = std::min(text.size(), static_cast<size_t>(size - 1));
-  out.assign(text.substr(0, n));
-  return &out;
-}
-
-int yywrap() { return 1; }
 
 }  // namespace kiv

@@ -7,8 +7,6 @@
 
 namespace kiv {
 
-struct exdata;
-
 // HTML-escapes a value for a page: " < > & ' tab and line ends become
 // character references, line ends " <br> " while the line-break switch is on.
 std::string data2brows(std::string_view text);
@@ -16,17 +14,12 @@ std::string data2brows(std::string_view text);
 std::string convdata2html(std::string_view text);
 // URL-encodes `text` into `out` and gives `out` back.
 std::string& d2html(std::string& out, std::string_view text);
-// Decodes in a request variable's value the character references that
-// data2brows writes; any other text is left as it is.
-void brows2data(exdata& node);
-// Decodes a text the same way.
+// Decodes in a text the character references that data2brows writes; any
+// other text is left as it is (brows2data in exlist.h does it to a node).
 std::string brows2data_text(std::string_view value);
+// The text without the carriage returns that stand before a line feed.
+std::string filtertwolines(std::string_view text);
 // Cuts trailing blanks in place.
 std::string& trim(std::string& text);
-// Copies at most size - 1 characters of `text` into `out`; nullptr (and out
-// untouched) when size is below 1.
-std::string* strmaxcpy(std::string& out, std::string_view text, long size);
-// The scanner's end-of-input hook: every input ends the scan.
-int yywrap();
 
 }  // namespace kiv

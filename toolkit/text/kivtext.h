@@ -83,6 +83,12 @@ constexpr bool contains_nocase(std::string_view text, std::string_view part) {
   return false;
 }
 
+// True for form fields that hold a password (their names contain "pass" in
+// any case): their values are never traced.
+constexpr bool is_password_name(std::string_view name) { return contains_nocase(name, "pass"); }
+// What the trace shows in place of a password.
+inline constexpr std::string_view kHiddenPassword = "*****";
+
 static_assert(is_space('\v') && !is_space('\0') && !is_space(-1) && !is_space('\xA0'));
 static_assert([] {
   size_t i = 0;

@@ -178,11 +178,4 @@ TEST_F(Cgi, Brows2dataTracesForeignReferences) {
 TEST_F(Cgi, SmallStringFunctions) {
   std::string t = "abc   ";
   EXPECT_EQ(trim(t), "abc");
-  std::string o = "keep";
-  EXPECT_EQ(strmaxcpy(o, "hello", 0), nullptr);
-  EXPECT_EQ(o, "keep");
-  EXPECT_EQ(*strmaxcpy(o, "hello", 1), "");
-  EXPECT_EQ(*strmaxcpy(o, "hello", 3), "he");
-  EXPECT_EQ(*strmaxcpy(o, "hi", 10), "hi");
-  EXPECT_EQ(yywrap(), 1);
 }

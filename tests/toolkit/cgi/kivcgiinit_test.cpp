@@ -9,6 +9,8 @@
 #include "toolkit/cgitest.h"
 #include "platform/flavour.h"
 #include "toolkit/cgi/kivcgi.h"
+#include "toolkit/security/security_steps.h"
+#include "toolkit/text/kivcgimisc.h"
 #include "toolkit/base/kivcontext.h"
 #include "toolkit/request/kivexfile.h"
 #include "toolkit/request/multipart.h"

@@ -29,16 +29,6 @@ std::string dump(const exlist& l) {
 
 }  // namespace
 
-TEST_F(ExData, NodeLengthsAndEmbeddedNul) {
-  exdata n = formexdatanode("name", std::string("va\0lue", 6));
-  EXPECT_EQ(n.value, "va");
-  EXPECT_EQ(n.namelen(), 5);
-  EXPECT_EQ(n.valuelen(), 3);
-  exdata e = formexdatanode("", "");
-  EXPECT_EQ(e.namelen(), 0);
-  EXPECT_EQ(e.valuelen(), 0);
-}
-
 TEST_F(ExData, StateFileLines) {
   exlist l = read_state(
       "# comment\n"
@@ -238,17 +228,6 @@ TEST_F(ExData, NulCutsStateLinesBeforeTrimming) {
   EXPECT_EQ(getnodeval(&l, "KEY"), "abc");
   EXPECT_EQ(getnodeval(&l, "NAME"), "v");
   EXPECT_EQ(l.nodes.size(), 3u);  // the nameless line is skipped
-}
-
-TEST_F(ExData, NamelessNodesNeverMerge) {
-  exlist l;
-  l.nodes = {formexdatanode("a", "1")};
-  addexdatanode(&l, formexdatanode("", "v1"));
-  addexdatanode(&l, formexdatanode("", "v2"));
-  addexdatanode(&l, formexdatanode("mm_", "v3"));
-  ASSERT_EQ(l.nodes.size(), 4u);
-  EXPECT_EQ(l.nodes[1].value, "v1");
-  EXPECT_EQ(l.nodes[2].value, "v2");
 }
 
 TEST_F(ExData, EmptyFileGivesNoListAndFailedWriteIsReported) {
