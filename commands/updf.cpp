@@ -163,7 +163,7 @@ int up_sedf(const std::vector<std::string>& words, exlist* request) {
     errmsg("You can't submit/edit other people defaults\n");
     return -1;
   }
-  if (!objtext(l, "enforce_on_profile.VALUE").empty() && enforce(&l) != 0) return -1;
+  if (!objtext(l, "enforce_on_profile.VALUE").empty() && enforce(l) != 0) return -1;
   const std::unique_ptr<packet> pkt = obj2db(l);
   const std::string text = pkt->keys + pkt->data;
   if (text.empty()) {

@@ -1,8 +1,8 @@
 // The stamp-free copies of problem and resolution for notification mail.
 #include "engine/filtertimestamp.h"
 
-#include "engine/objtext.h"
 #include "toolkit/base/kivcgitrace.h"
+#include "toolkit/objects/kivobj.h"
 #include "toolkit/text/rowcol.h"
 #include "toolkit/security/security.h"
 
@@ -74,13 +74,13 @@ void filtertimestamp(objlist& list) {
     if (text.empty()) {
       // The assignment command answers many cases in one process: no copy
       // of an earlier case may travel with this one.
-      if (kivobj* old = list.find(name)) modattrib(old, attr::VALUE, "");
+      if (kivobj* old = list.find(name)) modattrib(*old, attr::VALUE, "");
       continue;
     }
     std::string copy = filtered(list, text);
-    adduniqobj(&list, name + ".NAME", name);
-    adduniqobj(&list, name + ".DBKEY", name);
-    adduniqobj(&list, name + ".VALUE", copy, Origin::record);
+    adduniqobj(list, name + ".NAME", name);
+    adduniqobj(list, name + ".DBKEY", name);
+    adduniqobj(list, name + ".VALUE", copy, Origin::record);
   }
   kivtrace("finish filter2");
 }

@@ -9,12 +9,12 @@
 #include "data/mailrecords.h"
 #include "data/sql_pars.h"
 #include "data/webhandle_db.h"
-#include "engine/objtext.h"
 #include "engine/upcommon_ops.h"
 #include "engine/upfile.h"
 #include "platform/exit.h"
 #include "toolkit/base/kivcontext.h"
 #include "toolkit/base/kivcgitrace.h"
+#include "toolkit/objects/kivobj.h"
 #include "toolkit/text/rowcol.h"
 
 namespace kiv {
@@ -182,13 +182,13 @@ std::optional<std::string> lookup(objlist& list, const Lookup& l) {
     mailstate().gmailkeys = keys;
     mailstate().gmaildata = rows;
   }
-  const std::string row = getrow(rows, 1).value_or(std::string());
+  const std::string row = getrow_or_empty(rows, 1);
   for (int i = 1; i <= count && !row.empty(); ++i) {
-    std::string name = getcol(keys, i).value_or(std::string());
-    std::string value = getcol(row, i).value_or(std::string());
+    std::string name = getcol_or_empty(keys, i);
+    std::string value = getcol_or_empty(row, i);
     if (!name.empty() && !value.empty()) setobjvalue(list, name, value, Origin::record);
   }
-  return getvalfromlist(&list, l.address_key);
+  return getvalfromlist(list, l.address_key);
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 #include <string>
 #include <string_view>
 
-#include "engine/objtext.h"
 #include "toolkit/objects/kivobj.h"
 
 namespace kiv {

@@ -7,7 +7,6 @@
 
 #include "data/mailrecords.h"
 #include "engine/maillist.h"
-#include "engine/objtext.h"
 #include "engine/upclock.h"
 #include "engine/upcommon.h"
 #include "engine/upobjdb.h"
@@ -18,6 +17,7 @@
 #include "toolkit/base/kivlock.h"
 #include "toolkit/base/kivpath.h"
 #include "toolkit/base/kivsettings.h"
+#include "toolkit/objects/kivobj.h"
 #include "toolkit/text/rowcol.h"
 
 namespace kiv {

@@ -15,13 +15,13 @@
 #include <unistd.h>
 #include <vector>
 
-#include "engine/objtext.h"
 #include "engine/upfile.h"
 #include "engine/upobjdb.h"
 #include "platform/exit.h"
 #include "platform/flavour.h"
 #include "platform/output.h"
 #include "toolkit/cgi/kivcgi.h"
+#include "toolkit/objects/kivobj.h"
 #include "toolkit/text/kivcgimisc.h"
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/base/kivcontext.h"
@@ -526,8 +526,8 @@ int addattachfiles(objlist& list, const std::string& folder, std::string_view ca
         if (n < 1) break;
         std::time_t t = getmodtime(path);
         const char* when = std::ctime(&t);  // local time, with its line end
-        adduniqobj(&attachments, sformat("attach%d.VALUE", n), std::string(casepart) + "/" + name, Origin::record);
-        adduniqobj(&attachments, sformat("attach%dmodtime.VALUE", n), when ? when : "", Origin::record);
+        adduniqobj(attachments, sformat("attach%d.VALUE", n), std::string(casepart) + "/" + name, Origin::record);
+        adduniqobj(attachments, sformat("attach%dmodtime.VALUE", n), when ? when : "", Origin::record);
         break;
       }
       case 2:
@@ -536,7 +536,7 @@ int addattachfiles(objlist& list, const std::string& folder, std::string_view ca
         // Only files of the folder's own are read, never what a link names.
         if (!S_ISREG(entry.st_mode)) break;
         std::optional<std::string> text = up_readfile(path);
-        if (text) adduniqobj(&attachments, kind + ".VALUE", *text, Origin::record);
+        if (text) adduniqobj(attachments, kind + ".VALUE", *text, Origin::record);
         break;
       }
       default:
@@ -563,10 +563,10 @@ int createattachmenttable(objlist& list, const objlist& attachments) {
     }
     table += kRowEnd;
   }
-  return adduniqobj(&list, "attachmentresult.VALUE", table, Origin::record);
+  return adduniqobj(list, "attachmentresult.VALUE", table, Origin::record);
 }
 
-int createattachmentblanktable(objlist& list) { return adduniqobj(&list, "attachmentresult.VALUE", kTableHeader); }
+int createattachmentblanktable(objlist& list) { return adduniqobj(list, "attachmentresult.VALUE", kTableHeader); }
 
 int delete_attachment(const objlist& list, std::string_view text) {
   const std::string root = objtext(list, "attachdir.VALUE");

@@ -7,11 +7,11 @@
 #include "data/dbdriver.h"
 #include "data/sql_pars.h"
 #include "data/webhandle_db.h"
-#include "engine/objtext.h"
 #include "engine/upcasenum.h"
 #include "engine/upcommon_ops.h"
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/base/kivfmt.h"
+#include "toolkit/objects/kivobj.h"
 #include "toolkit/text/kivtext.h"
 #include "toolkit/text/rowcol.h"
 

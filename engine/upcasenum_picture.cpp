@@ -4,7 +4,6 @@
 #include <cassert>
 #include <vector>
 
-#include "engine/objtext.h"
 #include "engine/title2var.h"
 #include "engine/upcasenum.h"
 #include "engine/upclock.h"
@@ -12,6 +11,7 @@
 #include "platform/exit.h"
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/base/kivfmt.h"
+#include "toolkit/objects/kivobj.h"
 #include "toolkit/text/kivtext.h"
 #include "toolkit/text/rowcol.h"
 

@@ -10,6 +10,7 @@
 #include "platform/flavour.h"
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/base/kivcontext.h"
+#include "toolkit/objects/kivobj.h"
 #include "toolkit/objects/kivobjfile.h"
 #include "toolkit/base/kivsettings.h"
 #include "toolkit/text/kivtext.h"
@@ -27,30 +28,22 @@ int dbtype_flag(std::string_view type) {
   return 0;
 }
 
-// The configured value of `object`.VALUE; empty when absent (or no list).
-std::string config(const objlist* list, std::string_view object) {
-  if (!list) return {};
-  std::string key(object);
-  key += ".VALUE";
-  return getvalfromlist(list, key).value_or(std::string());
-}
-
-void set_database(const objlist* list, Settings& s) {
-  std::string type = config(list, "odbc_dbtype");
+void set_database(const objlist& objs, Settings& s) {
+  std::string type = objtext(objs, "odbc_dbtype.VALUE");
   s.pcodbcdbtype = type.empty() ? "MSACCESS" : type;
   s.mssqlflag = type.empty() ? 0 : dbtype_flag(type);
-  s.pcodbcuser = config(list, "odbc_user");
-  s.pcodbcpass = config(list, "odbc_pass");
+  s.pcodbcuser = objtext(objs, "odbc_user.VALUE");
+  s.pcodbcpass = objtext(objs, "odbc_pass.VALUE");
 }
 
-void set_states_and_paths(const objlist* list, Settings& s) {
-  std::string open = config(list, "open_state");
-  std::string closed = config(list, "closed_state");
+void set_states_and_paths(const objlist& objs, Settings& s) {
+  std::string open = objtext(objs, "open_state.VALUE");
+  std::string closed = objtext(objs, "closed_state.VALUE");
   s.openstate = open.empty() ? "Open" : open;
   s.closedstate = closed.empty() ? "Closed" : closed;
-  std::string lib = config(list, "libdir");
+  std::string lib = objtext(objs, "libdir.VALUE");
   s.libdir = lib.empty() ? reqctx().nvhome + "/client/kivhtml/tk/lib" : lib;
-  std::string attach = config(list, "attachdir");
+  std::string attach = objtext(objs, "attachdir.VALUE");
   if (attach.empty()) {
     s.attachmentsdir.reset();
     kivtrace("attachmetsdir is not defined");
@@ -58,24 +51,24 @@ void set_states_and_paths(const objlist* list, Settings& s) {
     s.attachmentsdir = attach;
     kivtrace("attachmetsdir='%s'", attach);
   }
-  bool dmy = config(list, "dateformat") == "dmy";
+  bool dmy = objtext(objs, "dateformat.VALUE") == "dmy";
   s.dateformat = dmy ? "dmy" : "mdy";
   s.idateflag = dmy ? 1 : 0;
 }
 
-void set_mail(const objlist* list, Settings& s) {
-  std::string smtp = config(list, "smtp_option");
+void set_mail(const objlist& objs, Settings& s) {
+  std::string smtp = objtext(objs, "smtp_option.VALUE");
   s.smtpoption = smtp == "rfc821" ? "rfc821" : "0";
   if (!smtp.empty()) kivtrace("SMTPOPTIMN=%s\n", s.smtpoption);
-  std::string mailtype = config(list, "mailtypeformat");
+  std::string mailtype = objtext(objs, "mailtypeformat.VALUE");
   s.mailtypeformat = mailtype == "text/html" ? 1 : 0;
   if (!mailtype.empty()) kivtrace("mailtypeformat=%d\n", s.mailtypeformat);
 }
 
 // Separate users and staff tables (the three-table model).
-void set_table_model(const objlist* list, Settings& s) {
-  std::string staff = config(list, "db_staff_table_name");
-  std::string users = config(list, "db_users_table_name");
+void set_table_model(const objlist& objs, Settings& s) {
+  std::string staff = objtext(objs, "db_staff_table_name.VALUE");
+  std::string users = objtext(objs, "db_users_table_name.VALUE");
   s.threetablemodel = !staff.empty() || !users.empty() ? 1 : 0;
   kivtrace("TRHEETABLEMODEL=%d\n", s.threetablemodel);
 }
@@ -111,15 +104,17 @@ int loadobj(objholder& holder) {
   Settings& s = settings();
   RequestContext& c = reqctx();
   holder = loadkivobj(c.nvhome + "/client/config/tk_obj");
-  objlist* list = holder.get();
-  if (list) {
-    if (!c.menutrig.empty()) build_menu(list, c.menutrig);
-    dynamic_menu(list);
+  // Without an object file every setting takes its default.
+  const objlist none{};
+  if (holder) {
+    if (!c.menutrig.empty()) build_menu(*holder, c.menutrig);
+    dynamic_menu(*holder);
   }
-  set_database(list, s);
-  set_states_and_paths(list, s);
-  set_mail(list, s);
-  set_table_model(list, s);
+  const objlist& objs = holder ? *holder : none;
+  set_database(objs, s);
+  set_states_and_paths(objs, s);
+  set_mail(objs, s);
+  set_table_model(objs, s);
   s.row_number.reset();
   s.row_number_value.reset();
   s.join_condition.reset();

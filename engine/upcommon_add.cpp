@@ -7,7 +7,6 @@
 #include "data/packet.h"
 #include "data/webhandle_db_ops.h"
 #include "engine/nvsend_mail.h"
-#include "engine/objtext.h"
 #include "engine/tk_autoassign.h"
 #include "engine/upattachments.h"
 #include "engine/upcasenum.h"
@@ -19,6 +18,7 @@
 #include "engine/upstamp.h"
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/base/kivsettings.h"
+#include "toolkit/objects/kivobj.h"
 #include "toolkit/text/rowcol.h"
 
 namespace kiv {
@@ -42,24 +42,20 @@ void new_status(objlist& list) {
   const std::string status = objtext(list, "status.VALUE");
   const bool unchosen_menu = status.ends_with(kRowEnd);
   if (status.empty() || unchosen_menu || (!open.empty() && status.find(open) != std::string::npos))
-    adduniqobj(&list, "status.VALUE", open);
+    adduniqobj(list, "status.VALUE", open);
 }
 
 }  // namespace
 
-int pre_add(objlist* list) {
-  if (list && !objtext(*list, "slackvar.VALUE").empty()) slackvar(list);
-  if (!list) {
-    errmsg("pre_add head is NULL\n");
-    return -1;
-  }
+int pre_add(objlist& list) {
+  if (!objtext(list, "slackvar.VALUE").empty()) slackvar(list);
   if (enforce(list) != 0) return -1;
   if (blankform(list) != 0) return -1;
-  new_status(*list);
+  new_status(list);
   timestamp(list, "problem");
   fieldstamp(list);
-  tk_autoassign(*list);
-  addclosedate(*list);
+  tk_autoassign(list);
+  addclosedate(list);
   return 0;
 }
 
@@ -72,7 +68,7 @@ int add(objlist& list) {
   primary_func(list);
   std::optional<dbconnection> c = connection_objects(list);
   if (!c) return -1;
-  if (pre_add(&list) != 0) {
+  if (pre_add(list) != 0) {
     errmsg("Pre submit failed\n");
     return -1;
   }
@@ -83,7 +79,7 @@ int add(objlist& list) {
   // A number may carry field values (a picture's items): it is the case's
   // data, not configuration.
   const std::string casenum = casenum_manage(list);
-  adduniqobj(&list, "case_num.VALUE", casenum, Origin::record);
+  adduniqobj(list, "case_num.VALUE", casenum, Origin::record);
   auto_match(list);
   attach_files(list);
 
@@ -94,17 +90,17 @@ int add(objlist& list) {
   }
   run_hook(list, Hook::post_add, nullptr, second.get());
   post_add(list);
-  adduniqobj(&list, "your_case_num.VALUE", casenum, Origin::record);
+  adduniqobj(list, "your_case_num.VALUE", casenum, Origin::record);
   nvsend_mail(list);
   return 0;
 }
 
 int gadd(objlist& list) {
   hold_attachment_limit(list);
-  if (enforce(&list) != 0 || blankform(&list) != 0) return -1;
+  if (enforce(list) != 0 || blankform(list) != 0) return -1;
   std::optional<dbconnection> c = connection_objects(list);
   if (!c) return -1;
-  fieldstamp(&list);
+  fieldstamp(list);
   auto_match(list);
   attach_files(list, kAttachNewFolder);
   const std::unique_ptr<packet> rec = obj2db(list);

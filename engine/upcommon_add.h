@@ -23,8 +23,7 @@ int add(objlist& list);
 // the open state; holding the open state's text anywhere: exactly the open
 // state; else as submitted); the problem's stamp and fieldstamp;
 // tk_autoassign and addclosedate (their results not looked at). 0 to go on.
-// A null list: "pre_add head is NULL\n", -1.
-int pre_add(objlist* list);
+int pre_add(objlist& list);
 
 // The hook point after an add. 0.
 int post_add(objlist& list);

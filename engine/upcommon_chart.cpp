@@ -105,7 +105,7 @@ int producechartdata(std::FILE* chart, std::string_view rows, std::string_view k
   std::vector<std::string> values;
   size_t start = 0;
   for (size_t end = rows.find(kRowEnd); end != std::string_view::npos; end = rows.find(kRowEnd, start)) {
-    std::string v = getcol(rows.substr(start, end - start + kRowEnd.size()), column).value_or(std::string());
+    std::string v = getcol_or_empty(rows.substr(start, end - start + kRowEnd.size()), column);
     trimspace(v);
     // A date that gives no month is counted as Blank, and sorted with the
     // blank dates, so that a chart never shows two Blank records.
@@ -152,7 +152,7 @@ int sortchartbyvalue(objlist& list, const std::string& path) {
   if (!table.empty()) kivsort(table, header, "value", "INT");
   kivtrace("recs after sort='%s'", table);
   if (up_writefile(path, table + "\n") != 0) return -1;
-  return adduniqobj(&list, "chartfile.VALUE", path);
+  return adduniqobj(list, "chartfile.VALUE", path);
 }
 
 }  // namespace kiv

@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <memory>
 
-#include "engine/objtext.h"
 #include "engine/upcommon_chart.h"
 #include "engine/upcommon_ops.h"
 #include "engine/upcommon_query.h"
@@ -15,6 +14,7 @@
 #include "engine/upflags.h"
 #include "engine/upobjdb.h"
 #include "toolkit/base/kivcgitrace.h"
+#include "toolkit/objects/kivobj.h"
 #include "toolkit/text/rowcol.h"
 
 namespace kiv {
@@ -60,7 +60,7 @@ int chart_result(const findreply& reply, objlist& list) {
   if (key.find("date") == std::string::npos && objtext(list, "chart_sort_by_value.VALUE") == "ON") {
     sortchartbyvalue(list, chart.path);
   } else {
-    adduniqobj(&list, "chartfile.VALUE", chart.path);
+    adduniqobj(list, "chartfile.VALUE", chart.path);
   }
   return 0;
 }
@@ -72,7 +72,7 @@ int pre_find(objlist&) { return 0; }
 int find(objlist& list) {
   std::optional<dbconnection> c = connection_objects(list);
   if (!c) return -1;
-  const std::string order = getsortlist(list).value_or(std::string());
+  const std::string order = getsortlist_or_empty(list);
   EngineFlags& flags = engineflags();
   if (flags.chartflag) {
     if (order.empty()) {
@@ -92,7 +92,7 @@ int find(objlist& list) {
 int row2formfind(objlist& list, std::string_view record) {
   std::optional<dbconnection> c = connection_objects(list);
   if (!c) return -1;
-  const std::string order = getsortlist(list).value_or(std::string());
+  const std::string order = getsortlist_or_empty(list);
   if (pre_find(list) != 0) {
     errmsg("Pre find failed\n");
     return 1;
@@ -102,8 +102,8 @@ int row2formfind(objlist& list, std::string_view record) {
     return 1;
   }
   packet criteria;
-  criteria.keys = getrow(record, 1).value_or(std::string());
-  criteria.data = getrow(record, 2).value_or(std::string());
+  criteria.keys = getrow_or_empty(record, 1);
+  criteria.data = getrow_or_empty(record, 2);
   return run_find(list, *c, criteria, order);
 }
 
@@ -115,7 +115,7 @@ int post_find(findhandle& handle, const findreply& reply, objlist& list) {
   }
   const std::string count = std::to_string(getrowcount(*reply.data));
   if (engineflags().chartflag) {
-    adduniqobj(&list, "findresultnum.VALUE", count);
+    adduniqobj(list, "findresultnum.VALUE", count);
     return chart_result(reply, list);
   }
   const std::string result = *reply.keys + *reply.data;
@@ -124,9 +124,9 @@ int post_find(findhandle& handle, const findreply& reply, objlist& list) {
     errmsg("Cannot write file <%s> errno=%d \n", file.path, errno);
     return -1;
   }
-  adduniqobj(&list, "findresult.VALUE", result, Origin::record);
-  adduniqobj(&list, "hidedatafile.VALUE", hidedatafile_value(file.path));
-  adduniqobj(&list, "findresultnum.VALUE", count);
+  adduniqobj(list, "findresult.VALUE", result, Origin::record);
+  adduniqobj(list, "hidedatafile.VALUE", hidedatafile_value(file.path));
+  adduniqobj(list, "findresultnum.VALUE", count);
   return 0;
 }
 

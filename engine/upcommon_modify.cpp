@@ -6,7 +6,6 @@
 #include <memory>
 
 #include "engine/nvsend_mail.h"
-#include "engine/objtext.h"
 #include "engine/tk_autoassign.h"
 #include "engine/upattachments.h"
 #include "engine/upcommon_lock.h"
@@ -18,6 +17,7 @@
 #include "engine/upstamp.h"
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/base/kivsettings.h"
+#include "toolkit/objects/kivobj.h"
 #include "toolkit/text/kivtext.h"
 #include "toolkit/text/rowcol.h"
 #include "toolkit/security/security.h"
@@ -42,8 +42,8 @@ int form_record(const objlist& list, std::string_view badformat, packet& out) {
     errmsg(badformat);
     return -1;
   }
-  out.keys = getrow(rec, 1).value_or(std::string());
-  out.data = getrow(rec, 2).value_or(std::string());
+  out.keys = getrow_or_empty(rec, 1);
+  out.data = getrow_or_empty(rec, 2);
   const int datacount = getcolcount(out.data);
   const int keycount = getcolcount(out.keys);
   if (datacount != keycount) {
@@ -72,7 +72,7 @@ bool locked_record(packet& old) {
 std::string old_value(const objlist& list, const packet& old, std::string_view field) {
   const std::string column = objtext(list, std::string(field) + ".DBKEY");
   if (column.empty()) return std::string();
-  return getvaluebykey(old.data, old.keys, column).value_or(std::string());
+  return getvaluebykey_or_empty(old.data, old.keys, column);
 }
 
 // True when `field` has a DBKEY; false after `missing` when it has none.
@@ -101,7 +101,7 @@ std::optional<std::string> known_login() {
 bool take_old_id(objlist& list, const packet& old, std::string_view missing) {
   const std::string id = old_value(list, old, "id_num");
   if (!id.empty()) {
-    adduniqobj(&list, "id_num.VALUE", id, Origin::record);
+    adduniqobj(list, "id_num.VALUE", id, Origin::record);
     return true;
   }
   if (row_number_set()) return true;
@@ -116,8 +116,8 @@ std::string old_column(const packet& old, std::string_view name) {
   if (std::optional<std::string> v = getvaluebykey(old.data, old.keys, name)) return *v;
   const int count = getcolcount(old.keys);
   for (int i = 1; i <= count; ++i)
-    if (equal_nocase(getcol(old.keys, i).value_or(std::string()), name))
-      return getcol(old.data, i).value_or(std::string());
+    if (equal_nocase(getcol_or_empty(old.keys, i), name))
+      return getcol_or_empty(old.data, i);
   return std::string();
 }
 
@@ -136,7 +136,7 @@ bool take_old_row_number(objlist& list, const packet& old, std::string_view pref
     return false;
   }
   settings().row_number_value = value;
-  adduniqobj(&list, name + ".VALUE", value, Origin::record);
+  adduniqobj(list, name + ".VALUE", value, Origin::record);
   return true;
 }
 
@@ -154,7 +154,7 @@ bool keep_case_number(objlist& list, const packet& old) {
   const std::string stored = old_value(list, old, "case_num");
   const std::string sent = objtext(list, "case_num.VALUE");
   if (sent.empty()) {
-    if (!stored.empty()) adduniqobj(&list, "case_num.VALUE", stored, Origin::record);
+    if (!stored.empty()) adduniqobj(list, "case_num.VALUE", stored, Origin::record);
     return true;
   }
   if (sent == stored) return true;
@@ -228,12 +228,12 @@ int pre_modify(objlist& list, packet& old) {
   if (objtext(list, "mod_status_by_user.VALUE") != "ON") {
     // A modified case goes back to the open state and is assigned anew.
     kivtrace("pre_modify: change status");
-    adduniqobj(&list, "status.VALUE", settings().openstate);
+    adduniqobj(list, "status.VALUE", settings().openstate);
     tk_autoassign(list);
   }
   addclosedate(list);
-  if (catproblem(&list, old_value(list, old, "problem")) != 0) return -1;
-  if (enforce(&list) != 0 || blankform(&list) != 0) return -1;
+  if (catproblem(list, old_value(list, old, "problem")) != 0) return -1;
+  if (enforce(list) != 0 || blankform(list) != 0) return -1;
   if (!take_old_row_number(list, old, "pre_modify")) return -1;
   return 0;
 }
@@ -256,15 +256,15 @@ int pre_respond(objlist& list, packet& old) {
   if (!locked_record(old)) return -1;
   if (!take_old_id(list, old, "pre_respond OBJ_IDNUM MUST has value\n")) return -1;
 
-  fieldlog(&list, old.keys, old.data);
-  if (catproblem(&list, old_value(list, old, "problem")) != 0) return -1;
-  if (catresolution(&list, old_value(list, old, "resolution")) != 0) return -1;
+  fieldlog(list, old.keys, old.data);
+  if (catproblem(list, old_value(list, old, "problem")) != 0) return -1;
+  if (catresolution(list, old_value(list, old, "resolution")) != 0) return -1;
   const std::string oldcase = old_value(list, old, "case_num");
   if (casenum != oldcase) {
     refuse_other_case(oldcase, casenum);
     return -1;
   }
-  if (enforce(&list) != 0 || blankform(&list) != 0) return -1;
+  if (enforce(list) != 0 || blankform(list) != 0) return -1;
   kivtrace("origassigned=%s assigned=%s\n", old_value(list, old, "assigned_to"),
            objtext(list, "assigned_to.VALUE"));
   tk_workflow(list);
@@ -279,7 +279,7 @@ int gmodify(objlist& list) {
   kivtrace("Gmodify\n");
   hold_attachment_limit(list);
   primary_func(list);
-  if (enforce(&list) != 0 || blankform(&list) != 0) return -1;
+  if (enforce(list) != 0 || blankform(list) != 0) return -1;
   kivtrace("Modify\n");
   if (!id_keyed(list)) return -1;
   kivtrace("BEFORE pre_modifyr\n");
@@ -288,7 +288,7 @@ int gmodify(objlist& list) {
   if (!row_number_set() && !take_old_id(list, old, "pre_modify OBJ_IDNUM MUST has value\n")) return -1;
   std::optional<dbconnection> c = connection_objects(list);
   if (!c) return -1;
-  fieldstamp(&list);
+  fieldstamp(list);
   attach_files(list, kAttachCaseFolder);
   const std::unique_ptr<packet> fresh = modify_obj2db(list);
   modifyhandle h;

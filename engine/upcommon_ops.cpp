@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <iterator>
 
-#include "engine/objtext.h"
 #include "toolkit/base/kivcgitrace.h"
+#include "toolkit/objects/kivobj.h"
 
 namespace kiv {
 

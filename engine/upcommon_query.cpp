@@ -2,19 +2,19 @@
 // getsortlist and the title a sort menu holds.
 #include "engine/upcommon_query.h"
 
-#include "engine/objtext.h"
 #include "engine/upobjdb.h"
 #include "platform/flavour.h"
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/base/kivsettings.h"
+#include "toolkit/objects/kivobj.h"
 #include "toolkit/text/rowcol.h"
 
 namespace kiv {
 
 int join_func(const objlist& list) {
   Settings& s = settings();
-  s.join_condition = getvalfromlist(&list, "join_condition.VALUE");
-  s.distinct_condition = getvalfromlist(&list, "distinct_condition.VALUE");
+  s.join_condition = getvalfromlist(list, "join_condition.VALUE");
+  s.distinct_condition = getvalfromlist(list, "distinct_condition.VALUE");
   return 0;
 }
 
@@ -28,14 +28,14 @@ int sql_control(objlist& list) {
   std::string join = objtext(list, q, "VALUE");
   if (!join.empty()) {
     kivtrace("sql_control: joint condition is jcdond='%s'", join);
-    adduniqobj(&list, "join_condition.VALUE", join);
+    adduniqobj(list, "join_condition.VALUE", join);
   } else {
     kivtrace("sql_control: joint condition is null");
   }
   std::string table = objtext(list, q, "CONTROL");
   if (!table.empty()) {
     kivtrace("sql_control: table='%s'", table);
-    adduniqobj(&list, "db_table_name.VALUE", table);
+    adduniqobj(list, "db_table_name.VALUE", table);
   } else {
     kivtrace("sql_control: table is null");
   }
@@ -50,15 +50,15 @@ int sql_control(objlist& list) {
 int primary_func(const objlist& list) {
   Settings& s = settings();
   s.row_number_value.reset();
-  s.row_number = getvalfromlist(&list, "row_number.VALUE");
-  if (s.row_number) s.row_number_value = getvalfromlist(&list, *s.row_number + ".VALUE");
+  s.row_number = getvalfromlist(list, "row_number.VALUE");
+  if (s.row_number) s.row_number_value = getvalfromlist(list, *s.row_number + ".VALUE");
   return 0;
 }
 
 std::string sortmenu_title(const objlist& list, int menu) {
   std::string value = objtext(list, sformat("sort_titles%d_menu", menu), "VALUE");
   if (value.find(kColSep) == std::string::npos && value.find(kRowEnd) == std::string::npos) return value;
-  return getcol(value, 1).value_or(std::string());
+  return getcol_or_empty(value, 1);
 }
 
 std::optional<std::string> getsortlist(const objlist& list) {

@@ -42,4 +42,7 @@ std::string sortmenu_title(const objlist& list, int menu);
 // sortmenu_title's.
 std::optional<std::string> getsortlist(const objlist& list);
 
+// getsortlist, "" when there is no column.
+inline std::string getsortlist_or_empty(const objlist& list) { return getsortlist(list).value_or(std::string()); }
+
 }  // namespace kiv

@@ -4,7 +4,6 @@
 #include <string>
 #include <string_view>
 
-#include "engine/objtext.h"
 #include "engine/title2var.h"
 #include "engine/upcommon.h"
 #include "engine/upfile.h"
@@ -12,14 +11,11 @@
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/base/kivpath.h"
 #include "toolkit/base/kivsettings.h"
+#include "toolkit/objects/kivobj.h"
 
 namespace kiv {
 
 namespace {
-
-// A field's VALUE and where it came from; an empty text (configuration)
-// for an absent object or value.
-objattr_text field(const objlist& list, std::string_view name) { return objattr(list, name, "VALUE"); }
 
 void apply_pair(objlist& list, std::string_view pair) {
   kivtrace("auto_match:pair=%s", pair);
@@ -37,15 +33,15 @@ void apply_pair(objlist& list, std::string_view pair) {
   size_t bar = source.find('|');
   if (bar != std::string_view::npos) {
     kivtrace("Pipe Type");
-    objattr_text a = field(list, source.substr(0, bar));
-    objattr_text b = field(list, source.substr(bar + 1));
+    objattr_text a = objattr(list, source.substr(0, bar), "VALUE");
+    objattr_text b = objattr(list, source.substr(bar + 1), "VALUE");
     v.text = a.text + b.text;
     // Marked as the first field that is marked, so that pages escape the
     // joined value as they would escape the field.
     v.origin = origin_of_both(a.origin, b.origin);
   } else {
     kivtrace("Single Type");
-    v = field(list, source);
+    v = objattr(list, source, "VALUE");
   }
   kivtrace("auot_match: Val insert");
   if (v.text.empty()) {
@@ -55,7 +51,7 @@ void apply_pair(objlist& list, std::string_view pair) {
   kivtrace("auot_match: n1='%s' val='%s' ", target, v.text);
   std::string key(target);
   key += ".VALUE";
-  adduniqobj(&list, key, v.text, v.origin);
+  adduniqobj(list, key, v.text, v.origin);
 }
 
 }  // namespace
@@ -65,7 +61,7 @@ int addclosedate(objlist& list) {
   std::string status = objtext(list, "status.VALUE");
   const std::string& closed = settings().closedstate;
   if (status.empty() || status.compare(0, closed.size(), closed) != 0) return 0;
-  adduniqobj(&list, "date_closed.VALUE", getdate1());
+  adduniqobj(list, "date_closed.VALUE", getdate1());
   return 0;
 }
 
@@ -121,12 +117,12 @@ int signature(objlist& list) {
   }
   std::optional<std::string> text = up_readfile(path);
   if (!text || text->empty()) return 0;
-  objattr_text problem = field(list, "problem");
+  objattr_text problem = objattr(list, "problem", "VALUE");
   if (problem.text.empty()) {
-    adduniqobj(&list, "problem.VALUE", *text);
+    adduniqobj(list, "problem.VALUE", *text);
     return 0;
   }
-  adduniqobj(&list, "problem.VALUE", problem.text + "\n" + *text, problem.origin);
+  adduniqobj(list, "problem.VALUE", problem.text + "\n" + *text, problem.origin);
   return 0;
 }
 

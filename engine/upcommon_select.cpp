@@ -5,12 +5,12 @@
 #include <climits>
 #include <vector>
 
-#include "engine/objtext.h"
 #include "engine/title2var.h"
 #include "engine/upfile.h"
 #include "engine/uprowwalk.h"
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/base/kivfmt.h"
+#include "toolkit/objects/kivobj.h"
 #include "toolkit/text/rowcol.h"
 
 namespace kiv {
@@ -70,7 +70,7 @@ int addrange(objlist& list, int first, int last, int highest) {
     errmsg("range '(%d)-(%d)' start row number is larger than end row number ", first, last);
     return -1;
   }
-  for (int i = first; i <= last; ++i) adduniqobj(&list, sformat("%s_%d.%s", kSelrow, i, "VALUE"), "checked");
+  for (int i = first; i <= last; ++i) adduniqobj(list, sformat("%s_%d.%s", kSelrow, i, "VALUE"), "checked");
   return 0;
 }
 

@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/objtext.h"
 #include "engine/upcommon.h"
 #include "engine/upcommon_add.h"
 #include "engine/upcommon_find.h"
@@ -27,6 +26,7 @@
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/base/kivcontext.h"
 #include "toolkit/base/kivfmt.h"
+#include "toolkit/objects/kivobj.h"
 #include "toolkit/text/rowcol.h"
 
 namespace kiv {
@@ -101,7 +101,7 @@ std::optional<CaseNow> read_case(const dbconnection& c, std::string_view id) {
   // case's.
   RowWalk rows(*reply.data);
   while (std::optional<std::string_view> row = rows.next()) {
-    if (getvaluebykey(*row, *reply.keys, "id_num").value_or(std::string()) != id) continue;
+    if (getvaluebykey_or_empty(*row, *reply.keys, "id_num") != id) continue;
     now.found = true;
     now.row = std::string(*row);
     now.keys = *reply.keys;
@@ -120,13 +120,13 @@ int merge_case(const dbconnection& c, std::string_view id) {
     return 1;
   }
   const std::string resolution =
-      now->found ? getvaluebykey(now->row, now->keys, "resolution").value_or(std::string()) : std::string();
+      now->found ? getvaluebykey_or_empty(now->row, now->keys, "resolution") : std::string();
   if (resolution.empty()) {
     out() << "ticket does not need to be merged\n";
     return 0;
   }
   out() << "ticket needs to be merged\n";
-  const std::string problem = getvaluebykey(now->row, now->keys, "problem").value_or(std::string());
+  const std::string problem = getvaluebykey_or_empty(now->row, now->keys, "problem");
   const packet merged{sformat("%s\n\n---Resolution---\n%s^@^^^$", packetvalue(problem), packetvalue(resolution)),
                       "problem^@resolution^$"};
   const packet old{now->row, now->keys};
@@ -212,7 +212,7 @@ int merge_problem_resolution() {
   const std::string keys(rows.next().value_or(std::string_view()));
   const int id_column = getindex(keys, "id_num");
   while (std::optional<std::string_view> row = rows.next()) {
-    const std::string id = getcol(*row, id_column).value_or(std::string());
+    const std::string id = getcol_or_empty(*row, id_column);
     out() << sformat("Merging ticket id_num=%s:", id);
     if (merge_case(*c, id) != 0) return 1;
   }

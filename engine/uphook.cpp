@@ -8,10 +8,10 @@
 #include <map>
 #include <vector>
 
-#include "engine/objtext.h"
 #include "engine/upclock.h"
 #include "platform/process.h"
 #include "toolkit/base/kivcgitrace.h"
+#include "toolkit/objects/kivobj.h"
 #include "toolkit/text/rowcol.h"
 
 namespace kiv {
@@ -72,14 +72,14 @@ void add_record(Environment& env, const objlist& list, const std::string& keys, 
                 std::string_view prefix) {
   const int n = getcolcount(keys);
   for (int i = 1; i <= n; ++i) {
-    const std::string column = getcol(keys, i).value_or(std::string());
+    const std::string column = getcol_or_empty(keys, i);
     std::string name(prefix);
     name += column;
     if (column.empty() || !is_dbkey(list, column) || !record_variable_allowed(name)) {
       kivtrace("do_exec: column '%s' is not passed to the command", column);
       continue;
     }
-    env.set(name, getvaluebykey(data, keys, column).value_or(std::string()));
+    env.set(name, getvaluebykey_or_empty(data, keys, column));
   }
 }
 

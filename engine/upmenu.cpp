@@ -21,17 +21,17 @@ void pick_rows(kivobj& o, int n, std::string_view trigger) {
   int chosen = 2;
   for (int i = 1; i <= rows; i += 2) {
     kivtrace("build_menu i ='%d'", i);
-    std::string row = getrow(text, i).value_or(std::string());
+    std::string row = getrow_or_empty(text, i);
     kivtrace("build_menu rowdata ='%s'", row);
-    std::string first = getcol(row, 1).value_or(std::string());
+    std::string first = getcol_or_empty(row, 1);
     kivtrace("build_menu prdata ='%s'", first);
     if (first == trigger) {
       chosen = i + 1;
       break;
     }
   }
-  std::string picked = getrow(text, chosen).value_or(std::string());
-  modattrib(&o, n, picked, o.origin(n));  // a part of the attribute keeps its origin
+  std::string picked = getrow_or_empty(text, chosen);
+  modattrib(o, n, picked, o.origin(n));  // a part of the attribute keeps its origin
 }
 
 // Field names become parts of script identifiers (<field>_updatemenu,
@@ -54,7 +54,7 @@ std::string menu_array(int i, std::string_view row) {
   int cols = getcolcount(row);
   bool first = true;
   for (int j = 2; j <= cols; ++j) {
-    std::string item = getcol(row, j).value_or(std::string());
+    std::string item = getcol_or_empty(row, j);
     if (item.empty()) continue;
     if (!first) s += ',';
     first = false;
@@ -68,12 +68,11 @@ std::string menu_array(int i, std::string_view row) {
 
 }  // namespace
 
-int build_menu(objlist* list, std::string_view trigger) {
+int build_menu(objlist& objs, std::string_view trigger) {
   kivtrace("build_menu trig='%s'", trigger);
-  if (!list) return 0;
-  for (kivobj& o : *list) {
+  for (kivobj& o : objs) {
     if (o.name().empty()) continue;
-    if (getvalfromlist(list, o.name() + ".TYPE") != "MENU") continue;
+    if (getvalfromlist(objs, o.name() + ".TYPE") != "MENU") continue;
     kivtrace("build_menu name='%s'", o.name());
     pick_rows(o, attr::VALUE, trigger);
     pick_rows(o, attr::TITLE, trigger);
@@ -91,8 +90,8 @@ std::string dynamic_menu_script(std::string_view field, std::string_view rows) {
   int count = getrowcount(rows);
   std::string branches;
   for (int i = 1; i <= count; ++i) {
-    std::string row = getrow(rows, i).value_or(std::string());
-    std::string choice = getcol(row, 1).value_or(std::string());
+    std::string row = getrow_or_empty(rows, i);
+    std::string choice = getcol_or_empty(row, 1);
     if (choice.empty()) continue;
     s += menu_array(i, row);
     branches += sformat(branches.empty() ? "if(choice == \"%s\"){\n act=menu.sub%d\n"
@@ -108,20 +107,18 @@ std::string dynamic_menu_script(std::string_view field, std::string_view rows) {
   return s;
 }
 
-int dynamic_menu(objlist* list) {
+int dynamic_menu(objlist& objs) {
   kivtrace("dynamic_menu start\n");
-  if (list) {
-    for (kivobj& o : *list) {
-      const std::string& name = o.name();
-      if (!name.starts_with("dynamic-me")) continue;
-      size_t us = name.find('_');
-      std::string_view field = us == std::string::npos ? std::string_view() : std::string_view(name).substr(us + 1);
-      if (!js_identifier(field)) {
-        kivtrace("dynamic_menu: '%s' names no field a script can address\n", name);
-        continue;
-      }
-      modattrib(&o, attr::TITLE, dynamic_menu_script(field, o.value()));
+  for (kivobj& o : objs) {
+    const std::string& name = o.name();
+    if (!name.starts_with("dynamic-me")) continue;
+    size_t us = name.find('_');
+    std::string_view field = us == std::string::npos ? std::string_view() : std::string_view(name).substr(us + 1);
+    if (!js_identifier(field)) {
+      kivtrace("dynamic_menu: '%s' names no field a script can address\n", name);
+      continue;
     }
+    modattrib(o, attr::TITLE, dynamic_menu_script(field, o.value()));
   }
   kivtrace("dynamic_menu end\n");
   return 0;

@@ -47,7 +47,7 @@ std::unique_ptr<packet> build_packet(const objlist& list, bool only_usable) {
 std::vector<std::string> keynames(std::string_view keys) {
   std::vector<std::string> names;
   int n = getcolcount(keys);
-  for (int k = 1; k <= n; ++k) names.push_back(getcol(keys, k).value_or(""));
+  for (int k = 1; k <= n; ++k) names.push_back(getcol_or_empty(keys, k));
   return names;
 }
 
@@ -117,10 +117,10 @@ int modpacket(packet* pkt, std::string_view key, std::string_view newvalue) {
   std::string data;
   int rows = getrowcount(pkt->data);
   for (int r = 1; r <= rows; ++r) {
-    std::string row = getrow(pkt->data, r).value_or("");
+    std::string row = getrow_or_empty(pkt->data, r);
     std::string out;
     for (size_t k = 0; k < names.size(); ++k)
-      addcol(out, names[k] == key ? value : getcol(row, static_cast<int>(k) + 1).value_or(""));
+      addcol(out, names[k] == key ? value : getcol_or_empty(row, static_cast<int>(k) + 1));
     endrow(out);
     data += out;
   }
@@ -149,11 +149,11 @@ int mod_id2case(packet* pkt) {
   int idcol = getindex(pkt->keys, "id_num");
   std::string data;
   for (int r = 1; r <= rows; ++r) {
-    std::string row = getrow(pkt->data, r).value_or("");
+    std::string row = getrow_or_empty(pkt->data, r);
     std::string out;
     for (size_t k = 0; k < names.size(); ++k) {
       int col = names[k] == "case_num" && idcol != 0 ? idcol : static_cast<int>(k) + 1;
-      addcol(out, getcol(row, col).value_or(""));
+      addcol(out, getcol_or_empty(row, col));
     }
     endrow(out);
     data += out;
@@ -172,7 +172,7 @@ int buildsortkey(objlist& list) {
     origin = origin_of_both(origin, o.origin(attr::TITLE));
   }
   endrow(titles);
-  return adduniqobj(&list, "sort_titles1_menu.VALUE", titles, origin);
+  return adduniqobj(list, "sort_titles1_menu.VALUE", titles, origin);
 }
 
 std::optional<std::string> getsortkey(const objlist& list, std::string_view title) {

@@ -6,8 +6,8 @@
 
 #include <functional>
 
-#include "engine/objtext.h"
 #include "toolkit/base/kivcgitrace.h"
+#include "toolkit/objects/kivobj.h"
 #include "toolkit/objects/objprotect.h"
 #include "toolkit/text/rowcol.h"
 
@@ -55,13 +55,13 @@ NewValue db2obj_value(const Column& c) { return is_menu(c) ? in_front(c) : as_re
 // The whole column name is the object name, points included.
 void setvalue(objlist& list, const std::string& name, const NewValue& v) {
   if (kivobj* o = list.find(name)) {
-    modattrib(o, attr::VALUE, v.text, v.origin);
+    modattrib(*o, attr::VALUE, v.text, v.origin);
     return;
   }
   auto node = getnewobj();
-  modattrib(node.get(), attr::NAME, name);
-  modattrib(node.get(), attr::VALUE, v.text, v.origin);
-  addobj(&list, std::move(node));
+  modattrib(*node, attr::NAME, name);
+  modattrib(*node, attr::VALUE, v.text, v.origin);
+  addobj(list, std::move(node));
 }
 
 // The frame of every reader. db2obj_message: the row-count message names the
@@ -77,8 +77,8 @@ int readrecord(objlist& list, std::string_view record, bool db2obj_message, cons
       errmsg("db2obj: Bad record format \n");
     return 1;
   }
-  std::string names = getrow(record, 1).value_or("");
-  std::string values = getrow(record, 2).value_or("");
+  std::string names = getrow_or_empty(record, 1);
+  std::string values = getrow_or_empty(record, 2);
   int count = getcolcount(names);
   if (count != getcolcount(values)) {
     errmsg("Error: Mismatch count  between data and \tkeys\n");
@@ -86,18 +86,18 @@ int readrecord(objlist& list, std::string_view record, bool db2obj_message, cons
   }
   kivtrace("befor conversion\n");
   for (int i = 1; i <= count; ++i) {
-    std::string name = getcol(names, i).value_or("");
+    std::string name = getcol_or_empty(names, i);
     if (name.empty()) continue;  // an object needs a name
     if (name == kHeadName) {     // nor does the list's head take a record's value
       kivtrace("db2obj: column '%s' skipped: the name of the list's head\n", name);
       continue;
     }
-    std::string value = getvaluebykey(values, names, name).value_or("");
+    std::string value = getvaluebykey_or_empty(values, names, name);
     if (from.request && !request_may_set(name + ".VALUE", value, &list, from.group)) {
       kivtrace("db2obj: column '%s' names configuration: skipped\n", name);
       continue;
     }
-    std::string type = getvalfromlist(&list, name + ".TYPE").value_or("");
+    std::string type = objtext(list, name + ".TYPE");
     const objattr_text old = objattr(list, name, "VALUE");
     if (std::optional<NewValue> v = rule(Column{name, value, type, old.text, old.origin})) setvalue(list, name, *v);
   }

@@ -82,16 +82,16 @@ int update_user(const std::string& login, std::string_view text, int flag) {
 
 int adduserdefaults(const objlist& list) {
   kivtrace("adduserdefaults: Updating user fields\n");
-  const std::string fields = getvalfromlist(&list, "user_fields.VALUE").value_or("");
+  const std::string fields = objtext(list, "user_fields.VALUE");
   if (fields.empty()) return 0;
   std::string names, values;
   const int count = getcolcount(fields);
   for (int i = 1; i <= count; ++i) {
-    const std::string name = getcol(fields, i).value_or("");
+    const std::string name = getcol_or_empty(fields, i);
     if (name.empty()) continue;
     names += name;
     names += kColSep;
-    values += packetcolumn(getvalfromlist(&list, name + ".VALUE").value_or(""));
+    values += packetcolumn(objtext(list, name + ".VALUE"));
     values += kColSep;
   }
   // A user_fields row of empty columns makes no profile: a text without rows
@@ -99,7 +99,7 @@ int adduserdefaults(const objlist& list) {
   if (names.empty()) return 0;
   names.replace(names.size() - kColSep.size(), kColSep.size(), kRowEnd);
   values.replace(values.size() - kColSep.size(), kColSep.size(), kRowEnd);
-  const std::string submitter = getvalfromlist(&list, "submitted_by.VALUE").value_or("");
+  const std::string submitter = objtext(list, "submitted_by.VALUE");
   if (!submitter.empty()) update_user(submitter, names + values, kUserProfile);
   return 0;
 }

@@ -11,11 +11,11 @@
 #include <unordered_map>
 #include <vector>
 
-#include "engine/objtext.h"
 #include "engine/upreport_date.h"
 #include "engine/uprowwalk.h"
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/base/kivfmt.h"
+#include "toolkit/objects/kivobj.h"
 #include "toolkit/pages/kivhtml_rows.h"
 #include "toolkit/base/kivsettings.h"
 #include "toolkit/text/kivtext.h"
@@ -133,7 +133,7 @@ std::vector<std::string> percent_fields(const objlist& list, std::string_view he
   const std::string chosen = objtext(list, "percent_report_fields.VALUE");
   if (!chosen.empty()) {
     const int n = getcolcount(chosen);
-    for (int i = 1; i <= n; ++i) names.push_back(getcol(chosen, i).value_or(std::string()));
+    for (int i = 1; i <= n; ++i) names.push_back(getcol_or_empty(chosen, i));
   } else {
     for (const kivobj& o : list) {
       const std::string& name = o.name();
@@ -348,8 +348,8 @@ int trendreport(objlist& list, std::string_view data) {
   long long row = 0;
   RowWalk walk(pairs);
   for (std::optional<std::string_view> r = walk.next(); r; r = walk.next()) {
-    const std::string x = getcol(*r, 1).value_or(std::string());
-    const std::string y = getcol(*r, 2).value_or(std::string());
+    const std::string x = getcol_or_empty(*r, 1);
+    const std::string y = getcol_or_empty(*r, 2);
     const std::string name = x + "_" + y + "_table";
     if (empty || x.empty() || y.empty()) {
       if (!empty) kivtrace("bad x y keys\n");

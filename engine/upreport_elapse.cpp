@@ -190,7 +190,7 @@ ElapseReport elapsereport(std::string_view data, bool dayfirst) {
   report.table += header;
   Sums sums;
   for (std::optional<std::string_view> row = rows.next(); row; row = rows.next()) {
-    const std::string text = problem ? getcol(*row, problem).value_or(std::string()) : std::string();
+    const std::string text = problem ? getcol_or_empty(*row, problem) : std::string();
     if (text.empty()) {
       kivtrace("Skiping a ticket. no problem field found\n");
       continue;

@@ -8,12 +8,12 @@
 #include <optional>
 #include <vector>
 
-#include "engine/objtext.h"
 #include "engine/upclock.h"
 #include "engine/upcommon.h"
 #include "engine/upflags.h"
 #include "engine/upobjdb.h"
 #include "toolkit/base/kivcontext.h"
+#include "toolkit/objects/kivobj.h"
 #include "toolkit/text/kivcgimisc.h"
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/base/kivfmt.h"
@@ -23,9 +23,6 @@
 namespace kiv {
 
 namespace {
-
-// The VALUE of the object `name`, empty when none has one.
-std::string value_of(const objlist* list, std::string_view name) { return objtext(*list, name, "VALUE"); }
 
 // The request's action as the start-up took it; none outside a request.
 std::optional<std::string> request_action() {
@@ -37,12 +34,12 @@ std::optional<std::string> request_action() {
 // True when the text reads as the number 1, as atoi reads a number.
 bool reads_as_one(const std::string& text) { return std::strtol(text.c_str(), nullptr, 10) == 1; }
 
-bool stamp_rule(const objlist* list, std::string_view field) {
+bool stamp_rule(const objlist& objs, std::string_view field) {
   const char* rule = nullptr;
   if (field == "resolution") rule = "resolution_timestamp";
   if (field == "problem") rule = "problem_timestamp";
   if (!rule) return true;
-  const std::string v = value_of(list, rule);
+  const std::string v = objtext(objs, rule, "VALUE");
   return !v.empty() && reads_as_one(v);
 }
 
@@ -62,7 +59,7 @@ std::vector<std::string> names_of(const std::string& row) {
   std::vector<std::string> names;
   const int n = getcolcount(row);
   for (int i = 1; i <= n; ++i) {
-    std::string name = getcol(row, i).value_or(std::string());
+    std::string name = getcol_or_empty(row, i);
     if (!name.empty()) names.push_back(std::move(name));
   }
   return names;
@@ -70,10 +67,10 @@ std::vector<std::string> names_of(const std::string& row) {
 
 // The old text joined in front of the current value of `field` when its log
 // switch is "ON" and no assignment is running.
-void append_log(objlist* list, std::string_view logswitch, std::string_view field, std::string_view old) {
-  if (value_of(list, logswitch) != "ON" || engineflags().doingassign == kDoingAssign) return;
-  const std::string joined = join(old, value_of(list, field));
-  if (!joined.empty()) setobjvalue(*list, field, joined, Origin::record);
+void append_log(objlist& objs, std::string_view logswitch, std::string_view field, std::string_view old) {
+  if (objtext(objs, logswitch, "VALUE") != "ON" || engineflags().doingassign == kDoingAssign) return;
+  const std::string joined = join(old, objtext(objs, field, "VALUE"));
+  if (!joined.empty()) setobjvalue(objs, field, joined, Origin::record);
 }
 
 constexpr std::string_view kRulePrefixes[] = {"maillist_", "autoassign_", "workflow_", "alarmlist_", "message_"};
@@ -87,8 +84,8 @@ bool extra_problem_field(const std::string& name) {
 
 }  // namespace
 
-std::string stampline(const objlist& list) {
-  std::string status = value_of(&list, "status");
+std::string stampline(const objlist& objs) {
+  std::string status = objtext(objs, "status", "VALUE");
   if (status.empty())
     status = " ";
   else if (status[0] == '^')
@@ -103,84 +100,73 @@ std::string stampline(const objlist& list) {
                  getuserlogin().value_or("Unknown"), request_action().value_or("Unknown"));
 }
 
-int timestamp(objlist* list, std::string_view field) {
-  if (!list) {
-    errmsg("timestamp: head is NULL\n");
-    return -1;
-  }
-  const bool stamp = stamp_rule(list, field);
-  std::string text = filtertwolines(value_of(list, field));
-  Origin origin = objattr(*list, field, "VALUE").origin;
+int timestamp(objlist& objs, std::string_view field) {
+  const bool stamp = stamp_rule(objs, field);
+  std::string text = filtertwolines(objtext(objs, field, "VALUE"));
+  Origin origin = objattr(objs, field, "VALUE").origin;
   if (stamp) {
-    text += stampline(*list);
+    text += stampline(objs);
     if (origin == Origin::config) origin = Origin::request;
   }
-  if (!text.empty()) setobjvalue(*list, field, text, origin);
+  if (!text.empty()) setobjvalue(objs, field, text, origin);
   return 0;
 }
 
-int fieldstamp(objlist* list) {
-  if (!list) return 0;
-  for (const std::string& name : names_of(value_of(list, "field_stamp"))) timestamp(list, name);
+int fieldstamp(objlist& objs) {
+  for (const std::string& name : names_of(objtext(objs, "field_stamp", "VALUE"))) timestamp(objs, name);
   return 0;
 }
 
-int fieldlog(objlist* list, std::string_view oldkeys, std::string_view olddata) {
-  if (!list) return 0;
-  for (const std::string& name : names_of(value_of(list, "field_log"))) {
-    const std::string old = getvaluebykey(olddata, oldkeys, name).value_or(std::string());
-    const std::string joined = join(old, value_of(list, name));
-    if (!joined.empty()) setobjvalue(*list, name, joined, Origin::record);
+int fieldlog(objlist& objs, std::string_view oldkeys, std::string_view olddata) {
+  for (const std::string& name : names_of(objtext(objs, "field_log", "VALUE"))) {
+    const std::string old = getvaluebykey_or_empty(olddata, oldkeys, name);
+    const std::string joined = join(old, objtext(objs, name, "VALUE"));
+    if (!joined.empty()) setobjvalue(objs, name, joined, Origin::record);
   }
   return 0;
 }
 
-int catproblem(objlist* list, std::string_view oldproblem) {
-  if (list) append_log(list, "problem_log", "problem", oldproblem);
-  timestamp(list, "problem");
-  fieldstamp(list);
+int catproblem(objlist& objs, std::string_view oldproblem) {
+  append_log(objs, "problem_log", "problem", oldproblem);
+  timestamp(objs, "problem");
+  fieldstamp(objs);
   return 0;
 }
 
-int catresolution(objlist* list, std::string_view oldresolution) {
-  if (list) append_log(list, "resolution_log", "resolution", oldresolution);
-  timestamp(list, "resolution");
+int catresolution(objlist& objs, std::string_view oldresolution) {
+  append_log(objs, "resolution_log", "resolution", oldresolution);
+  timestamp(objs, "resolution");
   return 0;
 }
 
-int blankform(const objlist* list) {
-  if (list)
-    for (const kivobj& o : *list)
-      if (o.has(attr::DBKEY) && o.has(attr::VALUE)) return 0;
+int blankform(const objlist& objs) {
+  for (const kivobj& o : objs)
+    if (o.has(attr::DBKEY) && o.has(attr::VALUE)) return 0;
   errmsg("blankform: Blank form");
   return -1;
 }
 
-int enforce(const objlist* list) {
-  if (!list) {
-    errmsg("enforce head is NULL\n");
-    return -1;
-  }
+int enforce(const objlist& objs) {
   auto refuse = [](const std::string& title) {
     errmsg("'%s' can't be blank\n", title);
     return -1;
   };
   // Blank is what the record would store as no value.
   auto blank = [](std::string_view value) { return packetcolumn(value) == kEmptyCol; };
-  const std::string required = value_of(list, "enforce_fields");
+  const std::string required = objtext(objs, "enforce_fields", "VALUE");
   if (!required.empty()) {
     for (const std::string& name : names_of(required))
-      if (blank(value_of(list, name))) return refuse(getvalfromlist(list, name + ".TITLE").value_or(""));
+      if (blank(objtext(objs, name, "VALUE"))) return refuse(objtext(objs, name + ".TITLE"));
     return 0;
   }
-  for (const kivobj& o : *list)
+  for (const kivobj& o : objs)
     if (o.has(attr::DBKEY) && o.has(attr::ENFORCE) && blank(o.value())) return refuse(o.attr(attr::TITLE));
   return 0;
 }
 
-int check_separators(const exlist* req, const objlist& list, std::string_view record_object) {
-  if (!req) return 0;
-  for (const exdata& n : req->nodes) {
+int check_separators(const exlist* request, const objlist& objs, std::string_view record_object) {
+  if (!request) return 0;
+  for (const exdata& n : request->nodes) {
     if (n.source != ExSource::form || n.name.empty()) continue;
     const size_t dot = n.name.find('.');
     if (dot != std::string::npos && std::string_view(n.name).substr(dot + 1) != "VALUE") continue;
@@ -188,7 +174,7 @@ int check_separators(const exlist* req, const objlist& list, std::string_view re
     const std::string_view v = n.value;
     if (v.find(kColSep) == v.npos && v.find(kRowEnd) == v.npos && v.find(kEmptyCol) == v.npos) continue;
     const std::string name = n.name.substr(0, dot);
-    const std::string title = objtext(list, name, "TITLE");
+    const std::string title = objtext(objs, name, "TITLE");
     kivtrace("request variable '%s' holds a row/column separator\n", n.name);
     errmsg("Invalid characters in '%s'\n", title.empty() ? name : title);
     return -1;
@@ -196,11 +182,10 @@ int check_separators(const exlist* req, const objlist& list, std::string_view re
   return 0;
 }
 
-int slackvar(objlist* list) {
-  if (!list) return 0;
+int slackvar(objlist& objs) {
   std::string lines;
   bool any = false;
-  for (const kivobj& o : *list) {
+  for (const kivobj& o : objs) {
     if (!extra_problem_field(o.name())) continue;
     any = true;
     lines += o.has(attr::TITLE) ? o.attr(attr::TITLE) : std::string("No Title");
@@ -209,8 +194,8 @@ int slackvar(objlist* list) {
     lines += '\n';
   }
   if (!any) return 0;
-  lines += value_of(list, "problem");
-  setobjvalue(*list, "problem", lines, Origin::request);
+  lines += objtext(objs, "problem", "VALUE");
+  setobjvalue(objs, "problem", lines, Origin::request);
   return 0;
 }
 

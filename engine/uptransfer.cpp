@@ -11,7 +11,6 @@
 #include <string>
 
 #include "data/odbcini.h"
-#include "engine/objtext.h"
 #include "engine/upcommon_ops.h"
 #include "engine/upcommon_query.h"
 #include "engine/upflags.h"
@@ -21,6 +20,7 @@
 #include "platform/output.h"
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/base/kivfmt.h"
+#include "toolkit/objects/kivobj.h"
 #include "toolkit/text/kivtext.h"
 #include "toolkit/text/rowcol.h"
 
@@ -96,7 +96,7 @@ int transfind(objlist& list, findreply& reply) {
     }
   }
   kivtrace("BEFORE SORT\n");
-  std::string order = getsortlist(list).value_or(std::string());
+  std::string order = getsortlist_or_empty(list);
   if (order.empty()) order = " ";
   kivtrace("BEFORE obj2db\n");
   kivtrace("BEFORE obaptr\n");

@@ -54,7 +54,7 @@ class RecordTest : public kivtest::DbRoadTest {
     std::string k, d;
     for (int i = 1; i <= kiv::getcolcount(keys); ++i) {
       if (drop && i == at) continue;
-      std::string v = i == at ? value : kiv::getcol(data, i).value_or("");
+      std::string v = i == at ? value : kiv::getcol_or_empty(data, i);
       k += (k.empty() ? "" : "^@") + *kiv::getcol(keys, i);
       d += (d.empty() ? "" : "^@") + (v.empty() ? std::string("^^") : v);
     }
@@ -89,9 +89,9 @@ class CaseHome : public RecordTest {
 
   // A value the form sent, and one the configuration holds.
   void form(const std::string& name, const std::string& value) {
-    kiv::adduniqobj(objs_.get(), name + ".VALUE", value, kiv::Origin::request);
+    kiv::adduniqobj(*objs_, name + ".VALUE", value, kiv::Origin::request);
   }
-  void config(const std::string& key, const std::string& text) { kiv::adduniqobj(objs_.get(), key, text); }
+  void config(const std::string& key, const std::string& text) { kiv::adduniqobj(*objs_, key, text); }
   std::string value(const std::string& name) const { return enginetest::value(*objs_, name); }
 
   // A shell script in the home; its path is the command.

@@ -33,7 +33,7 @@ struct Attr {
 
 inline std::unique_ptr<kiv::objlist> objects(const std::vector<Attr>& attrs) {
   auto list = std::make_unique<kiv::objlist>();
-  for (const Attr& a : attrs) kiv::adduniqobj(list.get(), a.key, a.text, a.origin);
+  for (const Attr& a : attrs) kiv::adduniqobj(*list, a.key, a.text, a.origin);
   return list;
 }
 
@@ -44,7 +44,7 @@ inline std::vector<Attr> operator+(std::vector<Attr> a, const std::vector<Attr>&
 }
 
 inline std::string value(const kiv::objlist& list, const std::string& name) {
-  return kiv::getvalfromlist(&list, name + ".VALUE").value_or("");
+  return kiv::objtext(list, name + ".VALUE");
 }
 
 // A shell script written into the home's client/bin and made executable;

@@ -31,8 +31,8 @@ class NoStamp : public kivtest::KivTest {
     return stampline(*list_);
   }
   std::string copy(const std::string& problem, const char* submitter = "bob") {
-    adduniqobj(list_.get(), "submitted_by.VALUE", submitter ? submitter : "");
-    adduniqobj(list_.get(), "problem.VALUE", problem);
+    adduniqobj(*list_, "submitted_by.VALUE", submitter ? submitter : "");
+    adduniqobj(*list_, "problem.VALUE", problem);
     filtertimestamp(*list_);
     return value(*list_, "problem_nostamp");
   }
@@ -86,9 +86,9 @@ TEST_F(NoStamp, UserOfAStamp) {
 
 TEST_F(NoStamp, CopiesTravelInThePacket) {
   const std::string bob = stamp("bob");
-  adduniqobj(list_.get(), "submitted_by.VALUE", "bob");
-  adduniqobj(list_.get(), "problem.VALUE", "p" + bob);
-  adduniqobj(list_.get(), "resolution.VALUE", "r" + stamp("alice"));
+  adduniqobj(*list_, "submitted_by.VALUE", "bob");
+  adduniqobj(*list_, "problem.VALUE", "p" + bob);
+  adduniqobj(*list_, "resolution.VALUE", "r" + stamp("alice"));
   filtertimestamp(*list_);
   const kivobj* p = list_->find("problem_nostamp");
   ASSERT_NE(p, nullptr);
@@ -100,7 +100,7 @@ TEST_F(NoStamp, CopiesTravelInThePacket) {
 
   // The next case of the same process has no resolution: no copy of the
   // last one travels with it.
-  adduniqobj(list_.get(), "resolution.VALUE", "");
+  adduniqobj(*list_, "resolution.VALUE", "");
   filtertimestamp(*list_);
   EXPECT_EQ(value(*list_, "resolution_nostamp"), "");
 }

@@ -104,7 +104,7 @@ TEST_P(FreeSql, Errors) {
   for (const Case& c : cases) {
     list_ = fresh();
     clear_output();
-    if (c.missing) modattrib(list_->find(c.missing), attr::VALUE, "");
+    if (c.missing) modattrib(*list_->find(c.missing), attr::VALUE, "");
     EXPECT_EQ(gsqlexec(*list_, "report", c.sql), c.result) << c.message;
     EXPECT_NE(page().find(c.message), std::string::npos) << page();
   }
@@ -138,19 +138,19 @@ class Lookups : public FreeSql {
     exec("insert into users values ('ann', 'ann@x.test', '556')");
     exec("create table staff (sa_login varchar(40), sa_e_mail varchar(80), phone varchar(20), pager varchar(20))");
     exec("insert into staff values ('alice', 'alice@x.test', NULL, 'p-9')");
-    adduniqobj(list_.get(), "db_users_table_name.VALUE", "users");
-    adduniqobj(list_.get(), "db_staff_table_name.VALUE", "staff");
+    adduniqobj(*list_, "db_users_table_name.VALUE", "users");
+    adduniqobj(*list_, "db_staff_table_name.VALUE", "staff");
   }
 };
 
 }  // namespace
 
 TEST_P(Lookups, UserRowByALoginHoldingAQuote) {
-  adduniqobj(list_.get(), "submitted_by.VALUE", "o'brien", Origin::request);
+  adduniqobj(*list_, "submitted_by.VALUE", "o'brien", Origin::request);
   // The page's selection before the lookup: the lookup leaves it as it was
   // and removes the scratch file of its own row.
-  adduniqobj(list_.get(), "findresultnum.VALUE", "2");
-  adduniqobj(list_.get(), "hidedatafile.VALUE", "kept");
+  adduniqobj(*list_, "findresultnum.VALUE", "2");
+  adduniqobj(*list_, "hidedatafile.VALUE", "kept");
   EXPECT_EQ(getusermailfromdb(*list_), "ob@x.test");
   EXPECT_EQ(value(*list_, "sub_e_mail"), "ob@x.test");
   EXPECT_EQ(value(*list_, "phone"), "555");
@@ -165,14 +165,14 @@ TEST_P(Lookups, UserRowByALoginHoldingAQuote) {
 }
 
 TEST_P(Lookups, ALoginCannotWidenTheStatement) {
-  adduniqobj(list_.get(), "submitted_by.VALUE", "x') or ('1'='1", Origin::request);
+  adduniqobj(*list_, "submitted_by.VALUE", "x') or ('1'='1", Origin::request);
   EXPECT_EQ(getusermailfromdb(*list_), std::nullopt);
   EXPECT_FALSE(has("sub_e_mail"));
 }
 
 TEST_P(Lookups, StaffRowKeptForTheRecipients) {
-  adduniqobj(list_.get(), "assigned_to.VALUE", "alice");
-  adduniqobj(list_.get(), "phone.VALUE", "from the form");
+  adduniqobj(*list_, "assigned_to.VALUE", "alice");
+  adduniqobj(*list_, "phone.VALUE", "from the form");
   EXPECT_EQ(getstaffmailfromdb(*list_), "alice@x.test");
   EXPECT_EQ(value(*list_, "sa_e_mail"), "alice@x.test");
   EXPECT_EQ(value(*list_, "pager"), "p-9");
@@ -204,11 +204,11 @@ TEST_P(Lookups, NothingToLookUp) {
   };
   for (const Case& c : cases) {
     list_ = fresh();
-    adduniqobj(list_.get(), "db_users_table_name.VALUE", "users");
-    adduniqobj(list_.get(), "db_staff_table_name.VALUE", "staff");
+    adduniqobj(*list_, "db_users_table_name.VALUE", "users");
+    adduniqobj(*list_, "db_staff_table_name.VALUE", "staff");
     clear_output();
-    if (c.login_key) adduniqobj(list_.get(), c.login_key, "ann");
-    if (c.table_key) adduniqobj(list_.get(), c.table_key, c.table);
+    if (c.login_key) adduniqobj(*list_, c.login_key, "ann");
+    if (c.table_key) adduniqobj(*list_, c.table_key, c.table);
     auto got = c.staff ? getstaffmailfromdb(*list_) : getusermailfromdb(*list_);
     EXPECT_EQ(got, std::nullopt) << c.trace;
     EXPECT_NE(page().find(c.trace), std::string::npos) << page();

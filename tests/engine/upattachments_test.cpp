@@ -65,7 +65,7 @@ class Attachments : public kivtest::KivTest {
 
   // Sets an object's VALUE (or another attribute: "name.TITLE").
   void set(const std::string& key, const std::string& text) {
-    adduniqobj(list_.get(), key.find('.') == std::string::npos ? key + ".VALUE" : key, text);
+    adduniqobj(*list_, key.find('.') == std::string::npos ? key + ".VALUE" : key, text);
   }
 
   // A file the upload step saved for this request.
@@ -87,7 +87,7 @@ class Attachments : public kivtest::KivTest {
 
   // The VALUE of an object of the list.
   std::string value(const std::string& name) const {
-    return getvalfromlist(list_.get(), name + ".VALUE").value_or("<none>");
+    return getvalfromlist(*list_, name + ".VALUE").value_or("<none>");
   }
 
   kivtest::TempDir home_;
@@ -286,9 +286,9 @@ TEST_F(Attachments, ListingGivesOneRowPerNumberInOrder) {
     next_request();
     set("case_num", "1234");
     ASSERT_EQ(addattachdata(*list_), 0);
-    std::string text = getvalfromlist(list_.get(), sformat("attachmentresult.VALUE")).value_or("");
-    std::string row = getrow(text, 2).value_or("");
-    std::string name = getcol(row, 2).value_or("");
+    std::string text = objtext(*list_, sformat("attachmentresult.VALUE"));
+    std::string row = getrow_or_empty(text, 2);
+    std::string name = getcol_or_empty(row, 2);
     EXPECT_EQ(name, sformat("1234/attach%d_data.html", i));
     EXPECT_EQ(delete_attachment(*list_, name), 0);
   }
@@ -405,7 +405,7 @@ TEST_F(Attachments, DatePictureCaseNumbersUseADashedFolder) {
   next_request();
   set("case_num", "12/10/2024-7");
   ASSERT_EQ(addattachdata(*list_), 0);
-  std::string row = getrow(value("attachmentresult"), 2).value_or("");
+  std::string row = getrow_or_empty(value("attachmentresult"), 2);
   ASSERT_EQ(getcol(row, 2), "12-10-2024-7/attach1_data.html");
   EXPECT_EQ(delete_attachment(*list_, *getcol(row, 2)), 0);
   EXPECT_TRUE(fs::is_empty(folder("12-10-2024-7")));

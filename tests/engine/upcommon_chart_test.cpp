@@ -133,11 +133,11 @@ TEST_F(Charts, ReorderedByCount) {
     const std::string path = home_.write("tmp/chartfile.1", text);
     EXPECT_EQ(sortchartbyvalue(list, path), 0);
     EXPECT_EQ(read_file(path), c.sorted);
-    EXPECT_EQ(getvalfromlist(&list, "chartfile.VALUE"), path);
+    EXPECT_EQ(getvalfromlist(list, "chartfile.VALUE"), path);
   }
   objlist list;
   EXPECT_EQ(sortchartbyvalue(list, home_.str() + "/tmp/none"), -1);
-  EXPECT_EQ(getvalfromlist(&list, "chartfile.VALUE"), std::nullopt);
+  EXPECT_EQ(getvalfromlist(list, "chartfile.VALUE"), std::nullopt);
 }
 
 TEST_F(Charts, ChartFilesOfOneSecondAreNeverShared) {

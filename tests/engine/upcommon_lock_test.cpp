@@ -38,7 +38,7 @@ class RecordLock : public casetest::RecordTest {
     set("db_table_name", "cases");
   }
 
-  void set(const std::string& name, const std::string& text) { adduniqobj(&list_, name + ".VALUE", text); }
+  void set(const std::string& name, const std::string& text) { adduniqobj(list_, name + ".VALUE", text); }
 
   std::optional<int> check() {
     return exit_status([&] { result_ = check_lock(list_); });
@@ -144,7 +144,7 @@ TEST_F(RecordLock, MissingConnectionObjects) {
       {"db_table_name", "Missing table name object\n"},
   };
   for (const Case& c : cases) {
-    std::string old = getvalfromlist(&list_, std::string(c.object) + ".VALUE").value_or("");
+    std::string old = objtext(list_, std::string(c.object) + ".VALUE");
     set(c.object, "");
     clear_output();
     EXPECT_EQ(check(), -1) << c.object;

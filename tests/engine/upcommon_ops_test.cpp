@@ -219,7 +219,7 @@ TEST_P(CaseOps, MissingConnectionObjectsStopEveryOperation) {
       clear_output();
       reqctx().remote_user = "alice";
       fill("alice", "p");
-      for (kivobj* o = list().find(c.object); o; o = objlist::next_named(o)) modattrib(o, attr::VALUE, "");
+      for (kivobj* o = list().find(c.object); o; o = objlist::next_named(*o)) modattrib(*o, attr::VALUE, "");
       EXPECT_EQ(op(list()), -1);
       EXPECT_TRUE(shows(c.message)) << page();
     }
@@ -262,34 +262,34 @@ TEST_P(CaseOps, ModifyAndRespondRefusals) {
       {"no case number", kRespond, "staff", rec, nullptr, {}, 1,
        {"Illogical condition: case # cant be empty\n", "Pre respond failed\n"}},
       {"no owner field", kModify, "user1", rec,
-       [](CaseOps& t) { modattrib(t.list().find("submitted_by"), attr::DBKEY, ""); }, {}, 1,
+       [](CaseOps& t) { modattrib(*t.list().find("submitted_by"), attr::DBKEY, ""); }, {}, 1,
        {"No OBJ_SUB_BY found\n"}},
       {"no problem field", kRespond, "staff", rec,
        [](CaseOps& t) {
          t.form("case_num", "1000");
-         modattrib(t.list().find("problem"), attr::DBKEY, "");
+         modattrib(*t.list().find("problem"), attr::DBKEY, "");
        },
        {}, 1, {"No OBJ_PROBLEM found\n"}},
       {"no id field", kModify, "user1", rec,
-       [](CaseOps& t) { modattrib(t.list().find("id_num"), attr::DBKEY, ""); }, {}, 1,
+       [](CaseOps& t) { modattrib(*t.list().find("id_num"), attr::DBKEY, ""); }, {}, 1,
        {"No OBJ_IDNUM found\n"}},
       {"no case-number field", kModify, "user1", rec,
-       [](CaseOps& t) { modattrib(t.list().find("case_num"), attr::DBKEY, ""); }, {}, 1,
+       [](CaseOps& t) { modattrib(*t.list().find("case_num"), attr::DBKEY, ""); }, {}, 1,
        {"No OBJ_CASENUM found\n", "Pre modify failed\n"}},
       {"no case-number field to answer", kRespond, "staff", rec,
        [](CaseOps& t) {
          t.form("case_num", "1000");
-         modattrib(t.list().find("case_num"), attr::DBKEY, "");
+         modattrib(*t.list().find("case_num"), attr::DBKEY, "");
        },
        {}, 1, {"No OBJ_CASENUM found\n", "Pre respond failed\n"}},
       // The id field's column holds nothing in the stored record.
       {"no stored id", kModify, "user1", rec,
-       [](CaseOps& t) { modattrib(t.list().find("id_num"), attr::DBKEY, "resolution"); }, {}, 1,
+       [](CaseOps& t) { modattrib(*t.list().find("id_num"), attr::DBKEY, "resolution"); }, {}, 1,
        {"pre_modify OBJ_IDNUM MUST has value\n", "Pre modify failed\n"}},
       {"no stored id to answer", kRespond, "staff", rec,
        [](CaseOps& t) {
          t.form("case_num", "1000");
-         modattrib(t.list().find("id_num"), attr::DBKEY, "resolution");
+         modattrib(*t.list().find("id_num"), attr::DBKEY, "resolution");
        },
        {}, 1, {"pre_respond OBJ_IDNUM MUST has value\n", "Pre respond failed\n"}},
       {"a refusing pre-modify hook", kModify, "user1", rec,
@@ -680,7 +680,7 @@ TEST_P(CaseOps, PlainAddAndModify) {
   exec("update cases set case_num = 'K1' where id_num = 1");
   reload();
   clear_output();
-  modattrib(list().find("id_num"), attr::DBKEY, "");
+  modattrib(*list().find("id_num"), attr::DBKEY, "");
   config("row_number.VALUE", "case_num");
   form("case_num", "K1");
   form("row2form_rec", "case_num^$K1^$");

@@ -28,12 +28,12 @@ struct Obj {
 void fill(objlist& list, std::initializer_list<Obj> objs) {
   for (const Obj& o : objs) {
     auto n = getnewobj();
-    modattrib(n.get(), attr::NAME, o.name);
-    if (o.value) modattrib(n.get(), attr::VALUE, o.value);
-    if (o.dbkey) modattrib(n.get(), attr::DBKEY, o.dbkey);
-    if (o.title) modattrib(n.get(), attr::TITLE, o.title);
-    if (o.control) modattrib(n.get(), attr::CONTROL, o.control);
-    addobj(&list, std::move(n));
+    modattrib(*n, attr::NAME, o.name);
+    if (o.value) modattrib(*n, attr::VALUE, o.value);
+    if (o.dbkey) modattrib(*n, attr::DBKEY, o.dbkey);
+    if (o.title) modattrib(*n, attr::TITLE, o.title);
+    if (o.control) modattrib(*n, attr::CONTROL, o.control);
+    addobj(list, std::move(n));
   }
 }
 
@@ -51,7 +51,7 @@ class QuerySettings : public kivtest::KivTest {
     KivTest::SetUp();
     add_fields(list_);
   }
-  std::string value(const char* key) { return getvalfromlist(&list_, key).value_or("<none>"); }
+  std::string value(const char* key) { return getvalfromlist(list_, key).value_or("<none>"); }
   objlist list_;
 };
 
@@ -74,7 +74,7 @@ TEST_F(QuerySettings, OrderListFromTheSortMenus) {
     objlist list;
     add_fields(list);
     for (int m = 0; m < 4; ++m)
-      if (c.menus[m]) adduniqobj(&list, sformat("sort_titles%d_menu.VALUE", m + 1), c.menus[m]);
+      if (c.menus[m]) adduniqobj(list, sformat("sort_titles%d_menu.VALUE", m + 1), c.menus[m]);
     set_platform(Platform::windows);
     EXPECT_EQ(getsortlist(list), c.windows) << c.what;
     set_platform(Platform::linux);
@@ -92,7 +92,7 @@ TEST_F(QuerySettings, StoredQueryReplacesJoinTableAndOrder) {
                {"sql_control", "query_open"},
                {"query_open", "cases.id_num=notes.id_num", nullptr, "date_open desc", nullptr},
                {"query_all", nullptr, nullptr, nullptr, "cases, notes"}});
-  adduniqobj(&list_, "sort_titles1_menu.VALUE", "Status");
+  adduniqobj(list_, "sort_titles1_menu.VALUE", "Status");
   clear_output();
   EXPECT_EQ(sql_control(list_), 0);
   EXPECT_EQ(value("join_condition.VALUE"), "cases.id_num=notes.id_num");
@@ -104,7 +104,7 @@ TEST_F(QuerySettings, StoredQueryReplacesJoinTableAndOrder) {
                             "sql_control: table is null"})
     EXPECT_NE(page().find(trace), std::string::npos) << trace;
 
-  adduniqobj(&list_, "sql_control.VALUE", "query_all");
+  adduniqobj(list_, "sql_control.VALUE", "query_all");
   clear_output();
   EXPECT_EQ(sql_control(list_), 0);
   EXPECT_EQ(value("db_table_name.VALUE"), "cases, notes");
@@ -138,7 +138,7 @@ TEST_F(QuerySettings, RowNumberAndItsValue) {
   primary_func(list_);
   EXPECT_EQ(settings().row_number, "ticket_no");
   EXPECT_EQ(settings().row_number_value, std::nullopt);  // the object has no value
-  adduniqobj(&list_, "ticket_no.VALUE", "T-17", Origin::request);
+  adduniqobj(list_, "ticket_no.VALUE", "T-17", Origin::request);
   primary_func(list_);
   EXPECT_EQ(settings().row_number_value, "T-17");
 }
@@ -177,7 +177,7 @@ TEST_F(RowNumberSql, HostileValuesAreRefusedOrQuoted) {
   for (const Case& c : cases) {
     objlist list;
     fill(list, {{"row_number", c.column}, {c.column}});
-    adduniqobj(&list, std::string(c.column) + ".VALUE", c.value, Origin::request);
+    adduniqobj(list, std::string(c.column) + ".VALUE", c.value, Origin::request);
     primary_func(list);
     sqlbuf().query.clear();
     clear_output();

@@ -17,10 +17,10 @@ namespace {
 class CaseRules : public enginetest::HomeTest {
  protected:
   void set(const std::string& name, const std::string& text, Origin origin = Origin::config) {
-    adduniqobj(&list_, name.find('.') == std::string::npos ? name + ".VALUE" : name, text, origin);
+    adduniqobj(list_, name.find('.') == std::string::npos ? name + ".VALUE" : name, text, origin);
   }
   std::string value(const std::string& name) const {
-    return getvalfromlist(&list_, name + ".VALUE").value_or("<none>");
+    return getvalfromlist(list_, name + ".VALUE").value_or("<none>");
   }
   bool traced(const std::string& line) const { return page().find(line) != std::string::npos; }
 
@@ -46,11 +46,11 @@ TEST_F(CaseRules, ClosingDate) {
   };
   for (const Case& c : cases) {
     objlist list;
-    adduniqobj(&list, "status.VALUE", c.status);
-    if (c.flag) adduniqobj(&list, "date_closed_flag.VALUE", c.flag);
+    adduniqobj(list, "status.VALUE", c.status);
+    if (c.flag) adduniqobj(list, "date_closed_flag.VALUE", c.flag);
     settings().closedstate = c.closedstate;
     EXPECT_EQ(addclosedate(list), 0);
-    EXPECT_EQ(getvalfromlist(&list, "date_closed.VALUE"), c.dated ? std::optional(getdate1()) : std::nullopt)
+    EXPECT_EQ(getvalfromlist(list, "date_closed.VALUE"), c.dated ? std::optional(getdate1()) : std::nullopt)
         << c.status;
   }
 }
@@ -113,7 +113,7 @@ TEST_F(CaseRules, SignatureChosenByTitle) {
     set("problem", c.problem, Origin::request);
     clear_output();
     EXPECT_EQ(signature(list_), 0);
-    EXPECT_EQ(getvalfromlist(&list_, "problem.VALUE").value_or(""), c.result) << c.chosen;
+    EXPECT_EQ(objtext(list_, "problem.VALUE"), c.result) << c.chosen;
     if (c.trace) {
       EXPECT_TRUE(traced(c.trace)) << c.chosen << ": " << page();
     }

@@ -107,8 +107,8 @@ TEST_F(Selection, TicksRangesAndTheWholeFile) {
 TEST_F(Selection, ARefusedItemKeepsTheRowsBeforeIt) {
   auto list = objects({});
   EXPECT_EQ(range2obj(*list, "2,3-1,5", 10), -1);
-  EXPECT_EQ(getvalfromlist(list.get(), "selrow_2.VALUE"), "checked");
-  EXPECT_FALSE(getvalfromlist(list.get(), "selrow_5.VALUE"));
+  EXPECT_EQ(getvalfromlist(*list, "selrow_2.VALUE"), "checked");
+  EXPECT_FALSE(getvalfromlist(*list, "selrow_5.VALUE"));
   EXPECT_EQ(range2obj(*list, "", 10), 1);
   EXPECT_EQ(range2obj(*list, "1", 0), 1);
   EXPECT_EQ(page(), message("range '(3)-(1)' start row number is larger than end row number "));

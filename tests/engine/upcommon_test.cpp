@@ -203,7 +203,7 @@ TEST_F(StartUp, WindowsBuildWithoutHomeWorksUnderItsDefault) {
   }
   std::filesystem::current_path(old);
   ASSERT_TRUE(h);
-  EXPECT_EQ(getvalfromlist(h.get(), "dateformat.VALUE"), "dmy");
+  EXPECT_EQ(getvalfromlist(*h, "dateformat.VALUE"), "dmy");
   EXPECT_EQ(before, "03/05/2024");
   EXPECT_EQ(after, "05/03/2024");
   EXPECT_EQ(env("TODAY"), "05/03/2024");
@@ -223,8 +223,8 @@ TEST_F(StartUp, MenusArePickedAndScriptsBuilt) {
   objholder h = start(
       "OBJECT{\n\tNAME=prio\n\tTYPE=MENU\n\tVALUE=office^$Low^@High^$lab^$Urgent^@Later^$\n};\n"
       "OBJECT{\n\tNAME=dynamic-menu_part\n\tVALUE=Hardware^@Disk^@Screen^$\n};\n");
-  EXPECT_EQ(getvalfromlist(h.get(), "prio.VALUE"), "Urgent^@Later^$");
-  std::string script = getvalfromlist(h.get(), "dynamic-menu_part.TITLE").value_or("");
+  EXPECT_EQ(getvalfromlist(*h, "prio.VALUE"), "Urgent^@Later^$");
+  std::string script = objtext(*h, "dynamic-menu_part.TITLE");
   EXPECT_NE(script.find("function part_updatemenu(item)"), std::string::npos);
 }
 

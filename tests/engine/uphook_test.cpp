@@ -97,7 +97,7 @@ TEST_F(Hooks, AddSeesTheRecordBeforeAndAfterItsNumber) {
   EXPECT_EQ(pre.count("NEW_status"), 0u);
   EXPECT_EQ(pre.at("PATH"), before.at("PATH"));
 
-  adduniqobj(list.get(), "case_num.VALUE", "1001", Origin::record);
+  adduniqobj(*list, "case_num.VALUE", "1001", Origin::record);
   auto second = obj2db(*list);
   EXPECT_EQ(run_hook(*list, Hook::post_add, nullptr, second.get()), 0);
   EXPECT_EQ(seen().at("case_num"), "1001");
@@ -107,9 +107,9 @@ TEST_F(Hooks, AddSeesTheRecordBeforeAndAfterItsNumber) {
 
 TEST_F(Hooks, ModifyAndRespondSeeTheOldAndTheNewRecord) {
   auto list = record(dumper());
-  adduniqobj(list.get(), "status.VALUE", "Closed", Origin::request);
-  adduniqobj(list.get(), "case_num.VALUE", "1001", Origin::request);
-  adduniqobj(list.get(), "problem.VALUE", "", Origin::request);
+  adduniqobj(*list, "status.VALUE", "Closed", Origin::request);
+  adduniqobj(*list, "case_num.VALUE", "1001", Origin::request);
+  adduniqobj(*list, "problem.VALUE", "", Origin::request);
   // The record as the form showed it.
   const packet old{"Open^@1001^@It broke.^$", "status^@case_num^@problem^$"};
 
@@ -283,19 +283,19 @@ TEST_F(Hooks, HookObjectsOnlyExactlyOnAndConfigured) {
 TEST_F(Hooks, RequestCannotSwitchOrNameAHook) {
   const std::string planted = path("planted");
   auto list = objects({{"status.DBKEY", "status"}});
-  exlist req;
+  exlist request;
   for (const auto& [name, value] : {std::pair<std::string, std::string>{"tk_pre_add.VALUE", "ON"},
                                     {"tk_pre_add.TITLE", "touch " + planted},
                                     {"tk_pre_add", "ON"},
                                     {"status.VALUE", "Open"}})
-    req.nodes.push_back(formexdatanode(name, value));
-  ex2obj(&req, list.get());
+    request.nodes.push_back(formexdatanode(name, value));
+  ex2obj(request, *list);
   EXPECT_EQ(enginetest::value(*list, "status"), "Open");
   EXPECT_EQ(run_hook(*list, Hook::pre_add, nullptr, nullptr), 0);
   EXPECT_FALSE(fs::exists(planted));
   // A configured hook keeps its own command whatever the request sends.
   auto configured = objects({{"tk_pre_add.VALUE", "ON"}, {"tk_pre_add.TITLE", dumper()}});
-  ex2obj(&req, configured.get());
+  ex2obj(request, *configured);
   EXPECT_EQ(run_hook(*configured, Hook::pre_add, nullptr, nullptr), 0);
   EXPECT_TRUE(fs::exists(dump()));
   EXPECT_FALSE(fs::exists(planted));

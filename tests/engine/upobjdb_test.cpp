@@ -24,12 +24,12 @@ struct Obj {
 void fill(objlist& list, std::initializer_list<Obj> objs) {
   for (const Obj& o : objs) {
     auto n = getnewobj();
-    modattrib(n.get(), attr::NAME, o.name);
-    if (o.dbkey) modattrib(n.get(), attr::DBKEY, o.dbkey);
-    if (o.value) modattrib(n.get(), attr::VALUE, o.value);
-    if (o.type) modattrib(n.get(), attr::TYPE, o.type);
-    if (o.title) modattrib(n.get(), attr::TITLE, o.title);
-    addobj(&list, std::move(n));
+    modattrib(*n, attr::NAME, o.name);
+    if (o.dbkey) modattrib(*n, attr::DBKEY, o.dbkey);
+    if (o.value) modattrib(*n, attr::VALUE, o.value);
+    if (o.type) modattrib(*n, attr::TYPE, o.type);
+    if (o.title) modattrib(*n, attr::TITLE, o.title);
+    addobj(list, std::move(n));
   }
 }
 

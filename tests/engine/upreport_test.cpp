@@ -35,7 +35,7 @@ std::string problems(const std::vector<std::string>& texts) {
 // Row `n` (from 1, the names row included) of a report table, as its six
 // report columns joined by "|".
 std::string report_row(const std::string& table, int n) {
-  const std::string row = getrow(table, n).value_or("");
+  const std::string row = getrow_or_empty(table, n);
   std::string s;
   for (int i = 1; i <= 6; ++i) s += (i > 1 ? "|" : "") + getcol(row, i).value_or("?");
   return s;
@@ -156,8 +156,8 @@ TEST_F(Reports, PercentGroupsSortedValuesInAnyCase) {
 
   // The fields named; the "dmy" format reads the day first.
   settings().dateformat = "dmy";
-  adduniqobj(list.get(), "percent_report_fields.VALUE", "date_open^@status^$");
-  adduniqobj(list.get(), "tblresult_priority.VALUE", "");
+  adduniqobj(*list, "percent_report_fields.VALUE", "date_open^@status^$");
+  adduniqobj(*list, "tblresult_priority.VALUE", "");
   EXPECT_EQ(PercentReport(*list, "date_open^@status^$05/03/24^@x^$"), 0);
   EXPECT_EQ(enginetest::value(*list, "tblresult_date_open"), "fieldvalue^@num^@percent^$Tuesday 05/03/2024^@1^@100.00^$");
   EXPECT_EQ(enginetest::value(*list, "tblresult_priority"), "");
@@ -265,7 +265,7 @@ TEST_F(Reports, TrendValuesAndTitlesAreEscapedAndRowsAlternateAcrossTables) {
   EXPECT_EQ(trendreport(*list, ""), -1);
   EXPECT_EQ(enginetest::value(*list, "status_priority_table"), "");
   EXPECT_EQ(page(), "");
-  adduniqobj(list.get(), "trend_report_fields.VALUE", "");
+  adduniqobj(*list, "trend_report_fields.VALUE", "");
   EXPECT_EQ(trendreport(*list, data), 0);
   EXPECT_EQ(page(), "<PRE>\nbad xy_report_fields\n</PRE>\n");
 }
