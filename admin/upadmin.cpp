@@ -80,7 +80,7 @@ std::string_view first_file_of(const AdminAction& row) { return row.saves == Adm
 // back the page's admin_version, which must be the files' version now.
 void check_version(const AdminAction& row, const exlist* request) {
   const std::string now = admin_version();
-  const std::string sent = getnodeval(request, "admin_version.VALUE").value_or(std::string());
+  const std::string sent = getnodeval_or_empty(request, "admin_version.VALUE");
   if (sent == now) return;
   // Name the file that changed, where the version tells.
   std::string_view file = first_file_of(row);
@@ -166,7 +166,7 @@ int run_action(const AdminAction& row, const std::string& templ, const exlist* r
 
 int showadminpage(const objlist* /*objs*/, const std::string& templ) {
   AdminState& s = admin();
-  if (s.admin_obj) adduniqobj(s.admin_obj.get(), "admin_version.VALUE", admin_version());
+  if (s.admin_obj) adduniqobj(*s.admin_obj, "admin_version.VALUE", admin_version());
   std::array<const objlist*, 3> chain{};
   size_t n = 0;
   for (const objlist* l : {s.tk_obj.get(), s.ce_obj.get(), s.admin_obj.get()})
@@ -176,7 +176,7 @@ int showadminpage(const objlist* /*objs*/, const std::string& templ) {
 
 int showcepage(const objlist* objs, const std::string& templ) {
   objlist version;
-  adduniqobj(&version, "admin_version.VALUE", admin_version());
+  adduniqobj(version, "admin_version.VALUE", admin_version());
   std::array<const objlist*, 2> chain{};
   size_t n = 0;
   if (objs) chain[n++] = objs;
@@ -201,7 +201,7 @@ int up_admin(const std::vector<std::string>& words, exlist* request) {
   if (row) lock_files_of(*row);
 
   load_lists();
-  ex2obj(request, s.admin_obj.get(), ExCopy::full);
+  if (request) ex2obj(*request, *s.admin_obj, ExCopy::full);
 
   if (word.empty()) {
     errmsg("No KIVACTION is defined\n");

@@ -31,7 +31,7 @@ void modchartssettings(std::string_view /*word*/) {
   AdminState& s = admin();
   std::array<std::string, kChartSettings.size()> values;
   for (size_t i = 0; i < kChartSettings.size(); ++i) {
-    std::optional<std::string> v = getvalfromlist(s.admin_obj.get(), kChartSettings[i].key);
+    std::optional<std::string> v = getvalfromlist(*s.admin_obj, kChartSettings[i].key);
     if (!v) {
       errmsg(kChartSettings[i].blank);
       throw Exit{0};
@@ -40,7 +40,7 @@ void modchartssettings(std::string_view /*word*/) {
   }
   if (!s.ce_obj) s.ce_obj = std::make_unique<objlist>();
   for (size_t i = 0; i < kChartSettings.size(); ++i)
-    adduniqobj(s.ce_obj.get(), kChartSettings[i].key, values[i], Origin::request);
+    adduniqobj(*s.ce_obj, kChartSettings[i].key, values[i], Origin::request);
 }
 
 }  // namespace kiv

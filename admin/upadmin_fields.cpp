@@ -3,6 +3,7 @@
 // checks of a new field's name and column.
 #include "admin/upadmin_fields.h"
 
+#include <cassert>
 #include <optional>
 #include <string>
 #include <vector>
@@ -69,13 +70,17 @@ kivobj* field_to_change(const std::string& name, int modify, bool menu) {
   return existing;
 }
 
-kivobj* create_field(const formtext& name) {
+// A new object of the field's name at the end of tk_obj. The name passed
+// new_field_name_ok, so it is never the head's, which addobj refuses.
+kivobj& create_field(const formtext& name) {
   auto node = getnewobj();
-  modattrib(node.get(), attr::NAME, name.text, name.origin);
-  return addobj(admin().tk_obj.get(), std::move(node));
+  modattrib(*node, attr::NAME, name.text, name.origin);
+  kivobj* added = addobj(*admin().tk_obj, std::move(node));
+  assert(added);
+  return *added;
 }
 
-void set_enforce(kivobj* o) {
+void set_enforce(kivobj& o) {
   formtext enforce = formval("enforce.VALUE");
   if (enforce.empty()) {
     kivtrace("ENFORCE IS OFF");
@@ -88,7 +93,7 @@ void set_enforce(kivobj* o) {
 // The selected item of a menu's old VALUE put back in front of its new
 // choices, while it is still one of them.
 std::string keep_selection(const std::string& old, std::string items) {
-  std::string selected = getcol(old, 1).value_or(std::string());
+  std::string selected = getcol_or_empty(old, 1);
   if (selected.empty() || !items.starts_with(kEmptyCol)) return items;
   const std::string chosen = packetvalue(selected);
   if (!rowhasvalue(items, chosen)) return items;
@@ -109,9 +114,9 @@ std::string choices_of(std::string_view value) {
 }  // namespace
 
 void append_field_row(std::string& text, kivobj& o, std::string_view type) {
-  if (!o.has(attr::TITLE)) modattrib(&o, attr::TITLE, "*");
-  modattrib(&o, attr::ENFORCE, o.attr(attr::ENFORCE) == "1" ? "Yes" : "No");
-  modattrib(&o, attr::TYPE, type);
+  if (!o.has(attr::TITLE)) modattrib(o, attr::TITLE, "*");
+  modattrib(o, attr::ENFORCE, o.attr(attr::ENFORCE) == "1" ? "Yes" : "No");
+  modattrib(o, attr::TYPE, type);
   for (int n : {attr::NAME, attr::TITLE, attr::TYPE, attr::ENFORCE}) {
     text += packetvalue(o.attr(n));
     text += n == attr::ENFORCE ? kRowEnd : kColSep;
@@ -126,11 +131,11 @@ void addflatfield(int modify) {
   formtext title = required("dbkey_title.VALUE", "Missing field title object\n");
   if (!o) {
     check_column(name.text);
-    o = create_field(name);
+    o = &create_field(name);
   }
-  modattrib(o, attr::DBKEY, name.text, name.origin);
-  modattrib(o, attr::TITLE, title.text, title.origin);
-  set_enforce(o);
+  modattrib(*o, attr::DBKEY, name.text, name.origin);
+  modattrib(*o, attr::TITLE, title.text, title.origin);
+  set_enforce(*o);
 }
 
 void addmenufield(int modify) {
@@ -144,14 +149,14 @@ void addmenufield(int modify) {
   if (!items) refuse("Missing field title object\n");
   if (!o) {
     if (!dynamic) check_column(name.text);
-    o = create_field(name);
+    o = &create_field(name);
   }
-  if (!dynamic) modattrib(o, attr::DBKEY, name.text, name.origin);
-  if (!title.empty()) modattrib(o, attr::TITLE, title.text, title.origin);
-  if (!dynamic) set_enforce(o);
+  if (!dynamic) modattrib(*o, attr::DBKEY, name.text, name.origin);
+  if (!title.empty()) modattrib(*o, attr::TITLE, title.text, title.origin);
+  if (!dynamic) set_enforce(*o);
   std::string value = dynamic ? std::move(*items) : keep_selection(o->value(), std::move(*items));
-  modattrib(o, attr::VALUE, value, choices.origin);
-  if (!dynamic) modattrib(o, attr::TYPE, "MENU");
+  modattrib(*o, attr::VALUE, value, choices.origin);
+  if (!dynamic) modattrib(*o, attr::TYPE, "MENU");
 }
 
 void listdbfields(int flag) {
@@ -162,14 +167,14 @@ void listdbfields(int flag) {
     if (flag == 1 && is_dynamic_field(o.name())) append_field_row(text, o, "DYNAMIC");
     if (o.has(attr::DBKEY)) append_field_row(text, o, o.attr(attr::TYPE) == "MENU" ? "MENU" : "TEXT");
   }
-  adduniqobj(admin().tk_obj.get(), "admin_alldbfields.VALUE", text);
+  adduniqobj(*admin().tk_obj, "admin_alldbfields.VALUE", text);
 }
 
 void modfield() {
   AdminState& s = admin();
   kivtrace("modfiled start\n");
   formtext name = required("dbkey_name.VALUE", "Missing field name object\n");
-  for (kivobj* o = s.tk_obj->find(name.text); o; o = objlist::next_named(o)) {
+  for (kivobj* o = s.tk_obj->find(name.text); o; o = objlist::next_named(*o)) {
     kivtrace("1modfiled start\n");
     if (!is_field(*o)) continue;  // a setting or a rule is no field to show
     kivtrace("2modfiled start\n");
@@ -177,7 +182,7 @@ void modfield() {
     if (o->has(attr::TITLE)) setform("dbkey_title.VALUE", o->attr(attr::TITLE), o->origin(attr::TITLE));
     kivtrace("3modfiled start\n");
     const char* enforce = o->attr(attr::ENFORCE) == "1" ? "1" : "0";
-    modattrib(o, attr::ENFORCE, enforce);
+    modattrib(*o, attr::ENFORCE, enforce);
     setform("enforce.VALUE", enforce);
     kivtrace("4modfiled start\n");
     if (is_dynamic_field(o->name())) {
@@ -203,10 +208,10 @@ void check_new_field(std::string_view name) {
 
 void delfield() {
   formtext name = required("dbkey_name.VALUE", "Missing field name object\n");
-  objlist* tk = admin().tk_obj.get();
-  const kivobj* o = tk->find(name.text);
+  objlist& tk = *admin().tk_obj;
+  const kivobj* o = tk.find(name.text);
   if (!o || o->name() == "id_num" || !is_field(*o)) return;
-  removeobj(tk, o);
+  removeobj(tk, *o);
 }
 
 }  // namespace kiv

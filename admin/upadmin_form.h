@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,14 +29,16 @@ struct formtext {
 };
 
 inline formtext formval(std::string_view key) {
-  std::optional<attrview> a = getattrfromlist(admin().admin_obj.get(), key);
+  assert(admin().admin_obj);  // up_admin loads the form before any editor runs
+  std::optional<attrview> a = getattrfromlist(*admin().admin_obj, key);
   if (!a) return {};
   return {std::string(a->text), a->origin};
 }
 
 // Puts a value into the form for the page (an empty text clears it).
 inline void setform(std::string_view key, std::string_view text, Origin origin = Origin::config) {
-  adduniqobj(admin().admin_obj.get(), key, text, origin);
+  assert(admin().admin_obj);
+  adduniqobj(*admin().admin_obj, key, text, origin);
 }
 
 // The stop of an operation: its message through errmsg, then the end of the

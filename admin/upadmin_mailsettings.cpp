@@ -4,6 +4,7 @@
 #include "admin/upadmin_mailsettings.h"
 
 #include <array>
+#include <cassert>
 #include <optional>
 #include <string>
 
@@ -19,7 +20,10 @@ namespace kiv {
 
 namespace {
 
-objlist* tk() { return admin().tk_obj.get(); }
+objlist& tk() {
+  assert(admin().tk_obj);
+  return *admin().tk_obj;
+}
 
 std::string key_of(std::string_view name) { return std::string(name) + ".VALUE"; }
 

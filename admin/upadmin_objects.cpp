@@ -4,6 +4,7 @@
 #include "admin/upadmin_objects.h"
 
 #include <array>
+#include <cassert>
 #include <memory>
 #include <string>
 
@@ -47,12 +48,15 @@ constexpr std::array<FormAttr, 8> kLoadOrder = {{{"admin_value.VALUE", attr::VAL
 
 constexpr std::string_view kNameForm = "admin_name.VALUE";
 
-objlist* tk() { return admin().tk_obj.get(); }
+objlist& tk() {
+  assert(admin().tk_obj);
+  return *admin().tk_obj;
+}
 
 // True when the object or a later namesake has a VALUE: the object exists
 // for create and delete.
 bool has_value(const kivobj* first) {
-  for (const kivobj* o = first; o; o = objlist::next_named(o))
+  for (const kivobj* o = first; o; o = objlist::next_named(*o))
     if (o->has(attr::VALUE)) return true;
   return false;
 }
@@ -108,7 +112,7 @@ void put_object(bool create) {
     values[i] = as_stored(std::move(v));
   }
   refuse_head(name);
-  kivobj* target = tk()->find(name.text);
+  kivobj* target = tk().find(name.text);
   if (create && has_value(target)) refuse("Error: object '%s' already exists\n", name.text);
   if (!target && !creatable_name(name.text))
     refuse("Error: object name '%s' may hold only letters, digits, '_', '-' and ':'\n", name.text);
@@ -120,12 +124,13 @@ void put_object(bool create) {
 
   if (!target) {
     std::unique_ptr<kivobj> node = getnewobj();
-    modattrib(node.get(), attr::NAME, name.text, name.origin);
+    modattrib(*node, attr::NAME, name.text, name.origin);
     target = addobj(tk(), std::move(node));
+    assert(target);  // refuse_head turned the head's name away
   }
-  if (!dbkey.empty()) modattrib(target, attr::DBKEY, dbkey.text, dbkey.origin);
+  if (!dbkey.empty()) modattrib(*target, attr::DBKEY, dbkey.text, dbkey.origin);
   for (size_t i = 0; i < kSetOrder.size(); ++i)
-    if (!values[i].empty()) modattrib(target, kSetOrder[i].attr, values[i].text, values[i].origin);
+    if (!values[i].empty()) modattrib(*target, kSetOrder[i].attr, values[i].text, values[i].origin);
   fill_form(*target, true);
 }
 
@@ -135,7 +140,7 @@ void listallobjects() {
   std::string text = "admin_name";
   text += kRowEnd;
   Origin origin = Origin::config;
-  for (const kivobj& o : *tk()) {
+  for (const kivobj& o : tk()) {
     const std::string& name = o.name();
     if (name.empty() || name == kHeadName) continue;
     if (name.find(kRowEnd) != std::string::npos || name.find(kColSep) != std::string::npos) continue;
@@ -149,10 +154,10 @@ void listallobjects() {
 void getobject() {
   formtext name = required(kNameForm, "Error:  object name can't be blank\n");
   kivtrace("NAME='%s'\n", name.text);
-  const kivobj* found = name.text == kHeadName ? nullptr : tk()->find(name.text);
+  const kivobj* found = name.text == kHeadName ? nullptr : tk().find(name.text);
   if (!found) refuse("Error: object is not found in the system\n");
   if (reqctx().kivdebug) {
-    for (const kivobj& o : *tk()) {
+    for (const kivobj& o : tk()) {
       if (o.name() == kHeadName) continue;
       kivtrace("Nedded Object='%s' Object Name='%s'\n", name.text, o.name());
       if (&o == found) break;
@@ -168,16 +173,16 @@ void modifyobject() { put_object(false); }
 
 void deleteobject() {
   formtext name = required(kNameForm, "Error: object name can't be blank\n");
-  objlist* objs = tk();
-  if (!has_value(objs->find(name.text))) refuse("Error: object '%s' does not exists\n", name.text);
+  objlist& objs = tk();
+  if (!has_value(objs.find(name.text))) refuse("Error: object '%s' does not exists\n", name.text);
   // The file is written without every namesake, under the lock the frame
   // holds; then they leave the list of this request too.
   objlist kept;
-  kept.reserve(objs->size());
-  for (const kivobj& o : *objs)
-    if (o.name() != kHeadName && o.name() != name.text) addobj(&kept, std::make_unique<kivobj>(o));
+  kept.reserve(objs.size());
+  for (const kivobj& o : objs)
+    if (o.name() != kHeadName && o.name() != name.text) addobj(kept, std::make_unique<kivobj>(o));
   saveobjfile(&kept, "tk_obj");
-  while (const kivobj* o = objs->find(name.text)) removeobj(objs, o);
+  while (const kivobj* o = objs.find(name.text)) removeobj(objs, *o);
 }
 
 }  // namespace kiv

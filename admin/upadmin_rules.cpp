@@ -5,6 +5,7 @@
 #include "admin/upadmin_rules.h"
 
 #include <algorithm>
+#include <cassert>
 #include <string>
 
 #include "admin/upadmin_form.h"
@@ -103,9 +104,11 @@ constexpr RuleKind kAlarm{Kind::alarm,
 
 constexpr std::string_view kMessagePrefix = "message_";
 
-objlist* tk() { return admin().tk_obj.get(); }
+objlist& tk() {
+  assert(admin().tk_obj);
+  return *admin().tk_obj;
+}
 
-std::string tkvalue(std::string_view key) { return getvalfromlist(tk(), key).value_or(std::string()); }
 
 // A name of this kind's rules: the prefix, then a criteria row ended by ":".
 // Any other name (a setting, a hook, a rule of another kind) is no rule the
@@ -120,18 +123,22 @@ kivobj* named_rule(const RuleKind& k, std::string& name) {
   name = formval(k.name_form).text;
   bar2caret(name);
   if (!of_kind(k, name)) return nullptr;
-  return tk()->find(name);
+  return tk().find(name);
 }
 
 // The message object a mail rule's CONTROL names, when it names one.
 bool names_message(std::string_view control) { return control.starts_with(kMessagePrefix); }
 
 // The object of that name in tk_obj, created at its tail when there is none.
-kivobj* object_named(const std::string& name) {
-  if (kivobj* o = tk()->find(name)) return o;
+// The names are rule and message names, never the head's (which addobj
+// refuses).
+kivobj& object_named(const std::string& name) {
+  if (kivobj* o = tk().find(name)) return *o;
   auto node = getnewobj();
-  modattrib(node.get(), attr::NAME, name);
-  return addobj(tk(), std::move(node));
+  modattrib(*node, attr::NAME, name);
+  kivobj* added = addobj(tk(), std::move(node));
+  assert(added);
+  return *added;
 }
 
 // A menu field as the rule forms offer it.
@@ -142,7 +149,7 @@ bool menu_field(const kivobj& o) {
 std::string criteria_of(const RuleKind& k) {
   kivtrace(k.name_trace);
   std::string row;
-  for (const kivobj& o : *tk()) {
+  for (const kivobj& o : tk()) {
     if (!menu_field(o) || formval(o.name() + ".VALUE").empty()) continue;
     row += o.name();
     row += kColSep;
@@ -157,7 +164,7 @@ std::string criteria_of(const RuleKind& k) {
 
 std::string values_of(const RuleKind&) {
   std::string rows;
-  for (const kivobj& o : *tk()) {
+  for (const kivobj& o : tk()) {
     if (!menu_field(o)) continue;
     formtext picks = formval(o.name() + ".VALUE");
     if (!picks.empty()) rows += commalist2row(picks.text);
@@ -172,14 +179,14 @@ std::string values_of(const RuleKind&) {
 
 int max_of(const RuleKind& k) {
   int highest = 0;
-  for (const kivobj& o : *tk())
+  for (const kivobj& o : tk())
     if (o.name().starts_with(k.prefix)) highest = std::max(highest, getrulenumber(o.name()));
   return highest + 1;
 }
 
 // The general message of the mail rules, as plain text ("" when none).
 std::string general_body() {
-  const std::string stored = tkvalue("mailmsg_body.TITLE");
+  const std::string stored = objtext(tk(), "mailmsg_body.TITLE");
   return stored.empty() ? std::string() : msgbody2text(stored).value_or(std::string());
 }
 
@@ -200,7 +207,7 @@ std::string lf_text(std::string_view text) {
 
 // The mail rule's own message: its subject (kept on one line) and its body
 // (stored form), unless the body is the general one.
-void save_message(kivobj* rule, const std::string& criteria, int n) {
+void save_message(kivobj& rule, const std::string& criteria, int n) {
   const std::string general = general_body();
   formtext body = formval("mailmsg_body.VALUE");
   if (!general.empty() && !body.empty() && lf_text(body.text) == general) {
@@ -209,11 +216,11 @@ void save_message(kivobj* rule, const std::string& criteria, int n) {
   }
   const std::string message = sformat("message_%s:%d", criteria, n);
   modattrib(rule, attr::CONTROL, message);
-  kivobj* m = object_named(message);
+  kivobj& m = object_named(message);
   formtext subject = required("mailmsg_subject.VALUE", "No mail subject line \n");
   modattrib(m, attr::CONTROL, header_text(subject.text), subject.origin);
   body = required("mailmsg_body.VALUE", "No mail body line \n");
-  modattrib(m, attr::TITLE, text2msgbody(body.text).value_or(std::string()), body.origin);
+  modattrib(m, attr::TITLE, text2msgbody_or_empty(body.text), body.origin);
 }
 
 void save_trig(const RuleKind& k, int flag) {
@@ -242,7 +249,7 @@ void save_trig(const RuleKind& k, int flag) {
   if (criteria.empty()) refuse("No criteria has been selected. please Try again.\n");
   kivtrace(k.save_trace, criteria);
   if (k.kind == Kind::alarm) criteria = sformat("date_open%s%s", kColSep, criteria);
-  kivobj* rule = object_named(sformat(k.format, criteria, n));
+  kivobj& rule = object_named(sformat(k.format, criteria, n));
   std::string values = values_of(k);
   if (values.empty()) refuse("No criteria Value has been selected. please Try again.\n");
   if (k.kind == Kind::alarm) values = sformat("%s%s%s", range, kRowEnd, values);
@@ -257,7 +264,7 @@ void new_rule(const RuleKind& k) {
   if (k.kind == Kind::mail) {
     const std::string body = general_body();
     if (!body.empty()) setform("mailmsg_body.VALUE", body);
-    const std::string subject = tkvalue("mailmsg_subject.TITLE");
+    const std::string subject = objtext(tk(), "mailmsg_subject.TITLE");
     if (!subject.empty()) setform("mailmsg_subject.VALUE", subject);
   }
   const std::string menus = makemenus();
@@ -266,7 +273,7 @@ void new_rule(const RuleKind& k) {
 
 void list_rules(const RuleKind& k) {
   std::string text(k.header);
-  for (const kivobj& o : *tk()) {
+  for (const kivobj& o : tk()) {
     if (o.name() == kHeadName || !o.name().starts_with(k.prefix)) continue;
     if (!k.control.empty() && o.name() == k.control) {
       kivtrace(k.control_trace);
@@ -280,7 +287,7 @@ void list_rules(const RuleKind& k) {
     caret2bar(name);
     text += packetvalue(name);
     text += kColSep;
-    if (o.has(attr::TITLE)) text += packetvalue(row2commalist(o.attr(attr::TITLE)).value_or(std::string()));
+    if (o.has(attr::TITLE)) text += packetvalue(row2commalist_or_empty(o.attr(attr::TITLE)));
     text += kRowEnd;
   }
   setform(k.list_form, text);
@@ -292,14 +299,14 @@ void message_into_form(const kivobj& rule) {
   const std::string& control = rule.attr(attr::CONTROL);
   if (!control.empty()) {
     kivtrace("getmailobject control found\n");
-    if (const kivobj* m = names_message(control) ? tk()->find(control) : nullptr) {
+    if (const kivobj* m = names_message(control) ? tk().find(control) : nullptr) {
       body = m->attr(attr::TITLE);
       subject = m->attr(attr::CONTROL);
     }
   } else {
     kivtrace("getmailobject default body and subject found\n");
-    body = tkvalue("mailmsg_body.TITLE");
-    subject = tkvalue("mailmsg_subject.TITLE");
+    body = objtext(tk(), "mailmsg_body.TITLE");
+    subject = objtext(tk(), "mailmsg_subject.TITLE");
   }
   if (!body.empty())
     if (std::optional<std::string> text = msgbody2text(body); text && !text->empty())
@@ -314,15 +321,14 @@ void get_rule(const RuleKind& k) {
   kivtrace("NAME='%s'\n", name);
   if (!rule) refuse(k.get_unknown);
   if (!rule->has(attr::TITLE)) refuse(k.get_no_title);
-  setform(k.receiver, row2commalist(rule->attr(attr::TITLE)).value_or(std::string()));
+  setform(k.receiver, row2commalist_or_empty(rule->attr(attr::TITLE)));
   const std::string value = rule->value();
   if (k.kind == Kind::mail) message_into_form(*rule);
   const std::string menus = makerulemenus(name, value);
   if (!menus.empty()) setform("all_menus.VALUE", menus);
   if (std::optional<std::string> criteria = trigname2rec(name); criteria && !criteria->empty()) {
     const int at = getindex(*criteria, "assigned_to");
-    setform("assigned_to.VALUE", at ? getcol(getrow(value, at).value_or(std::string()), 1).value_or(std::string())
-                                    : std::string());
+    setform("assigned_to.VALUE", at ? getcol_or_empty(getrow_or_empty(value, at), 1) : std::string());
   }
   if (k.kind == Kind::alarm) {
     const std::string& control = rule->attr(attr::CONTROL);
@@ -345,12 +351,12 @@ void delete_rule(const RuleKind& k) {
   // tk_obj is written without the rule (and its message); the lists of this
   // request stay as they were loaded.
   objlist kept;
-  kept.reserve(tk()->size());
-  for (const kivobj& o : *tk())
-    if (o.name() != kHeadName) addobj(&kept, std::make_unique<kivobj>(o));
-  while (const kivobj* o = kept.find(name)) removeobj(&kept, o);
+  kept.reserve(tk().size());
+  for (const kivobj& o : tk())
+    if (o.name() != kHeadName) addobj(kept, std::make_unique<kivobj>(o));
+  while (const kivobj* o = kept.find(name)) removeobj(kept, *o);
   if (!message.empty())
-    while (const kivobj* o = kept.find(message)) removeobj(&kept, o);
+    while (const kivobj* o = kept.find(message)) removeobj(kept, *o);
   saveobjfile(&kept, "tk_obj");
 }
 

@@ -141,6 +141,8 @@ std::string commalist2row(std::string_view text);
 // The non-empty columns of a row joined by ","; none for a text that is not
 // a row (no "^$" at its end).
 std::optional<std::string> row2commalist(std::string_view row);
+// row2commalist, "" for a text that is not a row.
+std::string row2commalist_or_empty(std::string_view row);
 
 // Lines as menu items: the text trimmed (trimspace), split into lines (a CR
 // LF, a CR and a LF each end one; blanks and tabs at a line's ends cut;
@@ -175,5 +177,7 @@ std::optional<std::string> msgbody2text(std::string_view stored);
 // msgbody2text with every line (runs of blanks folded into one, as the reader
 // folds them). None for an empty text.
 std::optional<std::string> text2msgbody(std::string_view text);
+// text2msgbody, "" for an empty text.
+std::string text2msgbody_or_empty(std::string_view text);
 
 }  // namespace kiv

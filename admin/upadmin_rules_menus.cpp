@@ -58,7 +58,7 @@ std::string menus_table(Choice choice) {
   std::string html = "<table>";
   for (kivobj& o : *admin().tk_obj) {
     if (!offered(o)) continue;
-    if (!o.has(attr::TITLE)) modattrib(&o, attr::TITLE, "*");
+    if (!o.has(attr::TITLE)) modattrib(o, attr::TITLE, "*");
     if (o.attr(attr::TYPE) != "MENU") continue;
     html += "<tr>";
     if (std::optional<std::string> node = choice(o)) {
@@ -86,7 +86,7 @@ std::string criteria_lines(std::string_view rule, std::string_view rulevalue, La
   for (size_t i = 0; i < names.size(); ++i) {
     const std::string nameitem(names[i]);
     std::string vitem =
-        row2commalist(getrow(rulevalue, static_cast<int>(i) + 1).value_or(std::string())).value_or(std::string());
+        row2commalist_or_empty(getrow_or_empty(rulevalue, static_cast<int>(i) + 1));
     kivtrace("nameitem=%s vitem=%s", nameitem, vitem);
     text += label(nameitem);
     text += ':';
@@ -127,7 +127,7 @@ std::optional<std::string> makemultimailnode(std::string_view name, std::string_
   std::string html = select_open(name);
   std::optional<std::string> criteria = trigname2rec(rule);
   const int at = criteria ? getindex(*criteria, name) : 0;
-  const std::string picked = at > 0 ? getrow(rulevalue, at).value_or(std::string()) : std::string();
+  const std::string picked = at > 0 ? getrow_or_empty(rulevalue, at) : std::string();
   const std::vector<std::string_view> picks = columns_of(picked);
   // As many of the rule's values as the menu has columns.
   const size_t count = std::min(picks.size(), static_cast<size_t>(getcolcount(choices)));
@@ -165,7 +165,7 @@ std::string makerulemenus(std::string_view rule, std::string_view rulevalue) {
 }
 
 std::string ruletext(std::string_view rule, std::string_view rulevalue) {
-  const objlist* tk = admin().tk_obj.get();
+  const objlist& tk = *admin().tk_obj;
   return criteria_lines(rule, rulevalue, [&](const std::string& criterion) {
     std::optional<std::string> title = getvalfromlist(tk, criterion + ".TITLE");
     return title ? *title : criterion;
@@ -191,8 +191,9 @@ void splitalarmtime(std::string_view control, std::string& hour, std::string& mi
 }
 
 int unlinkobject(std::string_view name) {
-  objlist* tk = admin().tk_obj.get();
-  return removeobj(tk, tk->find(name)) ? 0 : -1;
+  objlist& tk = *admin().tk_obj;
+  const kivobj* o = tk.find(name);
+  return o && removeobj(tk, *o) ? 0 : -1;
 }
 
 void caret2bar(std::string& text) {

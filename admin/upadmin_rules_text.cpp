@@ -69,6 +69,8 @@ std::optional<std::string> row2commalist(std::string_view row) {
   return list;
 }
 
+std::string row2commalist_or_empty(std::string_view row) { return row2commalist(row).value_or(std::string()); }
+
 std::optional<std::string> lines2kivrec(std::string_view text) {
   std::string t = lf_only(text);
   trimspace(t);
@@ -190,5 +192,7 @@ std::optional<std::string> text2msgbody(std::string_view text) {
   if (stored.ends_with("{n}\\\n")) stored.resize(stored.size() - 2);
   return stored;
 }
+
+std::string text2msgbody_or_empty(std::string_view text) { return text2msgbody(text).value_or(std::string()); }
 
 }  // namespace kiv

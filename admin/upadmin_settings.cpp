@@ -4,6 +4,7 @@
 #include "admin/upadmin_settings.h"
 
 #include <array>
+#include <cassert>
 #include <optional>
 #include <string>
 
@@ -20,9 +21,11 @@ namespace kiv {
 
 namespace {
 
-objlist* tk() { return admin().tk_obj.get(); }
+objlist& tk() {
+  assert(admin().tk_obj);
+  return *admin().tk_obj;
+}
 
-std::string stored(std::string_view key) { return getvalfromlist(tk(), key).value_or(std::string()); }
 
 void store(std::string_view key, const formtext& v) { adduniqobj(tk(), key, v.text, v.origin); }
 
@@ -41,10 +44,10 @@ constexpr FieldMenu kChartMenu{"chart_menu.VALUE", "mm_admin_chart_menu.VALUE",
                                "Missing mm_admin_chart_menu name object\n", "Chart=%s", "sort=%s"};
 
 void get_field_menu(const FieldMenu& m) {
-  std::string current = stored(m.stored);
+  std::string current = objtext(tk(), m.stored);
   std::optional<std::string> choice;
   if (!current.empty()) choice = row2commalist(current);
-  const std::string titles = fieldtitlesrow(*tk());
+  const std::string titles = fieldtitlesrow(tk());
   if (choice && !choice->empty()) {
     kivtrace(m.shown, *choice);
     setform(m.form, *choice + std::string(kColSep) + titles);
@@ -74,7 +77,7 @@ constexpr NamedSetting kClosedState{"closed_state.VALUE", "Closed"};
 constexpr NamedSetting kNonClosedStates{"nonclosed_states.VALUE", "Assigned,Open,Pending"};
 
 void show_setting(const NamedSetting& s) {
-  if (stored(s.key).empty()) adduniqobj(tk(), s.key, s.fallback);
+  if (objtext(tk(), s.key).empty()) adduniqobj(tk(), s.key, s.fallback);
 }
 
 void mod_setting(const NamedSetting& s) {
@@ -122,8 +125,8 @@ std::pair<std::string, std::string> stored_scheme_colour(const std::string& sche
 void store_scheme(const std::string& scheme, Origin origin) {
   AdminState& s = admin();
   if (!s.ce_obj) s.ce_obj = std::make_unique<objlist>();
-  adduniqobj(s.tk_obj.get(), "color_scheme.VALUE", scheme, origin);
-  adduniqobj(s.ce_obj.get(), "color_scheme.VALUE", scheme, origin);
+  adduniqobj(*s.tk_obj, "color_scheme.VALUE", scheme, origin);
+  adduniqobj(*s.ce_obj, "color_scheme.VALUE", scheme, origin);
 }
 
 // ---- paths ----
@@ -174,7 +177,7 @@ void getnonclosedstatus() { show_setting(kNonClosedStates); }
 void modnonclosedstatus() { mod_setting(kNonClosedStates); }
 
 void getcolor() {
-  const std::string scheme = stored("color_scheme.VALUE");
+  const std::string scheme = objtext(tk(), "color_scheme.VALUE");
   if (scheme.empty()) return;
   adduniqobj(tk(), "admin_color.VALUE", "#" + stored_scheme_colour(scheme).second);
 }
@@ -192,7 +195,7 @@ void adminchangecolor() {
   std::string_view digits = colour.text;
   if (digits.starts_with('#')) digits.remove_prefix(1);
   if (!hex6(digits)) refuse("Bad color value '%s'\n", colour.text);
-  const std::string scheme = stored("color_scheme.VALUE");
+  const std::string scheme = objtext(tk(), "color_scheme.VALUE");
   kivtrace("color_scheme=%s", scheme);
   if (scheme.empty()) return;
   const std::string name = stored_scheme_colour(scheme).first;
@@ -203,7 +206,7 @@ void listsecurityfields() {
   kivtrace("List Fields\n");
   FilePtr config = openlogin_conigfile();
   std::string text = "securityscript_name^@securityscript_auth^@security_script_reg^@security_script_filename^$";
-  for (kivobj& o : *tk())
+  for (kivobj& o : tk())
     if (o.name() != "id_num" && o.has(attr::DBKEY))
       append_field_row(text, o, o.attr(attr::TYPE) == "MENU" ? "MENU" : "TEXT");
   adduniqobj(tk(), "admin_alldbfields.VALUE", text);
@@ -217,13 +220,13 @@ void modpaths() {
 }
 
 void getmailgeneral() {
-  const std::string body = stored("mailmsg_body.TITLE");
+  const std::string body = objtext(tk(), "mailmsg_body.TITLE");
   if (!body.empty())
     if (std::optional<std::string> text = msgbody2text(body); text && !text->empty())
       setform("mailmsg_body.VALUE", *text);
-  const std::string subject = stored("mailmsg_subject.TITLE");
+  const std::string subject = objtext(tk(), "mailmsg_subject.TITLE");
   if (!subject.empty()) setform("mailmsg_subject.VALUE", subject);
-  if (stored("smtp_option.VALUE").empty()) setform("smtp_option.VALUE", "OFF");
+  if (objtext(tk(), "smtp_option.VALUE").empty()) setform("smtp_option.VALUE", "OFF");
 }
 
 void modmailgeneral() {
@@ -238,7 +241,7 @@ void modmailgeneral() {
   formtext subject = required("mailmsg_subject.VALUE", "Missing mailmsg_subject name object\n");
   adduniqobj(tk(), "mailmsg_subject.TITLE", header_text(subject.text), subject.origin);
   formtext body = required("mailmsg_body.VALUE", "Missing mailmsg_body name object\n");
-  adduniqobj(tk(), "mailmsg_body.TITLE", text2msgbody(body.text).value_or(std::string()), body.origin);
+  adduniqobj(tk(), "mailmsg_body.TITLE", text2msgbody_or_empty(body.text), body.origin);
 }
 
 }  // namespace kiv

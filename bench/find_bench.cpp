@@ -136,16 +136,16 @@ void run_find(benchmark::State& state, const std::string& dsn, std::string_view 
     state.SkipWithError("the sample's tk_obj cannot be read");
     return;
   }
-  adduniqobj(objs.get(), "db_name.VALUE", dsn);
+  adduniqobj(*objs, "db_name.VALUE", dsn);
   const std::string key = std::string(object) + ".VALUE";
   for (auto _ : state) {
-    if (!object.empty()) adduniqobj(objs.get(), key, value, Origin::request);
+    if (!object.empty()) adduniqobj(*objs, key, value, Origin::request);
     if (find(*objs) != 0) {
       state.SkipWithError(("find failed: " + page.text()).c_str());
       break;
     }
-    const std::string file = getvalfromlist(objs.get(), "hidedatafile.VALUE").value_or("");
-    const std::string found = getvalfromlist(objs.get(), "findresultnum.VALUE").value_or("");
+    const std::string file = objtext(*objs, "hidedatafile.VALUE");
+    const std::string found = objtext(*objs, "findresultnum.VALUE");
     if (found != std::to_string(rows)) {
       state.SkipWithError(("found " + found + " cases").c_str());
       break;

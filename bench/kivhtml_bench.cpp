@@ -66,15 +66,15 @@ struct Pages {
     write_file_atomic(find, kFindPage);
     write_file_atomic(form, form_page());
     setenv("skey", "41207938501234567890", 1);
-    adduniqobj(&list, "page_title.VALUE", "Find results");
-    adduniqobj(&list, "findresultnum.VALUE", std::to_string(kRows));
-    adduniqobj(&list, "hidedatafile.VALUE", "/srv/helpdesk/tmp/tmp_datafile.1700000000.42");
-    adduniqobj(&list, "findresult.VALUE", find_result());
-    adduniqobj(&list, "color_scheme.VALUE", "background-ffffff^@header-c0c0c0^$");
-    adduniqobj(&list, "field_a.TITLE", "Subject");
-    adduniqobj(&list, "field_a.VALUE", "Printer <HP> & \"tray\"");
-    adduniqobj(&list, "prio.VALUE", "High^@Low^@High^@Medium^@Urgent^$");
-    adduniqobj(&list, "sex.VALUE", "M");
+    adduniqobj(list, "page_title.VALUE", "Find results");
+    adduniqobj(list, "findresultnum.VALUE", std::to_string(kRows));
+    adduniqobj(list, "hidedatafile.VALUE", "/srv/helpdesk/tmp/tmp_datafile.1700000000.42");
+    adduniqobj(list, "findresult.VALUE", find_result());
+    adduniqobj(list, "color_scheme.VALUE", "background-ffffff^@header-c0c0c0^$");
+    adduniqobj(list, "field_a.TITLE", "Subject");
+    adduniqobj(list, "field_a.VALUE", "Printer <HP> & \"tray\"");
+    adduniqobj(list, "prio.VALUE", "High^@Low^@High^@Medium^@Urgent^$");
+    adduniqobj(list, "sex.VALUE", "M");
   }
   ~Pages() { std::filesystem::remove_all(dir); }
   std::filesystem::path dir;

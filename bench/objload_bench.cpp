@@ -22,7 +22,7 @@ using namespace kiv;
 namespace {
 
 void set(objlist& l, const std::string& name, const char* word, const std::string& text) {
-  adduniqobj(&l, name + "." + word, text);
+  adduniqobj(l, name + "." + word, text);
 }
 
 // 500 objects shaped like an installation's tk_obj.
@@ -126,7 +126,7 @@ void BM_Lookup100Keys(benchmark::State& state) {
   auto list = loadkivobj(home().tk_obj);
   std::vector<std::string> keys = make_keys();
   for (auto _ : state)
-    for (const std::string& k : keys) benchmark::DoNotOptimize(getvalfromlist(list.get(), k));
+    for (const std::string& k : keys) benchmark::DoNotOptimize(getvalfromlist(*list, k));
 }
 BENCHMARK(BM_Lookup100Keys)->Unit(benchmark::kMicrosecond);
 
@@ -135,7 +135,7 @@ void BM_LoadFileAndLookup100Keys(benchmark::State& state) {
   std::unique_ptr<objlist> list;
   for (auto _ : state) {
     list = loadkivobj(home().tk_obj);
-    for (const std::string& k : keys) benchmark::DoNotOptimize(getvalfromlist(list.get(), k));
+    for (const std::string& k : keys) benchmark::DoNotOptimize(getvalfromlist(*list, k));
     state.PauseTiming();
     list.reset();
     state.ResumeTiming();
@@ -161,14 +161,14 @@ BENCHMARK(BM_CommandStartUp)->Unit(benchmark::kMicrosecond);
 
 // A form of 60 variables copied onto the loaded objects.
 void BM_CopyRequest60(benchmark::State& state) {
-  exlist req;
-  for (int i = 0; i < 50; ++i) addexdatanode(&req, formexdatanode(sformat("field_%d.VALUE", i), "typed text"));
-  for (int i = 0; i < 10; ++i) addexdatanode(&req, formexdatanode(sformat("control_%d", i), "x"));
+  exlist request;
+  for (int i = 0; i < 50; ++i) addexdatanode(&request, formexdatanode(sformat("field_%d.VALUE", i), "typed text"));
+  for (int i = 0; i < 10; ++i) addexdatanode(&request, formexdatanode(sformat("control_%d", i), "x"));
   for (auto _ : state) {
     state.PauseTiming();
     auto list = readkivobj(home().text);
     state.ResumeTiming();
-    ex2obj(&req, list.get());
+    ex2obj(request, *list);
   }
 }
 BENCHMARK(BM_CopyRequest60)->Unit(benchmark::kMicrosecond);

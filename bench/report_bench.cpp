@@ -40,8 +40,8 @@ const std::string& data() {
 
 objholder objects() {
   objholder l = std::make_unique<objlist>();
-  adduniqobj(l.get(), "percent_report_fields.VALUE", "status^@priority^@assigned_to^$");
-  adduniqobj(l.get(), "trend_report_fields.VALUE", "assigned_to^@status^$status^@priority^$");
+  adduniqobj(*l, "percent_report_fields.VALUE", "status^@priority^@assigned_to^$");
+  adduniqobj(*l, "trend_report_fields.VALUE", "assigned_to^@status^$status^@priority^$");
   return l;
 }
 

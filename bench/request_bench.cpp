@@ -82,9 +82,9 @@ void read_request(benchmark::State& state, bool repeats) {
     std::rewind(in);
     set_form_input(in);
     state.ResumeTiming();
-    exlist* list = unixcgiinit(states);
-    benchmark::DoNotOptimize(list);
-    nodes = list ? list->nodes.size() : 0;
+    exlist* request = unixcgiinit(states);
+    benchmark::DoNotOptimize(request);
+    nodes = request ? request->nodes.size() : 0;
   }
   set_form_input(nullptr);
   set_out(nullptr);

@@ -7,7 +7,6 @@
 #include <optional>
 
 #include "commands/upskeleton.h"
-#include "engine/objtext.h"
 #include "engine/upcommon_add.h"
 #include "engine/upfile.h"
 #include "engine/upobjdb.h"
@@ -15,6 +14,7 @@
 #include "engine/upstamp.h"
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/base/kivcontext.h"
+#include "toolkit/objects/kivobj.h"
 #include "toolkit/objects/objprotect.h"
 #include "toolkit/text/rowcol.h"
 #include "toolkit/security/security.h"
@@ -65,11 +65,11 @@ void set_batch_defaults(objlist& objs) {
   if (names.empty() || values.empty()) return;
   const int count = getcolcount(names);
   for (int j = 1; j <= count; ++j) {
-    const std::string name = getcol(names, j).value_or(std::string());
+    const std::string name = getcol_or_empty(names, j);
     if (name.empty()) continue;
-    std::string v = getcol(values, getindex(names, name)).value_or(std::string());
+    std::string v = getcol_or_empty(values, getindex(names, name));
     if (v == "TODAY") v = reqctx().today;
-    if (!v.empty()) adduniqobj(&objs, name + ".VALUE", v);
+    if (!v.empty()) adduniqobj(objs, name + ".VALUE", v);
   }
 }
 
@@ -85,16 +85,16 @@ bool set_batch_row(objlist& objs, const std::string& header, const std::string& 
     return false;
   }
   for (int k = 1; k <= count; ++k) {
-    const std::string name = getcol(header, k).value_or(std::string());
+    const std::string name = getcol_or_empty(header, k);
     if (name.empty()) continue;
-    const std::string v = getvaluebykey(row, header, name).value_or(std::string());
+    const std::string v = getvaluebykey_or_empty(row, header, name);
     if (v.empty()) continue;
     const std::string key = name + ".VALUE";
     if (!request_may_set(key, v, &objs, group)) {
       kivtrace("up_add: column '%s' of the data file names configuration: skipped\n", name);
       continue;
     }
-    adduniqobj(&objs, key, v, Origin::record);
+    adduniqobj(objs, key, v, Origin::record);
   }
   return true;
 }
@@ -107,13 +107,13 @@ int batch_add(objlist& objs, const std::vector<std::string>& words, const exlist
     errmsg("No records to add. Illogical condition. Please try again");
     return -1;
   }
-  const std::string header = getrow(*text, 1).value_or(std::string());
+  const std::string header = getrow_or_empty(*text, 1);
   // The add asks for the header's first field alone.
-  adduniqobj(&objs, "enforce_fields.VALUE", getcol(header, 1).value_or(std::string()) + std::string(kRowEnd),
+  adduniqobj(objs, "enforce_fields.VALUE", getcol_or_empty(header, 1) + std::string(kRowEnd),
              Origin::record);
   const std::string group = group_object(request);
   for (int i = 2; i <= rows; ++i) {
-    const std::string row = getrow(*text, i).value_or(std::string());
+    const std::string row = getrow_or_empty(*text, i);
     kivtrace("up_add: row %d '%s'\n", i, row);
     writeblankpage(objs);
     set_batch_defaults(objs);

@@ -5,7 +5,6 @@
 #include <optional>
 
 #include "commands/upskeleton.h"
-#include "engine/objtext.h"
 #include "engine/upcommon_modify.h"
 #include "engine/upcommon_query.h"
 #include "engine/upflags.h"
@@ -15,6 +14,7 @@
 #include "engine/upstamp.h"
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/base/kivsettings.h"
+#include "toolkit/objects/kivobj.h"
 #include "toolkit/objects/objprotect.h"
 #include "toolkit/text/rowcol.h"
 
@@ -68,7 +68,7 @@ int up_assign(const std::vector<std::string>& words, exlist* request) {
     setobjvalue(l, "sa_e_mail", "", Origin::config);
     readdb2obj(l, record, request_record(group));
     setobjvalue(l, "row2form_rec", record, Origin::record);
-    ex2obj(request, objs.get());
+    if (request) ex2obj(*request, *objs);
     if (!staff.empty()) {
       primary_func(l);
       if (!settings().row_number) {

@@ -13,7 +13,6 @@
 #include <optional>
 
 #include "commands/upskeleton.h"
-#include "engine/objtext.h"
 #include "engine/upfile.h"
 #include "platform/exit.h"
 #include "platform/output.h"
@@ -21,20 +20,16 @@
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/base/kivfmt.h"
 #include "toolkit/base/kivcontext.h"
+#include "toolkit/objects/kivobj.h"
 #include "toolkit/text/rowcol.h"
 
 namespace kiv {
 
 namespace {
 
-// The configured or posted VALUE of a setting; empty when absent.
-std::string setting(const objlist* objs, std::string_view object) {
-  return objs ? objtext(*objs, object, "VALUE") : std::string();
-}
-
 // A required setting: its value, or its message and the end with status 1.
-std::string required(const objlist* objs, std::string_view object) {
-  std::string v = setting(objs, object);
+std::string required(const objlist& objs, std::string_view object) {
+  std::string v = objtext(objs, object, "VALUE");
   if (v.empty()) {
     errmsg("%s is blank", object);
     throw Exit{1};
@@ -45,7 +40,7 @@ std::string required(const objlist* objs, std::string_view object) {
 // The number of labels: bc_label_qnt as a whole number from 1 to
 // kLabelsMax, in plain decimal. Anything else is refused as a missing
 // quantity is: the printer never gets a count it cannot mean.
-std::string label_quantity(const objlist* objs) {
+std::string label_quantity(const objlist& objs) {
   const std::string v = required(objs, "bc_label_qnt");
   long n = 0;
   bool number = v.size() <= 9;
@@ -122,7 +117,9 @@ std::chrono::seconds reader_limit(const std::string& timeout) {
 int code_label(const std::vector<std::string>& words, exlist* request) {
   objholder objs =
       handler_begin(words, {2, "Wrong usage: code_label templatefile flags\n"}, request, RequestCopy::all);
-  const objlist* l = objs.get();
+  // Without case objects every required setting is blank.
+  if (!objs) objs = std::make_unique<objlist>();
+  const objlist& l = *objs;
   const std::string port = required(l, "bc_printer_port");
   const std::string format = required(l, "bc_label_format");
   const std::string header = required(l, "bc_label_header");
@@ -138,16 +135,16 @@ int code_label(const std::vector<std::string>& words, exlist* request) {
     errmsg("The label printer tool %s failed: %s\n", "tagwriter", process::describe(r, options));
     return 1;
   }
-  return handler_page(l, words);
+  return handler_page(&l, words);
 }
 
 std::string barcodetable(const std::string& result) {
   const int rows = getrowcount(result);
-  const std::string keyrow = getrow(result, 1).value_or(std::string());
+  const std::string keyrow = getrow_or_empty(result, 1);
   const int columns = getcolcount(keyrow);
   std::string t = "<center><table border=\"1\" bgcolor=\"c0c0c0\">";
   for (int i = 1; i <= rows; ++i) {
-    const std::string row = getrow(result, i).value_or(std::string());
+    const std::string row = getrow_or_empty(result, i);
     t += "<tr>";
     for (int j = 1; j <= columns; ++j) {
       if (j == 1) {
@@ -156,7 +153,7 @@ std::string barcodetable(const std::string& result) {
         t += "</td>";
       }
       t += "<td> <font color=\"000000\">";
-      t += html_escape(getcol(row, j).value_or(std::string()));
+      t += html_escape(getcol_or_empty(row, j));
       t += "</td>";
     }
     t += "</tr>";
@@ -176,22 +173,22 @@ struct ReaderSettings {
 // The settings of an intake: the required ones end the process with their
 // message (see required); none after "bad boption" or "bad koption" when the
 // scheme lacks its first or second row.
-std::optional<ReaderSettings> reader_settings(const objlist* l) {
+std::optional<ReaderSettings> reader_settings(const objlist& l) {
   ReaderSettings s;
   s.port = required(l, "bc_reader_port");
   const std::string scheme = required(l, "bc_scheme");
-  s.boption = getrow(scheme, 1).value_or(std::string());
+  s.boption = getrow_or_empty(scheme, 1);
   if (s.boption.empty()) {
     errmsg("bad boption");
     return std::nullopt;
   }
-  s.koption = getrow(scheme, 2).value_or(std::string());
+  s.koption = getrow_or_empty(scheme, 2);
   if (s.koption.empty()) {
     errmsg("bad koption");
     return std::nullopt;
   }
   kivtrace("Boption='%s' Koption='%s'\n", s.boption, s.koption);
-  s.save = setting(l, "bc_save_file");
+  s.save = objtext(l, "bc_save_file", "VALUE");
   s.timeout = required(l, "bc_timeout");
   return s;
 }
@@ -216,7 +213,7 @@ process::Result run_scanner(const ReaderSettings& s, const ReaderFiles& files, p
 // Hands a whole scan on: the result file as the request's own scratch file,
 // the table, the row count and the tool's errors as objects. False after the
 // message when the owner file cannot be written (the result file removed).
-bool hand_on_scan(objlist* l, const ReaderFiles& files, const std::string& result, const std::string& errors,
+bool hand_on_scan(objlist& l, const ReaderFiles& files, const std::string& result, const std::string& errors,
                   int rows) {
   if (!write_ownerfile(files.result)) {
     errmsg("Can't write file '%s' errno=%d\n", ownerfile_path(files.result), errno);
@@ -240,7 +237,9 @@ bool hand_on_scan(objlist* l, const ReaderFiles& files, const std::string& resul
 int code_intake(const std::vector<std::string>& words, exlist* request) {
   objholder objs =
       handler_begin(words, {2, "Wrong usage: code_intake templatefile flags\n"}, request, RequestCopy::all);
-  objlist* l = objs.get();
+  // Without case objects every required setting is blank.
+  if (!objs) objs = std::make_unique<objlist>();
+  objlist& l = *objs;
   const std::optional<ReaderSettings> reader = reader_settings(l);
   if (!reader) return 1;
 
@@ -261,7 +260,7 @@ int code_intake(const std::vector<std::string>& words, exlist* request) {
 
   // The result file is handed on as the request's own scratch file.
   if (!hand_on_scan(l, files, result, errors, rows)) return 1;
-  return handler_page(l, words);
+  return handler_page(&l, words);
 }
 
 }  // namespace kiv

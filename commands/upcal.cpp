@@ -9,7 +9,6 @@
 #include <utility>
 
 #include "commands/upskeleton.h"
-#include "engine/objtext.h"
 #include "engine/upcommon_find.h"
 #include "engine/upcommon_query.h"
 #include "engine/upflags.h"
@@ -17,6 +16,7 @@
 #include "engine/uprowwalk.h"
 #include "platform/exit.h"
 #include "toolkit/base/kivcgitrace.h"
+#include "toolkit/objects/kivobj.h"
 #include "toolkit/objects/objprotect.h"
 #include "toolkit/pages/kivhtml.h"
 #include "toolkit/pages/kivhtml_rows.h"
@@ -140,7 +140,7 @@ MonthRef shown_month(const std::string& date) {
 }
 
 void set_attr(objlist& cal, const std::string& name, std::string_view attribute, const std::string& text) {
-  adduniqobj(&cal, name + "." + std::string(attribute), text);
+  adduniqobj(cal, name + "." + std::string(attribute), text);
 }
 
 std::string cell_name(std::string_view prefix, int cell) { return sformat("%s%d", prefix, cell); }
@@ -203,7 +203,7 @@ std::optional<std::string> find_month(objlist& objs, MonthRef shown) {
   const std::string range =
       sformat("%s--%s 23:59:59", first_day(shown), date_text(days, shown.month, shown.year));
   kivtrace("up_cal: %s=%s\n", column, range);
-  adduniqobj(&objs, column + ".VALUE", range);
+  adduniqobj(objs, column + ".VALUE", range);
   sql_control(objs);
   const std::string filter = objtext(objs, "_cal_static_filter.VALUE");
   if (!filter.empty()) vdb2obj(objs, filter);
@@ -319,7 +319,7 @@ void fill_cells(objlist& cal, const objlist& objs, MonthRef shown, const std::op
   for (int c = 1; c <= kCells; ++c) {
     const std::string& records = cells[static_cast<size_t>(c)];
     if (!records.empty())
-      adduniqobj(&cal, cell_name("_cal_md", c) + ".VALUE", columns.header + records, Origin::record);
+      adduniqobj(cal, cell_name("_cal_md", c) + ".VALUE", columns.header + records, Origin::record);
   }
 }
 
@@ -330,7 +330,7 @@ int up_cal(const std::vector<std::string>& words, exlist* request) {
   if (!objs) objs = std::make_unique<objlist>();
   objlist& l = *objs;
   writeblankpage(l);
-  ex2obj(request, &l);
+  if (request) ex2obj(*request, l);
   objlist cal;  // the calendar's own objects, printed in front of the case's
 
   const std::string view = objtext(l, "_cal_view.VALUE");

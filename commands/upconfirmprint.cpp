@@ -8,11 +8,11 @@
 #include "commands/upgsql.h"
 #include "commands/upskeleton.h"
 #include "engine/gsqlexec.h"
-#include "engine/objtext.h"
 #include "engine/upcommon_select.h"
 #include "engine/upfile.h"
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/base/kivcontext.h"
+#include "toolkit/objects/kivobj.h"
 #include "toolkit/text/rowcol.h"
 
 namespace kiv {

@@ -10,7 +10,6 @@
 
 #include "commands/upskeleton.h"
 #include "data/sql_pars.h"
-#include "engine/objtext.h"
 #include "engine/upattachments.h"
 #include "engine/upcommon_delete.h"
 #include "engine/upcommon_find.h"
@@ -23,6 +22,7 @@
 #include "toolkit/base/kivcontext.h"
 #include "toolkit/base/kivfmt.h"
 #include "toolkit/base/kivsettings.h"
+#include "toolkit/objects/kivobj.h"
 #include "toolkit/text/kivtext.h"
 #include "toolkit/text/rowcol.h"
 
@@ -52,7 +52,7 @@ std::string key_value(std::string_view row, std::string_view header, std::string
   if (std::optional<std::string> v = getvaluebykey(row, header, name)) return *v;
   const int count = getcolcount(header);
   for (int i = 1; i <= count; ++i)
-    if (equal_nocase(getcol(header, i).value_or(std::string()), name)) return getcol(row, i).value_or(std::string());
+    if (equal_nocase(getcol_or_empty(header, i), name)) return getcol_or_empty(row, i);
   return std::string();
 }
 

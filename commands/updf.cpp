@@ -6,11 +6,11 @@
 #include <optional>
 
 #include "commands/upskeleton.h"
-#include "engine/objtext.h"
 #include "engine/upobjdb.h"
 #include "engine/upprofile.h"
 #include "engine/upstamp.h"
 #include "toolkit/base/kivcgitrace.h"
+#include "toolkit/objects/kivobj.h"
 #include "toolkit/text/rowcol.h"
 #include "toolkit/security/security.h"
 
@@ -40,25 +40,25 @@ std::optional<std::string> profile_of(const std::string& login, int kind) {
 // field takes it as its VALUE. A field no object bears gets an object.
 void cast_field(objlist& objs, const std::string& name, const std::string& value) {
   if (kivobj* field = objs.find(name)) {
-    castattrib(field, attr::VALUE, value, Origin::record);
+    castattrib(*field, attr::VALUE, value, Origin::record);
     return;
   }
-  adduniqobj(&objs, name + ".VALUE", value, Origin::record);
+  adduniqobj(objs, name + ".VALUE", value, Origin::record);
 }
 
 // The profile without the columns to which `taken` gives a value: the
 // fields another profile has filled already.
 std::string without_filled(const std::string& profile, const std::string& taken) {
-  const std::string names = getrow(profile, 1).value_or(std::string());
-  const std::string values = getrow(profile, 2).value_or(std::string());
-  const std::string taken_names = getrow(taken, 1).value_or(std::string());
-  const std::string taken_values = getrow(taken, 2).value_or(std::string());
+  const std::string names = getrow_or_empty(profile, 1);
+  const std::string values = getrow_or_empty(profile, 2);
+  const std::string taken_names = getrow_or_empty(taken, 1);
+  const std::string taken_values = getrow_or_empty(taken, 2);
   std::string keys, data;
   const int count = getcolcount(names);
   for (int i = 1; i <= count; ++i) {
-    const std::string name = getcol(names, i).value_or(std::string());
-    if (!getvaluebykey(taken_values, taken_names, name).value_or(std::string()).empty()) continue;
-    const std::string value = getcol(values, i).value_or(std::string());
+    const std::string name = getcol_or_empty(names, i);
+    if (!getvaluebykey_or_empty(taken_values, taken_names, name).empty()) continue;
+    const std::string value = getcol_or_empty(values, i);
     if (!keys.empty()) {
       keys += kColSep;
       data += kColSep;
@@ -100,12 +100,12 @@ void submitter_and_assignee(objlist& objs, const exlist* request) {
 // Each non-empty value of the profile onto the field its column names, in
 // the profile's column order.
 void lay_profile(objlist& objs, const std::string& profile) {
-  const std::string names = getrow(profile, 1).value_or(std::string());
-  const std::string values = getrow(profile, 2).value_or(std::string());
+  const std::string names = getrow_or_empty(profile, 1);
+  const std::string values = getrow_or_empty(profile, 2);
   const int count = getcolcount(names);
   for (int i = 1; i <= count; ++i) {
-    const std::string name = getcol(names, i).value_or(std::string());
-    const std::string value = getcol(values, i).value_or(std::string());
+    const std::string name = getcol_or_empty(names, i);
+    const std::string value = getcol_or_empty(values, i);
     if (name.empty() || value.empty()) continue;
     cast_field(objs, name, value);
   }

@@ -11,7 +11,6 @@
 #include <unordered_map>
 
 #include "commands/upskeleton.h"
-#include "engine/objtext.h"
 #include "engine/upattachments.h"
 #include "engine/upcommon_find.h"
 #include "engine/upcommon_query.h"
@@ -23,6 +22,7 @@
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/base/kivcontext.h"
 #include "toolkit/base/kivfmt.h"
+#include "toolkit/objects/kivobj.h"
 #include "toolkit/pages/kivhtml.h"
 #include "toolkit/base/kivpath.h"
 #include "toolkit/text/rowcol.h"
@@ -109,7 +109,7 @@ bool print_report_part(const objlist& objs, std::string_view name) {
 
 int export_cases(objlist& objs, const std::vector<std::string>& words) {
   writeblankpage(objs);
-  for (size_t i = 3; i + 1 < words.size(); i += 2) adduniqobj(&objs, words[i] + ".VALUE", words[i + 1]);
+  for (size_t i = 3; i + 1 < words.size(); i += 2) adduniqobj(objs, words[i] + ".VALUE", words[i + 1]);
   if (find(objs) != 0) {
     errmsg("No records found\n");
     return 1;
@@ -143,7 +143,7 @@ int export_found_cases(objlist& objs, const std::string& templ, const std::strin
   bool failed = false;
   std::unordered_map<std::string, std::string> written;
   for (int n = 1; n <= cases; ++n) {
-    const std::string casenum = getcol(rows[n], column).value_or(std::string());
+    const std::string casenum = getcol_or_empty(rows[n], column);
     if (casenum.empty()) {
       kivtrace("CONTINUE");
       continue;

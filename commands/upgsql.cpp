@@ -5,13 +5,13 @@
 
 #include "commands/upskeleton.h"
 #include "engine/gsqlexec.h"
-#include "engine/objtext.h"
 #include "engine/upcommon_find.h"
 #include "engine/upcommon_query.h"
 #include "engine/upfile.h"
 #include "engine/upflags.h"
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/base/kivfmt.h"
+#include "toolkit/objects/kivobj.h"
 #include "toolkit/objects/objprotect.h"
 #include "toolkit/pages/kivhtml.h"
 #include "toolkit/text/rowcol.h"
@@ -73,7 +73,7 @@ int up_gsql(const std::vector<std::string>& words, exlist* request) {
     errorpage = page_path(words[2]);
     flags.errorpageflag = 1;
   }
-  ex2obj(request, objs.get());
+  if (request) ex2obj(*request, *objs);
   if (runsqlqueries(*objs) != 0) {
     if (flags.errorpageflag)
       printhtml(objs.get(), errorpage);
@@ -88,14 +88,14 @@ int up_chart(const std::vector<std::string>& words, exlist* request) {
   objholder objs = handler_begin(words, {2, "Wrong usage: upfind templatefile\n"}, request, RequestCopy::none);
   if (!objs) objs = std::make_unique<objlist>();
   engineflags().chartflag = 1;
-  ex2obj(request, objs.get());
+  if (request) ex2obj(*request, *objs);
   sql_control(*objs);
   if (find(*objs) != 0) {
     errmsg("No records found\n");
     return 1;
   }
   const std::string chart = objtext(*objs, "chartfile.VALUE");
-  if (!chart.empty()) adduniqobj(objs.get(), "chartresult.VALUE", chart_table(chart), Origin::record);
+  if (!chart.empty()) adduniqobj(*objs, "chartresult.VALUE", chart_table(chart), Origin::record);
   return handler_page(objs.get(), words);
 }
 

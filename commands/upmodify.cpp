@@ -6,12 +6,12 @@
 #include <optional>
 
 #include "commands/upskeleton.h"
-#include "engine/objtext.h"
 #include "engine/upcommon_modify.h"
 #include "engine/upobjdb.h"
 #include "engine/upprofile.h"
 #include "engine/upstamp.h"
 #include "toolkit/base/kivcgitrace.h"
+#include "toolkit/objects/kivobj.h"
 #include "toolkit/objects/objprotect.h"
 #include "toolkit/text/rowcol.h"
 
@@ -56,7 +56,7 @@ int up_modify(const std::vector<std::string>& words, exlist* request) {
   // so the form's box holds only the new note.
   db2obj(l, record, request_record(group_object(request)));
   setobjvalue(l, "problem", "", Origin::config);
-  ex2obj(request, objs.get());
+  if (request) ex2obj(*request, *objs);
   kivtrace("gflag==%d", plain ? 1 : 0);
   if ((plain ? gmodify(l) : modify(l)) != 0) {
     errmsg(kModifyFailed);

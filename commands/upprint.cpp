@@ -5,12 +5,12 @@
 #include <optional>
 
 #include "commands/upskeleton.h"
-#include "engine/objtext.h"
 #include "engine/upcommon_select.h"
 #include "engine/upfile.h"
 #include "engine/upreport.h"
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/base/kivcontext.h"
+#include "toolkit/objects/kivobj.h"
 #include "toolkit/pages/kivhtml.h"
 #include "toolkit/base/kivsettings.h"
 

@@ -6,7 +6,6 @@
 #include "commands/upgsql.h"
 #include "commands/upskeleton.h"
 #include "data/sql_pars.h"
-#include "engine/objtext.h"
 #include "engine/upattachments.h"
 #include "engine/upcommon_find.h"
 #include "engine/upcommon_query.h"
@@ -14,6 +13,7 @@
 #include "engine/upobjdb.h"
 #include "engine/upprofile.h"
 #include "toolkit/base/kivcgitrace.h"
+#include "toolkit/objects/kivobj.h"
 #include "toolkit/pages/kivhtml.h"
 #include "toolkit/objects/objprotect.h"
 #include "toolkit/text/rowcol.h"
@@ -78,7 +78,7 @@ int up_row2form(const std::vector<std::string>& words, exlist* request) {
   if (!objs) objs = std::make_unique<objlist>();
   objlist& l = *objs;
   kivtrace("NEW with GSQ");
-  ex2obj(request, objs.get());
+  if (request) ex2obj(*request, *objs);
   const std::string errorpage = error_page(words);
   // A command with an error page of its own shows it in place of the
   // find's message.

@@ -1,10 +1,10 @@
 // The shared handler steps (see upskeleton.h).
 #include "commands/upskeleton.h"
 
-#include "engine/objtext.h"
 #include "engine/upfile.h"
 #include "platform/exit.h"
 #include "toolkit/base/kivcgitrace.h"
+#include "toolkit/objects/kivobj.h"
 #include "toolkit/objects/objprotect.h"
 #include "toolkit/pages/kivhtml.h"
 #include "toolkit/base/kivsettings.h"
@@ -22,10 +22,10 @@ objholder handler_begin(const std::vector<std::string>& words, const handler_usa
   loadobj(objs);
   switch (copy) {
     case RequestCopy::all:
-      ex2obj(request, objs.get());
+      if (request && objs) ex2obj(*request, *objs);
       break;
     case RequestCopy::existing:
-      castex2obj(request, objs.get());
+      if (request && objs) castex2obj(*request, *objs);
       break;
     case RequestCopy::none:
       break;

@@ -11,11 +11,11 @@
 #include "commands/upskeleton.h"
 #include "data/sql_pars.h"
 #include "engine/gsqlexec.h"
-#include "engine/objtext.h"
 #include "engine/upfile.h"
 #include "engine/uprowwalk.h"
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/base/kivfmt.h"
+#include "toolkit/objects/kivobj.h"
 #include "toolkit/pages/kivhtml_rows.h"
 #include "toolkit/base/kivsettings.h"
 #include "toolkit/text/rowcol.h"
@@ -154,7 +154,7 @@ std::vector<std::string_view> key_names(std::string_view keys) {
 // Clears VALUE of every object of that name, so that nothing a request set
 // is taken for what a statement or the command filed.
 void clear_value(objlist& objs, const std::string& name) {
-  for (kivobj* o = objs.find(name); o; o = objlist::next_named(o)) modattrib(o, attr::VALUE, {});
+  for (kivobj* o = objs.find(name); o; o = objlist::next_named(*o)) modattrib(*o, attr::VALUE, {});
 }
 
 // Runs one statement under a dataset: its _key and _data objects cleared

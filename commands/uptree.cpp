@@ -11,13 +11,13 @@
 
 #include "commands/upskeleton.h"
 #include "data/sql_pars.h"
-#include "engine/objtext.h"
 #include "engine/upcommon_find.h"
 #include "engine/upcommon_query.h"
 #include "engine/upflags.h"
 #include "engine/upobjdb.h"
 #include "engine/uprowwalk.h"
 #include "platform/exit.h"
+#include "toolkit/objects/kivobj.h"
 #include "toolkit/text/kivcgimisc.h"
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/pages/kivhtml.h"
@@ -258,7 +258,7 @@ int up_tree(const std::vector<std::string>& words, exlist* request) {
   tree.count();
   // Program text whose every value is escaped for JavaScript, which leaves
   // nothing that could end the script element: the page prints it as it is.
-  adduniqobj(&l, "treeresult.VALUE", tree.code(prefix), Origin::config);
+  adduniqobj(l, "treeresult.VALUE", tree.code(prefix), Origin::config);
   return handler_page(&l, words);
 }
 

@@ -152,10 +152,10 @@ class AdminFixture : public Base {
   // up_admin with this action word (none: the request has none) and the state
   // line's template. Unless `send_version_` is off, a form without
   // admin_version.VALUE gets the current version().
-  Ended run(std::optional<std::string> action, kiv::exlist* form = nullptr,
+  Ended run(std::optional<std::string> action, kiv::exlist* request = nullptr,
             const std::string& templ = "page.html") {
     kiv::reqctx().action = action.value_or(std::string());
-    kiv::exlist sent = form ? *form : kiv::exlist();
+    kiv::exlist sent = request ? *request : kiv::exlist();
     if (send_version_ && !kiv::getnodeval(&sent, "admin_version.VALUE"))
       kiv::addexdatanode(&sent, kiv::formexdatanode("admin_version.VALUE", version()));
     int result = 0;
@@ -165,9 +165,9 @@ class AdminFixture : public Base {
 
   // A form of these fields, in this order.
   static kiv::exlist form_of(const std::vector<std::pair<std::string, std::string>>& fields) {
-    kiv::exlist form;
-    for (const auto& [name, value] : fields) kiv::addexdatanode(&form, kiv::formexdatanode(name, value));
-    return form;
+    kiv::exlist request;
+    for (const auto& [name, value] : fields) kiv::addexdatanode(&request, kiv::formexdatanode(name, value));
+    return request;
   }
 
   bool send_version_ = true;

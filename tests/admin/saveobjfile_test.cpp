@@ -23,8 +23,8 @@ using Attrs = std::vector<std::pair<int, std::string>>;
 
 void add(objlist& list, const Attrs& attrs) {
   auto o = getnewobj();
-  for (const auto& [n, text] : attrs) modattrib(o.get(), n, text);
-  addobj(&list, std::move(o));
+  for (const auto& [n, text] : attrs) modattrib(*o, n, text);
+  addobj(list, std::move(o));
 }
 
 std::unique_ptr<objlist> one_object(const std::string& name, const std::string& value) {

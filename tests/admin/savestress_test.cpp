@@ -26,7 +26,7 @@ const std::string kPad(60000, 'p');  // a file large enough to take several writ
 std::string g_writer;
 
 void count_once(std::string_view) {
-  objlist* tk = admin().tk_obj.get();
+  objlist& tk = *admin().tk_obj;
   long counter = std::atol(getvalfromlist(tk, "counter.VALUE").value_or("0").c_str());
   long mine = std::atol(getvalfromlist(tk, g_writer + ".VALUE").value_or("0").c_str());
   adduniqobj(tk, "counter.VALUE", std::to_string(counter + 1));
@@ -35,7 +35,7 @@ void count_once(std::string_view) {
 
 // A file read whole: it has the first, the padded and the last object.
 bool whole(const objlist* l) {
-  return l && l->find("counter") && getvalfromlist(l, "pad.VALUE") == kPad && l->find("trailer");
+  return l && l->find("counter") && getvalfromlist(*l, "pad.VALUE") == kPad && l->find("trailer");
 }
 
 }  // namespace
@@ -101,9 +101,9 @@ TEST_F(AdminTest, ConcurrentSavesLoseNothingAndReadersSeeWholeFiles) {
 
   std::unique_ptr<objlist> final = loadkivobj(live);
   ASSERT_TRUE(whole(final.get()));
-  EXPECT_EQ(getvalfromlist(final.get(), "counter.VALUE"), std::to_string(landed));
+  EXPECT_EQ(getvalfromlist(*final, "counter.VALUE"), std::to_string(landed));
   for (int w = 0; w < kWriters; ++w)
-    EXPECT_EQ(getvalfromlist(final.get(), "writer" + std::to_string(w) + ".VALUE"), std::to_string(kSaves));
+    EXPECT_EQ(getvalfromlist(*final, "writer" + std::to_string(w) + ".VALUE"), std::to_string(kSaves));
 
   std::vector<std::string> b = backups();
   EXPECT_EQ(b.size(), static_cast<size_t>(landed));

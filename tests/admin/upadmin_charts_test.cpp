@@ -22,9 +22,9 @@ class ChartSettings : public AdminTest {
   }
 
   Ended save(const std::vector<std::pair<std::string, std::string>>& fields) {
-    exlist form;
-    for (const auto& [name, value] : fields) addexdatanode(&form, formexdatanode(name, value));
-    return run("mod_chartssettings", &form, "charts.html");
+    exlist request;
+    for (const auto& [name, value] : fields) addexdatanode(&request, formexdatanode(name, value));
+    return run("mod_chartssettings", &request, "charts.html");
   }
 };
 

@@ -42,8 +42,8 @@ class FieldTest : public AdminFixture<kivtest::DbRoadTest>, public ::testing::Wi
 
   Ended field(const std::string& word, const std::vector<std::pair<std::string, std::string>>& fields,
               const std::string& templ = "fields.html") {
-    exlist form = form_of(fields);
-    return run(word, &form, templ);
+    exlist request = form_of(fields);
+    return run(word, &request, templ);
   }
 
   // The tree without the lock files a writing row leaves.
@@ -263,11 +263,11 @@ TEST_P(Fields, TheFieldList) {
   EXPECT_EQ(page(),
             "fields=name^@title^@type^@enforce^$case_num^@*^@TEXT^@No^$category^@Category^@MENU^@Yes^$"
             "dynamic-menu_category^@*^@DYNAMIC^@No^$odd^@A@B$C^^^@TEXT^@No^$\n");
-  const std::string listed = getvalfromlist(admin().tk_obj.get(), "admin_alldbfields.VALUE").value_or("");
+  const std::string listed = objtext(*admin().tk_obj, "admin_alldbfields.VALUE");
   EXPECT_EQ(getrowcount(listed), 5);
   for (int r = 1; r <= 5; ++r) EXPECT_EQ(getcolcount(*getrow(listed, r)), 4) << r;
   listdbfields(0);
-  EXPECT_EQ(getvalfromlist(admin().tk_obj.get(), "admin_alldbfields.VALUE").value_or("").find("dynamic"),
+  EXPECT_EQ(objtext(*admin().tk_obj, "admin_alldbfields.VALUE").find("dynamic"),
             std::string::npos);
 }
 

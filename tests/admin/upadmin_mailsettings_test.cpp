@@ -51,8 +51,8 @@ class MailSettings : public AdminTest {
   Ended send(const std::string& word, const Fields& fields, const std::string& templ = "settings.html") {
     reset_admin();
     clear_output();
-    exlist form = form_of(fields);
-    return run(word, &form, templ);
+    exlist request = form_of(fields);
+    return run(word, &request, templ);
   }
 
   // The version of the message file as a page printed now carries it.

@@ -71,8 +71,8 @@ class ObjectEditor : public AdminFixture<kivtest::DbRoadTest> {
     for (const std::string& b : backups()) fs::remove(path("tmp/" + b));
     reset_admin();
     clear_output();
-    exlist form = form_of(fields);
-    return run(word, &form, "obj.html");
+    exlist request = form_of(fields);
+    return run(word, &request, "obj.html");
   }
 
   // The list line of a page over the fixture as it is after `b`.

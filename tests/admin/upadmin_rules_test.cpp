@@ -79,8 +79,8 @@ class Rules : public AdminTest {
   }
 
   Ended act(const std::string& word, const Fields& fields, const std::string& templ = "rule.html") {
-    exlist form = form_of(fields);
-    return run(word, &form, templ);
+    exlist request = form_of(fields);
+    return run(word, &request, templ);
   }
 
   std::map<std::string, std::string> content() const {
@@ -373,9 +373,9 @@ TEST_F(Rules, HostilePicksStayAlignedAndEscaped) {
   auto matches = [&](const std::string& category, const std::string& priority) {
     objlist c;
     for (const kivobj& x : *saved)
-      if (x.name() != kHeadName) addobj(&c, std::make_unique<kivobj>(x));
-    adduniqobj(&c, "category.VALUE", category);
-    adduniqobj(&c, "priority.VALUE", priority);
+      if (x.name() != kHeadName) addobj(c, std::make_unique<kivobj>(x));
+    adduniqobj(c, "category.VALUE", category);
+    adduniqobj(c, "priority.VALUE", priority);
     return process_mail_object(c, rule);
   };
   EXPECT_EQ(matches("Hard$Low$ware", "High"), 1);

@@ -96,12 +96,12 @@ TEST_F(Conversions, LinesAndMenuRows) {
 
 TEST_F(Conversions, FieldTitles) {
   objlist list;
-  adduniqobj(&list, "a.DBKEY", "a");
-  adduniqobj(&list, "a.TITLE", "Alpha");
-  adduniqobj(&list, "setting.TITLE", "Not a field");
-  adduniqobj(&list, "b.DBKEY", "b");
-  adduniqobj(&list, "c.DBKEY", "c");
-  adduniqobj(&list, "c.TITLE", "Gamma^@Delta");
+  adduniqobj(list, "a.DBKEY", "a");
+  adduniqobj(list, "a.TITLE", "Alpha");
+  adduniqobj(list, "setting.TITLE", "Not a field");
+  adduniqobj(list, "b.DBKEY", "b");
+  adduniqobj(list, "c.DBKEY", "c");
+  adduniqobj(list, "c.TITLE", "Gamma^@Delta");
   EXPECT_EQ(fieldtitlesrow(list), "Alpha^@Gamma@Delta^$");
   objlist none;
   EXPECT_EQ(fieldtitlesrow(none), "");
@@ -133,8 +133,8 @@ TEST_F(Conversions, MailBodiesReadBackWhole) {
     ASSERT_TRUE(stored);
     EXPECT_EQ(*stored, c.stored);
     objlist list;
-    adduniqobj(&list, "message_x.TITLE", *stored);
-    adduniqobj(&list, "message_x.CONTROL", "Subject");
+    adduniqobj(list, "message_x.TITLE", *stored);
+    adduniqobj(list, "message_x.CONTROL", "Subject");
     std::string file;
     ASSERT_TRUE(writekivobj(&list, file));
     std::unique_ptr<objlist> read = readkivobj(file);

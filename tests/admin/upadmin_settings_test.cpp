@@ -39,8 +39,8 @@ class GeneralSettings : public AdminTest {
   // The action with these form values over a page that shows `shown`.
   Ended act(const std::string& word, const Fields& fields, const std::string& shown = "") {
     write("client/kivhtml/admin/show.html", shown + "\n");
-    exlist form = form_of(fields);
-    return run(word, &form, "show.html");
+    exlist request = form_of(fields);
+    return run(word, &request, "show.html");
   }
 
   // The object files and backups (not the lock files, not the templates).

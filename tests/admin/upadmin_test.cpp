@@ -41,11 +41,11 @@ std::string lower(std::string s) {
 }  // namespace
 
 TEST_F(Frame, FormValuesLandInAdminObjBehindTheCaseAndChartObjects) {
-  exlist form;
-  addexdatanode(&form, formexdatanode("formonly.VALUE", "typed"));
-  addexdatanode(&form, formexdatanode("color.VALUE", "formgreen"));
+  exlist request;
+  addexdatanode(&request, formexdatanode("formonly.VALUE", "typed"));
+  addexdatanode(&request, formexdatanode("color.VALUE", "formgreen"));
   auto before = tree();
-  EXPECT_EQ(run("Nonsense", &form), returned(0));
+  EXPECT_EQ(run("Nonsense", &request), returned(0));
   EXPECT_EQ(page(), "tk=fromtk ce=fromce form=typed all=tkred\n");
   EXPECT_EQ(tree(), before);
 }
@@ -89,11 +89,11 @@ TEST_F(Frame, NoActionWordEndsWithItsMessage) {
 }
 
 TEST_F(Frame, ChartsSettingsShowsCeObjAlone) {
-  exlist form;
-  addexdatanode(&form, formexdatanode("formonly.VALUE", "typed"));
-  addexdatanode(&form, formexdatanode("ceonly.VALUE", "typed"));
+  exlist request;
+  addexdatanode(&request, formexdatanode("formonly.VALUE", "typed"));
+  addexdatanode(&request, formexdatanode("ceonly.VALUE", "typed"));
   auto before = tree();
-  EXPECT_EQ(run("ChartsSettings", &form), returned(0));
+  EXPECT_EQ(run("ChartsSettings", &request), returned(0));
   EXPECT_EQ(page(), "tk= ce=fromce form= all=cered\n");
   EXPECT_EQ(tree(), before);
 }
@@ -132,8 +132,8 @@ namespace {
 
 // The operation of the next tests: the submitted tkonly value into tk_obj.
 void set_tkonly(std::string_view) {
-  std::optional<std::string> v = getvalfromlist(admin().admin_obj.get(), "tkonly.VALUE");
-  adduniqobj(admin().tk_obj.get(), "tkonly.VALUE", v.value_or("unset"));
+  std::optional<std::string> v = getvalfromlist(*admin().admin_obj, "tkonly.VALUE");
+  adduniqobj(*admin().tk_obj, "tkonly.VALUE", v.value_or("unset"));
   out() << "op;";
 }
 // A step that shows what tk_obj holds on disk when it runs.
@@ -148,9 +148,9 @@ TEST_F(Frame, OperationThenSavesThenStepThenPage) {
   Plug op("mod_flat_field", set_tkonly);
   PlugStep step(AdminThen::field_list, show_saved);
   std::string old = read("client/config/tk_obj");
-  exlist form;
-  addexdatanode(&form, formexdatanode("tkonly.VALUE", "submitted"));
-  EXPECT_EQ(run("mod_flat_field", &form), returned(0));
+  exlist request;
+  addexdatanode(&request, formexdatanode("tkonly.VALUE", "submitted"));
+  EXPECT_EQ(run("mod_flat_field", &request), returned(0));
   EXPECT_EQ(page(), "op;step(saved);tk=submitted ce=fromce form=fromadmin all=tkred\n");
   EXPECT_EQ(read("client/config/tk_obj"),
             "OBJECT{\n\tNAME=tkonly\n\tVALUE=submitted\n};\nOBJECT{\n\tNAME=color\n\tVALUE=tkred\n};\n");
@@ -169,8 +169,8 @@ TEST_F(Frame, OperationThenSavesThenStepThenPage) {
 namespace {
 
 void color_both(std::string_view) {
-  adduniqobj(admin().tk_obj.get(), "color.VALUE", "tkgreen");
-  adduniqobj(admin().ce_obj.get(), "color.VALUE", "cegreen");
+  adduniqobj(*admin().tk_obj, "color.VALUE", "tkgreen");
+  adduniqobj(*admin().ce_obj, "color.VALUE", "cegreen");
 }
 // As color_both, after someone changed tk_obj behind the frame's back.
 void color_both_after_outside_change(std::string_view word) {
@@ -181,7 +181,7 @@ void color_both_after_outside_change(std::string_view word) {
   color_both(word);
 }
 void refuse_for_missing_value(std::string_view) {
-  adduniqobj(admin().tk_obj.get(), "color.VALUE", "half-done");
+  adduniqobj(*admin().tk_obj, "color.VALUE", "half-done");
   errmsg("Please enter a value\n");
   throw Exit{0};
 }
@@ -249,8 +249,8 @@ TEST_F(Frame, WritersWaitForTheLockAndLoadTheFileAsTheHolderLeftIt) {
     if (writer == 0) {
       StringSink sink;
       set_out(&sink);
-      exlist form = form_of({{"tkonly.VALUE", "submitted"}});
-      Ended e = run("mod_paths", &form);
+      exlist request = form_of({{"tkonly.VALUE", "submitted"}});
+      Ended e = run("mod_paths", &request);
       bool refused = e == exited(-1) && sink.text().find("changed by someone else") != std::string::npos;
       ::_exit(e == returned(0) ? 0 : refused ? 3 : 1);
     }
@@ -280,8 +280,8 @@ namespace {
 
 // The chart-settings save: the submitted ceonly value into ce_obj.
 void set_ceonly(std::string_view) {
-  std::optional<std::string> v = getvalfromlist(admin().admin_obj.get(), "ceonly.VALUE");
-  adduniqobj(admin().ce_obj.get(), "ceonly.VALUE", v.value_or("unset"));
+  std::optional<std::string> v = getvalfromlist(*admin().admin_obj, "ceonly.VALUE");
+  adduniqobj(*admin().ce_obj, "ceonly.VALUE", v.value_or("unset"));
 }
 
 // True when another open of the lock file cannot take the lock now (flock
@@ -300,7 +300,7 @@ void delete_color(std::string_view) {
   out() << (lock_taken("tk_obj") ? "locked;" : "unlocked;");
   objlist kept;
   for (const kivobj& o : *admin().tk_obj)
-    if (o.name() != "color" && o.name() != kHeadName) addobj(&kept, std::make_unique<kivobj>(o));
+    if (o.name() != "color" && o.name() != kHeadName) addobj(kept, std::make_unique<kivobj>(o));
   saveobjfile(&kept, "tk_obj");
 }
 void show_color_gone() {
@@ -313,9 +313,9 @@ void show_color_gone() {
 TEST_F(Frame, ChartSettingsSaveWritesCeObjAndShowsItAlone) {
   Plug op("mod_chartssettings", set_ceonly);
   std::string tk = read("client/config/tk_obj");
-  exlist form;
-  addexdatanode(&form, formexdatanode("ceonly.VALUE", "submitted"));
-  EXPECT_EQ(run("mod_chartssettings", &form), returned(0));
+  exlist request;
+  addexdatanode(&request, formexdatanode("ceonly.VALUE", "submitted"));
+  EXPECT_EQ(run("mod_chartssettings", &request), returned(0));
   EXPECT_EQ(page(), "tk= ce=submitted form= all=cered\n");
   EXPECT_EQ(read("client/config/ce_obj"),
             "OBJECT{\n\tNAME=ceonly\n\tVALUE=submitted\n};\nOBJECT{\n\tNAME=color\n\tVALUE=cered\n};\n");
@@ -382,13 +382,13 @@ TEST_F(Frame, ChangesComeByPostFromTheSitesOwnPages) {
     kivtest::ScopedEnv method("REQUEST_METHOD", c.method), origin("HTTP_ORIGIN", c.origin),
         referer("HTTP_REFERER", c.referer);
     const std::string tk = read("client/config/tk_obj");
-    exlist form = form_of({{"tkonly.VALUE", std::string("by ") + c.what}});
+    exlist request = form_of({{"tkonly.VALUE", std::string("by ") + c.what}});
     clear_output();
     if (c.saved) {
-      EXPECT_EQ(run("mod_paths", &form), returned(0));
+      EXPECT_EQ(run("mod_paths", &request), returned(0));
       EXPECT_NE(read("client/config/tk_obj").find(c.what), std::string::npos);
     } else {
-      EXPECT_EQ(run("mod_paths", &form), exited(-1));
+      EXPECT_EQ(run("mod_paths", &request), exited(-1));
       EXPECT_EQ(page(), "<PRE>\nThe administration takes changes only from its own pages\n</PRE>\n");
       EXPECT_EQ(read("client/config/tk_obj"), tk);
     }
@@ -430,22 +430,22 @@ TEST_F(Frame, AChangeNeedsTheVersionOfTheFilesAsTheyAreNow) {
   auto before = content();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    exlist form = form_of({{"tkonly.VALUE", "x"}, {"ceonly.VALUE", "x"}});
-    if (c.sent) addexdatanode(&form, formexdatanode("admin_version.VALUE", *c.sent));
+    exlist request = form_of({{"tkonly.VALUE", "x"}, {"ceonly.VALUE", "x"}});
+    if (c.sent) addexdatanode(&request, formexdatanode("admin_version.VALUE", *c.sent));
     clear_output();
-    EXPECT_EQ(run(c.word, &form), exited(-1));
+    EXPECT_EQ(run(c.word, &request), exited(-1));
     EXPECT_EQ(page(), "<PRE>\n" + sformat(kObjFileChanged, c.named) + "</PRE>\n");
     EXPECT_EQ(content(), before);
   }
 
   // The current version saves, and the answer page carries the new one.
-  exlist form = form_of({{"tkonly.VALUE", "saved"}, {"admin_version.VALUE", shown}});
+  exlist request = form_of({{"tkonly.VALUE", "saved"}, {"admin_version.VALUE", shown}});
   clear_output();
-  EXPECT_EQ(run("mod_paths", &form, "version.html"), returned(0));
+  EXPECT_EQ(run("mod_paths", &request, "version.html"), returned(0));
   EXPECT_EQ(page(), "op;v=" + version() + "\n");
   EXPECT_NE(version(), shown);
   // The page of before is now overtaken.
   clear_output();
-  EXPECT_EQ(run("mod_paths", &form, "version.html"), exited(-1));
+  EXPECT_EQ(run("mod_paths", &request, "version.html"), exited(-1));
   EXPECT_EQ(page(), "<PRE>\n" + sformat(kObjFileChanged, tk_path) + "</PRE>\n");
 }

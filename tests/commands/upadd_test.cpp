@@ -37,11 +37,11 @@ class UpAdd : public uptest::CommandCaseHome, public ::testing::WithParamInterfa
           std::optional<std::string> login = std::nullopt) {
     clear_output();
     reqctx().remote_user = std::move(login);
-    exlist req;
-    for (auto& [name, value] : fields) req.nodes.push_back(formexdatanode(name, value));
+    exlist request;
+    for (auto& [name, value] : fields) request.nodes.push_back(formexdatanode(name, value));
     int status = 99;
     std::optional<int> ended =
-        exit_status([&] { status = up_add(words, &req); });
+        exit_status([&] { status = up_add(words, &request); });
     return ended ? *ended : status;
   }
   bool shows(const std::string& text) const { return page().find(text) != std::string::npos; }
@@ -136,7 +136,7 @@ TEST_P(UpAdd, BatchWithMenusDefaultsAndToday) {
   // Today's date, in the form the database gives dates back.
   const std::string dates = rows("select date_open from cases");
   EXPECT_EQ(getrowcount(dates), 2);
-  EXPECT_EQ(getcol(*getrow(dates, 1), 1).value_or("").find(reqctx().today.substr(0, 5)), 0u) << dates;
+  EXPECT_EQ(getcol_or_empty(*getrow(dates, 1), 1).find(reqctx().today.substr(0, 5)), 0u) << dates;
   // No profile is made by a batch.
   EXPECT_TRUE(std::filesystem::is_empty(path("users")));
 }

@@ -61,17 +61,17 @@ class Barcode : public cgitest::HomeTest, public ::testing::WithParamInterface<P
   // request ends with (returned, or the end of the process).
   std::optional<int> run(int (*handler)(const std::vector<std::string>&, exlist*),
                          const std::vector<Var>& vars, std::vector<std::string> words = {"code_x", "page.html"}) {
-    list_ = exlist{};
+    request_ = exlist{};
     for (const Var& v : vars) {
       exdata n = formexdatanode(v.name, v.value, v.source);
-      if (list_.empty())
-        list_.nodes.push_back(std::move(n));
+      if (request_.empty())
+        request_.nodes.push_back(std::move(n));
       else
-        addexdatanode(&list_, std::move(n));
+        addexdatanode(&request_, std::move(n));
     }
     clear_output();
     std::optional<int> returned;
-    const std::optional<int> ended = exit_status([&] { returned = handler(words, &list_); });
+    const std::optional<int> ended = exit_status([&] { returned = handler(words, &request_); });
     return ended ? ended : returned;
   }
   bool shown(const std::string& text) const { return page().find(text) != std::string::npos; }
@@ -84,7 +84,7 @@ class Barcode : public cgitest::HomeTest, public ::testing::WithParamInterface<P
     return names;
   }
 
-  exlist list_;
+  exlist request_;
 };
 
 // The codes a reader sends while the request waits.

@@ -66,20 +66,20 @@ class CalendarHome : public uptest::CommandCaseHome {
   }
   int run(std::vector<std::string> words, const Fields& fields) {
     clear_output();
-    exlist req = uptest::form(fields);
+    exlist request = uptest::form(fields);
     int status = 99;
-    std::optional<int> ended = exit_status([&] { status = up_cal(words, &req); });
+    std::optional<int> ended = exit_status([&] { status = up_cal(words, &request); });
     return ended ? *ended : status;
   }
 
   // A case stored by the plain add, with its number and date.
   void add_case(const std::string& num, const std::string& who, const std::string& status,
                 const std::string& category, const std::string& date) {
-    exlist req = uptest::form({{"case_num.VALUE", num}, {"submitted_by.VALUE", who}, {"problem.VALUE", "p"},
+    exlist request = uptest::form({{"case_num.VALUE", num}, {"submitted_by.VALUE", who}, {"problem.VALUE", "p"},
                                {"status.VALUE", status}, {"category.VALUE", category}, {"date_open.VALUE", date}});
     std::vector<std::string> words = {"up_add", "added.html", "-g"};
     clear_output();
-    ASSERT_EQ(up_add(words, &req), 0) << page();
+    ASSERT_EQ(up_add(words, &request), 0) << page();
   }
 
   // tk_obj with one text replaced, or with objects appended.

@@ -58,9 +58,9 @@ class Defaults : public uptest::CommandCaseHome {
           std::optional<std::string> login = std::nullopt) {
     clear_output();
     reqctx().remote_user = std::move(login);
-    exlist req = uptest::form(std::move(fields));
+    exlist request = uptest::form(std::move(fields));
     int status = 99;
-    std::optional<int> ended = exit_status([&] { status = fn(words, &req); });
+    std::optional<int> ended = exit_status([&] { status = fn(words, &request); });
     return ended ? *ended : status;
   }
   bool shows(const std::string& text) const { return page().find(text) != std::string::npos; }
@@ -128,10 +128,10 @@ TEST_F(Defaults, CaseFormFromTheSubmitterAndTheAssignee) {
     std::vector<std::pair<std::string, std::string>> fields;
     for (const std::string& u : c.users) fields.emplace_back("submitted_by.VALUE", u);
     clear_output();
-    exlist req;
-    for (auto& [n, v] : fields) req.nodes.push_back(formexdatanode(n, v));
+    exlist request;
+    for (auto& [n, v] : fields) request.nodes.push_back(formexdatanode(n, v));
     std::vector<std::string> words = {"up_df", "df.txt", "-ss"};
-    EXPECT_EQ(up_df(words, &req), 0);
+    EXPECT_EQ(up_df(words, &request), 0);
     EXPECT_EQ(shown("submitted_by"), c.submitted_by);
   }
 }

@@ -90,11 +90,11 @@ class UpSms : public kivtest::DbRoadTest, public ::testing::WithParamInterface<R
   // up_sms over a request of these fields; its status.
   int run(std::vector<std::pair<std::string, std::string>> fields) {
     clear_output();
-    exlist req;
-    for (auto& [name, value] : fields) req.nodes.push_back(formexdatanode(name, value));
+    exlist request;
+    for (auto& [name, value] : fields) request.nodes.push_back(formexdatanode(name, value));
     const std::vector<std::string> words = {"up_sms", "probe.html"};
     int status = 99;
-    const std::optional<int> ended = kivtest::exit_status([&] { status = up_sms(words, &req); });
+    const std::optional<int> ended = kivtest::exit_status([&] { status = up_sms(words, &request); });
     return ended ? *ended : status;
   }
   int show(const std::string& host, const std::string& type) {

@@ -88,9 +88,9 @@ class CommandCaseHome : public casetest::CaseHome {
 
 // A request variable list of form entries.
 inline kiv::exlist form(std::vector<std::pair<std::string, std::string>> vars) {
-  kiv::exlist list;
-  for (auto& [name, value] : vars) list.nodes.push_back(kiv::formexdatanode(name, value));
-  return list;
+  kiv::exlist request;
+  for (auto& [name, value] : vars) request.nodes.push_back(kiv::formexdatanode(name, value));
+  return request;
 }
 
 // The commands of found cases (find, selection, query macros, chart) over
@@ -121,10 +121,10 @@ class FoundCases : public CommandCaseHome, public ::testing::WithParamInterface<
           std::optional<std::string> login = std::nullopt) {
     clear_output();
     kiv::reqctx().remote_user = std::move(login);
-    kiv::exlist req = uptest::form(std::move(fields));
+    kiv::exlist request = uptest::form(std::move(fields));
     int status = 99;
     std::optional<int> ended = kivtest::exit_status(
-        [&] { status = handler(words, &req); });
+        [&] { status = handler(words, &request); });
     return ended ? *ended : status;
   }
   bool shows(const std::string& text) const { return page().find(text) != std::string::npos; }

@@ -50,10 +50,10 @@ class TreeHome : public uptest::CommandCaseHome {
            std::optional<std::string> login = std::string("ann")) {
     clear_output();
     reqctx().remote_user = std::move(login);
-    exlist req = uptest::form(fields);
+    exlist request = uptest::form(fields);
     int status = 99;
     std::optional<int> ended =
-        kivtest::exit_status([&] { status = up_tree(words, &req); });
+        kivtest::exit_status([&] { status = up_tree(words, &request); });
     return ended ? *ended : status;
   }
   int tree(const Fields& fields) { return tree({"up_tree", "tree.txt", "open"}, fields); }
