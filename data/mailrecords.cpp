@@ -162,7 +162,10 @@ int pc_mail_records(std::string_view recipients, std::string_view fieldlist, std
   if (!mapi) {
     kivtrace("Use SMTP for MAIL.");
     kivtrace("Mailhost=%s Sender=%s Count=%d", host, sender, static_cast<int>(list.size()));
-    if (smtpsendmail(host, sender, list, "", "", subject, body) != 0) out() << "smtp mail failed to send mail.\n";
+    MailState& ms = mailstate();
+    const SmtpResult sent = smtpsendmail(host, sender, list, "", "", subject, body, {ms.smtp_port, ms.smtp_limit});
+    ms.smtperror = sent.error;
+    if (sent.result != 0) out() << "smtp mail failed to send mail.\n";
   } else {
     kivtrace("Use MAPI for MAIL");
     if (mailmapi(host, sender, password, list, subject, body) != 0) out() << "mapi mail failed to send mail.\n";

@@ -13,39 +13,25 @@
 
 namespace kiv {
 
-// One entry of the custom-message table: the recipients of one mailing-list
-// rule that names a message object of its own, and that object's name.
-struct MailMessageList {
-  std::string list;
-  std::string message;
-};
-
-// The mail state of a process. The mail trigger refills the addresses and
-// the custom-message table at each call (the assignment command answers many
-// cases in one process); one instance per process; tests reset it with
-// reset_mailstate().
+// The mail state of a process. The mail trigger refills the addresses at
+// each call (the assignment command answers many cases in one process); one
+// instance per process; tests reset it with reset_mailstate().
 struct MailState {
   // The submitter's, the assigned staff member's and the fixed extra
   // addresses of the current mail (sub_e_mail, sa_e_mail, others_e_mail, or
   // the users and staff tables in the three-table model); empty: none.
   std::string mailuser, mailstaff, mailothers;
-  // The rule kind being evaluated: 0 mailing lists, 1 automatic assignment,
-  // 2 workflow.
-  int getlistflag = 0;
-  // The custom-message table: one entry per matching mailing-list rule that
-  // names a message object, in list order.
-  std::vector<MailMessageList> mlistbymsg;
-  size_t mlistbymsg_count() const { return mlistbymsg.size(); }
   // Column names and row of the last staff lookup, for the recipients named
   // "STAFF-" followed by a column name.
   std::string gmailkeys, gmaildata;
-  // Why the last SMTP delivery gave result 1 ("Cannot open socket",
-  // "Sendmail error: ...", ...); empty after any other result.
+  // Why the last SMTP delivery of pc_mail_records gave result 1 ("Cannot
+  // open socket", "Sendmail error: ...", ...); empty after any other result.
   std::string smtperror;
 
-  // Test settings, never set from configuration or a request: the SMTP port
-  // (0: the "smtp" service, else 25) and the time limit of each connect, send
-  // and receive of the SMTP dialogue.
+  // Test settings, never set from configuration or a request, that
+  // pc_mail_records hands to smtpsendmail as its route: the SMTP port (0: the
+  // "smtp" service, else 25) and the time limit of each connect, send and
+  // receive of the SMTP dialogue.
   int smtp_port = 0;
   std::chrono::milliseconds smtp_limit{std::chrono::seconds(60)};
 };

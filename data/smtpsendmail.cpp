@@ -18,7 +18,6 @@
 #include <optional>
 #include <vector>
 
-#include "data/mailrecords.h"
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/base/kivfmt.h"
 #include "toolkit/base/kivsettings.h"
@@ -199,7 +198,6 @@ std::optional<sockaddr_in> resolve(std::string_view host) {
 
 int smtp_port(int port) {
   if (port > 0) return port;
-  if (mailstate().smtp_port > 0) return mailstate().smtp_port;
   if (const servent* s = ::getservbyname("smtp", "tcp")) return ntohs(static_cast<uint16_t>(s->s_port));
   return 25;
 }
@@ -210,28 +208,29 @@ constexpr int kNoReply = 2;
 constexpr int kSendFailed = 3;
 
 // Reads the reply to a command: its first line must begin with `expected`
-// ("250 ", "354 "). Otherwise the refusal is left in smtperror and the
+// ("250 ", "354 "). Otherwise the refusal is left in `error` and the
 // result is 1; a reply that does not come gives 2.
-int expect(Connection& c, std::string_view expected) {
+int expect(Connection& c, std::string_view expected, std::string& error) {
   std::string line;
   Io r = c.reply(false, line);
   if (r != Io::ok) return kNoReply;
   if (line.starts_with(expected)) return 0;
-  mailstate().smtperror = "Sendmail error: " + (line.size() > 4 ? line.substr(4) : std::string());
-  kivtrace("smtpsendmail: %s\n", mailstate().smtperror);
+  error = "Sendmail error: " + (line.size() > 4 ? line.substr(4) : std::string());
+  kivtrace("smtpsendmail: %s\n", error);
   return 1;
 }
 
-// The dialogue after the connection is made.
+// The dialogue after the connection is made; a refusal's text goes into
+// `error`.
 int dialogue(Connection& c, std::string_view host, std::string_view sender,
              const std::vector<std::string_view>& recipients, std::string_view to, std::string_view cc,
-             std::string_view subject, std::string_view body) {
+             std::string_view subject, std::string_view body, std::string& error) {
   const bool rfc821 = settings().smtpoption == "rfc821";
   std::string line;
   if (Io r = c.reply(true, line); r != Io::ok) return kNoReply;
   auto command = [&](const std::string& text, std::string_view expected) {
     if (Io r = c.send(text); r != Io::ok) return kSendFailed;
-    return expect(c, expected);
+    return expect(c, expected, error);
   };
   if (rfc821) {
     if (Io r = c.send(sformat("HELO %s\r\n", header_text(host))); r != Io::ok) return kSendFailed;
@@ -256,21 +255,15 @@ int dialogue(Connection& c, std::string_view host, std::string_view sender,
   headers.push_back("\r\n.\r\n");
   for (const std::string& h : headers)
     if (Io r = c.send(h); r != Io::ok) return kSendFailed;
-  if (int r = expect(c, "250 ")) return r;
+  if (int r = expect(c, "250 ", error)) return r;
   // The mail is accepted: the answer to QUIT is not awaited.
   c.send("QUIT\r\n");
   return 0;
 }
 
-}  // namespace
-
-int smtpsendmail(std::string_view host, std::string_view sender, std::span<const std::string> recipients,
-                 std::string_view to, std::string_view cc, std::string_view subject, std::string_view body,
-                 int port) {
-  MailState& ms = mailstate();
-  ms.smtperror.clear();
-  if (recipients.empty() || recipients[0].empty()) return 5;
-  kivtrace("smtpsendmail: first recipient='%s'\n", recipients[0]);
+// The recipients that go: non-empty, without a control character, a blank
+// or an angle bracket (each one skipped is traced).
+std::vector<std::string_view> checked_recipients(std::span<const std::string> recipients) {
   std::vector<std::string_view> checked;
   for (const std::string& r : recipients) {
     if (r.empty()) continue;
@@ -286,26 +279,32 @@ int smtpsendmail(std::string_view host, std::string_view sender, std::span<const
     }
     checked.push_back(r);
   }
-  if (checked.empty()) return 5;
+  return checked;
+}
+
+}  // namespace
+
+SmtpResult smtpsendmail(std::string_view host, std::string_view sender, std::span<const std::string> recipients,
+                        std::string_view to, std::string_view cc, std::string_view subject, std::string_view body,
+                        const SmtpRoute& route) {
+  if (recipients.empty() || recipients[0].empty()) return {5, {}};
+  kivtrace("smtpsendmail: first recipient='%s'\n", recipients[0]);
+  const std::vector<std::string_view> checked = checked_recipients(recipients);
+  if (checked.empty()) return {5, {}};
   if (has_control(sender)) {
-    ms.smtperror = "Bad sender address";
     kivtrace("smtpsendmail: the sender holds a control character\n");
-    return 1;
+    return {1, "Bad sender address"};
   }
 
-  Connection c(ms.smtp_limit);
-  if (!c.open()) {
-    ms.smtperror = "Cannot open socket";
-    return 1;
-  }
+  Connection c(route.limit);
+  if (!c.open()) return {1, "Cannot open socket"};
   std::optional<sockaddr_in> address = resolve(host);
-  if (!address) {
-    ms.smtperror = sformat("Cannot locate host %s", host);
-    return 1;
-  }
-  address->sin_port = htons(static_cast<uint16_t>(smtp_port(port)));
-  if (c.connect(*address) != Io::ok) return 4;
-  return dialogue(c, host, sender, checked, to, cc, subject, body);
+  if (!address) return {1, sformat("Cannot locate host %s", host)};
+  address->sin_port = htons(static_cast<uint16_t>(smtp_port(route.port)));
+  if (c.connect(*address) != Io::ok) return {4, {}};
+  SmtpResult result;
+  result.result = dialogue(c, host, sender, checked, to, cc, subject, body, result.error);
+  return result;
 }
 
 std::string rfc_date(std::time_t t) {

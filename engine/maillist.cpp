@@ -73,6 +73,27 @@ std::string mail_recipient(const std::string& word) {
   return value;
 }
 
+// The start of the main mail list: the submitter (sub_e_mail; with
+// mail_user_per_op "ON" it becomes mailuser instead, for the rules naming
+// USER) and the fixed extra addresses, each followed by ",".
+std::string mail_start(const objlist& list) {
+  MailState& ms = mailstate();
+  std::string main;
+  std::string sub = objtext(list, "sub_e_mail.VALUE");
+  if (objtext(list, "mail_user_per_op.VALUE") == "ON") {
+    // The submitter is mailed only through rules naming USER.
+    if (!sub.empty()) ms.mailuser = sub;
+  } else if (!sub.empty()) {
+    main += sub;
+    main += ',';
+  }
+  if (!ms.mailothers.empty()) {
+    main += ms.mailothers;
+    main += ',';
+  }
+  return main;
+}
+
 }  // namespace
 
 std::optional<std::string> trigname2rec(std::string_view name) {
@@ -115,8 +136,7 @@ int process_mail_object(const objlist& list, std::string_view rule) {
   return o && rule_matches(list, *o) ? 1 : 0;
 }
 
-int addtomaillist(std::string& target, std::string_view recipients) {
-  const int mode = mailstate().getlistflag;
+int addtomaillist(std::string& target, std::string_view recipients, int mode) {
   const char sep = separator(mode);
   const int count = getcolcount(recipients);
   if (count <= 0) return -1;
@@ -130,41 +150,26 @@ int addtomaillist(std::string& target, std::string_view recipients) {
   return 0;
 }
 
-std::string getmaillist(const objlist& list) {
-  MailState& ms = mailstate();
-  const int mode = ms.getlistflag;
-  std::string main;
-  if (mode == kMailMode) {
-    std::string sub = objtext(list, "sub_e_mail.VALUE");
-    if (objtext(list, "mail_user_per_op.VALUE") == "ON") {
-      // The submitter is mailed only through rules naming USER.
-      if (!sub.empty()) ms.mailuser = sub;
-    } else if (!sub.empty()) {
-      main += sub;
-      main += ',';
-    }
-    if (!ms.mailothers.empty()) {
-      main += ms.mailothers;
-      main += ',';
-    }
-  }
-  const std::string_view word = kind_word(mode);
+MailLists getmaillist(const objlist& list, int kind) {
+  MailLists lists;
+  if (kind == kMailMode) lists.main = mail_start(list);
+  const std::string_view word = kind_word(kind);
   for (const kivobj& o : list) {
     if (!o.name().starts_with(word)) continue;
     kivtrace("name='%s' listtype='%s' len=%d\n", o.name(), word, static_cast<int>(word.size()));
     if (!rule_matches(list, o)) continue;
-    if (mode == kMailMode && o.has(attr::CONTROL)) {
+    if (kind == kMailMode && o.has(attr::CONTROL)) {
       MailMessageList entry;
-      addtomaillist(entry.list, o.attr(attr::TITLE));
+      addtomaillist(entry.list, o.attr(attr::TITLE), kind);
       entry.message = o.attr(attr::CONTROL);
       cut_separator(entry.list);
-      ms.mlistbymsg.push_back(std::move(entry));
+      lists.bymsg.push_back(std::move(entry));
       continue;
     }
-    addtomaillist(main, o.attr(attr::TITLE));
+    addtomaillist(lists.main, o.attr(attr::TITLE), kind);
   }
-  cut_separator(main);
-  return main;
+  cut_separator(lists.main);
+  return lists;
 }
 
 }  // namespace kiv

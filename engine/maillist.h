@@ -3,7 +3,7 @@
 // the NAME) lists field names, whose VALUE holds one row of accepted values
 // per field, and whose TITLE lists the recipients. One matcher serves the
 // mailing-list ("maillist"), automatic-assignment ("autoassign") and workflow
-// ("workflow") rules, switched by the list mode mailstate().getlistflag; a
+// ("workflow") rules, switched by the list mode its callers pass; a
 // mailing-list rule with a CONTROL names a message object of its own and
 // gets a custom-message entry instead of joining the main list.
 #pragma once
@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "toolkit/objects/kivobj.h"
 
@@ -46,20 +47,36 @@ int needmail(const objlist& list, std::string_view field, std::string_view row);
 // criteria field i (non-empty) against row i of the rule's VALUE (needmail).
 int process_mail_object(const objlist& list, std::string_view rule);
 
-// Appends the recipients of a TITLE row to `target`, each followed by the
-// mode's separator ("," for mail, " " otherwise). In mail mode "USER" stands
+// Appends the recipients of a TITLE row to `target`, each followed by
+// `mode`'s separator ("," for mail, " " otherwise). In mail mode "USER" stands
 // for mailuser, "STAFF" for mailstaff and "STAFF-<column>" for that column of
 // the staff row (gmaildata under gmailkeys); each is skipped without an
 // address. A recipient already in the list as a whole entry is not added
 // again. -1 for an empty row, else 0.
-int addtomaillist(std::string& target, std::string_view recipients);
+int addtomaillist(std::string& target, std::string_view recipients, int mode);
 
-// The main recipient list of the current mode, with one trailing separator
-// cut; empty when nobody. In mail mode it begins with the submitter
-// (sub_e_mail, unless mail_user_per_op is "ON", which makes mailuser that
-// address for rules naming USER) and the fixed extra addresses (mailothers);
-// each matching rule's recipients follow, in list order, except those of
-// rules with a CONTROL, which fill mailstate().mlistbymsg instead.
-std::string getmaillist(const objlist& list);
+// One entry of the custom-message table: the recipients of one mailing-list
+// rule that names a message object of its own, and that object's name.
+struct MailMessageList {
+  std::string list;
+  std::string message;
+};
+
+// The lists of one rule kind: `main` the main recipient list, `bymsg` the
+// custom-message table (mail mode only), one entry per matching
+// mailing-list rule that names a message object, in list order.
+struct MailLists {
+  std::string main;
+  std::vector<MailMessageList> bymsg;
+};
+
+// The lists of the rule kind `kind` (kMailMode, kAssignMode,
+// kWorkflowMode). The main list has one trailing separator cut; empty when
+// nobody. In mail mode it begins with the submitter (sub_e_mail, unless
+// mail_user_per_op is "ON", which makes mailuser that address for rules
+// naming USER) and the fixed extra addresses (mailothers); each matching
+// rule's recipients follow, in list order, except those of rules with a
+// CONTROL, which fill `bymsg` instead.
+MailLists getmaillist(const objlist& list, int kind);
 
 }  // namespace kiv

@@ -170,8 +170,7 @@ int tk_autoassign(objlist& list) {
       return 0;
     }
     if (staff.starts_with("nobody")) kivtrace("Autoassign is ON and staff is nobody");
-    mailstate().getlistflag = kAssignMode;
-    std::string who = getmaillist(list);
+    std::string who = getmaillist(list, kAssignMode).main;
     if (!who.empty())
       assign(list, who, true, true);
     else
@@ -211,8 +210,7 @@ int tk_workflow(objlist& list) {
     kivtrace("workflow is disabled");
     return -1;
   }
-  mailstate().getlistflag = kWorkflowMode;
-  std::string who = getmaillist(list);
+  std::string who = getmaillist(list, kWorkflowMode).main;
   if (who.empty()) return 0;
   assign(list, who, true, false);
   return 0;

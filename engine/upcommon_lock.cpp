@@ -7,8 +7,8 @@
 #include "data/webhandle_db.h"
 #include "engine/upcommon_ops.h"
 #include "platform/exit.h"
-#include "platform/state.h"
 #include "toolkit/base/kivcgitrace.h"
+#include "toolkit/objects/kivobj.h"
 #include "toolkit/text/rowcol.h"
 
 namespace kiv {
@@ -44,42 +44,27 @@ std::optional<std::string> whole_number(std::string_view text) {
   return std::string(n);
 }
 
-}  // namespace
+// The form's record, row2form_rec.VALUE, as a packet (row 1 its keys, row 2
+// its data) with its id_num as a whole number. Ends the process with status
+// -1 after its message for a blank or malformed record or a bad id.
+struct FormRecord {
+  packet shown;
+  std::string number;
+};
 
-LockRecord& lockrecord() {
-  static LockRecord r;
-  KIV_REGISTER_RESET(&reset_lockrecord);
-  return r;
-}
-
-void reset_lockrecord() { lockrecord() = LockRecord{}; }
-
-int spacestrcmp(std::string_view a, std::string_view b) {
-  std::string x = letters(a), y = letters(b);
-  kivtrace("Space comparison: val1='%s' val2='%s'", x, y);
-  return x.compare(y);
-}
-
-int check_lock(const objlist& list) {
-  kivtrace("check_lock enter\n");
-  reset_lockrecord();  // no record of an earlier check stands for this one
-  const std::optional<dbconnection> conn = connection_objects(list);
-  if (!conn) throw Exit{-1};  // after the missing object's message
-  const int timeout = conn->timeout;
-  const std::string& database = conn->database;
-  const std::string& table = conn->table;
-
+FormRecord read_form_record(const objlist& list) {
   kivtrace("BEFORE pre_modifyr\n");
-  std::string rec = getvalfromlist(&list, "row2form_rec.VALUE").value_or(std::string());
+  std::string rec = objtext(list, "row2form_rec.VALUE");
   if (rec.empty()) refuse("check_lock: row2form_rec is blank");
   int rows = getrowcount(rec);
   if (rows != 2) {
     errmsg("check_lock: Bad record format rowcount=%d \n", rows);
     throw Exit{-1};
   }
-  const std::string formkeys = getrow(rec, 1).value_or(std::string());
-  const std::string formdata = getrow(rec, 2).value_or(std::string());
-  std::string id = getvaluebykey(formdata, formkeys, "id_num").value_or(std::string());
+  FormRecord form;
+  form.shown.keys = getrow_or_empty(rec, 1);
+  form.shown.data = getrow_or_empty(rec, 2);
+  std::string id = getvaluebykey_or_empty(form.shown.data, form.shown.keys, "id_num");
   if (id.empty()) refuse("id_num MUST has value\n");
   // The id goes into the statement as a number: anything else would be SQL.
   std::optional<std::string> number = whole_number(id);
@@ -87,32 +72,47 @@ int check_lock(const objlist& list) {
     errmsg("Bad number '%s' for column %s\n", id, "id_num");
     throw Exit{-1};
   }
-  if (!sql_table_ok(table)) return -1;
+  form.number = *number;
+  return form;
+}
 
-  int r = kivodbcexec(nullptr, timeout, database, sformat("select * from %s where (id_num=%s)", table, *number));
+// Reads the row `number` of the connection's table into `check.stored`
+// (keys and first data row). The driver's non-zero result after "SQL Error:
+// '%s'\n", or -1 for a refused table name, in `check.result`. Ends the
+// process after kChanged when no row has that id.
+void fetch_stored(const dbconnection& conn, std::string_view number, LockCheck& check) {
+  if (!sql_table_ok(conn.table)) {
+    check.result = -1;
+    return;
+  }
+  int r = kivodbcexec(nullptr, conn.timeout, conn.database,
+                      sformat("select * from %s where (id_num=%s)", conn.table, number));
   const DriverResults& res = driver_results();
   if (r != 0) {
     errmsg("SQL Error: '%s'\n", res.odbcerror);
-    return r;
+    check.result = r;
+    return;
   }
-  const std::string keys = res.odbckey.value_or(std::string());
-  const std::string data = getrow(res.odbcdata.value_or(std::string()), 1).value_or(std::string());
+  packet stored;
+  stored.keys = res.odbckey.value_or(std::string());
+  stored.data = getrow_or_empty(res.odbcdata.value_or(std::string()), 1);
   // No row: the record was deleted since the form was built, which is a
   // change as much as any other.
-  if (data.empty()) refuse(kChanged);
-  LockRecord& kept = lockrecord();
-  kept.fetched = true;
-  kept.keys = keys;
-  kept.data = data;
+  if (stored.data.empty()) refuse(kChanged);
+  check.stored = std::move(stored);
+}
 
-  const int count = getcolcount(keys);
+// Compares the stored record column by column with the form's; ends the
+// process after kChanged at the first column that changed.
+void compare_records(const packet& stored, const packet& shown) {
+  const int count = getcolcount(stored.keys);
   kivtrace("COUNT=%d", count);
   for (int i = 1; i <= count; ++i) {
-    std::string k = getcol(keys, i).value_or(std::string());
-    std::string dval = getcol(data, i).value_or(std::string());
+    std::string k = getcol_or_empty(stored.keys, i);
+    std::string dval = getcol_or_empty(stored.data, i);
     // A column the form's record does not hold compares as an empty value:
     // it changed when the database holds letters in it.
-    std::string fval = getvaluebykey(formdata, formkeys, k).value_or(std::string());
+    std::string fval = getvaluebykey_or_empty(shown.data, shown.keys, k);
     kivtrace(" K='%s' DVAL='%s' FVAL='%s'", k, dval, fval);
     if (dval == fval || spacestrcmp(dval, fval) == 0) continue;
     errmsg(kChanged);
@@ -121,7 +121,25 @@ int check_lock(const objlist& list) {
     kivtrace("check_lock:Current Data='%s'", dval);
     throw Exit{-1};
   }
-  return 0;
+}
+
+}  // namespace
+
+int spacestrcmp(std::string_view a, std::string_view b) {
+  std::string x = letters(a), y = letters(b);
+  kivtrace("Space comparison: val1='%s' val2='%s'", x, y);
+  return x.compare(y);
+}
+
+LockCheck check_lock(const objlist& list) {
+  kivtrace("check_lock enter\n");
+  const std::optional<dbconnection> conn = connection_objects(list);
+  if (!conn) throw Exit{-1};  // after the missing object's message
+  const FormRecord form = read_form_record(list);
+  LockCheck check;
+  fetch_stored(*conn, form.number, check);
+  if (check.stored) compare_records(*check.stored, form.shown);
+  return check;
 }
 
 }  // namespace kiv

@@ -56,14 +56,12 @@ int form_record(const objlist& list, std::string_view badformat, packet& out) {
 // The old record of a modify or respond: the row check_lock read from the
 // database. The form's copy is never taken in its place, so without that row
 // the change stops.
-bool locked_record(packet& old) {
-  const LockRecord& r = lockrecord();
-  if (!r.fetched) {
+bool locked_record(const std::optional<packet>& stored, packet& old) {
+  if (!stored) {
     kivtrace("no record was read back for the change: it stops\n");
     return false;
   }
-  old.keys = r.keys;
-  old.data = r.data;
+  old = *stored;
   return true;
 }
 
@@ -172,9 +170,10 @@ int change_case(objlist& list, Change kind) {
   primary_func(list);
   std::optional<dbconnection> c = connection_objects(list);
   if (!c) return -1;
-  check_lock(list);  // ends the request itself when the case changed or went
+  // check_lock ends the request itself when the case changed or went.
+  const LockCheck lock = check_lock(list);
   packet old;
-  if (kind == Change::modify ? pre_modify(list, old) != 0 : pre_respond(list, old) != 0) {
+  if (kind == Change::modify ? pre_modify(list, lock.stored, old) != 0 : pre_respond(list, lock.stored, old) != 0) {
     errmsg(kind == Change::modify ? "Pre modify failed\n" : "Pre respond failed\n");
     return 1;
   }
@@ -203,7 +202,7 @@ int modify(objlist& list) { return change_case(list, Change::modify); }
 
 int respond(objlist& list) { return change_case(list, Change::respond); }
 
-int pre_modify(objlist& list, packet& old) {
+int pre_modify(objlist& list, const std::optional<packet>& stored, packet& old) {
   const std::optional<std::string> login = known_login();
   if (!login) return -1;
   if (!id_keyed(list) || !keyed(list, "submitted_by", "No OBJ_SUB_BY found\n") ||
@@ -211,7 +210,7 @@ int pre_modify(objlist& list, packet& old) {
     return -1;
   packet shown;
   if (form_record(list, "pre_modify: Bad record format \n", shown) != 0) return -1;
-  if (!locked_record(old)) return -1;
+  if (!locked_record(stored, old)) return -1;
   if (!take_old_id(list, old, "pre_modify OBJ_IDNUM MUST has value\n")) return -1;
 
   const std::string owner = old_value(list, old, "submitted_by");
@@ -240,7 +239,7 @@ int pre_modify(objlist& list, packet& old) {
 
 int post_modify(const modifyhandle&, int, objlist&) { return 0; }
 
-int pre_respond(objlist& list, packet& old) {
+int pre_respond(objlist& list, const std::optional<packet>& stored, packet& old) {
   signature(list);
   if (!known_login()) return -1;
   if (!id_keyed(list) || !keyed(list, "problem", "No OBJ_PROBLEM found\n") ||
@@ -253,7 +252,7 @@ int pre_respond(objlist& list, packet& old) {
   }
   packet shown;
   if (form_record(list, "pre_respond: Bad record format \n", shown) != 0) return -1;
-  if (!locked_record(old)) return -1;
+  if (!locked_record(stored, old)) return -1;
   if (!take_old_id(list, old, "pre_respond OBJ_IDNUM MUST has value\n")) return -1;
 
   fieldlog(list, old.keys, old.data);

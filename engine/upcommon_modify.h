@@ -2,6 +2,8 @@
 // checks and hook points, and the plain modify of a record of any table.
 #pragma once
 
+#include <optional>
+
 #include "data/packet.h"
 #include "data/webhandle_db_ops.h"
 #include "toolkit/objects/kivobj.h"
@@ -18,7 +20,7 @@ namespace kiv {
 // hook (not judged); nvsend_mail.
 //
 // The old record is the row check_lock read from the database
-// (lockrecord()), never the form's copy in row2form_rec: that copy only
+// (its `stored`), never the form's copy in row2form_rec: that copy only
 // finds the row and is compared with it, so a forged copy cannot choose the
 // owner, the row updated, the case number, the logged texts or the hooks'
 // old record. Without that row (check_lock hit a database error) the modify
@@ -27,7 +29,8 @@ namespace kiv {
 // stays, so the attachments go into that case's folder.
 int modify(objlist& list);
 
-// The checks of a modify, filling `old` with the record check_lock read;
+// The checks of a modify, filling `old` with `stored`, the record check_lock
+// read;
 // each refusal shows its message and gives -1: the user's login must be
 // known; the objects id_num (unless row_number is set), submitted_by,
 // problem and case_num need a DBKEY; row2form_rec.VALUE must be a two-row
@@ -44,7 +47,7 @@ int modify(objlist& list);
 // that column becomes the settings' row_number_value and the VALUE of the
 // object of that name (-1 after "pre_modify row_number column '%s' MUST has
 // value\n" when the row has none). 0 to go on.
-int pre_modify(objlist& list, packet& old);
+int pre_modify(objlist& list, const std::optional<packet>& stored, packet& old);
 
 // The hook point after a modify; `updateflag` is handle_modify's result. 0.
 int post_modify(const modifyhandle& handle, int updateflag, objlist& list);
@@ -54,7 +57,8 @@ int post_modify(const modifyhandle& handle, int updateflag, objlist& list);
 // the same hooks and the same old record.
 int respond(objlist& list);
 
-// The checks of a respond, filling `old` with the record check_lock read;
+// The checks of a respond, filling `old` with `stored`, the record
+// check_lock read;
 // each refusal shows its message and gives -1: signature; the login must be
 // known; id_num (unless row_number is set), problem and case_num need a
 // DBKEY and case_num.VALUE a value; row2form_rec.VALUE as for pre_modify;
@@ -64,7 +68,7 @@ int respond(objlist& list);
 // record's case number; enforce and blankform; then tk_workflow and
 // addclosedate; last the row number as in pre_modify ("pre_respond
 // row_number column '%s' MUST has value\n"). 0 to go on.
-int pre_respond(objlist& list, packet& old);
+int pre_respond(objlist& list, const std::optional<packet>& stored, packet& old);
 
 // The hook point after a respond. 0.
 int post_respond(const modifyhandle& handle, int updateflag, objlist& list);

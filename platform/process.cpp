@@ -223,6 +223,26 @@ void read_into(Fd& fd, Collector& c, int& read_error) {
   c.take(buf, static_cast<size_t>(n));
 }
 
+// Closes the child's ends of the pipes; the input pipe becomes non-blocking,
+// and is closed at once when there is nothing to feed.
+void keep_parent_ends(Plumbing& p, bool no_input) {
+  p.in.read.reset();
+  p.out.write.reset();
+  p.errs.write.reset();
+  if (p.in.write.open()) {
+    ::fcntl(p.in.write.get(), F_SETFL, O_NONBLOCK);
+    if (no_input) p.in.write.reset();
+  }
+}
+
+// Writes what the pipe takes of `input` and drops it from `input`; the pipe
+// is closed when all is written or the write failed.
+void feed(Fd& fd, std::string_view& input) {
+  ssize_t w = ::write(fd.get(), input.data(), input.size());
+  if (w > 0) input.remove_prefix(static_cast<size_t>(w));
+  if ((w < 0 && errno != EAGAIN && errno != EINTR) || input.empty()) fd.reset();
+}
+
 // Feeds, collects and waits until the child has ended and its pipes are
 // closed, or the time limit has passed (then the group is killed). The child
 // is reaped on the way out.
@@ -230,13 +250,7 @@ void supervise(pid_t pid, const Options& o, Plumbing& p, Result& r) {
   const Clock::time_point deadline = Clock::now() + o.limit;
   Fd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
   std::string_view input = o.input ? std::string_view(*o.input) : std::string_view();
-  p.in.read.reset();
-  p.out.write.reset();
-  p.errs.write.reset();
-  if (p.in.write.open()) {
-    ::fcntl(p.in.write.get(), F_SETFL, O_NONBLOCK);
-    if (input.empty()) p.in.write.reset();
-  }
+  keep_parent_ends(p, input.empty());
   Collector out{r.output, o.capture_limit, r.cut, o.output_sink ? &o.output_sink : nullptr};
   Collector errs{r.errors, o.capture_limit, r.cut};
   bool ended = false;
@@ -263,11 +277,7 @@ void supervise(pid_t pid, const Options& o, Plumbing& p, Result& r) {
       step_ms = std::min(step_ms * 2, 50);
     }
     if (::poll(fds.data(), n, wait_ms) < 0 && errno != EINTR) break;
-    if (in_i >= 0 && fds[in_i].revents) {
-      ssize_t w = ::write(p.in.write.get(), input.data(), input.size());
-      if (w > 0) input.remove_prefix(static_cast<size_t>(w));
-      if ((w < 0 && errno != EAGAIN && errno != EINTR) || input.empty()) p.in.write.reset();
-    }
+    if (in_i >= 0 && fds[in_i].revents) feed(p.in.write, input);
     if (out_i >= 0 && fds[out_i].revents) read_into(p.out.read, out, r.read_error);
     if (err_i >= 0 && fds[err_i].revents) read_into(p.errs.read, errs, r.read_error);
   }

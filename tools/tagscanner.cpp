@@ -182,6 +182,30 @@ struct ScanOptions {
   std::optional<std::string> save, result, error, device;
 };
 
+// The tag and key rows are both given and name as many fields; else ends
+// with status 2 after its message (and the usage for a missing row).
+void check_scheme(const ScanOptions& o, const char* program) {
+  if (o.tags.empty()) {
+    err() << "Missing barcode_tag_string...\n";
+    usage(program);
+    throw Exit{2};
+  }
+  if (o.keys.empty()) {
+    err() << "Missing dbkey_string...\n";
+    usage(program);
+    throw Exit{2};
+  }
+  int nk = getcolcount(o.keys);
+  int nb = getcolcount(o.tags);
+  // A row without its "^$" has no columns; it cannot give a scheme.
+  if (nk != nb || nb == 0) {
+    err() << sformat(
+        "Number of fields in dbkey_string(%d)(%s) and barcode_tag_string(%d)(%s) mismatch...\n", nk,
+        o.keys, nb, o.tags);
+    throw Exit{2};
+  }
+}
+
 // Steps 1 to 3 of the command line; ends with status 2 on an error.
 ScanOptions scanoptions(int argc, const char* const argv[], int& optind) {
   if (argc < 2) {
@@ -217,25 +241,7 @@ ScanOptions scanoptions(int argc, const char* const argv[], int& optind) {
     usage(argv[0]);
     throw Exit{2};
   }
-  if (o.tags.empty()) {
-    err() << "Missing barcode_tag_string...\n";
-    usage(argv[0]);
-    throw Exit{2};
-  }
-  if (o.keys.empty()) {
-    err() << "Missing dbkey_string...\n";
-    usage(argv[0]);
-    throw Exit{2};
-  }
-  int nk = getcolcount(o.keys);
-  int nb = getcolcount(o.tags);
-  // A row without its "^$" has no columns; it cannot give a scheme.
-  if (nk != nb || nb == 0) {
-    err() << sformat(
-        "Number of fields in dbkey_string(%d)(%s) and barcode_tag_string(%d)(%s) mismatch...\n", nk,
-        o.keys, nb, o.tags);
-    throw Exit{2};
-  }
+  check_scheme(o, argv[0]);
   return o;
 }
 

@@ -71,9 +71,11 @@ class Smtp : public kivtest::KivTest {
            const std::string& subject = "Case 12", const std::string& to_header = "",
            const std::string& cc_header = "", const std::string& sender = "help@desk.test") {
     peer_.start();
-    return smtpsendmail("127.0.0.1", sender, to, to_header, cc_header, subject, body, peer_.port());
+    last_ = smtpsendmail("127.0.0.1", sender, to, to_header, cc_header, subject, body, {peer_.port()});
+    return last_.result;
   }
   SmtpPeer peer_;
+  SmtpResult last_;
 };
 
 }  // namespace
@@ -93,7 +95,7 @@ TEST_F(Smtp, DialogueWithoutTheRfc821Option) {
             "line one\r\nline two"
             "\r\n.\r\n"
             "QUIT\r\n");
-  EXPECT_EQ(mailstate().smtperror, "");
+  EXPECT_EQ(last_.error, "");
 }
 
 TEST_F(Smtp, DialogueWithTheRfc821OptionHeadersAndHtml) {
@@ -143,7 +145,8 @@ TEST_F(Smtp, BodyLineEndsAndPoints) {
     SmtpPeer peer;
     peer.start();
     ASSERT_EQ(smtpsendmail("127.0.0.1", "h@d.test", std::vector<std::string>{"a@x.test"}, "", "", "", c.body,
-                           peer.port()),
+                           {peer.port()})
+                  .result,
               0)
         << c.body;
     std::string t = peer.transcript();
@@ -182,8 +185,9 @@ TEST_F(Smtp, NoRecipientOrABadSenderSendsNothing) {
   for (const Case& c : cases) {
     SmtpPeer peer;
     peer.start();
-    EXPECT_EQ(smtpsendmail("127.0.0.1", c.sender, c.to, "", "", "s", "b", peer.port()), c.result);
-    EXPECT_EQ(mailstate().smtperror, c.error);
+    const SmtpResult sent = smtpsendmail("127.0.0.1", c.sender, c.to, "", "", "s", "b", {peer.port()});
+    EXPECT_EQ(sent.result, c.result);
+    EXPECT_EQ(sent.error, c.error);
     EXPECT_FALSE(peer.connected());
   }
 }
@@ -223,7 +227,7 @@ TEST_F(Smtp, FailureTable) {
       {"multi-line greeting", "greeting", {{"220-one\r\n", "220-two\r\n220 three\r\n"}}, 0, ""},
       {"multi-line HELO reply", "HELO", {{"250-peer\r\n250-SIZE 1000\r\n", "250 HELP\r\n"}}, 0, "", true},
   };
-  mailstate().smtp_limit = std::chrono::milliseconds(300);
+  const std::chrono::milliseconds limit(300);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     settings().smtpoption = c.rfc821 ? "rfc821" : "0";
@@ -232,10 +236,11 @@ TEST_F(Smtp, FailureTable) {
     peer.start();
     auto begin = std::chrono::steady_clock::now();
     std::vector<std::string> to{"ann@x.test", "bob@x.test"};
-    EXPECT_EQ(smtpsendmail("127.0.0.1", "h@d.test", to, "", "", "s", c.big_body ? big : "b", peer.port()),
-              c.result);
+    const SmtpResult sent =
+        smtpsendmail("127.0.0.1", "h@d.test", to, "", "", "s", c.big_body ? big : "b", {peer.port(), limit});
+    EXPECT_EQ(sent.result, c.result);
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(10));
-    EXPECT_EQ(mailstate().smtperror, c.error);
+    EXPECT_EQ(sent.error, c.error);
     std::string t = peer.transcript();
     if (c.result == 1) {
       EXPECT_EQ(t.find("QUIT"), std::string::npos) << t;
@@ -250,17 +255,18 @@ TEST_F(Smtp, FailureTable) {
 }
 
 TEST_F(Smtp, NoListenerNoHostNoConnectionInTime) {
-  mailstate().smtp_limit = std::chrono::milliseconds(300);
+  const std::chrono::milliseconds limit(300);
   std::vector<std::string> to{"ann@x.test"};
   int free_port;
   {
     SmtpPeer gone;  // a port nobody listens on once it is gone
     free_port = gone.port();
   }
-  EXPECT_EQ(smtpsendmail("127.0.0.1", "h@d.test", to, "", "", "s", "b", free_port), 4);
+  EXPECT_EQ(smtpsendmail("127.0.0.1", "h@d.test", to, "", "", "s", "b", {free_port, limit}).result, 4);
 
-  EXPECT_EQ(smtpsendmail("no-such-host.invalid", "h@d.test", to, "", "", "s", "b", 25), 1);
-  EXPECT_EQ(mailstate().smtperror, "Cannot locate host no-such-host.invalid");
+  const SmtpResult unknown = smtpsendmail("no-such-host.invalid", "h@d.test", to, "", "", "s", "b", {25, limit});
+  EXPECT_EQ(unknown.result, 1);
+  EXPECT_EQ(unknown.error, "Cannot locate host no-such-host.invalid");
 
   // A listener whose queue is full answers no new connection.
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -278,17 +284,18 @@ TEST_F(Smtp, NoListenerNoHostNoConnectionInTime) {
     fillers.push_back(f);
   }
   auto begin = std::chrono::steady_clock::now();
-  EXPECT_EQ(smtpsendmail("127.0.0.1", "h@d.test", to, "", "", "s", "b", ntohs(a.sin_port)), 4);
+  EXPECT_EQ(smtpsendmail("127.0.0.1", "h@d.test", to, "", "", "s", "b", {ntohs(a.sin_port), limit}).result, 4);
   EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
   for (int f : fillers) ::close(f);
   ::close(fd);
 }
 
-// The test setting gives the port when the call names none.
+// The mail of records goes to the port of the test setting.
 TEST_F(Smtp, PortFromTheTestSetting) {
   peer_.start();
   mailstate().smtp_port = peer_.port();
-  EXPECT_EQ(smtpsendmail("127.0.0.1", "h@d.test", std::vector<std::string>{"a@x.test"}, "", "", "s", "b"), 0);
+  EXPECT_EQ(pc_mail_records("a@x.test", "", "", "one^$", "k^$", "s", 0, "SMTP", "127.0.0.1", "h@d.test", ""), 0);
+  EXPECT_EQ(page(), "");  // no failed send
   EXPECT_NE(peer_.transcript().find("RCPT TO:  a@x.test\r\n"), std::string::npos);
 }
 
@@ -406,10 +413,9 @@ TEST_F(Smtp, DeliveryToARealServer) {
   ASSERT_TRUE(server.start()) << "the SMTP server did not start";
   settings().smtpoption = "rfc821";
   std::vector<std::string> to{"ann@x.test", "bob@x.test"};
-  EXPECT_EQ(smtpsendmail("127.0.0.1", "helpdesk@desk.test", to, "", "", "Case 12 changed",
-                         "Status\n======\nOpen\n.\nend\n", server.port()),
-            0)
-      << mailstate().smtperror;
+  const SmtpResult sent = smtpsendmail("127.0.0.1", "helpdesk@desk.test", to, "", "", "Case 12 changed",
+                                       "Status\n======\nOpen\n.\nend\n", {server.port()});
+  EXPECT_EQ(sent.result, 0) << sent.error;
   std::string mail = kivtest::read_file(server.mailfile());
   EXPECT_TRUE(mail.starts_with("FROM helpdesk@desk.test\nTO ann@x.test\nTO bob@x.test\n")) << mail;
   EXPECT_NE(mail.find("From: helpdesk@desk.test\r\n"), std::string::npos) << mail;
@@ -418,6 +424,7 @@ TEST_F(Smtp, DeliveryToARealServer) {
 
   // Without HELO such a server refuses the sender.
   settings().smtpoption = "0";
-  EXPECT_EQ(smtpsendmail("127.0.0.1", "helpdesk@desk.test", to, "", "", "s", "b", server.port()), 1);
-  EXPECT_TRUE(mailstate().smtperror.starts_with("Sendmail error: ")) << mailstate().smtperror;
+  const SmtpResult refused = smtpsendmail("127.0.0.1", "helpdesk@desk.test", to, "", "", "s", "b", {server.port()});
+  EXPECT_EQ(refused.result, 1);
+  EXPECT_TRUE(refused.error.starts_with("Sendmail error: ")) << refused.error;
 }

@@ -66,7 +66,6 @@ TEST_F(Rules, MatchingTheCriteria) {
 
 TEST_F(Rules, RecipientsInMailMode) {
   MailState& ms = mailstate();
-  ms.getlistflag = kMailMode;
   ms.mailuser = "sub@x.test";
   ms.mailstaff = "staff@x.test";
   ms.gmailkeys = "sa_login^@pager^@phone^$";
@@ -86,19 +85,18 @@ TEST_F(Rules, RecipientsInMailMode) {
   };
   for (const Case& c : cases) {
     std::string list = c.start;
-    EXPECT_EQ(addtomaillist(list, c.title), 0);
+    EXPECT_EQ(addtomaillist(list, c.title, kMailMode), 0);
     EXPECT_EQ(list, c.list) << c.what;
   }
   std::string list;
-  EXPECT_EQ(addtomaillist(list, ""), -1);
+  EXPECT_EQ(addtomaillist(list, "", kMailMode), -1);
   ms.mailuser.clear();
-  EXPECT_EQ(addtomaillist(list, "USER^@STAFF-phone^$"), 0);
+  EXPECT_EQ(addtomaillist(list, "USER^@STAFF-phone^$", kMailMode), 0);
   EXPECT_EQ(list, "");
 
   // In the other modes every word is a login, separated by blanks.
-  ms.getlistflag = kAssignMode;
   list = "alice ";
-  addtomaillist(list, "al^@USER^@alice^$");
+  addtomaillist(list, "al^@USER^@alice^$", kAssignMode);
   EXPECT_EQ(list, "alice al USER ");
 }
 
@@ -115,28 +113,26 @@ TEST_F(Rules, MainListAndCustomMessages) {
   ms.mailothers = "others@x.test";
   ms.mailuser = "sub@x.test";
   auto list = enginetest::objects(record + rules);
-  EXPECT_EQ(getmaillist(*list), "sub@x.test,others@x.test,bob@x.test,dave@x.test");
-  ASSERT_EQ(ms.mlistbymsg_count(), 1u);
-  EXPECT_EQ(ms.mlistbymsg[0].list, "carol@x.test,sub@x.test");
-  EXPECT_EQ(ms.mlistbymsg[0].message, "message_category^@status^$:2");
+  const MailLists lists = getmaillist(*list, kMailMode);
+  EXPECT_EQ(lists.main, "sub@x.test,others@x.test,bob@x.test,dave@x.test");
+  ASSERT_EQ(lists.bymsg.size(), 1u);
+  EXPECT_EQ(lists.bymsg[0].list, "carol@x.test,sub@x.test");
+  EXPECT_EQ(lists.bymsg[0].message, "message_category^@status^$:2");
 
   // Per operation: the submitter only through the rules naming USER.
-  ms.mlistbymsg.clear();
   ms.mailuser.clear();
   auto per_op = enginetest::objects(record + std::vector<Attr>{{"mail_user_per_op.VALUE", "ON"}} + rules);
-  EXPECT_EQ(getmaillist(*per_op), "others@x.test,sub@x.test,bob@x.test,dave@x.test");
-  ms.mlistbymsg.clear();
+  EXPECT_EQ(getmaillist(*per_op, kMailMode).main, "others@x.test,sub@x.test,bob@x.test,dave@x.test");
   auto no_user_rule =
       enginetest::objects(record + std::vector<Attr>{{"mail_user_per_op.VALUE", "ON"}} +
                           rule("maillist_status^$:4", "Open^$", "dave@x.test^$"));
   ms.mailothers.clear();
-  EXPECT_EQ(getmaillist(*no_user_rule), "dave@x.test");
+  EXPECT_EQ(getmaillist(*no_user_rule, kMailMode).main, "dave@x.test");
 
   // The assignment kind reads only its own rules.
-  ms.getlistflag = kAssignMode;
   auto assign = enginetest::objects(record + rule("autoassign_status^$:1", "Open^$", "alice^@bob^$") +
                                     rule("autoassign_status^$:2", "Open^$", "bob^@carol^$"));
-  EXPECT_EQ(getmaillist(*assign), "alice bob carol");
+  EXPECT_EQ(getmaillist(*assign, kAssignMode).main, "alice bob carol");
 }
 
 TEST_F(Rules, NoFixedLimits) {
@@ -149,10 +145,10 @@ TEST_F(Rules, NoFixedLimits) {
     attrs = attrs + rule("maillist_status^$:" + std::to_string(i + 2), "Open^$",
                          "m" + std::to_string(i) + "@x.test^$", "message_status^$:" + std::to_string(i + 2));
   auto list = enginetest::objects(attrs);
-  std::string main = getmaillist(*list);
-  EXPECT_GT(main.size(), 60000u);
-  EXPECT_TRUE(main.ends_with("someone2999@example.test"));
-  ASSERT_EQ(mailstate().mlistbymsg_count(), 150u);
-  EXPECT_EQ(mailstate().mlistbymsg[149].list, "m149@x.test");
-  EXPECT_EQ(mailstate().mlistbymsg[149].message, "message_status^$:151");
+  const MailLists lists = getmaillist(*list, kMailMode);
+  EXPECT_GT(lists.main.size(), 60000u);
+  EXPECT_TRUE(lists.main.ends_with("someone2999@example.test"));
+  ASSERT_EQ(lists.bymsg.size(), 150u);
+  EXPECT_EQ(lists.bymsg[149].list, "m149@x.test");
+  EXPECT_EQ(lists.bymsg[149].message, "message_status^$:151");
 }

@@ -40,11 +40,19 @@ class RecordLock : public casetest::RecordTest {
 
   void set(const std::string& name, const std::string& text) { adduniqobj(list_, name + ".VALUE", text); }
 
+  // Runs check_lock; `result_` and `lock_` hold what it gave (a check that
+  // ends the process leaves `lock_` without a record).
   std::optional<int> check() {
-    return exit_status([&] { result_ = check_lock(list_); });
+    lock_ = LockCheck{99, std::nullopt};
+    result_ = 99;
+    return exit_status([&] {
+      lock_ = check_lock(list_);
+      result_ = lock_.result;
+    });
   }
 
   objlist list_;
+  LockCheck lock_;
   int result_ = 99;
 };
 
@@ -68,11 +76,10 @@ TEST_F(RecordLock, OnlyChangedLettersCount) {
     EXPECT_EQ(check(), std::nullopt) << c.what << ": " << page();
     EXPECT_EQ(result_, 0) << c.what;
   }
-  // The record read stays for the update.
-  const LockRecord& kept = lockrecord();
-  EXPECT_TRUE(kept.fetched);
-  EXPECT_EQ(kept.keys, *getrow(rec, 1));
-  EXPECT_EQ(kept.data, *getrow(rec, 2));
+  // The record read goes back for the update.
+  ASSERT_TRUE(lock_.stored);
+  EXPECT_EQ(lock_.stored->keys, *getrow(rec, 1));
+  EXPECT_EQ(lock_.stored->data, *getrow(rec, 2));
 }
 
 TEST_F(RecordLock, ChangedAndDeletedRecordsStopTheRequest) {
@@ -90,7 +97,7 @@ TEST_F(RecordLock, ChangedAndDeletedRecordsStopTheRequest) {
   clear_output();
   EXPECT_EQ(check(), -1);
   EXPECT_NE(page().find(kChanged), std::string::npos) << page();
-  EXPECT_FALSE(lockrecord().fetched);
+  EXPECT_FALSE(lock_.stored);
 }
 
 TEST_F(RecordLock, AColumnTheFormLacksComparesAsEmpty) {
@@ -160,7 +167,7 @@ TEST_F(RecordLock, DatabaseErrorsGoBackToTheCaller) {
   EXPECT_NE(result_, 0);
   EXPECT_TRUE(page().starts_with("<PRE>\nSQL Error: '")) << page();
   EXPECT_NE(page().find("nosuchtable"), std::string::npos) << page();
-  EXPECT_FALSE(lockrecord().fetched);
+  EXPECT_FALSE(lock_.stored);
 
   // A table text that is not a table list never reaches the database.
   set("db_table_name", "cases where 1=1; drop table cases");
