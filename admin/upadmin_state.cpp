@@ -262,8 +262,8 @@ void unlock_objfiles() {
 
 int saveobjfile(const objlist* objs, std::string_view name) {
   const std::string live = config_path(name);
-  std::string text, why;
-  if (!writekivobj(objs, text, &why)) {
+  std::string text, why = "no object list to write";
+  if (!objs || !writekivobj(*objs, text, &why)) {
     errmsg("Cannot save object file '%s': %s\n", live, why);
     throw Exit{1};
   }

@@ -60,7 +60,7 @@ std::string make_tk_obj() {
         "Your case {case_num} changed.{n}\\\nStatus: {status}{n}\\\n{n}\\\nProblem:{n}\\\n{problem}{n}\\\n");
   }
   std::string text;
-  writekivobj(&l, text);
+  writekivobj(l, text);
   return text;
 }
 

@@ -95,11 +95,11 @@ std::string get_maildata(std::string_view row, std::string_view keys, std::strin
   std::string out;
   const int count = getcolcount(fieldlist);
   for (int i = 1; i <= count; ++i) {
-    std::string field = getcol(fieldlist, i).value_or(std::string());
+    std::string field = getcol_or_empty(fieldlist, i);
     if (field.empty()) continue;
     std::optional<std::string> value = getvaluebykey(row, keys, field);
     if (!value || value->empty()) continue;
-    std::string label = getcol(labels, i).value_or(std::string());
+    std::string label = getcol_or_empty(labels, i);
     if (!label.empty()) {
       out += label;
       out += '\n';

@@ -112,17 +112,6 @@ SqlBuffers& sqlbuf() {
 
 void reset_sqlbuf() { sqlbuf() = SqlBuffers{}; }
 
-void kivmalloc_out_of_space() {
-  static const char msg[] = "NVerr200-- Out of Space...\n";
-  kiv_exit_out_of_memory(msg, sizeof msg - 1);
-}
-
-std::unique_ptr<char[]> kivmalloc(size_t size) {
-  char* p = new (std::nothrow) char[size ? size : 1]();
-  if (!p) kivmalloc_out_of_space();
-  return std::unique_ptr<char[]>(p);
-}
-
 int dbconfig_node::index_of(std::string_view name) const {
   for (int i = 1; i <= count; ++i)
     if (column(i).name == name) return i;
@@ -153,8 +142,8 @@ std::optional<dbconfig_node> mk_dbconfig_node(const std::string& database, const
   node.count = keys ? getcolcount(names) : 0;
   for (int i = 1; i <= node.count; ++i) {
     dbconfig_column col;
-    col.name = getcol(names, i).value_or("");
-    col.type = type_of(getvaluebykey(types, names, col.name).value_or(""), col.name);
+    col.name = getcol_or_empty(names, i);
+    col.type = type_of(getvaluebykey_or_empty(types, names, col.name), col.name);
     node.columns.push_back(std::move(col));
   }
   return node;
@@ -169,7 +158,6 @@ int gen_insert_query(const std::string& database, const std::string& table, std:
 
 int gen_insert_query(const dbconfig_node& node, std::string_view data, std::string_view keys) {
   SqlBuffers& b = sqlbuf();
-  b.dateop = 0;
   b.dbms = node.dbms;
   bool access = settings().mssqlflag == 0;
   std::string attr_list, values;
@@ -186,7 +174,7 @@ int gen_insert_query(const dbconfig_node& node, std::string_view data, std::stri
       if (!sqlpars::has_key(keys, col.name)) continue;
       std::string v = sqlpars::first_row_value(data, keys, col.name);
       if (v.empty()) continue;
-      Converted cv = sqlpars::convert(col, v);
+      Converted cv = sqlpars::convert(col, v, DateUse::stored);
       if (cv.kind == Conv::refused) return -2;
       if (cv.kind == Conv::none) continue;
       value = std::move(cv.text);
@@ -208,7 +196,6 @@ int gen_retrieve_query(const std::string& database, const std::string& table, st
   std::optional<dbconfig_node> node = mk_dbconfig_node(database, table, keys);
   if (!node) return relation_failed("gen_retrieve_query", table);
   SqlBuffers& b = sqlbuf();
-  b.dateop = 1;
   b.dbms = node->dbms;
   if (!build_qualifier(*node, criteria, keys)) return -2;
   bool ordered = set(order) && order->front() != ' ';
@@ -238,7 +225,6 @@ int gen_modify_query(const std::string& database, const std::string& table, std:
   std::optional<dbconfig_node> node = mk_dbconfig_node(database, table, newkeys);
   if (!node) return relation_failed("gen_modify_query", table);
   SqlBuffers& b = sqlbuf();
-  b.dateop = 0;
   b.dbms = node->dbms;
   b.qualifier.clear();
   std::string setlist;
@@ -251,7 +237,7 @@ int gen_modify_query(const std::string& database, const std::string& table, std:
       // The empty text; a column of another type is set to NULL.
       part = col.type == kTextColumn ? sformat("%s = ''", col.name) : sformat("%s = NULL", col.name);
     } else {
-      Converted cv = sqlpars::convert(col, v);
+      Converted cv = sqlpars::convert(col, v, DateUse::stored);
       if (cv.kind == Conv::refused) return -2;
       if (cv.kind == Conv::none) {
         part = sformat("%s = NULL", col.name);
@@ -276,7 +262,6 @@ int gen_delete_query(const std::string& database, const std::string& table, std:
   std::optional<dbconfig_node> node = mk_dbconfig_node(database, table, keys);
   if (!node) return relation_failed("gen_delete_query", table);
   SqlBuffers& b = sqlbuf();
-  b.dateop = 1;
   b.dbms = node->dbms;
   if (!build_qualifier(*node, data, keys)) return -2;
   if (b.qualifier.empty()) {

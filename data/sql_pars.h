@@ -20,7 +20,6 @@ struct SqlBuffers {
   std::string query;      // the statement last generated
   std::string qualifier;  // the condition under construction
   std::string idnum;      // the next id_num as text, set by db_add; empty: none
-  int dateop = 0;         // 1 while a select or delete condition is built
   // The database product of the table the statement is written for, as its
   // description found it (dbconfig_node::dbms): SQLite gets its dates as
   // ISO text, every other database in the form of the database type.
@@ -122,21 +121,20 @@ int qualconstruct(const dbconfig_node& node, int index, const ptree* tree);
 std::optional<std::string> textnl(std::string_view text);
 std::optional<std::string> num2str(std::string_view text);
 
-// A date (or time) value in the form of the database type, quoted while
-// sqlbuf().dateop is 1. None when it gives no value, and when it is refused.
+// Where a date value goes: into an insert or update as it is, or into a
+// select or delete condition, quoted.
+enum class DateUse { stored, condition };
+
+// A date (or time) value in the form of the database type, quoted for a
+// condition. None when it gives no value, and when it is refused.
 // For SQLite (sqlbuf().dbms) whatever the database type: a date as ISO text
 // "YYYY-MM-DD", "YYYY-MM-DD HH:MM:SS" with a time of day, a time alone as
 // "HH:MM:SS", quoted with apostrophes in a condition; the date read in the
 // configured order ("dmy": day first, else month first), or as an ISO date,
 // and refused unless it is a day of the calendar. SQLite compares texts, so
 // only these forms order as dates there.
-std::optional<std::string> oracle_date(std::string_view date);
+std::optional<std::string> oracle_date(std::string_view date, DateUse use);
 
-// The generator's allocator: a zero-filled block of `size` bytes. When
-// memory is exhausted it prints "NVerr200-- Out of Space...\n" on standard
-// error and ends the process with status -1.
-std::unique_ptr<char[]> kivmalloc(size_t size);
-[[noreturn]] void kivmalloc_out_of_space();
 
 // Checks of what is written into statements as names. Each prints its
 // refusal into the page and answers false.

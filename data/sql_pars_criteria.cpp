@@ -82,7 +82,7 @@ Conv leaf_condition(const dbconfig_column& col, const std::string& value, std::s
     return Conv::value;
   }
   if (col.type == kTextColumn || col.type == kFloatColumn) {
-    Converted cv = sqlpars::convert(col, v);
+    Converted cv = sqlpars::convert(col, v, DateUse::condition);
     if (cv.kind != Conv::value) return cv.kind;
     if (exact) {
       term += sformat("( %s %s '%s' )", c, "=", cv.text);
@@ -92,7 +92,7 @@ Conv leaf_condition(const dbconfig_column& col, const std::string& value, std::s
     return Conv::value;
   }
   // Integer and date columns always compare with "=".
-  Converted cv = sqlpars::convert(col, v);
+  Converted cv = sqlpars::convert(col, v, DateUse::condition);
   if (cv.kind != Conv::value) return cv.kind;
   term += sformat("( %s %s %s )", c, "=", cv.text);
   return Conv::value;
@@ -101,7 +101,7 @@ Conv leaf_condition(const dbconfig_column& col, const std::string& value, std::s
 // An end that converts to no value is open.
 Conv range_value(const dbconfig_column& col, const ptree* end, std::optional<std::string>& out) {
   if (!end) return Conv::none;
-  Converted cv = sqlpars::convert(col, end->value);
+  Converted cv = sqlpars::convert(col, end->value, DateUse::condition);
   if (cv.kind == Conv::value) out = std::move(cv.text);
   return cv.kind;
 }

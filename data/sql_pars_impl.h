@@ -19,8 +19,9 @@ struct Converted {
 
 // A value converted by its column's type: dates by the date rules, integer
 // and float columns only when the value is a number, text with apostrophes
-// doubled. A refusal is reported in the page with the column's name.
-Converted convert(const dbconfig_column& column, std::string_view value);
+// doubled; a date quoted when it goes into a condition. A refusal is
+// reported in the page with the column's name.
+Converted convert(const dbconfig_column& column, std::string_view value, DateUse use);
 
 // True for a decimal number: an optional sign, digits with an optional
 // fraction, an optional exponent. Nothing else, not even blanks.

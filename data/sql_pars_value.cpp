@@ -111,9 +111,9 @@ Converted refused() { return Converted{Conv::refused, {}}; }
 Converted no_form() { return refused(); }
 
 // A value holding ":" is a time: quoted for a condition, as it is otherwise.
-Converted oracle_time(std::string_view t) {
+Converted oracle_time(std::string_view t, DateUse use) {
   if (!time_ok(t)) return refused();
-  if (!sqlbuf().dateop) return value_of(std::string(t));
+  if (use == DateUse::stored) return value_of(std::string(t));
   int flag = settings().mssqlflag;
   if (flag == kMsSql || flag == kSybase || flag == kDb2) return value_of(sformat("'%s'", t));
   return value_of(sformat("#%s#", t));
@@ -121,7 +121,7 @@ Converted oracle_time(std::string_view t) {
 
 // ORACLE's day-month-year: "05-MAR-1" from 03/05/2001 (month first), or
 // from 5/3/2001 with the day first. The year keeps its last two digits.
-Converted oracle_form(const DateScan& d) {
+Converted oracle_form(const DateScan& d, DateUse use) {
   bool dmy = settings().dateformat == "dmy";
   const char* month = month_name(dmy ? d.num[1] : d.num[0], true);
   if (!month) return no_form();
@@ -129,12 +129,12 @@ Converted oracle_form(const DateScan& d) {
   int yy = static_cast<int>(year % 100);
   std::string form = dmy ? sformat("%d-%s-%d", static_cast<int>(d.num[0]), month, yy)
                          : sformat("%s-%s-%d", d.text[1], month, yy);
-  return value_of(sqlbuf().dateop ? "'" + form + "'" : form);
+  return value_of(use == DateUse::condition ? "'" + form + "'" : form);
 }
 
 // SYBASE's "Mar 5 2001", the month always first; a time after "@" follows
 // as a fourth part.
-Converted sybase_date(std::string_view date, const DateScan& d) {
+Converted sybase_date(std::string_view date, const DateScan& d, DateUse use) {
   const char* month = month_name(d.num[0], false);
   if (!month) return no_form();
   std::string form = sformat("%s %s %s", month, d.text[1], d.text[2]);
@@ -144,7 +144,7 @@ Converted sybase_date(std::string_view date, const DateScan& d) {
     rest[0] = ' ';
     form = sformat("%s %s %s %s", month, d.text[1], d.text[2], rest);
   }
-  return value_of(sqlbuf().dateop ? "'" + form + "'" : form);
+  return value_of(use == DateUse::condition ? "'" + form + "'" : form);
 }
 
 // ---- SQLite's ISO dates ----
@@ -253,12 +253,12 @@ std::optional<std::string> iso_date(std::string_view s) {
 }
 
 // The value for a date column of SQLite, quoted in a condition.
-Converted sqlite_date(std::string_view date) {
+Converted sqlite_date(std::string_view date, DateUse use) {
   const std::string_view d = trim_blanks(date);
   std::optional<std::string> iso = iso_date(d);
   if (!iso) iso = iso_time(d, 0);
   if (!iso) return refused();
-  return value_of(sqlbuf().dateop ? "'" + *iso + "'" : *iso);
+  return value_of(use == DateUse::condition ? "'" + *iso + "'" : *iso);
 }
 
 bool sqlite_dates() { return starts_nocase(sqlbuf().dbms, "SQLite"); }
@@ -266,12 +266,12 @@ bool sqlite_dates() { return starts_nocase(sqlbuf().dbms, "SQLite"); }
 // A value that is no date is refused, in a condition and in an insert or
 // update alike: it is never written, and an update never turns it into NULL
 // silently. Blanks alone are no value.
-Converted date_value(std::string_view date) {
+Converted date_value(std::string_view date, DateUse use) {
   if (trim_blanks(date).empty()) return no_value();
   int flag = settings().mssqlflag;
   if (flag == kOracle && date == "00/00/00") return no_value();
-  if (sqlite_dates()) return sqlite_date(date);
-  if (date.find(':') != std::string_view::npos) return oracle_time(date);
+  if (sqlite_dates()) return sqlite_date(date, use);
+  if (date.find(':') != std::string_view::npos) return oracle_time(date, use);
   // ORACLE and SYBASE read an "@" as a blank.
   std::string scanned(date);
   if (flag == kOracle || flag == kSybase)
@@ -280,9 +280,9 @@ Converted date_value(std::string_view date) {
   DateScan d = scan_date(scanned);
   if (!d.ok) return refused();
   if (!date_tail_ok(std::string_view(scanned).substr(d.end))) return refused();
-  if (flag == kOracle) return oracle_form(d);
-  if (flag == kSybase) return sybase_date(date, d);
-  if (!sqlbuf().dateop) return value_of(std::string(date));
+  if (flag == kOracle) return oracle_form(d, use);
+  if (flag == kSybase) return sybase_date(date, d, use);
+  if (use == DateUse::stored) return value_of(std::string(date));
   if (flag == kMsAccess) return value_of(sformat("#%s#", date));
   return value_of(sformat("'%s'", date));
 }
@@ -413,9 +413,9 @@ bool is_number(std::string_view t) {
   return i == t.size();
 }
 
-Converted convert(const dbconfig_column& column, std::string_view value) {
+Converted convert(const dbconfig_column& column, std::string_view value, DateUse use) {
   if (column.type == kDateColumn) {
-    Converted c = date_value(value);
+    Converted c = date_value(value, use);
     if (c.kind == Conv::refused) errmsg("Bad date '%s' for column %s\n", value, column.name);
     return c;
   }
@@ -435,7 +435,7 @@ Converted convert(const dbconfig_column& column, std::string_view value) {
 std::string first_row_value(std::string_view data, std::string_view keys, std::string_view name) {
   std::optional<std::string> row = getrow(data, 1);
   if (!row || row->empty()) return {};
-  return getvaluebykey(*row, keys, name).value_or(std::string());
+  return getvaluebykey_or_empty(*row, keys, name);
 }
 
 bool has_key(std::string_view keys, std::string_view name) { return getindex(keys, name) != 0; }
@@ -446,8 +446,8 @@ std::optional<std::string> textnl(std::string_view text) { return escaped(text);
 
 std::optional<std::string> num2str(std::string_view text) { return escaped(text); }
 
-std::optional<std::string> oracle_date(std::string_view date) {
-  Converted c = date_value(date);
+std::optional<std::string> oracle_date(std::string_view date, DateUse use) {
+  Converted c = date_value(date, use);
   if (c.kind != Conv::value) return std::nullopt;
   return c.text;
 }

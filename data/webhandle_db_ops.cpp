@@ -102,7 +102,7 @@ std::optional<dberr> draw_idnum(int timeout, const std::string& database, const 
   if (rc != 0) return driver_failure(rc);
   std::string max;
   if (std::optional<std::string> row = getrow(driver_results().odbcdata.value_or(""), 1))
-    max = getcol(*row, 1).value_or("");
+    max = getcol_or_empty(*row, 1);
   sqlbuf().idnum = sformat("%d", leading_int(max) + 1);
   kivtrace("db_add: max row='%s' idnum=%s\n", max, sqlbuf().idnum);
   return std::nullopt;

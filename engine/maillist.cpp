@@ -2,7 +2,7 @@
 #include "engine/maillist.h"
 
 #include "data/mailrecords.h"
-#include "engine/objtext.h"
+#include "toolkit/objects/kivobj.h"
 #include "toolkit/base/kivcgitrace.h"
 #include "toolkit/text/kivtext.h"
 #include "toolkit/text/rowcol.h"
@@ -28,9 +28,9 @@ bool rule_matches(const objlist& list, const kivobj& rule) {
   const int count = getcolcount(*criteria);
   if (count <= 0) return false;
   for (int i = 1; i <= count; ++i) {
-    std::string field = getcol(*criteria, i).value_or(std::string());
+    std::string field = getcol_or_empty(*criteria, i);
     if (field.empty()) return false;
-    std::string accepted = getrow(rule.attr(attr::VALUE), i).value_or(std::string());
+    std::string accepted = getrow_or_empty(rule.attr(attr::VALUE), i);
     if (!needmail(list, field, accepted)) return false;
   }
   return true;
@@ -63,8 +63,8 @@ std::string mail_recipient(const std::string& word) {
   const std::string column = word.substr(6);
   kivtrace("mail for a field of='%s'", column);
   if (getindex(ms.gmailkeys, column) > 0) kivtrace("mail for a field of='%s' match", column);
-  std::string row = getrow(ms.gmaildata, 1).value_or(std::string());
-  std::string value = getvaluebykey(row, ms.gmailkeys, column).value_or(std::string());
+  std::string row = getrow_or_empty(ms.gmaildata, 1);
+  std::string value = getvaluebykey_or_empty(row, ms.gmailkeys, column);
   if (value.empty()) {
     kivtrace("mail for a field of='%s' no value", column);
     return {};
@@ -121,7 +121,7 @@ std::optional<std::string> getmailtrig(std::string_view rule, int i) {
 int compareval(std::string_view row, std::string_view value) {
   const int count = getcolcount(row);
   for (int i = 1; i <= count; ++i)
-    if (getcol(row, i).value_or(std::string()) == value) return 1;
+    if (getcol_or_empty(row, i) == value) return 1;
   return 0;
 }
 
@@ -141,7 +141,7 @@ int addtomaillist(std::string& target, std::string_view recipients, int mode) {
   const int count = getcolcount(recipients);
   if (count <= 0) return -1;
   for (int i = 1; i <= count; ++i) {
-    std::string word = getcol(recipients, i).value_or(std::string());
+    std::string word = getcol_or_empty(recipients, i);
     std::string who = mode == kMailMode ? mail_recipient(word) : word;
     if (who.empty() || listed(target, who, sep)) continue;
     target += who;

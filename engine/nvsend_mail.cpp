@@ -10,7 +10,7 @@
 #include "engine/filtertimestamp.h"
 #include "engine/gsqlexec.h"
 #include "engine/maillist.h"
-#include "engine/objtext.h"
+#include "toolkit/objects/kivobj.h"
 #include "engine/upflags.h"
 #include "engine/upobjdb.h"
 #include "toolkit/base/kivcgitrace.h"
@@ -22,7 +22,7 @@ namespace kiv {
 namespace {
 
 void show(objlist& list, std::string_view text, Origin origin) {
-  adduniqobj(&list, "showmaillist.VALUE", text, origin);
+  adduniqobj(list, "showmaillist.VALUE", text, origin);
 }
 
 std::string setting(const objlist& list, const char* key, const char* fallback) {
@@ -48,13 +48,13 @@ void lookup_addresses(objlist& list, MailState& ms) {
   const bool every_case = engineflags().multiassignflag != 0;
   if (ms.mailuser.empty() || every_case) {
     if (std::optional<std::string> a = getusermailfromdb(list)) {
-      adduniqobj(&list, "sub_e_mail.VALUE", *a, Origin::record);
+      adduniqobj(list, "sub_e_mail.VALUE", *a, Origin::record);
       ms.mailuser = *a;
     }
   }
   if (ms.mailstaff.empty() || every_case) {
     if (std::optional<std::string> a = getstaffmailfromdb(list)) {
-      adduniqobj(&list, "sa_e_mail.VALUE", *a, Origin::record);
+      adduniqobj(list, "sa_e_mail.VALUE", *a, Origin::record);
       ms.mailstaff = *a;
     }
   }

@@ -25,10 +25,10 @@ constexpr std::string_view kScript = "<script>x</script>";
 void object_file(std::string_view text) {
   std::unique_ptr<objlist> list = readkivobj(text);
   std::string once;
-  if (!writekivobj(list.get(), once)) return;
+  if (!list || !writekivobj(*list, once)) return;
   std::unique_ptr<objlist> again = readkivobj(once);
   std::string twice;
-  if (!writekivobj(again.get(), twice) || twice != once) std::abort();
+  if (!again || !writekivobj(*again, twice) || twice != once) std::abort();
 }
 
 const objlist& objects() {

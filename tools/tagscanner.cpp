@@ -370,7 +370,7 @@ std::optional<std::string> readportentry(SerialPort& port, char sep, const PortI
 Scheme splitscheme(std::string_view tagrow) {
   Scheme s;
   int n = getcolcount(tagrow);
-  for (int i = 1; i <= n; ++i) s.tags.push_back(getcol(tagrow, i).value_or(""));
+  for (int i = 1; i <= n; ++i) s.tags.push_back(getcol_or_empty(tagrow, i));
   s.slots.assign(s.tags.size(), std::string());
   return s;
 }

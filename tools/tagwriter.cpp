@@ -51,7 +51,7 @@ int numfield(std::string_view value, int n) {
   return f ? leadingint(*f) : 0;
 }
 
-std::string textfield(std::string_view value, int n) { return getcol(value, n).value_or(""); }
+std::string textfield(std::string_view value, int n) { return getcol_or_empty(value, n); }
 
 template <size_t N>
 std::optional<std::array<int, N>> numbers(std::FILE* f, std::string_view key) {

@@ -136,7 +136,7 @@ TEST_F(Conversions, MailBodiesReadBackWhole) {
     adduniqobj(list, "message_x.TITLE", *stored);
     adduniqobj(list, "message_x.CONTROL", "Subject");
     std::string file;
-    ASSERT_TRUE(writekivobj(&list, file));
+    ASSERT_TRUE(writekivobj(list, file));
     std::unique_ptr<objlist> read = readkivobj(file);
     ASSERT_EQ(read->size(), 2u) << file;
     const kivobj& o = (*read)[1];

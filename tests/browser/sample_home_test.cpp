@@ -38,7 +38,7 @@ const fs::path kSample = fs::path(KIV_SOURCE_DIR) / "install" / "home";
 const fs::path kTemplates = kSample / "client" / "kivhtml" / "tk";
 
 std::string value_of(const objlist* list, const std::string& key) {
-  return getvalfromlist(list, key).value_or(std::string());
+  return list ? objtext(*list, key) : std::string();
 }
 
 // The column names of the schema's case table: the first word of each line
@@ -370,10 +370,10 @@ TEST_F(SampleHome, EveryTemplatePrintsWithoutTheEnginesLeftovers) {
       // find sets beside its result stands too.
       size_t links = count_of(outside_tables(text), "KIVACTION=");
       for (const TemplateTable& t : template_tables(text)) {
-        adduniqobj(objs.get(), t.object + ".VALUE", fixture_result(t.body), Origin::record);
+        adduniqobj(*objs, t.object + ".VALUE", fixture_result(t.body), Origin::record);
         links += kFixtureRows * count_of(t.body, "KIVACTION=");
       }
-      adduniqobj(objs.get(), "findresultnum.VALUE", std::to_string(kFixtureRows));
+      adduniqobj(*objs, "findresultnum.VALUE", std::to_string(kFixtureRows));
       clear_output();
       ASSERT_EQ(printhtml(objs.get(), e.path().string()), 0);
       const std::string out = page();

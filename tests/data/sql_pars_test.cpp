@@ -112,7 +112,6 @@ TEST_F(Criteria, ALiteralCriterionMatchesItsTextAlone) {
 
 TEST_F(Criteria, LeafAndRangeFormsOfEachColumnType) {
   settings().mssqlflag = 1;
-  sqlbuf().dateop = 1;
   struct Case {
     int column;
     const char* criterion;
@@ -162,7 +161,6 @@ TEST_F(Criteria, LeafAndRangeFormsOfEachColumnType) {
 // Numbers and dates are written bare or between date marks, so a value that
 // is not one is refused, never written.
 TEST_F(Criteria, ValuesThatAreNotOfTheirTypeAreRefused) {
-  sqlbuf().dateop = 1;
   for (int flag : {0, 1, 2, 3, 4}) {
     settings().mssqlflag = flag;
     struct Case {
@@ -194,7 +192,6 @@ TEST_F(Criteria, ValuesThatAreNotOfTheirTypeAreRefused) {
 // and freed without one nested call per alternative.
 TEST_F(Criteria, LongCriteriaAreReadInOnePass) {
   settings().mssqlflag = 1;
-  sqlbuf().dateop = 1;
   constexpr int kWide = 2560;
   const std::string word(1700, 'w');
   std::string field, expected;
@@ -229,7 +226,6 @@ TEST_F(Criteria, LongCriteriaAreReadInOnePass) {
 
 TEST_F(Criteria, AccessWritesBarsAsHexAndDatesBetweenHashes) {
   settings().mssqlflag = 0;
-  sqlbuf().dateop = 1;
   EXPECT_EQ(cond(1, "a|b"), "( name LIKE '%a0x7Cb%' )");
   EXPECT_EQ(cond(4, "3/5/2001"), "( opened = #3/5/2001# )");
   EXPECT_EQ(cond(4, "10:30"), "( opened = #10:30# )");
@@ -295,8 +291,7 @@ TEST_F(SqlTest, DateFormsOfEachDatabaseType) {
     kiv::reset_settings();
     settings().mssqlflag = c.flag;
     settings().dateformat = c.format;
-    sqlbuf().dateop = c.dateop;
-    std::optional<std::string> form = oracle_date(c.date);
+    std::optional<std::string> form = oracle_date(c.date, c.dateop ? DateUse::condition : DateUse::stored);
     if (c.form) {
       EXPECT_EQ(form, c.form) << c.flag << " " << c.dateop << " " << c.date;
     } else {
@@ -319,8 +314,3 @@ TEST_F(SqlTest, TablesColumnsAndOrderListsAreChecked) {
   EXPECT_NE(page().find("<PRE>\nBad order list '(select 1)'\n</PRE>\n"), std::string::npos);
 }
 
-TEST(SqlAlloc, ZeroFilledBlockAndOutOfSpace) {
-  auto block = kivmalloc(32);
-  for (int i = 0; i < 32; ++i) EXPECT_EQ(block[i], 0);
-  EXPECT_EXIT(kivmalloc_out_of_space(), ::testing::ExitedWithCode(255), "^NVerr200-- Out of Space\\.\\.\\.\n$");
-}

@@ -129,10 +129,10 @@ TEST_F(Stream, RoundTripKeepsSourcesAndDecodesNothingTwice) {
   // In the command the state file's configuration is configuration again,
   // and the objects take what `up` would give them.
   objlist objs;
-  ex2obj(&got, &objs);
-  EXPECT_EQ(getvalfromlist(&objs, "bc_printer_port.VALUE"), "/dev/ttyS0");
-  EXPECT_EQ(getvalfromlist(&objs, "subject.VALUE"), "from form");
-  EXPECT_EQ(getvalfromlist(&objs, "note.VALUE"), "&#60;b&#62;");
+  ex2obj(got, objs);
+  EXPECT_EQ(getvalfromlist(objs, "bc_printer_port.VALUE"), "/dev/ttyS0");
+  EXPECT_EQ(getvalfromlist(objs, "subject.VALUE"), "from form");
+  EXPECT_EQ(getvalfromlist(objs, "note.VALUE"), "&#60;b&#62;");
 }
 
 // The command decides with its own objects what a form may set, as `up`
@@ -165,17 +165,17 @@ TEST_F(Stream, CommandCopiesOntoItsObjectsWhatUpWould) {
 
   std::unique_ptr<objlist> front = readkivobj(config), command = readkivobj(config);
   ASSERT_TRUE(front && command);
-  ex2obj(&list, front.get());
-  ex2obj(&got, command.get());
+  ex2obj(list, *front);
+  ex2obj(got, *command);
   for (const Case& c : cases) {
-    const std::optional<attrview> f = getattrfromlist(front.get(), c.name), g = getattrfromlist(command.get(), c.name);
+    const std::optional<attrview> f = getattrfromlist(*front, c.name), g = getattrfromlist(*command, c.name);
     ASSERT_TRUE(f && g) << c.name;
     EXPECT_EQ(g->text, f->text) << c.name;
     EXPECT_EQ(g->origin, f->origin) << c.name;
     EXPECT_EQ(getnodeval(&got, c.name), getnodeval(&list, c.name)) << c.name;
     EXPECT_EQ(getstateval(&got, c.name), getstateval(&list, c.name)) << c.name;
   }
-  EXPECT_EQ(getvalfromlist(command.get(), "myquery.VALUE"), "select 1");
+  EXPECT_EQ(getvalfromlist(*command, "myquery.VALUE"), "select 1");
 }
 
 TEST_F(Stream, CutStreamsKeepTheWholeNodesBefore) {

@@ -250,11 +250,6 @@ std::string getobjval_or_empty(const kivobj& node, std::string_view key) {
   return n == 0 ? std::string() : node.attr(n);
 }
 
-std::nullopt_t absent_node_lookup() {
-  out() << "bad object  NULL\n";
-  return std::nullopt;
-}
-
 std::nullopt_t absent_list_lookup() {
   out() << "bad object head  NULL\n";
   return std::nullopt;
@@ -355,8 +350,5 @@ int castobj(objlist& list, std::string_view key, std::string_view text, Origin o
   return 0;
 }
 
-int absent_list_set(std::string_view key, bool point_needed) {
-  return settable_key(key, split_first(key), point_needed) ? 0 : -1;
-}
 
 }  // namespace kiv

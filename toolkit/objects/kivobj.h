@@ -3,7 +3,7 @@
 // object file). Values are addressed by keys "<object name>.<ATTRIBUTE>";
 // getvalfromlist is the lookup of the whole system (objtext when an absent
 // value reads as empty), adduniqobj the way values are set. The functions take
-// the list or the object by reference; the pointer forms forward to them.
+// the list or the object by reference.
 #pragma once
 
 #include <array>
@@ -133,8 +133,6 @@ class objlist {
   kivobj* find(std::string_view name) const;
   // The next object of the same name after `node`, or nullptr.
   static kivobj* next_named(const kivobj& node) { return node.next_same_; }
-  // (pointer form; goes when every caller takes the reference form)
-  static kivobj* next_named(const kivobj* node) { return next_named(*node); }
 
   // Iteration in list order from the head; objects appended while iterating
   // are visited too.
@@ -253,67 +251,11 @@ objattr_text objattr(const objlist& list, std::string_view name, std::string_vie
 // Sets "<name>.VALUE" (adduniqobj), the text marked with `origin`.
 int setobjvalue(objlist& list, std::string_view name, std::string_view text, Origin origin);
 
-// ---- no list, and the pointer forms -------------------------------------------
-// A lookup with no object or no list to look in prints its message and finds
-// nothing (the page printer's lookup without lists does so too); the pointer
-// forms keep this for an absent object or list, and their setters give -1 or
-// check only the key.
+// ---- no list -----------------------------------------------------------------
+// The page printer's lookup with no list to look in prints this message and
+// finds nothing.
 
-// Prints "bad object  NULL\n"; none.
-std::nullopt_t absent_node_lookup();
 // Prints "bad object head  NULL\n"; none.
 std::nullopt_t absent_list_lookup();
-// adduniqobj (point_needed false) or castobj (true) on an absent list: the
-// key checked, and its result, with nothing set.
-int absent_list_set(std::string_view key, bool point_needed);
-
-// (pointer form; goes when every caller takes the reference form)
-inline int modattrib(kivobj* node, int n, std::string_view text, Origin origin = Origin::config) {
-  return node ? modattrib(*node, n, text, origin) : -1;
-}
-// (pointer form; goes when every caller takes the reference form)
-inline int castattrib(kivobj* node, int n, std::string_view text, Origin origin = Origin::config) {
-  return node ? castattrib(*node, n, text, origin) : -1;
-}
-// (pointer form; goes when every caller takes the reference form)
-inline kivobj* addobj(objlist* list, std::unique_ptr<kivobj> node) {
-  return list ? addobj(*list, std::move(node)) : nullptr;
-}
-// (pointer form; goes when every caller takes the reference form)
-inline std::unique_ptr<kivobj> removeobj(objlist* list, const kivobj* node) {
-  return list && node ? removeobj(*list, *node) : nullptr;
-}
-// (pointer form; goes when every caller takes the reference form)
-inline int modattribbyname(kivobj* node, std::string_view word, std::string_view text,
-                           Origin origin = Origin::config) {
-  return node ? modattribbyname(*node, word, text, origin) : -1;
-}
-// (pointer form; goes when every caller takes the reference form)
-inline int castattribbyname(kivobj* node, std::string_view word, std::string_view text,
-                            Origin origin = Origin::config) {
-  return node ? castattribbyname(*node, word, text, origin) : -1;
-}
-// (pointer form; goes when every caller takes the reference form)
-inline std::optional<std::string> getobjval(const kivobj* node, std::string_view key) {
-  return node ? getobjval(*node, key) : absent_node_lookup();
-}
-// (pointer form; goes when every caller takes the reference form)
-inline std::optional<std::string> getvalfromlist(const objlist* list, std::string_view key) {
-  return list ? getvalfromlist(*list, key) : absent_list_lookup();
-}
-// (pointer form; goes when every caller takes the reference form)
-inline std::optional<attrview> getattrfromlist(const objlist* list, std::string_view key) {
-  return list ? getattrfromlist(*list, key) : absent_list_lookup();
-}
-// (pointer form; goes when every caller takes the reference form)
-inline int adduniqobj(objlist* list, std::string_view key, std::string_view text,
-                      Origin origin = Origin::config) {
-  return list ? adduniqobj(*list, key, text, origin) : absent_list_set(key, false);
-}
-// (pointer form; goes when every caller takes the reference form)
-inline int castobj(objlist* list, std::string_view key, std::string_view text,
-                   Origin origin = Origin::config) {
-  return list ? castobj(*list, key, text, origin) : absent_list_set(key, true);
-}
 
 }  // namespace kiv

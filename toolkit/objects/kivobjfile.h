@@ -39,14 +39,4 @@ std::optional<std::string> objfile_value(std::string_view value);
 // than the head bears the head's name.
 bool writekivobj(const objlist& list, std::string& text, std::string* error = nullptr);
 
-// (pointer form; goes when every caller takes the reference form) As
-// writekivobj; false, with `error` "no object list to write", for an absent
-// list.
-inline bool writekivobj(const objlist* list, std::string& text, std::string* error = nullptr) {
-  if (list) return writekivobj(*list, text, error);
-  text.clear();
-  if (error) *error = "no object list to write";
-  return false;
-}
-
 }  // namespace kiv

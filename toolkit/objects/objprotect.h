@@ -54,14 +54,5 @@ int ex2obj(const exlist& req, objlist& list, ExCopy mode = ExCopy::checked);
 // castobj for every request variable that has a value; 0.
 int castex2obj(const exlist& req, objlist& list, ExCopy mode = ExCopy::checked);
 
-// (pointer form; goes when every caller takes the reference form) -1 for an
-// absent request list; nothing copied onto an absent object list.
-inline int ex2obj(const exlist* req, objlist* list, ExCopy mode = ExCopy::checked) {
-  return !req ? -1 : list ? ex2obj(*req, *list, mode) : 0;
-}
-// (pointer form; goes when every caller takes the reference form) as ex2obj.
-inline int castex2obj(const exlist* req, objlist* list, ExCopy mode = ExCopy::checked) {
-  return !req ? -1 : list ? castex2obj(*req, *list, mode) : 0;
-}
 
 }  // namespace kiv

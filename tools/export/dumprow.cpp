@@ -13,7 +13,7 @@
 #include "commands/up.h"
 #include "commands/upfind.h"
 #include "commands/upskeleton.h"
-#include "engine/objtext.h"
+#include "toolkit/objects/kivobj.h"
 #include "engine/upclock.h"
 #include "engine/upcommon.h"
 #include "engine/upcommon_find.h"
@@ -166,7 +166,7 @@ int dumprow(const std::vector<std::string>& words) {
   const std::string templ = template_argument(list, words[1]);
   const bool percent = templ.find("percent") != std::string::npos || templ.find("Percent") != std::string::npos;
   for (size_t i = 3; i + 1 < words.size(); i += 2)
-    adduniqobj(&list, words[i] + ".VALUE", dumprow_filter_value(words[i + 1], err()));
+    adduniqobj(list, words[i] + ".VALUE", dumprow_filter_value(words[i + 1], err()));
   sql_control(list);
   if (find(list) != 0) {
     errmsg("No records found\n");

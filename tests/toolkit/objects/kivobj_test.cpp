@@ -61,7 +61,6 @@ TEST_F(ObjStore, ModattribStoresCopiesAndEmptyMeansAbsent) {
   EXPECT_FALSE(o->has(attr::TITLE));
   EXPECT_EQ(modattrib(*o, 0, "x"), -1);
   EXPECT_EQ(modattrib(*o, 11, "x"), -1);
-  EXPECT_EQ(modattrib(nullptr, 1, "x"), -1);
   EXPECT_EQ(modattribbyname(*o, "HELP", "h"), 0);
   EXPECT_EQ(o->attr(attr::HELP), "h");
   EXPECT_NE(modattribbyname(*o, "help", "h"), 0);
@@ -88,14 +87,6 @@ TEST_F(ObjStore, NamesHoldingPointsAreFoundByTheWholeKey) {
   EXPECT_EQ(get("x.y.VALUE"), "dotted");
   EXPECT_EQ(get("x.VALUE"), "plain");
   EXPECT_EQ(get("x.y"), std::nullopt);
-}
-
-TEST_F(ObjStore, LookupsOfAbsentListsAndNodes) {
-  EXPECT_EQ(getvalfromlist(nullptr, "a.VALUE"), std::nullopt);
-  EXPECT_EQ(page(), "bad object head  NULL\n");
-  clear_output();
-  EXPECT_EQ(getobjval(nullptr, "a.VALUE"), std::nullopt);
-  EXPECT_EQ(page(), "bad object  NULL\n");
 }
 
 TEST_F(ObjStore, GetobjvalOnOneNode) {
@@ -165,7 +156,6 @@ TEST_F(ObjStore, AdduniqobjKeys) {
   EXPECT_EQ(get("a.VALUE"), "1");
   EXPECT_EQ(adduniqobj(list_, "", "3"), -1);
   EXPECT_EQ(page(), "Illegal head NULL \n");
-  EXPECT_EQ(adduniqobj(nullptr, "a.VALUE", "4"), 0);
   EXPECT_EQ(list_.size(), 2u);
 }
 
@@ -288,8 +278,6 @@ TEST_F(ObjStore, RemovalTakesTheObjectOutOfListAndIndex) {
   objlist other;
   EXPECT_EQ(removeobj(other, *a1), nullptr);
   EXPECT_EQ(removeobj(list_, list_[0]), nullptr);
-  EXPECT_EQ(removeobj(&list_, nullptr), nullptr);
-  EXPECT_EQ(removeobj(nullptr, a1), nullptr);
   EXPECT_EQ(list_.size(), 3u);
   EXPECT_EQ(list_[0].name(), kHeadName);
 }
@@ -351,7 +339,6 @@ TEST_F(ObjStore, IterationVisitsObjectsAppendedMeanwhile) {
   }
   EXPECT_EQ(seen, 3);
   EXPECT_EQ(names(list_), (std::vector<std::string>{"XXXheadlistXXXX", "a", "b"}));
-  EXPECT_EQ(addobj(nullptr, getnewobj()), nullptr);
 }
 
 TEST_F(ObjStore, RequestVariablesCopiedInFull) {
@@ -365,8 +352,6 @@ TEST_F(ObjStore, RequestVariablesCopiedInFull) {
   EXPECT_EQ(get("x.TITLE"), "t");
   EXPECT_EQ(get("y.VALUE"), "2");
   EXPECT_EQ(list_.size(), 3u);
-  EXPECT_EQ(ex2obj(nullptr, &list_), -1);
-  EXPECT_EQ(castex2obj(nullptr, &list_), -1);
 }
 
 TEST_F(ObjStore, CastRequestVariablesOntoExistingObjectsOnly) {
