@@ -37,11 +37,11 @@ const objlist& objects() {
         "OBJECT{\n NAME=status\n TYPE=MENU\n VALUE=Open^@Open^@Pending^@Closed^$\n};\n"
         "OBJECT{\n NAME=page_title\n VALUE=<b>Help desk</b>\n};\n"
         "OBJECT{\n NAME=rows\n VALUE=a^@b^$1^@2^$\n};\n");
-    adduniqobj(l.get(), "problem.VALUE", kScript, Origin::request);
-    adduniqobj(l.get(), "resolution.VALUE", kScript, Origin::record);
-    adduniqobj(l.get(), "found.VALUE", std::string("case_num^@problem^$1^@") + std::string(kScript) + "^$",
+    adduniqobj(*l, "problem.VALUE", kScript, Origin::request);
+    adduniqobj(*l, "resolution.VALUE", kScript, Origin::record);
+    adduniqobj(*l, "found.VALUE", std::string("case_num^@problem^$1^@") + std::string(kScript) + "^$",
                Origin::record);
-    castobj(l.get(), "status.VALUE", kScript, Origin::request);
+    castobj(*l, "status.VALUE", kScript, Origin::request);
     return l;
   }();
   return *list;
