@@ -27,7 +27,7 @@ inline int command_main(int argc, char** argv, handler_fn handler) {
   kiv_malloc_init();
   int status = 0;
   try {
-    exlist* list = readexdata();
+    exlist* request = readexdata();
     // The installation's error texts (client/config/errors.txt) lie under
     // the home the front passed on, also for the usage message.
     start_home(default_home());
@@ -37,7 +37,7 @@ inline int command_main(int argc, char** argv, handler_fn handler) {
     reqctx().web_page = true;
     content_type_written();
     const std::vector<std::string> words(argv, argv + argc);
-    status = handler(words, list);
+    status = handler(words, request);
   } catch (const Exit& e) {
     status = e.status;
   }

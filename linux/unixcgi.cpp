@@ -75,9 +75,9 @@ bool startup_variable(std::string_view name) {
 // The command line the state file binds to the action: none for a setting
 // of the state file, and none for an object's value that the state file
 // configures, which the front would otherwise run as a program.
-std::optional<std::string> action_command(const exlist* list, std::string_view action) {
+std::optional<std::string> action_command(const exlist* request, std::string_view action) {
   if (action.ends_with(".VALUE")) return std::nullopt;
-  return getstatecommand(list, action);
+  return getstatecommand(request, action);
 }
 
 std::string parent_of(const std::string& path) {
@@ -102,8 +102,8 @@ void install(int signo, void (*handler)(int)) {
 // nothing of root left. Only a front that is not root (nor set-user-ID) may
 // go without USER: it keeps its identity, as the state file leaves it. A
 // front started as root without one would run every command as root.
-void check_identity(const exlist& list, const FrontConfig& config) {
-  const std::optional<std::string> user = getstateval(&list, "USER");
+void check_identity(const exlist& request, const FrontConfig& config) {
+  const std::optional<std::string> user = getstateval(&request, "USER");
   if (!user) {
     if (!config.secure && ::geteuid() != 0) return;
     pagef("USER is not specified in the state file\n");
@@ -341,12 +341,12 @@ int unixcgiinit(const FrontConfig& config) {
     }
   }
   apply_front_config(config);
-  exlist* list = kiv::unixcgiinit();
-  if (!list) throw Exit{1};
-  check_identity(*list, config);
+  exlist* request = kiv::unixcgiinit();
+  if (!request) throw Exit{1};
+  check_identity(*request, config);
 
   const std::string action = reqctx().action;
-  const std::optional<std::string> line = action_command(list, action);
+  const std::optional<std::string> line = action_command(request, action);
   if (!line) {
     pagef("No command for action '%s'\n", action);
     throw Exit{-1};
@@ -357,14 +357,14 @@ int unixcgiinit(const FrontConfig& config) {
   kivtrace("EXECUTING AFTER SETUP error=%d\n", errno);
   if (r < 0) throw Exit{1};
   kivtrace("Start Printing ALL INPUTS");
-  printexdata(list);
+  printexdata(request);
   kivtrace("Finish Printing ALL INPUTS");
   // What the start-up wrote precedes the command's page, which the command
   // writes itself from here (past out()): no message of the front begins
   // the page any more.
   flush_all();
   reqctx().header_end.reset();
-  return runcommand(exdatarecords(list), config);
+  return runcommand(exdatarecords(request), config);
 }
 
 int upcgi_main() {

@@ -133,15 +133,15 @@ Refusal refusal_of(StepRefusal why) {
 
 struct Startup {
   const StartupFlavour& flavour;
-  exlist& list;
+  exlist& request;
   int field_limit = kDefaultFieldMax;
   bool custom = false;  // custom security (CUSTOM_SECURITY)
 };
 
 // The list the start-up returns lives as long as the process.
 exlist& startup_list() {
-  static exlist list;
-  return list;
+  static exlist request;
+  return request;
 }
 
 // ---- reading the state file ----
@@ -155,8 +155,8 @@ std::string statefile_of(const StartupFlavour& f, const std::string& argument) {
   return path.empty() ? std::string(kLinuxStates) : path;
 }
 
-int field_limit(const exlist& list) {
-  std::optional<std::string> v = getstateval(&list, "FIELDMAXLEN");
+int field_limit(const exlist& request) {
+  std::optional<std::string> v = getstateval(&request, "FIELDMAXLEN");
   if (!v) return kDefaultFieldMax;
   int limit = std::atoi(v->c_str());
   if (limit < 1)
@@ -179,12 +179,12 @@ void read_state_file(Startup& s, const std::string& path) {
     refuse(e == ENOENT ? Refusal::statefile_missing : Refusal::statefile_unreadable);
   }
   if (s.flavour.trace_file) c.trace_file = c.nvhome + "/debug.txt";
-  s.list = addmacro(f.get());
+  s.request = addmacro(f.get());
   f.reset();
 
-  s.field_limit = field_limit(s.list);
-  s.custom = getstateval(&s.list, "CUSTOM_SECURITY").has_value();
-  std::optional<std::string> maxlen = getstateval(&s.list, "ATTACHMENTMAXLEN");
+  s.field_limit = field_limit(s.request);
+  s.custom = getstateval(&s.request, "CUSTOM_SECURITY").has_value();
+  std::optional<std::string> maxlen = getstateval(&s.request, "ATTACHMENTMAXLEN");
   c.attachmentmaxlen = maxlen ? std::atol(maxlen->c_str()) : -1;
   c.tkesecflag = statloginfile(login_config_path()) == 0 ? 1 : 0;
 }
@@ -255,7 +255,7 @@ void hold_field_limit(const std::string& name, const std::optional<std::string>&
 // Adds the form entries to the list in request order, each held to the
 // field limit first.
 void hold_limits(Startup& s, form_entries& entries) {
-  const std::optional<std::string> group = getstateval(&s.list, "GROUP");
+  const std::optional<std::string> group = getstateval(&s.request, "GROUP");
   for (form_entry& e : entries) {
     kivtrace("In the loop\n");
     if (!e.name) {
@@ -273,21 +273,21 @@ void hold_limits(Startup& s, form_entries& entries) {
     kivtrace(kDashes);
     hold_field_limit(name, e.value, s.field_limit);
     if (reserved_name(name, group)) continue;
-    add_list_node(s.list, formexdatanode(name, e.value ? filtertwolines(*e.value) : std::string()));
+    add_list_node(s.request, formexdatanode(name, e.value ? filtertwolines(*e.value) : std::string()));
   }
 }
 
 // ---- the action ----
 
-std::string logindir_of(const exlist& list) {
-  if (std::optional<std::string> v = getstateval(&list, "logindir.VALUE")) return *v;
-  if (std::optional<std::string> v = getstateval(&list, "logindir")) return *v;
+std::string logindir_of(const exlist& request) {
+  if (std::optional<std::string> v = getstateval(&request, "logindir.VALUE")) return *v;
+  if (std::optional<std::string> v = getstateval(&request, "logindir")) return *v;
   return reqctx().nvhome + "/login";
 }
 
 void pick_action(Startup& s, const form_entries& entries) {
   RequestContext& c = reqctx();
-  c.logindir = logindir_of(s.list);
+  c.logindir = logindir_of(s.request);
   const std::string* action = parmval(entries, "KIVACTION");
   if (!action || action->empty()) {
     // Through errmsg, so that the installation may word it (errors.txt).
@@ -302,7 +302,7 @@ void pick_action(Startup& s, const form_entries& entries) {
 // ---- becoming the user ----
 
 void become_user(Startup& s) {
-  if (setuser(s.list) != 0) {
+  if (setuser(s.request) != 0) {
     out() << "can't set user";
     refuse(Refusal::user);
   }
@@ -355,7 +355,7 @@ exlist* unixcgiinit(const std::string& statefile) {
     form_entries entries = read_form();
     hold_limits(s, entries);
     pick_action(s, entries);
-    run_security_step(s.list, {s.custom, flavour.identity_always});
+    run_security_step(s.request, {s.custom, flavour.identity_always});
     become_user(s);
     setdateandtime();
     free_form_entries(entries);
@@ -367,9 +367,9 @@ exlist* unixcgiinit(const std::string& statefile) {
     remove_saved_uploads();
     throw;
   }
-  c.request_vars = &s.list;
+  c.request_vars = &s.request;
   publish_environment();
-  return &s.list;
+  return &s.request;
 }
 
 void setdateandtime() {

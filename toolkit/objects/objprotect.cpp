@@ -154,7 +154,7 @@ bool protected_object(std::string_view name, const objlist* config) {
   return false;
 }
 
-std::string group_object(const exlist* req) { return getstateval(req, "GROUP").value_or(std::string()); }
+std::string group_object(const exlist* request) { return getstateval(request, "GROUP").value_or(std::string()); }
 
 bool request_may_set(std::string_view key, std::string_view value, const objlist* config,
                      std::string_view group) {

@@ -29,7 +29,7 @@ bool protected_object(std::string_view name, const objlist* config = nullptr);
 // The object that the start-up fills with the user's groups: the one the
 // state file's GROUP entry names, or an empty text when there is none. It is
 // identity, not input: only the start-up sets it, never a form.
-std::string group_object(const exlist* req);
+std::string group_object(const exlist* request);
 
 // True when a request variable of this key (as ex2obj takes it: object name
 // before the first point, attribute word after it, VALUE without a point) and
@@ -49,10 +49,10 @@ bool request_may_set(std::string_view key, std::string_view value, const objlist
 enum class ExCopy { checked, full };
 
 // adduniqobj for every request variable that has a name; 0.
-int ex2obj(const exlist& req, objlist& list, ExCopy mode = ExCopy::checked);
+int ex2obj(const exlist& request, objlist& list, ExCopy mode = ExCopy::checked);
 
 // castobj for every request variable that has a value; 0.
-int castex2obj(const exlist& req, objlist& list, ExCopy mode = ExCopy::checked);
+int castex2obj(const exlist& request, objlist& list, ExCopy mode = ExCopy::checked);
 
 
 }  // namespace kiv

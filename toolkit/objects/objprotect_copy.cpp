@@ -42,10 +42,10 @@ CopyText copy_text(const exdata& n, ExCopy mode, const objlist& list, std::strin
 
 }  // namespace
 
-int ex2obj(const exlist& req, objlist& list, ExCopy mode) {
-  const std::string group = group_object(&req);
-  for (size_t i = 0; i < req.nodes.size(); ++i) {
-    const exdata& n = req.nodes[i];
+int ex2obj(const exlist& request, objlist& list, ExCopy mode) {
+  const std::string group = group_object(&request);
+  for (size_t i = 0; i < request.nodes.size(); ++i) {
+    const exdata& n = request.nodes[i];
     if (n.namelen() <= 0) continue;
     CopyText c = copy_text(n, mode, list, group, "ex2obj");
     if (c.text) adduniqobj(list, n.name, *c.text, c.origin);
@@ -53,10 +53,10 @@ int ex2obj(const exlist& req, objlist& list, ExCopy mode) {
   return 0;
 }
 
-int castex2obj(const exlist& req, objlist& list, ExCopy mode) {
-  const std::string group = group_object(&req);
-  for (size_t i = 0; i < req.nodes.size(); ++i) {
-    const exdata& n = req.nodes[i];
+int castex2obj(const exlist& request, objlist& list, ExCopy mode) {
+  const std::string group = group_object(&request);
+  for (size_t i = 0; i < request.nodes.size(); ++i) {
+    const exdata& n = request.nodes[i];
     if (n.valuelen() <= 0) continue;
     CopyText c = copy_text(n, mode, list, group, "castex2obj");
     if (c.text && !c.text->empty()) castobj(list, n.name, *c.text, c.origin);

@@ -24,25 +24,25 @@ namespace {
 
 [[noreturn]] void refuse(StepRefusal why) { throw StepRefused{why}; }
 
-std::optional<std::string> login_name(const exlist& list) {
-  if (std::optional<std::string> v = getnodeval(&list, "login.VALUE")) return v;
-  return getnodeval(&list, "login");
+std::optional<std::string> login_name(const exlist& request) {
+  if (std::optional<std::string> v = getnodeval(&request, "login.VALUE")) return v;
+  return getnodeval(&request, "login");
 }
 
-std::optional<std::string> password_value(const exlist& list) {
-  if (std::optional<std::string> v = getnodeval(&list, "password")) return v;
-  return getnodeval(&list, "password.VALUE");
+std::optional<std::string> password_value(const exlist& request) {
+  if (std::optional<std::string> v = getnodeval(&request, "password")) return v;
+  return getnodeval(&request, "password.VALUE");
 }
 
 // The request's key, as far as it has the shape of one.
-std::string request_skey(const exlist& list) {
-  std::optional<std::string> key = getnodeval(&list, "skey");
+std::string request_skey(const exlist& request) {
+  std::optional<std::string> key = getnodeval(&request, "skey");
   return key && skey_shape(*key) ? *key : std::string("NOKEY");
 }
 
 // The login name of a login or account step, which the step publishes.
-std::optional<std::string> step_login(const exlist& list) {
-  std::optional<std::string> login = login_name(list);
+std::optional<std::string> step_login(const exlist& request) {
+  std::optional<std::string> login = login_name(request);
   reqctx().login = login;
   return login;
 }
@@ -58,15 +58,15 @@ struct SecurityResult {
   std::optional<std::string> identity;
 };
 
-SecurityResult login_step(exlist& list, const SecurityOptions& o, const std::string& action) {
+SecurityResult login_step(exlist& request, const SecurityOptions& o, const std::string& action) {
   kivtrace("DEBUG: KIVACTION1='%s'", action);
-  std::optional<std::string> login = step_login(list);
+  std::optional<std::string> login = step_login(request);
   if (!login) {
     errmsg("Security violation\n");
     errmsg("No login.VALUE variable exists!\n");
     refuse(StepRefusal::no_login);
   }
-  std::optional<std::string> password = password_value(list);
+  std::optional<std::string> password = password_value(request);
   std::string text = *login;
   if (password) {
     text += "/" + *password;
@@ -83,7 +83,7 @@ SecurityResult login_step(exlist& list, const SecurityOptions& o, const std::str
     errmsg("Security check failed\n");
     refuse(StepRefusal::login_refused);
   }
-  add_startup_node(list, "nv_remote_user", *login);
+  add_startup_node(request, "nv_remote_user", *login);
   new_session(*login);
   return {*login};
 }
@@ -92,22 +92,22 @@ SecurityResult login_step(exlist& list, const SecurityOptions& o, const std::str
 // Every key the login had before ends (a password change shuts out whoever
 // held one; an account made anew under an old name inherits none of its
 // sessions); only the new key is valid.
-SecurityResult account_done(exlist& list, const SecurityOptions& o, const std::optional<std::string>& login) {
+SecurityResult account_done(exlist& request, const SecurityOptions& o, const std::optional<std::string>& login) {
   std::string name = login.value_or(std::string());
   trimspace(name);
-  bool add = !name.empty() && (o.identity_always || !getnodeval(&list, "nv_remote_user"));
-  if (add) add_startup_node(list, "nv_remote_user", name);
+  bool add = !name.empty() && (o.identity_always || !getnodeval(&request, "nv_remote_user"));
+  if (add) add_startup_node(request, "nv_remote_user", name);
   if (!name.empty() && end_login_sessions(name) != 0) refuse(StepRefusal::session_record);
   new_session(name);
   return {name};
 }
 
-SecurityResult change_step(exlist& list, const SecurityOptions& o, const std::string& action) {
+SecurityResult change_step(exlist& request, const SecurityOptions& o, const std::string& action) {
   kivtrace("DEBUG1: KIVACTION1='%s'", action);
-  std::optional<std::string> login = step_login(list);
-  std::string password = password_value(list).value_or(std::string());
-  std::string confirm = getnodeval_or_empty(&list, "confirmpass.VALUE");
-  std::string old = getnodeval_or_empty(&list, "oldpassword.VALUE");
+  std::optional<std::string> login = step_login(request);
+  std::string password = password_value(request).value_or(std::string());
+  std::string confirm = getnodeval_or_empty(&request, "confirmpass.VALUE");
+  std::string old = getnodeval_or_empty(&request, "oldpassword.VALUE");
   kivtrace("DEBUG2: KIVACTION1='%s'", action);
   std::string name = login.value_or(std::string());
   int r = o.custom ? custom_changeuser(name, password, confirm, old) : changeuser(name, password, confirm, old);
@@ -115,33 +115,33 @@ SecurityResult change_step(exlist& list, const SecurityOptions& o, const std::st
     errmsg("Can't change account\n");
     refuse(StepRefusal::change_refused);
   }
-  return account_done(list, o, login);
+  return account_done(request, o, login);
 }
 
-SecurityResult account_step(exlist& list, const SecurityOptions& o, const std::string& action, int force) {
+SecurityResult account_step(exlist& request, const SecurityOptions& o, const std::string& action, int force) {
   kivtrace("DEBUG2: KIVACTION1='%s'", action);
-  std::optional<std::string> login = step_login(list);
+  std::optional<std::string> login = step_login(request);
   std::string name = login.value_or(std::string());
-  std::string password = password_value(list).value_or(std::string());
-  std::string confirm = getnodeval_or_empty(&list, "confirmpass.VALUE");
-  std::optional<std::string> old = getnodeval(&list, "oldpassword.VALUE");
+  std::string password = password_value(request).value_or(std::string());
+  std::string confirm = getnodeval_or_empty(&request, "confirmpass.VALUE");
+  std::optional<std::string> old = getnodeval(&request, "oldpassword.VALUE");
   int r = o.custom ? custom_newuser(name, password, confirm, force, old)
                    : newuser(name, password, confirm, force, old);
   if (r != 0) {
     errmsg(force ? "Can't fchpass new account\n" : "Can't create new account\n");
     refuse(StepRefusal::account_refused);
   }
-  return account_done(list, o, login);
+  return account_done(request, o, login);
 }
 
 // Logout: a marker named by the key makes it invalid for good, and every
 // other key of its login ends with it (a sign-out on one machine leaves no
 // session open on another). Only a key of the system's shape that has a
 // session names a marker; it is created without touching an existing file.
-void logout_step(const exlist& list) {
+void logout_step(const exlist& request) {
   kivtrace("DEBUG3: KIVACTION1=logout");
   RequestContext& c = reqctx();
-  std::string key = request_skey(list);
+  std::string key = request_skey(request);
   c.skey = key;
   if (!skey_shape(key) || statloginfile(c.nvhome + "/session/" + key) != 0) return;
   std::string path = c.nvhome + "/logout/" + key;
@@ -155,9 +155,9 @@ void logout_step(const exlist& list) {
   if (login && end_login_sessions(*login) != 0) refuse(StepRefusal::logout_marker);
 }
 
-void session_step(const exlist& list, const std::string& action) {
+void session_step(const exlist& request, const std::string& action) {
   kivtrace("DEBUG4: KIVACTION1='%s'", action);
-  reqctx().skey = request_skey(list);
+  reqctx().skey = request_skey(request);
   if (checksecurity() != 0) {
     errmsg("This operation encountered an error.\nThis could be due to incomplete loading of the "
            "previous page.\nPlease click on the browser back button and allow the page to "
@@ -187,22 +187,22 @@ SecurityRule security_rule(std::string_view action) {
 // run only for an action the state file binds: a word it does not bind is
 // refused by the dispatcher afterwards and may not log anyone in, make an
 // account or write a marker on the way.
-SecurityResult security_step(exlist& list, const SecurityOptions& o) {
+SecurityResult security_step(exlist& request, const SecurityOptions& o) {
   const std::string action = reqctx().action;
   SecurityRule rule = security_rule(action);
   const bool account_rule = rule == SecurityRule::login || rule == SecurityRule::change ||
                             rule == SecurityRule::account || rule == SecurityRule::forced_account ||
                             rule == SecurityRule::logout;
-  if (account_rule && !getstatecommand(&list, action)) rule = SecurityRule::nothing;
+  if (account_rule && !getstatecommand(&request, action)) rule = SecurityRule::nothing;
   switch (rule) {
-    case SecurityRule::login: return login_step(list, o, action);
-    case SecurityRule::change: return change_step(list, o, action);
-    case SecurityRule::account: return account_step(list, o, action, 0);
-    case SecurityRule::forced_account: return account_step(list, o, action, 1);
-    case SecurityRule::logout: logout_step(list); return {};
+    case SecurityRule::login: return login_step(request, o, action);
+    case SecurityRule::change: return change_step(request, o, action);
+    case SecurityRule::account: return account_step(request, o, action, 0);
+    case SecurityRule::forced_account: return account_step(request, o, action, 1);
+    case SecurityRule::logout: logout_step(request); return {};
     case SecurityRule::nothing: kivtrace("DEBUG3: KIVACTION1='%s'", action); return {};
     case SecurityRule::tasks: kivtrace("DEBUG5: KIVACTION1='%s'", action); return {};
-    case SecurityRule::session: session_step(list, action); return {};
+    case SecurityRule::session: session_step(request, action); return {};
   }
   return {};
 }
@@ -212,28 +212,28 @@ SecurityResult security_step(exlist& list, const SecurityOptions& o) {
 // for the actions that need none (the password change form): their pages
 // carry it on, so that their links, the sign-out's among them, stay in the
 // session instead of leaving it with NOKEY.
-void identity_from_session(exlist& list) {
+void identity_from_session(exlist& request) {
   RequestContext& c = reqctx();
   if (c.session_login.empty()) {
-    std::string key = request_skey(list);
+    std::string key = request_skey(request);
     if (std::optional<std::string> login = session_login(key)) {
       c.session_login = *login;
       c.session_key = key;
     }
   }
-  if (!c.session_login.empty()) add_startup_node(list, "nv_remote_user", c.session_login);
+  if (!c.session_login.empty()) add_startup_node(request, "nv_remote_user", c.session_login);
 }
 
 }  // namespace
 
-void run_security_step(exlist& list, const SecurityOptions& o) {
+void run_security_step(exlist& request, const SecurityOptions& o) {
   RequestContext& c = reqctx();
   c.login.reset();
   c.session_key.clear();
   c.session_login.clear();
   if (!c.tkesecflag) return;
-  SecurityResult step = security_step(list, o);
-  if (!step.identity) identity_from_session(list);
+  SecurityResult step = security_step(request, o);
+  if (!step.identity) identity_from_session(request);
 }
 
 

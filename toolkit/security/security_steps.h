@@ -37,16 +37,16 @@ struct SecurityOptions {
 // Runs the step of the security table that the request context's action
 // calls for while logins are on (tkesecflag), then takes the identity from
 // the session when the step did not decide it. Throws StepRefused.
-void run_security_step(exlist& list, const SecurityOptions& options);
+void run_security_step(exlist& request, const SecurityOptions& options);
 
 // The request's user (REMOTE_USER) from the list's nv_remote_user, without a
 // domain part, and the user's groups; in the Linux flavour then the user id
 // of USER. 0, or the failing result of setuid.
-int setuser(exlist& list);
+int setuser(exlist& request);
 // Cuts the domain part ("DOM\") off the request's user.
 void fixremoteuser();
 // Adds the user's groups to the list as <GROUP>.VALUE.
-void setusergrups(exlist& list);
+void setusergrups(exlist& request);
 // The groups of `user` in a usergroups file, joined by commas, or none.
 std::optional<std::string> getusergrp(const std::string& path, const std::string& user);
 

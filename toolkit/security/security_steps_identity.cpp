@@ -41,8 +41,8 @@ bool give_uploads(uid_t uid, gid_t gid) {
 
 // Switches to the state file's USER: 0, or the failing result (after its
 // message).
-int switch_to_state_user(const exlist& list) {
-  std::optional<std::string> user = getstateval(&list, "USER");
+int switch_to_state_user(const exlist& request) {
+  std::optional<std::string> user = getstateval(&request, "USER");
   if (!user) {
     kivtrace("USER is not specified in the state file\n");
     return 0;
@@ -75,10 +75,10 @@ int switch_to_state_user(const exlist& list) {
 
 }  // namespace
 
-int setuser(exlist& list) {
+int setuser(exlist& request) {
   RequestContext& c = reqctx();
   kivtrace("REMOTE USER");
-  if (std::optional<std::string> u = getnodeval(&list, "nv_remote_user")) {
+  if (std::optional<std::string> u = getnodeval(&request, "nv_remote_user")) {
     kivtrace("nv_remote_user=%s", *u);
     c.remote_user = *u;
   } else {
@@ -86,10 +86,10 @@ int setuser(exlist& list) {
     c.remote_user.reset();
   }
   fixremoteuser();
-  setusergrups(list);
+  setusergrups(request);
   // Only the Linux flavour becomes the state file's user.
   if (platform() != Platform::linux) return 0;
-  return switch_to_state_user(list);
+  return switch_to_state_user(request);
 }
 
 void fixremoteuser() {
@@ -99,10 +99,10 @@ void fixremoteuser() {
   if (bs != std::string::npos) reqctx().remote_user = login->substr(bs + 1);
 }
 
-void setusergrups(exlist& list) {
+void setusergrups(exlist& request) {
   std::optional<std::string> user = getuserlogin();
   if (!user) return;
-  std::optional<std::string> group = getstateval(&list, "GROUP");
+  std::optional<std::string> group = getstateval(&request, "GROUP");
   if (!group) return;
   const std::string& states = reqctx().statefile;
   size_t slash = states.rfind('/');
@@ -114,7 +114,7 @@ void setusergrups(exlist& list) {
     return;
   }
   kivtrace("User '%s' belongs to group '%s'\n", *user, *groups);
-  add_startup_node(list, *group + ".VALUE", *groups);
+  add_startup_node(request, *group + ".VALUE", *groups);
 }
 
 std::optional<std::string> getusergrp(const std::string& path, const std::string& user) {
