@@ -371,7 +371,7 @@ int up_sms(const std::vector<std::string>& words, exlist* request) {
   const std::string title = objtext(l, control, "TITLE");
   if (title.empty()) return not_supplied("smscontrol.TITLE is not supplied. Exiting...");
 
-  const std::string quoted = textnl(host).value_or(std::string());
+  const std::string quoted = textnl_or_empty(host);
   const std::string check = sformat("select * from System_DATA where (System_DATA.Name0='%s')", quoted);
   kivtrace("SMS: checksms query=%s", check);
   if (run_dataset(l, "check_sms_host", check) != 0) return 1;

@@ -77,7 +77,7 @@ std::optional<std::string> id_value(const dbconfig_node& node, std::string_view 
     errmsg("Bad number '%s' for column %s\n", value, column);
     return std::nullopt;
   }
-  return "'" + textnl(value).value_or("") + "'";
+  return "'" + textnl_or_empty(value) + "'";
 }
 
 // The row selection of an update, "(name=value)"; none (refused, with its

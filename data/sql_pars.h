@@ -120,6 +120,10 @@ int qualconstruct(const dbconfig_node& node, int index, const ptree* tree);
 // the same rule for numbers.
 std::optional<std::string> textnl(std::string_view text);
 std::optional<std::string> num2str(std::string_view text);
+// textnl with an empty text for none.
+inline std::string textnl_or_empty(std::string_view text) {
+  return textnl(text).value_or(std::string());
+}
 
 // Where a date value goes: into an insert or update as it is, or into a
 // select or delete condition, quoted.

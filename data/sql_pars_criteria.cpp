@@ -78,7 +78,7 @@ Conv leaf_condition(const dbconfig_column& col, const std::string& value, std::s
   if (value.starts_with("==")) v.remove_prefix(2);
   if (exact && col.type == kTextColumn) {
     // "==" alone matches the empty text.
-    term += sformat("( %s %s '%s' )", c, "=", textnl(v).value_or(""));
+    term += sformat("( %s %s '%s' )", c, "=", textnl_or_empty(v));
     return Conv::value;
   }
   if (col.type == kTextColumn || col.type == kFloatColumn) {

@@ -161,7 +161,7 @@ std::optional<std::string> lookup(objlist& list, const Lookup& l) {
     kivtrace("%s: bad table name '%s'\n", l.who, table);
     return std::nullopt;
   }
-  std::string sql = sformat(l.statement, table, textnl(login).value_or(std::string()));
+  std::string sql = sformat(l.statement, table, textnl_or_empty(login));
   // A lookup runs in the table shape, which files its row as a selection of
   // its own: the page after an answer or an assignment still hands on the
   // cases it was given.

@@ -40,7 +40,7 @@ bool stored_parent(const objlist& list, std::string_view parent) {
   }
   if (!sql_table_ok(table) || !sql_column_ok(column)) return false;
   const std::string statement = sformat("select %s from %s where (%s='%s')", column, table, column,
-                                        textnl(parent).value_or(std::string()));
+                                        textnl_or_empty(parent));
   if (kivodbcexec(nullptr, c->timeout, c->database, statement) != 0) {
     errmsg("SQL Error: '%s'\n", driver_results().odbcerror);
     return false;
